@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what the project needs to build and test on Debian 12 (run as root).
+# Only packages that are missing are installed, so a prepared machine pays
+# nothing.
+set -euo pipefail
+packages=(build-essential cmake ninja-build pkg-config git
+          libboost-thread-dev libboost-filesystem-dev libboost-date-time-dev libboost-system-dev
+          libiniparser-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
+          iproute2 util-linux python3)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${missing[@]}"
+fi

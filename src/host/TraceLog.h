@@ -1,0 +1,10 @@
+// The trace log: the service's own diagnostic lines. Every component writes
+// "Class::Method text" lines through TraceLog at one of three levels; the
+// configuration decides whether a line reaches the main window's output list,
+// the trace file "ident_log.txt", both or neither.
+#pragma once
+
+enum { TRACE_INFO = 0, TRACE_WARN = 1, TRACE_ERR = 2 };
+
+// printf-style. A message longer than 1023 characters is dropped everywhere.
+void TraceLog(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));

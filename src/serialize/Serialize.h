@@ -1,0 +1,39 @@
+// The bases of every serialisable record. A record writes its object id,
+// (replies) its result code, its version and then its fields in a fixed
+// order; a reader checks the id, honours the version and stops at the last
+// field that version describes.
+#pragma once
+
+#include <cstdint>
+
+class CArchiveBuffer;
+
+class CSerialize {
+ public:
+  explicit CSerialize(uint32_t id) : m_uiObjectId(id) {}
+  CSerialize(const CSerialize&) = default;
+  CSerialize& operator=(const CSerialize&) = default;
+  virtual ~CSerialize() = default;
+  virtual bool Serialize(CArchiveBuffer& ar) = 0;
+
+  uint32_t GetId() const { return m_uiObjectId; }
+  // Reads one 32-bit word and succeeds only if it equals this record's id. An
+  // id still carrying the enciphered flag never matches.
+  bool CheckId(CArchiveBuffer& ar) const;
+
+ private:
+  uint32_t m_uiObjectId;
+};
+
+class CResponse : public CSerialize {
+ public:
+  CResponse(uint32_t id, int32_t result = 0) : CSerialize(id), m_iResult(result) {}
+  int32_t GetResult() const { return m_iResult; }
+  void SetResult(int32_t result) { m_iResult = result; }
+  // Writes or reads the 32-bit result code (the step every reply takes right
+  // after its id).
+  bool Serialize(CArchiveBuffer& ar) override;
+
+ protected:
+  int32_t m_iResult;
+};

@@ -1,0 +1,134 @@
+#include "common/TestEnv.h"
+
+#include <fcntl.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include <boost/filesystem.hpp>
+#include <gtest/gtest.h>
+
+namespace testenv {
+
+ScratchDir::ScratchDir() {
+  char tmpl[] = "/tmp/vci-test-XXXXXX";
+  char* p = mkdtemp(tmpl);
+  if (!p) {
+    ADD_FAILURE() << "mkdtemp: " << strerror(errno);
+    return;
+  }
+  m_Path = p;
+}
+
+ScratchDir::~ScratchDir() {
+  if (m_Path.empty()) return;
+  boost::system::error_code ec;
+  boost::filesystem::remove_all(m_Path, ec);
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  boost::filesystem::path p(path);
+  if (p.has_parent_path()) boost::filesystem::create_directories(p.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  ASSERT_TRUE(out.good()) << "cannot write " << path;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+ScopedRegistry::ScopedRegistry(const ScratchDir& dir, const char* text) : m_Path(dir.File("registry.reg")) {
+  const char* old = getenv("VCI_IDENT_REGISTRY");
+  m_HadOld = old != nullptr;
+  if (old) m_Old = old;
+  setenv("VCI_IDENT_REGISTRY", m_Path.c_str(), 1);
+  if (text) WriteFile(m_Path, text);
+}
+
+ScopedRegistry::~ScopedRegistry() {
+  if (m_HadOld)
+    setenv("VCI_IDENT_REGISTRY", m_Old.c_str(), 1);
+  else
+    unsetenv("VCI_IDENT_REGISTRY");
+}
+
+static bool WriteProcFile(const char* path, const std::string& text) {
+  int fd = open(path, O_WRONLY);
+  if (fd < 0) return false;
+  bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  close(fd);
+  return ok;
+}
+
+static bool BringLoopbackUp(std::string* why) {
+  int s = socket(AF_INET, SOCK_DGRAM, 0);
+  if (s < 0) {
+    *why = std::string("socket: ") + strerror(errno);
+    return false;
+  }
+  struct ifreq ifr;
+  memset(&ifr, 0, sizeof ifr);
+  strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
+  bool ok = ioctl(s, SIOCGIFFLAGS, &ifr) == 0;
+  if (ok) {
+    ifr.ifr_flags |= IFF_UP | IFF_RUNNING;
+    ok = ioctl(s, SIOCSIFFLAGS, &ifr) == 0;
+  }
+  if (!ok) *why = std::string("cannot bring lo up: ") + strerror(errno);
+  close(s);
+  return ok;
+}
+
+bool EnterPrivateNetNamespace(std::string* why) {
+  static bool entered = false;
+  static std::string failure;
+  if (entered) return true;
+  if (!failure.empty()) {
+    *why = failure;
+    return false;
+  }
+  if (geteuid() == 0) {
+    if (unshare(CLONE_NEWNET) != 0) {
+      failure = std::string("unshare(CLONE_NEWNET): ") + strerror(errno);
+      *why = failure;
+      return false;
+    }
+  } else {
+    uid_t uid = geteuid();
+    gid_t gid = getegid();
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
+      failure = std::string("user namespaces are not available: ") + strerror(errno);
+      *why = failure;
+      return false;
+    }
+    WriteProcFile("/proc/self/setgroups", "deny");
+    WriteProcFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
+    WriteProcFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+  }
+  if (!BringLoopbackUp(&failure)) {
+    *why = failure;
+    return false;
+  }
+  entered = true;
+  return true;
+}
+
+int Shell(const std::string& command) {
+  int rc = system(command.c_str());
+  if (rc == -1) return -1;
+  return WEXITSTATUS(rc);
+}
+
+}  // namespace testenv

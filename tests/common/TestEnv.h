@@ -1,0 +1,60 @@
+// Test scaffolding shared by every test program: scratch folders, a private
+// registry file, and private network namespaces.
+#pragma once
+
+#include <string>
+
+namespace testenv {
+
+// A fresh folder under /tmp, removed with everything in it on destruction.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& Path() const { return m_Path; }
+  std::string File(const std::string& name) const { return m_Path + "/" + name; }
+
+ private:
+  std::string m_Path;
+};
+
+// Writes text to path (creating the folder part). Fails the test on error.
+void WriteFile(const std::string& path, const std::string& text);
+std::string ReadFile(const std::string& path);
+
+// Points $VCI_IDENT_REGISTRY at a registry file of the scratch folder for the
+// object's lifetime and writes the given text into it (no file when text is
+// null).
+class ScopedRegistry {
+ public:
+  ScopedRegistry(const ScratchDir& dir, const char* text);
+  ~ScopedRegistry();
+  const std::string& Path() const { return m_Path; }
+
+ private:
+  std::string m_Path;
+  std::string m_Old;
+  bool m_HadOld;
+};
+
+// Moves the calling process into a network namespace of its own with only a
+// loopback interface, which is brought up. As root that is a plain
+// CLONE_NEWNET; otherwise a user namespace is created first. Must be called
+// before the process starts any thread. Returns false with the reason when
+// the system does not allow it (the caller then skips its test).
+bool EnterPrivateNetNamespace(std::string* why);
+
+// Runs a shell command (inside the namespace the process is in); returns its
+// exit status.
+int Shell(const std::string& command);
+
+}  // namespace testenv
+
+// Skips the current test unless a private network namespace could be entered.
+#define VCI_REQUIRE_NET_NAMESPACE()                                     \
+  do {                                                                  \
+    std::string why_;                                                   \
+    if (!testenv::EnterPrivateNetNamespace(&why_)) GTEST_SKIP() << why_; \
+  } while (0)

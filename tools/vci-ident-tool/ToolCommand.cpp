@@ -1,0 +1,107 @@
+#include "ToolCommand.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+
+namespace {
+std::vector<ToolCommand>& Table() {
+  static std::vector<ToolCommand> table;
+  return table;
+}
+}  // namespace
+
+ToolCommandRegistration::ToolCommandRegistration(const ToolCommand& command) { Table().push_back(command); }
+
+const std::vector<ToolCommand>& ToolCommands() { return Table(); }
+
+namespace tool {
+
+bool WantsHelp(const std::vector<std::string>& args) {
+  for (const auto& a : args)
+    if (a == "--help" || a == "-h") return true;
+  return false;
+}
+
+int UsageError(const ToolCommand& command, const std::string& message) {
+  std::cerr << "vci-ident-tool: " << message << "\n\n" << command.usage;
+  return 2;
+}
+
+int Fail(const std::string& message) {
+  std::cerr << "vci-ident-tool: " << message << "\n";
+  return 1;
+}
+
+bool ReadInput(const std::string& path, std::string& data, std::string& err) {
+  if (path == "-") {
+    data.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    return true;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    err = "cannot open " + path;
+    return false;
+  }
+  data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    err = "cannot read " + path;
+    return false;
+  }
+  return true;
+}
+
+static int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool ParseHex(const std::string& text, std::string& bytes) {
+  bytes.clear();
+  int high = -1;
+  for (char c : text) {
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == ':') {
+      if (high >= 0) return false;  // a blank splits a byte
+      continue;
+    }
+    int d = HexDigit(c);
+    if (d < 0) return false;
+    if (high < 0) {
+      high = d;
+    } else {
+      bytes.push_back(static_cast<char>(high * 16 + d));
+      high = -1;
+    }
+  }
+  return high < 0;
+}
+
+std::string ToHex(const void* data, size_t length, bool upper) {
+  static const char* lowerDigits = "0123456789abcdef";
+  static const char* upperDigits = "0123456789ABCDEF";
+  const char* digits = upper ? upperDigits : lowerDigits;
+  const unsigned char* p = static_cast<const unsigned char*>(data);
+  std::string out;
+  out.reserve(length * 2);
+  for (size_t i = 0; i < length; ++i) {
+    out.push_back(digits[p[i] >> 4]);
+    out.push_back(digits[p[i] & 15]);
+  }
+  return out;
+}
+
+bool ParseNumber(const std::string& text, unsigned long long& value) {
+  if (text.empty() || text[0] == '-' || text[0] == '+') return false;
+  errno = 0;
+  char* end = nullptr;
+  value = std::strtoull(text.c_str(), &end, 0);
+  return errno == 0 && end && *end == '\0';
+}
+
+}  // namespace tool
