@@ -1,0 +1,74 @@
+// The base of every worker thread of the service, and the callable that
+// carries an owner and its two start arguments into the new thread.
+//
+// A worker is started with a handshake: Start returns only after the worker's
+// Run has called SignalStarted, so whatever Run sets up before that call is
+// visible to Start's caller. A worker sleeps in WaitForStop, which Stop cuts
+// short; Stop then joins. Workers blocked in a socket call are ended by their
+// owner closing the socket, not by the stop flag.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include <boost/thread/condition_variable.hpp>
+#include <boost/thread/mutex.hpp>
+#include <boost/thread/thread.hpp>
+
+#include "platform/WinTypes.h"
+
+class IThread {
+ public:
+  IThread();
+  // Does not stop the worker: owners call Stop (or their own shutdown, which
+  // calls it) before destroying the object.
+  virtual ~IThread();
+  IThread(const IThread&) = delete;
+  IThread& operator=(const IThread&) = delete;
+
+  // The worker's body. Must call SignalStarted once, early, on every path
+  // (also when its set-up fails), since Start waits for it without limit.
+  virtual void Run(uint32_t uiArg1, uint32_t uiArg2) = 0;
+
+  // 0 when a worker thread was created, -1 when not. A previous worker that
+  // has ended is joined and replaced.
+  int Start(uint32_t uiArg1 = 0, uint32_t uiArg2 = 0);
+  // Asks the worker to stop and joins it. Never call from the worker itself.
+  void Stop();
+  bool IsStopRequested() const { return m_bStopRequested.load(); }
+  void SignalStarted();
+  // Sleeps up to ms milliseconds on the stop condition; returns early when
+  // Stop signals; 0 returns at once. Requires lock to hold GetLock().
+  void WaitForStop(DWORD ms, boost::unique_lock<boost::mutex>& lock);
+  boost::mutex& GetLock() { return m_Lock; }
+
+ private:
+  boost::mutex m_Lock;
+  boost::condition_variable m_Started;
+  boost::condition_variable m_StopCond;
+  // Makes concurrent Start and Stop calls take turns; taken before m_Lock.
+  boost::mutex m_StartLock;
+  std::unique_ptr<boost::thread> m_pThread;  // Guarded by m_StartLock.
+  bool m_bStartSignalled = false;            // Guarded by m_Lock.
+  // Written under m_Lock; read with or without it.
+  std::atomic<bool> m_bStopRequested{false};
+};
+
+// Copyable callable that runs owner->Run (argument 1, argument 2). The thread
+// object keeps its own copy.
+class CCommon_ThreadAdapter {
+ public:
+  CCommon_ThreadAdapter(IThread* pOwner, uint32_t uiArg1, uint32_t uiArg2)
+      : m_pOwner(pOwner), m_uiArg1(uiArg1), m_uiArg2(uiArg2) {}
+  virtual ~CCommon_ThreadAdapter() = default;
+  CCommon_ThreadAdapter(const CCommon_ThreadAdapter&) = default;
+  CCommon_ThreadAdapter& operator=(const CCommon_ThreadAdapter&) = default;
+
+  void operator()() const { m_pOwner->Run(m_uiArg1, m_uiArg2); }
+
+ private:
+  IThread* m_pOwner;  // Not owned.
+  uint32_t m_uiArg1;
+  uint32_t m_uiArg2;
+};
