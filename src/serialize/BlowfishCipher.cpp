@@ -259,7 +259,7 @@ void CBlowfishCipher::EncipherBlock(uint32_t& left, uint32_t& right) const {
   }
   l ^= m_P[16];
   r ^= m_P[17];
-  // The two halves come out swapped with respect to the round structure.
+  // The last round's swap is undone: the halves leave crossed over.
   left = r;
   right = l;
 }
