@@ -1,0 +1,147 @@
+// CClientSocket: the calling end of every conversation that the service
+// starts (requests to a VCI's services, events to a registered client
+// application). TCP: connect with a bounded number of attempts, send one
+// frame, read one reply frame, close in order. Datagram types send each
+// frame as one datagram to a broadcast or multicast destination.
+//
+// The recursive m_Lock makes each send, exchange and shutdown one
+// indivisible step. Shutdown from another thread first cuts short any wait
+// in progress (also the wait without limit of the no-reply-timeout option),
+// so it never waits for an exchange that may never end.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include <boost/thread/recursive_mutex.hpp>
+
+#include "host/TransportLogger.h"
+#include "transport/ClientSocketEvent.h"
+#include "transport/SocketTypes.h"
+
+class CArchiveBuffer;
+
+class CClientSocket : public CTransportLogger {
+ public:
+  enum State : uint32_t {
+    STATE_UNINITIALIZED = 0,
+    STATE_CLOSED = 1,
+    STATE_CREATED = 2,
+    STATE_CONNECTED = 3,
+    STATE_SHUTTING_DOWN = 4,
+  };
+
+  enum : int {
+    CS_ERR_CREATE = 9216,
+    CS_ERR_INIT = 9217,
+    CS_ERR_ABORT_CLOSE = 9219,
+    CS_ERR_CLOSE = 9220,
+    CS_ERR_SHUTDOWN = 9221,
+    CS_ERR_SHUTDOWN_SELECT = 9222,
+    CS_ERR_SHUTDOWN_TIMEOUT = 9223,
+    CS_ERR_SHUTDOWN_EXCEPTION = 9224,
+    CS_ERR_SHUTDOWN_UNKNOWN = 9225,
+    CS_ERR_SHUTDOWN_DATA = 9226,
+    CS_ERR_BROADCAST = 9228,
+    CS_ERR_MULTICAST_TTL = 9229,
+    CS_ERR_MULTICAST_IF = 9230,
+    CS_ERR_BIND = 9231,
+    CS_ERR_NONBLOCKING = 9233,
+    CS_ERR_CONNECT_BROADCAST = 9234,
+    CS_ERR_CONNECT_STATE = 9235,
+    CS_ERR_CONNECT_NONBLOCKING = 9236,
+    CS_ERR_CONNECT_ATTEMPTS = 9237,
+    CS_ERR_CONNECT_SELECT = 9238,
+    CS_ERR_CONNECT_UNKNOWN = 9239,
+    CS_ERR_CONNECT_TIMEOUT = 9240,
+    CS_ERR_CONNECT_BLOCKING = 9242,
+    CS_ERR_SEND_UNINITIALIZED = 9248,
+    CS_ERR_EMPTY_FRAME = 9249,
+    CS_ERR_WAIT_SELECT = 9250,
+    CS_ERR_WAIT_TIMEOUT = 9251,
+    CS_ERR_WAIT_EXCEPTION = 9252,
+    CS_ERR_WAIT_UNKNOWN = 9253,
+    CS_ERR_RECV_LENGTH = 9254,
+    CS_ERR_RECV_LENGTH_SHUTDOWN = 9255,
+    CS_ERR_ALLOCATE = 9256,
+    CS_ERR_RECV_CONTENT = 9257,
+    CS_ERR_RECV_CONTENT_SHUTDOWN = 9258,
+    CS_ERR_NO_DATA = 9259,
+    CS_ERR_WRITEABLE_TIMEOUT = 9260,
+    CS_ERR_SENDTO = 9262,
+    CS_ERR_SENDTO_SHORT = 9263,
+    CS_ERR_WRONG_TYPE = 9264,
+    CS_ERR_SHUTDOWN_RECV = 9266,
+  };
+
+  // Shutdown mode that closes at once, without the orderly close.
+  enum : int { SHUTDOWN_ABORT = -2 };
+  // Connect's attempt counter; at most CONNECT_ATTEMPTS - 1 connect calls.
+  enum : int { CONNECT_ATTEMPTS = 20 };
+  enum : int { CONNECT_SLEEP_MS = 250, CONNECT_WAIT_MS = 15000 };
+  enum : uint32_t { MIN_REPLY_WAIT_MS = 10000, WRITEABLE_WAIT_MS = 10000, SHUTDOWN_WAIT_MS = 10000 };
+
+  explicit CClientSocket(bool bKeepConnection);
+  ~CClientSocket() override;
+  CClientSocket(const CClientSocket&) = delete;
+  CClientSocket& operator=(const CClientSocket&) = delete;
+
+  int Initialize(IClientSocketEvent* pListener, int type, const std::string& remoteAddress,
+                 const std::string& localAddress, uint32_t port, bool bNonBlocking);
+  int CreateSocket(int type);
+  int Connect();
+  int SendOnly_Bytes(const uint8_t* pData, uint32_t length);
+  int SendOnly_ArchiveBuffer(CArchiveBuffer& archive);
+  // One request frame out, one reply frame into the empty reply archive. An
+  // enciphered reply is left in storing mode for the caller to decipher.
+  int SendRecv_ArchiveBuffer(CArchiveBuffer& request, CArchiveBuffer& reply, uint32_t timeoutMs);
+  int WaitForDataInd(uint32_t timeoutMs);
+  int WaitForWriteable(uint32_t timeoutMs);
+  int _Shutdown(bool bNoWait);
+  // SHUTDOWN_ABORT closes at once; any other mode closes in order. Back to
+  // uninitialised.
+  int Shutdown(int mode);
+
+  const std::string& GetRemoteAddress() const { return m_sRemoteAddress; }
+  void SetNoReplyTimeout(uint32_t value) { m_uiNoReplyTimeout = value; }
+  SOCKET GetSocket() const { return m_Socket; }
+  uint32_t GetState() const { return m_uiState.load(); }
+  // connect calls made by the last Connect (diagnostics).
+  uint32_t GetConnectCalls() const { return m_uiConnectCalls; }
+
+ private:
+  enum WaitResult { WAIT_READY, WAIT_TIMEOUT, WAIT_FAILED, WAIT_ABORTED };
+  // Waits for events on the socket, or for an abort; revents gets what the
+  // socket reported. timeoutMs < 0: no limit.
+  WaitResult WaitOnSocket(short events, int timeoutMs, short& revents);
+  bool SleepInterruptibly(int ms);
+  int CloseSocket();
+  int ReceiveExactly(uint8_t* pData, uint32_t n, int waitMs, int errorCode, int shutdownCode,
+                     const char* errorMessage);
+  void ReportError(const char* message, bool bConsole = true);
+  void ReportErrorf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+  const bool m_bKeepConnection;
+  boost::recursive_mutex m_Lock;
+  // Signalled by Shutdown before it takes m_Lock: ends any wait in progress.
+  int m_AbortFd;
+  std::atomic<bool> m_bAbort{false};
+
+  // Guarded by m_Lock.
+  IClientSocketEvent* m_pListener = nullptr;
+  SOCKET m_Socket = INVALID_SOCKET;
+  int m_iType = SOCKTYPE_NONE;
+  std::atomic<uint32_t> m_uiState{STATE_UNINITIALIZED};
+  struct sockaddr_in m_Destination {};
+  std::string m_sRemoteAddress;
+  std::string m_sLocalAddress;
+  uint32_t m_uiPort = 0;
+  bool m_bNonBlocking = false;
+  bool m_bTransportLog = false;
+  uint32_t m_uiConnectCalls = 0;
+
+  std::atomic<uint32_t> m_uiNoReplyTimeout{0};
+};

@@ -1,0 +1,648 @@
+#include "transport/ServerSocket.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "host/ProductConfig.h"
+#include "host/TraceLog.h"
+#include "platform/SocketError.h"
+#include "serialize/ArchiveBuffer.h"
+#include "serialize/ObjectId.h"
+
+namespace {
+
+const int kReceiveBufferSize = 1048576;   // accepted connections
+const int kMulticastSendBuffer = 1048576;  // second try of a failed join
+const uint32_t kArchiveSize = 8192;
+const uint32_t kMulticastBindAttempts = 100;
+
+// The process-wide next automatic port, shared by all server sockets and
+// touched only by Initialize.
+boost::mutex g_AutomaticPortLock;
+uint16_t g_usNextAutomaticPort = CServerSocket::FIRST_AUTOMATIC_PORT;  // Guarded by g_AutomaticPortLock.
+
+std::string AddressText(const struct in_addr& addr) {
+  char text[INET_ADDRSTRLEN] = {0};
+  inet_ntop(AF_INET, &addr, text, sizeof text);
+  return text;
+}
+
+// The name of the interface that carries the IPv4 address text, or "".
+std::string InterfaceOfAddress(const std::string& address) {
+  struct in_addr wanted;
+  if (inet_pton(AF_INET, address.c_str(), &wanted) != 1) return "";
+  struct ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return "";
+  std::string name;
+  for (struct ifaddrs* p = list; p != nullptr; p = p->ifa_next) {
+    if (p->ifa_addr == nullptr || p->ifa_addr->sa_family != AF_INET) continue;
+    const struct sockaddr_in* sin = reinterpret_cast<const struct sockaddr_in*>(p->ifa_addr);
+    if (sin->sin_addr.s_addr == wanted.s_addr) {
+      name = p->ifa_name;
+      break;
+    }
+  }
+  freeifaddrs(list);
+  return name;
+}
+
+uint32_t FirstWord(CArchiveBuffer& archive) {
+  uint8_t* data = nullptr;
+  uint32_t length = 0;
+  archive.GetContent(data, length);
+  if (data == nullptr || length < 4) return 0;
+  return static_cast<uint32_t>(data[0]) | (static_cast<uint32_t>(data[1]) << 8) |
+         (static_cast<uint32_t>(data[2]) << 16) | (static_cast<uint32_t>(data[3]) << 24);
+}
+
+}  // namespace
+
+CServerSocket::CServerSocket(IServerEvent* pListener, bool bReply)
+    : m_bReply(bReply), m_ErrorTexts(GetSocketErrorTexts()), m_pListener(pListener) {
+  const uint32_t maxPorts = CProductConfig::GetInstance().GetMaxTcpPorts();
+  m_usHighestAutomaticPort = static_cast<uint16_t>(std::min<uint32_t>(9005u + std::min<uint32_t>(maxPorts, 94u), 9099u));
+  m_uiBindAttempts = maxPorts;
+}
+
+CServerSocket::~CServerSocket() {
+  if (m_Socket != INVALID_SOCKET || m_AcceptSocket != INVALID_SOCKET) Shutdown();
+}
+
+void CServerSocket::SetLocalAddress(const std::string& address) { m_sLocalAddress = address; }
+
+void CServerSocket::ReportError(const char* message) {
+  const int code = WSAGetLastError();
+  auto it = m_ErrorTexts.find(code);
+  const char* text = it != m_ErrorTexts.end() ? it->second.c_str() : "Unknown Error Code";
+  std::printf("%s: error code = %d, error string = %s\n", message, code, text);
+  std::fflush(stdout);
+  long seconds = 0, ticks = 0;
+  GetSocketTimeStamp(seconds, ticks);
+  TrnLog("SS: %ld.%ld - %s: error code = %d, error string = %s\n", seconds, ticks, message, code, text);
+}
+
+uint16_t CServerSocket::TakeAutomaticPort() {
+  boost::lock_guard<boost::mutex> lock(g_AutomaticPortLock);
+  const uint16_t port = g_usNextAutomaticPort;
+  g_usNextAutomaticPort = static_cast<uint16_t>(port + 1);
+  if (g_usNextAutomaticPort > m_usHighestAutomaticPort || g_usNextAutomaticPort < FIRST_AUTOMATIC_PORT)
+    g_usNextAutomaticPort = FIRST_AUTOMATIC_PORT;
+  return port;
+}
+
+int CServerSocket::CreateSocket() {
+  switch (m_iType) {
+    case SOCKTYPE_TCP:
+      m_Socket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+      break;
+    case SOCKTYPE_UDP_BROADCAST:
+      m_Socket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+      break;
+    case SOCKTYPE_UDP_RAW:
+      m_Socket = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_UDP);
+      break;
+    case SOCKTYPE_UDP_MULTICAST:
+      m_Socket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+      break;
+    default:
+      m_Socket = INVALID_SOCKET;
+      break;
+  }
+  if (m_Socket == INVALID_SOCKET) {
+    ReportError("ServerSocket:CreateSocket::socket()");
+    return SS_ERR_CREATE;
+  }
+  return 0;
+}
+
+void CServerSocket::CloseSocketReporting(const char* message) {
+  if (m_Socket == INVALID_SOCKET) return;
+  if (close(m_Socket) != 0) ReportError(message);
+  m_Socket = INVALID_SOCKET;
+}
+
+int CServerSocket::JoinGroup() {
+  struct ip_mreq request {};
+  inet_pton(AF_INET, VCI_MULTICAST_GROUP, &request.imr_multiaddr);
+  inet_pton(AF_INET, m_sInterfaceAddress.c_str(), &request.imr_interface);
+  if (setsockopt(m_Socket, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0) return 0;
+  ReportError("CServerSocket::setsockopt:IP_ADD_MEMBERSHIP");
+  setsockopt(m_Socket, SOL_SOCKET, SO_SNDBUF, &kMulticastSendBuffer, sizeof kMulticastSendBuffer);
+  ReportError("CServerSocket::setsockopt:IP_ADD_MEMBERSHIP");
+  if (setsockopt(m_Socket, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0) return 0;
+  return -1;
+}
+
+int CServerSocket::Initialize(int type, uint16_t port, bool bKeepConnection) {
+  TraceLog(TRACE_INFO, "CServerSocket::Initialize Entering");
+  if (GetState() != STATE_IDLE || m_Socket != INVALID_SOCKET || type < SOCKTYPE_TCP || type > SOCKTYPE_UDP_MULTICAST) {
+    TraceLog(TRACE_INFO, "CServerSocket::Initialize Leaving");
+    return SS_ERR_NOT_IDLE;
+  }
+  char label[64];
+  std::snprintf(label, sizeof label, "%s Port %d ", "ServerSocket", port);
+  m_bTransportLog = OpenTransportLog(label) == 0;
+
+  const bool bMulticast = type == SOCKTYPE_UDP_MULTICAST;
+  const bool bReuse = port == 8080 || (port >= 9000 && port <= 9005);
+  const bool bAutomatic = port == 0;
+  if (bAutomatic) port = TakeAutomaticPort();
+  m_iType = type;
+  m_bCloseAfterJoin = false;
+
+  int iRet = CreateSocket();
+  // Linux hands a group datagram only to sockets bound to the group (or the
+  // wildcard), so a multicast socket binds 225.1.1.1 and keeps to its
+  // interface through its membership and SO_BINDTODEVICE; its local address
+  // text stays the interface address.
+  m_sInterfaceAddress = bMulticast ? m_sLocalAddress : std::string();
+  std::memset(&m_LocalAddr, 0, sizeof m_LocalAddr);
+  m_LocalAddr.sin_family = AF_INET;
+  if (bMulticast)
+    inet_pton(AF_INET, VCI_MULTICAST_GROUP, &m_LocalAddr.sin_addr);
+  else if (!m_sLocalAddress.empty())
+    inet_pton(AF_INET, m_sLocalAddress.c_str(), &m_LocalAddr.sin_addr);
+  else
+    m_LocalAddr.sin_addr.s_addr = htonl(INADDR_ANY);
+
+  // Options of a (re)created socket; 0 or an error code.
+  auto configure = [&]() -> int {
+    const int on = 1;
+    if (type == SOCKTYPE_UDP_BROADCAST || type == SOCKTYPE_UDP_RAW) {
+      if (setsockopt(m_Socket, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
+        ReportError("setsockopt SO_BROADCAST error");
+        return SS_ERR_BROADCAST;
+      }
+    }
+    if (bReuse || bMulticast) {
+      if (setsockopt(m_Socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
+        ReportError("ServerSocket:Initialize:SO_REUSEADDR");
+        return SS_ERR_REUSEADDR;
+      }
+    }
+    if (bMulticast) {
+      const int off = 0;
+      setsockopt(m_Socket, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off);
+      const std::string device = InterfaceOfAddress(m_sInterfaceAddress);
+      if (!device.empty())
+        setsockopt(m_Socket, SOL_SOCKET, SO_BINDTODEVICE, device.c_str(), static_cast<socklen_t>(device.size()));
+    }
+    return 0;
+  };
+  if (iRet == 0) iRet = configure();
+
+  if (iRet == 0) {
+    uint32_t attempts = bMulticast ? kMulticastBindAttempts : m_uiBindAttempts;
+    bool bound = false;
+    while (attempts > 0 && !bound && iRet == 0) {
+      m_LocalAddr.sin_port = htons(port);
+      if (bind(m_Socket, reinterpret_cast<struct sockaddr*>(&m_LocalAddr), sizeof m_LocalAddr) == 0) {
+        bound = true;
+        break;
+      }
+      const int error = WSAGetLastError();
+      --attempts;
+      if (bAutomatic) {
+        port = TakeAutomaticPort();
+      } else if (error == WSAEADDRNOTAVAIL) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (bMulticast && attempts > 0) {
+          CloseSocketReporting("ServerSocket:Initialize:close");
+          TraceLog(TRACE_INFO, "new socket created count = %u", attempts);
+          iRet = CreateSocket();
+          if (iRet == 0) iRet = configure();
+        }
+      }
+    }
+    if (iRet == 0 && !bound) {
+      std::printf("Addr = %s\n", AddressText(m_LocalAddr.sin_addr).c_str());
+      std::printf("port = %d\n", port);
+      char message[64];
+      std::snprintf(message, sizeof message, "Could not bind to socket m_socket = %X", static_cast<unsigned>(m_Socket));
+      ReportError(message);
+      iRet = SS_ERR_BIND;
+    }
+  }
+
+  if (iRet == 0 && bMulticast) iRet = JoinGroup();
+
+  if (iRet == 0) {
+    m_bKeepConnection = bKeepConnection;
+    m_usPort = port;
+    m_bThreadStarted = false;
+    if (Start(0, 0) != 0 || !m_bThreadStarted) {
+      ReportError("Thread startup unsuccessful");
+      iRet = SS_ERR_THREAD;
+    }
+  }
+
+  if (iRet != 0) {
+    CloseSocketReporting("ServerSocket:Initialize:close");
+    Stop();
+    m_uiState = STATE_IDLE;
+  }
+  TraceLog(TRACE_INFO, "CServerSocket::Initialize Leaving");
+  return iRet;
+}
+
+void CServerSocket::Run(uint32_t, uint32_t) {
+  if (m_iType == SOCKTYPE_TCP && listen(m_Socket, SOMAXCONN) != 0) {
+    ReportError("ServerSocket:Run:listen");
+    SignalStarted();
+    return;
+  }
+  m_uiState = STATE_LISTENING;
+  m_bThreadStarted = true;
+  SignalStarted();
+  if (m_iType == SOCKTYPE_TCP)
+    RunTCP();
+  else
+    RunUDP();
+}
+
+bool CServerSocket::ErrorDetected(int code) {
+  IServerEvent* pListener;
+  {
+    boost::lock_guard<boost::mutex> lock(m_Lock);
+    pListener = m_pListener;
+  }
+  // The listener stays valid while this thread runs: Shutdown clears it and
+  // then joins the thread before its owner can destroy it.
+  if (pListener == nullptr) return true;
+  return pListener->OnErrorDetected(code);
+}
+
+void CServerSocket::DropAcceptedLocked() {
+  if (m_AcceptSocket == INVALID_SOCKET || m_bCloseAfterJoin) return;
+  shutdown(m_AcceptSocket, SHUT_RDWR);
+  close(m_AcceptSocket);
+  m_AcceptSocket = INVALID_SOCKET;
+}
+
+int CServerSocket::Accept() {
+  {
+    boost::lock_guard<boost::mutex> lock(m_Lock);
+    if (m_AcceptSocket != INVALID_SOCKET) return -1;
+    if (m_pListener == nullptr || m_bCloseAfterJoin) return SS_ERR_ACCEPT_SHUTDOWN;
+    m_uiState = STATE_ACCEPTING;
+  }
+  struct sockaddr_in remote {};
+  socklen_t length = sizeof remote;
+  SOCKET accepted = accept4(m_Socket, reinterpret_cast<struct sockaddr*>(&remote), &length, SOCK_CLOEXEC);
+  {
+    boost::lock_guard<boost::mutex> lock(m_Lock);
+    if (m_bCloseAfterJoin || GetState() == STATE_TERMINATING) {
+      if (accepted != INVALID_SOCKET) close(accepted);
+      m_uiState = STATE_IDLE;
+      return SS_ERR_ACCEPT_SHUTDOWN;
+    }
+    if (accepted == INVALID_SOCKET) {
+      ReportError("m_AcceptSocket == SOCKET_ERROR");
+      return SS_ERR_ACCEPT;
+    }
+    m_AcceptSocket = accepted;
+  }
+  m_RemoteAddr = remote;
+  m_sRemoteAddress = AddressText(remote.sin_addr);
+
+  if (setsockopt(accepted, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferSize, sizeof kReceiveBufferSize) != 0) {
+    const int error = WSAGetLastError();
+    ReportError("CServerSocket::Accept::setsockopt::SO_RCVBUF");
+    return error;
+  }
+  struct sockaddr_in local {};
+  socklen_t localLength = sizeof local;
+  if (getsockname(accepted, reinterpret_cast<struct sockaddr*>(&local), &localLength) == 0)
+    m_sLocalAddress = AddressText(local.sin_addr);
+  else
+    std::printf("Can't get socket name\n");
+  const int on = 1;
+  if (setsockopt(accepted, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0) {
+    ReportError("ClientSocket:Initialize:TCP_NODELAY");
+    return -1;
+  }
+  IServerEvent* pListener;
+  {
+    boost::lock_guard<boost::mutex> lock(m_Lock);
+    pListener = m_pListener;
+  }
+  if (pListener != nullptr) pListener->OnAccept(m_sRemoteAddress);
+  m_uiState = STATE_CONNECTED;
+  return 0;
+}
+
+// Outcomes: 0 with all n bytes; 8723 on a receive error (state receive
+// error, reported unless the socket is being shut down); 0 with state remote
+// closed when the peer closed (the connection is then closed here), or the
+// close's error; 0 with state terminating when Shutdown woke the receive.
+// Silence of the peer for SILENT_PEER_TIMEOUT_MS is a receive error.
+int CServerSocket::ReceiveN(uint8_t* pData, uint32_t n) {
+  uint32_t got = 0;
+  while (got < n) {
+    struct pollfd pfd = {m_AcceptSocket, POLLIN, 0};
+    int ready = poll(&pfd, 1, SILENT_PEER_TIMEOUT_MS);
+    if (ready < 0 && errno == EINTR) continue;
+    ssize_t received = -1;
+    if (ready == 0) {
+      errno = ETIMEDOUT;
+    } else if (ready > 0) {
+      received = recv(m_AcceptSocket, pData + got, n - got, 0);
+      if (received < 0 && errno == EINTR) continue;
+    }
+    if (received < 0) {
+      if (GetState() == STATE_TERMINATING) return SS_ERR_RECV;
+      ReportError("Recv Error");
+      m_uiState = STATE_RECV_ERROR;
+      return SS_ERR_RECV;
+    }
+    if (received == 0) {
+      if (GetState() == STATE_TERMINATING) return 0;
+      boost::lock_guard<boost::mutex> lock(m_Lock);
+      if (m_bCloseAfterJoin) return 0;
+      int iRet = 0;
+      if (shutdown(m_AcceptSocket, SHUT_WR) != 0) ReportError("SocketServer:Run:shutdown 1");
+      if (close(m_AcceptSocket) != 0) {
+        ReportError("SocketServer:Run:closesocket");
+        iRet = SS_ERR_CLOSE;
+      }
+      m_AcceptSocket = INVALID_SOCKET;
+      m_uiState = STATE_REMOTE_CLOSED;
+      return iRet;
+    }
+    got += static_cast<uint32_t>(received);
+  }
+  return 0;
+}
+
+int CServerSocket::Send(CArchiveBuffer& reply) {
+  uint8_t* data = nullptr;
+  uint32_t length = 0;
+  reply.GetFrame(data, length);
+  ssize_t sent = send(m_AcceptSocket, data, length, MSG_NOSIGNAL);
+  if (sent < 0) {
+    ReportError("CServerSocket:send 1");
+    return SS_ERR_SEND;
+  }
+  if (static_cast<uint32_t>(sent) != length) {
+    ReportError("Wrong number of bytes sent");
+    return -1;
+  }
+  return 0;
+}
+
+// Requires m_Lock held.
+int CServerSocket::WaitForRemoteShutdown() {
+  m_uiState = STATE_WAIT_REMOTE_SHUTDOWN;
+  int iRet = 0;
+  struct pollfd pfd = {m_AcceptSocket, POLLIN | POLLPRI, 0};
+  int ready;
+  do {
+    ready = poll(&pfd, 1, REMOTE_SHUTDOWN_WAIT_MS);
+  } while (ready < 0 && errno == EINTR);
+  if (ready < 0) {
+    ReportError("ClientSocket::select");
+    iRet = SS_ERR_SELECT;
+  } else if (ready == 0) {
+    ReportError("CServerSocket::Timeout waiting for remote shutdown");
+    iRet = SS_ERR_REMOTE_SHUTDOWN_TIMEOUT;
+  } else if (pfd.revents & (POLLIN | POLLHUP | POLLERR)) {
+    // A reset shows as readable with a failing receive, as it does for select.
+    char buffer[100];
+    ssize_t received = recv(m_AcceptSocket, buffer, sizeof buffer, 0);
+    if (received < 0) {
+      ReportError("WaitForRemoteShutdown:Recv");
+      iRet = SS_ERR_WAIT_RECV;
+    } else if (received > 0) {
+      ReportError("WaitForRemoteShutdown:Recv");
+      iRet = SS_ERR_WAIT_DATA;
+    }
+  } else if (pfd.revents & POLLPRI) {
+    iRet = SS_ERR_SELECT_EXCEPTION;
+  } else {
+    ReportError("Unknown condition returned from select call");
+    iRet = SS_ERR_SELECT_UNKNOWN;
+  }
+  if (shutdown(m_AcceptSocket, SHUT_WR) != 0 && errno != ENOTCONN) ReportError("WaitForRemoteShutdown:shutdown");
+  if (close(m_AcceptSocket) != 0) ReportError("WaitForRemoteShutdown:closesocket");
+  m_AcceptSocket = INVALID_SOCKET;
+  m_uiState = STATE_LISTENING;
+  return iRet;
+}
+
+void CServerSocket::RunTCP() {
+  CArchiveBuffer request(CArchiveBuffer::LOADING, kArchiveSize);
+  CArchiveBuffer reply(CArchiveBuffer::STORING, kArchiveSize);
+  for (;;) {
+    bool bOpen;
+    {
+      boost::lock_guard<boost::mutex> lock(m_Lock);
+      bOpen = m_AcceptSocket != INVALID_SOCKET;
+    }
+    if (!bOpen) {
+      int iRet = Accept();
+      if (iRet == SS_ERR_ACCEPT_SHUTDOWN) return;
+      if (iRet != 0) {
+        if (ErrorDetected(-2)) return;
+        continue;
+      }
+    }
+
+    // The frame length, then the content. Each part ends the same way: an
+    // error or a bad length asks the listener (-2), the peer's close asks it
+    // (-1), a shutdown ends the thread.
+    bool bFrame = true;
+    uint8_t lengthBytes[4];
+    uint32_t length = 0;
+    for (int part = 0; part < 2 && bFrame; ++part) {
+      int iRet;
+      if (part == 0) {
+        iRet = ReceiveN(lengthBytes, 4);
+      } else {
+        length = static_cast<uint32_t>(lengthBytes[0]) | (static_cast<uint32_t>(lengthBytes[1]) << 8) |
+                 (static_cast<uint32_t>(lengthBytes[2]) << 16) | (static_cast<uint32_t>(lengthBytes[3]) << 24);
+        request.Rewind(CArchiveBuffer::LOADING);
+        // The length is checked before anything is allocated for it.
+        if (length < 4 || length > MAX_FRAME_LENGTH || !request.AllocateData(length - 4)) {
+          iRet = SS_ERR_RECV;
+          errno = EMSGSIZE;
+          ReportError("Recv Error");
+          m_uiState = STATE_RECV_ERROR;
+        } else {
+          uint8_t* content = nullptr;
+          uint32_t contentLength = 0;
+          request.GetContent(content, contentLength);
+          iRet = ReceiveN(content, contentLength);
+        }
+      }
+      const uint32_t state = GetState();
+      if (state == STATE_TERMINATING) return;
+      if (iRet != 0 || state == STATE_RECV_ERROR) {
+        {
+          boost::lock_guard<boost::mutex> lock(m_Lock);
+          DropAcceptedLocked();
+        }
+        bool bTerminate = ErrorDetected(-2);
+        TraceLog(TRACE_INFO, part == 0 ? "RecvFromRemote::bTerminate = %d" : "RecvFromRemote::bTerminate_4 = %d",
+                 bTerminate ? 1 : 0);
+        if (bTerminate) return;
+        bFrame = false;
+      } else if (state == STATE_REMOTE_CLOSED) {
+        m_uiState = STATE_LISTENING;
+        bool bTerminate = ErrorDetected(-1);
+        if (part == 1) TraceLog(TRACE_INFO, "RecvFromRemote_5::bTerminate = %d", bTerminate ? 1 : 0);
+        if (bTerminate) return;
+        bFrame = false;
+      }
+    }
+    if (!bFrame) continue;
+
+    if (m_bTransportLog) {
+      const uint32_t id = FirstWord(request);
+      TrnLog("SS::Receive ID = %d [%s]", static_cast<int>(id), GetObjectName(id));
+    }
+
+    int iRet = 0;
+    {
+      boost::unique_lock<boost::mutex> lock(m_Lock);
+      if (m_pListener == nullptr) return;
+      reply.Rewind(CArchiveBuffer::STORING);
+      try {
+        iRet = m_pListener->OnDataReceived(request, reply, m_sRemoteAddress, m_sLocalAddress);
+      } catch (...) {
+        std::printf("Exception Caught in CServerSocket::RunTCP\n");
+        std::fflush(stdout);
+        continue;
+      }
+      if (iRet == 0) {
+        bool bSent = true;
+        if (m_bReply) {
+          iRet = Send(reply);
+          bSent = iRet == 0;
+          if (bSent && m_bTransportLog) {
+            const uint32_t id = FirstWord(reply);
+            TrnLog("SS::Sending ID = %d [%s]", static_cast<int>(id), GetObjectName(id));
+          }
+        }
+        if (bSent && !m_bKeepConnection) iRet = WaitForRemoteShutdown();
+      }
+    }
+    if (iRet != 0) {
+      bool bTerminate = ErrorDetected(-2);
+      TraceLog(TRACE_INFO, "RecvFromRemote_7::bTerminate = %d", bTerminate ? 1 : 0);
+      if (bTerminate) return;
+    }
+  }
+}
+
+void CServerSocket::RunUDP() {
+  for (;;) {
+    CArchiveBuffer request(CArchiveBuffer::LOADING, kArchiveSize);
+    uint8_t* block = nullptr;
+    uint32_t size = 0;
+    request.GetFrame(block, size);
+    struct sockaddr_in from {};
+    socklen_t fromLength = sizeof from;
+    ssize_t received = -1;
+    if (block != nullptr) {
+      do {
+        fromLength = sizeof from;
+        // MSG_TRUNC returns the datagram's real length, so that one longer
+        // than the frame area is seen as the error it is.
+        received = recvfrom(m_Socket, block, size, MSG_TRUNC, reinterpret_cast<struct sockaddr*>(&from), &fromLength);
+      } while (received < 0 && errno == EINTR);
+    }
+
+    boost::unique_lock<boost::mutex> lock(m_Lock);
+    if (m_pListener == nullptr) return;
+    if (received < 0 || static_cast<size_t>(received) > size) {
+      m_pListener->OnErrorDetected(-2);
+      return;
+    }
+    // An empty datagram carries nothing to hand on: it is dropped, so that
+    // a stray zero-length packet cannot end the receive thread (Shutdown,
+    // which also wakes the receive with 0 bytes, has cleared the listener).
+    if (received == 0) continue;
+    const uint32_t n = static_cast<uint32_t>(received);
+    request.AllocateData(n >= 4 ? n - 4 : 0);
+    CArchiveBuffer reply(CArchiveBuffer::STORING, kArchiveSize);
+    m_RemoteAddr = from;
+    m_sRemoteAddress = AddressText(from.sin_addr);
+    int iRet;
+    try {
+      iRet = m_pListener->OnDataReceived(request, reply, m_sRemoteAddress, m_sLocalAddress);
+    } catch (...) {
+      std::printf("Exception Caught in CServerSocket::RunUDP\n");
+      std::fflush(stdout);
+      continue;
+    }
+    if (iRet != 0) {
+      ReportError("recvfrom error");
+      m_pListener->OnErrorDetected(-2);
+      return;
+    }
+  }
+}
+
+int CServerSocket::Shutdown() {
+  TraceLog(TRACE_INFO, "CServerSocket::Shutdown Entering");
+  {
+    boost::lock_guard<boost::mutex> lock(m_Lock);
+    m_pListener = nullptr;
+    if (m_iType == SOCKTYPE_UDP_MULTICAST && m_Socket != INVALID_SOCKET) {
+      struct ip_mreq request {};
+      inet_pton(AF_INET, VCI_MULTICAST_GROUP, &request.imr_multiaddr);
+      inet_pton(AF_INET, m_sInterfaceAddress.c_str(), &request.imr_interface);
+      if (setsockopt(m_Socket, IPPROTO_IP, IP_DROP_MEMBERSHIP, &request, sizeof request) != 0) {
+        char message[160];
+        std::snprintf(message, sizeof message, "Shutdown:IP_DROP_MEMBERSHIP Addr = %s, SocketState = %d, m_socket = %X",
+                      m_sInterfaceAddress.c_str(), static_cast<int>(GetState()), static_cast<unsigned>(m_Socket));
+        ReportError(message);
+      }
+    }
+    switch (GetState()) {
+      case STATE_ACCEPTING:
+        m_uiState = STATE_TERMINATING;
+        break;
+      case STATE_CONNECTED:
+        m_uiState = STATE_TERMINATING;
+        if (m_AcceptSocket != INVALID_SOCKET && shutdown(m_AcceptSocket, SHUT_RDWR) != 0)
+          ReportError("~CServerSocket:shutdown");
+        break;
+      case STATE_REMOTE_CLOSED:
+      case STATE_RECV_ERROR:
+      case STATE_LISTENING:
+        m_uiState = STATE_IDLE;
+        break;
+      default:
+        break;
+    }
+    // Shutting the descriptors down wakes a blocked accept, receive or
+    // datagram receive; they are closed only after the thread is joined.
+    if (m_AcceptSocket != INVALID_SOCKET) shutdown(m_AcceptSocket, SHUT_RDWR);
+    if (m_Socket != INVALID_SOCKET) shutdown(m_Socket, SHUT_RDWR);
+    m_bCloseAfterJoin = true;
+  }
+  Stop();
+  {
+    boost::lock_guard<boost::mutex> lock(m_Lock);
+    if (m_AcceptSocket != INVALID_SOCKET) {
+      close(m_AcceptSocket);
+      m_AcceptSocket = INVALID_SOCKET;
+    }
+    CloseSocketReporting("~CServerSocket:close2(m_socket)");
+  }
+  TraceLog(TRACE_INFO, "CServerSocket::Shutdown Leaving");
+  return 0;
+}

@@ -1,0 +1,150 @@
+// CServerSocket: the receiving end of every conversation that the service
+// does not start itself. TCP: accept, read one archive frame, hand it to the
+// listener, send its reply in one send, then wait for the peer to close
+// (unless the connection is kept). UDP: hand every datagram to the listener.
+// One receive thread per socket.
+//
+// Lock order: m_Lock before IThread's own lock. m_Lock serialises the
+// listener call and its reply against Shutdown, so one socket never runs two
+// listener calls at once.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include <boost/thread/mutex.hpp>
+
+#include "host/TransportLogger.h"
+#include "transport/ServerEvent.h"
+#include "transport/SocketTypes.h"
+#include "transport/Thread.h"
+
+class CArchiveBuffer;
+
+class CServerSocket : public IThread, public CTransportLogger {
+ public:
+  enum State : uint32_t {
+    STATE_IDLE = 0,
+    STATE_LISTENING = 2,
+    STATE_ACCEPTING = 3,
+    STATE_CONNECTED = 4,
+    STATE_WAIT_REMOTE_SHUTDOWN = 5,
+    STATE_REMOTE_CLOSED = 6,
+    STATE_TERMINATING = 7,
+    STATE_RECV_ERROR = 8,
+  };
+
+  enum : int {
+    SS_ERR_NOT_IDLE = 8705,
+    SS_ERR_CREATE = 8708,
+    SS_ERR_BROADCAST = 8709,
+    SS_ERR_BIND = 8710,
+    SS_ERR_THREAD = 8718,
+    SS_ERR_ACCEPT_SHUTDOWN = 8720,
+    SS_ERR_RECV = 8723,
+    SS_ERR_CLOSE = 8725,
+    SS_ERR_SEND = 8726,
+    SS_ERR_SELECT = 8728,
+    SS_ERR_REMOTE_SHUTDOWN_TIMEOUT = 8729,
+    SS_ERR_SELECT_EXCEPTION = 8730,
+    SS_ERR_SELECT_UNKNOWN = 8731,
+    SS_ERR_WAIT_RECV = 8732,
+    SS_ERR_ACCEPT = 8733,
+    SS_ERR_REUSEADDR = 8734,
+    SS_ERR_WAIT_DATA = 8736,
+  };
+
+  // The first automatic port of the process-wide counter.
+  enum : uint16_t { FIRST_AUTOMATIC_PORT = 9006 };
+  // How long the peer has to close after the reply (ms).
+  enum : int { REMOTE_SHUTDOWN_WAIT_MS = 5000 };
+  // A TCP peer silent for this long, before or in the middle of a frame,
+  // makes the receive a receive error: a client that connects and sends
+  // nothing never holds the control server hostage (ms).
+  enum : int { SILENT_PEER_TIMEOUT_MS = 30000 };
+
+  explicit CServerSocket(IServerEvent* pListener, bool bReply = true);
+  ~CServerSocket() override;
+  CServerSocket(const CServerSocket&) = delete;
+  CServerSocket& operator=(const CServerSocket&) = delete;
+
+  // The interface address to bind to (and, multicast, to join on). The owner
+  // of a UDP socket calls it before Initialize.
+  void SetLocalAddress(const std::string& address);
+  // 0 on success or a server socket error code. port 0: an automatic port.
+  int Initialize(int type, uint16_t port, bool bKeepConnection);
+  // Closes everything and joins the receive thread; the listener is never
+  // called again once this returns. Valid from every state.
+  int Shutdown();
+  void Run(uint32_t uiArg1, uint32_t uiArg2) override;
+
+  uint32_t GetState() const { return m_uiState.load(); }
+  uint16_t GetPort() const { return m_usPort; }
+  int GetType() const { return m_iType; }
+  // The listening or receiving socket (invalid when none).
+  SOCKET GetSocket() const { return m_Socket; }
+  uint16_t GetHighestAutomaticPort() const { return m_usHighestAutomaticPort; }
+  uint32_t GetBindAttempts() const { return m_uiBindAttempts; }
+
+ private:
+  int CreateSocket();
+  void CloseSocketReporting(const char* message);
+  int JoinGroup();
+  uint16_t TakeAutomaticPort();
+
+  void RunTCP();
+  void RunUDP();
+  int Accept();
+  int Send(CArchiveBuffer& reply);
+  int WaitForRemoteShutdown();
+  // Receives exactly n bytes of the accepted connection (see the .cpp for
+  // the outcomes).
+  int ReceiveN(uint8_t* pData, uint32_t n);
+  // Asks the listener; true (end the thread) when there is none any more.
+  bool ErrorDetected(int code);
+  // Requires m_Lock held: closes the accepted connection after a failed
+  // receive, so that a listener answering false goes back to accepting.
+  void DropAcceptedLocked();
+
+  void ReportError(const char* message);
+
+  // Constant after construction.
+  const bool m_bReply;
+  std::map<int, std::string> m_ErrorTexts;
+  uint16_t m_usHighestAutomaticPort;
+  uint32_t m_uiBindAttempts;
+
+  // Set by Initialize before the receive thread starts; constant while it runs.
+  SOCKET m_Socket = INVALID_SOCKET;
+  bool m_bTransportLog = false;
+  bool m_bKeepConnection = false;
+  int m_iType = SOCKTYPE_NONE;
+  struct sockaddr_in m_LocalAddr {};
+  uint16_t m_usPort = 0;
+  // Written by the receive thread before SignalStarted, read by Initialize after.
+  bool m_bThreadStarted = false;
+
+  // Guarded by m_Lock.
+  boost::mutex m_Lock;
+  IServerEvent* m_pListener;
+  SOCKET m_AcceptSocket = INVALID_SOCKET;
+  // Set by Shutdown: sockets whose close waits until the receive thread has
+  // been joined, so that a descriptor never changes owner under a blocked call.
+  bool m_bCloseAfterJoin = false;
+
+  // Used by the receive thread only.
+  struct sockaddr_in m_RemoteAddr {};
+  std::string m_sRemoteAddress;
+
+  // Written by SetLocalAddress (before Initialize) and by the receive thread
+  // after an accept; read by the receive thread.
+  std::string m_sLocalAddress;
+  // The interface address of a multicast socket (its membership).
+  std::string m_sInterfaceAddress;
+
+  std::atomic<uint32_t> m_uiState{STATE_IDLE};
+};
