@@ -286,6 +286,15 @@ int CClientSocket::Connect() {
         m_uiState = STATE_UNINITIALIZED;
         int iRet = CreateSocket(SOCKTYPE_TCP);
         if (iRet != 0) return iRet;
+      } else {
+        // Linux keeps a socket whose connect failed in the connecting state
+        // and fails the next connect call with ECONNABORTED; dissolving the
+        // association first lets the next attempt start afresh, as a
+        // Windows socket does.
+        struct sockaddr unspecified {};
+        unspecified.sa_family = AF_UNSPEC;
+        connect(m_Socket, &unspecified, sizeof unspecified);
+        errno = pending;
       }
       continue;
     }
