@@ -1,0 +1,27 @@
+// CAppServiceClient: the queries of a VCI's application service (port 9000):
+// the installed applications, application components and system components.
+#pragma once
+
+#include <boost/thread/recursive_mutex.hpp>
+
+#include "service_clients/PlatformServiceClient.h"
+
+class CAppList;
+class CCompList;
+
+class CAppServiceClient : public CPlatformServiceClient {
+ public:
+  CAppServiceClient() = default;
+
+  // Each clears its list, connects, exchanges one request with timeout 0
+  // and disconnects whatever happened: 0, -1, a client socket error code or
+  // the reply's result code. A failing query leaves the list as far as it
+  // was read.
+  int GetApplications(CAppList& apps);
+  int GetAppComps(CCompList& comps);
+  int GetSysComps(CCompList& comps);
+
+ private:
+  // Taken before the base lock; one query at a time per client.
+  boost::recursive_mutex m_AppLock;
+};

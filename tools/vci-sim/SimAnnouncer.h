@@ -1,0 +1,46 @@
+// CSimAnnouncer: the thread that sends every simulated VCI's announcement,
+// one burst every interval, each VCI from its own address through the
+// multicast interface.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "transport/ClientSocketEvent.h"
+#include "transport/Thread.h"
+
+class CClientSocket;
+
+namespace vcisim {
+
+class CSimVci;
+
+class CSimAnnouncer : public IThread, public IClientSocketEvent {
+ public:
+  enum : uint32_t { ANNOUNCE_PORT = 8194 };
+
+  CSimAnnouncer(const std::vector<CSimVci*>& vcis, const std::string& multicastInterface, uint32_t intervalMs,
+                int verbosity);
+  ~CSimAnnouncer() override;
+
+  // Creates one multicast socket per VCI and starts the thread. 0, or the
+  // client socket's error code of the first VCI that cannot send.
+  int Open();
+  void Close();
+  void Run(uint32_t uiArg1, uint32_t uiArg2) override;
+  bool OnErrorDetected(int code) override;
+
+ private:
+  void Burst();
+
+  const std::vector<CSimVci*> m_Vcis;  // Not owned.
+  const std::string m_sMulticastInterface;
+  const uint32_t m_uiIntervalMs;
+  const int m_iVerbosity;
+  // One per VCI; used by the announcing thread only once it runs.
+  std::vector<std::unique_ptr<CClientSocket>> m_Sockets;
+};
+
+}  // namespace vcisim
