@@ -252,7 +252,9 @@ bool CSimVci::HandleRequest(uint16_t port, CArchiveBuffer& request, CArchiveBuff
   }
   if (m_Faults[FAULT_GARBAGE]) {
     std::minstd_rand random(std::random_device{}());
-    for (int i = 0; i < 24; ++i) reply.Write(static_cast<unsigned char>(random() & 0xFF));
+    // Random bytes, but never flagged as enciphered, so that they reach
+    // the client's reader.
+    for (int i = 0; i < 24; ++i) reply.Write(static_cast<unsigned char>(i == 1 ? random() & 0x7F : random() & 0xFF));
     Log("request from %s on port %u: answered with garbage", remoteAddress.c_str(), port);
     return true;
   }
