@@ -1,0 +1,47 @@
+#include "FramePrint.h"
+
+#include <string>
+
+#include "ToolCommand.h"
+#include "serialize/ArchiveBuffer.h"
+#include "serialize/ObjectId.h"
+
+#if __has_include("RecordDecode.h")
+#include "RecordDecode.h"
+#define VCI_TOOL_HAS_RECORD_DECODE 1
+#endif
+
+namespace tool {
+
+nlohmann::json ContentToJson(CArchiveBuffer& archive) {
+  archive.Rewind(CArchiveBuffer::LOADING);
+  uint8_t* data = nullptr;
+  uint32_t length = 0;
+  // GetContent measures up to the cursor; the loaded bytes end at the data end.
+  archive.GetContent(data, length);
+  length = archive.GetDataLength();
+  nlohmann::json out;
+  out["length"] = length;
+  if (length >= 4 && data != nullptr) {
+    const uint32_t id = static_cast<uint32_t>(data[0]) | (static_cast<uint32_t>(data[1]) << 8) |
+                        (static_cast<uint32_t>(data[2]) << 16) | (static_cast<uint32_t>(data[3]) << 24);
+    out["id"] = id;
+    out["name"] = GetObjectName(id);
+    out["enciphered"] = (id & CArchiveBuffer::ENCRYPTED_FLAG) != 0;
+  }
+  out["hex"] = data != nullptr ? ToHex(data, length) : std::string();
+#ifdef VCI_TOOL_HAS_RECORD_DECODE
+  if (length >= 4) {
+    nlohmann::json record;
+    std::string err;
+    if (DecodeArchive(archive, record, err))
+      out["record"] = record;
+    else
+      out["decode_error"] = err;
+  }
+  archive.Rewind(CArchiveBuffer::LOADING);
+#endif
+  return out;
+}
+
+}  // namespace tool
