@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,11 +50,19 @@ class SimProcess {
 
   bool Ready() const { return m_bReady; }
 
-  // Sends one command line and returns its answer line ("ok" or "error: ...").
+  // Sends one command line and returns its answer line ("ok" or "error: ...",
+  // or the first JSON line of "status"). The socket layer's own error lines
+  // on the same output are passed over.
   std::string Command(const std::string& line) {
     std::string text = line + "\n";
     if (write(m_In, text.data(), text.size()) != static_cast<ssize_t>(text.size())) return std::string();
-    return ReadLineContaining("", 5000);
+    return ReadLine(
+        [](const std::string& l) { return l == "ok" || l.compare(0, 7, "error: ") == 0 || l.compare(0, 1, "{") == 0; },
+        5000);
+  }
+  // The next output line that contains text, or "" after timeoutMs.
+  std::string ReadLineContaining(const std::string& text, int timeoutMs) {
+    return ReadLine([&text](const std::string& l) { return l.find(text) != std::string::npos; }, timeoutMs);
   }
 
   // SIGTERM, then the exit status (-1 when it did not end normally).
@@ -69,15 +78,15 @@ class SimProcess {
   }
 
  private:
-  // The next output line that contains text (any line for ""), or "".
-  std::string ReadLineContaining(const std::string& text, int timeoutMs) {
+  template <class Match>
+  std::string ReadLine(Match match, int timeoutMs) {
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
       size_t nl;
       while ((nl = m_Buffer.find('\n')) != std::string::npos) {
         std::string line = m_Buffer.substr(0, nl);
         m_Buffer.erase(0, nl + 1);
-        if (line.find(text) != std::string::npos) return line;
+        if (match(line)) return line;
       }
       int left = static_cast<int>(
           std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()).count());

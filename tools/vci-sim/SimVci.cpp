@@ -232,10 +232,8 @@ bool CSimVci::HandleRequest(uint16_t port, CArchiveBuffer& request, CArchiveBuff
     while (m_Faults[FAULT_NO_ANSWER] && !m_bClosing) {
       if (fd >= 0) {
         struct pollfd p = {fd, POLLIN | POLLRDHUP, 0};
-        if (poll(&p, 1, 100) > 0) {
-          shutdown(fd, SHUT_RDWR);
-          return false;
-        }
+        // The client's close; the server socket then finds it too.
+        if (poll(&p, 1, 100) > 0) return false;
       } else if (!Pause(100) && m_bClosing) {
         return false;
       }
@@ -245,7 +243,7 @@ bool CSimVci::HandleRequest(uint16_t port, CArchiveBuffer& request, CArchiveBuff
   if (m_Faults[FAULT_CLOSE]) {
     int fd = FindAcceptedSocket(m_Identity.address, port, remoteAddress);
     if (fd >= 0) {
-      shutdown(fd, SHUT_RDWR);
+      shutdown(fd, SHUT_WR);
       Log("request from %s on port %u: closed before the reply", remoteAddress.c_str(), port);
       return false;
     }
@@ -275,7 +273,7 @@ bool CSimVci::HandleRequest(uint16_t port, CArchiveBuffer& request, CArchiveBuff
       reply.GetFrame(frame, length);
       ssize_t sent = send(fd, frame, length / 2 < 4 ? 4 : length / 2, MSG_NOSIGNAL);
       (void)sent;
-      shutdown(fd, SHUT_RDWR);
+      shutdown(fd, SHUT_WR);
       Log("request from %s on port %u: %s answered with a truncated %s", remoteAddress.c_str(), port,
           requestName.c_str(), replyName.c_str());
       return false;
