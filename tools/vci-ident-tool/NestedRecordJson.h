@@ -1,0 +1,70 @@
+// Helpers for the record families whose records nest other records or carry
+// lists: a nested record is converted through the registry (so a family
+// needs no other family's fields) and then checked to be of the expected
+// class.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "RecordJson.h"
+
+namespace recordjson {
+
+// Fills out from a JSON record that must be of class T; what names the
+// record in a message.
+template <typename T>
+bool RecordFromJson(const nlohmann::json& in, const std::string& what, T& out, std::string& err) {
+  std::string why;
+  std::unique_ptr<CSerialize> record = FromJson(in, why);
+  if (!record) {
+    err = "field \"" + what + "\": " + why;
+    return false;
+  }
+  T* typed = dynamic_cast<T*>(record.get());
+  if (!typed) {
+    err = "field \"" + what + "\" holds a record of the wrong class";
+    return false;
+  }
+  out = *typed;
+  return true;
+}
+
+// Fills out from in[name], which must be a record of class T.
+template <typename T>
+bool GetRecord(const nlohmann::json& in, const char* name, T& out, std::string& err) {
+  auto it = in.find(name);
+  if (it == in.end()) {
+    err = std::string("missing field \"") + name + "\"";
+    return false;
+  }
+  return RecordFromJson(*it, name, out, err);
+}
+
+// The array in[name]; false when missing or not an array.
+inline bool GetArray(const nlohmann::json& in, const char* name, const nlohmann::json*& array, std::string& err) {
+  auto it = in.find(name);
+  if (it == in.end() || !it->is_array()) {
+    err = std::string("field \"") + name + (it == in.end() ? "\" is missing" : "\" is not an array");
+    return false;
+  }
+  array = &*it;
+  return true;
+}
+
+inline bool GetStringList(const nlohmann::json& in, const char* name, std::vector<std::string>& out,
+                          std::string& err) {
+  const nlohmann::json* array;
+  if (!GetArray(in, name, array, err)) return false;
+  out.clear();
+  for (const auto& e : *array) {
+    if (!e.is_string()) {
+      err = std::string("field \"") + name + "\" holds a non-string";
+      return false;
+    }
+    out.push_back(e.get<std::string>());
+  }
+  return true;
+}
+
+}  // namespace recordjson
