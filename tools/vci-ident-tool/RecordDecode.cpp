@@ -39,7 +39,7 @@ bool DecodeArchive(CArchiveBuffer& ar, nlohmann::json& out, std::string& err) {
     uint32_t pos = ar.GetPosition();
     err = std::string(entry->className) + ": read failed at byte " + std::to_string(pos) + " of " +
           std::to_string(length) + ": " +
-          (pos == length ? "the input ends before the next field"
+          (pos == length ? "the input ends inside the record (a field, or elements that a count announces, are missing)"
                          : "the field there does not fit in the " + std::to_string(length - pos) +
                                " bytes left, or holds a count, length or nested id that is not valid");
     return false;

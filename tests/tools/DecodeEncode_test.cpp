@@ -1,0 +1,164 @@
+// decode and encode through the built tool: hand-written archive images go
+// in as hexadecimal text, come out as JSON, and encode back to the same
+// bytes.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "common/TestEnv.h"
+#include "service_clients/WireBytes.h"
+
+using wire::Builder;
+using wire::Bytes;
+
+namespace {
+
+const std::string kTool = std::string(VCI_BIN_DIR) + "/vci-ident-tool";
+
+std::string Hex(const Bytes& b) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string out;
+  for (uint8_t c : b) {
+    out.push_back(digits[c >> 4]);
+    out.push_back(digits[c & 15]);
+  }
+  return out;
+}
+
+struct ToolRun {
+  int rc;
+  std::string out;
+  std::string err;
+};
+
+// Runs the tool with the given arguments and standard input.
+ToolRun Tool(const testenv::ScratchDir& dir, const std::string& args, const std::string& input) {
+  testenv::WriteFile(dir.File("in"), input);
+  int rc = testenv::Shell(kTool + " " + args + " < " + dir.File("in") + " > " + dir.File("out") + " 2> " +
+                          dir.File("err"));
+  return {rc, testenv::ReadFile(dir.File("out")), testenv::ReadFile(dir.File("err"))};
+}
+
+Bytes AppVersion(const std::string& name, const std::string& versionText) {
+  Builder b;
+  b.u32(2143).u32(2).str(versionText).str("t2").str("").str("").str("fam").str(name).str("").str("").str("t9");
+  return b.u32(2).str("x").str("y").u32(0);
+}
+
+// One record of each family in its newest layout.
+std::vector<std::pair<std::string, Bytes>> Goldens() {
+  return {
+      {"CGetApplications_Send", Builder().u32(2094).u32(1)},
+      {"CGetAppComps_Send", Builder().u32(2156).u32(1)},
+      {"CGetSysComps_Send", Builder().u32(2189).u32(1)},
+      {"CGetConfigNEW_Send", Builder().u32(2021).u32(1).u32(16)},
+      {"CAppVersion", AppVersion("diag", "1.2")},
+      {"CAppList", Builder().u32(2114).i32(0).u32(1).u32(2)
+                       .u32(2113).u32(1).raw(AppVersion("one", "1")).b(true).str("s").u32(1).b(false).u32(2).i32(-1)
+                       .u32(2113).u32(1).raw(AppVersion("two", "2")).b(false).str("").u32(0).b(true).u32(0).i32(7)},
+      {"CCompList", Builder().u32(2154).i32(3).u32(1).u32(2)
+                        .u32(2155).u32(1).raw(AppVersion("a", "1.0"))
+                        .u32(2155).u32(1).raw(AppVersion("b", "2.0"))},
+      {"CIdentDisconnect_Send", Builder().u32(2043).u32(9)},
+      {"CIdentDisconnect_Recv", Builder().u32(2044).i32(-1)},
+      {"CBluetoothReq_Send", Builder().u32(2145).u32(1).u32(3).u32(4711).u32(4)},
+      {"CBluetoothReq_Recv", Builder().u32(2146).i32(20533)},
+      {"CLogFile_Send", Builder().u32(2215).u32(1).u32(1).str("ident_log.txt")},
+      {"CLogFiles_Recv", Builder().u32(2217).i32(0).u32(1).u32(1)
+                             .str("f").u32(2216).i32(0).u32(1).str("f").u32(3).u8(1).u8(0).u8(2)},
+  };
+}
+
+TEST(DecodeEncode, ApplicationsRequestFrameDecodesWithVersionOne) {
+  testenv::ScratchDir dir;
+  ToolRun r = Tool(dir, "decode --frame -", "0C 00 00 00 2E 08 00 00 01 00 00 00\n");
+  ASSERT_EQ(r.rc, 0) << r.err;
+  nlohmann::json j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["class"], "CGetApplications_Send");
+  EXPECT_EQ(j["id"], 2094);
+  EXPECT_EQ(j["version"], 1);
+
+  ToolRun back = Tool(dir, "encode --frame --hex", r.out);
+  ASSERT_EQ(back.rc, 0) << back.err;
+  EXPECT_EQ(back.out, "0C0000002E08000001000000\n");
+}
+
+TEST(DecodeEncode, EveryFamilyRoundTripsByteForByte) {
+  testenv::ScratchDir dir;
+  for (const auto& g : Goldens()) {
+    ToolRun r = Tool(dir, "decode", Hex(g.second));
+    ASSERT_EQ(r.rc, 0) << g.first << ": " << r.err;
+    nlohmann::json j = nlohmann::json::parse(r.out, nullptr, false);
+    ASSERT_FALSE(j.is_discarded()) << g.first;
+    EXPECT_EQ(j["class"], g.first);
+    ToolRun back = Tool(dir, "encode --hex", r.out);
+    ASSERT_EQ(back.rc, 0) << g.first << ": " << back.err;
+    EXPECT_EQ(back.out, Hex(g.second) + "\n") << g.first;
+
+    // Raw bytes in, raw bytes out.
+    ToolRun binary = Tool(dir, "encode", r.out);
+    EXPECT_EQ(binary.out, std::string(g.second.begin(), g.second.end())) << g.first;
+  }
+}
+
+TEST(DecodeEncode, NestedRecordsAppearNested) {
+  testenv::ScratchDir dir;
+  ToolRun r = Tool(dir, "decode", Hex(Goldens()[6].second));
+  ASSERT_EQ(r.rc, 0) << r.err;
+  nlohmann::json j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["result"], 3);
+  ASSERT_EQ(j["comps"].size(), 2u);
+  EXPECT_EQ(j["comps"][1]["class"], "CCompList::CComp");
+  EXPECT_EQ(j["comps"][1]["appVersion"]["name"], "b");
+  EXPECT_EQ(j["comps"][1]["appVersion"]["versionText"], "2.0");
+  EXPECT_EQ(j["comps"][1]["appVersion"]["textList1"], nlohmann::json({"x", "y"}));
+}
+
+TEST(DecodeEncode, EncipheredArchivesAreDecipheredAndEncipheredAgain) {
+  testenv::ScratchDir dir;
+  ToolRun enc = Tool(dir, "encode --encrypt --frame --hex", R"({"class": "CGetConfigNEW_Send", "version": 1, "key": 16})");
+  ASSERT_EQ(enc.rc, 0) << enc.err;
+  // Frame of 16 bytes: length, id with the flag 0x8000, one enciphered block.
+  ASSERT_EQ(enc.out.size(), 33u);
+  EXPECT_EQ(enc.out.substr(0, 16), "10000000E5870000");
+
+  ToolRun dec = Tool(dir, "decode --frame", enc.out);
+  ASSERT_EQ(dec.rc, 0) << dec.err;
+  nlohmann::json j = nlohmann::json::parse(dec.out);
+  EXPECT_EQ(j["key"], 16);
+  EXPECT_EQ(j["enciphered"], true);
+  ToolRun again = Tool(dir, "encode --frame --hex", dec.out);
+  EXPECT_EQ(again.out, enc.out);
+}
+
+TEST(DecodeEncode, BadInputFailsWithAReasonAndExitOne) {
+  testenv::ScratchDir dir;
+  Bytes list = Goldens()[5].second;
+  ToolRun truncated = Tool(dir, "decode", Hex(Bytes(list.begin(), list.begin() + 40)));
+  EXPECT_EQ(truncated.rc, 1);
+  EXPECT_NE(truncated.err.find("CAppList"), std::string::npos) << truncated.err;
+  EXPECT_NE(truncated.err.find("of 40"), std::string::npos) << truncated.err;
+
+  ToolRun forged = Tool(dir, "decode", Hex(Builder().u32(2114).i32(0).u32(1).u32(0x10000000)));
+  EXPECT_EQ(forged.rc, 1);
+  EXPECT_NE(forged.err.find("CAppList: read failed at byte 16 of 16"), std::string::npos) << forged.err;
+
+  for (const char* input : {"FFFFFF7F", "2E08", "zz not an archive", ""}) {
+    ToolRun r = Tool(dir, "decode", input);
+    EXPECT_EQ(r.rc, 1) << input;
+    EXPECT_FALSE(r.err.empty()) << input;
+    EXPECT_TRUE(r.out.empty()) << input;
+  }
+  ToolRun badFrame = Tool(dir, "decode --frame", "10000000 2E080000 01000000");
+  EXPECT_EQ(badFrame.rc, 1);
+  EXPECT_NE(badFrame.err.find("16"), std::string::npos) << badFrame.err;
+
+  EXPECT_EQ(Tool(dir, "encode", "{not json").rc, 1);
+  EXPECT_EQ(Tool(dir, "encode", R"({"class": "CNoSuchThing"})").rc, 1);
+  ToolRun missing = Tool(dir, "encode", R"({"class": "CBluetoothReq_Send", "version": 1})");
+  EXPECT_EQ(missing.rc, 1);
+  EXPECT_NE(missing.err.find("sessionId"), std::string::npos) << missing.err;
+  EXPECT_EQ(Tool(dir, "decode --bogus", "").rc, 2);
+}
+
+}  // namespace
