@@ -1,0 +1,278 @@
+#include "platform/AdapterInfo.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <linux/if.h>
+#include <linux/if_arp.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <map>
+#include <new>
+
+namespace {
+
+// Closes a descriptor when the scope ends.
+struct FdGuard {
+  int fd;
+  ~FdGuard() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+struct LinkInfo {
+  std::string name;
+  std::string alias;
+  std::string kind;
+  unsigned flags = 0;
+  unsigned short type = 0;
+  BYTE address[8] = {0};
+  uint32_t addressLength = 0;
+};
+
+std::string AttrString(const struct rtattr* rta) {
+  const char* p = static_cast<const char*>(RTA_DATA(rta));
+  size_t n = RTA_PAYLOAD(rta);
+  return std::string(p, strnlen(p, n));
+}
+
+std::string Dotted(uint32_t netOrder) {
+  char text[INET_ADDRSTRLEN] = {0};
+  inet_ntop(AF_INET, &netOrder, text, sizeof text);
+  return text;
+}
+
+void ParseLink(const struct nlmsghdr* h, std::map<int, LinkInfo>& links) {
+  const auto* ifi = static_cast<const struct ifinfomsg*>(NLMSG_DATA(h));
+  LinkInfo link;
+  link.flags = ifi->ifi_flags;
+  link.type = ifi->ifi_type;
+  int len = static_cast<int>(IFLA_PAYLOAD(h));
+  for (auto* rta = IFLA_RTA(ifi); RTA_OK(rta, len); rta = RTA_NEXT(rta, len)) {
+    switch (rta->rta_type) {
+      case IFLA_IFNAME:
+        link.name = AttrString(rta);
+        break;
+      case IFLA_IFALIAS:
+        link.alias = AttrString(rta);
+        break;
+      case IFLA_ADDRESS: {
+        size_t n = RTA_PAYLOAD(rta);
+        if (n > sizeof link.address) n = sizeof link.address;
+        memcpy(link.address, RTA_DATA(rta), n);
+        link.addressLength = static_cast<uint32_t>(n);
+        break;
+      }
+      case IFLA_LINKINFO: {
+        int inner = static_cast<int>(RTA_PAYLOAD(rta));
+        for (auto* k = static_cast<struct rtattr*>(RTA_DATA(rta)); RTA_OK(k, inner); k = RTA_NEXT(k, inner))
+          if (k->rta_type == IFLA_INFO_KIND) link.kind = AttrString(k);
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  links[ifi->ifi_index] = link;
+}
+
+struct AddrInfo {
+  int index;
+  uint32_t address;
+  unsigned prefix;
+};
+
+void ParseAddr(const struct nlmsghdr* h, std::vector<AddrInfo>& addrs) {
+  const auto* ifa = static_cast<const struct ifaddrmsg*>(NLMSG_DATA(h));
+  if (ifa->ifa_family != AF_INET) return;
+  bool have = false;
+  uint32_t local = 0, address = 0;
+  bool haveLocal = false;
+  int len = static_cast<int>(IFA_PAYLOAD(h));
+  for (auto* rta = IFA_RTA(ifa); RTA_OK(rta, len); rta = RTA_NEXT(rta, len)) {
+    if (RTA_PAYLOAD(rta) < 4) continue;
+    if (rta->rta_type == IFA_LOCAL) {
+      memcpy(&local, RTA_DATA(rta), 4);
+      haveLocal = true;
+    } else if (rta->rta_type == IFA_ADDRESS) {
+      memcpy(&address, RTA_DATA(rta), 4);
+      have = true;
+    }
+  }
+  // On a point-to-point link IFA_ADDRESS is the peer; IFA_LOCAL is ours.
+  if (haveLocal) {
+    address = local;
+    have = true;
+  }
+  if (have) addrs.push_back({static_cast<int>(ifa->ifa_index), address, ifa->ifa_prefixlen});
+}
+
+// Sends one dump request and hands every answer message to parse. False when
+// the socket failed or the kernel answered with an error.
+template <typename Parse>
+bool Dump(int fd, uint16_t type, uint16_t replyType, unsigned char family, uint32_t seq, Parse parse) {
+  struct {
+    struct nlmsghdr h;
+    struct rtgenmsg g;
+  } req;
+  memset(&req, 0, sizeof req);
+  req.h.nlmsg_len = NLMSG_LENGTH(sizeof(struct rtgenmsg));
+  req.h.nlmsg_type = type;
+  req.h.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+  req.h.nlmsg_seq = seq;
+  req.g.rtgen_family = family;
+  if (send(fd, &req, req.h.nlmsg_len, 0) < 0) return false;
+  std::vector<char> buf(32768);
+  for (;;) {
+    ssize_t n = recv(fd, buf.data(), buf.size(), 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return false;
+    int len = static_cast<int>(n);
+    for (auto* h = reinterpret_cast<struct nlmsghdr*>(buf.data()); NLMSG_OK(h, len); h = NLMSG_NEXT(h, len)) {
+      if (h->nlmsg_seq != seq) continue;
+      if (h->nlmsg_type == NLMSG_DONE) return true;
+      if (h->nlmsg_type == NLMSG_ERROR) return false;
+      if (h->nlmsg_type == replyType) parse(h);
+    }
+  }
+}
+
+}  // namespace
+
+DWORD GetAdaptersInfo(std::vector<CAdapterInfo>& out) {
+  out.clear();
+  FdGuard fd{socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE)};
+  if (fd.fd < 0) return ERROR_INVALID_HANDLE;
+  std::map<int, LinkInfo> links;
+  std::vector<AddrInfo> addrs;
+  try {
+    if (!Dump(fd.fd, RTM_GETLINK, RTM_NEWLINK, AF_UNSPEC, 1, [&](const struct nlmsghdr* h) { ParseLink(h, links); }))
+      return ERROR_INVALID_DATA;
+    if (!Dump(fd.fd, RTM_GETADDR, RTM_NEWADDR, AF_INET, 2, [&](const struct nlmsghdr* h) { ParseAddr(h, addrs); }))
+      return ERROR_INVALID_DATA;
+    bool loopbackUp = false;
+    for (const auto& e : links) {
+      const LinkInfo& link = e.second;
+      if (link.type == ARPHRD_LOOPBACK || (link.flags & IFF_LOOPBACK)) {
+        loopbackUp = loopbackUp || (link.flags & IFF_UP);
+        continue;
+      }
+      CAdapterInfo a;
+      a.Index = static_cast<uint32_t>(e.first);
+      a.AdapterName = link.name;
+      a.Description = !link.alias.empty() ? link.alias : !link.kind.empty() ? link.kind : link.name;
+      memcpy(a.Address, link.address, sizeof a.Address);
+      a.AddressLength = link.addressLength;
+      bool live = (link.flags & IFF_UP) && (link.flags & IFF_RUNNING);
+      if (live)
+        for (const auto& ad : addrs) {
+          if (ad.index != e.first) continue;
+          uint32_t mask = ad.prefix == 0 ? 0 : htonl(0xFFFFFFFFu << (32 - (ad.prefix > 32 ? 32 : ad.prefix)));
+          a.IpAddressList.push_back({Dotted(ad.address), Dotted(mask)});
+        }
+      if (a.IpAddressList.empty()) a.IpAddressList.push_back({"0.0.0.0", "0.0.0.0"});
+      out.push_back(a);
+    }
+    // A Windows host always has its loopback, and the monitor lists it; a
+    // Linux namespace has it only once lo is up. So "no data" (the monitor
+    // then lists nothing at all) is a namespace without any adapter and
+    // without a working loopback, and a host whose only interface is an up
+    // loopback gets the loopback entry alone.
+    if (out.empty() && !loopbackUp) return ERROR_NO_DATA;
+  } catch (const std::bad_alloc&) {
+    out.clear();
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+  return ERROR_SUCCESS;
+}
+
+bool CWakeSemaphore::Create(uint32_t initialCount, uint32_t maximumCount) {
+  Close();
+  m_Fd = eventfd(initialCount, EFD_SEMAPHORE | EFD_CLOEXEC | EFD_NONBLOCK);
+  // The monitor releases once per Stop, far below any maximum, so the
+  // maximum is taken as documentation and not enforced.
+  (void)maximumCount;
+  return m_Fd >= 0;
+}
+
+bool CWakeSemaphore::Release() {
+  if (m_Fd < 0) return false;
+  uint64_t one = 1;
+  return write(m_Fd, &one, sizeof one) == static_cast<ssize_t>(sizeof one);
+}
+
+bool CWakeSemaphore::TryAcquire() {
+  if (m_Fd < 0) return false;
+  uint64_t v;
+  return read(m_Fd, &v, sizeof v) == static_cast<ssize_t>(sizeof v);
+}
+
+void CWakeSemaphore::Close() {
+  if (m_Fd >= 0) close(m_Fd);
+  m_Fd = -1;
+}
+
+DWORD CAddrChangeNotify::Request() {
+  if (m_Fd >= 0) return ERROR_IO_PENDING;
+  int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
+  if (fd < 0) return ERROR_INVALID_HANDLE;
+  struct sockaddr_nl sa;
+  memset(&sa, 0, sizeof sa);
+  sa.nl_family = AF_NETLINK;
+  sa.nl_groups = RTMGRP_IPV4_IFADDR | RTMGRP_LINK;
+  if (bind(fd, reinterpret_cast<struct sockaddr*>(&sa), sizeof sa) != 0) {
+    close(fd);
+    return ERROR_ACCESS_DENIED;
+  }
+  m_Fd = fd;
+  return ERROR_IO_PENDING;
+}
+
+void CAddrChangeNotify::Close() {
+  if (m_Fd >= 0) close(m_Fd);
+  m_Fd = -1;
+}
+
+void CAddrChangeNotify::Drain() {
+  char buf[8192];
+  for (;;) {
+    ssize_t n = recv(m_Fd, buf, sizeof buf, MSG_DONTWAIT);
+    // ENOBUFS: the kernel dropped messages; the refresh that follows reads
+    // the whole state anyway, so the loss does not matter.
+    if (n < 0 && (errno == EINTR || errno == ENOBUFS)) continue;
+    if (n <= 0) return;
+  }
+}
+
+CAddrChangeNotify::WaitResult CAddrChangeNotify::Wait(CAddrChangeNotify* notify, CWakeSemaphore& semaphore) {
+  struct pollfd fds[2];
+  fds[0] = {semaphore.Fd(), POLLIN, 0};
+  nfds_t n = 1;
+  if (notify && notify->m_Fd >= 0) {
+    fds[1] = {notify->m_Fd, POLLIN, 0};
+    n = 2;
+  }
+  for (;;) {
+    int r = poll(fds, n, -1);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return WAIT_FAILED;
+    }
+    if (fds[0].revents) {
+      semaphore.TryAcquire();
+      return WAIT_WOKEN;
+    }
+    if (n == 2 && fds[1].revents) {
+      notify->Drain();
+      return WAIT_NOTIFIED;
+    }
+  }
+}

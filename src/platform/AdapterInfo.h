@@ -1,0 +1,85 @@
+// The host's network adapters and the address-change notification, read from
+// rtnetlink so that a network namespace sees its own interfaces (sysfs shows
+// the host's). This is the one place that knows about netlink.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/WinTypes.h"
+
+enum : DWORD { ERROR_IO_PENDING = 997 };
+
+// One adapter: every interface except loopback.
+struct CAdapterInfo {
+  uint32_t Index = 0;
+  std::string AdapterName;  // the interface name
+  // The alias when set, else the link kind or driver, else the name.
+  std::string Description;
+  // Link-layer address, zero-filled past AddressLength.
+  BYTE Address[8] = {0};
+  uint32_t AddressLength = 0;
+  // Every IPv4 address with its mask, dotted, in the order the kernel lists
+  // them; a single "0.0.0.0"/"0.0.0.0" entry when the interface is not both
+  // up and running or has no IPv4 address.
+  struct CIPAddr {
+    std::string IpAddress;
+    std::string IpMask;
+  };
+  std::vector<CIPAddr> IpAddressList;
+};
+
+// The adapters in interface-index order. ERROR_SUCCESS, ERROR_NO_DATA when
+// there is no adapter and the loopback is not up either (out empty), ERROR_NOT_ENOUGH_MEMORY when the list
+// cannot be held, or another nonzero code when the kernel could not be asked.
+DWORD GetAdaptersInfo(std::vector<CAdapterInfo>& out);
+
+// A counting semaphore whose waits can be combined with the address-change
+// notification. Unnamed; holds a descriptor from Create to Close.
+class CWakeSemaphore {
+ public:
+  CWakeSemaphore() = default;
+  ~CWakeSemaphore() { Close(); }
+  CWakeSemaphore(const CWakeSemaphore&) = delete;
+  CWakeSemaphore& operator=(const CWakeSemaphore&) = delete;
+
+  bool Create(uint32_t initialCount, uint32_t maximumCount);
+  bool IsCreated() const { return m_Fd >= 0; }
+  // Adds one to the count.
+  bool Release();
+  void Close();
+  int Fd() const { return m_Fd; }
+  // Takes one from the count when it is above zero.
+  bool TryAcquire();
+
+ private:
+  int m_Fd = -1;
+};
+
+// The address-change notification: an rtnetlink socket subscribed to IPv4
+// address and link changes. Messages that arrive while nobody waits stay
+// queued, so a change between two waits is not lost.
+class CAddrChangeNotify {
+ public:
+  CAddrChangeNotify() = default;
+  ~CAddrChangeNotify() { Close(); }
+  CAddrChangeNotify(const CAddrChangeNotify&) = delete;
+  CAddrChangeNotify& operator=(const CAddrChangeNotify&) = delete;
+
+  // Arms one notification (opening the socket on first use): ERROR_IO_PENDING
+  // when armed, another code when the socket could not be opened.
+  DWORD Request();
+  void Close();
+
+  enum WaitResult { WAIT_NOTIFIED = 0, WAIT_WOKEN = 1, WAIT_FAILED = 2 };
+  // Waits without a time limit for a change (this object armed) or for the
+  // semaphore; notify may be null to wait on the semaphore alone. A change
+  // drains everything queued on the socket before returning, so one burst of
+  // kernel messages ends one wait. The semaphore wins when both are ready.
+  static WaitResult Wait(CAddrChangeNotify* notify, CWakeSemaphore& semaphore);
+
+ private:
+  void Drain();
+  int m_Fd = -1;
+};
