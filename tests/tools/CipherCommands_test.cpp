@@ -1,0 +1,111 @@
+// vci-ident-tool's blowfish and archive commands, run as a provisioning
+// script would run them.
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "common/TestEnv.h"
+
+namespace {
+
+struct Result {
+  int status;
+  std::string out;
+};
+
+// Runs the tool through the shell (stdin from `input` when given); stderr is
+// discarded.
+Result Tool(const std::string& args, const std::string* input = nullptr, const testenv::ScratchDir* dir = nullptr) {
+  std::string command = std::string(VCI_BIN_DIR) + "/vci-ident-tool " + args;
+  if (input) {
+    std::string in = dir->File("stdin.bin");
+    testenv::WriteFile(in, *input);
+    command += " < '" + in + "'";
+  }
+  command += " 2>/dev/null";
+  Result r{-1, ""};
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return r;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof(buf), p)) > 0) r.out.append(buf, n);
+  int status = pclose(p);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+std::string Bytes(const std::string& hex) {
+  std::string out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
+std::string Trim(std::string s) {
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+  return s;
+}
+
+TEST(BlowfishCommand, EnciphersStandardInputInEveryMode) {
+  testenv::ScratchDir dir;
+  std::string block = Bytes("1111111111111111");
+  Result r = Tool("blowfish encrypt --key 0123456789ABCDEF", &block, &dir);
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, Bytes("61F9C3802281B096"));
+  r = Tool("blowfish decrypt --key 0123456789abcdef --mode ecb", &r.out, &dir);
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, block);
+
+  std::string plain = Bytes("37363534333231204E6F77206973207468652074696D6520666F722000000000");
+  r = Tool("blowfish encrypt --key 0123456789ABCDEFF0E1D2C3B4A59687 --mode cbc --iv FEDCBA9876543210", &plain, &dir);
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, Bytes("6B77B4D63006DEE605B156E27403979358DEB9E7154616D959F1652BD5FF92CC"));
+  for (const char* mode : {"cbc", "cfb", "ofb"}) {
+    std::string opts = std::string(" --key 0123456789ABCDEFF0E1D2C3B4A59687 --iv FEDCBA9876543210 --mode ") + mode;
+    Result e = Tool("blowfish encrypt" + opts, &plain, &dir);
+    ASSERT_EQ(e.status, 0) << mode;
+    Result d = Tool("blowfish decrypt" + opts, &e.out, &dir);
+    EXPECT_EQ(d.out, plain) << mode;
+  }
+}
+
+TEST(BlowfishCommand, BadArgumentsAreUsageErrorsAndPartialBlocksFail) {
+  testenv::ScratchDir dir;
+  std::string seven(7, 'x'), eight(8, 'x');
+  EXPECT_EQ(Tool("blowfish encrypt --key 00", &seven, &dir).status, 1);
+  EXPECT_EQ(Tool("blowfish encrypt", &eight, &dir).status, 2);
+  EXPECT_EQ(Tool("blowfish encrypt --key 0G", &eight, &dir).status, 2);
+  EXPECT_EQ(Tool("blowfish encrypt --key " + std::string(114, 'A'), &eight, &dir).status, 2);
+  EXPECT_EQ(Tool("blowfish encrypt --key " + std::string(112, 'A'), &eight, &dir).status, 0);
+  EXPECT_EQ(Tool("blowfish encrypt --key 00 --mode ctr", &eight, &dir).status, 2);
+  EXPECT_EQ(Tool("blowfish encrypt --key 00 --mode cbc --iv 0011", &eight, &dir).status, 2);
+  EXPECT_EQ(Tool("blowfish scramble --key 00", &eight, &dir).status, 2);
+  EXPECT_EQ(Tool("blowfish --help").status, 0);
+}
+
+TEST(ArchiveCommand, DecipheredThenEncipheredAgainIsByteIdentical) {
+  testenv::ScratchDir dir;
+  // Id word 0x0102 and a 5-byte body.
+  testenv::WriteFile(dir.File("plain.bin"), std::string("\x02\x01\x00\x00hello", 9));
+  ASSERT_EQ(Tool("archive encrypt " + dir.File("plain.bin") + " " + dir.File("enc.bin")).status, 0);
+  std::string enc = testenv::ReadFile(dir.File("enc.bin"));
+  ASSERT_EQ(enc.size(), 12u);
+  EXPECT_EQ(enc.substr(0, 4), std::string("\x02\x81\x00\x00", 4));
+
+  ASSERT_EQ(Tool("archive decrypt " + dir.File("enc.bin") + " " + dir.File("dec.bin")).status, 0);
+  EXPECT_EQ(testenv::ReadFile(dir.File("dec.bin")), std::string("\x02\x01\x00\x00hello\0\0\0", 12));
+  ASSERT_EQ(Tool("archive encrypt " + dir.File("dec.bin") + " " + dir.File("again.bin")).status, 0);
+  EXPECT_EQ(testenv::ReadFile(dir.File("again.bin")), enc);
+
+  // A body that is not whole blocks does not decipher; flags are checked.
+  testenv::WriteFile(dir.File("odd.bin"), enc + "abcd");
+  EXPECT_EQ(Tool("archive decrypt " + dir.File("odd.bin") + " " + dir.File("x.bin")).status, 1);
+  EXPECT_EQ(Tool("archive decrypt " + dir.File("plain.bin") + " " + dir.File("x.bin")).status, 1);
+  EXPECT_EQ(Tool("archive encrypt " + dir.File("enc.bin") + " " + dir.File("x.bin")).status, 1);
+  EXPECT_EQ(Tool("archive encrypt " + dir.File("missing.bin") + " " + dir.File("x.bin")).status, 1);
+  EXPECT_EQ(Tool("archive encrypt " + dir.File("plain.bin")).status, 2);
+}
+
+}  // namespace

@@ -1,0 +1,105 @@
+// brand list|encode|decode|set|get: the brand record table and the "Brand"
+// registry value that names an installation's brand.
+#include <iostream>
+
+#include <nlohmann/json.hpp>
+
+#include "ToolCommand.h"
+#include "host/Brand.h"
+#include "platform/Registry.h"
+#include "serialize/ProductKeyData.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: vci-ident-tool brand list\n"
+    "       vci-ident-tool brand encode NAME\n"
+    "       vci-ident-tool brand decode HEX\n"
+    "       vci-ident-tool brand set NAME\n"
+    "       vci-ident-tool brand get\n\n"
+    "list    the brand records as JSON: number, key name, display name\n"
+    "encode  prints the registry text (hexadecimal) of a record naming NAME\n"
+    "decode  prints, as JSON, the key name that a registry text holds and the brand\n"
+    "        number it resolves to; fails with the reason when it does not\n"
+    "set     writes the record for the brand key name NAME as the value \"Brand\"\n"
+    "        of HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI\n"
+    "get     resolves the brand from the registry as the service does\n\n"
+    "example: vci-ident-tool brand set KIVO && vci-ident-tool brand get\n";
+
+int Run(const std::vector<std::string>& args);
+const ToolCommand kCommand{"brand", "brand records and the Brand registry value", kUsage, Run};
+ToolCommandRegistration g_Registration(kCommand);
+
+nlohmann::json BrandJson(uint32_t selector) {
+  return {{"brand", selector}, {"keyName", GetBrandKeyName(selector)}, {"displayName", GetBrandDisplayName(selector)}};
+}
+
+int List() {
+  nlohmann::json out = nlohmann::json::array();
+  for (uint32_t s = 1; GetBrandKeyName(s) != nullptr; ++s) out.push_back(BrandJson(s));
+  std::cout << out.dump(2) << "\n";
+  return 0;
+}
+
+int Encode(const std::string& name) {
+  std::string text;
+  if (!EncodeBrandText(name, text)) return tool::Fail("cannot encode '" + name + "': empty or too long a name");
+  if (FindBrandByKeyName(name) == 0)
+    std::cerr << "vci-ident-tool: note: '" << name << "' is no brand key name; the value will not resolve\n";
+  std::cout << text << "\n";
+  return 0;
+}
+
+int Decode(const std::string& hex) {
+  std::string name;
+  BrandTextResult r = DecodeBrandText(hex, name);
+  if (r != BRAND_TEXT_OK) return tool::Fail(std::string("does not resolve: ") + BrandTextResultText(r));
+  uint32_t selector = FindBrandByKeyName(name);
+  if (selector == 0) return tool::Fail("does not resolve: the key name '" + name + "' names no brand");
+  nlohmann::json out = BrandJson(selector);
+  std::cout << out.dump(2) << "\n";
+  return 0;
+}
+
+int Set(const std::string& name) {
+  if (FindBrandByKeyName(name) == 0)
+    return tool::Fail("'" + name + "' is no brand key name (see 'vci-ident-tool brand list')");
+  std::string text;
+  if (!EncodeBrandText(name, text)) return tool::Fail("cannot encode '" + name + "'");
+  std::string key = std::string("HKEY_LOCAL_MACHINE\\") + VCI_REGISTRY_KEY;
+  LONG ret = platform::RegistrySetString(key, "Brand", text);
+  if (ret != ERROR_SUCCESS)
+    return tool::Fail("cannot write the registry file " + platform::RegistryFilePath() + " (error " +
+                      std::to_string(ret) + ")");
+  return 0;
+}
+
+int Get() {
+  uint32_t brand = 0;
+  if (!GetBrand(brand))
+    return tool::Fail("no brand resolves from the registry file " + platform::RegistryFilePath());
+  std::cout << BrandJson(brand).dump(2) << "\n";
+  return 0;
+}
+
+int Run(const std::vector<std::string>& args) {
+  if (tool::WantsHelp(args)) {
+    std::cout << kUsage;
+    return 0;
+  }
+  if (args.empty()) return tool::UsageError(kCommand, "brand needs a subcommand");
+  const std::string& sub = args[0];
+  if (sub == "list" || sub == "get") {
+    if (args.size() != 1) return tool::UsageError(kCommand, "brand " + sub + " takes no arguments");
+    return sub == "list" ? List() : Get();
+  }
+  if (sub == "encode" || sub == "decode" || sub == "set") {
+    if (args.size() != 2) return tool::UsageError(kCommand, "brand " + sub + " takes exactly one argument");
+    if (sub == "encode") return Encode(args[1]);
+    if (sub == "decode") return Decode(args[1]);
+    return Set(args[1]);
+  }
+  return tool::UsageError(kCommand, "unknown brand subcommand '" + sub + "'");
+}
+
+}  // namespace
