@@ -161,4 +161,26 @@ TEST(DecodeEncode, BadInputFailsWithAReasonAndExitOne) {
   EXPECT_EQ(Tool(dir, "decode --bogus", "").rc, 2);
 }
 
+// Runs once the VCI status records are in the tree.
+#if __has_include("discovery/VCIStatusMap.h") && __has_include("discovery/BindMap.h")
+TEST(DecodeEncode, InterfaceErrorEventCarriesAnEmptyTable) {
+  testenv::ScratchDir dir;
+  Bytes event = Builder().u32(2075).u32(1).u32(0x8004).u32(0).u32(2121).u32(1).u32(0);
+  ToolRun r = Tool(dir, "decode", Hex(event));
+  ASSERT_EQ(r.rc, 0) << r.err;
+  nlohmann::json j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["class"], "CIdentEvent_Send");
+  EXPECT_EQ(j["eventCode"], 0x8004);
+  EXPECT_EQ(j["reserved"], 0);
+  EXPECT_EQ(j["payload"]["id"], 2121);
+  ToolRun back = Tool(dir, "encode --hex", r.out);
+  EXPECT_EQ(back.out, Hex(event) + "\n");
+
+  Bytes ack = Builder().u32(2076).i32(0);
+  ToolRun a = Tool(dir, "decode", Hex(ack));
+  ASSERT_EQ(a.rc, 0) << a.err;
+  EXPECT_EQ(Tool(dir, "encode --hex", a.out).out, Hex(ack) + "\n");
+}
+#endif
+
 }  // namespace

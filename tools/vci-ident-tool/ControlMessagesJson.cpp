@@ -3,7 +3,9 @@
 #include "NestedRecordJson.h"
 #include "ToolCommand.h"
 #include "client_service/BluetoothReq.h"
+#include "client_service/IdentConnect.h"
 #include "client_service/IdentDisconnect.h"
+#include "client_service/IdentEvent.h"
 #include "client_service/LogFile.h"
 #include "serialize/ObjectId.h"
 
@@ -128,5 +130,86 @@ bool LogFilesRecvFromJson(const json& in, CSerialize& r, std::string& err) {
 }
 RecordJsonRegistration g_LogFilesRecv({OBJID_CLogFiles_Recv, "CLogFiles_Recv", Make<CLogFiles_Recv>,
                                        LogFilesRecvToJson, LogFilesRecvFromJson});
+
+#ifdef VCI_HAVE_IDENT_CONNECT
+void IdentConnectSendToJson(const CSerialize& r, json& out) {
+  const auto& c = static_cast<const CIdentConnect_Send&>(r);
+  out["version"] = c.m_uiVersion;
+  out["eventPort"] = c.m_uiEventPort;
+  out["clientName"] = c.m_strClientName;
+  out["persistLog"] = c.m_bPersistLog;
+  out["noReplyTimeout"] = c.m_uiNoReplyTimeout;
+}
+bool IdentConnectSendFromJson(const json& in, CSerialize& r, std::string& err) {
+  auto& c = static_cast<CIdentConnect_Send&>(r);
+  return GetField(in, "version", c.m_uiVersion, err) && GetField(in, "eventPort", c.m_uiEventPort, err) &&
+         GetField(in, "clientName", c.m_strClientName, err) && GetField(in, "persistLog", c.m_bPersistLog, err) &&
+         GetField(in, "noReplyTimeout", c.m_uiNoReplyTimeout, err);
+}
+RecordJsonRegistration g_IdentConnectSend({OBJID_CIdentConnect_Send, "CIdentConnect_Send", Make<CIdentConnect_Send>,
+                                           IdentConnectSendToJson, IdentConnectSendFromJson});
+
+void IdentConnectRecvToJson(const CSerialize& r, json& out) {
+  const auto& c = static_cast<const CIdentConnect_Recv&>(r);
+  out["result"] = c.GetResult();
+  out["version"] = c.m_uiVersion;
+  out["sessionId"] = c.m_uiSessionId;
+  out["versionNumber"] = c.m_uiVersionNumber;
+  out["buildDate"] = c.m_uiBuildDate;
+  out["instanceToken"] = c.m_uiInstanceToken;
+  out["productName"] = c.m_strProductName;
+  out["table"] = recordjson::ToJson(c.m_VCIStatusMap);
+  out["bindings"] = recordjson::ToJson(c.m_BindMap);
+}
+bool IdentConnectRecvFromJson(const json& in, CSerialize& r, std::string& err) {
+  auto& c = static_cast<CIdentConnect_Recv&>(r);
+  int32_t result;
+  if (!GetField(in, "result", result, err) || !GetField(in, "version", c.m_uiVersion, err) ||
+      !GetField(in, "sessionId", c.m_uiSessionId, err) || !GetField(in, "versionNumber", c.m_uiVersionNumber, err) ||
+      !GetField(in, "buildDate", c.m_uiBuildDate, err) || !GetField(in, "instanceToken", c.m_uiInstanceToken, err) ||
+      !GetField(in, "productName", c.m_strProductName, err) ||
+      !recordjson::GetRecord(in, "table", c.m_VCIStatusMap, err) ||
+      !recordjson::GetRecord(in, "bindings", c.m_BindMap, err))
+    return false;
+  c.SetResult(result);
+  return true;
+}
+RecordJsonRegistration g_IdentConnectRecv({OBJID_CIdentConnect_Recv, "CIdentConnect_Recv", Make<CIdentConnect_Recv>,
+                                           IdentConnectRecvToJson, IdentConnectRecvFromJson});
+#endif
+
+#ifdef VCI_HAVE_IDENT_EVENT
+// "payload" is the record that follows the event code on the wire: the VCI
+// table for 0x8002, the bindings for 0x8003, an empty VCI table otherwise.
+void IdentEventSendToJson(const CSerialize& r, json& out) {
+  const auto& e = static_cast<const CIdentEvent_Send&>(r);
+  out["version"] = e.m_uiVersion;
+  out["eventCode"] = e.m_uiEventCode;
+  out["reserved"] = e.m_uiReserved;
+  if (e.m_uiEventCode == CIdentEvent_Send::EVENT_BINDINGS_CHANGED)
+    out["payload"] = recordjson::ToJson(e.m_BindMap);
+  else if (e.m_uiEventCode == CIdentEvent_Send::EVENT_TABLE_CHANGED)
+    out["payload"] = recordjson::ToJson(e.m_VCIStatusMap);
+  else
+    out["payload"] = recordjson::ToJson(CVCIStatusMap());
+}
+bool IdentEventSendFromJson(const json& in, CSerialize& r, std::string& err) {
+  auto& e = static_cast<CIdentEvent_Send&>(r);
+  if (!GetField(in, "version", e.m_uiVersion, err) || !GetField(in, "eventCode", e.m_uiEventCode, err) ||
+      !GetField(in, "reserved", e.m_uiReserved, err))
+    return false;
+  // For any other code the payload is always written as an empty table.
+  if (e.m_uiEventCode == CIdentEvent_Send::EVENT_BINDINGS_CHANGED)
+    return recordjson::GetRecord(in, "payload", e.m_BindMap, err);
+  if (e.m_uiEventCode == CIdentEvent_Send::EVENT_TABLE_CHANGED)
+    return recordjson::GetRecord(in, "payload", e.m_VCIStatusMap, err);
+  return true;
+}
+RecordJsonRegistration g_IdentEventSend({OBJID_CIdentEvent_Send, "CIdentEvent_Send", Make<CIdentEvent_Send>,
+                                         IdentEventSendToJson, IdentEventSendFromJson});
+#endif
+
+RecordJsonRegistration g_IdentEventRecv({OBJID_CIdentEvent_Recv, "CIdentEvent_Recv", Make<CIdentEvent_Recv>,
+                                         ResultToJson, ResultFromJson});
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "service_clients/AppList.h"
 #include "service_clients/AppVersion.h"
 #include "service_clients/CompList.h"
+#include "service_clients/Config.h"
 #include "service_clients/ServiceRequests.h"
 
 using nlohmann::json;
@@ -158,5 +159,40 @@ bool GetConfigFromJson(const json& in, CSerialize& r, std::string& err) {
 }
 RecordJsonRegistration g_GetConfig({OBJID_CGetConfigNEW_Send, "CGetConfigNEW_Send", Make<CGetConfigNEW_Send>,
                                     GetConfigToJson, GetConfigFromJson});
+
+#ifdef VCI_HAVE_CONFIG
+// The sections travel as an array of {"key", "list"} in ascending key order.
+void ConfigToJson(const CSerialize& r, json& out) {
+  const auto& c = static_cast<const CConfig&>(r);
+  out["result"] = c.GetResult();
+  out["version"] = c.m_uiVersion;
+  json sections = json::array();
+  for (const auto& e : c.GetSections()) sections.push_back({{"key", e.first}, {"list", recordjson::ToJson(e.second)}});
+  out["sections"] = sections;
+}
+bool ConfigFromJson(const json& in, CSerialize& r, std::string& err) {
+  auto& c = static_cast<CConfig&>(r);
+  int32_t result;
+  const json* sections;
+  if (!GetField(in, "result", result, err) || !GetField(in, "version", c.m_uiVersion, err) ||
+      !recordjson::GetArray(in, "sections", sections, err))
+    return false;
+  c.SetResult(result);
+  c.Clear();
+  for (size_t i = 0; i < sections->size(); ++i) {
+    const json& e = (*sections)[i];
+    uint32_t key;
+    CArgList list;
+    if (!e.is_object()) {
+      err = "sections[" + std::to_string(i) + "] is not an object";
+      return false;
+    }
+    if (!GetField(e, "key", key, err) || !recordjson::GetRecord(e, "list", list, err)) return false;
+    c.Set(key, list);
+  }
+  return true;
+}
+RecordJsonRegistration g_Config({OBJID_CConfig, "CConfig", Make<CConfig>, ConfigToJson, ConfigFromJson});
+#endif
 
 }  // namespace

@@ -1,0 +1,46 @@
+#include "service_clients/Config.h"
+#ifdef VCI_HAVE_CONFIG
+
+#include "serialize/ArchiveBuffer.h"
+#include "serialize/ObjectId.h"
+#include "service_clients/RecordCount.h"
+
+CConfig::CConfig() : CResponse(OBJID_CConfig), m_uiVersion(CURRENT_VERSION) {}
+
+int CConfig::GetConfig(uint32_t key, CArgList& out) const {
+  out = CArgList();
+  auto it = m_Sections.find(key);
+  if (it == m_Sections.end()) return -1;
+  out = it->second;
+  return 0;
+}
+
+void CConfig::Set(uint32_t key, const CArgList& list) { m_Sections[key] = list; }
+
+int CConfig::Remove(uint32_t key) { return m_Sections.erase(key) ? 0 : -1; }
+
+bool CConfig::Serialize(CArchiveBuffer& ar) {
+  if (ar.IsStoring()) {
+    if (!ar.Write(GetId()) || !CResponse::Serialize(ar) || !ar.Write(m_uiVersion) ||
+        !ar.Write(static_cast<uint32_t>(m_Sections.size())))
+      return false;
+    for (auto& entry : m_Sections)
+      if (!ar.Write(entry.first) || !entry.second.Serialize(ar)) return false;
+    return true;
+  }
+  if (!CheckId(ar) || !CResponse::Serialize(ar) || !ar.Read(m_uiVersion)) return false;
+  if (m_uiVersion == 0) return true;
+  m_Sections.clear();
+  uint32_t count;
+  // Each entry is at least its key and the id word of its list.
+  if (!record_count::Read(ar, count, 4 + record_count::MIN_RECORD_SIZE)) return false;
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t key;
+    CArgList list;
+    if (!ar.Read(key) || !list.Serialize(ar)) return false;
+    if (!m_Sections.emplace(key, list).second) return false;
+  }
+  return true;
+}
+
+#endif
