@@ -1,0 +1,25 @@
+// CCfgServiceClient: the query of a VCI's configuration service (port 9004):
+// one configuration section, chosen by its key.
+#pragma once
+
+#include <cstdint>
+
+#include <boost/thread/recursive_mutex.hpp>
+
+#include "service_clients/PlatformServiceClient.h"
+
+class CConfig;
+
+class CCfgServiceClient : public CPlatformServiceClient {
+ public:
+  CCfgServiceClient() = default;
+
+  // Clears config, connects, exchanges a CGetConfigNEW_Send for key with
+  // timeout 0 and disconnects whatever happened: 0, -1, a client socket
+  // error code or the reply's result code.
+  int GetConfig(uint32_t key, CConfig& config);
+
+ private:
+  // Taken before the base lock; one query at a time per client.
+  boost::recursive_mutex m_CfgLock;
+};
