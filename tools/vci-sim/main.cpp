@@ -99,7 +99,7 @@ const char kUsage[] =
     "  status                 one JSON line per VCI\n"
     "  quit                   stop (as SIGINT and SIGTERM do)\n"
     "\n"
-    "Every VCI requests: the application service answers CGetApplications_Send,\n"
+    "Requests: the application service answers CGetApplications_Send,\n"
     "CGetAppComps_Send and CGetSysComps_Send; the configuration service answers\n"
     "CGetConfigNEW_Send, key 16 with ProductVersion, ProductDate and ModuleType,\n"
     "other keys with an empty configuration; anything else gets a reply of\n"
@@ -109,7 +109,7 @@ const char kUsage[] =
     "  vci-sim --serial 4711 --address 127.0.0.2\n"
     "  vci-sim --count 200 -v\n"
     "  vci-sim --identity vci.json --encrypt-replies --format legacy\n"
-    "  echo 'fault refuse on 4711' > /proc/$(pidof vci-sim)/fd/0   (or type it)\n"
+    "  mkfifo ctl; vci-sim < ctl & exec 3> ctl; echo 'fault refuse on' >&3\n"
     "\n"
     "Exit status: 0 after a stop, 2 for a usage error, 1 when a VCI cannot start.\n";
 
