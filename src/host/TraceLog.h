@@ -8,3 +8,7 @@ enum { TRACE_INFO = 0, TRACE_WARN = 1, TRACE_ERR = 2 };
 
 // printf-style. A message longer than 1023 characters is dropped everywhere.
 void TraceLog(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Forgets the trace-file path and makes the next line the process's first
+// write again (tests; the service computes the path once per process).
+void ResetTraceLogState();

@@ -1,0 +1,23 @@
+#include "host/MainWindowHandle.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+std::atomic<LogLinePoster> g_Poster{nullptr};
+}
+
+void SetLogWindowPoster(LogLinePoster poster) { g_Poster.store(poster); }
+
+bool PostLogLine(const char* line) {
+  LogLinePoster poster = g_Poster.load();
+  if (!poster) return false;
+  size_t n = strlen(line);
+  char* block = static_cast<char*>(calloc(n + 1, 1));
+  if (!block) return false;
+  memcpy(block, line, n);
+  if (poster(block)) return true;
+  free(block);
+  return false;
+}

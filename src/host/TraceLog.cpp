@@ -1,0 +1,98 @@
+// The trace writer: one process-wide lock, the trace file opened and closed
+// for every line.
+#include "host/TraceLog.h"
+
+#include <sys/syscall.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <string>
+
+#include "host/IdentConfig.h"
+#include "host/MainWindowHandle.h"
+#include "platform/Paths.h"
+#include "platform/Registry.h"
+
+namespace {
+
+std::mutex& Lock() {
+  static std::mutex* lock = new std::mutex;  // Outlives every static destructor.
+  return *lock;
+}
+std::string g_TracePath;         // Guarded by Lock(); computed once.
+bool g_FirstWritePending = true;  // Guarded by Lock().
+
+// Requires Lock() held.
+bool ComputeTracePath() {
+  HKEY key = nullptr;
+  if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, VCI_REGISTRY_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  char folder[256] = {0};
+  DWORD size = sizeof folder;
+  DWORD type = REG_NONE;
+  LONG r = RegQueryValueEx(key, "LogFileLocation", nullptr, &type, reinterpret_cast<LPBYTE>(folder), &size);
+  if (RegCloseKey(key) != ERROR_SUCCESS || r != ERROR_SUCCESS || type != REG_SZ) return false;
+  std::string dir = platform::JoinPath(folder, "ident");
+  platform::CreateFolders(dir);
+  g_TracePath = platform::JoinPath(dir, "ident_log.txt");
+  return true;
+}
+
+}  // namespace
+
+void TraceLog(int level, const char* format, ...) {
+  CIdentConfig& config = CIdentConfig::GetInstance();
+  bool show = config.GetShowWindow(), persist = config.GetPersist();
+  if (!show && !persist) return;
+  const char* name = level == TRACE_WARN ? "WARN" : level == TRACE_ERR ? "ERR " : "INFO";
+
+  std::lock_guard<std::mutex> g(Lock());
+  int tid = static_cast<int>(syscall(SYS_gettid));
+  struct timeval tv;
+  gettimeofday(&tv, nullptr);
+  struct tm tm;
+  localtime_r(&tv.tv_sec, &tm);
+
+  char message[1024];
+  va_list ap;
+  va_start(ap, format);
+  int n = vsnprintf(message, sizeof message, format, ap);
+  va_end(ap);
+  if (n < 0 || n > 1023) return;  // Too long: dropped everywhere.
+  if (level < config.GetTraceLevel()) return;
+
+  char clock[16];
+  strftime(clock, sizeof clock, "%H:%M:%S", &tm);
+  std::string line(n + 64, '\0');
+  int len = snprintf(&line[0], line.size(), "%s.%03d:%5d:%s: %s", clock, static_cast<int>(tv.tv_usec / 1000), tid,
+                     name, message);
+  line.resize(static_cast<size_t>(len));
+
+  if (show) PostLogLine(line.c_str());
+  if (!persist) return;
+  if (g_TracePath.empty() && !ComputeTracePath()) return;
+  FILE* f;
+  if (g_FirstWritePending) {
+    f = fopen(g_TracePath.c_str(), config.GetAppend() ? "a+" : "w+");
+    if (!f) return;
+    char stamp[64];
+    ctime_r(&tv.tv_sec, stamp);
+    fputs(stamp, f);
+    g_FirstWritePending = false;
+  } else {
+    f = fopen(g_TracePath.c_str(), "a+");
+    if (!f) return;
+  }
+  fputs(line.c_str(), f);
+  fputc('\n', f);
+  fclose(f);
+}
+
+void ResetTraceLogState() {
+  std::lock_guard<std::mutex> g(Lock());
+  g_TracePath.clear();
+  g_FirstWritePending = true;
+}

@@ -1,0 +1,464 @@
+// The registry file: parser, snapshot handles, atomic writers and the change
+// notification.
+//
+// A parse failure is reported on standard error, not through the trace log:
+// the trace log reads its own folder from the registry, so reporting through
+// it would re-enter the registry from inside the trace lock.
+#include "platform/Registry.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+struct RegValue {
+  DWORD type = REG_NONE;
+  std::string text;
+  DWORD dword = 0;
+};
+
+// One armed change notification: a thread that waits for the next change of
+// the registry file and signals the caller's event once. It belongs to the
+// key it was armed on; closing the key stops the thread and releases its
+// descriptors, as closing a key cancels its notification on Windows.
+struct RegWatch {
+  std::thread thread;
+  int stopFd = -1;
+  int inotifyFd = -1;
+  ~RegWatch() {
+    if (stopFd >= 0) {
+      uint64_t one = 1;
+      ssize_t r = write(stopFd, &one, sizeof one);
+      (void)r;
+    }
+    if (thread.joinable()) thread.join();
+    if (inotifyFd >= 0) close(inotifyFd);
+    if (stopFd >= 0) close(stopFd);
+  }
+};
+
+struct RegistryKeyImpl {
+  std::string path;  // Lower-case full path, root included.
+  bool predefined = false;
+  std::map<std::string, RegValue> values;  // Keyed by lower-case name ("" = default value).
+  std::vector<std::unique_ptr<RegWatch>> watches;
+};
+
+namespace {
+
+RegistryKeyImpl g_LocalMachine{"hkey_local_machine", true, {}, {}};
+std::mutex g_WriteLock;   // Serialises the writers of this process.
+std::mutex g_ReportLock;  // Guards g_LastReport.
+std::string g_LastReport;
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+std::string TrimSlashes(const std::string& s) {
+  size_t b = s.find_first_not_of('\\');
+  if (b == std::string::npos) return "";
+  size_t e = s.find_last_not_of('\\');
+  return s.substr(b, e - b + 1);
+}
+
+std::string Trim(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t");
+  if (b == std::string::npos) return "";
+  size_t e = s.find_last_not_of(" \t");
+  return s.substr(b, e - b + 1);
+}
+
+// Reads "..." starting at s[pos] == '"'; pos ends after the closing quote.
+bool ReadQuoted(const std::string& s, size_t& pos, std::string& out) {
+  if (pos >= s.size() || s[pos] != '"') return false;
+  out.clear();
+  for (++pos; pos < s.size(); ++pos) {
+    char c = s[pos];
+    if (c == '"') {
+      ++pos;
+      return true;
+    }
+    if (c == '\\') {
+      if (pos + 1 >= s.size()) return false;
+      char n = s[++pos];
+      if (n != '\\' && n != '"') return false;
+      out += n;
+    } else {
+      out += c;
+    }
+  }
+  return false;
+}
+
+// One line classified.
+struct Line {
+  enum Kind { Other, Section, Value } kind = Other;
+  std::string key;   // Section: lower-case path.
+  std::string name;  // Value: lower-case name.
+  RegValue value;
+};
+
+// Parses one line; false with a reason on a malformed line.
+bool ParseLine(const std::string& raw, bool first, Line& line, std::string& why) {
+  std::string s = raw;
+  if (!s.empty() && s.back() == '\r') s.pop_back();
+  if (first && s.compare(0, 3, "\xEF\xBB\xBF") == 0) s.erase(0, 3);
+  s = Trim(s);
+  line = Line();
+  if (s.empty() || s[0] == ';') return true;
+  if (first && s == "Windows Registry Editor Version 5.00") return true;
+  if (s[0] == '[') {
+    if (s.back() != ']' || s.size() < 3 || s[1] == '-') {
+      why = "malformed key section";
+      return false;
+    }
+    line.kind = Line::Section;
+    line.key = Lower(TrimSlashes(s.substr(1, s.size() - 2)));
+    if (line.key.empty()) {
+      why = "empty key path";
+      return false;
+    }
+    return true;
+  }
+  size_t pos = 0;
+  std::string name;
+  if (s[0] == '@') {
+    pos = 1;
+  } else if (!ReadQuoted(s, pos, name)) {
+    why = "malformed value name";
+    return false;
+  }
+  if (pos >= s.size() || s[pos] != '=') {
+    why = "'=' expected after the value name";
+    return false;
+  }
+  ++pos;
+  std::string rest = s.substr(pos);
+  line.kind = Line::Value;
+  line.name = Lower(name);
+  if (!rest.empty() && rest[0] == '"') {
+    size_t p = 0;
+    if (!ReadQuoted(rest, p, line.value.text) || !Trim(rest.substr(p)).empty()) {
+      why = "malformed string value";
+      return false;
+    }
+    line.value.type = REG_SZ;
+    return true;
+  }
+  if (Lower(rest.substr(0, 6)) == "dword:") {
+    std::string hex = Trim(rest.substr(6));
+    if (hex.size() != 8 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+      why = "a dword needs eight hexadecimal digits";
+      return false;
+    }
+    line.value.type = REG_DWORD;
+    line.value.dword = static_cast<DWORD>(strtoul(hex.c_str(), nullptr, 16));
+    return true;
+  }
+  why = "unsupported value type";
+  return false;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string l;
+  while (std::getline(in, l)) lines.push_back(l);
+  return lines;
+}
+
+void ReportOnce(const std::string& path, size_t lineNo, const std::string& why) {
+  std::string msg = "registry: " + path + ":" + std::to_string(lineNo) + ": " + why;
+  std::lock_guard<std::mutex> g(g_ReportLock);
+  if (msg == g_LastReport) return;
+  g_LastReport = msg;
+  fprintf(stderr, "%s\n", msg.c_str());
+}
+
+typedef std::map<std::string, std::map<std::string, RegValue>> RegTree;
+
+// Reads the file into lines; 2 when missing.
+LONG ReadFileText(const std::string& path, std::string& text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return ERROR_FILE_NOT_FOUND;
+  std::stringstream ss;
+  ss << in.rdbuf();
+  text = ss.str();
+  return ERROR_SUCCESS;
+}
+
+// Parses the whole file; 13 on the first malformed line (reported once).
+LONG ParseText(const std::string& path, const std::vector<std::string>& lines, RegTree* tree,
+               std::vector<Line>* parsed) {
+  std::string current;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    Line line;
+    std::string why;
+    if (!ParseLine(lines[i], i == 0, line, why)) {
+      ReportOnce(path, i + 1, why);
+      return ERROR_INVALID_DATA;
+    }
+    if (line.kind == Line::Section) {
+      current = line.key;
+      if (tree) (*tree)[current];
+    } else if (line.kind == Line::Value) {
+      if (current.empty()) {
+        ReportOnce(path, i + 1, "value outside a key section");
+        return ERROR_INVALID_DATA;
+      }
+      line.key = current;
+      if (tree) (*tree)[current][line.name] = line.value;
+    }
+    if (parsed) parsed->push_back(line);
+  }
+  return ERROR_SUCCESS;
+}
+
+std::string Escape(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (c == '\\' || c == '"') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+std::string ValueLine(const std::string& name, const std::string& rhs) {
+  return (name.empty() ? std::string("@") : "\"" + Escape(name) + "\"") + "=" + rhs;
+}
+
+// Writes text next to path and renames it over path.
+LONG ReplaceFile(const std::string& path, const std::string& text) {
+  std::string folder = ".";
+  size_t slash = path.find_last_of('/');
+  if (slash != std::string::npos) folder = slash == 0 ? "/" : path.substr(0, slash);
+  std::string tmpl = path + ".XXXXXX";
+  std::vector<char> name(tmpl.begin(), tmpl.end());
+  name.push_back('\0');
+  int fd = mkstemp(name.data());
+  if (fd < 0) return errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
+  struct stat st;
+  mode_t mode = 0644;
+  if (stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  bool ok = fchmod(fd, mode) == 0;
+  size_t done = 0;
+  while (ok && done < text.size()) {
+    ssize_t w = write(fd, text.data() + done, text.size() - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) ok = false;
+    else done += static_cast<size_t>(w);
+  }
+  if (ok) ok = fsync(fd) == 0;
+  if (close(fd) != 0) ok = false;
+  if (ok) ok = rename(name.data(), path.c_str()) == 0;
+  if (!ok) {
+    unlink(name.data());
+    return ERROR_ACCESS_DENIED;
+  }
+  return ERROR_SUCCESS;
+}
+
+bool ValidText(const std::string& s) { return s.find_first_of("\r\n") == std::string::npos; }
+
+// Rewrites the file with the value line replaced, added or (rhs empty) removed.
+LONG Rewrite(const std::string& keyPath, const std::string& name, const std::string* rhs) {
+  std::string key = Lower(TrimSlashes(keyPath));
+  if (key.empty() || !ValidText(keyPath) || keyPath.find_first_of("[]") != std::string::npos || !ValidText(name))
+    return ERROR_INVALID_PARAMETER;
+  std::lock_guard<std::mutex> g(g_WriteLock);
+  std::string path = platform::RegistryFilePath();
+  std::string text;
+  std::vector<std::string> lines;
+  if (ReadFileText(path, text) == ERROR_SUCCESS) {
+    lines = SplitLines(text);
+  } else {
+    if (!rhs) return ERROR_FILE_NOT_FOUND;
+    lines = {"Windows Registry Editor Version 5.00", ""};
+  }
+  std::vector<Line> parsed;
+  LONG r = ParseText(path, lines, nullptr, &parsed);
+  if (r != ERROR_SUCCESS) return r;
+  std::string lname = Lower(name);
+  std::vector<std::string> out;
+  bool found = false, inKey = false;
+  size_t insertAt = std::string::npos;  // Index in out after the key's last non-blank line.
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const Line& l = parsed[i];
+    if (l.kind == Line::Section) inKey = l.key == key;
+    if (l.kind == Line::Value && l.key == key && l.name == lname) {
+      if (rhs && !found) out.push_back(ValueLine(name, *rhs));
+      found = true;
+      continue;
+    }
+    out.push_back(lines[i]);
+    if (inKey && !Trim(lines[i]).empty()) insertAt = out.size();
+  }
+  if (!rhs && !found) return ERROR_FILE_NOT_FOUND;
+  if (rhs && !found) {
+    if (insertAt != std::string::npos) {
+      out.insert(out.begin() + static_cast<long>(insertAt), ValueLine(name, *rhs));
+    } else {
+      if (!out.empty() && !Trim(out.back()).empty()) out.push_back("");
+      out.push_back("[" + TrimSlashes(keyPath) + "]");
+      out.push_back(ValueLine(name, *rhs));
+    }
+  }
+  std::string result;
+  for (const std::string& l : out) result += l + "\n";
+  return ReplaceFile(path, result);
+}
+
+}  // namespace
+
+const HKEY HKEY_LOCAL_MACHINE = &g_LocalMachine;
+const char* const VCI_REGISTRY_KEY = "SOFTWARE\\KIVO\\KIVO_VCI";
+const char* const BT_STACK_REGISTRY_KEY = "SOFTWARE\\TOSHIBA\\BluetoothStack\\V1.0";
+
+namespace platform {
+
+std::string RegistryFilePath() {
+  const char* env = getenv("VCI_IDENT_REGISTRY");
+  if (env && *env) return env;
+  return "/etc/vci-ident/registry.reg";
+}
+
+LONG RegistrySetString(const std::string& keyPath, const std::string& name, const std::string& value) {
+  if (!ValidText(value)) return ERROR_INVALID_PARAMETER;
+  std::string rhs = "\"" + Escape(value) + "\"";
+  return Rewrite(keyPath, name, &rhs);
+}
+
+LONG RegistrySetDword(const std::string& keyPath, const std::string& name, DWORD value) {
+  char buf[32];
+  snprintf(buf, sizeof buf, "dword:%08x", value);
+  std::string rhs = buf;
+  return Rewrite(keyPath, name, &rhs);
+}
+
+LONG RegistryDeleteValue(const std::string& keyPath, const std::string& name) {
+  return Rewrite(keyPath, name, nullptr);
+}
+
+}  // namespace platform
+
+LONG RegOpenKeyEx(HKEY hKey, const char* lpSubKey, DWORD, REGSAM, PHKEY phkResult) {
+  if (!hKey || !phkResult) return ERROR_INVALID_PARAMETER;
+  std::string sub = lpSubKey ? Lower(TrimSlashes(lpSubKey)) : "";
+  std::string full = sub.empty() ? hKey->path : hKey->path + "\\" + sub;
+  std::string path = platform::RegistryFilePath();
+  std::string text;
+  LONG r = ReadFileText(path, text);
+  if (r != ERROR_SUCCESS) return r;
+  RegTree tree;
+  r = ParseText(path, SplitLines(text), &tree, nullptr);
+  if (r != ERROR_SUCCESS) return r;
+  auto it = tree.find(full);
+  if (it == tree.end()) return ERROR_FILE_NOT_FOUND;
+  RegistryKeyImpl* key = new RegistryKeyImpl;
+  key->path = full;
+  key->values = it->second;
+  *phkResult = key;
+  return ERROR_SUCCESS;
+}
+
+LONG RegQueryValueEx(HKEY hKey, const char* lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+  if (!hKey) return ERROR_INVALID_HANDLE;
+  std::unique_ptr<RegistryKeyImpl> fresh;
+  if (hKey->predefined) {
+    // A root key has no snapshot of its own: read it now.
+    HKEY h = nullptr;
+    LONG r = RegOpenKeyEx(hKey, nullptr, 0, KEY_READ, &h);
+    if (r != ERROR_SUCCESS) return r;
+    fresh.reset(h);
+    hKey = h;
+  }
+  auto it = hKey->values.find(Lower(lpValueName ? lpValueName : ""));
+  if (it == hKey->values.end()) return ERROR_FILE_NOT_FOUND;
+  const RegValue& v = it->second;
+  if (lpType) *lpType = v.type;
+  DWORD size = v.type == REG_SZ ? static_cast<DWORD>(v.text.size() + 1) : 4;
+  if (!lpData) {
+    if (lpcbData) *lpcbData = size;
+    return ERROR_SUCCESS;
+  }
+  if (!lpcbData) return ERROR_INVALID_PARAMETER;
+  if (*lpcbData < size) {
+    *lpcbData = size;
+    return ERROR_MORE_DATA;
+  }
+  if (v.type == REG_SZ) {
+    memcpy(lpData, v.text.c_str(), size);
+  } else {
+    for (int i = 0; i < 4; ++i) lpData[i] = static_cast<BYTE>(v.dword >> (8 * i));
+  }
+  *lpcbData = size;
+  return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY hKey) {
+  if (!hKey) return ERROR_INVALID_HANDLE;
+  if (!hKey->predefined) delete hKey;  // Stops and joins its armed notifications.
+  return ERROR_SUCCESS;
+}
+
+LONG RegNotifyChangeKeyValue(HKEY hKey, BOOL, DWORD, CEvent* hEvent, BOOL fAsynchronous) {
+  if (!hKey) return ERROR_INVALID_HANDLE;
+  if (!hEvent || !fAsynchronous || hKey->predefined) return ERROR_INVALID_PARAMETER;
+  std::string path = platform::RegistryFilePath();
+  std::string folder = ".", file = path;
+  size_t slash = path.find_last_of('/');
+  if (slash != std::string::npos) {
+    folder = slash == 0 ? "/" : path.substr(0, slash);
+    file = path.substr(slash + 1);
+  }
+  auto watch = std::make_unique<RegWatch>();
+  watch->inotifyFd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+  watch->stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (watch->inotifyFd < 0 || watch->stopFd < 0) return ERROR_NOT_ENOUGH_MEMORY;
+  // The folder is watched, not the file, so that a rename-replace is seen.
+  // The watch is in place before this call returns: no change after it is missed.
+  if (inotify_add_watch(watch->inotifyFd, folder.c_str(),
+                        IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE) < 0)
+    return ERROR_FILE_NOT_FOUND;
+  int in = watch->inotifyFd, stop = watch->stopFd;
+  watch->thread = std::thread([in, stop, file, hEvent] {
+    alignas(inotify_event) char buf[4096];
+    for (;;) {
+      pollfd fds[2] = {{in, POLLIN, 0}, {stop, POLLIN, 0}};
+      if (poll(fds, 2, -1) < 0) {
+        if (errno == EINTR) continue;
+        return;
+      }
+      if (fds[1].revents) return;
+      ssize_t n = read(in, buf, sizeof buf);
+      if (n <= 0) continue;
+      for (ssize_t off = 0; off < n;) {
+        const inotify_event* ev = reinterpret_cast<const inotify_event*>(buf + off);
+        if (ev->len && file == ev->name) {
+          hEvent->Set();
+          return;  // One-shot: the caller re-arms.
+        }
+        off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+      }
+    }
+  });
+  hKey->watches.push_back(std::move(watch));
+  return ERROR_SUCCESS;
+}
