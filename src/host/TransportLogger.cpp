@@ -1,0 +1,70 @@
+// The shared transport file: one FILE for every transport logger of the
+// process, opened and written under one lock.
+#include "host/TransportLogger.h"
+
+#include <sys/time.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+
+#include "host/ServiceUtilities.h"
+#include "platform/Paths.h"
+
+namespace {
+std::mutex g_Lock;
+FILE* g_File = nullptr;  // Guarded by g_Lock.
+}  // namespace
+
+std::string CTransportLogger::TransportLogPath() {
+  time_t now = time(nullptr);
+  struct tm tm;
+  localtime_r(&now, &tm);
+  char name[300];
+  snprintf(name, sizeof name, "%s_%d_%d.txt", platform::ProgramFileName().c_str(), tm.tm_mon + 1, tm.tm_mday);
+  return platform::TransportLogFolder() + name;
+}
+
+int CTransportLogger::OpenTransportLog(const char*) {
+  if (m_bDisabled) return -1;
+  std::lock_guard<std::mutex> g(g_Lock);
+  if (g_File) return 0;
+  // A missing folder makes the open fail: no transport log, as designed.
+  g_File = fopen(TransportLogPath().c_str(), "a+");
+  if (!g_File) {
+    m_bDisabled = true;
+    return -1;
+  }
+  fseek(g_File, 0, SEEK_END);
+  fputs("######### Log File Started #########\n", g_File);
+  fflush(g_File);
+  return 0;
+}
+
+void CTransportLogger::TrnLog(const char* format, ...) {
+  std::lock_guard<std::mutex> g(g_Lock);
+  if (!g_File && !m_bEcho) return;
+  char message[256];
+  va_list ap;
+  va_start(ap, format);
+  int n = vsnprintf(message, sizeof message, format, ap);
+  va_end(ap);
+  // A message that does not fit is neither written nor echoed.
+  if (n < 0 || n >= static_cast<int>(sizeof message)) return;
+  if (g_File) {
+    struct timeval tv;
+    gettimeofday(&tv, nullptr);
+    fprintf(g_File, "%ld.%07ld %s\n", static_cast<long>(tv.tv_sec), static_cast<long>(tv.tv_usec * 10), message);
+    fflush(g_File);
+  }
+  if (m_bEcho) CServiceUtilities::GetInstance().WriteLog(CServiceUtilities::LOG_INFO, "%s:%s", "TrnLog", message);
+}
+
+void CTransportLogger::CloseTransportLog() {
+  std::lock_guard<std::mutex> g(g_Lock);
+  if (!g_File) return;
+  fflush(g_File);
+  fclose(g_File);
+  g_File = nullptr;
+}
