@@ -1,0 +1,55 @@
+#include "discovery/SessionList.h"
+
+#include "serialize/ArchiveBuffer.h"
+#include "serialize/ObjectId.h"
+#include "service_clients/RecordCount.h"
+
+CSessionList::CSession::CSession()
+    : CSerialize(OBJID_CSessionList_CSession), m_uiVersion(CURRENT_VERSION), m_uiSession(0), m_uiKind(0),
+      m_bFlag(false) {}
+
+bool CSessionList::CSession::Serialize(CArchiveBuffer& ar) {
+  if (ar.IsStoring())
+    return ar.Write(GetId()) && ar.Write(m_uiVersion) && ar.Write(m_uiSession) && ar.Write(m_strText1) &&
+           ar.Write(m_strText2) && ar.Write(m_strAddress) && ar.Write(m_uiKind) &&
+           ar.Write(static_cast<uint32_t>(m_bFlag ? 1 : 0));
+  if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
+  if (m_uiVersion == 0) return true;
+  uint32_t flag;
+  if (!ar.Read(m_uiSession) || !ar.Read(m_strText1) || !ar.Read(m_strText2) || !ar.Read(m_strAddress) ||
+      !ar.Read(m_uiKind) || !ar.Read(flag))
+    return false;
+  m_bFlag = flag == 1;
+  return true;
+}
+
+bool CSessionList::CSession::operator==(const CSession& o) const {
+  return m_strText1 == o.m_strText1 && m_strText2 == o.m_strText2 && m_strAddress == o.m_strAddress &&
+         m_bFlag == o.m_bFlag && m_uiKind == o.m_uiKind;
+}
+
+CSessionList::CSessionList() : CResponse(OBJID_CSessionList), m_ucVersion(CURRENT_VERSION) {}
+
+bool CSessionList::Serialize(CArchiveBuffer& ar) {
+  if (ar.IsStoring()) {
+    if (m_Sessions.size() > MAX_SESSIONS) return false;
+    if (!ar.Write(GetId()) || !CResponse::Serialize(ar) || !ar.Write(static_cast<unsigned char>(m_ucVersion)) ||
+        !ar.Write(static_cast<unsigned char>(m_Sessions.size())))
+      return false;
+    for (auto& s : m_Sessions)
+      if (!s.Serialize(ar)) return false;
+    return true;
+  }
+  m_Sessions.clear();
+  unsigned char version, count;
+  if (!CheckId(ar) || !CResponse::Serialize(ar) || !ar.Read(version)) return false;
+  m_ucVersion = version;
+  if (version == 0) return true;
+  if (!ar.Read(count) || !record_count::Plausible(ar, count, record_count::MIN_RECORD_SIZE)) return false;
+  for (unsigned i = 0; i < count; ++i) {
+    CSession s;
+    if (!s.Serialize(ar)) return false;
+    m_Sessions.push_back(s);
+  }
+  return true;
+}

@@ -1,0 +1,47 @@
+#include "discovery/VCIStatusMap.h"
+
+#include "discovery/VCIStatusDynMap.h"
+#include "serialize/ArchiveBuffer.h"
+#include "serialize/ObjectId.h"
+#include "service_clients/RecordCount.h"
+
+CVCIStatusMap::CVCIStatusMap() : CSerialize(OBJID_CVCIStatusMap), m_uiVersion(CURRENT_VERSION) {}
+
+bool CVCIStatusMap::Serialize(CArchiveBuffer& ar) {
+  if (ar.IsStoring()) {
+    if (!ar.Write(GetId()) || !ar.Write(m_uiVersion)) return false;
+    if (m_uiVersion == 0) return true;
+    if (!ar.Write(static_cast<uint32_t>(m_Map.size()))) return false;
+    for (auto& kv : m_Map)
+      if (!kv.second.Serialize(ar)) return false;
+    return true;
+  }
+  m_Map.clear();
+  if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
+  if (m_uiVersion == 0) return true;
+  uint32_t count;
+  if (!record_count::Read(ar, count, record_count::MIN_RECORD_SIZE)) return false;
+  for (uint32_t i = 0; i < count; ++i) {
+    CVCIStatus status;
+    if (!status.Serialize(ar)) return false;
+    m_Map[status.m_uiSerial] = status;
+  }
+  return true;
+}
+
+const CVCIStatus& CVCIStatusMap::GetAt(size_t n) const {
+  static const CVCIStatus empty;
+  if (n >= m_Map.size()) return empty;
+  auto it = m_Map.begin();
+  std::advance(it, n);
+  return it->second;
+}
+
+void CVCIStatusMap::FillFrom(CVCIStatusDynMap& live) {
+  Clear();
+  for (size_t i = 0; i < live.Count(); ++i) {
+    uint32_t serial = 0;
+    CVCIStatus status = live.GetStatusAt(i, serial);
+    m_Map[serial] = status;
+  }
+}
