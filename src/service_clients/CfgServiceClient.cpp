@@ -1,14 +1,9 @@
 #include "service_clients/CfgServiceClient.h"
 
-#include "service_clients/Config.h"
-
-// The configuration record arrives with the VCI status records; until they
-// are in the tree the query is declared but not built.
-#ifdef VCI_HAVE_CONFIG
-
 #include <boost/thread/lock_guard.hpp>
 
 #include "host/TraceLog.h"
+#include "service_clients/Config.h"
 #include "service_clients/ServiceRequests.h"
 
 int CCfgServiceClient::GetConfig(uint32_t key, CConfig& config) {
@@ -20,5 +15,3 @@ int CCfgServiceClient::GetConfig(uint32_t key, CConfig& config) {
   TraceLog(TRACE_INFO, "CCfgServiceClient::GetConfig Leaving");
   return iRet;
 }
-
-#endif
