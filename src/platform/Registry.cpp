@@ -6,6 +6,8 @@
 // it would re-enter the registry from inside the trace lock.
 #include "platform/Registry.h"
 
+#include "platform/Paths.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -290,6 +292,9 @@ LONG Rewrite(const std::string& keyPath, const std::string& name, const std::str
     lines = SplitLines(text);
   } else {
     if (!rhs) return ERROR_FILE_NOT_FOUND;
+    // A first write provisions a fresh machine: the folder may not exist yet.
+    size_t slash = path.find_last_of('/');
+    if (slash != std::string::npos && slash > 0) platform::CreateFolders(path.substr(0, slash));
     lines = {"Windows Registry Editor Version 5.00", ""};
   }
   std::vector<Line> parsed;

@@ -60,7 +60,7 @@ TEST(Registry, ResultCodesForMissingTooSmallAndGarbled) {
   testenv::ScopedRegistry reg(dir, kFile);
   Query("Nope", &rc);
   EXPECT_EQ(rc, 2);
-  Query("LogFileLocation", &rc, 12);  // 12 characters + terminator need 13.
+  Query("LogFileLocation", &rc, 11);  // 11 characters + terminator need 12.
   EXPECT_EQ(rc, 234);
   Query("LogFileLocation", &rc, 13);
   EXPECT_EQ(rc, 0);

@@ -40,11 +40,6 @@ Result Tool(const std::string& args, const std::string* input = nullptr, const t
   return r;
 }
 
-std::string Bytes(const std::string& hex) {
-  std::string out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-  return out;
-}
 
 std::string Trim(std::string s) {
   while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();

@@ -43,11 +43,6 @@ std::string Bytes(const std::string& hex) {
   return out;
 }
 
-std::string Trim(std::string s) {
-  while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
-  return s;
-}
-
 TEST(BlowfishCommand, EnciphersStandardInputInEveryMode) {
   testenv::ScratchDir dir;
   std::string block = Bytes("1111111111111111");
