@@ -30,12 +30,12 @@ int Run(const std::vector<std::string>& args);
 const ToolCommand kCommand{"brand", "brand records and the Brand registry value", kUsage, Run};
 ToolCommandRegistration g_Registration(kCommand);
 
-nlohmann::json BrandJson(uint32_t selector) {
+nlohmann::ordered_json BrandJson(uint32_t selector) {
   return {{"brand", selector}, {"keyName", GetBrandKeyName(selector)}, {"displayName", GetBrandDisplayName(selector)}};
 }
 
 int List() {
-  nlohmann::json out = nlohmann::json::array();
+  nlohmann::ordered_json out = nlohmann::ordered_json::array();
   for (uint32_t s = 1; GetBrandKeyName(s) != nullptr; ++s) out.push_back(BrandJson(s));
   std::cout << out.dump(2) << "\n";
   return 0;
@@ -56,7 +56,7 @@ int Decode(const std::string& hex) {
   if (r != BRAND_TEXT_OK) return tool::Fail(std::string("does not resolve: ") + BrandTextResultText(r));
   uint32_t selector = FindBrandByKeyName(name);
   if (selector == 0) return tool::Fail("does not resolve: the key name '" + name + "' names no brand");
-  nlohmann::json out = BrandJson(selector);
+  nlohmann::ordered_json out = BrandJson(selector);
   std::cout << out.dump(2) << "\n";
   return 0;
 }

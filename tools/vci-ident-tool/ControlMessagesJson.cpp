@@ -9,7 +9,7 @@
 #include "client_service/LogFile.h"
 #include "serialize/ObjectId.h"
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 using recordjson::GetField;
 
 namespace {

@@ -108,7 +108,7 @@ int RunDecode(const std::vector<std::string>& args) {
   if (!ar.AllocateData(n)) return tool::Fail("cannot hold " + std::to_string(n) + " bytes");
   ar.GetContent(content, length);
   std::copy(data.begin() + offset, data.end(), content);
-  nlohmann::json out;
+  nlohmann::ordered_json out;
   if (!DecodeArchive(ar, out, err)) return tool::Fail(err);
   std::cout << out.dump(2) << "\n";
   return 0;
@@ -124,7 +124,7 @@ int RunEncode(const std::vector<std::string>& args) {
   int rc = 0;
   if (!ParseArgs(kEncode, args, {"--frame", "--encrypt", "--hex"}, set, path, rc)) return rc;
   if (!tool::ReadInput(path, data, err)) return tool::Fail(err);
-  nlohmann::json in = nlohmann::json::parse(data, nullptr, false);
+  nlohmann::ordered_json in = nlohmann::ordered_json::parse(data, nullptr, false);
   if (in.is_discarded()) return tool::Fail("the input is not valid JSON");
   CArchiveBuffer ar(CArchiveBuffer::STORING);
   if (!EncodeArchive(in, set[1], ar, err)) return tool::Fail(err);

@@ -13,14 +13,14 @@
 
 namespace tool {
 
-nlohmann::json ContentToJson(CArchiveBuffer& archive) {
+nlohmann::ordered_json ContentToJson(CArchiveBuffer& archive) {
   archive.Rewind(CArchiveBuffer::LOADING);
   uint8_t* data = nullptr;
   uint32_t length = 0;
   // GetContent measures up to the cursor; the loaded bytes end at the data end.
   archive.GetContent(data, length);
   length = archive.GetDataLength();
-  nlohmann::json out;
+  nlohmann::ordered_json out;
   out["length"] = length;
   if (length >= 4 && data != nullptr) {
     const uint32_t id = static_cast<uint32_t>(data[0]) | (static_cast<uint32_t>(data[1]) << 8) |
@@ -32,7 +32,7 @@ nlohmann::json ContentToJson(CArchiveBuffer& archive) {
   out["hex"] = data != nullptr ? ToHex(data, length) : std::string();
 #ifdef VCI_TOOL_HAS_RECORD_DECODE
   if (length >= 4) {
-    nlohmann::json record;
+    nlohmann::ordered_json record;
     std::string err;
     if (DecodeArchive(archive, record, err))
       out["record"] = record;

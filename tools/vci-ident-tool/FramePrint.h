@@ -9,5 +9,5 @@ class CArchiveBuffer;
 
 namespace tool {
 // archive: the received content (any mode); it is rewound to loading.
-nlohmann::json ContentToJson(CArchiveBuffer& archive);
+nlohmann::ordered_json ContentToJson(CArchiveBuffer& archive);
 }  // namespace tool

@@ -5,7 +5,7 @@
 #include "netif/IFList.h"
 #include "serialize/ObjectId.h"
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 using recordjson::GetField;
 
 namespace {

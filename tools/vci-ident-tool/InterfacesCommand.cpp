@@ -44,9 +44,9 @@ std::string TimeText() {
 
 void Print(const CIFList& list, bool asJson, const std::string& time) {
   if (asJson) {
-    nlohmann::json out;
+    nlohmann::ordered_json out;
     if (!time.empty()) out["time"] = time;
-    nlohmann::json ifs = nlohmann::json::array();
+    nlohmann::ordered_json ifs = nlohmann::ordered_json::array();
     for (const auto& e : list.GetIFs()) {
       const CIFList::CIF& i = e.second;
       ifs.push_back({{"address", i.m_strAddress},

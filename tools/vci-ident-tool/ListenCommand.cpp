@@ -51,11 +51,11 @@ class CPrinter : public IServerEvent {
   explicit CPrinter(unsigned long long limit) : m_ullLimit(limit) {}
   int OnDataReceived(CArchiveBuffer& request, CArchiveBuffer&, const std::string& remoteAddress,
                      const std::string& localAddress) override {
-    nlohmann::json line;
+    nlohmann::ordered_json line;
     line["time"] = TimeText();
     line["sender"] = remoteAddress;
     line["local"] = localAddress;
-    nlohmann::json content = tool::ContentToJson(request);
+    nlohmann::ordered_json content = tool::ContentToJson(request);
     for (auto it = content.begin(); it != content.end(); ++it) line[it.key()] = it.value();
     std::lock_guard<std::mutex> lock(m_Lock);
     if (m_ullLimit != 0 && m_ullPrinted >= m_ullLimit) return 0;

@@ -14,7 +14,7 @@ namespace recordjson {
 // Fills out from a JSON record that must be of class T; what names the
 // record in a message.
 template <typename T>
-bool RecordFromJson(const nlohmann::json& in, const std::string& what, T& out, std::string& err) {
+bool RecordFromJson(const nlohmann::ordered_json& in, const std::string& what, T& out, std::string& err) {
   std::string why;
   std::unique_ptr<CSerialize> record = FromJson(in, why);
   if (!record) {
@@ -32,7 +32,7 @@ bool RecordFromJson(const nlohmann::json& in, const std::string& what, T& out, s
 
 // Fills out from in[name], which must be a record of class T.
 template <typename T>
-bool GetRecord(const nlohmann::json& in, const char* name, T& out, std::string& err) {
+bool GetRecord(const nlohmann::ordered_json& in, const char* name, T& out, std::string& err) {
   auto it = in.find(name);
   if (it == in.end()) {
     err = std::string("missing field \"") + name + "\"";
@@ -42,7 +42,7 @@ bool GetRecord(const nlohmann::json& in, const char* name, T& out, std::string& 
 }
 
 // The array in[name]; false when missing or not an array.
-inline bool GetArray(const nlohmann::json& in, const char* name, const nlohmann::json*& array, std::string& err) {
+inline bool GetArray(const nlohmann::ordered_json& in, const char* name, const nlohmann::ordered_json*& array, std::string& err) {
   auto it = in.find(name);
   if (it == in.end() || !it->is_array()) {
     err = std::string("field \"") + name + (it == in.end() ? "\" is missing" : "\" is not an array");
@@ -52,9 +52,9 @@ inline bool GetArray(const nlohmann::json& in, const char* name, const nlohmann:
   return true;
 }
 
-inline bool GetStringList(const nlohmann::json& in, const char* name, std::vector<std::string>& out,
+inline bool GetStringList(const nlohmann::ordered_json& in, const char* name, std::vector<std::string>& out,
                           std::string& err) {
-  const nlohmann::json* array;
+  const nlohmann::ordered_json* array;
   if (!GetArray(in, name, array, err)) return false;
   out.clear();
   for (const auto& e : *array) {

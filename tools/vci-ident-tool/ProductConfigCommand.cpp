@@ -55,7 +55,7 @@ int Decode(const std::string& in) {
 
 int Show() {
   CProductConfig config;
-  nlohmann::json out = {
+  nlohmann::ordered_json out = {
       {"loaded", config.IsLoaded()},
       {"MGR:show_self_test_dlg", config.GetShowSelfTestDlg()},
       {"MGR:hide_network_setup_dlg", config.GetHideNetworkSetupDlg()},
@@ -72,7 +72,7 @@ int Show() {
       {"VCI:max_number_of_leds", config.GetMaxNumberOfLeds()},
   };
   // Labels come from a file someone else wrote: never let bad UTF-8 abort.
-  std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+  std::cout << out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
   return 0;
 }
 

@@ -6,7 +6,7 @@
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/ObjectId.h"
 
-bool DecodeArchive(CArchiveBuffer& ar, nlohmann::json& out, std::string& err) {
+bool DecodeArchive(CArchiveBuffer& ar, nlohmann::ordered_json& out, std::string& err) {
   uint32_t length = ar.GetDataLength();
   if (length < 4) {
     err = "the archive holds " + std::to_string(length) + " bytes, no object id word";
@@ -49,7 +49,7 @@ bool DecodeArchive(CArchiveBuffer& ar, nlohmann::json& out, std::string& err) {
   return true;
 }
 
-bool EncodeArchive(const nlohmann::json& in, bool encrypt, CArchiveBuffer& ar, std::string& err) {
+bool EncodeArchive(const nlohmann::ordered_json& in, bool encrypt, CArchiveBuffer& ar, std::string& err) {
   std::unique_ptr<CSerialize> record = recordjson::FromJson(in, err);
   if (!record) return false;
   if (in.is_object()) {

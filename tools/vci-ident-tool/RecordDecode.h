@@ -14,8 +14,8 @@ class CArchiveBuffer;
 // the read got ("at byte P of L") and why. An enciphered archive is
 // deciphered in place (its flag cleared); the cursor is left where the read
 // stopped.
-bool DecodeArchive(CArchiveBuffer& ar, nlohmann::json& out, std::string& err);
+bool DecodeArchive(CArchiveBuffer& ar, nlohmann::ordered_json& out, std::string& err);
 
 // Writes the record described by in into a storing archive, enciphered with
 // the default key when encrypt is set or in carries "enciphered": true.
-bool EncodeArchive(const nlohmann::json& in, bool encrypt, CArchiveBuffer& ar, std::string& err);
+bool EncodeArchive(const nlohmann::ordered_json& in, bool encrypt, CArchiveBuffer& ar, std::string& err);

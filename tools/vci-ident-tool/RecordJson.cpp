@@ -11,7 +11,7 @@ std::vector<RecordJson>& Registry() {
 }
 
 template <typename T>
-bool GetNumber(const nlohmann::json& in, const char* name, T& v, std::string& err) {
+bool GetNumber(const nlohmann::ordered_json& in, const char* name, T& v, std::string& err) {
   auto it = in.find(name);
   if (it == in.end()) {
     err = std::string("missing field \"") + name + "\"";
@@ -50,8 +50,8 @@ const RecordJson* FindByName(const std::string& className) {
   return nullptr;
 }
 
-nlohmann::json ToJson(const CSerialize& record) {
-  nlohmann::json out = nlohmann::json::object();
+nlohmann::ordered_json ToJson(const CSerialize& record) {
+  nlohmann::ordered_json out = nlohmann::ordered_json::object();
   const RecordJson* e = FindById(record.GetId());
   out["class"] = e ? e->className : "?";
   out["id"] = record.GetId();
@@ -59,7 +59,7 @@ nlohmann::json ToJson(const CSerialize& record) {
   return out;
 }
 
-std::unique_ptr<CSerialize> FromJson(const nlohmann::json& in, std::string& err) {
+std::unique_ptr<CSerialize> FromJson(const nlohmann::ordered_json& in, std::string& err) {
   if (!in.is_object()) {
     err = "a record must be a JSON object";
     return nullptr;
@@ -93,16 +93,16 @@ std::unique_ptr<CSerialize> FromJson(const nlohmann::json& in, std::string& err)
   return record;
 }
 
-bool GetField(const nlohmann::json& in, const char* name, int32_t& v, std::string& err) {
+bool GetField(const nlohmann::ordered_json& in, const char* name, int32_t& v, std::string& err) {
   return GetNumber(in, name, v, err);
 }
-bool GetField(const nlohmann::json& in, const char* name, uint32_t& v, std::string& err) {
+bool GetField(const nlohmann::ordered_json& in, const char* name, uint32_t& v, std::string& err) {
   return GetNumber(in, name, v, err);
 }
-bool GetField(const nlohmann::json& in, const char* name, uint8_t& v, std::string& err) {
+bool GetField(const nlohmann::ordered_json& in, const char* name, uint8_t& v, std::string& err) {
   return GetNumber(in, name, v, err);
 }
-bool GetField(const nlohmann::json& in, const char* name, bool& v, std::string& err) {
+bool GetField(const nlohmann::ordered_json& in, const char* name, bool& v, std::string& err) {
   auto it = in.find(name);
   if (it == in.end() || !it->is_boolean()) {
     err = std::string("field \"") + name + (it == in.end() ? "\" is missing" : "\" is not true/false");
@@ -111,7 +111,7 @@ bool GetField(const nlohmann::json& in, const char* name, bool& v, std::string& 
   v = it->get<bool>();
   return true;
 }
-bool GetField(const nlohmann::json& in, const char* name, std::string& v, std::string& err) {
+bool GetField(const nlohmann::ordered_json& in, const char* name, std::string& v, std::string& err) {
   auto it = in.find(name);
   if (it == in.end() || !it->is_string()) {
     err = std::string("field \"") + name + (it == in.end() ? "\" is missing" : "\" is not a string");

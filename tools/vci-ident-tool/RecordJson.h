@@ -22,10 +22,10 @@ struct RecordJson {
   // A default-constructed record of the class.
   std::unique_ptr<CSerialize> (*make)();
   // The record's fields as JSON ("class" and "id" are added by the caller).
-  void (*toJson)(const CSerialize& record, nlohmann::json& out);
+  void (*toJson)(const CSerialize& record, nlohmann::ordered_json& out);
   // Fills the record from JSON; false with a reason in err for a missing or
   // ill-typed field.
-  bool (*fromJson)(const nlohmann::json& in, CSerialize& record, std::string& err);
+  bool (*fromJson)(const nlohmann::ordered_json& in, CSerialize& record, std::string& err);
 };
 
 class RecordJsonRegistration {
@@ -41,15 +41,15 @@ const RecordJson* FindByName(const std::string& className);
 
 // The full JSON of a record, "class" and "id" first. A record of an
 // unregistered class gives {"class": "?", "id": N}.
-nlohmann::json ToJson(const CSerialize& record);
+nlohmann::ordered_json ToJson(const CSerialize& record);
 // Builds a record from JSON by its "class" (or, missing that, "id").
-std::unique_ptr<CSerialize> FromJson(const nlohmann::json& in, std::string& err);
+std::unique_ptr<CSerialize> FromJson(const nlohmann::ordered_json& in, std::string& err);
 
 // Field helpers that fail with a message naming the field.
-bool GetField(const nlohmann::json& in, const char* name, int32_t& v, std::string& err);
-bool GetField(const nlohmann::json& in, const char* name, uint32_t& v, std::string& err);
-bool GetField(const nlohmann::json& in, const char* name, bool& v, std::string& err);
-bool GetField(const nlohmann::json& in, const char* name, std::string& v, std::string& err);
-bool GetField(const nlohmann::json& in, const char* name, uint8_t& v, std::string& err);
+bool GetField(const nlohmann::ordered_json& in, const char* name, int32_t& v, std::string& err);
+bool GetField(const nlohmann::ordered_json& in, const char* name, uint32_t& v, std::string& err);
+bool GetField(const nlohmann::ordered_json& in, const char* name, bool& v, std::string& err);
+bool GetField(const nlohmann::ordered_json& in, const char* name, std::string& v, std::string& err);
+bool GetField(const nlohmann::ordered_json& in, const char* name, uint8_t& v, std::string& err);
 
 }  // namespace recordjson

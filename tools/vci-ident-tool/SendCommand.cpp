@@ -106,7 +106,7 @@ int Run(const std::vector<std::string>& args) {
     std::cerr << "vci-ident-tool: send failed: error code = " << result << "\n";
     return 1;
   }
-  nlohmann::json out;
+  nlohmann::ordered_json out;
   out["result"] = 0;
   out["reply"] = tool::ContentToJson(reply);
   if (closeResult != 0) out["close_result"] = closeResult;

@@ -8,7 +8,7 @@
 #include "service_clients/Config.h"
 #include "service_clients/ServiceRequests.h"
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 using recordjson::GetField;
 
 namespace {
