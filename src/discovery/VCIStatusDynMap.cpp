@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "discovery/VCIIdentMsg.h"
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/ObjectId.h"
 #include "service_clients/RecordCount.h"
@@ -43,6 +44,14 @@ void CVCIStatusDynItem::UpdateFromAnnouncement(const CSessionList& sessions, con
   m_Status.m_Wireless = wireless;
   m_Status.m_Sessions = sessions;
   m_Status.m_uiModuleState = moduleState;
+}
+
+bool CVCIStatusDynItem::HasChanged(const CVCIIdentMsg& msg) const {
+  return HasChanged(msg.GetSessions(), msg.GetWireless(), msg.GetModuleState(), msg.GetToken());
+}
+
+void CVCIStatusDynItem::UpdateFromAnnouncement(const CVCIIdentMsg& msg) {
+  UpdateFromAnnouncement(msg.GetSessions(), msg.GetWireless(), msg.GetModuleState());
 }
 
 CVCIStatusDynMap::CVCIStatusDynMap() : CSerialize(OBJID_CVCIStatusDynMap), m_uiVersion(CURRENT_VERSION) {}

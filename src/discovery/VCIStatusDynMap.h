@@ -12,6 +12,8 @@
 #include "discovery/VCIStatus.h"
 #include "serialize/Serialize.h"
 
+class CVCIIdentMsg;
+
 class CVCIStatusDynItem : public CSerialize {
  public:
   enum : uint32_t { CURRENT_VERSION = 3 };
@@ -28,6 +30,10 @@ class CVCIStatusDynItem : public CSerialize {
   bool HasChanged(const CSessionList& sessions, const CArgList& wireless, uint32_t moduleState,
                   const uint32_t token[2]) const;
   void UpdateFromAnnouncement(const CSessionList& sessions, const CArgList& wireless, uint32_t moduleState);
+  // The same two against an announcement; the token, the serial number and
+  // the fetched lists are left alone by the update.
+  bool HasChanged(const CVCIIdentMsg& msg) const;
+  void UpdateFromAnnouncement(const CVCIIdentMsg& msg);
   void AddKinds(uint32_t kinds) { m_Status.m_uiKinds |= kinds; }
 
   std::map<uint32_t, std::pair<std::string, TimePoint>> m_KindTable;
