@@ -1,0 +1,27 @@
+#include "discovery/VCICachedItem.h"
+
+#include "serialize/ArchiveBuffer.h"
+#include "serialize/ObjectId.h"
+
+CVCICachedItem::CVCICachedItem() : CSerialize(OBJID_CVCICachedItem), m_uiVersion(CURRENT_VERSION) {}
+
+CVCICachedItem::CVCICachedItem(const CVCIIdentMsg& announcement, const CVCIStatus& status) : CVCICachedItem() {
+  m_Status = status;
+  m_Announcement = announcement;
+}
+
+bool CVCICachedItem::Serialize(CArchiveBuffer& ar) {
+  if (ar.IsStoring()) {
+    if (!ar.Write(GetId()) || !ar.Write(m_uiVersion)) return false;
+    return m_uiVersion == 0 || (m_Status.Serialize(ar) && m_Announcement.Serialize(ar));
+  }
+  m_Status = CVCIStatus();
+  m_Announcement = CVCIIdentMsg();
+  if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
+  return m_uiVersion == 0 || (m_Status.Serialize(ar) && m_Announcement.Serialize(ar));
+}
+
+bool CVCICachedItem::HasToken(const CVCIIdentMsg& announcement) const {
+  return announcement.GetTokenLow() == m_Announcement.GetTokenLow() &&
+         announcement.GetTokenHigh() == m_Announcement.GetTokenHigh();
+}
