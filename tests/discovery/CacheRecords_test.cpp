@@ -1,0 +1,332 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "common/TestEnv.h"
+#include "discovery/InvalidVCIList.h"
+#include "discovery/VCICachedMap.h"
+#include "serialize/ArchiveBuffer.h"
+#include "service_clients/WireBytes.h"
+
+using cache_file::LoadFailure;
+using wire::Builder;
+using wire::Bytes;
+
+namespace {
+
+const uint32_t kSerial = 4711;
+const uint32_t kTokenLow = 0x11223344, kTokenHigh = 0x55667788;
+const uint8_t kSequence = 9;
+
+CSessionList OneSession() {
+  CSessionList sessions;
+  CSessionList::CSession s;
+  s.m_uiSession = 3;
+  s.m_strText1 = "diag";
+  s.m_strText2 = "pc1";
+  s.m_strAddress = "10.0.0.5";
+  s.m_uiKind = VCI_KIND_ETHERNET;
+  s.m_bFlag = true;
+  sessions.m_Sessions.push_back(s);
+  return sessions;
+}
+
+Builder SessionsImage() {
+  Builder b;
+  b.u32(2118).i32(0).u8(1).u8(1);
+  b.u32(2117).u32(1).u32(3).str("diag").str("pc1").str("10.0.0.5").u32(1).u32(1);
+  return b;
+}
+
+// A cached item as a fetch builds it: the fetched status (no kinds, no
+// addresses) and the announcement that caused the fetch.
+CVCICachedItem MakeItem(uint32_t serial) {
+  CArgList deviceInfo;
+  deviceInfo.SetValue("ProductVersion", "7");
+  deviceInfo.SetValue("ProductDate", "1F");
+  CVCIStatus status(serial, 1, CCompList(), CAppList(), CCompList(), deviceInfo, OneSession(), CArgList(), 12);
+  CVCIIdentMsg announcement(serial, 1, kTokenLow, kTokenHigh, OneSession(), VCI_KIND_ETHERNET);
+  announcement.SetModuleType(12);
+  return CVCICachedItem(announcement, status);
+}
+
+Builder EmptyList(uint32_t id) { return Builder().u32(id).i32(0).u32(1).u32(0); }
+
+Builder StatusImage(uint32_t serial) {
+  Builder b;
+  b.u32(2108).u32(3).u32(serial).u32(1);
+  b.raw(EmptyList(2114)).raw(SessionsImage()).raw(EmptyList(2154)).raw(EmptyList(2154));
+  b.u32(2123).i32(0).u32(1).str("").u32(2);
+  b.u32(2122).u32(1).str("ProductDate").str("1F");
+  b.u32(2122).u32(1).str("ProductVersion").str("7");
+  b.u32(0).u8(0).u8(0).u32(0);                    // kinds, legacy, Bluetooth, no addresses
+  b.u32(2123).i32(0).u32(1).str("").u32(0).u32(12);  // wireless, module type
+  return b;
+}
+
+// The announcement as written with the sequence counter at kSequence: no
+// wireless block (flag 0), module type in the last byte.
+Builder AnnouncementImage(uint32_t serial) {
+  Builder b;
+  b.u32(2157).u8(3).u32(serial).u32(kTokenLow).u32(kTokenHigh).u8(1).u8(1);
+  return b.raw(SessionsImage()).u8(kSequence).u8(0).u8(12);
+}
+
+Builder ItemImage(uint32_t serial) {
+  return Builder().u32(2162).u32(1).raw(StatusImage(serial)).raw(AnnouncementImage(serial));
+}
+
+Bytes StoreWithSequence(CSerialize& record) {
+  CVCIIdentMsg::SetSequenceCounter(kSequence);
+  return wire::Store(record);
+}
+
+void WriteBytes(const std::string& path, const Bytes& bytes) {
+  testenv::WriteFile(path, std::string(bytes.begin(), bytes.end()));
+}
+
+Bytes ReadBytes(const std::string& path) {
+  std::string s = testenv::ReadFile(path);
+  return Bytes(s.begin(), s.end());
+}
+
+// The content of a record enciphered with the given key selector, as a
+// cache file holds it.
+Bytes Enciphered(const Bytes& content, uint32_t selector) {
+  CArchiveBuffer ar(CArchiveBuffer::STORING);
+  if (!content.empty()) ar.WriteRaw(content.data(), static_cast<uint32_t>(content.size()));
+  EXPECT_TRUE(ar.Encrypt(selector, 0));
+  return wire::Content(ar);
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+TEST(CacheRecords, InvalidListMatchesHandWrittenBytesAndVersionRules) {
+  const Bytes image = Builder().u32(2159).u32(1).u32(2).u32(7).u32(0xFFFFFFFF);
+  CInvalidVCIList list;
+  ASSERT_TRUE(wire::Load(list, image));
+  EXPECT_EQ(list.m_Serials, (std::vector<uint32_t>{7, 0xFFFFFFFF}));
+  EXPECT_TRUE(list.Contains(7));
+  EXPECT_FALSE(list.Contains(8));
+  EXPECT_EQ(wire::Store(list), image);
+  wire::ExpectEveryPrefixFails<CInvalidVCIList>(image);
+  wire::ExpectWrongIdsFail<CInvalidVCIList>(image);
+
+  // Version 0 is an empty list; a newer version's trailing fields are left
+  // unread.
+  ASSERT_TRUE(wire::Load(list, Builder().u32(2159).u32(0)));
+  EXPECT_EQ(list.Count(), 0u);
+  ASSERT_TRUE(wire::Load(list, Builder().u32(2159).u32(2).u32(1).u32(5).u32(0xDEAD)));
+  EXPECT_EQ(list.m_Serials, std::vector<uint32_t>{5});
+
+  // A count beyond the bytes left fails before anything is reserved.
+  EXPECT_FALSE(wire::Load(list, Builder().u32(2159).u32(1).u32(0xFFFFFFFF).u32(1)));
+  EXPECT_FALSE(wire::Load(list, Builder().u32(2159).u32(1).u32(3).u32(1).u32(2)));
+}
+
+TEST(CacheRecords, CachedItemMatchesHandWrittenBytes) {
+  CVCICachedItem item = MakeItem(kSerial);
+  const Bytes image = ItemImage(kSerial);
+  EXPECT_EQ(StoreWithSequence(item), image);
+  EXPECT_EQ(CVCIIdentMsg::GetSequenceCounter(), kSequence + 1);  // the write took one value
+
+  CVCICachedItem read;
+  ASSERT_TRUE(wire::Load(read, image));
+  EXPECT_EQ(read.m_Status.m_uiSerial, kSerial);
+  EXPECT_EQ(read.m_Status.m_uiModuleType, 12u);
+  std::string v;
+  EXPECT_TRUE(read.m_Status.m_DeviceInfo.GetValue("ProductDate", v));
+  EXPECT_EQ(v, "1F");
+  EXPECT_EQ(read.m_Announcement.GetSerial(), kSerial);
+  EXPECT_EQ(read.m_Announcement.GetTokenLow(), kTokenLow);
+  EXPECT_EQ(read.m_Announcement.GetTokenHigh(), kTokenHigh);
+  EXPECT_EQ(read.m_Announcement.GetModuleType(), 12u);
+  EXPECT_EQ(read.m_Announcement.GetSessions(), OneSession());
+  EXPECT_TRUE(read.HasToken(item.m_Announcement));
+  EXPECT_FALSE(read.HasToken(CVCIIdentMsg(kSerial, 1, kTokenLow, 0, OneSession(), 1)));
+  EXPECT_EQ(StoreWithSequence(read), image);  // the read stored the sequence byte; the rewrite is the same
+
+  wire::ExpectEveryPrefixFails<CVCICachedItem>(image);
+  wire::ExpectWrongIdsFail<CVCICachedItem>(image);
+
+  // Version 0 carries neither status nor announcement, in both directions.
+  CVCICachedItem empty = MakeItem(kSerial);
+  empty.m_uiVersion = 0;
+  EXPECT_EQ(wire::Store(empty), Bytes(Builder().u32(2162).u32(0)));
+  ASSERT_TRUE(wire::Load(read, Builder().u32(2162).u32(0)));
+  EXPECT_TRUE(read.IsEmpty());
+  EXPECT_EQ(read.m_Announcement.GetSerial(), 0u);
+}
+
+TEST(CacheRecords, CachedMapFilesItemsUnderTheSerialReadBeforeThem) {
+  CVCICachedMap map;
+  map.Set(kSerial, MakeItem(kSerial));
+  const Bytes image = Builder().u32(2163).u32(1).u32(1).u32(kSerial).raw(ItemImage(kSerial));
+  EXPECT_EQ(StoreWithSequence(map), image);
+  wire::ExpectEveryPrefixFails<CVCICachedMap>(image);
+  wire::ExpectWrongIdsFail<CVCICachedMap>(image);
+
+  // The key on the wire decides, not the serial number inside the item.
+  CVCICachedMap read;
+  ASSERT_TRUE(wire::Load(read, Builder().u32(2163).u32(1).u32(2).u32(99).raw(ItemImage(kSerial))
+                                   .u32(5).raw(ItemImage(5))));
+  ASSERT_EQ(read.Count(), 2u);
+  ASSERT_NE(read.Find(99), nullptr);
+  EXPECT_EQ(read.Find(99)->m_Status.m_uiSerial, kSerial);
+  EXPECT_EQ(read.Find(kSerial), nullptr);
+  EXPECT_EQ(read.m_Map.begin()->first, 5u);
+
+  ASSERT_TRUE(wire::Load(read, Builder().u32(2163).u32(0)));
+  EXPECT_EQ(read.Count(), 0u);
+  // A count that the bytes left cannot hold fails at once.
+  EXPECT_FALSE(wire::Load(read, Builder().u32(2163).u32(1).u32(0x10000000).u32(kSerial).raw(ItemImage(kSerial))));
+  EXPECT_FALSE(wire::Load(read, Builder().u32(2163).u32(1).u32(2).u32(kSerial).raw(ItemImage(kSerial))));
+}
+
+TEST(CacheRecords, FindOrAddLeavesAnEmptyItemThatIsStoredButCountsAsAbsent) {
+  CVCICachedMap map;
+  CVCICachedItem& added = map.FindOrAdd(8);
+  EXPECT_TRUE(added.IsEmpty());
+  EXPECT_EQ(map.Count(), 1u);
+  EXPECT_EQ(map.Find(8), nullptr);
+  map.FindOrAdd(kSerial) = MakeItem(kSerial);
+  EXPECT_NE(map.Find(kSerial), nullptr);
+
+  CVCICachedMap read;
+  ASSERT_TRUE(wire::Load(read, StoreWithSequence(map)));
+  EXPECT_EQ(read.Count(), 2u);
+  EXPECT_EQ(read.Find(8), nullptr);
+  ASSERT_NE(read.Find(kSerial), nullptr);
+}
+
+TEST(CacheRecords, StoredFileIsEncipheredAndLoadsBack) {
+  testenv::ScratchDir dir;
+  const std::string path = dir.File("data_files/sub/valid-module_1.bin");  // folders are created
+  CVCICachedMap map;
+  map.Set(kSerial, MakeItem(kSerial));
+  map.Set(12, MakeItem(12));
+  CVCIIdentMsg::SetSequenceCounter(kSequence);
+  ASSERT_EQ(map.Store(path), 0);
+  EXPECT_FALSE(FileExists(path + ".tmp"));
+
+  Bytes file = ReadBytes(path);
+  ASSERT_GE(file.size(), 8u);
+  EXPECT_EQ(file[0] | file[1] << 8, 2163 | 0x8000);
+  EXPECT_EQ((file.size() - 4) % 8, 0u);
+  // The body is not in clear: the key serial number does not appear at its place.
+  EXPECT_NE(Bytes(file.begin() + 12, file.begin() + 16), Bytes(Builder().u32(12)));
+
+  CVCICachedMap loaded;
+  ASSERT_EQ(loaded.Load(path), 0);
+  ASSERT_EQ(loaded.Count(), 2u);
+  ASSERT_NE(loaded.Find(12), nullptr);
+  EXPECT_EQ(loaded.Find(kSerial)->m_Announcement.GetTokenHigh(), kTokenHigh);
+  EXPECT_EQ(StoreWithSequence(loaded), StoreWithSequence(map));
+
+  // A second store replaces the file whole.
+  CVCICachedMap smaller;
+  smaller.Set(3, MakeItem(3));
+  ASSERT_EQ(smaller.Store(path), 0);
+  ASSERT_EQ(loaded.Load(path), 0);
+  EXPECT_EQ(loaded.Count(), 1u);
+
+  CInvalidVCIList list;
+  list.m_Serials = {1, 2, 3};
+  ASSERT_EQ(list.Store(dir.File("invalid-module_1.bin")), 0);
+  CInvalidVCIList listLoaded;
+  ASSERT_EQ(listLoaded.Load(dir.File("invalid-module_1.bin")), 0);
+  EXPECT_EQ(listLoaded.m_Serials, list.m_Serials);
+}
+
+// Every way a file can be unfit: the load fails with the step named, and the
+// record is left empty whatever it held before.
+TEST(CacheRecords, BrokenFilesFailToLoadAndLeaveTheCacheEmpty) {
+  testenv::ScratchDir dir;
+  CVCICachedMap good;
+  good.Set(kSerial, MakeItem(kSerial));
+  const Bytes clear = StoreWithSequence(good);
+  const Bytes enciphered = Enciphered(clear, 0);
+
+  struct Case {
+    const char* name;
+    Bytes file;
+    LoadFailure::Step step;
+  };
+  Bytes cutAtBlock(enciphered.begin(), enciphered.begin() + 4 + 8 * 4);
+  Bytes cutInBlock(enciphered.begin(), enciphered.end() - 3);
+  Bytes flipped = enciphered;
+  flipped[20] ^= 0xFF;
+  const std::vector<Case> cases = {
+      {"empty", Bytes(), LoadFailure::NO_ID_WORD},
+      {"short", Bytes{0x73, 0x88}, LoadFailure::NO_ID_WORD},
+      {"clear", clear, LoadFailure::NOT_ENCIPHERED},
+      {"cut inside a block", cutInBlock, LoadFailure::DECIPHER},
+      {"cut at a block end", cutAtBlock, LoadFailure::RECORD},
+      {"other key", Enciphered(clear, 1), LoadFailure::RECORD},
+      {"damaged block", flipped, LoadFailure::RECORD},
+      {"other record", Enciphered(Builder().u32(2159).u32(1).u32(0), 0), LoadFailure::WRONG_ID},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.File("f.bin");
+    WriteBytes(path, c.file);
+    CVCICachedMap map = good;
+    map.m_uiVersion = 7;
+    LoadFailure failure;
+    EXPECT_EQ(map.Load(path, &failure), -1);
+    EXPECT_EQ(failure.m_Step, c.step);
+    EXPECT_EQ(map.Count(), 0u);
+    EXPECT_EQ(map.m_uiVersion, 1u);
+  }
+
+  LoadFailure failure;
+  CVCICachedMap map;
+  EXPECT_EQ(map.Load(dir.File("missing.bin"), &failure), -1);
+  EXPECT_EQ(failure.m_Step, LoadFailure::READ_FILE);
+
+  WriteBytes(dir.File("cut.bin"), cutAtBlock);
+  ASSERT_EQ(map.Load(dir.File("cut.bin"), &failure), -1);
+  EXPECT_EQ(failure.m_uiLength, 36u);
+  EXPECT_LE(failure.m_uiPosition, 36u);
+  EXPECT_NE(failure.Describe("CVCICachedMap").find("CVCICachedMap: read failed at byte "), std::string::npos);
+
+  WriteBytes(dir.File("other.bin"), Enciphered(Builder().u32(2159).u32(1).u32(0), 0));
+  ASSERT_EQ(map.Load(dir.File("other.bin"), &failure), -1);
+  EXPECT_EQ(failure.m_uiFoundId, 2159u);
+  EXPECT_NE(failure.Describe("CVCICachedMap").find("object id 2159"), std::string::npos);
+
+  CInvalidVCIList list;
+  list.m_Serials = {4};
+  WriteBytes(dir.File("inv.bin"), Builder().u32(2159).u32(1).u32(1).u32(4));  // clear
+  EXPECT_EQ(list.Load(dir.File("inv.bin"), &failure), -1);
+  EXPECT_EQ(failure.m_Step, LoadFailure::NOT_ENCIPHERED);
+  EXPECT_EQ(list.Count(), 0u);
+}
+
+TEST(CacheRecords, FailedStoreLeavesNoTemporaryAndKeepsTheOldFile) {
+  testenv::ScratchDir dir;
+  const std::string path = dir.File("valid-module_1.bin");
+  CVCICachedMap map;
+  map.Set(kSerial, MakeItem(kSerial));
+  ASSERT_EQ(map.Store(path), 0);
+  const Bytes before = ReadBytes(path);
+
+  // The target is a folder: the rename fails and the temporary goes away.
+  ASSERT_EQ(mkdir(dir.File("folder").c_str(), 0755), 0);
+  EXPECT_EQ(map.Store(dir.File("folder")), -1);
+  EXPECT_FALSE(FileExists(dir.File("folder.tmp")));
+
+  // A record that cannot be written leaves the old file as it was.
+  CSessionList tooMany;
+  tooMany.m_Sessions.resize(CSessionList::MAX_SESSIONS + 1);
+  CVCICachedMap bad = map;
+  bad.FindOrAdd(kSerial).m_Status.m_Sessions = tooMany;
+  EXPECT_EQ(bad.Store(path), -1);
+  EXPECT_EQ(ReadBytes(path), before);
+  EXPECT_FALSE(FileExists(path + ".tmp"));
+}
+
+}  // namespace
