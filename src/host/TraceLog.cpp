@@ -6,6 +6,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
@@ -25,6 +26,7 @@ std::mutex& Lock() {
 }
 std::string g_TracePath;         // Guarded by Lock(); computed once.
 bool g_FirstWritePending = true;  // Guarded by Lock().
+std::atomic<bool> g_Silenced{false};
 
 // Requires Lock() held.
 bool ComputeTracePath() {
@@ -44,6 +46,7 @@ bool ComputeTracePath() {
 }  // namespace
 
 void TraceLog(int level, const char* format, ...) {
+  if (g_Silenced.load(std::memory_order_relaxed)) return;
   CIdentConfig& config = CIdentConfig::GetInstance();
   bool show = config.GetShowWindow(), persist = config.GetPersist();
   if (!show && !persist) return;
@@ -96,3 +99,5 @@ void ResetTraceLogState() {
   g_TracePath.clear();
   g_FirstWritePending = true;
 }
+
+void SetTraceLogSilenced(bool silenced) { g_Silenced.store(silenced); }

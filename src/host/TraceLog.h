@@ -12,3 +12,8 @@ void TraceLog(int level, const char* format, ...) __attribute__((format(printf, 
 // Forgets the trace-file path and makes the next line the process's first
 // write again (tests; the service computes the path once per process).
 void ResetTraceLogState();
+
+// Makes every later trace line of this process a no-op. For programs that
+// only inspect the installation (the provisioning tool): their lines would
+// land in the service's own trace file and, at their first write, truncate it.
+void SetTraceLogSilenced(bool silenced);

@@ -1,0 +1,73 @@
+// config show: the service's settings from ident.ini as the service takes
+// them, defaults included.
+#include <iostream>
+
+#include <nlohmann/json.hpp>
+
+#include "ToolCommand.h"
+#include "host/IdentConfig.h"
+#include "host/TraceLog.h"
+#include "platform/Registry.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: vci-ident-tool config show\n\n"
+    "show  loads ident.ini from the folder named by the registry value\n"
+    "      IdentServiceDefaultLocation (HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI in\n"
+    "      $VCI_IDENT_REGISTRY) exactly as the service does and prints every\n"
+    "      setting as JSON under its ini key (\"Log:Level\" as 0 INFO, 1 WARN, 2 ERR).\n"
+    "      \"file\" is the ini path (null without a registry value), \"loaded\"\n"
+    "      whether it was read; settings the file does not give show their\n"
+    "      defaults. The link-quality zones are listed as far as\n"
+    "      \"LINK-QUALITY:num-zones\" reaches (at most 20).\n\n"
+    "example: vci-ident-tool config show\n";
+
+int Run(const std::vector<std::string>& args);
+const ToolCommand kCommand{"config", "the service's settings from ident.ini", kUsage, Run};
+ToolCommandRegistration g_Registration(kCommand);
+
+int Show() {
+  // The configuration logs its settings as it loads; those lines must not
+  // reach the service's trace file.
+  SetTraceLogSilenced(true);
+  CIdentConfig config;
+  std::string path;
+  nlohmann::ordered_json out;
+  if (CIdentConfig::IniFilePath(path))
+    out["file"] = path;
+  else
+    out["file"] = nullptr;
+  out["loaded"] = config.IsLoaded();
+  out["Log:Level"] = config.GetTraceLevel();
+  out["Log:persist"] = config.GetPersist();
+  out["Log:append"] = config.GetAppend();
+  out["Mode:SkipPair"] = config.GetSkipPair();
+  out["Mode:ShowWindow"] = config.GetShowWindow();
+  out["Mode:LoadVCIs"] = config.GetLoadVCIs();
+  for (int i = 0; i < CIdentConfig::NUM_TIMEOUTS; ++i) {
+    CIdentConfig::Timeout t = static_cast<CIdentConfig::Timeout>(i);
+    out[std::string("timeouts:") + CIdentConfig::TimeoutName(t)] = config.GetTimeout(t);
+  }
+  DWORD zones = config.GetNumLinkQualityZones();
+  out["LINK-QUALITY:num-zones"] = zones;
+  for (DWORD i = 0; i < zones && i < CIdentConfig::MAX_ZONES; ++i)
+    out["LINK-QUALITY:zone-" + std::to_string(i + 1)] = config.GetLinkQualityZone(i);
+  std::cout << out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+  return 0;
+}
+
+int Run(const std::vector<std::string>& args) {
+  if (tool::WantsHelp(args)) {
+    std::cout << kUsage;
+    return 0;
+  }
+  if (args.empty()) return tool::UsageError(kCommand, "config needs a subcommand");
+  if (args[0] == "show") {
+    if (args.size() != 1) return tool::UsageError(kCommand, "config show takes no arguments");
+    return Show();
+  }
+  return tool::UsageError(kCommand, "unknown config subcommand '" + args[0] + "'");
+}
+
+}  // namespace
