@@ -1,0 +1,197 @@
+// cache show / cache write through the built tool, on files stored by the
+// service's own cache records; and the VCI table inside an event message
+// through decode and encode.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "common/TestEnv.h"
+#include "discovery/InvalidVCIList.h"
+#include "discovery/VCICachedMap.h"
+#include "service_clients/WireBytes.h"
+
+using wire::Builder;
+using wire::Bytes;
+
+namespace {
+
+const std::string kTool = std::string(VCI_BIN_DIR) + "/vci-ident-tool";
+
+struct ToolRun {
+  int rc;
+  std::string out;
+  std::string err;
+};
+
+ToolRun Tool(const testenv::ScratchDir& dir, const std::string& args, const std::string& input = "") {
+  testenv::WriteFile(dir.File("in"), input);
+  int rc = testenv::Shell(kTool + " " + args + " < " + dir.File("in") + " > " + dir.File("out") + " 2> " +
+                          dir.File("err"));
+  return {rc, testenv::ReadFile(dir.File("out")), testenv::ReadFile(dir.File("err"))};
+}
+
+std::string Hex(const Bytes& b) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string out;
+  for (uint8_t c : b) {
+    out.push_back(digits[c >> 4]);
+    out.push_back(digits[c & 15]);
+  }
+  return out;
+}
+
+CVCICachedMap SampleCache() {
+  CArgList deviceInfo;
+  deviceInfo.SetValue("ProductVersion", "7");
+  deviceInfo.SetValue("ProductDate", "1F");
+  CSessionList sessions;
+  sessions.m_Sessions.resize(1);
+  sessions.m_Sessions[0].m_strAddress = "10.0.0.5";
+  CVCIStatus status(4711, 1, CCompList(), CAppList(), CCompList(), deviceInfo, sessions, CArgList(), 12);
+  CVCIIdentMsg announcement(4711, 1, 0xAABB, 0xCCDD, sessions, VCI_KIND_USB);
+  CVCICachedMap map;
+  map.Set(4711, CVCICachedItem(announcement, status));
+  return map;
+}
+
+TEST(CacheCommand, ShowPrintsTheStoredRecords) {
+  testenv::ScratchDir dir;
+  const std::string cache = dir.File("valid-module_1.bin");
+  CVCICachedMap map = SampleCache();
+  ASSERT_EQ(map.Store(cache), 0);
+
+  ToolRun r = Tool(dir, "cache show " + cache);
+  ASSERT_EQ(r.rc, 0) << r.err;
+  nlohmann::json j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["class"], "CVCICachedMap");
+  EXPECT_EQ(j["id"], 2163);
+  EXPECT_EQ(j["enciphered"], true);
+  ASSERT_EQ(j["entries"].size(), 1u);
+  EXPECT_EQ(j["entries"][0]["serial"], 4711);
+  const nlohmann::json& item = j["entries"][0]["item"];
+  EXPECT_EQ(item["class"], "CVCICachedItem");
+  EXPECT_EQ(item["status"]["serial"], 4711);
+  EXPECT_EQ(item["status"]["moduleType"], 12);
+  EXPECT_EQ(item["status"]["sessions"]["sessions"][0]["address"], "10.0.0.5");
+  const nlohmann::json& args = item["status"]["deviceInfo"]["args"];
+  ASSERT_EQ(args.size(), 2u);
+  EXPECT_EQ(args[0]["name"], "ProductDate");
+  EXPECT_EQ(args[0]["value"], "1F");
+  EXPECT_EQ(item["announcement"]["id"], 2157);
+
+  CInvalidVCIList list;
+  list.m_Serials = {3, 1};
+  ASSERT_EQ(list.Store(dir.File("invalid-module_1.bin")), 0);
+  ToolRun l = Tool(dir, "cache show " + dir.File("invalid-module_1.bin"));
+  ASSERT_EQ(l.rc, 0) << l.err;
+  j = nlohmann::json::parse(l.out);
+  EXPECT_EQ(j["class"], "CInvalidVCIList");
+  EXPECT_EQ(j["serials"], nlohmann::json({3, 1}));
+}
+
+TEST(CacheCommand, WriteStoresWhatShowPrints) {
+  testenv::ScratchDir dir;
+  CInvalidVCIList list;
+  list.m_Serials = {9, 8, 7};
+  ASSERT_EQ(list.Store(dir.File("a.bin")), 0);
+  ToolRun shown = Tool(dir, "cache show " + dir.File("a.bin"));
+  ASSERT_EQ(shown.rc, 0) << shown.err;
+  ToolRun written = Tool(dir, "cache write - " + dir.File("b.bin"), shown.out);
+  ASSERT_EQ(written.rc, 0) << written.err;
+  EXPECT_EQ(testenv::ReadFile(dir.File("b.bin")), testenv::ReadFile(dir.File("a.bin")));
+
+  // A record that is no cache file is refused.
+  ToolRun wrong = Tool(dir, "cache write - " + dir.File("c.bin"), R"({"class": "CVCIStatusMap", "version": 1, "statuses": []})");
+  EXPECT_EQ(wrong.rc, 1);
+  EXPECT_NE(wrong.err.find("CVCIStatusMap"), std::string::npos) << wrong.err;
+}
+
+TEST(CacheCommand, BrokenFilesExitOneWithTheReason) {
+  testenv::ScratchDir dir;
+  CVCICachedMap map = SampleCache();
+  ASSERT_EQ(map.Store(dir.File("good.bin")), 0);
+  std::string good = testenv::ReadFile(dir.File("good.bin"));
+
+  struct Case {
+    const char* name;
+    std::string file;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {"cut at a block end", good.substr(0, 4 + 16), "CVCICachedMap: read failed at byte "},
+      {"cut inside a block", good.substr(0, good.size() - 1), "not whole 8-byte blocks"},
+      {"clear", std::string("\x73\x08\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00", 12), "not enciphered"},
+      {"no id word", "ab", "no object id word"},
+      {"other record", std::string("\x08\x08\x00\x00", 4), "neither a detail cache"},
+  };
+  for (const auto& c : cases) {
+    testenv::WriteFile(dir.File("bad.bin"), c.file);
+    ToolRun r = Tool(dir, "cache show " + dir.File("bad.bin"));
+    EXPECT_EQ(r.rc, 1) << c.name;
+    EXPECT_TRUE(r.out.empty()) << c.name;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
+  }
+  ToolRun missing = Tool(dir, "cache show " + dir.File("nothing.bin"));
+  EXPECT_EQ(missing.rc, 1);
+  EXPECT_NE(missing.err.find("cannot read"), std::string::npos) << missing.err;
+}
+
+TEST(CacheCommand, UsageErrorsExitTwo) {
+  testenv::ScratchDir dir;
+  for (const char* args : {"cache", "cache show", "cache show a b", "cache write a", "cache list"})
+    EXPECT_EQ(Tool(dir, args).rc, 2) << args;
+  ToolRun help = Tool(dir, "cache --help");
+  EXPECT_EQ(help.rc, 0);
+  EXPECT_NE(help.out.find("cache show FILE"), std::string::npos);
+}
+
+// The table-changed event carries a whole VCI table; decode shows every
+// status and encode gives the same bytes back.
+TEST(StatusRecordsJson, TableChangedEventDecodesItsTableFully) {
+  testenv::ScratchDir dir;
+  Builder status;
+  status.u32(2108).u32(3).u32(42).u32(2);
+  status.u32(2114).i32(0).u32(1).u32(0);
+  status.u32(2118).i32(0).u8(1).u8(1).u32(2117).u32(1).u32(7).str("t1").str("t2").str("10.0.0.5").u32(1).u32(1);
+  status.u32(2154).i32(0).u32(1).u32(0).u32(2154).i32(0).u32(1).u32(0);
+  status.u32(2123).i32(0).u32(1).str("").u32(1).u32(2122).u32(1).str("ProductVersion").str("7");
+  status.u32(5).u8(1).u8(0).u32(2).u32(1).str("10.0.0.5").u32(4).str("192.168.1.9");
+  status.u32(2123).i32(0).u32(1).str("wl").u32(1).u32(2122).u32(1).str("IFEnable").str("False");
+  status.u32(0x1234);
+  Bytes table = Builder().u32(2121).u32(1).u32(1).raw(status);
+  Bytes event = Builder().u32(2075).u32(1).u32(0x8002).u32(0).raw(table);
+
+  for (const Bytes& image : {table, event}) {
+    ToolRun r = Tool(dir, "decode", Hex(image));
+    ASSERT_EQ(r.rc, 0) << r.err;
+    nlohmann::json j = nlohmann::json::parse(r.out);
+    const nlohmann::json& t = j["class"] == "CIdentEvent_Send" ? j["payload"] : j;
+    EXPECT_EQ(t["class"], "CVCIStatusMap");
+    ASSERT_EQ(t["statuses"].size(), 1u);
+    const nlohmann::json& s = t["statuses"][0];
+    EXPECT_EQ(s["serial"], 42);
+    EXPECT_EQ(s["moduleState"], 2);
+    EXPECT_EQ(s["kinds"], 5);
+    EXPECT_EQ(s["legacy"], true);
+    EXPECT_EQ(s["addresses"][1]["kind"], 4);
+    EXPECT_EQ(s["addresses"][1]["address"], "192.168.1.9");
+    EXPECT_EQ(s["sessions"]["sessions"][0]["session"], 7);
+    EXPECT_EQ(s["sessions"]["sessions"][0]["flag"], true);
+    EXPECT_EQ(s["deviceInfo"]["args"][0]["value"], "7");
+    EXPECT_EQ(s["wireless"]["listName"], "wl");
+    EXPECT_EQ(s["moduleType"], 0x1234);
+    ToolRun back = Tool(dir, "encode --hex", r.out);
+    EXPECT_EQ(back.out, Hex(image) + "\n");
+  }
+
+  Bytes bindings = Builder().u32(2164).u32(1).u32(1).u32(1).str("10.0.0.5").u32(100).u32(0).u32(5).u32(0)
+                       .str("10.0.0.1");
+  ToolRun b = Tool(dir, "decode", Hex(bindings));
+  ASSERT_EQ(b.rc, 0) << b.err;
+  nlohmann::json j = nlohmann::json::parse(b.out);
+  EXPECT_EQ(j["foreign"][0]["bindings"][0]["seconds"], 100);
+  EXPECT_EQ(j["foreign"][0]["bindings"][0]["local"], "10.0.0.1");
+  EXPECT_EQ(Tool(dir, "encode --hex", b.out).out, Hex(bindings) + "\n");
+}
+
+}  // namespace
