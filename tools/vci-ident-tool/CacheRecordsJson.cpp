@@ -18,16 +18,19 @@ std::unique_ptr<CSerialize> Make() {
 
 std::string Element(const char* array, size_t i) { return std::string(array) + "[" + std::to_string(i) + "]"; }
 
+// An item of version 0 carries neither its status nor its announcement.
 void CachedItemToJson(const CSerialize& r, json& out) {
   const auto& i = static_cast<const CVCICachedItem&>(r);
   out["version"] = i.m_uiVersion;
+  if (i.m_uiVersion == 0) return;
   out["status"] = recordjson::ToJson(i.m_Status);
   out["announcement"] = recordjson::ToJson(i.m_Announcement);
 }
 bool CachedItemFromJson(const json& in, CSerialize& r, std::string& err) {
   auto& i = static_cast<CVCICachedItem&>(r);
-  return GetField(in, "version", i.m_uiVersion, err) && recordjson::GetRecord(in, "status", i.m_Status, err) &&
-         recordjson::GetRecord(in, "announcement", i.m_Announcement, err);
+  if (!GetField(in, "version", i.m_uiVersion, err)) return false;
+  return i.m_uiVersion == 0 || (recordjson::GetRecord(in, "status", i.m_Status, err) &&
+                                recordjson::GetRecord(in, "announcement", i.m_Announcement, err));
 }
 RecordJsonRegistration g_CachedItem({OBJID_CVCICachedItem, "CVCICachedItem", Make<CVCICachedItem>, CachedItemToJson,
                                      CachedItemFromJson});
