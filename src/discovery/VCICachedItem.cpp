@@ -15,8 +15,12 @@ bool CVCICachedItem::Serialize(CArchiveBuffer& ar) {
     if (!ar.Write(GetId()) || !ar.Write(m_uiVersion)) return false;
     return m_uiVersion == 0 || (m_Status.Serialize(ar) && m_Announcement.Serialize(ar));
   }
+  // Start from empty records (a version 0 item carries none); the zone
+  // table lent to the announcement stays lent.
+  CVCIIdentMsg announcement;
+  announcement.SetLinkQualityZones(m_Announcement.GetNumLinkQualityZones(), m_Announcement.GetLinkQualityZones());
+  m_Announcement = announcement;
   m_Status = CVCIStatus();
-  m_Announcement = CVCIIdentMsg();
   if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
   return m_uiVersion == 0 || (m_Status.Serialize(ar) && m_Announcement.Serialize(ar));
 }
