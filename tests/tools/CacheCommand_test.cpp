@@ -194,4 +194,21 @@ TEST(StatusRecordsJson, TableChangedEventDecodesItsTableFully) {
   EXPECT_EQ(Tool(dir, "encode --hex", b.out).out, Hex(bindings) + "\n");
 }
 
+TEST(StatusRecordsJson, SessionListBeyondOneByteCountIsRefused) {
+  testenv::ScratchDir dir;
+  nlohmann::json session = {{"class", "CSessionList::CSession"}, {"version", 1}, {"session", 1}, {"text1", ""},
+                            {"text2", ""}, {"address", ""}, {"kind", 1}, {"flag", false}};
+  nlohmann::json list = {{"class", "CSessionList"}, {"result", 0}, {"version", 1},
+                         {"sessions", nlohmann::json::array()}};
+  for (int i = 0; i < 255; ++i) list["sessions"].push_back(session);
+  ToolRun full = Tool(dir, "encode --hex", list.dump());
+  ASSERT_EQ(full.rc, 0) << full.err;
+  EXPECT_EQ(full.out.substr(0, 20), "460800000000000001FF");  // id, result, version 1, count 255
+
+  list["sessions"].push_back(session);
+  ToolRun over = Tool(dir, "encode --hex", list.dump());
+  EXPECT_EQ(over.rc, 1);
+  EXPECT_NE(over.err.find("255"), std::string::npos) << over.err;
+}
+
 }  // namespace
