@@ -77,7 +77,10 @@ TEST(CacheCommand, ShowPrintsTheStoredRecords) {
   ASSERT_EQ(args.size(), 2u);
   EXPECT_EQ(args[0]["name"], "ProductDate");
   EXPECT_EQ(args[0]["value"], "1F");
-  EXPECT_EQ(item["announcement"]["id"], 2157);
+  EXPECT_EQ(item["announcement"]["class"], "CVCIIdentMsg");
+  EXPECT_EQ(item["announcement"]["tokenLow"], 0xAABB);
+  EXPECT_EQ(item["announcement"]["tokenHigh"], 0xCCDD);
+  EXPECT_EQ(item["announcement"]["kind"], VCI_KIND_USB);
 
   CInvalidVCIList list;
   list.m_Serials = {3, 1};
@@ -99,6 +102,16 @@ TEST(CacheCommand, WriteStoresWhatShowPrints) {
   ToolRun written = Tool(dir, "cache write - " + dir.File("b.bin"), shown.out);
   ASSERT_EQ(written.rc, 0) << written.err;
   EXPECT_EQ(testenv::ReadFile(dir.File("b.bin")), testenv::ReadFile(dir.File("a.bin")));
+
+  // A detail cache of one entry: its announcement's sequence byte comes back
+  // through the JSON too.
+  CVCICachedMap map = SampleCache();
+  ASSERT_EQ(map.Store(dir.File("m.bin")), 0);
+  shown = Tool(dir, "cache show " + dir.File("m.bin"));
+  ASSERT_EQ(shown.rc, 0) << shown.err;
+  written = Tool(dir, "cache write - " + dir.File("m2.bin"), shown.out);
+  ASSERT_EQ(written.rc, 0) << written.err;
+  EXPECT_EQ(testenv::ReadFile(dir.File("m2.bin")), testenv::ReadFile(dir.File("m.bin")));
 
   // A record that is no cache file is refused.
   ToolRun wrong = Tool(dir, "cache write - " + dir.File("c.bin"), R"({"class": "CVCIStatusMap", "version": 1, "statuses": []})");
