@@ -12,9 +12,14 @@
 #include <gtest/gtest.h>
 
 #include "common/TestEnv.h"
+#include "discovery/RecoveryStatus.h"
+#include "discovery/VCIIdentMsg.h"
+#include "discovery/VCIStatus.h"
+#include "discovery/VCIStatusMsg.h"
 #include "serialize/ArchiveBuffer.h"
 #include "service_clients/AppList.h"
 #include "service_clients/AppServiceClient.h"
+#include "service_clients/WireBytes.h"
 #include "tools/SimProcess.h"
 #include "transport/ServerEvent.h"
 #include "transport/ServerSocket.h"
@@ -232,6 +237,152 @@ TEST(VciSim, AnnouncesEachFormatFromItsOwnAddress) {
     ASSERT_GE(block.size(), 2u);
     EXPECT_EQ("00", block.substr(block.size() - 2));  // NUL-terminated text
     EXPECT_TRUE(f.AtEnd());
+  }
+}
+
+namespace {
+
+std::string Pair(const CArgList& list, const char* name) {
+  std::string v;
+  return list.GetValue(name, v) ? v : "<absent>";
+}
+
+uint32_t FirstWord(const std::vector<uint8_t>& content) {
+  return content.size() < 4 ? 0 : content[0] | content[1] << 8 | content[2] << 16 | static_cast<uint32_t>(content[3]) << 24;
+}
+
+}  // namespace
+
+// The service's own records read what the simulator sends, in every format
+// and layout version it offers.
+TEST(VciSim, EveryFormatReadsBackThroughTheAnnouncementRecords) {
+  VCI_REQUIRE_NET_NAMESPACE();
+  AnnouncementListener listener;
+  ASSERT_EQ(0, listener.InitResult());
+  SimProcess v3({"--address", "127.0.0.2", "--serial", "5001", "--interval", "100", "--device-token",
+                 "a1b2c3d4e5f60718", "--interface-kind", "4", "--module-type", "9", "--wireless", "55:1:-75:-90",
+                 "--session", "3:4:tester:bench 7"});
+  SimProcess v2({"--address", "127.0.0.3", "--serial", "5002", "--interval", "100", "--msg-version", "2"});
+  SimProcess v1({"--address", "127.0.0.4", "--serial", "5003", "--interval", "100", "--msg-version", "1",
+                 "--wireless", "80", "--module-type", "9"});
+  SimProcess legacy2({"--address", "127.0.0.5", "--serial", "5004", "--interval", "100", "--format", "legacy",
+                      "--product-version", "2.1.3", "--product-date", "20260105", "--module-state", "3",
+                      "--interface-kind", "4", "--session", "5:8:local:app", "--session", "6:4:air:link"});
+  SimProcess legacy1({"--address", "127.0.0.6", "--serial", "5005", "--interval", "100", "--format", "legacy",
+                      "--msg-version", "1", "--module-state", "3"});
+  SimProcess recovery({"--address", "127.0.0.7", "--serial", "5006", "--interval", "100", "--format", "recovery",
+                       "--module-state", "2", "--interface-kind", "1"});
+  ASSERT_TRUE(v3.Ready() && v2.Ready() && v1.Ready() && legacy2.Ready() && legacy1.Ready() && recovery.Ready());
+
+  const uint32_t zones[] = {30, 50, 60, 100};
+  Datagram d;
+  {
+    SCOPED_TRACE("current, version 3");
+    ASSERT_TRUE(listener.WaitFrom("127.0.0.2", 0, 3000, d));
+    ASSERT_EQ(FirstWord(d.content), 2157u);
+    CVCIIdentMsg msg;
+    msg.SetLinkQualityZones(4, zones);
+    ASSERT_TRUE(wire::Load(msg, d.content));
+    EXPECT_EQ(msg.GetVersion(), 3);
+    EXPECT_EQ(msg.GetSerial(), 5001u);
+    EXPECT_EQ(msg.GetTokenLow(), 0xD4C3B2A1u);  // the token bytes in wire order
+    EXPECT_EQ(msg.GetTokenHigh(), 0x1807F6E5u);
+    EXPECT_EQ(msg.GetKind(), static_cast<uint32_t>(VCI_KIND_WIRELESS));
+    EXPECT_EQ(msg.GetModuleState(), 0u);
+    EXPECT_EQ(msg.GetModuleType(), 9u);
+    ASSERT_EQ(msg.GetSessions().m_Sessions.size(), 1u);
+    const CSessionList::CSession& s = msg.GetSessions().m_Sessions[0];
+    EXPECT_EQ(s.m_uiSession, 3u);
+    EXPECT_EQ(s.m_uiKind, 4u);
+    EXPECT_EQ(s.m_strText1, "tester");
+    EXPECT_EQ(s.m_strText2, "bench 7");
+    EXPECT_EQ(s.m_strAddress, "127.0.0.2");
+    EXPECT_EQ(Pair(msg.GetWireless(), "IFEnable"), "True");
+    EXPECT_EQ(Pair(msg.GetWireless(), "ap-state"), "1");
+    EXPECT_EQ(Pair(msg.GetWireless(), "link-quality"), "2");
+    EXPECT_EQ(Pair(msg.GetWireless(), "link-quality-raw"), "55");
+    EXPECT_EQ(Pair(msg.GetWireless(), "signal-level"), "-75");
+    EXPECT_EQ(Pair(msg.GetWireless(), "noise-level"), "-90");
+
+    // The sequence byte moves on from one announcement to the next.
+    size_t at = 0;
+    ASSERT_TRUE(listener.WaitFrom("127.0.0.2", 0, 3000, d, &at));
+    ASSERT_TRUE(wire::Load(msg, d.content));
+    uint8_t first = CVCIIdentMsg::GetSequenceCounter();
+    ASSERT_TRUE(listener.WaitFrom("127.0.0.2", at + 1, 3000, d));
+    ASSERT_TRUE(wire::Load(msg, d.content));
+    EXPECT_NE(CVCIIdentMsg::GetSequenceCounter(), first);
+  }
+  {
+    SCOPED_TRACE("current, version 2 without wireless");
+    ASSERT_TRUE(listener.WaitFrom("127.0.0.3", 0, 3000, d));
+    CVCIIdentMsg msg;
+    ASSERT_TRUE(wire::Load(msg, d.content));
+    EXPECT_EQ(msg.GetVersion(), 2);
+    EXPECT_EQ(msg.GetSerial(), 5002u);
+    EXPECT_EQ(msg.GetKind(), static_cast<uint32_t>(VCI_KIND_ETHERNET));
+    EXPECT_EQ(msg.GetWireless().Count(), 1u);
+    EXPECT_EQ(Pair(msg.GetWireless(), "IFEnable"), "False");
+    EXPECT_EQ(msg.GetModuleType(), 0u);  // version 2 does not carry it
+  }
+  {
+    SCOPED_TRACE("current, version 1");
+    ASSERT_TRUE(listener.WaitFrom("127.0.0.4", 0, 3000, d));
+    CVCIIdentMsg msg;
+    ASSERT_TRUE(wire::Load(msg, d.content));
+    EXPECT_EQ(msg.GetVersion(), 1);
+    EXPECT_EQ(msg.GetSerial(), 5003u);
+    EXPECT_EQ(msg.GetWireless().Count(), 0u);
+    EXPECT_EQ(msg.GetModuleType(), 0u);
+    EXPECT_TRUE(msg.GetSessions().m_Sessions.empty());
+  }
+  {
+    SCOPED_TRACE("legacy, version 2");
+    ASSERT_TRUE(listener.WaitFrom("127.0.0.5", 0, 3000, d));
+    ASSERT_EQ(FirstWord(d.content), 2026u);
+    CVCIStatusMsg msg;
+    ASSERT_TRUE(wire::Load(msg, d.content));
+    EXPECT_EQ(msg.m_uiSerial, 5004u);
+    EXPECT_EQ(msg.m_uiProductVersion, 0x020103u);
+    EXPECT_EQ(msg.m_uiProductDate, 20260105u);
+    EXPECT_EQ(msg.m_uiModuleState, 3u);
+    EXPECT_EQ(msg.m_strWirelessAddr, "127.0.0.5");
+    ASSERT_EQ(msg.m_Clients.size(), 2u);
+    EXPECT_EQ(msg.m_Clients[0].m_strInterface, "Local");
+    CVCIIdentMsg ident = msg.ToIdentMsg();
+    EXPECT_EQ(ident.GetSerial(), 5004u);
+    EXPECT_EQ(ident.GetKind(), static_cast<uint32_t>(VCI_KIND_WIRELESS));  // from the presence flags
+    EXPECT_TRUE(ident.IsTokenZero());
+    EXPECT_EQ(ident.GetModuleType(), 1u);
+    ASSERT_EQ(ident.GetSessions().m_Sessions.size(), 2u);
+    EXPECT_EQ(ident.GetSessions().m_Sessions[0].m_strAddress, "127.0.0.1");
+    EXPECT_EQ(ident.GetSessions().m_Sessions[0].m_strText1, "local");
+    EXPECT_EQ(ident.GetSessions().m_Sessions[1].m_strAddress, "127.0.0.5");
+    EXPECT_EQ(ident.GetSessions().m_Sessions[1].m_uiSession, 6u);
+  }
+  {
+    SCOPED_TRACE("legacy, version 1");
+    ASSERT_TRUE(listener.WaitFrom("127.0.0.6", 0, 3000, d));
+    CVCIStatusMsg msg;
+    ASSERT_TRUE(wire::Load(msg, d.content));
+    EXPECT_EQ(msg.m_uiVersion, 1u);
+    EXPECT_EQ(msg.m_uiSerial, 5005u);
+    EXPECT_EQ(msg.m_uiModuleState, 1u);  // not carried before version 2
+    EXPECT_EQ(msg.ToIdentMsg().GetKind(), static_cast<uint32_t>(VCI_KIND_ETHERNET));
+  }
+  {
+    SCOPED_TRACE("recovery");
+    ASSERT_TRUE(listener.WaitFrom("127.0.0.7", 0, 3000, d));
+    ASSERT_EQ(FirstWord(d.content), 2070u);
+    CRecoveryStatus msg;
+    ASSERT_TRUE(wire::Load(msg, d.content));
+    EXPECT_EQ(msg.m_uiVersion, 2u);
+    EXPECT_EQ(msg.m_uiSerial, 5006u);
+    EXPECT_EQ(msg.m_uiModuleState, 2u);
+    EXPECT_EQ(msg.GetBlockText().find("vci-sim recovery"), 0u) << msg.GetBlockText();
+    CVCIIdentMsg ident = msg.ToIdentMsg();
+    EXPECT_EQ(ident.GetKind(), static_cast<uint32_t>(VCI_KIND_USB));  // whatever it was heard on
+    EXPECT_EQ(ident.GetModuleState(), 2u);
   }
 }
 
