@@ -8,6 +8,7 @@
 #include "discovery/CacheFile.h"
 #include "discovery/InvalidVCIList.h"
 #include "discovery/VCICachedMap.h"
+#include "host/TraceLog.h"
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/ObjectId.h"
 
@@ -95,6 +96,9 @@ int Run(const std::vector<std::string>& args) {
     std::cout << kUsage;
     return 0;
   }
+  // The cache records log their failures to the trace log, which here would
+  // be the service's own trace file.
+  SetTraceLogSilenced(true);
   if (args.empty()) return tool::UsageError(kCommand, "cache takes 'show' or 'write'");
   if (args[0] == "show") {
     if (args.size() != 2) return tool::UsageError(kCommand, "cache show takes one FILE");
