@@ -134,7 +134,6 @@ TEST(IdentMsg, RawLinkQualityMapsOntoTheLentZones) {
   EXPECT_EQ(msg.GetLinkQualityZone(10), 0u);
   EXPECT_EQ(msg.GetLinkQualityZone(81), 0u);
   EXPECT_EQ(CVCIIdentMsg(msg).GetLinkQualityZone(50), 0u);  // copies share the lent table
-  EXPECT_EQ(CVCIIdentMsg(msg).GetNumLinkQualityZones(), 2u);
 
   // Without a table every raw value is zone 0; the table survives a read.
   CVCIIdentMsg none;
@@ -143,14 +142,11 @@ TEST(IdentMsg, RawLinkQualityMapsOntoTheLentZones) {
   ASSERT_TRUE(LoadIdent(msg, IdentImage(3)));
   ASSERT_TRUE(wire::Load(msg, IdentImage(3)));
   EXPECT_EQ(Value(msg.GetWireless(), "link-quality"), "2");
-}
 
-TEST(IdentMsg, SignalAndNoiseTravelSigned) {
+  // Signal and noise travel signed.
   Bytes image = IdentImage(3);
-  size_t signal = image.size() - 3;
-  image[signal] = 0x7F;
-  image[signal + 1] = 0x80;
-  CVCIIdentMsg msg;
+  image[image.size() - 3] = 0x7F;
+  image[image.size() - 2] = 0x80;
   ASSERT_TRUE(LoadIdent(msg, image));
   EXPECT_EQ(Value(msg.GetWireless(), "signal-level"), "127");
   EXPECT_EQ(Value(msg.GetWireless(), "noise-level"), "-128");
@@ -195,14 +191,11 @@ TEST(IdentMsg, WritingTakesTheSequenceCounterAndTheZoneNotTheRawValue) {
   EXPECT_EQ(Bytes(wide.begin() + seq + 1, wide.end()), Bytes({1, 1, 0, 0xFF, 12, 7}));
 
   // No block unless "IFEnable" is exactly "True".
-  for (const char* enable : {"False", "true", ""}) {
+  for (const char* enable : {"False", "true"}) {
     msg.SetWireless(WirelessPairs({{"IFEnable", enable}, {"ap-state", "1"}}));
     Bytes off = wire::Store(msg);
     EXPECT_EQ(Bytes(off.begin() + seq + 1, off.end()), Bytes({0, 7})) << enable;
   }
-  msg.SetWireless(CArgList());
-  Bytes absent = wire::Store(msg);
-  EXPECT_EQ(Bytes(absent.begin() + seq + 1, absent.end()), Bytes({0, 7}));
 }
 
 TEST(IdentMsg, AnOlderMessageIsWrittenInTheNewestLayout) {
@@ -270,13 +263,9 @@ TEST(LegacyStatusMsg, ReadsTheLayoutAndKeepsThePresenceFlagsProcessWide) {
   // Version 1 carries no module state and means state 1.
   ASSERT_TRUE(wire::Load(msg, LegacyImage(1, {{1, "Local"}}, 0, 0, 0)));
   EXPECT_EQ(msg.m_uiModuleState, 1u);
-  ASSERT_TRUE(wire::Load(msg, LegacyImage(0, {}, 0, 0, 0)));
-  EXPECT_EQ(msg.m_uiSerial, 0u);
 
   // Read only: a write succeeds and writes nothing.
   EXPECT_TRUE(wire::Store(msg).empty());
-  CClientInfo client;
-  EXPECT_TRUE(wire::Store(client).empty());
 }
 
 TEST(LegacyStatusMsg, ConvertsIntoTheCurrentAnnouncement) {
@@ -349,17 +338,11 @@ TEST(RecoveryStatus, ReadsAndWritesItsLayoutWithTheOwnedBlock) {
   wire::ExpectEveryPrefixFails<CRecoveryStatus>(image);
   wire::ExpectWrongIdsFail<CRecoveryStatus>(image);
 
-  CRecoveryStatus built;
-  built.m_uiSerial = 4711;
-  built.m_Unused[0] = 1;
-  built.m_Unused[1] = 2;
-  built.m_Unused[2] = 3;
-  built.m_strText = "rescue";
-  built.m_uiModuleState = 2;
-  EXPECT_EQ(wire::Store(built), Bytes(RecoveryImage(2, "")));  // no block: length 0
-  built.SetBlockText("boot loader");
-  EXPECT_EQ(wire::Store(built), image);
-
+  // No block travels as length 0; a text block with its terminator.
+  rec.m_Block.clear();
+  EXPECT_EQ(wire::Store(rec), Bytes(RecoveryImage(2, "")));
+  rec.SetBlockText("boot loader");
+  EXPECT_EQ(wire::Store(rec), image);
   ASSERT_TRUE(wire::Load(rec, RecoveryImage(2, "")));
   EXPECT_TRUE(rec.m_Block.empty());
   ASSERT_TRUE(wire::Load(rec, RecoveryImage(0, "")));
@@ -399,11 +382,6 @@ TEST(LiveTable, ItemComparesWithAndUpdatesFromAnAnnouncement) {
   item.m_Token[0] = msg.GetTokenLow();
   item.m_Token[1] = msg.GetTokenHigh();
   EXPECT_FALSE(item.HasChanged(msg));
-
-  CVCIIdentMsg louder;
-  Bytes image = IdentImage(3, true, 90);
-  ASSERT_TRUE(LoadIdent(louder, image));
-  EXPECT_TRUE(item.HasChanged(louder));  // link quality changed
 }
 
 }  // namespace
