@@ -6,7 +6,6 @@
 
 #include "ToolCommand.h"
 #include "host/IdentConfig.h"
-#include "host/TraceLog.h"
 #include "platform/Registry.h"
 
 namespace {
@@ -28,9 +27,8 @@ const ToolCommand kCommand{"config", "the service's settings from ident.ini", kU
 ToolCommandRegistration g_Registration(kCommand);
 
 int Show() {
-  // The configuration logs its settings as it loads; those lines must not
-  // reach the service's trace file.
-  SetTraceLogSilenced(true);
+  // The configuration logs its settings as it loads; main has silenced the
+  // trace log, so none of that reaches the service's trace file.
   CIdentConfig config;
   std::string path;
   nlohmann::ordered_json out;

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "ToolCommand.h"
+#include "host/TraceLog.h"
 
 static void PrintOverview(std::ostream& out) {
   out << "usage: vci-ident-tool COMMAND [ARGS...]\n"
@@ -18,6 +19,10 @@ static void PrintOverview(std::ostream& out) {
 }
 
 int main(int argc, char** argv) {
+  // The tool reads the installation the service runs on: a trace line of its
+  // own would land in the service's trace file and, as the first write of a
+  // process, truncate it.
+  SetTraceLogSilenced(true);
   if (argc < 2) {
     PrintOverview(std::cerr);
     return 2;
