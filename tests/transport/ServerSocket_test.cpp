@@ -271,8 +271,8 @@ TEST(CServerSocket, AThousandConversationsLeakNoDescriptorAndNoThread) {
   for (uint32_t i = 0; i < 1000; ++i) {
     ASSERT_EQ(Converse(server.socket.GetPort(), Frame({2034, i})), Frame({2035, i})) << "conversation " << i;
   }
-  EXPECT_EQ(CountEntries("/proc/self/fd"), fds);
-  EXPECT_EQ(CountEntries("/proc/self/task"), threads);
+  EXPECT_EQ(SettledCount("/proc/self/fd", fds), fds);
+  EXPECT_EQ(SettledCount("/proc/self/task", threads), threads);
   EXPECT_TRUE(server.recorder.Errors().empty());
 }
 

@@ -102,6 +102,18 @@ inline int CountEntries(const char* folder) {
   return n;
 }
 
+// The entry count of folder once it has come back to expected, or what it
+// still is after a second: the server closes a connection's socket only after
+// it has seen the peer's close, a moment after the peer's last call returned.
+inline int SettledCount(const char* folder, int expected) {
+  int n = CountEntries(folder);
+  for (int i = 0; i < 100 && n != expected; ++i) {
+    usleep(10000);
+    n = CountEntries(folder);
+  }
+  return n;
+}
+
 // A raw TCP listener on 127.0.0.1 (ephemeral port) that runs a script on
 // its first connection. stop() tells a script that waits to end.
 class RawPeer {
