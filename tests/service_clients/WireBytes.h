@@ -48,6 +48,17 @@ class Builder {
   Bytes m_Bytes;
 };
 
+// Upper-case hexadecimal text of bytes, as the tool prints and reads them.
+inline std::string Hex(const Bytes& b) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string out;
+  for (uint8_t c : b) {
+    out.push_back(digits[c >> 4]);
+    out.push_back(digits[c & 15]);
+  }
+  return out;
+}
+
 inline Bytes Content(const CArchiveBuffer& ar) {
   uint8_t* p;
   uint32_t n;

@@ -4,38 +4,18 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ToolRun.h"
 #include "common/TestEnv.h"
 #include "service_clients/WireBytes.h"
 
 using wire::Builder;
 using wire::Bytes;
+using wire::Hex;
 
 namespace {
 
-const std::string kTool = std::string(VCI_BIN_DIR) + "/vci-ident-tool";
-
-std::string Hex(const Bytes& b) {
-  static const char* digits = "0123456789ABCDEF";
-  std::string out;
-  for (uint8_t c : b) {
-    out.push_back(digits[c >> 4]);
-    out.push_back(digits[c & 15]);
-  }
-  return out;
-}
-
-struct ToolRun {
-  int rc;
-  std::string out;
-  std::string err;
-};
-
-ToolRun Tool(const testenv::ScratchDir& dir, const std::string& args, const std::string& input) {
-  testenv::WriteFile(dir.File("in"), input);
-  int rc = testenv::Shell(kTool + " " + args + " < " + dir.File("in") + " > " + dir.File("out") + " 2> " +
-                          dir.File("err"));
-  return {rc, testenv::ReadFile(dir.File("out")), testenv::ReadFile(dir.File("err"))};
-}
+using tooltest::Result;
+using tooltest::Tool;
 
 Builder OneSession() {
   Builder b;
@@ -55,9 +35,8 @@ Bytes CurrentAnnouncement() {
 }
 
 TEST(AnnouncementJson, CurrentAnnouncementShowsTheZoneAndTheRawLinkQuality) {
-  testenv::ScratchDir dir;
-  ToolRun r = Tool(dir, "decode", Hex(CurrentAnnouncement()));
-  ASSERT_EQ(r.rc, 0) << r.err;
+  Result r = Tool("decode", Hex(CurrentAnnouncement()));
+  ASSERT_EQ(r.status, 0) << r.err;
   nlohmann::ordered_json j = nlohmann::ordered_json::parse(r.out);
   EXPECT_EQ(j["class"], "CVCIIdentMsg");
   EXPECT_EQ(j["version"], 3);
@@ -82,38 +61,36 @@ TEST(AnnouncementJson, CurrentAnnouncementShowsTheZoneAndTheRawLinkQuality) {
 }
 
 TEST(AnnouncementJson, DecodeEncodeGivesBackTheBytes) {
-  testenv::ScratchDir dir;
   Bytes noWireless = Builder().u32(2157).u8(3).u32(9).u32(0).u32(0).u8(2).u8(2).raw(OneSession()).u8(0).u8(0).u8(0);
   Bytes recovery = Builder().u32(2070).u32(2).u32(4711).u32(1).u32(2).u32(3).str("rescue").u32(2)
                        .u32(5).u8('b').u8('o').u8('o').u8('t').u8(0);
   Bytes binaryBlock = Builder().u32(2070).u32(2).u32(1).u32(0).u32(0).u32(0).str("").u32(2).u32(3).u8(0).u8(1).u8(2);
   Bytes noBlock = Builder().u32(2070).u32(2).u32(1).u32(0).u32(0).u32(0).str("").u32(2).u32(0);
   for (const Bytes& image : {CurrentAnnouncement(), noWireless, recovery, binaryBlock, noBlock}) {
-    ToolRun r = Tool(dir, "decode", Hex(image));
-    ASSERT_EQ(r.rc, 0) << Hex(image) << ": " << r.err;
-    ToolRun back = Tool(dir, "encode --hex", r.out);
-    ASSERT_EQ(back.rc, 0) << r.out << back.err;
+    Result r = Tool("decode", Hex(image));
+    ASSERT_EQ(r.status, 0) << Hex(image) << ": " << r.err;
+    Result back = Tool("encode --hex", r.out);
+    ASSERT_EQ(back.status, 0) << r.out << back.err;
     EXPECT_EQ(back.out, Hex(image) + "\n") << r.out;
   }
-  EXPECT_EQ(nlohmann::json::parse(Tool(dir, "decode", Hex(recovery)).out)["blockText"], "boot");
+  EXPECT_EQ(nlohmann::json::parse(Tool("decode", Hex(recovery)).out)["blockText"], "boot");
 
   // A version 1 announcement comes back in the newest layout.
   Bytes v1 = Builder().u32(2157).u8(1).u32(9).u32(0).u32(0).u8(2).u8(2).raw(OneSession()).u8(0);
-  ToolRun r = Tool(dir, "decode", Hex(v1));
-  ASSERT_EQ(r.rc, 0) << r.err;
-  EXPECT_EQ(Tool(dir, "encode --hex", r.out).out, Hex(noWireless) + "\n");
+  Result r = Tool("decode", Hex(v1));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Tool("encode --hex", r.out).out, Hex(noWireless) + "\n");
 }
 
 TEST(AnnouncementJson, LegacyStatusMessageDecodesButCannotBeEncoded) {
-  testenv::ScratchDir dir;
   Bytes legacy = Builder()
                      .u32(2026).u32(2).str("").str("192.168.1.9").str("169.254.10.2").str("10.0.0.5")
                      .u32(77).u32(0x0203).u32(0x20091231).u32(0).u32(0).u32(0).u32(0).u32(0x1F)
                      .u32(1).u32(0).u32(1).u32(0)
                      .u32(1).u32(2025).u8(1).u32(3).str("Ethernet").str("app").str("pc")
                      .u32(2);
-  ToolRun r = Tool(dir, "decode", Hex(legacy));
-  ASSERT_EQ(r.rc, 0) << r.err;
+  Result r = Tool("decode", Hex(legacy));
+  ASSERT_EQ(r.status, 0) << r.err;
   nlohmann::json j = nlohmann::json::parse(r.out);
   EXPECT_EQ(j["class"], "CVCIStatusMsg");
   EXPECT_EQ(j["serial"], 77);
@@ -122,35 +99,34 @@ TEST(AnnouncementJson, LegacyStatusMessageDecodesButCannotBeEncoded) {
   EXPECT_EQ(j["clients"][0]["interface"], "Ethernet");
   EXPECT_EQ(j["moduleState"], 2);
 
-  ToolRun back = Tool(dir, "encode --hex", r.out);
-  EXPECT_EQ(back.rc, 1);
+  Result back = Tool("encode --hex", r.out);
+  EXPECT_EQ(back.status, 1);
   EXPECT_TRUE(back.out.empty());
   EXPECT_NE(back.err.find("cannot be encoded"), std::string::npos) << back.err;
 
   // A legacy datagram cut inside its client list names where it stopped.
-  ToolRun cut = Tool(dir, "decode", Hex(Bytes(legacy.begin(), legacy.end() - 10)));
-  EXPECT_EQ(cut.rc, 1);
+  Result cut = Tool("decode", Hex(Bytes(legacy.begin(), legacy.end() - 10)));
+  EXPECT_EQ(cut.status, 1);
   EXPECT_NE(cut.err.find("CVCIStatusMsg"), std::string::npos) << cut.err;
 }
 
 TEST(AnnouncementJson, EncodeChecksTheOneByteFields) {
-  testenv::ScratchDir dir;
-  ToolRun r = Tool(dir, "decode", Hex(CurrentAnnouncement()));
-  ASSERT_EQ(r.rc, 0) << r.err;
+  Result r = Tool("decode", Hex(CurrentAnnouncement()));
+  ASSERT_EQ(r.status, 0) << r.err;
   nlohmann::ordered_json j = nlohmann::ordered_json::parse(r.out);
   for (auto bad : {std::make_pair("kind", 256), std::make_pair("signalLevel", 128)}) {
     nlohmann::ordered_json copy = j;
     copy[bad.first] = bad.second;
-    ToolRun e = Tool(dir, "encode --hex", copy.dump());
-    EXPECT_EQ(e.rc, 1) << bad.first;
+    Result e = Tool("encode --hex", copy.dump());
+    EXPECT_EQ(e.status, 1) << bad.first;
     EXPECT_NE(e.err.find(bad.first), std::string::npos) << e.err;
   }
   // The link byte comes from linkQualityRaw; the zone is derived on reading.
   j.erase("linkQuality");
   j["linkQualityRaw"] = 90;
-  ToolRun e = Tool(dir, "encode --hex", j.dump());
-  ASSERT_EQ(e.rc, 0) << e.err;
-  ToolRun again = Tool(dir, "decode", e.out);
+  Result e = Tool("encode --hex", j.dump());
+  ASSERT_EQ(e.status, 0) << e.err;
+  Result again = Tool("decode", e.out);
   nlohmann::json k = nlohmann::json::parse(again.out);
   EXPECT_EQ(k["linkQualityRaw"], 90);
   EXPECT_EQ(k["linkQuality"], 3);

@@ -9,37 +9,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ToolRun.h"
 #include "common/TestEnv.h"
 #include "host/Brand.h"
 
 namespace {
 
-struct Result {
-  int status;
-  std::string out;
-};
-
-// Runs the tool through the shell (stdin from `input` when given); stderr is
-// discarded.
-Result Tool(const std::string& args, const std::string* input = nullptr, const testenv::ScratchDir* dir = nullptr) {
-  std::string command = std::string(VCI_BIN_DIR) + "/vci-ident-tool " + args;
-  if (input) {
-    std::string in = dir->File("stdin.bin");
-    testenv::WriteFile(in, *input);
-    command += " < '" + in + "'";
-  }
-  command += " 2>/dev/null";
-  Result r{-1, ""};
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof(buf), p)) > 0) r.out.append(buf, n);
-  int status = pclose(p);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
-
+using tooltest::Result;
+using tooltest::Tool;
 
 std::string Trim(std::string s) {
   while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();

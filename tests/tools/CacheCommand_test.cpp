@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ToolRun.h"
 #include "common/TestEnv.h"
 #include "discovery/InvalidVCIList.h"
 #include "discovery/VCICachedMap.h"
@@ -12,33 +13,12 @@
 
 using wire::Builder;
 using wire::Bytes;
+using wire::Hex;
 
 namespace {
 
-const std::string kTool = std::string(VCI_BIN_DIR) + "/vci-ident-tool";
-
-struct ToolRun {
-  int rc;
-  std::string out;
-  std::string err;
-};
-
-ToolRun Tool(const testenv::ScratchDir& dir, const std::string& args, const std::string& input = "") {
-  testenv::WriteFile(dir.File("in"), input);
-  int rc = testenv::Shell(kTool + " " + args + " < " + dir.File("in") + " > " + dir.File("out") + " 2> " +
-                          dir.File("err"));
-  return {rc, testenv::ReadFile(dir.File("out")), testenv::ReadFile(dir.File("err"))};
-}
-
-std::string Hex(const Bytes& b) {
-  static const char* digits = "0123456789ABCDEF";
-  std::string out;
-  for (uint8_t c : b) {
-    out.push_back(digits[c >> 4]);
-    out.push_back(digits[c & 15]);
-  }
-  return out;
-}
+using tooltest::Result;
+using tooltest::Tool;
 
 CVCICachedMap SampleCache() {
   CArgList deviceInfo;
@@ -60,8 +40,8 @@ TEST(CacheCommand, ShowPrintsTheStoredRecords) {
   CVCICachedMap map = SampleCache();
   ASSERT_EQ(map.Store(cache), 0);
 
-  ToolRun r = Tool(dir, "cache show " + cache);
-  ASSERT_EQ(r.rc, 0) << r.err;
+  Result r = Tool("cache show " + cache);
+  ASSERT_EQ(r.status, 0) << r.err;
   nlohmann::json j = nlohmann::json::parse(r.out);
   EXPECT_EQ(j["class"], "CVCICachedMap");
   EXPECT_EQ(j["id"], 2163);
@@ -85,8 +65,8 @@ TEST(CacheCommand, ShowPrintsTheStoredRecords) {
   CInvalidVCIList list;
   list.m_Serials = {3, 1};
   ASSERT_EQ(list.Store(dir.File("invalid-module_1.bin")), 0);
-  ToolRun l = Tool(dir, "cache show " + dir.File("invalid-module_1.bin"));
-  ASSERT_EQ(l.rc, 0) << l.err;
+  Result l = Tool("cache show " + dir.File("invalid-module_1.bin"));
+  ASSERT_EQ(l.status, 0) << l.err;
   j = nlohmann::json::parse(l.out);
   EXPECT_EQ(j["class"], "CInvalidVCIList");
   EXPECT_EQ(j["serials"], nlohmann::json({3, 1}));
@@ -97,25 +77,25 @@ TEST(CacheCommand, WriteStoresWhatShowPrints) {
   CInvalidVCIList list;
   list.m_Serials = {9, 8, 7};
   ASSERT_EQ(list.Store(dir.File("a.bin")), 0);
-  ToolRun shown = Tool(dir, "cache show " + dir.File("a.bin"));
-  ASSERT_EQ(shown.rc, 0) << shown.err;
-  ToolRun written = Tool(dir, "cache write - " + dir.File("b.bin"), shown.out);
-  ASSERT_EQ(written.rc, 0) << written.err;
+  Result shown = Tool("cache show " + dir.File("a.bin"));
+  ASSERT_EQ(shown.status, 0) << shown.err;
+  Result written = Tool("cache write - " + dir.File("b.bin"), shown.out);
+  ASSERT_EQ(written.status, 0) << written.err;
   EXPECT_EQ(testenv::ReadFile(dir.File("b.bin")), testenv::ReadFile(dir.File("a.bin")));
 
   // A detail cache of one entry: its announcement's sequence byte comes back
   // through the JSON too.
   CVCICachedMap map = SampleCache();
   ASSERT_EQ(map.Store(dir.File("m.bin")), 0);
-  shown = Tool(dir, "cache show " + dir.File("m.bin"));
-  ASSERT_EQ(shown.rc, 0) << shown.err;
-  written = Tool(dir, "cache write - " + dir.File("m2.bin"), shown.out);
-  ASSERT_EQ(written.rc, 0) << written.err;
+  shown = Tool("cache show " + dir.File("m.bin"));
+  ASSERT_EQ(shown.status, 0) << shown.err;
+  written = Tool("cache write - " + dir.File("m2.bin"), shown.out);
+  ASSERT_EQ(written.status, 0) << written.err;
   EXPECT_EQ(testenv::ReadFile(dir.File("m2.bin")), testenv::ReadFile(dir.File("m.bin")));
 
   // A record that is no cache file is refused.
-  ToolRun wrong = Tool(dir, "cache write - " + dir.File("c.bin"), R"({"class": "CVCIStatusMap", "version": 1, "statuses": []})");
-  EXPECT_EQ(wrong.rc, 1);
+  Result wrong = Tool("cache write - " + dir.File("c.bin"), R"({"class": "CVCIStatusMap", "version": 1, "statuses": []})");
+  EXPECT_EQ(wrong.status, 1);
   EXPECT_NE(wrong.err.find("CVCIStatusMap"), std::string::npos) << wrong.err;
 }
 
@@ -139,29 +119,27 @@ TEST(CacheCommand, BrokenFilesExitOneWithTheReason) {
   };
   for (const auto& c : cases) {
     testenv::WriteFile(dir.File("bad.bin"), c.file);
-    ToolRun r = Tool(dir, "cache show " + dir.File("bad.bin"));
-    EXPECT_EQ(r.rc, 1) << c.name;
+    Result r = Tool("cache show " + dir.File("bad.bin"));
+    EXPECT_EQ(r.status, 1) << c.name;
     EXPECT_TRUE(r.out.empty()) << c.name;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
   }
-  ToolRun missing = Tool(dir, "cache show " + dir.File("nothing.bin"));
-  EXPECT_EQ(missing.rc, 1);
+  Result missing = Tool("cache show " + dir.File("nothing.bin"));
+  EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("cannot read"), std::string::npos) << missing.err;
 }
 
 TEST(CacheCommand, UsageErrorsExitTwo) {
-  testenv::ScratchDir dir;
   for (const char* args : {"cache", "cache show", "cache show a b", "cache write a", "cache list"})
-    EXPECT_EQ(Tool(dir, args).rc, 2) << args;
-  ToolRun help = Tool(dir, "cache --help");
-  EXPECT_EQ(help.rc, 0);
+    EXPECT_EQ(Tool(args).status, 2) << args;
+  Result help = Tool("cache --help");
+  EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("cache show FILE"), std::string::npos);
 }
 
 // The table-changed event carries a whole VCI table; decode shows every
 // status and encode gives the same bytes back.
 TEST(StatusRecordsJson, TableChangedEventDecodesItsTableFully) {
-  testenv::ScratchDir dir;
   Builder status;
   status.u32(2108).u32(3).u32(42).u32(2);
   status.u32(2114).i32(0).u32(1).u32(0);
@@ -175,8 +153,8 @@ TEST(StatusRecordsJson, TableChangedEventDecodesItsTableFully) {
   Bytes event = Builder().u32(2075).u32(1).u32(0x8002).u32(0).raw(table);
 
   for (const Bytes& image : {table, event}) {
-    ToolRun r = Tool(dir, "decode", Hex(image));
-    ASSERT_EQ(r.rc, 0) << r.err;
+    Result r = Tool("decode", Hex(image));
+    ASSERT_EQ(r.status, 0) << r.err;
     nlohmann::json j = nlohmann::json::parse(r.out);
     const nlohmann::json& t = j["class"] == "CIdentEvent_Send" ? j["payload"] : j;
     EXPECT_EQ(t["class"], "CVCIStatusMap");
@@ -193,34 +171,33 @@ TEST(StatusRecordsJson, TableChangedEventDecodesItsTableFully) {
     EXPECT_EQ(s["deviceInfo"]["args"][0]["value"], "7");
     EXPECT_EQ(s["wireless"]["listName"], "wl");
     EXPECT_EQ(s["moduleType"], 0x1234);
-    ToolRun back = Tool(dir, "encode --hex", r.out);
+    Result back = Tool("encode --hex", r.out);
     EXPECT_EQ(back.out, Hex(image) + "\n");
   }
 
   Bytes bindings = Builder().u32(2164).u32(1).u32(1).u32(1).str("10.0.0.5").u32(100).u32(0).u32(5).u32(0)
                        .str("10.0.0.1");
-  ToolRun b = Tool(dir, "decode", Hex(bindings));
-  ASSERT_EQ(b.rc, 0) << b.err;
+  Result b = Tool("decode", Hex(bindings));
+  ASSERT_EQ(b.status, 0) << b.err;
   nlohmann::json j = nlohmann::json::parse(b.out);
   EXPECT_EQ(j["foreign"][0]["bindings"][0]["seconds"], 100);
   EXPECT_EQ(j["foreign"][0]["bindings"][0]["local"], "10.0.0.1");
-  EXPECT_EQ(Tool(dir, "encode --hex", b.out).out, Hex(bindings) + "\n");
+  EXPECT_EQ(Tool("encode --hex", b.out).out, Hex(bindings) + "\n");
 }
 
 TEST(StatusRecordsJson, SessionListBeyondOneByteCountIsRefused) {
-  testenv::ScratchDir dir;
   nlohmann::json session = {{"class", "CSessionList::CSession"}, {"version", 1}, {"session", 1}, {"text1", ""},
                             {"text2", ""}, {"address", ""}, {"kind", 1}, {"flag", false}};
   nlohmann::json list = {{"class", "CSessionList"}, {"result", 0}, {"version", 1},
                          {"sessions", nlohmann::json::array()}};
   for (int i = 0; i < 255; ++i) list["sessions"].push_back(session);
-  ToolRun full = Tool(dir, "encode --hex", list.dump());
-  ASSERT_EQ(full.rc, 0) << full.err;
+  Result full = Tool("encode --hex", list.dump());
+  ASSERT_EQ(full.status, 0) << full.err;
   EXPECT_EQ(full.out.substr(0, 20), "460800000000000001FF");  // id, result, version 1, count 255
 
   list["sessions"].push_back(session);
-  ToolRun over = Tool(dir, "encode --hex", list.dump());
-  EXPECT_EQ(over.rc, 1);
+  Result over = Tool("encode --hex", list.dump());
+  EXPECT_EQ(over.status, 1);
   EXPECT_NE(over.err.find("255"), std::string::npos) << over.err;
 }
 

@@ -7,35 +7,13 @@
 #include <cstdio>
 #include <string>
 
+#include "ToolRun.h"
 #include "common/TestEnv.h"
 
 namespace {
 
-struct Result {
-  int status;
-  std::string out;
-};
-
-// Runs the tool through the shell (stdin from `input` when given); stderr is
-// discarded.
-Result Tool(const std::string& args, const std::string* input = nullptr, const testenv::ScratchDir* dir = nullptr) {
-  std::string command = std::string(VCI_BIN_DIR) + "/vci-ident-tool " + args;
-  if (input) {
-    std::string in = dir->File("stdin.bin");
-    testenv::WriteFile(in, *input);
-    command += " < '" + in + "'";
-  }
-  command += " 2>/dev/null";
-  Result r{-1, ""};
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof(buf), p)) > 0) r.out.append(buf, n);
-  int status = pclose(p);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
+using tooltest::Result;
+using tooltest::Tool;
 
 std::string Bytes(const std::string& hex) {
   std::string out;
@@ -44,39 +22,37 @@ std::string Bytes(const std::string& hex) {
 }
 
 TEST(BlowfishCommand, EnciphersStandardInputInEveryMode) {
-  testenv::ScratchDir dir;
   std::string block = Bytes("1111111111111111");
-  Result r = Tool("blowfish encrypt --key 0123456789ABCDEF", &block, &dir);
+  Result r = Tool("blowfish encrypt --key 0123456789ABCDEF", block);
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.out, Bytes("61F9C3802281B096"));
-  r = Tool("blowfish decrypt --key 0123456789abcdef --mode ecb", &r.out, &dir);
+  r = Tool("blowfish decrypt --key 0123456789abcdef --mode ecb", r.out);
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.out, block);
 
   std::string plain = Bytes("37363534333231204E6F77206973207468652074696D6520666F722000000000");
-  r = Tool("blowfish encrypt --key 0123456789ABCDEFF0E1D2C3B4A59687 --mode cbc --iv FEDCBA9876543210", &plain, &dir);
+  r = Tool("blowfish encrypt --key 0123456789ABCDEFF0E1D2C3B4A59687 --mode cbc --iv FEDCBA9876543210", plain);
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.out, Bytes("6B77B4D63006DEE605B156E27403979358DEB9E7154616D959F1652BD5FF92CC"));
   for (const char* mode : {"cbc", "cfb", "ofb"}) {
     std::string opts = std::string(" --key 0123456789ABCDEFF0E1D2C3B4A59687 --iv FEDCBA9876543210 --mode ") + mode;
-    Result e = Tool("blowfish encrypt" + opts, &plain, &dir);
+    Result e = Tool("blowfish encrypt" + opts, plain);
     ASSERT_EQ(e.status, 0) << mode;
-    Result d = Tool("blowfish decrypt" + opts, &e.out, &dir);
+    Result d = Tool("blowfish decrypt" + opts, e.out);
     EXPECT_EQ(d.out, plain) << mode;
   }
 }
 
 TEST(BlowfishCommand, BadArgumentsAreUsageErrorsAndPartialBlocksFail) {
-  testenv::ScratchDir dir;
   std::string seven(7, 'x'), eight(8, 'x');
-  EXPECT_EQ(Tool("blowfish encrypt --key 00", &seven, &dir).status, 1);
-  EXPECT_EQ(Tool("blowfish encrypt", &eight, &dir).status, 2);
-  EXPECT_EQ(Tool("blowfish encrypt --key 0G", &eight, &dir).status, 2);
-  EXPECT_EQ(Tool("blowfish encrypt --key " + std::string(114, 'A'), &eight, &dir).status, 2);
-  EXPECT_EQ(Tool("blowfish encrypt --key " + std::string(112, 'A'), &eight, &dir).status, 0);
-  EXPECT_EQ(Tool("blowfish encrypt --key 00 --mode ctr", &eight, &dir).status, 2);
-  EXPECT_EQ(Tool("blowfish encrypt --key 00 --mode cbc --iv 0011", &eight, &dir).status, 2);
-  EXPECT_EQ(Tool("blowfish scramble --key 00", &eight, &dir).status, 2);
+  EXPECT_EQ(Tool("blowfish encrypt --key 00", seven).status, 1);
+  EXPECT_EQ(Tool("blowfish encrypt", eight).status, 2);
+  EXPECT_EQ(Tool("blowfish encrypt --key 0G", eight).status, 2);
+  EXPECT_EQ(Tool("blowfish encrypt --key " + std::string(114, 'A'), eight).status, 2);
+  EXPECT_EQ(Tool("blowfish encrypt --key " + std::string(112, 'A'), eight).status, 0);
+  EXPECT_EQ(Tool("blowfish encrypt --key 00 --mode ctr", eight).status, 2);
+  EXPECT_EQ(Tool("blowfish encrypt --key 00 --mode cbc --iv 0011", eight).status, 2);
+  EXPECT_EQ(Tool("blowfish scramble --key 00", eight).status, 2);
   EXPECT_EQ(Tool("blowfish --help").status, 0);
 }
 

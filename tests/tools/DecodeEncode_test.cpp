@@ -5,39 +5,18 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ToolRun.h"
 #include "common/TestEnv.h"
 #include "service_clients/WireBytes.h"
 
 using wire::Builder;
 using wire::Bytes;
+using wire::Hex;
 
 namespace {
 
-const std::string kTool = std::string(VCI_BIN_DIR) + "/vci-ident-tool";
-
-std::string Hex(const Bytes& b) {
-  static const char* digits = "0123456789ABCDEF";
-  std::string out;
-  for (uint8_t c : b) {
-    out.push_back(digits[c >> 4]);
-    out.push_back(digits[c & 15]);
-  }
-  return out;
-}
-
-struct ToolRun {
-  int rc;
-  std::string out;
-  std::string err;
-};
-
-// Runs the tool with the given arguments and standard input.
-ToolRun Tool(const testenv::ScratchDir& dir, const std::string& args, const std::string& input) {
-  testenv::WriteFile(dir.File("in"), input);
-  int rc = testenv::Shell(kTool + " " + args + " < " + dir.File("in") + " > " + dir.File("out") + " 2> " +
-                          dir.File("err"));
-  return {rc, testenv::ReadFile(dir.File("out")), testenv::ReadFile(dir.File("err"))};
-}
+using tooltest::Result;
+using tooltest::Tool;
 
 Bytes AppVersion(const std::string& name, const std::string& versionText) {
   Builder b;
@@ -70,41 +49,38 @@ std::vector<std::pair<std::string, Bytes>> Goldens() {
 }
 
 TEST(DecodeEncode, ApplicationsRequestFrameDecodesWithVersionOne) {
-  testenv::ScratchDir dir;
-  ToolRun r = Tool(dir, "decode --frame -", "0C 00 00 00 2E 08 00 00 01 00 00 00\n");
-  ASSERT_EQ(r.rc, 0) << r.err;
+  Result r = Tool("decode --frame -", "0C 00 00 00 2E 08 00 00 01 00 00 00\n");
+  ASSERT_EQ(r.status, 0) << r.err;
   nlohmann::json j = nlohmann::json::parse(r.out);
   EXPECT_EQ(j["class"], "CGetApplications_Send");
   EXPECT_EQ(j["id"], 2094);
   EXPECT_EQ(j["version"], 1);
 
-  ToolRun back = Tool(dir, "encode --frame --hex", r.out);
-  ASSERT_EQ(back.rc, 0) << back.err;
+  Result back = Tool("encode --frame --hex", r.out);
+  ASSERT_EQ(back.status, 0) << back.err;
   EXPECT_EQ(back.out, "0C0000002E08000001000000\n");
 }
 
 TEST(DecodeEncode, EveryFamilyRoundTripsByteForByte) {
-  testenv::ScratchDir dir;
   for (const auto& g : Goldens()) {
-    ToolRun r = Tool(dir, "decode", Hex(g.second));
-    ASSERT_EQ(r.rc, 0) << g.first << ": " << r.err;
+    Result r = Tool("decode", Hex(g.second));
+    ASSERT_EQ(r.status, 0) << g.first << ": " << r.err;
     nlohmann::json j = nlohmann::json::parse(r.out, nullptr, false);
     ASSERT_FALSE(j.is_discarded()) << g.first;
     EXPECT_EQ(j["class"], g.first);
-    ToolRun back = Tool(dir, "encode --hex", r.out);
-    ASSERT_EQ(back.rc, 0) << g.first << ": " << back.err;
+    Result back = Tool("encode --hex", r.out);
+    ASSERT_EQ(back.status, 0) << g.first << ": " << back.err;
     EXPECT_EQ(back.out, Hex(g.second) + "\n") << g.first;
 
     // Raw bytes in, raw bytes out.
-    ToolRun binary = Tool(dir, "encode", r.out);
+    Result binary = Tool("encode", r.out);
     EXPECT_EQ(binary.out, std::string(g.second.begin(), g.second.end())) << g.first;
   }
 }
 
 TEST(DecodeEncode, NestedRecordsAppearNested) {
-  testenv::ScratchDir dir;
-  ToolRun r = Tool(dir, "decode", Hex(Goldens()[6].second));
-  ASSERT_EQ(r.rc, 0) << r.err;
+  Result r = Tool("decode", Hex(Goldens()[6].second));
+  ASSERT_EQ(r.status, 0) << r.err;
   nlohmann::json j = nlohmann::json::parse(r.out);
   EXPECT_EQ(j["result"], 3);
   ASSERT_EQ(j["comps"].size(), 2u);
@@ -115,71 +91,68 @@ TEST(DecodeEncode, NestedRecordsAppearNested) {
 }
 
 TEST(DecodeEncode, EncipheredArchivesAreDecipheredAndEncipheredAgain) {
-  testenv::ScratchDir dir;
-  ToolRun enc = Tool(dir, "encode --encrypt --frame --hex", R"({"class": "CGetConfigNEW_Send", "version": 1, "key": 16})");
-  ASSERT_EQ(enc.rc, 0) << enc.err;
+  Result enc = Tool("encode --encrypt --frame --hex", R"({"class": "CGetConfigNEW_Send", "version": 1, "key": 16})");
+  ASSERT_EQ(enc.status, 0) << enc.err;
   // Frame of 16 bytes: length, id with the flag 0x8000, one enciphered block.
   ASSERT_EQ(enc.out.size(), 33u);
   EXPECT_EQ(enc.out.substr(0, 16), "10000000E5870000");
 
-  ToolRun dec = Tool(dir, "decode --frame", enc.out);
-  ASSERT_EQ(dec.rc, 0) << dec.err;
+  Result dec = Tool("decode --frame", enc.out);
+  ASSERT_EQ(dec.status, 0) << dec.err;
   nlohmann::json j = nlohmann::json::parse(dec.out);
   EXPECT_EQ(j["key"], 16);
   EXPECT_EQ(j["enciphered"], true);
-  ToolRun again = Tool(dir, "encode --frame --hex", dec.out);
+  Result again = Tool("encode --frame --hex", dec.out);
   EXPECT_EQ(again.out, enc.out);
 }
 
 TEST(DecodeEncode, BadInputFailsWithAReasonAndExitOne) {
-  testenv::ScratchDir dir;
   Bytes list = Goldens()[5].second;
-  ToolRun truncated = Tool(dir, "decode", Hex(Bytes(list.begin(), list.begin() + 40)));
-  EXPECT_EQ(truncated.rc, 1);
+  Result truncated = Tool("decode", Hex(Bytes(list.begin(), list.begin() + 40)));
+  EXPECT_EQ(truncated.status, 1);
   EXPECT_NE(truncated.err.find("CAppList"), std::string::npos) << truncated.err;
   EXPECT_NE(truncated.err.find("of 40"), std::string::npos) << truncated.err;
 
-  ToolRun forged = Tool(dir, "decode", Hex(Builder().u32(2114).i32(0).u32(1).u32(0x10000000)));
-  EXPECT_EQ(forged.rc, 1);
+  Result forged = Tool("decode", Hex(Builder().u32(2114).i32(0).u32(1).u32(0x10000000)));
+  EXPECT_EQ(forged.status, 1);
   EXPECT_NE(forged.err.find("CAppList: read failed at byte 16 of 16"), std::string::npos) << forged.err;
 
   for (const char* input : {"FFFFFF7F", "2E08", "zz not an archive", ""}) {
-    ToolRun r = Tool(dir, "decode", input);
-    EXPECT_EQ(r.rc, 1) << input;
+    Result r = Tool("decode", input);
+    EXPECT_EQ(r.status, 1) << input;
     EXPECT_FALSE(r.err.empty()) << input;
     EXPECT_TRUE(r.out.empty()) << input;
   }
-  ToolRun badFrame = Tool(dir, "decode --frame", "10000000 2E080000 01000000");
-  EXPECT_EQ(badFrame.rc, 1);
+  Result badFrame = Tool("decode --frame", "10000000 2E080000 01000000");
+  EXPECT_EQ(badFrame.status, 1);
   EXPECT_NE(badFrame.err.find("16"), std::string::npos) << badFrame.err;
 
-  EXPECT_EQ(Tool(dir, "encode", "{not json").rc, 1);
-  EXPECT_EQ(Tool(dir, "encode", R"({"class": "CNoSuchThing"})").rc, 1);
-  ToolRun missing = Tool(dir, "encode", R"({"class": "CBluetoothReq_Send", "version": 1})");
-  EXPECT_EQ(missing.rc, 1);
+  EXPECT_EQ(Tool("encode", "{not json").status, 1);
+  EXPECT_EQ(Tool("encode", R"({"class": "CNoSuchThing"})").status, 1);
+  Result missing = Tool("encode", R"({"class": "CBluetoothReq_Send", "version": 1})");
+  EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("sessionId"), std::string::npos) << missing.err;
-  EXPECT_EQ(Tool(dir, "decode --bogus", "").rc, 2);
+  EXPECT_EQ(Tool("decode --bogus", "").status, 2);
 }
 
 // Runs once the VCI status records are in the tree.
 #if __has_include("discovery/VCIStatusMap.h") && __has_include("discovery/BindMap.h")
 TEST(DecodeEncode, InterfaceErrorEventCarriesAnEmptyTable) {
-  testenv::ScratchDir dir;
   Bytes event = Builder().u32(2075).u32(1).u32(0x8004).u32(0).u32(2121).u32(1).u32(0);
-  ToolRun r = Tool(dir, "decode", Hex(event));
-  ASSERT_EQ(r.rc, 0) << r.err;
+  Result r = Tool("decode", Hex(event));
+  ASSERT_EQ(r.status, 0) << r.err;
   nlohmann::json j = nlohmann::json::parse(r.out);
   EXPECT_EQ(j["class"], "CIdentEvent_Send");
   EXPECT_EQ(j["eventCode"], 0x8004);
   EXPECT_EQ(j["reserved"], 0);
   EXPECT_EQ(j["payload"]["id"], 2121);
-  ToolRun back = Tool(dir, "encode --hex", r.out);
+  Result back = Tool("encode --hex", r.out);
   EXPECT_EQ(back.out, Hex(event) + "\n");
 
   Bytes ack = Builder().u32(2076).i32(0);
-  ToolRun a = Tool(dir, "decode", Hex(ack));
-  ASSERT_EQ(a.rc, 0) << a.err;
-  EXPECT_EQ(Tool(dir, "encode --hex", a.out).out, Hex(ack) + "\n");
+  Result a = Tool("decode", Hex(ack));
+  ASSERT_EQ(a.status, 0) << a.err;
+  EXPECT_EQ(Tool("encode --hex", a.out).out, Hex(ack) + "\n");
 }
 #endif
 

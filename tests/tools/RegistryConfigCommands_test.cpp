@@ -9,29 +9,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ToolRun.h"
 #include "common/TestEnv.h"
 #include "platform/Registry.h"
 
 namespace {
 
-struct Result {
-  int status;
-  std::string out;
-};
-
-// Runs the tool through the shell; stderr is discarded.
-Result Tool(const std::string& args) {
-  std::string command = std::string(VCI_BIN_DIR) + "/vci-ident-tool " + args + " 2>/dev/null";
-  Result r{-1, ""};
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof(buf), p)) > 0) r.out.append(buf, n);
-  int status = pclose(p);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
+using tooltest::Result;
+using tooltest::Tool;
 
 const char kServiceKey[] = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI]\n";
 

@@ -19,11 +19,6 @@ using recordjson::GetField;
 
 namespace {
 
-template <typename T>
-std::unique_ptr<CSerialize> Make() {
-  return std::unique_ptr<CSerialize>(new T());
-}
-
 // The service's built-in link-quality zones, lent to every announcement the
 // tool reads.
 const uint32_t kDefaultZones[] = {30, 50, 60, 100};
@@ -142,7 +137,7 @@ void ClientInfoToJson(const CSerialize& r, json& out) {
 bool ClientInfoFromJson(const json&, CSerialize&, std::string& err) {
   return ReadOnlyFromJson("the client entry of a legacy status message", err);
 }
-RecordJsonRegistration g_ClientInfo({OBJID_CClientInfo, "CClientInfo", Make<CClientInfo>, ClientInfoToJson,
+RecordJsonRegistration g_ClientInfo({OBJID_CClientInfo, "CClientInfo", recordjson::Make<CClientInfo>, ClientInfoToJson,
                                      ClientInfoFromJson});
 
 void StatusMsgToJson(const CSerialize& r, json& out) {
@@ -170,7 +165,7 @@ void StatusMsgToJson(const CSerialize& r, json& out) {
 bool StatusMsgFromJson(const json&, CSerialize&, std::string& err) {
   return ReadOnlyFromJson("the legacy status message", err);
 }
-RecordJsonRegistration g_StatusMsg({OBJID_CVCIStatusMsg, "CVCIStatusMsg", Make<CVCIStatusMsg>, StatusMsgToJson,
+RecordJsonRegistration g_StatusMsg({OBJID_CVCIStatusMsg, "CVCIStatusMsg", recordjson::Make<CVCIStatusMsg>, StatusMsgToJson,
                                     StatusMsgFromJson});
 
 // The block is shown as "blockText" when it is a text and its terminator (as
@@ -229,7 +224,7 @@ bool RecoveryFromJson(const json& in, CSerialize& r, std::string& err) {
   m.m_Block.assign(bytes.begin(), bytes.end());
   return true;
 }
-RecordJsonRegistration g_Recovery({OBJID_CRecoveryStatus, "CRecoveryStatus", Make<CRecoveryStatus>, RecoveryToJson,
+RecordJsonRegistration g_Recovery({OBJID_CRecoveryStatus, "CRecoveryStatus", recordjson::Make<CRecoveryStatus>, RecoveryToJson,
                                    RecoveryFromJson});
 
 }  // namespace

@@ -11,13 +11,6 @@ using recordjson::GetField;
 
 namespace {
 
-template <typename T>
-std::unique_ptr<CSerialize> Make() {
-  return std::unique_ptr<CSerialize>(new T());
-}
-
-std::string Element(const char* array, size_t i) { return std::string(array) + "[" + std::to_string(i) + "]"; }
-
 // An item of version 0 carries neither its status nor its announcement.
 void CachedItemToJson(const CSerialize& r, json& out) {
   const auto& i = static_cast<const CVCICachedItem&>(r);
@@ -32,7 +25,7 @@ bool CachedItemFromJson(const json& in, CSerialize& r, std::string& err) {
   return i.m_uiVersion == 0 || (recordjson::GetRecord(in, "status", i.m_Status, err) &&
                                 recordjson::GetRecord(in, "announcement", i.m_Announcement, err));
 }
-RecordJsonRegistration g_CachedItem({OBJID_CVCICachedItem, "CVCICachedItem", Make<CVCICachedItem>, CachedItemToJson,
+RecordJsonRegistration g_CachedItem({OBJID_CVCICachedItem, "CVCICachedItem", recordjson::Make<CVCICachedItem>, CachedItemToJson,
                                      CachedItemFromJson});
 
 // The entries travel as an array of {"serial", "item"} in serial order; the
@@ -40,29 +33,16 @@ RecordJsonRegistration g_CachedItem({OBJID_CVCICachedItem, "CVCICachedItem", Mak
 void CachedMapToJson(const CSerialize& r, json& out) {
   const auto& m = static_cast<const CVCICachedMap&>(r);
   out["version"] = m.m_uiVersion;
-  json entries = json::array();
-  for (const auto& kv : m.m_Map) entries.push_back({{"serial", kv.first}, {"item", recordjson::ToJson(kv.second)}});
-  out["entries"] = entries;
+  out["entries"] = recordjson::SerialMapToJson(m.m_Map);
 }
 bool CachedMapFromJson(const json& in, CSerialize& r, std::string& err) {
   auto& m = static_cast<CVCICachedMap&>(r);
-  const json* entries;
-  if (!GetField(in, "version", m.m_uiVersion, err) || !recordjson::GetArray(in, "entries", entries, err)) return false;
+  if (!GetField(in, "version", m.m_uiVersion, err)) return false;
   m.Clear();
-  for (size_t i = 0; i < entries->size(); ++i) {
-    const json& e = (*entries)[i];
-    uint32_t serial;
-    CVCICachedItem item;
-    if (!e.is_object()) {
-      err = Element("entries", i) + " is not an object";
-      return false;
-    }
-    if (!GetField(e, "serial", serial, err) || !recordjson::GetRecord(e, "item", item, err)) return false;
-    m.Set(serial, item);
-  }
-  return true;
+  return recordjson::SerialMapFromJson<CVCICachedItem>(
+      in, "entries", [&](uint32_t serial, const CVCICachedItem& item) { m.Set(serial, item); }, err);
 }
-RecordJsonRegistration g_CachedMap({OBJID_CVCICachedMap, "CVCICachedMap", Make<CVCICachedMap>, CachedMapToJson,
+RecordJsonRegistration g_CachedMap({OBJID_CVCICachedMap, "CVCICachedMap", recordjson::Make<CVCICachedMap>, CachedMapToJson,
                                     CachedMapFromJson});
 
 void InvalidListToJson(const CSerialize& r, json& out) {
@@ -78,14 +58,14 @@ bool InvalidListFromJson(const json& in, CSerialize& r, std::string& err) {
   for (size_t i = 0; i < serials->size(); ++i) {
     const json& e = (*serials)[i];
     if (!e.is_number_unsigned() || e.get<unsigned long long>() > UINT32_MAX) {
-      err = Element("serials", i) + " is not a 32-bit serial number";
+      err = recordjson::Element("serials", i) + " is not a 32-bit serial number";
       return false;
     }
     l.m_Serials.push_back(e.get<uint32_t>());
   }
   return true;
 }
-RecordJsonRegistration g_InvalidList({OBJID_CInvalidVCIList, "CInvalidVCIList", Make<CInvalidVCIList>,
+RecordJsonRegistration g_InvalidList({OBJID_CInvalidVCIList, "CInvalidVCIList", recordjson::Make<CInvalidVCIList>,
                                       InvalidListToJson, InvalidListFromJson});
 
 }  // namespace

@@ -14,11 +14,6 @@ using recordjson::GetField;
 
 namespace {
 
-template <typename T>
-std::unique_ptr<CSerialize> Make() {
-  return std::unique_ptr<CSerialize>(new T());
-}
-
 // Replies that carry nothing but their result code.
 void ResultToJson(const CSerialize& r, json& out) { out["result"] = static_cast<const CResponse&>(r).GetResult(); }
 bool ResultFromJson(const json& in, CSerialize& r, std::string& err) {
@@ -35,10 +30,10 @@ bool IdentDisconnectSendFromJson(const json& in, CSerialize& r, std::string& err
   return GetField(in, "sessionId", static_cast<CIdentDisconnect_Send&>(r).m_uiSessionId, err);
 }
 RecordJsonRegistration g_IdentDisconnectSend({OBJID_CIdentDisconnect_Send, "CIdentDisconnect_Send",
-                                              Make<CIdentDisconnect_Send>, IdentDisconnectSendToJson,
+                                              recordjson::Make<CIdentDisconnect_Send>, IdentDisconnectSendToJson,
                                               IdentDisconnectSendFromJson});
 RecordJsonRegistration g_IdentDisconnectRecv({OBJID_CIdentDisconnect_Recv, "CIdentDisconnect_Recv",
-                                              Make<CIdentDisconnect_Recv>, ResultToJson, ResultFromJson});
+                                              recordjson::Make<CIdentDisconnect_Recv>, ResultToJson, ResultFromJson});
 
 void BluetoothReqToJson(const CSerialize& r, json& out) {
   const auto& b = static_cast<const CBluetoothReq_Send&>(r);
@@ -52,9 +47,9 @@ bool BluetoothReqFromJson(const json& in, CSerialize& r, std::string& err) {
   return GetField(in, "version", b.m_uiVersion, err) && GetField(in, "sessionId", b.m_uiSessionId, err) &&
          GetField(in, "serialNumber", b.m_uiSerialNumber, err) && GetField(in, "command", b.m_uiCommand, err);
 }
-RecordJsonRegistration g_BluetoothReqSend({OBJID_CBluetoothReq_Send, "CBluetoothReq_Send", Make<CBluetoothReq_Send>,
+RecordJsonRegistration g_BluetoothReqSend({OBJID_CBluetoothReq_Send, "CBluetoothReq_Send", recordjson::Make<CBluetoothReq_Send>,
                                            BluetoothReqToJson, BluetoothReqFromJson});
-RecordJsonRegistration g_BluetoothReqRecv({OBJID_CBluetoothReq_Recv, "CBluetoothReq_Recv", Make<CBluetoothReq_Recv>,
+RecordJsonRegistration g_BluetoothReqRecv({OBJID_CBluetoothReq_Recv, "CBluetoothReq_Recv", recordjson::Make<CBluetoothReq_Recv>,
                                            ResultToJson, ResultFromJson});
 
 void LogFileSendToJson(const CSerialize& r, json& out) {
@@ -66,7 +61,7 @@ bool LogFileSendFromJson(const json& in, CSerialize& r, std::string& err) {
   auto& l = static_cast<CLogFile_Send&>(r);
   return GetField(in, "version", l.m_uiVersion, err) && recordjson::GetStringList(in, "names", l.m_Names, err);
 }
-RecordJsonRegistration g_LogFileSend({OBJID_CLogFile_Send, "CLogFile_Send", Make<CLogFile_Send>, LogFileSendToJson,
+RecordJsonRegistration g_LogFileSend({OBJID_CLogFile_Send, "CLogFile_Send", recordjson::Make<CLogFile_Send>, LogFileSendToJson,
                                       LogFileSendFromJson});
 
 // The contents travel as hexadecimal text; the size is shown for the reader
@@ -94,7 +89,7 @@ bool LogFileRecvFromJson(const json& in, CSerialize& r, std::string& err) {
   l.m_Contents.assign(bytes.begin(), bytes.end());
   return true;
 }
-RecordJsonRegistration g_LogFileRecv({OBJID_CLogFile_Recv, "CLogFile_Recv", Make<CLogFile_Recv>, LogFileRecvToJson,
+RecordJsonRegistration g_LogFileRecv({OBJID_CLogFile_Recv, "CLogFile_Recv", recordjson::Make<CLogFile_Recv>, LogFileRecvToJson,
                                       LogFileRecvFromJson});
 
 // The map travels as an array of {"name", "file"}: the name under which the
@@ -128,7 +123,7 @@ bool LogFilesRecvFromJson(const json& in, CSerialize& r, std::string& err) {
   }
   return true;
 }
-RecordJsonRegistration g_LogFilesRecv({OBJID_CLogFiles_Recv, "CLogFiles_Recv", Make<CLogFiles_Recv>,
+RecordJsonRegistration g_LogFilesRecv({OBJID_CLogFiles_Recv, "CLogFiles_Recv", recordjson::Make<CLogFiles_Recv>,
                                        LogFilesRecvToJson, LogFilesRecvFromJson});
 
 #ifdef VCI_HAVE_IDENT_CONNECT
@@ -146,7 +141,7 @@ bool IdentConnectSendFromJson(const json& in, CSerialize& r, std::string& err) {
          GetField(in, "clientName", c.m_strClientName, err) && GetField(in, "persistLog", c.m_bPersistLog, err) &&
          GetField(in, "noReplyTimeout", c.m_uiNoReplyTimeout, err);
 }
-RecordJsonRegistration g_IdentConnectSend({OBJID_CIdentConnect_Send, "CIdentConnect_Send", Make<CIdentConnect_Send>,
+RecordJsonRegistration g_IdentConnectSend({OBJID_CIdentConnect_Send, "CIdentConnect_Send", recordjson::Make<CIdentConnect_Send>,
                                            IdentConnectSendToJson, IdentConnectSendFromJson});
 
 void IdentConnectRecvToJson(const CSerialize& r, json& out) {
@@ -174,7 +169,7 @@ bool IdentConnectRecvFromJson(const json& in, CSerialize& r, std::string& err) {
   c.SetResult(result);
   return true;
 }
-RecordJsonRegistration g_IdentConnectRecv({OBJID_CIdentConnect_Recv, "CIdentConnect_Recv", Make<CIdentConnect_Recv>,
+RecordJsonRegistration g_IdentConnectRecv({OBJID_CIdentConnect_Recv, "CIdentConnect_Recv", recordjson::Make<CIdentConnect_Recv>,
                                            IdentConnectRecvToJson, IdentConnectRecvFromJson});
 #endif
 
@@ -205,11 +200,11 @@ bool IdentEventSendFromJson(const json& in, CSerialize& r, std::string& err) {
     return recordjson::GetRecord(in, "payload", e.m_VCIStatusMap, err);
   return true;
 }
-RecordJsonRegistration g_IdentEventSend({OBJID_CIdentEvent_Send, "CIdentEvent_Send", Make<CIdentEvent_Send>,
+RecordJsonRegistration g_IdentEventSend({OBJID_CIdentEvent_Send, "CIdentEvent_Send", recordjson::Make<CIdentEvent_Send>,
                                          IdentEventSendToJson, IdentEventSendFromJson});
 #endif
 
-RecordJsonRegistration g_IdentEventRecv({OBJID_CIdentEvent_Recv, "CIdentEvent_Recv", Make<CIdentEvent_Recv>,
+RecordJsonRegistration g_IdentEventRecv({OBJID_CIdentEvent_Recv, "CIdentEvent_Recv", recordjson::Make<CIdentEvent_Recv>,
                                          ResultToJson, ResultFromJson});
 
 }  // namespace

@@ -15,19 +15,6 @@ using recordjson::GetField;
 
 namespace {
 
-template <typename T>
-std::unique_ptr<CSerialize> Make() {
-  return std::unique_ptr<CSerialize>(new T());
-}
-
-std::string Element(const char* array, size_t i) { return std::string(array) + "[" + std::to_string(i) + "]"; }
-
-bool IsObject(const json& e, const std::string& what, std::string& err) {
-  if (e.is_object()) return true;
-  err = what + " is not an object";
-  return false;
-}
-
 bool GetInt64(const json& in, const char* name, int64_t& v, std::string& err) {
   auto it = in.find(name);
   if (it == in.end() || !it->is_number_integer()) {
@@ -51,7 +38,7 @@ bool ArgFromJson(const json& in, CSerialize& r, std::string& err) {
   return GetField(in, "version", a.m_uiVersion, err) && GetField(in, "name", a.m_strName, err) &&
          GetField(in, "value", a.m_strValue, err);
 }
-RecordJsonRegistration g_Arg({OBJID_CArgList_CArg, "CArgList::CArg", Make<CArgList::CArg>, ArgToJson, ArgFromJson});
+RecordJsonRegistration g_Arg({OBJID_CArgList_CArg, "CArgList::CArg", recordjson::Make<CArgList::CArg>, ArgToJson, ArgFromJson});
 
 void ArgListToJson(const CSerialize& r, json& out) {
   const auto& l = static_cast<const CArgList&>(r);
@@ -73,12 +60,12 @@ bool ArgListFromJson(const json& in, CSerialize& r, std::string& err) {
   l.Clear();
   for (size_t i = 0; i < args->size(); ++i) {
     CArgList::CArg arg;
-    if (!recordjson::RecordFromJson((*args)[i], Element("args", i), arg, err)) return false;
+    if (!recordjson::RecordFromJson((*args)[i], recordjson::Element("args", i), arg, err)) return false;
     l.m_Args[arg.m_strName] = arg;
   }
   return true;
 }
-RecordJsonRegistration g_ArgList({OBJID_CArgList, "CArgList", Make<CArgList>, ArgListToJson, ArgListFromJson});
+RecordJsonRegistration g_ArgList({OBJID_CArgList, "CArgList", recordjson::Make<CArgList>, ArgListToJson, ArgListFromJson});
 
 void SessionToJson(const CSerialize& r, json& out) {
   const auto& s = static_cast<const CSessionList::CSession&>(r);
@@ -98,7 +85,7 @@ bool SessionFromJson(const json& in, CSerialize& r, std::string& err) {
          GetField(in, "flag", s.m_bFlag, err);
 }
 RecordJsonRegistration g_Session({OBJID_CSessionList_CSession, "CSessionList::CSession",
-                                  Make<CSessionList::CSession>, SessionToJson, SessionFromJson});
+                                  recordjson::Make<CSessionList::CSession>, SessionToJson, SessionFromJson});
 
 void SessionListToJson(const CSerialize& r, json& out) {
   const auto& l = static_cast<const CSessionList&>(r);
@@ -124,12 +111,12 @@ bool SessionListFromJson(const json& in, CSerialize& r, std::string& err) {
   l.m_Sessions.clear();
   for (size_t i = 0; i < sessions->size(); ++i) {
     CSessionList::CSession s;
-    if (!recordjson::RecordFromJson((*sessions)[i], Element("sessions", i), s, err)) return false;
+    if (!recordjson::RecordFromJson((*sessions)[i], recordjson::Element("sessions", i), s, err)) return false;
     l.m_Sessions.push_back(s);
   }
   return true;
 }
-RecordJsonRegistration g_SessionList({OBJID_CSessionList, "CSessionList", Make<CSessionList>, SessionListToJson,
+RecordJsonRegistration g_SessionList({OBJID_CSessionList, "CSessionList", recordjson::Make<CSessionList>, SessionListToJson,
                                       SessionListFromJson});
 
 // CVCIStatus: the addresses travel as an array of {"kind", "address"} in
@@ -170,14 +157,14 @@ bool StatusFromJson(const json& in, CSerialize& r, std::string& err) {
     const json& e = (*addresses)[i];
     uint32_t kind;
     std::string address;
-    if (!IsObject(e, Element("addresses", i), err) || !GetField(e, "kind", kind, err) ||
+    if (!recordjson::IsObject(e, recordjson::Element("addresses", i), err) || !GetField(e, "kind", kind, err) ||
         !GetField(e, "address", address, err))
       return false;
     s.m_Addresses[kind] = address;
   }
   return recordjson::GetRecord(in, "wireless", s.m_Wireless, err) && GetField(in, "moduleType", s.m_uiModuleType, err);
 }
-RecordJsonRegistration g_Status({OBJID_CVCIStatus, "CVCIStatus", Make<CVCIStatus>, StatusToJson, StatusFromJson});
+RecordJsonRegistration g_Status({OBJID_CVCIStatus, "CVCIStatus", recordjson::Make<CVCIStatus>, StatusToJson, StatusFromJson});
 
 // CVCIStatusMap: the statuses in serial-number order; a read table files
 // each under its own serial number.
@@ -196,12 +183,12 @@ bool StatusMapFromJson(const json& in, CSerialize& r, std::string& err) {
   m.Clear();
   for (size_t i = 0; i < statuses->size(); ++i) {
     CVCIStatus s;
-    if (!recordjson::RecordFromJson((*statuses)[i], Element("statuses", i), s, err)) return false;
+    if (!recordjson::RecordFromJson((*statuses)[i], recordjson::Element("statuses", i), s, err)) return false;
     m.m_Map[s.m_uiSerial] = s;
   }
   return true;
 }
-RecordJsonRegistration g_StatusMap({OBJID_CVCIStatusMap, "CVCIStatusMap", Make<CVCIStatusMap>, StatusMapToJson,
+RecordJsonRegistration g_StatusMap({OBJID_CVCIStatusMap, "CVCIStatusMap", recordjson::Make<CVCIStatusMap>, StatusMapToJson,
                                     StatusMapFromJson});
 
 // The live table: only the version and the status of an item travel (its
@@ -215,34 +202,23 @@ bool DynItemFromJson(const json& in, CSerialize& r, std::string& err) {
   auto& i = static_cast<CVCIStatusDynItem&>(r);
   return GetField(in, "version", i.m_uiVersion, err) && recordjson::GetRecord(in, "status", i.m_Status, err);
 }
-RecordJsonRegistration g_DynItem({OBJID_CVCIStatusDynItem, "CVCIStatusDynItem", Make<CVCIStatusDynItem>,
+RecordJsonRegistration g_DynItem({OBJID_CVCIStatusDynItem, "CVCIStatusDynItem", recordjson::Make<CVCIStatusDynItem>,
                                   DynItemToJson, DynItemFromJson});
 
 // The items travel as an array of {"serial", "item"} in serial order.
 void DynMapToJson(const CSerialize& r, json& out) {
   const auto& m = static_cast<const CVCIStatusDynMap&>(r);
   out["version"] = m.m_uiVersion;
-  json items = json::array();
-  for (const auto& kv : m.m_Map) items.push_back({{"serial", kv.first}, {"item", recordjson::ToJson(kv.second)}});
-  out["items"] = items;
+  out["items"] = recordjson::SerialMapToJson(m.m_Map);
 }
 bool DynMapFromJson(const json& in, CSerialize& r, std::string& err) {
   auto& m = static_cast<CVCIStatusDynMap&>(r);
-  const json* items;
-  if (!GetField(in, "version", m.m_uiVersion, err) || !recordjson::GetArray(in, "items", items, err)) return false;
+  if (!GetField(in, "version", m.m_uiVersion, err)) return false;
   m.Clear();
-  for (size_t i = 0; i < items->size(); ++i) {
-    const json& e = (*items)[i];
-    uint32_t serial;
-    CVCIStatusDynItem item;
-    if (!IsObject(e, Element("items", i), err) || !GetField(e, "serial", serial, err) ||
-        !recordjson::GetRecord(e, "item", item, err))
-      return false;
-    m.m_Map[serial] = item;
-  }
-  return true;
+  return recordjson::SerialMapFromJson<CVCIStatusDynItem>(
+      in, "items", [&](uint32_t serial, const CVCIStatusDynItem& item) { m.m_Map[serial] = item; }, err);
 }
-RecordJsonRegistration g_DynMap({OBJID_CVCIStatusDynMap, "CVCIStatusDynMap", Make<CVCIStatusDynMap>, DynMapToJson,
+RecordJsonRegistration g_DynMap({OBJID_CVCIStatusDynMap, "CVCIStatusDynMap", recordjson::Make<CVCIStatusDynMap>, DynMapToJson,
                                  DynMapFromJson});
 
 // CBindMap: per foreign address in address order its bindings in the order
@@ -270,14 +246,14 @@ bool BindMapFromJson(const json& in, CSerialize& r, std::string& err) {
     const json& e = (*foreigns)[i];
     std::string foreign;
     const json* bindings;
-    if (!IsObject(e, Element("foreign", i), err) || !GetField(e, "foreign", foreign, err) ||
+    if (!recordjson::IsObject(e, recordjson::Element("foreign", i), err) || !GetField(e, "foreign", foreign, err) ||
         !recordjson::GetArray(e, "bindings", bindings, err))
       return false;
     CBindMap::BindingList& list = m.GetOrCreate(foreign);
     for (size_t j = 0; j < bindings->size(); ++j) {
       const json& b = (*bindings)[j];
       CBindMap::Binding binding;
-      if (!IsObject(b, Element("bindings", j), err) || !GetInt64(b, "seconds", binding.m_Confirmed.m_iSeconds, err) ||
+      if (!recordjson::IsObject(b, recordjson::Element("bindings", j), err) || !GetInt64(b, "seconds", binding.m_Confirmed.m_iSeconds, err) ||
           !GetInt64(b, "nanoseconds", binding.m_Confirmed.m_iNanoseconds, err) ||
           !GetField(b, "local", binding.m_strLocal, err))
         return false;
@@ -286,6 +262,6 @@ bool BindMapFromJson(const json& in, CSerialize& r, std::string& err) {
   }
   return true;
 }
-RecordJsonRegistration g_BindMap({OBJID_CBindMap, "CBindMap", Make<CBindMap>, BindMapToJson, BindMapFromJson});
+RecordJsonRegistration g_BindMap({OBJID_CBindMap, "CBindMap", recordjson::Make<CBindMap>, BindMapToJson, BindMapFromJson});
 
 }  // namespace

@@ -10,9 +10,6 @@ using recordjson::GetField;
 
 namespace {
 
-std::unique_ptr<CSerialize> MakeIF() { return std::unique_ptr<CSerialize>(new CIFList::CIF()); }
-std::unique_ptr<CSerialize> MakeIFList() { return std::unique_ptr<CSerialize>(new CIFList()); }
-
 void IFToJson(const CSerialize& r, json& out) {
   const auto& i = static_cast<const CIFList::CIF&>(r);
   out["version"] = i.m_uiVersion;
@@ -34,7 +31,7 @@ bool IFFromJson(const json& in, CSerialize& r, std::string& err) {
          GetField(in, "name", i.m_strName, err);
 }
 
-RecordJsonRegistration g_IF({OBJID_CIFList_CIF, "CIFList::CIF", MakeIF, IFToJson, IFFromJson});
+RecordJsonRegistration g_IF({OBJID_CIFList_CIF, "CIFList::CIF", recordjson::Make<CIFList::CIF>, IFToJson, IFFromJson});
 
 void IFListToJson(const CSerialize& r, json& out) {
   const auto& l = static_cast<const CIFList&>(r);
@@ -68,6 +65,6 @@ bool IFListFromJson(const json& in, CSerialize& r, std::string& err) {
   return true;
 }
 
-RecordJsonRegistration g_IFList({OBJID_CIFList, "CIFList", MakeIFList, IFListToJson, IFListFromJson});
+RecordJsonRegistration g_IFList({OBJID_CIFList, "CIFList", recordjson::Make<CIFList>, IFListToJson, IFListFromJson});
 
 }  // namespace

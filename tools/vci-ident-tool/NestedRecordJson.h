@@ -67,4 +67,38 @@ inline bool GetStringList(const nlohmann::ordered_json& in, const char* name, st
   return true;
 }
 
+// "name[i]", how a message names an element of an array field.
+inline std::string Element(const char* array, size_t i) { return std::string(array) + "[" + std::to_string(i) + "]"; }
+
+inline bool IsObject(const nlohmann::ordered_json& e, const std::string& what, std::string& err) {
+  if (e.is_object()) return true;
+  err = what + " is not an object";
+  return false;
+}
+
+// A map from serial number to record as an array of {"serial", "item"} in
+// serial order, the order the map travels in.
+template <typename Map>
+nlohmann::ordered_json SerialMapToJson(const Map& map) {
+  nlohmann::ordered_json entries = nlohmann::ordered_json::array();
+  for (const auto& kv : map) entries.push_back({{"serial", kv.first}, {"item", ToJson(kv.second)}});
+  return entries;
+}
+
+// Reads in[name] in the form above, handing each entry to put(serial, item).
+template <typename Item, typename Put>
+bool SerialMapFromJson(const nlohmann::ordered_json& in, const char* name, Put put, std::string& err) {
+  const nlohmann::ordered_json* entries;
+  if (!GetArray(in, name, entries, err)) return false;
+  for (size_t i = 0; i < entries->size(); ++i) {
+    const nlohmann::ordered_json& e = (*entries)[i];
+    uint32_t serial;
+    Item item;
+    if (!IsObject(e, Element(name, i), err) || !GetField(e, "serial", serial, err) || !GetRecord(e, "item", item, err))
+      return false;
+    put(serial, item);
+  }
+  return true;
+}
+
 }  // namespace recordjson

@@ -35,6 +35,13 @@ class RecordJsonRegistration {
 
 namespace recordjson {
 
+// The make function of a record that needs nothing but its default
+// constructor.
+template <typename T>
+std::unique_ptr<CSerialize> Make() {
+  return std::unique_ptr<CSerialize>(new T());
+}
+
 // By object id (bit 0x8000 ignored) or class name; null when unknown.
 const RecordJson* FindById(uint32_t id);
 const RecordJson* FindByName(const std::string& className);

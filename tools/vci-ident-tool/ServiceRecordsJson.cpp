@@ -13,11 +13,6 @@ using recordjson::GetField;
 
 namespace {
 
-template <typename T>
-std::unique_ptr<CSerialize> Make() {
-  return std::unique_ptr<CSerialize>(new T());
-}
-
 // CAppVersion: the texts by name, in wire order.
 struct TextField {
   const char* name;
@@ -45,7 +40,7 @@ bool AppVersionFromJson(const json& in, CSerialize& r, std::string& err) {
   return recordjson::GetStringList(in, "textList1", v.m_TextList1, err) &&
          recordjson::GetStringList(in, "textList2", v.m_TextList2, err);
 }
-RecordJsonRegistration g_AppVersion({OBJID_CAppVersion, "CAppVersion", Make<CAppVersion>, AppVersionToJson,
+RecordJsonRegistration g_AppVersion({OBJID_CAppVersion, "CAppVersion", recordjson::Make<CAppVersion>, AppVersionToJson,
                                      AppVersionFromJson});
 
 void AppToJson(const CSerialize& r, json& out) {
@@ -67,7 +62,7 @@ bool AppFromJson(const json& in, CSerialize& r, std::string& err) {
          GetField(in, "flag2", a.m_bFlag2, err) && GetField(in, "number2", a.m_uiNumber2, err) &&
          GetField(in, "number3", a.m_iNumber3, err);
 }
-RecordJsonRegistration g_App({OBJID_CAppList_CApp, "CAppList::CApp", Make<CAppList::CApp>, AppToJson, AppFromJson});
+RecordJsonRegistration g_App({OBJID_CAppList_CApp, "CAppList::CApp", recordjson::Make<CAppList::CApp>, AppToJson, AppFromJson});
 
 void AppListToJson(const CSerialize& r, json& out) {
   const auto& l = static_cast<const CAppList&>(r);
@@ -93,7 +88,7 @@ bool AppListFromJson(const json& in, CSerialize& r, std::string& err) {
   }
   return true;
 }
-RecordJsonRegistration g_AppList({OBJID_CAppList, "CAppList", Make<CAppList>, AppListToJson, AppListFromJson});
+RecordJsonRegistration g_AppList({OBJID_CAppList, "CAppList", recordjson::Make<CAppList>, AppListToJson, AppListFromJson});
 
 void CompToJson(const CSerialize& r, json& out) {
   const auto& c = static_cast<const CCompList::CComp&>(r);
@@ -104,7 +99,7 @@ bool CompFromJson(const json& in, CSerialize& r, std::string& err) {
   auto& c = static_cast<CCompList::CComp&>(r);
   return GetField(in, "version", c.m_uiVersion, err) && recordjson::GetRecord(in, "appVersion", c.m_AppVersion, err);
 }
-RecordJsonRegistration g_Comp({OBJID_CCompList_CComp, "CCompList::CComp", Make<CCompList::CComp>, CompToJson,
+RecordJsonRegistration g_Comp({OBJID_CCompList_CComp, "CCompList::CComp", recordjson::Make<CCompList::CComp>, CompToJson,
                                CompFromJson});
 
 void CompListToJson(const CSerialize& r, json& out) {
@@ -131,7 +126,7 @@ bool CompListFromJson(const json& in, CSerialize& r, std::string& err) {
   }
   return true;
 }
-RecordJsonRegistration g_CompList({OBJID_CCompList, "CCompList", Make<CCompList>, CompListToJson,
+RecordJsonRegistration g_CompList({OBJID_CCompList, "CCompList", recordjson::Make<CCompList>, CompListToJson,
                                    CompListFromJson});
 
 void VersionOnlyToJson(const CSerialize& r, json& out) {
@@ -141,10 +136,10 @@ bool VersionOnlyFromJson(const json& in, CSerialize& r, std::string& err) {
   return GetField(in, "version", static_cast<CVersionOnlyRequest&>(r).m_uiVersion, err);
 }
 RecordJsonRegistration g_GetApplications({OBJID_CGetApplications_Send, "CGetApplications_Send",
-                                          Make<CGetApplications_Send>, VersionOnlyToJson, VersionOnlyFromJson});
-RecordJsonRegistration g_GetAppComps({OBJID_CGetAppComps_Send, "CGetAppComps_Send", Make<CGetAppComps_Send>,
+                                          recordjson::Make<CGetApplications_Send>, VersionOnlyToJson, VersionOnlyFromJson});
+RecordJsonRegistration g_GetAppComps({OBJID_CGetAppComps_Send, "CGetAppComps_Send", recordjson::Make<CGetAppComps_Send>,
                                       VersionOnlyToJson, VersionOnlyFromJson});
-RecordJsonRegistration g_GetSysComps({OBJID_CGetSysComps_Send, "CGetSysComps_Send", Make<CGetSysComps_Send>,
+RecordJsonRegistration g_GetSysComps({OBJID_CGetSysComps_Send, "CGetSysComps_Send", recordjson::Make<CGetSysComps_Send>,
                                       VersionOnlyToJson, VersionOnlyFromJson});
 
 void GetConfigToJson(const CSerialize& r, json& out) {
@@ -157,7 +152,7 @@ bool GetConfigFromJson(const json& in, CSerialize& r, std::string& err) {
   if (!GetField(in, "version", g.m_uiVersion, err)) return false;
   return g.m_uiVersion == 0 || GetField(in, "key", g.m_uiKey, err);
 }
-RecordJsonRegistration g_GetConfig({OBJID_CGetConfigNEW_Send, "CGetConfigNEW_Send", Make<CGetConfigNEW_Send>,
+RecordJsonRegistration g_GetConfig({OBJID_CGetConfigNEW_Send, "CGetConfigNEW_Send", recordjson::Make<CGetConfigNEW_Send>,
                                     GetConfigToJson, GetConfigFromJson});
 
 #ifdef VCI_HAVE_CONFIG
@@ -192,7 +187,7 @@ bool ConfigFromJson(const json& in, CSerialize& r, std::string& err) {
   }
   return true;
 }
-RecordJsonRegistration g_Config({OBJID_CConfig, "CConfig", Make<CConfig>, ConfigToJson, ConfigFromJson});
+RecordJsonRegistration g_Config({OBJID_CConfig, "CConfig", recordjson::Make<CConfig>, ConfigToJson, ConfigFromJson});
 #endif
 
 }  // namespace
