@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -41,6 +42,9 @@ struct RegWatch {
   std::thread thread;
   int stopFd = -1;
   int inotifyFd = -1;
+  // Set by the thread when it has signalled the event: the watch is spent
+  // and can be released at the next arming of the same key.
+  std::atomic<bool> spent{false};
   ~RegWatch() {
     if (stopFd >= 0) {
       uint64_t one = 1;
@@ -442,8 +446,19 @@ LONG RegNotifyChangeKeyValue(HKEY hKey, BOOL, DWORD, CEvent* hEvent, BOOL fAsync
   if (inotify_add_watch(watch->inotifyFd, folder.c_str(),
                         IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE) < 0)
     return ERROR_FILE_NOT_FOUND;
+  // A key that is re-armed after every change (the usual pattern) would
+  // otherwise keep one spent thread and two descriptors per change until it
+  // is closed.
+  auto& watches = hKey->watches;
+  for (auto it = watches.begin(); it != watches.end();) {
+    if ((*it)->spent.load())
+      it = watches.erase(it);
+    else
+      ++it;
+  }
   int in = watch->inotifyFd, stop = watch->stopFd;
-  watch->thread = std::thread([in, stop, file, hEvent] {
+  std::atomic<bool>* spent = &watch->spent;
+  watch->thread = std::thread([in, stop, file, hEvent, spent] {
     alignas(inotify_event) char buf[4096];
     for (;;) {
       pollfd fds[2] = {{in, POLLIN, 0}, {stop, POLLIN, 0}};
@@ -457,6 +472,7 @@ LONG RegNotifyChangeKeyValue(HKEY hKey, BOOL, DWORD, CEvent* hEvent, BOOL fAsync
       for (ssize_t off = 0; off < n;) {
         const inotify_event* ev = reinterpret_cast<const inotify_event*>(buf + off);
         if (ev->len && file == ev->name) {
+          spent->store(true);  // Before the signal: a waiter that re-arms sees it.
           hEvent->Set();
           return;  // One-shot: the caller re-arms.
         }

@@ -4,6 +4,8 @@
 
 #include <thread>
 
+#include <boost/filesystem.hpp>
+
 #include "common/TestEnv.h"
 
 namespace {
@@ -114,6 +116,34 @@ TEST(Registry, NotificationSignalsOncePerArmedChange) {
   EXPECT_EQ(ev.Wait(200), static_cast<DWORD>(WAIT_TIMEOUT));  // Not re-armed.
   ASSERT_EQ(RegNotifyChangeKeyValue(key, 0, REG_NOTIFY_CHANGE_LAST_SET, &ev, 1), 0);
   EXPECT_EQ(RegCloseKey(key), 0);  // Cancels the armed notification.
+}
+
+// The default-device watcher keeps one key open and re-arms it after every
+// change: a spent notification must not hold its descriptors until the key
+// is closed.
+TEST(Registry, ReArmingAKeyReleasesItsSpentNotifications) {
+  testenv::ScratchDir dir;
+  testenv::ScopedRegistry reg(dir, kFile);
+  HKEY key;
+  ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, VCI_REGISTRY_KEY, 0, KEY_READ, &key), 0);
+  CEvent ev;
+  auto openDescriptors = [] {
+    size_t n = 0;
+    for (auto it = boost::filesystem::directory_iterator("/proc/self/fd"); it != boost::filesystem::directory_iterator();
+         ++it)
+      ++n;
+    return n;
+  };
+  const size_t before = openDescriptors();
+  for (DWORD i = 0; i < 10; ++i) {
+    ASSERT_EQ(RegNotifyChangeKeyValue(key, 0, REG_NOTIFY_CHANGE_LAST_SET, &ev, 1), 0);
+    ASSERT_EQ(platform::RegistrySetDword("HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI", "DefaultDevice", i), 0);
+    ASSERT_EQ(ev.Wait(2000), static_cast<DWORD>(WAIT_OBJECT_0)) << i;
+  }
+  // Only the last, spent one is left: its inotify and stop descriptors.
+  EXPECT_LE(openDescriptors(), before + 2);
+  EXPECT_EQ(RegCloseKey(key), 0);
+  EXPECT_LE(openDescriptors(), before);
 }
 
 }  // namespace
