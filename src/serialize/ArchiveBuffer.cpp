@@ -252,10 +252,7 @@ bool CArchiveBuffer::Read(std::string& s) {
   if (n > GetRemaining()) return false;
   if (n > 0) {
     std::unique_ptr<char[]> temp(new (std::nothrow) char[static_cast<size_t>(n) + 1]());
-    if (!temp) {
-      m_pCursor += n;
-      return false;
-    }
+    if (!temp) return false;
     std::memcpy(temp.get(), m_pCursor, n);
     s.assign(temp.get());
   } else {
@@ -271,7 +268,11 @@ bool CArchiveBuffer::LoadFromFile(const char* path) {
   FILE* f = std::fopen(path, "rb");
   if (f == nullptr) return false;
   bool ok = false;
-  if (std::fseek(f, 0, SEEK_END) == 0) {
+  // Only a plain file has a size to load: a folder opens for reading too,
+  // and its end offset on some file systems is a huge number that would be
+  // allocated before the read fails.
+  struct stat st;
+  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && std::fseek(f, 0, SEEK_END) == 0) {
     long size = std::ftell(f);
     if (size >= 0 && static_cast<unsigned long>(size) < UINT32_MAX - kFrameSlot &&
         std::fseek(f, 0, SEEK_SET) == 0 && AllocateData(static_cast<uint32_t>(size))) {

@@ -194,6 +194,12 @@ TEST(ArchiveBufferTest, FileFormHoldsContentOnlyAndCreatesFolders) {
   EXPECT_FALSE(in.LoadFromFile((dir.Path() + "/missing").c_str()));
   EXPECT_FALSE(in.LoadFromFile(nullptr));
   EXPECT_FALSE(out.StoreToFile(nullptr));
+
+  // A folder where a cache file is expected opens for reading but is no
+  // archive; its end offset must not become an allocation.
+  CArchiveBuffer folder(CArchiveBuffer::LOADING);
+  EXPECT_FALSE(folder.LoadFromFile((dir.Path() + "/a").c_str()));
+  EXPECT_EQ(folder.GetCapacity(), 8192u);
 }
 
 class Probe : public CResponse {
