@@ -27,7 +27,9 @@ CBindMap::CBindMap() : CSerialize(OBJID_CBindMap), m_uiVersion(CURRENT_VERSION) 
 
 bool CBindMap::Serialize(CArchiveBuffer& ar) {
   if (ar.IsStoring()) {
-    if (!ar.Write(GetId()) || !ar.Write(m_uiVersion) || !ar.Write(static_cast<uint32_t>(m_Map.size()))) return false;
+    if (!ar.Write(GetId()) || !ar.Write(m_uiVersion)) return false;
+    if (m_uiVersion == 0) return true;
+    if (!ar.Write(static_cast<uint32_t>(m_Map.size()))) return false;
     for (auto& kv : m_Map) {
       if (!ar.Write(static_cast<uint32_t>(kv.second.size())) || !ar.Write(kv.first)) return false;
       for (auto& b : kv.second)

@@ -9,10 +9,13 @@ CSessionList::CSession::CSession()
       m_bFlag(false) {}
 
 bool CSessionList::CSession::Serialize(CArchiveBuffer& ar) {
+  // A version 0 session is its id and version alone, on writing as on
+  // reading, so that the sessions behind it still read.
   if (ar.IsStoring())
-    return ar.Write(GetId()) && ar.Write(m_uiVersion) && ar.Write(m_uiSession) && ar.Write(m_strText1) &&
-           ar.Write(m_strText2) && ar.Write(m_strAddress) && ar.Write(m_uiKind) &&
-           ar.Write(static_cast<uint32_t>(m_bFlag ? 1 : 0));
+    return ar.Write(GetId()) && ar.Write(m_uiVersion) &&
+           (m_uiVersion == 0 ||
+            (ar.Write(m_uiSession) && ar.Write(m_strText1) && ar.Write(m_strText2) && ar.Write(m_strAddress) &&
+             ar.Write(m_uiKind) && ar.Write(static_cast<uint32_t>(m_bFlag ? 1 : 0))));
   if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
   if (m_uiVersion == 0) return true;
   uint32_t flag;
@@ -33,9 +36,10 @@ CSessionList::CSessionList() : CResponse(OBJID_CSessionList), m_ucVersion(CURREN
 bool CSessionList::Serialize(CArchiveBuffer& ar) {
   if (ar.IsStoring()) {
     if (m_Sessions.size() > MAX_SESSIONS) return false;
-    if (!ar.Write(GetId()) || !CResponse::Serialize(ar) || !ar.Write(static_cast<unsigned char>(m_ucVersion)) ||
-        !ar.Write(static_cast<unsigned char>(m_Sessions.size())))
+    if (!ar.Write(GetId()) || !CResponse::Serialize(ar) || !ar.Write(static_cast<unsigned char>(m_ucVersion)))
       return false;
+    if (m_ucVersion == 0) return true;
+    if (!ar.Write(static_cast<unsigned char>(m_Sessions.size()))) return false;
     for (auto& s : m_Sessions)
       if (!s.Serialize(ar)) return false;
     return true;

@@ -120,6 +120,36 @@ TEST(StatusRecords, StatusReadsEveryVersionAndWritesTheNewest) {
   EXPECT_EQ(refreshed.m_uiSerial, 42u);
 }
 
+TEST(StatusRecords, ListsAndEntriesOfVersionZeroAreWrittenAsTheyWereRead) {
+  // Inside a status every list is followed by more fields: a list or entry of
+  // version 0 that was written with the fields of version 1 would shift them.
+  Bytes image = Builder()
+                    .u32(2108).u32(3).u32(42).u32(0)
+                    .u32(2114).i32(0).u32(1).u32(0)
+                    .u32(2118).i32(0).u8(1).u8(2).u32(2117).u32(0).raw(Builder().u32(2117).u32(1).u32(7)
+                        .str("t1").str("t2").str("10.0.0.5").u32(1).u32(1))
+                    .u32(2154).i32(0).u32(1).u32(0)
+                    .u32(2154).i32(0).u32(1).u32(0)
+                    .u32(2123).i32(0).u32(0)
+                    .u32(0).u8(0).u8(0).u32(0)
+                    .u32(2123).i32(0).u32(1).str("wl").u32(1).u32(2122).u32(0)
+                    .u32(9);
+  CVCIStatus st;
+  ASSERT_TRUE(wire::Load(st, image));
+  ASSERT_EQ(st.m_Sessions.m_Sessions.size(), 2u);
+  EXPECT_EQ(st.m_Sessions.m_Sessions[1].m_strAddress, "10.0.0.5");
+  EXPECT_EQ(st.m_uiModuleType, 9u);
+  EXPECT_EQ(wire::Store(st), image);
+
+  Bytes binds = Builder().u32(2164).u32(0);
+  CBindMap b;
+  ASSERT_TRUE(wire::Load(b, binds));
+  EXPECT_EQ(wire::Store(b), binds);
+  CSessionList sessions;
+  ASSERT_TRUE(wire::Load(sessions, Builder().u32(2118).i32(0).u8(0)));
+  EXPECT_EQ(wire::Store(sessions), Builder().u32(2118).i32(0).u8(0).bytes());
+}
+
 TEST(StatusRecords, StatusMapAndBindMapLayouts) {
   Bytes map = Builder().u32(2121).u32(1).u32(1).raw(StatusImage(3));
   CVCIStatusMap m;
