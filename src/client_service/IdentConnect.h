@@ -4,11 +4,6 @@
 // bindings at the time of registration, also when the registration failed.
 #pragma once
 
-// Built once the VCI status records are in the tree (they are written
-// alongside); until then the header declares nothing.
-#if __has_include("discovery/VCIStatusMap.h") && __has_include("discovery/BindMap.h")
-#define VCI_HAVE_IDENT_CONNECT 1
-
 #include <cstdint>
 #include <string>
 
@@ -55,5 +50,3 @@ class CIdentConnect_Recv : public CResponse {
   int32_t m_iBtInitError;  // held by the object only, not on the wire
   std::string m_strProductName;
 };
-
-#endif

@@ -10,11 +10,6 @@ bool CIdentEvent_Recv::Serialize(CArchiveBuffer& ar) {
   return CheckId(ar) && CResponse::Serialize(ar);
 }
 
-#ifdef VCI_HAVE_IDENT_EVENT
-
-#include "serialize/ArchiveBuffer.h"
-#include "serialize/ObjectId.h"
-
 CIdentEvent_Send::CIdentEvent_Send() : CIdentEvent_Send(0, 0) {}
 
 CIdentEvent_Send::CIdentEvent_Send(uint32_t eventCode, uint32_t reserved)
@@ -32,8 +27,10 @@ CIdentEvent_Send::CIdentEvent_Send(uint32_t eventCode, uint32_t reserved, const 
 
 bool CIdentEvent_Send::Serialize(CArchiveBuffer& ar) {
   if (ar.IsStoring()) {
-    if (!ar.Write(GetId()) || !ar.Write(m_uiVersion) || !ar.Write(m_uiEventCode) || !ar.Write(m_uiReserved))
-      return false;
+    // A version of 0 ends the message, on writing as on reading.
+    if (!ar.Write(GetId()) || !ar.Write(m_uiVersion)) return false;
+    if (m_uiVersion == 0) return true;
+    if (!ar.Write(m_uiEventCode) || !ar.Write(m_uiReserved)) return false;
     if (m_uiEventCode == EVENT_TABLE_CHANGED) return m_VCIStatusMap.Serialize(ar);
     if (m_uiEventCode == EVENT_BINDINGS_CHANGED) return m_BindMap.Serialize(ar);
     CVCIStatusMap empty;
@@ -47,6 +44,3 @@ bool CIdentEvent_Send::Serialize(CArchiveBuffer& ar) {
   if (m_uiEventCode == EVENT_BINDINGS_CHANGED) return m_BindMap.Serialize(ar);
   return true;
 }
-
-
-#endif

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "discovery/BindMap.h"
+#include "discovery/VCIStatusMap.h"
 #include "serialize/Serialize.h"
 
 // The acknowledgement; the service does not act on its result.
@@ -15,17 +17,6 @@ class CIdentEvent_Recv : public CResponse {
   explicit CIdentEvent_Recv(int32_t result = 0);
   bool Serialize(CArchiveBuffer& ar) override;
 };
-
-// Built once the VCI status records are in the tree (they are written
-// alongside); until then the header declares nothing.
-#if __has_include("discovery/VCIStatusMap.h") && __has_include("discovery/BindMap.h")
-#define VCI_HAVE_IDENT_EVENT 1
-
-#include <cstdint>
-
-#include "discovery/BindMap.h"
-#include "discovery/VCIStatusMap.h"
-#include "serialize/Serialize.h"
 
 class CIdentEvent_Send : public CSerialize {
  public:
@@ -54,5 +45,3 @@ class CIdentEvent_Send : public CSerialize {
   uint32_t m_uiReserved;
   uint32_t m_uiEventCode;
 };
-
-#endif

@@ -44,10 +44,12 @@ TEST(ControlMessages, BluetoothRequestVersionsAndReplyWithoutVersionWord) {
   wire::ExpectWrongIdsFail<CBluetoothReq_Send>(image);
 
   CBluetoothReq_Send empty;
-  ASSERT_TRUE(wire::Load(empty, Builder().u32(2145).u32(0)));
+  const Bytes v0 = Builder().u32(2145).u32(0);
+  ASSERT_TRUE(wire::Load(empty, v0));
   EXPECT_EQ(empty.GetSessionId(), 0u);
   EXPECT_EQ(empty.GetSerialNumber(), 0u);
   EXPECT_EQ(empty.GetCommand(), 0u);
+  EXPECT_EQ(wire::Store(empty), v0);  // written as it was read
 
   CBluetoothReq_Recv recv(20531);
   EXPECT_EQ(wire::Store(recv), Builder().u32(2146).i32(20531).bytes());

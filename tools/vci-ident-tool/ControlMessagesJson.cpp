@@ -126,7 +126,6 @@ bool LogFilesRecvFromJson(const json& in, CSerialize& r, std::string& err) {
 RecordJsonRegistration g_LogFilesRecv({OBJID_CLogFiles_Recv, "CLogFiles_Recv", recordjson::Make<CLogFiles_Recv>,
                                        LogFilesRecvToJson, LogFilesRecvFromJson});
 
-#ifdef VCI_HAVE_IDENT_CONNECT
 void IdentConnectSendToJson(const CSerialize& r, json& out) {
   const auto& c = static_cast<const CIdentConnect_Send&>(r);
   out["version"] = c.m_uiVersion;
@@ -171,9 +170,7 @@ bool IdentConnectRecvFromJson(const json& in, CSerialize& r, std::string& err) {
 }
 RecordJsonRegistration g_IdentConnectRecv({OBJID_CIdentConnect_Recv, "CIdentConnect_Recv", recordjson::Make<CIdentConnect_Recv>,
                                            IdentConnectRecvToJson, IdentConnectRecvFromJson});
-#endif
 
-#ifdef VCI_HAVE_IDENT_EVENT
 // "payload" is the record that follows the event code on the wire: the VCI
 // table for 0x8002, the bindings for 0x8003, an empty VCI table otherwise.
 void IdentEventSendToJson(const CSerialize& r, json& out) {
@@ -202,7 +199,6 @@ bool IdentEventSendFromJson(const json& in, CSerialize& r, std::string& err) {
 }
 RecordJsonRegistration g_IdentEventSend({OBJID_CIdentEvent_Send, "CIdentEvent_Send", recordjson::Make<CIdentEvent_Send>,
                                          IdentEventSendToJson, IdentEventSendFromJson});
-#endif
 
 RecordJsonRegistration g_IdentEventRecv({OBJID_CIdentEvent_Recv, "CIdentEvent_Recv", recordjson::Make<CIdentEvent_Recv>,
                                          ResultToJson, ResultFromJson});
