@@ -380,8 +380,9 @@ int CClientSocket::SendOnly_Bytes(const uint8_t* pData, uint32_t length) {
     uint32_t sent = 0;
     while (sent < length) {
       // Never MSG_DONTROUTE: Linux honours it and would refuse every VCI
-      // behind a router.
-      ssize_t n = send(m_Socket, pData + sent, length - sent, MSG_NOSIGNAL);
+      // behind a router. MSG_DONTWAIT: a peer that stops reading must meet
+      // the writable wait below, not block the send (and the lock) for good.
+      ssize_t n = send(m_Socket, pData + sent, length - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n >= 0) {
         sent += static_cast<uint32_t>(n);
         continue;
@@ -441,7 +442,9 @@ int CClientSocket::ReceiveExactly(uint8_t* pData, uint32_t n, int waitMs, int er
                                   const char* errorMessage) {
   uint32_t got = 0;
   while (got < n) {
-    ssize_t r = recv(m_Socket, pData + got, n - got, 0);
+    // Never a blocking receive: the socket is in blocking mode after Connect,
+    // and a peer that stops in the middle of a frame must meet the wait below.
+    ssize_t r = recv(m_Socket, pData + got, n - got, MSG_DONTWAIT);
     if (r > 0) {
       got += static_cast<uint32_t>(r);
       continue;

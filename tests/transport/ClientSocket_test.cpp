@@ -199,6 +199,81 @@ TEST(CClientSocket, ShutdownFromAnotherThreadEndsAWaitWithoutLimit) {
   EXPECT_EQ(client.GetState(), CClientSocket::STATE_UNINITIALIZED);
 }
 
+// A peer that stops in the middle of the reply, or stops reading a large
+// request, must meet the socket's waits: the exchange ends with its code and
+// Shutdown from another thread is not held up by a blocked receive or send.
+// Should either ever block, the peer lets go after 3 s so that the test fails
+// instead of hanging.
+TEST(CClientSocket, StalledPeerNeverBlocksAReceiveOrASend) {
+  struct Case {
+    std::string partial;
+    int expected;
+    const char* what;
+  };
+  const Case cases[] = {
+      {std::string("\x0c\x00", 2), 9254, "a reply stalled inside its length"},
+      {Frame({1, 2}).substr(0, 6), 9257, "a reply stalled inside its content"},
+  };
+  for (const Case& c : cases) {
+    std::atomic<bool> release{false};
+    RawPeer peer([&](int s, const std::atomic<bool>& stop) {
+      ReadFrame(s);
+      SendAll(s, c.partial);
+      for (int i = 0; i < 300 && !stop && !release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    });
+    CClientSocket client(false);
+    ASSERT_EQ(client.Initialize(nullptr, SOCKTYPE_TCP, "127.0.0.1", "127.0.0.1", peer.Port(), false), 0);
+    std::atomic<int> result{-100};
+    std::thread exchange([&] {
+      CArchiveBuffer request(CArchiveBuffer::STORING), reply(CArchiveBuffer::STORING);
+      StoreRequest(request, {2034});
+      result = client.SendRecv_ArchiveBuffer(request, reply, 0);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    testing::internal::CaptureStdout();
+    auto t0 = Clock::now();
+    client.Shutdown(CClientSocket::SHUTDOWN_ABORT);
+    const long ms = MsSince(t0);
+    release = true;
+    exchange.join();
+    testing::internal::GetCapturedStdout();
+    EXPECT_LT(ms, 2000) << c.what;
+    EXPECT_EQ(result, c.expected) << c.what;
+  }
+
+  struct Listener : IClientSocketEvent {
+    bool OnErrorDetected(int code) override {
+      codes.push_back(code);
+      return false;
+    }
+    std::vector<int> codes;
+  } listener;
+  std::atomic<bool> release{false};
+  RawPeer reader([&](int, const std::atomic<bool>& stop) {
+    for (int i = 0; i < 300 && !stop && !release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  });
+  CClientSocket client(true);
+  ASSERT_EQ(client.Initialize(&listener, SOCKTYPE_TCP, "127.0.0.1", "127.0.0.1", reader.Port(), false), 0);
+  std::atomic<int> result{-100};
+  std::thread sender([&] {
+    std::vector<uint8_t> big(8u * 1024u * 1024u, 0x5A);
+    result = client.SendOnly_Bytes(big.data(), static_cast<uint32_t>(big.size()));
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  testing::internal::CaptureStdout();
+  auto t0 = Clock::now();
+  client.Shutdown(CClientSocket::SHUTDOWN_ABORT);
+  const long ms = MsSince(t0);
+  release = true;
+  sender.join();
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_LT(ms, 2000) << "a peer that never reads";
+  EXPECT_EQ(result, 9260);
+  EXPECT_EQ(listener.codes, std::vector<int>{-2});
+  EXPECT_NE(out.find("CliSkt::SendOnly_Bytes Timeout Waiting for Socket to become writeable"), std::string::npos)
+      << out;
+}
+
 TEST(CClientSocketMulticast, SendsToTheGroupFromTheInterfaceWithTtlFive) {
   VCI_REQUIRE_NET_NAMESPACE();
   int receiver = socket(AF_INET, SOCK_DGRAM, 0);
