@@ -460,22 +460,22 @@ void CServerSocket::RunTCP() {
     }
 
     // The frame length, then the content. Each part ends the same way: an
-    // error or a bad length asks the listener (-2), the peer's close asks it
-    // (-1), a shutdown ends the thread.
+    // error or a receive error asks the listener (-2), the peer's close asks
+    // it (-1), a shutdown ends the thread.
     bool bFrame = true;
     uint8_t lengthBytes[4];
     uint32_t length = 0;
     for (int part = 0; part < 2 && bFrame; ++part) {
-      int iRet;
+      int iRet = 0;
       if (part == 0) {
         iRet = ReceiveN(lengthBytes, 4);
       } else {
         length = static_cast<uint32_t>(lengthBytes[0]) | (static_cast<uint32_t>(lengthBytes[1]) << 8) |
                  (static_cast<uint32_t>(lengthBytes[2]) << 16) | (static_cast<uint32_t>(lengthBytes[3]) << 24);
         request.Rewind(CArchiveBuffer::LOADING);
-        // The length is checked before anything is allocated for it.
+        // The length is checked before anything is allocated for it; a length
+        // that cannot be received counts as a receive error.
         if (length < 4 || length > MAX_FRAME_LENGTH || !request.AllocateData(length - 4)) {
-          iRet = SS_ERR_RECV;
           errno = EMSGSIZE;
           ReportError("Recv Error");
           m_uiState = STATE_RECV_ERROR;
@@ -486,6 +486,12 @@ void CServerSocket::RunTCP() {
           iRet = ReceiveN(content, contentLength);
         }
       }
+      {
+        // A Shutdown that ran meanwhile (it may already have moved the state
+        // on to idle) ends the thread; the listener is not asked any more.
+        boost::lock_guard<boost::mutex> lock(m_Lock);
+        if (m_bCloseAfterJoin || m_pListener == nullptr) return;
+      }
       const uint32_t state = GetState();
       if (state == STATE_TERMINATING) return;
       if (iRet != 0 || state == STATE_RECV_ERROR) {
@@ -494,8 +500,12 @@ void CServerSocket::RunTCP() {
           DropAcceptedLocked();
         }
         bool bTerminate = ErrorDetected(-2);
-        TraceLog(TRACE_INFO, part == 0 ? "RecvFromRemote::bTerminate = %d" : "RecvFromRemote::bTerminate_4 = %d",
-                 bTerminate ? 1 : 0);
+        const char* line;
+        if (iRet != 0)
+          line = part == 0 ? "RecvFromRemote::bTerminate = %d" : "RecvFromRemote::bTerminate_4 = %d";
+        else
+          line = part == 0 ? "RecvFromRemote_3::bTerminate = %d" : "RecvFromRemote_6::bTerminate = %d";
+        TraceLog(TRACE_INFO, line, bTerminate ? 1 : 0);
         if (bTerminate) return;
         bFrame = false;
       } else if (state == STATE_REMOTE_CLOSED) {

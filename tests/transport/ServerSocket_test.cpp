@@ -7,6 +7,7 @@
 
 #include "SocketTestUtil.h"
 #include "common/TestEnv.h"
+#include "host/TraceCapture.h"
 
 namespace {
 
@@ -91,6 +92,7 @@ TEST(CServerSocket, PeerThatClosesBeforeSendingIsReportedAndTheNextClientServed)
 }
 
 TEST(CServerSocket, BadFrameLengthsAreReceiveErrorsThatDropTheConnectionOnly) {
+  tracetest::TraceCapture trace("[Log]\nLevel = info\n[Mode]\nShowWindow = true\n");
   TcpServer server;
   ASSERT_EQ(server.result, 0);
   const uint16_t port = server.socket.GetPort();
@@ -113,6 +115,13 @@ TEST(CServerSocket, BadFrameLengthsAreReceiveErrorsThatDropTheConnectionOnly) {
     EXPECT_EQ(server.recorder.Errors().back(), -2);
   }
   EXPECT_TRUE(server.recorder.Calls().empty());
+  // Each is the receive-error outcome of the content step, not a failed receive.
+  size_t receiveErrors = 0;
+  for (const std::string& m : trace.Messages()) {
+    EXPECT_EQ(m.find("RecvFromRemote::bTerminate_4"), std::string::npos) << m;
+    if (m == "RecvFromRemote_6::bTerminate = 0") ++receiveErrors;
+  }
+  EXPECT_EQ(receiveErrors, 4u);
   // The largest accepted frame still goes through.
   std::string big;
   PutWord(big, MAX_FRAME_LENGTH);
