@@ -101,9 +101,10 @@ bool CCompList::Serialize(CArchiveBuffer& ar) {
       if (!entry.second.Serialize(ar)) return false;
     return true;
   }
+  // A read replaces the whole list, also when version 0 leaves it empty.
+  m_Comps.clear();
   if (!CheckId(ar) || !CResponse::Serialize(ar) || !ar.Read(m_uiVersion)) return false;
   if (m_uiVersion == 0) return true;
-  m_Comps.clear();
   uint32_t count;
   if (!record_count::Read(ar, count, record_count::MIN_RECORD_SIZE)) return false;
   for (uint32_t i = 0; i < count; ++i) {

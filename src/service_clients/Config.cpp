@@ -28,9 +28,10 @@ bool CConfig::Serialize(CArchiveBuffer& ar) {
       if (!ar.Write(entry.first) || !entry.second.Serialize(ar)) return false;
     return true;
   }
+  // A read replaces the whole list, also when version 0 leaves it empty.
+  m_Sections.clear();
   if (!CheckId(ar) || !CResponse::Serialize(ar) || !ar.Read(m_uiVersion)) return false;
   if (m_uiVersion == 0) return true;
-  m_Sections.clear();
   uint32_t count;
   // Each entry is at least its key and the id word of its list.
   if (!record_count::Read(ar, count, 4 + record_count::MIN_RECORD_SIZE)) return false;

@@ -104,6 +104,11 @@ TEST(CAppList, DefaultsAndEmptyForms) {
   ASSERT_TRUE(wire::Load(list, Builder().u32(2114).i32(5).u32(0)));
   EXPECT_EQ(list.GetResult(), 5);
   EXPECT_EQ(list.m_uiVersion, 0u);
+  EXPECT_EQ(list.GetCount(), 0u) << "a list read with version 0 is empty, whatever it held";
+  CCompList comps;
+  comps.Add(Comp("a", "1.0"));
+  ASSERT_TRUE(wire::Load(comps, Builder().u32(2154).i32(0).u32(0)));
+  EXPECT_EQ(comps.GetCount(), 0u);
 
   EXPECT_FALSE(wire::Load(list, Builder().u32(2114).i32(0).u32(1).u32(1000)));
 }

@@ -47,6 +47,7 @@ TEST(CConfig, SectionsTravelInKeyOrderAndARepeatedKeyFails) {
   wire::ExpectWrongIdsFail<CConfig>(image);
 
   CConfig empty;
+  empty.Set(7, CArgList());
   ASSERT_TRUE(wire::Load(empty, Builder().u32(2018).i32(-1).u32(0)));
   EXPECT_EQ(empty.GetResult(), -1);
   EXPECT_TRUE(empty.IsEmpty());
