@@ -3,11 +3,14 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <linux/if.h>
+#include <linux/ethtool.h>
 #include <linux/if_arp.h>
+#include <linux/sockios.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -112,6 +115,24 @@ void ParseAddr(const struct nlmsghdr* h, std::vector<AddrInfo>& addrs) {
   if (have) addrs.push_back({static_cast<int>(ifa->ifa_index), address, ifa->ifa_prefixlen});
 }
 
+// The driver of a network interface (ethtool's driver information), or ""
+// when the interface has no driver that answers. A physical adapter has no
+// link kind; its driver is what names it.
+std::string DriverName(const std::string& interfaceName) {
+  if (interfaceName.empty() || interfaceName.size() >= IFNAMSIZ) return "";
+  FdGuard fd{socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)};
+  if (fd.fd < 0) return "";
+  struct ethtool_drvinfo info;
+  memset(&info, 0, sizeof info);
+  info.cmd = ETHTOOL_GDRVINFO;
+  struct ifreq request;
+  memset(&request, 0, sizeof request);
+  memcpy(request.ifr_name, interfaceName.data(), interfaceName.size());
+  request.ifr_data = reinterpret_cast<char*>(&info);
+  if (ioctl(fd.fd, SIOCETHTOOL, &request) != 0) return "";
+  return std::string(info.driver, strnlen(info.driver, sizeof info.driver));
+}
+
 // Sends one dump request and hands every answer message to parse. False when
 // the socket failed or the kernel answered with an error.
 template <typename Parse>
@@ -168,7 +189,10 @@ DWORD GetAdaptersInfo(std::vector<CAdapterInfo>& out) {
       CAdapterInfo a;
       a.Index = static_cast<uint32_t>(e.first);
       a.AdapterName = link.name;
-      a.Description = !link.alias.empty() ? link.alias : !link.kind.empty() ? link.kind : link.name;
+      a.Description = link.alias;
+      if (a.Description.empty()) a.Description = link.kind;
+      if (a.Description.empty()) a.Description = DriverName(link.name);
+      if (a.Description.empty()) a.Description = link.name;
       memcpy(a.Address, link.address, sizeof a.Address);
       a.AddressLength = link.addressLength;
       bool live = (link.flags & IFF_UP) && (link.flags & IFF_RUNNING);
