@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -333,6 +334,10 @@ int CServerSocket::Accept() {
     ReportError("ClientSocket:Initialize:TCP_NODELAY");
     return -1;
   }
+  // The reply's one send may block only this long on a peer that stops
+  // reading; it then returns short (see SILENT_PEER_TIMEOUT_MS).
+  const struct timeval sendTimeout = {SILENT_PEER_TIMEOUT_MS / 1000, (SILENT_PEER_TIMEOUT_MS % 1000) * 1000};
+  setsockopt(accepted, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
   IServerEvent* pListener;
   {
     boost::lock_guard<boost::mutex> lock(m_Lock);

@@ -63,8 +63,10 @@ class CServerSocket : public IThread, public CTransportLogger {
   // How long the peer has to close after the reply (ms).
   enum : int { REMOTE_SHUTDOWN_WAIT_MS = 5000 };
   // A TCP peer silent for this long, before or in the middle of a frame,
-  // makes the receive a receive error: a client that connects and sends
-  // nothing never holds the control server hostage (ms).
+  // makes the receive a receive error, and one that takes nothing of a reply
+  // for this long makes the send end short: a client that connects and sends
+  // nothing, or stops reading, never holds the control server (nor its
+  // Shutdown, which waits for the reply's lock) hostage (ms).
   enum : int { SILENT_PEER_TIMEOUT_MS = 30000 };
 
   explicit CServerSocket(IServerEvent* pListener, bool bReply = true);

@@ -83,6 +83,40 @@ TEST(CServerSocketSlow, SilentAndStalledPeersHoldTheServerForThirtySecondsEachAt
   close(stalled);
 }
 
+TEST(CServerSocketSlow, PeerThatStopsReadingALargeReplyReleasesTheServerAfterThirtySeconds) {
+  // A reply far larger than what the socket buffers of both ends can hold.
+  struct BigReply : CRecorder {
+    int OnDataReceived(CArchiveBuffer& request, CArchiveBuffer& reply, const std::string& remote,
+                       const std::string& local) override {
+      CRecorder::OnDataReceived(request, reply, remote, local);
+      reply.WriteFill(0x5A, 32u * 1024u * 1024u);
+      return 0;
+    }
+  } listener;
+  listener.m_bWriteReply = false;
+  CServerSocket server(&listener);
+  server.SetLocalAddress("127.0.0.1");
+  ASSERT_EQ(server.Initialize(SOCKTYPE_TCP, 0, false), 0);
+  int s = ConnectTo("127.0.0.1", server.GetPort());
+  ASSERT_TRUE(SendAll(s, Frame({2034})));
+  testing::internal::CaptureStdout();
+  auto t0 = Clock::now();
+  const bool released = listener.WaitForErrors(1, 40000);
+  const long ms = MsSince(t0);
+  // Should the send still be blocked, closing the peer frees it.
+  close(s);
+  std::string out = testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(released);
+  EXPECT_GE(ms, 29000);
+  EXPECT_EQ(listener.Errors()[0], -2);
+  EXPECT_TRUE(out.find("Wrong number of bytes sent") != std::string::npos ||
+              out.find("CServerSocket:send 1") != std::string::npos)
+      << out;
+  t0 = Clock::now();
+  EXPECT_EQ(server.Shutdown(), 0);
+  EXPECT_LT(MsSince(t0), 2000);
+}
+
 // A peer that reads the request, answers or not, and never closes first.
 std::function<void(int, const std::atomic<bool>&)> Stubborn(bool answer) {
   return [answer](int s, const std::atomic<bool>& stop) {
