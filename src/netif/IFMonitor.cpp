@@ -190,8 +190,11 @@ int CIFMonitor::GetIFList(CIFList& list) {
 // lose its bindings for a hiccup. Keeping the last good list and waiting for
 // the next change is the gentler answer, so nothing else is reported.
 void CIFMonitor::Run(uint32_t, uint32_t) {
-  SignalStarted();
+  // The notification is armed before Start goes on to its first refresh, so
+  // that a change right after that refresh is already queued for this thread.
   CAddrChangeNotify notify;
+  notify.Request();
+  SignalStarted();
   for (;;) {
     CAddrChangeNotify* pNotify = &notify;
     if (notify.Request() != ERROR_IO_PENDING) {
