@@ -91,6 +91,27 @@ TEST(CServerSocket, PeerThatClosesBeforeSendingIsReportedAndTheNextClientServed)
   EXPECT_EQ(Converse(server.socket.GetPort(), Frame({5, 6})), Frame({6, 6}));
 }
 
+TEST(CServerSocket, DataInsteadOfThePeersCloseEndsTheConversationAsAnError) {
+  TcpServer server;
+  ASSERT_EQ(server.result, 0);
+  int s = ConnectTo("127.0.0.1", server.socket.GetPort());
+  ASSERT_GE(s, 0);
+  ASSERT_TRUE(SendAll(s, Frame({2034, 1})));
+  EXPECT_EQ(ReadFrame(s), Frame({2035, 1}));
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(SendAll(s, "more"));
+  bool closed = false;
+  ReadFor(s, 3000, 0, &closed);
+  EXPECT_TRUE(closed) << "the server closes after the unexpected data";
+  ASSERT_TRUE(server.recorder.WaitForErrors(1, 3000));
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(server.recorder.Errors(), std::vector<int>{-2});
+  EXPECT_NE(out.find("WaitForRemoteShutdown:Recv: error code = "), std::string::npos) << out;
+  close(s);
+  EXPECT_EQ(Converse(server.socket.GetPort(), Frame({5, 6})), Frame({6, 6}));
+  EXPECT_EQ(server.recorder.Calls().size(), 2u) << "the extra bytes are no request";
+}
+
 TEST(CServerSocket, BadFrameLengthsAreReceiveErrorsThatDropTheConnectionOnly) {
   tracetest::TraceCapture trace("[Log]\nLevel = info\n[Mode]\nShowWindow = true\n");
   TcpServer server;
