@@ -69,6 +69,13 @@ TEST(SendCommand, PrintsTheReplyOfAServiceAsJson) {
             0)
       << testenv::ReadFile(dir.File("out2"));
   EXPECT_EQ(nlohmann::json::parse(testenv::ReadFile(dir.File("out2")))["reply"]["id"], 2035);
+
+  // The request as hexadecimal text, as a support engineer types it.
+  ASSERT_EQ(testenv::Shell("echo 'F2070000 FECA0000' | " + kTool + " send 127.0.0.1 " + port + " >" +
+                           dir.File("out3") + " 2>&1"),
+            0)
+      << testenv::ReadFile(dir.File("out3"));
+  EXPECT_EQ(nlohmann::json::parse(testenv::ReadFile(dir.File("out3")))["reply"]["hex"], "F3070000FECA0000");
   server.Shutdown();
 }
 
@@ -87,6 +94,7 @@ TEST(SendCommand, RefusedConnectionEndsWith9237AndTheReportLines) {
 TEST(SendCommand, UsageErrorsExitWithTwoAndBadInputWithOne) {
   testenv::ScratchDir dir;
   testenv::WriteFile(dir.File("short.bin"), "ab");
+  testenv::WriteFile(dir.File("odd.txt"), "F2070 000");
   const std::string quiet = " >/dev/null 2>&1";
   EXPECT_EQ(testenv::Shell(kTool + " send 127.0.0.1" + quiet), 2);
   EXPECT_EQ(testenv::Shell(kTool + " send 127.0.0.1 70000 x" + quiet), 2);
@@ -94,6 +102,8 @@ TEST(SendCommand, UsageErrorsExitWithTwoAndBadInputWithOne) {
   EXPECT_EQ(testenv::Shell(kTool + " send 127.0.0.1 9 --bogus x" + quiet), 2);
   EXPECT_EQ(testenv::Shell(kTool + " send 127.0.0.1 9 " + dir.File("missing.bin") + quiet), 1);
   EXPECT_EQ(testenv::Shell(kTool + " send 127.0.0.1 9 " + dir.File("short.bin") + quiet), 1);
+  EXPECT_EQ(testenv::Shell(kTool + " send 127.0.0.1 9 " + dir.File("odd.txt") + " 2>" + dir.File("err")), 1);
+  EXPECT_NE(testenv::ReadFile(dir.File("err")).find("not whole hexadecimal bytes"), std::string::npos);
   EXPECT_EQ(testenv::Shell(kTool + " send --help" + quiet), 0);
   EXPECT_EQ(testenv::Shell(kTool + " listen --port 0" + quiet), 2);
   EXPECT_EQ(testenv::Shell(kTool + " listen --interface 1.2.3" + quiet), 2);

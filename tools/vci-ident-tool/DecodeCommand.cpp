@@ -64,16 +64,6 @@ bool ParseArgs(const ToolCommand& command, const std::vector<std::string>& args,
   return true;
 }
 
-bool LooksLikeHex(const std::string& data) {
-  bool digit = false;
-  for (char c : data) {
-    bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-    if (!hex && c != ' ' && c != '\t' && c != '\n' && c != '\r' && c != ':') return false;
-    digit = digit || hex;
-  }
-  return digit;
-}
-
 int RunDecode(const std::vector<std::string>& args) {
   if (tool::WantsHelp(args)) {
     std::cout << kDecodeUsage;
@@ -84,12 +74,7 @@ int RunDecode(const std::vector<std::string>& args) {
   int rc = 0;
   if (!ParseArgs(kDecode, args, {"--frame"}, set, path, rc)) return rc;
   bool frame = set[0];
-  if (!tool::ReadInput(path, data, err)) return tool::Fail(err);
-  if (LooksLikeHex(data)) {
-    std::string bytes;
-    if (!tool::ParseHex(data, bytes)) return tool::Fail("the input is not whole hexadecimal bytes");
-    data = bytes;
-  }
+  if (!tool::ReadArchiveInput(path, data, err)) return tool::Fail(err);
   size_t offset = 0;
   if (frame) {
     if (data.size() < 4) return tool::Fail("a frame needs its 4-byte length word; got " + std::to_string(data.size()));

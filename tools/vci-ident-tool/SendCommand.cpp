@@ -19,13 +19,15 @@ const char kUsage[] =
     "TCP PORT at HOST, waits for one reply frame and prints it as JSON on standard\n"
     "output: {\"result\": 0, \"reply\": {\"length\", \"id\", \"name\", \"hex\", \"record\"}}.\n"
     "The exchange is the service's own: up to 19 connect calls, a reply wait of at\n"
-    "least 10 s (--timeout MS raises it), then the orderly close.\n\n"
+    "least 10 s (--timeout MS raises it), then the orderly close. Binary input\n"
+    "and hexadecimal text (blanks allowed between bytes) are both accepted.\n\n"
     "  --local ADDR   bind to this local address (default 0.0.0.0)\n"
     "  --timeout MS   reply timeout in milliseconds (below 10000 counts as 10000)\n"
     "  --keep         connect at once and keep the connection (no orderly close)\n\n"
     "A failed exchange prints the socket's report lines on standard output, then\n"
     "\"send failed: error code = N\" on standard error, and exits 1.\n\n"
-    "example: vci-ident-tool send 127.0.0.2 9000 request.bin\n";
+    "example: vci-ident-tool send 127.0.0.2 9000 request.bin\n"
+    "         echo 'E5070000 01000000 10000000' | vci-ident-tool send 127.0.0.2 9004\n";
 
 int Run(const std::vector<std::string>& args);
 const ToolCommand kCommand{"send", "send one frame to a TCP service and print the reply", kUsage, Run};
@@ -88,7 +90,7 @@ int Run(const std::vector<std::string>& args) {
   if (!ResolveHost(positional[0], host)) return tool::Fail("cannot resolve host '" + positional[0] + "'");
 
   std::string content, err;
-  if (!tool::ReadInput(positional.size() == 3 ? positional[2] : "-", content, err)) return tool::Fail(err);
+  if (!tool::ReadArchiveInput(positional.size() == 3 ? positional[2] : "-", content, err)) return tool::Fail(err);
   if (content.size() < 4) return tool::Fail("the content holds no object id word (at least 4 bytes)");
 
   CArchiveBuffer request(CArchiveBuffer::STORING, static_cast<uint32_t>(content.size()));

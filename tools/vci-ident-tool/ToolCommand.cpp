@@ -82,6 +82,31 @@ bool ParseHex(const std::string& text, std::string& bytes) {
   return high < 0;
 }
 
+// An archive's bytes never look like hexadecimal text: object ids and frame
+// lengths are small numbers, so the third and fourth byte of the first word
+// are zero. Text of hex digits and blanks is therefore taken as hex.
+static bool LooksLikeHex(const std::string& data) {
+  bool digit = false;
+  for (char c : data) {
+    bool hex = HexDigit(c) >= 0;
+    if (!hex && c != ' ' && c != '\t' && c != '\n' && c != '\r' && c != ':') return false;
+    digit = digit || hex;
+  }
+  return digit;
+}
+
+bool ReadArchiveInput(const std::string& path, std::string& data, std::string& err) {
+  if (!ReadInput(path, data, err)) return false;
+  if (!LooksLikeHex(data)) return true;
+  std::string bytes;
+  if (!ParseHex(data, bytes)) {
+    err = "the input is not whole hexadecimal bytes";
+    return false;
+  }
+  data.swap(bytes);
+  return true;
+}
+
 std::string ToHex(const void* data, size_t length, bool upper) {
   static const char* lowerDigits = "0123456789abcdef";
   static const char* upperDigits = "0123456789ABCDEF";

@@ -37,6 +37,9 @@ int UsageError(const ToolCommand& command, const std::string& message);
 int Fail(const std::string& message);
 // Reads a whole file, or standard input for "-". False with a message in err.
 bool ReadInput(const std::string& path, std::string& data, std::string& err);
+// ReadInput for archive bytes, which may also be given as hexadecimal text
+// (blanks allowed between bytes); the text is turned into the bytes.
+bool ReadArchiveInput(const std::string& path, std::string& data, std::string& err);
 // Parses hexadecimal text (blanks allowed between bytes). False on an odd
 // digit count or a non-hex character.
 bool ParseHex(const std::string& text, std::string& bytes);
