@@ -135,6 +135,24 @@ TEST(DecodeEncode, BadInputFailsWithAReasonAndExitOne) {
   EXPECT_EQ(Tool("decode --bogus", "").status, 2);
 }
 
+// A typing slip in hexadecimal text is named where it is, instead of the text
+// being read as archive bytes; a folder is refused instead of aborting the tool.
+TEST(DecodeEncode, GarbledHexAndFoldersFailWithOneLine) {
+  Result slip = Tool("decode", "E5070000 0100000G 10000000\n");
+  EXPECT_EQ(slip.status, 1);
+  EXPECT_EQ(slip.err, "vci-ident-tool: the input is neither archive bytes nor hexadecimal text: 'G' at character 17\n");
+  EXPECT_EQ(Tool("send 127.0.0.1 9", "2E08000Z").status, 1);
+
+  testenv::ScratchDir dir;
+  for (const char* command : {"decode %", "encode %", "cache write % out", "product-config decode %"}) {
+    std::string args = command;
+    args.replace(args.find('%'), 1, dir.Path());
+    Result r = Tool(args);
+    EXPECT_EQ(r.status, 1) << args;
+    EXPECT_EQ(r.err, "vci-ident-tool: cannot read " + dir.Path() + ": it is a folder\n") << args;
+  }
+}
+
 // Runs once the VCI status records are in the tree.
 #if __has_include("discovery/VCIStatusMap.h") && __has_include("discovery/BindMap.h")
 TEST(DecodeEncode, InterfaceErrorEventCarriesAnEmptyTable) {

@@ -37,19 +37,28 @@ int Fail(const std::string& message) {
   return 1;
 }
 
+// Reads through istream::read, which turns a failing read (a folder opened
+// as a file) into the bad bit; a stream buffer iterator would throw instead.
+static bool ReadAll(std::istream& in, std::string& data) {
+  data.clear();
+  char chunk[65536];
+  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) data.append(chunk, static_cast<size_t>(in.gcount()));
+  return !in.bad();
+}
+
 bool ReadInput(const std::string& path, std::string& data, std::string& err) {
   if (path == "-") {
-    data.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-    return true;
+    if (ReadAll(std::cin, data)) return true;
+    err = "cannot read standard input";
+    return false;
   }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     err = "cannot open " + path;
     return false;
   }
-  data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    err = "cannot read " + path;
+  if (!ReadAll(in, data)) {
+    err = "cannot read " + path + (errno == EISDIR ? ": it is a folder" : "");
     return false;
   }
   return true;
@@ -95,8 +104,29 @@ static bool LooksLikeHex(const std::string& data) {
   return digit;
 }
 
+// Archive bytes always hold a zero byte (the high bytes of the first word);
+// input without one that is all printable text was meant as hexadecimal.
+static size_t FindGarbledHex(const std::string& data) {
+  size_t bad = std::string::npos;
+  for (size_t i = 0; i < data.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(data[i]);
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return std::string::npos;
+    if (c >= 0x7F) return std::string::npos;
+    if (bad == std::string::npos && HexDigit(data[i]) < 0 && c != ' ' && c != '\t' && c != '\n' && c != '\r' &&
+        c != ':')
+      bad = i;
+  }
+  return bad;
+}
+
 bool ReadArchiveInput(const std::string& path, std::string& data, std::string& err) {
   if (!ReadInput(path, data, err)) return false;
+  size_t bad = FindGarbledHex(data);
+  if (bad != std::string::npos) {
+    err = "the input is neither archive bytes nor hexadecimal text: '" + data.substr(bad, 1) + "' at character " +
+          std::to_string(bad + 1);
+    return false;
+  }
   if (!LooksLikeHex(data)) return true;
   std::string bytes;
   if (!ParseHex(data, bytes)) {
