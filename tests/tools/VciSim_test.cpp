@@ -429,6 +429,9 @@ TEST(VciSim, RunTimeCommandsChangeWhatItAnnounces) {
   EXPECT_NE(std::string::npos, status.find("\"serial\":77")) << status;
   EXPECT_NE(std::string::npos, status.find("\"module_state\":2")) << status;
   EXPECT_EQ(0u, vci.Command("state 2 78").find("error: no VCI")) << "unknown serial";
+  EXPECT_EQ(0u, vci.Command("status 77").find("{\"serial\":77,"));
+  EXPECT_EQ(0u, vci.Command("status 78").find("error: no VCI")) << "status of an unknown serial";
+  EXPECT_EQ(0u, vci.Command("status 77 now").find("error: "));
   EXPECT_EQ(0u, vci.Command("fault melt on").find("error: unknown fault"));
   EXPECT_EQ(0u, vci.Command("jump").find("error: unknown command"));
   EXPECT_EQ(0u, vci.Command("delay soon").find("error: "));

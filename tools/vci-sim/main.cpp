@@ -96,7 +96,7 @@ const char kUsage[] =
     "  announce on|off        stop or resume announcing\n"
     "  token HEX              new device token (as after new software)\n"
     "  state N                new module state (2 = recovery mode)\n"
-    "  status                 one JSON line per VCI\n"
+    "  status                 one JSON line per VCI (instead of \"ok\")\n"
     "  quit                   stop (as SIGINT and SIGTERM do)\n"
     "\n"
     "Requests: the application service answers CGetApplications_Send,\n"
@@ -295,23 +295,20 @@ void RunCommand(const std::string& line, const std::vector<std::unique_ptr<CSimV
   if (w.empty()) return;
   auto answer = [](const std::string& text) { std::cout << text << std::endl; };
   const std::string& cmd = w[0];
-  if (cmd == "quit" || cmd == "exit") {
+  if (cmd == "quit" || cmd == "exit" || cmd == "help") {
+    if (w.size() != 1) return answer("error: " + cmd + " takes no arguments");
+    if (cmd == "help") {
+      std::cout << kUsage << std::flush;
+      return;
+    }
     answer("ok");
     kill(getpid(), SIGTERM);
     return;
   }
-  if (cmd == "status") {
-    for (const auto& vci : vcis) std::cout << vci->DescribeJson() << "\n";
-    std::cout.flush();
-    return;
-  }
-  if (cmd == "help") {
-    std::cout << kUsage << std::flush;
-    return;
-  }
   // The argument count of each command without its optional serial number.
-  size_t args = cmd == "fault" ? 2 : 1;
-  if (cmd != "fault" && cmd != "delay" && cmd != "result" && cmd != "announce" && cmd != "token" && cmd != "state")
+  size_t args = cmd == "fault" ? 2 : cmd == "status" ? 0 : 1;
+  if (cmd != "fault" && cmd != "delay" && cmd != "result" && cmd != "announce" && cmd != "token" && cmd != "state" &&
+      cmd != "status")
     return answer("error: unknown command '" + cmd + "'");
   if (w.size() != args + 1 && w.size() != args + 2) return answer("error: wrong number of arguments to " + cmd);
   std::vector<CSimVci*> targets;
@@ -330,6 +327,11 @@ void RunCommand(const std::string& line, const std::vector<std::unique_ptr<CSimV
     else return false;
     return true;
   };
+  if (cmd == "status") {
+    for (CSimVci* v : targets) std::cout << v->DescribeJson() << "\n";
+    std::cout.flush();
+    return;
+  }
   uint64_t n;
   int64_t s;
   bool on;
