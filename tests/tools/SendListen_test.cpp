@@ -107,6 +107,8 @@ TEST(SendCommand, UsageErrorsExitWithTwoAndBadInputWithOne) {
   EXPECT_EQ(testenv::Shell(kTool + " send --help" + quiet), 0);
   EXPECT_EQ(testenv::Shell(kTool + " listen --port 0" + quiet), 2);
   EXPECT_EQ(testenv::Shell(kTool + " listen --interface 1.2.3" + quiet), 2);
+  // No datagram count would never end: a usage error, not a wait for ever.
+  EXPECT_EQ(testenv::Shell("timeout 5 " + kTool + " listen --count 0" + quiet), 2);
 }
 
 TEST(ListenCommand, PrintsEachAnnouncementWithSenderAndLocalAddress) {

@@ -23,7 +23,9 @@ const char kUsage[] =
     "Opens the service's multicast receive socket (group 225.1.1.1) on the\n"
     "interface address ADDR, or on every IPv4 address of the machine (loopback\n"
     "included) when none is given, and prints one JSON line per datagram:\n"
-    "{\"time\", \"sender\", \"local\", \"length\", \"id\", \"name\", \"hex\", \"record\"}.\n"
+    "{\"time\", \"sender\", \"local\", \"length\", \"id\", \"name\", \"enciphered\", \"hex\",\n"
+    "\"record\"}, with \"decode_error\" (why) instead of \"record\" when the datagram\n"
+    "does not decode.\n"
     "Runs until interrupted (Ctrl-C), or until N datagrams were printed.\n\n"
     "  --interface ADDR   one interface address (dotted IPv4)\n"
     "  --port N           UDP port (default 8194, the announcement port)\n"
@@ -109,7 +111,7 @@ int Run(const std::vector<std::string>& args) {
     } else if (a == "--port") {
       if (!tool::ParseNumber(v, port) || port == 0 || port > 65535)
         return tool::UsageError(kCommand, "not a port: '" + v + "'");
-    } else if (!tool::ParseNumber(v, count)) {
+    } else if (!tool::ParseNumber(v, count) || count == 0) {
       return tool::UsageError(kCommand, "not a count: '" + v + "'");
     }
   }
