@@ -470,4 +470,13 @@ TEST(VciSim, IdentityFileGivesTheContentsAndBadInputIsAUsageError) {
   EXPECT_EQ(2, testenv::Shell(sim + " --identity " + dir.File("broken.json") + quiet));
   testenv::WriteFile(dir.File("typed.json"), "{\"serial\": \"many\"}");
   EXPECT_EQ(2, testenv::Shell(sim + " --identity " + dir.File("typed.json") + " 2>&1 | grep -q '\"serial\"' && exit 2"));
+  // A misspelt key or a bad address is named instead of leaving a default in
+  // place or blaming another option; a folder is no identity file.
+  testenv::WriteFile(dir.File("misspelt.json"), "{\"serail\": 5}");
+  EXPECT_EQ(2, testenv::Shell("timeout 10 " + sim + " --identity " + dir.File("misspelt.json") +
+                              " 2>&1 | grep -q 'unknown key \"serail\"' && exit 2"));
+  testenv::WriteFile(dir.File("address.json"), "{\"address\": \"1.2.3\"}");
+  EXPECT_EQ(2, testenv::Shell(sim + " --identity " + dir.File("address.json") +
+                              " 2>&1 | grep -q '\"address\" must be a dotted IPv4 address' && exit 2"));
+  EXPECT_EQ(2, testenv::Shell(sim + " --identity " + dir.Path() + " 2>&1 | grep -q 'cannot read identity file' && exit 2"));
 }

@@ -2,9 +2,11 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 #include <nlohmann/json.hpp>
 
@@ -170,6 +172,17 @@ bool ParseIdentityJson(const std::string& text, SimIdentity& id, std::string& er
     error = "identity file: the top level must be an object";
     return false;
   }
+  // A misspelt key would otherwise leave its default in place without a word.
+  static const char* const kKeys[] = {"serial", "address", "device_token", "module_type", "module_state",
+                                      "interface_kind", "product_version", "product_date", "applications",
+                                      "app_components", "system_components", "sessions", "wireless", "format",
+                                      "message_version"};
+  for (const auto& item : j.items()) {
+    if (std::find(std::begin(kKeys), std::end(kKeys), item.key()) == std::end(kKeys)) {
+      error = "identity file: unknown key \"" + item.key() + "\"";
+      return false;
+    }
+  }
   Reader r{error};
   std::string token, format;
   if (!r.U32(j, "serial", id.serial) || !r.Str(j, "address", id.address) || !r.Str(j, "device_token", token) ||
@@ -179,6 +192,8 @@ bool ParseIdentityJson(const std::string& text, SimIdentity& id, std::string& er
       !r.Apps(j, "app_components", id.appComponents) || !r.Apps(j, "system_components", id.systemComponents) ||
       !r.Str(j, "format", format) || !r.U32(j, "message_version", id.messageVersion))
     return false;
+  if (j.contains("address") && OffsetAddress(id.address, 0).empty())
+    return r.Fail("address", "must be a dotted IPv4 address");
   if (j.contains("device_token") && !ParseToken(token, id.deviceToken))
     return r.Fail("device_token", "must be up to 16 hexadecimal digits");
   if (j.contains("format")) {

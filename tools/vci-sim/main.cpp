@@ -31,8 +31,8 @@ const char kUsage[] =
     "per connection, and its announcements to 225.1.1.1:8194.\n"
     "\n"
     "Identity and contents (a JSON identity file first, then these options):\n"
-    "  --identity FILE        JSON file with any of the keys: serial, address,\n"
-    "                         device_token, module_type, module_state,\n"
+    "  --identity FILE        JSON object with any of these keys, no others: serial,\n"
+    "                         address, device_token, module_type, module_state,\n"
     "                         interface_kind, product_version, product_date,\n"
     "                         applications, app_components, system_components\n"
     "                         (arrays of {\"name\", \"version\"}), sessions (array of\n"
@@ -160,7 +160,8 @@ int ParseOptions(int argc, char** argv, Options& o) {
     if (args[i] == "--identity") {
       if (i + 1 >= args.size()) return UsageError("--identity needs a file");
       std::ifstream in(args[i + 1], std::ios::binary);
-      if (!in) return UsageError("cannot read identity file '" + args[i + 1] + "'");
+      // peek turns the failing read of a folder into the bad bit.
+      if (!in || (in.peek(), in.bad())) return UsageError("cannot read identity file '" + args[i + 1] + "'");
       std::stringstream ss;
       ss << in.rdbuf();
       std::string error;
