@@ -67,6 +67,10 @@ TEST(BrandCommand, WrongShortAndOddValuesDoNotResolve) {
   EXPECT_EQ(Tool("brand decode " + Trim(kivo.out) + "A").status, 1);
   EXPECT_EQ(Tool("brand decode " + Trim(kivo.out).substr(0, 24)).status, 1);
   EXPECT_EQ(Tool("brand decode AB").status, 1);
+  // A typing slip is pointed at: the service reads it as a zero digit.
+  Result slip = Tool("brand decode " + Trim(kivo.out).substr(0, 31) + "G");
+  EXPECT_EQ(slip.status, 1);
+  EXPECT_NE(slip.err.find("'G' at character 32 is no hexadecimal digit"), std::string::npos) << slip.err;
   Result maxId = Tool("brand encode 'Max ID'");
   ASSERT_EQ(maxId.status, 0);
   EXPECT_EQ(Tool("brand decode " + Trim(maxId.out)).status, 1);

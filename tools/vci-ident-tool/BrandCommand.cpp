@@ -50,12 +50,22 @@ int Encode(const std::string& name) {
   return 0;
 }
 
+// The service reads a character that is no hexadecimal digit as 0; a value
+// that fails for that reason says so, since the reason alone would mislead.
+std::string SlipNote(const std::string& hex) {
+  size_t bad = hex.find_first_not_of("0123456789abcdefABCDEF");
+  if (bad == std::string::npos) return "";
+  return " ('" + hex.substr(bad, 1) + "' at character " + std::to_string(bad + 1) +
+         " is no hexadecimal digit and counts as 0)";
+}
+
 int Decode(const std::string& hex) {
   std::string name;
   BrandTextResult r = DecodeBrandText(hex, name);
-  if (r != BRAND_TEXT_OK) return tool::Fail(std::string("does not resolve: ") + BrandTextResultText(r));
+  if (r != BRAND_TEXT_OK) return tool::Fail(std::string("does not resolve: ") + BrandTextResultText(r) + SlipNote(hex));
   uint32_t selector = FindBrandByKeyName(name);
-  if (selector == 0) return tool::Fail("does not resolve: the key name '" + name + "' names no brand");
+  if (selector == 0)
+    return tool::Fail("does not resolve: the key name '" + name + "' names no brand" + SlipNote(hex));
   nlohmann::ordered_json out = BrandJson(selector);
   std::cout << out.dump(2) << "\n";
   return 0;
