@@ -135,6 +135,16 @@ TEST(DecodeEncode, BadInputFailsWithAReasonAndExitOne) {
   EXPECT_EQ(Tool("decode --bogus", "").status, 2);
 }
 
+// Texts on the wire are bytes, not always UTF-8 (a VCI's names may be
+// Latin-1): the JSON stays valid, with U+FFFD for each byte it cannot carry.
+TEST(DecodeEncode, TextThatIsNotUtf8StillPrintsValidJson) {
+  Result r = Tool("decode", Hex(Builder().u32(2215).u32(1).u32(1).str("M\xfcller")));
+  ASSERT_EQ(r.status, 0) << r.err;
+  nlohmann::json j = nlohmann::json::parse(r.out, nullptr, false);
+  ASSERT_FALSE(j.is_discarded()) << r.out;
+  EXPECT_EQ(j["names"][0], "M\xef\xbf\xbdller");
+}
+
 // A typing slip in hexadecimal text is named where it is, instead of the text
 // being read as archive bytes; a folder is refused instead of aborting the tool.
 TEST(DecodeEncode, GarbledHexAndFoldersFailWithOneLine) {

@@ -59,7 +59,7 @@ void Print(const CIFList& list, bool asJson, const std::string& time) {
                      {"name", i.m_strName}});
     }
     out["interfaces"] = ifs;
-    std::cout << out.dump() << std::endl;
+    std::cout << out.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
     return;
   }
   if (!time.empty()) std::cout << time << "\n";

@@ -61,7 +61,7 @@ class CPrinter : public IServerEvent {
     for (auto it = content.begin(); it != content.end(); ++it) line[it.key()] = it.value();
     std::lock_guard<std::mutex> lock(m_Lock);
     if (m_ullLimit != 0 && m_ullPrinted >= m_ullLimit) return 0;
-    std::cout << line.dump() << std::endl;
+    std::cout << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
     if (m_ullLimit != 0 && ++m_ullPrinted >= m_ullLimit) kill(getpid(), SIGTERM);
     return 0;
   }
