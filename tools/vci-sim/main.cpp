@@ -97,7 +97,7 @@ const char kUsage[] =
     "  token HEX              new device token (as after new software)\n"
     "  state N                new module state (2 = recovery mode)\n"
     "  status                 one JSON line per VCI (instead of \"ok\")\n"
-    "  quit                   stop (as SIGINT and SIGTERM do)\n"
+    "  quit                   stop all VCIs (as SIGINT and SIGTERM do)\n"
     "\n"
     "Requests: the application service answers CGetApplications_Send,\n"
     "CGetAppComps_Send and CGetSysComps_Send; the configuration service answers\n"
