@@ -133,6 +133,14 @@ TEST(DecodeEncode, BadInputFailsWithAReasonAndExitOne) {
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("sessionId"), std::string::npos) << missing.err;
   EXPECT_EQ(Tool("decode --bogus", "").status, 2);
+
+  // An edited id or a misspelt flag is refused instead of dropped.
+  Result otherId = Tool("encode", R"({"class": "CGetConfigNEW_Send", "id": 2094, "version": 1, "key": 16})");
+  EXPECT_EQ(otherId.status, 1);
+  EXPECT_NE(otherId.err.find("\"id\" 2094"), std::string::npos) << otherId.err;
+  Result flag = Tool("encode", R"({"class": "CGetConfigNEW_Send", "version": 1, "key": 16, "enciphered": "yes"})");
+  EXPECT_EQ(flag.status, 1);
+  EXPECT_NE(flag.err.find("enciphered"), std::string::npos) << flag.err;
 }
 
 // Texts on the wire are bytes, not always UTF-8 (a VCI's names may be

@@ -54,7 +54,11 @@ bool EncodeArchive(const nlohmann::ordered_json& in, bool encrypt, CArchiveBuffe
   if (!record) return false;
   if (in.is_object()) {
     auto it = in.find("enciphered");
-    if (it != in.end() && it->is_boolean() && it->get<bool>()) encrypt = true;
+    if (it != in.end() && !it->is_boolean()) {
+      err = "field \"enciphered\" is not true/false";
+      return false;
+    }
+    if (it != in.end() && it->get<bool>()) encrypt = true;
   }
   ar.Rewind(CArchiveBuffer::STORING);
   if (!record->Serialize(ar)) {

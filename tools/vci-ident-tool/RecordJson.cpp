@@ -84,6 +84,13 @@ std::unique_ptr<CSerialize> FromJson(const nlohmann::ordered_json& in, std::stri
       return nullptr;
     }
   }
+  // An id beside the class must name the same record: an edited id would
+  // otherwise be dropped without a word.
+  auto id = in.find("id");
+  if (cls != in.end() && id != in.end() && !(id->is_number_unsigned() && id->get<uint64_t>() == e->id)) {
+    err = std::string(e->className) + ": \"id\" " + id->dump() + " is not its object identifier " + std::to_string(e->id);
+    return nullptr;
+  }
   std::unique_ptr<CSerialize> record = e->make();
   std::string why;
   if (!e->fromJson(in, *record, why)) {
