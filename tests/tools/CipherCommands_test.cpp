@@ -56,6 +56,21 @@ TEST(BlowfishCommand, BadArgumentsAreUsageErrorsAndPartialBlocksFail) {
   EXPECT_EQ(Tool("blowfish --help").status, 0);
 }
 
+// A usage error of any command is one line that names the mistake and where
+// the usage is, so that it stays readable in a provisioning script's log.
+TEST(ToolCommand, UsageErrorsAreOneLinePointingAtTheHelp) {
+  Result key = Tool("blowfish encrypt --key 0G", std::string(8, 'x'));
+  EXPECT_EQ(key.status, 2);
+  EXPECT_EQ(key.err,
+            "vci-ident-tool: the key must be 1 to 56 bytes of hexadecimal (see vci-ident-tool blowfish --help)\n");
+  for (const char* args : {"registry get -", "send 127.0.0.1 70000", "cache", "frobnicate"}) {
+    Result r = Tool(args);
+    EXPECT_EQ(r.status, 2) << args;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << args << ": " << r.err;
+    EXPECT_NE(r.err.find("--help)"), std::string::npos) << args << ": " << r.err;
+  }
+}
+
 TEST(ArchiveCommand, DecipheredThenEncipheredAgainIsByteIdentical) {
   testenv::ScratchDir dir;
   // Id word 0x0102 and a 5-byte body.

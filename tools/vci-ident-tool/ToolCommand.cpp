@@ -28,7 +28,7 @@ bool WantsHelp(const std::vector<std::string>& args) {
 }
 
 int UsageError(const ToolCommand& command, const std::string& message) {
-  std::cerr << "vci-ident-tool: " << message << "\n\n" << command.usage;
+  std::cerr << "vci-ident-tool: " << message << " (see vci-ident-tool " << command.name << " --help)\n";
   return 2;
 }
 

@@ -3,8 +3,8 @@
 // dispatcher knows nothing about the families.
 //
 // A command gets the arguments after its own name. It returns the process exit
-// code: 0 on success only; 2 for a usage error (after printing the usage to
-// standard error); 1 when the operation itself failed.
+// code: 0 on success only; 2 for a usage error (after a line on standard
+// error that names the mistake); 1 when the operation itself failed.
 #pragma once
 
 #include <string>
@@ -30,8 +30,8 @@ const std::vector<ToolCommand>& ToolCommands();
 namespace tool {
 // True when args holds "--help" or "-h" anywhere.
 bool WantsHelp(const std::vector<std::string>& args);
-// Prints "vci-ident-tool: <message>" and the family's usage to standard
-// error; returns 2.
+// Prints "vci-ident-tool: <message>" and where the family's usage is, as one
+// line on standard error; returns 2.
 int UsageError(const ToolCommand& command, const std::string& message);
 // Prints "vci-ident-tool: <message>" to standard error; returns 1.
 int Fail(const std::string& message);

@@ -42,7 +42,6 @@ int main(int argc, char** argv) {
       return c.run(args);
     }
   }
-  std::cerr << "vci-ident-tool: unknown command '" << name << "'\n\n";
-  PrintOverview(std::cerr);
+  std::cerr << "vci-ident-tool: unknown command '" << name << "' (see vci-ident-tool --help)\n";
   return 2;
 }
