@@ -463,6 +463,8 @@ TEST(VciSim, IdentityFileGivesTheContentsAndBadInputIsAUsageError) {
   EXPECT_EQ(2, testenv::Shell(sim + " --frobnicate" + quiet));
   EXPECT_EQ(2, testenv::Shell(sim + " --serial" + quiet));
   EXPECT_EQ(2, testenv::Shell(sim + " --count 0" + quiet));
+  EXPECT_EQ(0, testenv::Shell("test \"$(" + sim + " --count 0 2>&1)\" = "
+                              "'vci-sim: --count needs a number 1..65535 (see vci-sim --help)'"));
   EXPECT_EQ(2, testenv::Shell(sim + " --format legacy --msg-version 3" + quiet));
   EXPECT_EQ(2, testenv::Shell(sim + " --wireless 300" + quiet));
   EXPECT_EQ(2, testenv::Shell(sim + " --identity " + dir.File("missing.json") + quiet));

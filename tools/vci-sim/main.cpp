@@ -114,7 +114,7 @@ const char kUsage[] =
     "Exit status: 0 after a stop, 2 for a usage error, 1 when a VCI cannot start.\n";
 
 int UsageError(const std::string& message) {
-  std::cerr << "vci-sim: " << message << "\n(see vci-sim --help)\n";
+  std::cerr << "vci-sim: " << message << " (see vci-sim --help)\n";
   return 2;
 }
 
