@@ -3,9 +3,9 @@
 #include <iterator>
 
 #include "discovery/VCIIdentMsg.h"
+#include "discovery/SerialMap.h"
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/ObjectId.h"
-#include "service_clients/RecordCount.h"
 
 CVCIStatusDynItem::CVCIStatusDynItem() : CSerialize(OBJID_CVCIStatusDynItem), m_uiVersion(CURRENT_VERSION) {
   m_Token[0] = m_Token[1] = 0;
@@ -59,24 +59,11 @@ CVCIStatusDynMap::CVCIStatusDynMap() : CSerialize(OBJID_CVCIStatusDynMap), m_uiV
 bool CVCIStatusDynMap::Serialize(CArchiveBuffer& ar) {
   if (ar.IsStoring()) {
     if (!ar.Write(GetId()) || !ar.Write(m_uiVersion)) return false;
-    if (m_uiVersion == 0) return true;
-    if (!ar.Write(static_cast<uint32_t>(m_Map.size()))) return false;
-    for (auto& kv : m_Map)
-      if (!ar.Write(kv.first) || !kv.second.Serialize(ar)) return false;
-    return true;
+    return m_uiVersion == 0 || serial_map::Serialize(ar, m_Map);
   }
   m_Map.clear();
   if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
-  if (m_uiVersion == 0) return true;
-  uint32_t count;
-  if (!record_count::Read(ar, count, 8)) return false;
-  for (uint32_t i = 0; i < count; ++i) {
-    uint32_t serial;
-    CVCIStatusDynItem item;
-    if (!ar.Read(serial) || !item.Serialize(ar)) return false;
-    m_Map[serial] = item;
-  }
-  return true;
+  return m_uiVersion == 0 || serial_map::Serialize(ar, m_Map);
 }
 
 CVCIStatusDynItem& CVCIStatusDynMap::FindOrAdd(uint32_t serial) {
