@@ -9,9 +9,11 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
@@ -129,6 +131,14 @@ int Shell(const std::string& command) {
   int rc = system(command.c_str());
   if (rc == -1) return -1;
   return WEXITSTATUS(rc);
+}
+
+bool WaitForCarrier(const std::string& name) {
+  for (int i = 0; i < 200; ++i) {
+    if (Shell("ip -o link show dev " + name + " | grep -q LOWER_UP") == 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
 }
 
 }  // namespace testenv

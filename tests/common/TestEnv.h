@@ -50,6 +50,10 @@ bool EnterPrivateNetNamespace(std::string* why);
 // exit status.
 int Shell(const std::string& command);
 
+// Waits up to two seconds until the interface reports its carrier (a veth
+// end gets it a moment after its peer comes up); false if it never does.
+bool WaitForCarrier(const std::string& name);
+
 }  // namespace testenv
 
 // Skips the current test unless a private network namespace could be entered.

@@ -122,6 +122,7 @@ TEST(CIFMonitor, KindsAddressesAndLeftOutAdaptersFollowDescriptionAndState) {
   Sh("ip link set nimLow3 alias 'kivo vci usb rndis device'");
   Sh("ip addr add 10.64.0.1/24 dev nimLow3");
   Sh("ip link set nimLow3 up && ip link set nimEth4 up");
+  for (const char* name : {"nimUsb1", "nimEth1", "nimLow3", "nimEth4"}) ASSERT_TRUE(testenv::WaitForCarrier(name)) << name;
 
   CIFMonitor monitor;
   CIFList list;
@@ -162,6 +163,7 @@ TEST(CIFMonitor, ListenersHearEveryChangeWithinASecondAndNothingForAnEqualList) 
   AddPair(links, "nimUsb5", "nimEth5");
   Sh("ip link set nimUsb5 alias 'USB Ethernet/RNDIS Gadget'");
   Sh("ip link set nimUsb5 up && ip link set nimEth5 up");
+  ASSERT_TRUE(testenv::WaitForCarrier("nimUsb5"));
 
   CIFMonitor monitor;
   CListener listener, second;

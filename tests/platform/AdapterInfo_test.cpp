@@ -60,6 +60,7 @@ TEST(GetAdaptersInfo, ReportsAddressesDescriptionsAndStatePerInterfaceInIndexOrd
   EXPECT_EQ(0x55, alias->Address[5]);
 
   Sh("ip link set adpPlain up");
+  ASSERT_TRUE(testenv::WaitForCarrier("adpAlias"));
   ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetAdaptersInfo(list));
   alias = Find(list, "adpAlias");
   ASSERT_TRUE(alias);
