@@ -46,3 +46,15 @@ int WSAErrorFromErrno(int err) {
 }
 
 int WSAGetLastError() { return WSAErrorFromErrno(errno); }
+
+void WSASetLastError(int code) {
+  // The errno value that reads as code, else code itself, which
+  // WSAErrorFromErrno hands back unchanged.
+  for (int err = 1; err < 4096; ++err) {
+    if (WSAErrorFromErrno(err) == code) {
+      errno = err;
+      return;
+    }
+  }
+  errno = code;
+}

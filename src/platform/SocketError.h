@@ -38,6 +38,9 @@ enum : int {
   WSAECONNREFUSED = 10061,
   WSAEHOSTDOWN = 10064,
   WSAEHOSTUNREACH = 10065,
+  // The peer closed its side in order: no errno stands for it on Linux,
+  // where such a receive simply returns 0 bytes.
+  WSAEDISCON = 10101,
 };
 
 // The Windows Sockets number of an errno value; a value without one is
@@ -45,3 +48,7 @@ enum : int {
 int WSAErrorFromErrno(int err);
 // WSAErrorFromErrno (errno) of the calling thread.
 int WSAGetLastError();
+// Makes code the calling thread's last socket error, for a failure that no
+// system call reported (a receive of 0 bytes where data was due), so that
+// its report does not carry the number of some earlier call.
+void WSASetLastError(int code);

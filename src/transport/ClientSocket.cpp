@@ -450,6 +450,7 @@ int CClientSocket::ReceiveExactly(uint8_t* pData, uint32_t n, int waitMs, int er
       continue;
     }
     if (r == 0) {
+      WSASetLastError(WSAEDISCON);
       ReportError("CliSkt::SendRecv_ArchiveBuffer Unexpected Socket Shutdown");
       return shutdownCode;
     }
@@ -503,6 +504,7 @@ int CClientSocket::SendRecv_ArchiveBuffer(CArchiveBuffer& request, CArchiveBuffe
   if (contentLength == 0) {
     // The first receive of the content is made even when there is none: it
     // reads the peer's close.
+    WSASetLastError(WSAEDISCON);
     ReportError("CliSkt::SendRecv_ArchiveBuffer Unexpected Socket Shutdown");
     return CS_ERR_RECV_CONTENT_SHUTDOWN;
   }

@@ -96,6 +96,34 @@ TEST(CClientSocket, BrokenRepliesEndWithTheirOwnCodes) {
   }
 }
 
+TEST(CClientSocket, PeerClosingBeforeItsReplyIsReportedAsTheGracefulCloseNotAnEarlierCallsError) {
+  // Both the close before the length and the empty reply frame end with the
+  // report of the close, never with the number that the connect (10036) or a
+  // receive that found nothing yet (10035) left behind.
+  const std::string replies[] = {"", Frame({})};
+  for (const std::string& replyBytes : replies) {
+    RawPeer peer([&](int s, const std::atomic<bool>&) {
+      ReadFrame(s);
+      SendAll(s, replyBytes);
+      shutdown(s, SHUT_WR);
+      ReadFor(s, 2000);
+    });
+    CClientSocket client(false);
+    ASSERT_EQ(client.Initialize(nullptr, SOCKTYPE_TCP, "127.0.0.1", "127.0.0.1", peer.Port(), false), 0);
+    CArchiveBuffer request(CArchiveBuffer::STORING), reply(CArchiveBuffer::STORING);
+    StoreRequest(request, {2034});
+    testing::internal::CaptureStdout();
+    const int iRet = client.SendRecv_ArchiveBuffer(request, reply, 0);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(iRet, replyBytes.empty() ? 9255 : 9258);
+    EXPECT_NE(out.find("CliSkt::SendRecv_ArchiveBuffer Unexpected Socket Shutdown: error code = 10101, "
+                       "error string = Graceful shutdown in progress"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(client.Shutdown(CClientSocket::SHUTDOWN_ABORT), 0);
+  }
+}
+
 TEST(CClientSocket, RefusedConnectionsEndAfterNineteenCallsWith9237AndTheReport) {
   CClientSocket client(false);
   const uint16_t port = UnusedPort();

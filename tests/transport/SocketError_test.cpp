@@ -50,6 +50,17 @@ TEST(SocketError, UnmappedErrnoKeepsItsValueAndHasNoText) {
   EXPECT_EQ(WSAGetLastError(), 10061);
 }
 
+TEST(SocketError, AnErrorSetByNumberReadsBackAsThatNumber) {
+  // A mapped number and one without an errno (the peer's graceful close).
+  for (int code : {10061, 10036, 8, 10101, 0}) {
+    errno = EINPROGRESS;
+    WSASetLastError(code);
+    EXPECT_EQ(WSAGetLastError(), code);
+  }
+  WSASetLastError(WSAECONNRESET);
+  EXPECT_EQ(errno, ECONNRESET);
+}
+
 TEST(SocketError, TheTextTableHoldsTheFortyNineEntries) {
   const auto& texts = GetSocketErrorTexts();
   EXPECT_EQ(texts.size(), 49u);
