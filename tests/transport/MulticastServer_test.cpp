@@ -77,8 +77,9 @@ TEST(CServerSocketMulticast, EachInterfaceSocketReceivesOnlyWhatArrivesOnItsInte
                            "net.ipv4.conf.all.rp_filter=0"),
             0);
   // Both ends live in this namespace, so vcimA must accept a source address
-  // that is local. The veth pair needs a moment to carry traffic.
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // that is local. The pair carries traffic once both ends have their carrier.
+  ASSERT_TRUE(testenv::WaitForCarrier("vcimA"));
+  ASSERT_TRUE(testenv::WaitForCarrier("vcimB"));
   MulticastSocket loopback("127.0.0.1");
   MulticastSocket veth("10.77.0.1");
   ASSERT_EQ(loopback.result, 0);
