@@ -92,7 +92,9 @@ TEST(RegistryCommand, MissingValuesFailAndBadArgumentsAreUsageErrors) {
                           "registry set - A", "registry set-dword - A", "registry set-dword - A abc",
                           "registry set-dword - A 0x100000000", "registry set-dword - A -1",
                           "registry get --xml - A", "registry get 'HKEY_CURRENT_USER\\Software' A",
-                          "registry get '\\' A", "registry set - '' x"})
+                          "registry get '\\' A", "registry set - '' x",
+                          "registry set 'SOFTWARE\\\\KIVO' A x", "registry set 'SOFTWARE\\KIVO\\' A x",
+                          "registry set-dword 'HKLM\\\\SOFTWARE' A 1", "registry delete 'SOFTWARE\\KIVO\\\\' A"})
     EXPECT_EQ(Tool(bad).status, 2) << bad;
   EXPECT_EQ(testenv::ReadFile(reg.Path()), std::string(kServiceKey) + "\"A\"=\"a\"\n");
 

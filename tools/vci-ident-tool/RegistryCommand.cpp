@@ -61,9 +61,9 @@ bool SubKey(const std::string& key, std::string& sub) {
     }
   }
   if (StartsWithNoCase(sub, "HKEY_")) return false;
-  while (!sub.empty() && sub.front() == '\\') sub.erase(0, 1);
-  while (!sub.empty() && sub.back() == '\\') sub.pop_back();
-  return !sub.empty();
+  if (!sub.empty() && sub.front() == '\\') sub.erase(0, 1);
+  // Every part of the path names a key: no empty part, no trailing separator.
+  return !sub.empty() && sub.front() != '\\' && sub.back() != '\\' && sub.find("\\\\") == std::string::npos;
 }
 
 std::string ValueName(const std::string& value) { return value == "@" ? "" : value; }
