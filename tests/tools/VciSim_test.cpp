@@ -124,24 +124,36 @@ class Fields {
   bool m_bOk = true;
 };
 
+std::string Pair(const CArgList& list, const char* name) {
+  std::string v;
+  return list.GetValue(name, v) ? v : "<absent>";
+}
+
 }  // namespace
 
-TEST(VciSim, AnnouncesEachFormatFromItsOwnAddress) {
+// Every format and layout version the simulator offers, each from its own
+// address: the fields in their wire order, and the service's own records
+// reading them back.
+TEST(VciSim, AnnouncesEachFormatFromItsOwnAddressAndTheRecordsReadIt) {
   VCI_REQUIRE_NET_NAMESPACE();
   AnnouncementListener listener;
   ASSERT_EQ(0, listener.InitResult());
-  SimProcess current({"--address", "127.0.0.2", "--serial", "4711", "--interval", "100", "--device-token",
-                      "a1b2c3d4e5f60718", "--interface-kind", "4", "--module-type", "9", "--wireless", "55:1:-75:-90",
-                      "--session", "3:1:tester:bench 7"});
-  SimProcess legacy({"--address", "127.0.0.3", "--serial", "4712", "--interval", "100", "--format", "legacy",
-                     "--product-version", "2.1.3", "--product-date", "20260105", "--module-state", "3", "--session",
-                     "5:8:local:app"});
-  SimProcess recovery({"--address", "127.0.0.4", "--serial", "4713", "--interval", "100", "--format", "recovery",
-                       "--module-state", "2"});
-  SimProcess oldest({"--address", "127.0.0.5", "--serial", "4714", "--interval", "100", "--msg-version", "1",
-                     "--wireless", "80"});
-  ASSERT_TRUE(current.Ready() && legacy.Ready() && recovery.Ready() && oldest.Ready());
+  SimProcess v3({"--address", "127.0.0.2", "--serial", "4711", "--interval", "100", "--device-token",
+                 "a1b2c3d4e5f60718", "--interface-kind", "4", "--module-type", "9", "--wireless", "55:1:-75:-90",
+                 "--session", "3:1:tester:bench 7"});
+  SimProcess v2({"--address", "127.0.0.3", "--serial", "4712", "--interval", "100", "--msg-version", "2"});
+  SimProcess v1({"--address", "127.0.0.4", "--serial", "4713", "--interval", "100", "--msg-version", "1",
+                 "--wireless", "80", "--module-type", "9"});
+  SimProcess legacy2({"--address", "127.0.0.5", "--serial", "4714", "--interval", "100", "--format", "legacy",
+                      "--product-version", "2.1.3", "--product-date", "20260105", "--module-state", "3",
+                      "--interface-kind", "4", "--session", "5:8:local:app", "--session", "6:4:air:link"});
+  SimProcess legacy1({"--address", "127.0.0.6", "--serial", "4715", "--interval", "100", "--format", "legacy",
+                      "--msg-version", "1", "--module-state", "3"});
+  SimProcess recovery({"--address", "127.0.0.7", "--serial", "4716", "--interval", "100", "--format", "recovery",
+                       "--module-state", "2", "--interface-kind", "1"});
+  ASSERT_TRUE(v3.Ready() && v2.Ready() && v1.Ready() && legacy2.Ready() && legacy1.Ready() && recovery.Ready());
 
+  const uint32_t zones[] = {30, 50, 60, 100};
   Datagram d;
   {
     SCOPED_TRACE("current, version 3");
@@ -173,118 +185,12 @@ TEST(VciSim, AnnouncesEachFormatFromItsOwnAddress) {
     EXPECT_EQ(-90, f.S8());
     EXPECT_EQ(9u, f.U8());  // module type
     EXPECT_TRUE(f.AtEnd());
-  }
-  {
-    SCOPED_TRACE("current, version 1");
-    ASSERT_TRUE(listener.WaitFrom("127.0.0.5", 0, 3000, d));
-    Fields f(d.content);
-    EXPECT_EQ(2157u, f.U32());
-    EXPECT_EQ(1u, f.U8());
-    EXPECT_EQ(4714u, f.U32());
-    f.Hex(8);
-    f.U8();
-    f.U8();
-    f.U32();
-    f.U32();
-    f.U8();
-    EXPECT_EQ(0u, f.U8());  // no sessions
-    f.U8();                 // sequence; nothing after it in version 1
-    EXPECT_TRUE(f.AtEnd());
-  }
-  {
-    SCOPED_TRACE("legacy, version 2");
-    ASSERT_TRUE(listener.WaitFrom("127.0.0.3", 0, 3000, d));
-    Fields f(d.content);
-    EXPECT_EQ(2026u, f.U32());
-    EXPECT_EQ(2u, f.U32());
-    f.Str();
-    EXPECT_EQ("0.0.0.0", f.Str());    // Wireless
-    EXPECT_EQ("0.0.0.0", f.Str());    // USB
-    EXPECT_EQ("127.0.0.3", f.Str());  // Ethernet
-    EXPECT_EQ(4712u, f.U32());
-    EXPECT_EQ(0x020103u, f.U32());
-    EXPECT_EQ(20260105u, f.U32());
-    for (int i = 0; i < 4; ++i) f.U32();
-    EXPECT_EQ(1u, f.U32());  // module type
-    EXPECT_EQ(1u, f.U32());  // Ethernet flag
-    EXPECT_EQ(0u, f.U32());
-    EXPECT_EQ(0u, f.U32());
-    f.U32();
-    ASSERT_EQ(1u, f.U32());
-    EXPECT_EQ(2025u, f.U32());
-    EXPECT_EQ(0u, f.U8());
-    EXPECT_EQ(5u, f.U32());
-    EXPECT_EQ("Local", f.Str());
-    EXPECT_EQ("local", f.Str());
-    EXPECT_EQ("app", f.Str());
-    EXPECT_EQ(3u, f.U32());  // module state
-    EXPECT_TRUE(f.AtEnd());
-  }
-  {
-    SCOPED_TRACE("recovery");
-    ASSERT_TRUE(listener.WaitFrom("127.0.0.4", 0, 3000, d));
-    Fields f(d.content);
-    EXPECT_EQ(2070u, f.U32());
-    EXPECT_EQ(2u, f.U32());
-    EXPECT_EQ(4713u, f.U32());
-    f.U32();
-    f.U32();
-    f.U32();
-    f.Str();
-    EXPECT_EQ(2u, f.U32());
-    uint32_t n = f.U32();
-    std::string block = f.Hex(n);
-    ASSERT_GE(block.size(), 2u);
-    EXPECT_EQ("00", block.substr(block.size() - 2));  // NUL-terminated text
-    EXPECT_TRUE(f.AtEnd());
-  }
-}
 
-namespace {
-
-std::string Pair(const CArgList& list, const char* name) {
-  std::string v;
-  return list.GetValue(name, v) ? v : "<absent>";
-}
-
-uint32_t FirstWord(const std::vector<uint8_t>& content) {
-  return content.size() < 4 ? 0 : content[0] | content[1] << 8 | content[2] << 16 | static_cast<uint32_t>(content[3]) << 24;
-}
-
-}  // namespace
-
-// The service's own records read what the simulator sends, in every format
-// and layout version it offers.
-TEST(VciSim, EveryFormatReadsBackThroughTheAnnouncementRecords) {
-  VCI_REQUIRE_NET_NAMESPACE();
-  AnnouncementListener listener;
-  ASSERT_EQ(0, listener.InitResult());
-  SimProcess v3({"--address", "127.0.0.2", "--serial", "5001", "--interval", "100", "--device-token",
-                 "a1b2c3d4e5f60718", "--interface-kind", "4", "--module-type", "9", "--wireless", "55:1:-75:-90",
-                 "--session", "3:4:tester:bench 7"});
-  SimProcess v2({"--address", "127.0.0.3", "--serial", "5002", "--interval", "100", "--msg-version", "2"});
-  SimProcess v1({"--address", "127.0.0.4", "--serial", "5003", "--interval", "100", "--msg-version", "1",
-                 "--wireless", "80", "--module-type", "9"});
-  SimProcess legacy2({"--address", "127.0.0.5", "--serial", "5004", "--interval", "100", "--format", "legacy",
-                      "--product-version", "2.1.3", "--product-date", "20260105", "--module-state", "3",
-                      "--interface-kind", "4", "--session", "5:8:local:app", "--session", "6:4:air:link"});
-  SimProcess legacy1({"--address", "127.0.0.6", "--serial", "5005", "--interval", "100", "--format", "legacy",
-                      "--msg-version", "1", "--module-state", "3"});
-  SimProcess recovery({"--address", "127.0.0.7", "--serial", "5006", "--interval", "100", "--format", "recovery",
-                       "--module-state", "2", "--interface-kind", "1"});
-  ASSERT_TRUE(v3.Ready() && v2.Ready() && v1.Ready() && legacy2.Ready() && legacy1.Ready() && recovery.Ready());
-
-  const uint32_t zones[] = {30, 50, 60, 100};
-  Datagram d;
-  {
-    SCOPED_TRACE("current, version 3");
-    ASSERT_TRUE(listener.WaitFrom("127.0.0.2", 0, 3000, d));
-    ASSERT_EQ(FirstWord(d.content), 2157u);
     CVCIIdentMsg msg;
     msg.SetLinkQualityZones(4, zones);
     ASSERT_TRUE(wire::Load(msg, d.content));
     EXPECT_EQ(msg.GetVersion(), 3);
-    EXPECT_EQ(msg.GetSerial(), 5001u);
+    EXPECT_EQ(msg.GetSerial(), 4711u);
     EXPECT_EQ(msg.GetTokenLow(), 0xD4C3B2A1u);  // the token bytes in wire order
     EXPECT_EQ(msg.GetTokenHigh(), 0x1807F6E5u);
     EXPECT_EQ(msg.GetKind(), static_cast<uint32_t>(VCI_KIND_WIRELESS));
@@ -313,7 +219,7 @@ TEST(VciSim, EveryFormatReadsBackThroughTheAnnouncementRecords) {
     CVCIIdentMsg msg;
     ASSERT_TRUE(wire::Load(msg, d.content));
     EXPECT_EQ(msg.GetVersion(), 2);
-    EXPECT_EQ(msg.GetSerial(), 5002u);
+    EXPECT_EQ(msg.GetSerial(), 4712u);
     EXPECT_EQ(msg.GetKind(), static_cast<uint32_t>(VCI_KIND_ETHERNET));
     EXPECT_EQ(msg.GetWireless().Count(), 1u);
     EXPECT_EQ(Pair(msg.GetWireless(), "IFEnable"), "False");
@@ -322,10 +228,24 @@ TEST(VciSim, EveryFormatReadsBackThroughTheAnnouncementRecords) {
   {
     SCOPED_TRACE("current, version 1");
     ASSERT_TRUE(listener.WaitFrom("127.0.0.4", 0, 3000, d));
+    Fields f(d.content);
+    EXPECT_EQ(2157u, f.U32());
+    EXPECT_EQ(1u, f.U8());
+    EXPECT_EQ(4713u, f.U32());
+    f.Hex(8);
+    f.U8();
+    f.U8();
+    f.U32();
+    f.U32();
+    f.U8();
+    EXPECT_EQ(0u, f.U8());  // no sessions
+    f.U8();                 // sequence; nothing after it in version 1
+    EXPECT_TRUE(f.AtEnd());
+
     CVCIIdentMsg msg;
     ASSERT_TRUE(wire::Load(msg, d.content));
     EXPECT_EQ(msg.GetVersion(), 1);
-    EXPECT_EQ(msg.GetSerial(), 5003u);
+    EXPECT_EQ(msg.GetSerial(), 4713u);
     EXPECT_EQ(msg.GetWireless().Count(), 0u);
     EXPECT_EQ(msg.GetModuleType(), 0u);
     EXPECT_TRUE(msg.GetSessions().m_Sessions.empty());
@@ -333,10 +253,41 @@ TEST(VciSim, EveryFormatReadsBackThroughTheAnnouncementRecords) {
   {
     SCOPED_TRACE("legacy, version 2");
     ASSERT_TRUE(listener.WaitFrom("127.0.0.5", 0, 3000, d));
-    ASSERT_EQ(FirstWord(d.content), 2026u);
+    Fields f(d.content);
+    EXPECT_EQ(2026u, f.U32());
+    EXPECT_EQ(2u, f.U32());
+    f.Str();
+    EXPECT_EQ("127.0.0.5", f.Str());  // Wireless
+    EXPECT_EQ("0.0.0.0", f.Str());    // USB
+    EXPECT_EQ("0.0.0.0", f.Str());    // Ethernet
+    EXPECT_EQ(4714u, f.U32());
+    EXPECT_EQ(0x020103u, f.U32());
+    EXPECT_EQ(20260105u, f.U32());
+    for (int i = 0; i < 4; ++i) f.U32();
+    EXPECT_EQ(1u, f.U32());  // module type
+    EXPECT_EQ(0u, f.U32());  // Ethernet flag
+    EXPECT_EQ(1u, f.U32());  // Wireless flag
+    EXPECT_EQ(0u, f.U32());  // USB flag
+    f.U32();
+    ASSERT_EQ(2u, f.U32());
+    EXPECT_EQ(2025u, f.U32());
+    EXPECT_EQ(0u, f.U8());
+    EXPECT_EQ(5u, f.U32());
+    EXPECT_EQ("Local", f.Str());
+    EXPECT_EQ("local", f.Str());
+    EXPECT_EQ("app", f.Str());
+    EXPECT_EQ(2025u, f.U32());
+    EXPECT_EQ(0u, f.U8());
+    EXPECT_EQ(6u, f.U32());
+    EXPECT_EQ("Wireless", f.Str());
+    EXPECT_EQ("air", f.Str());
+    EXPECT_EQ("link", f.Str());
+    EXPECT_EQ(3u, f.U32());  // module state
+    EXPECT_TRUE(f.AtEnd());
+
     CVCIStatusMsg msg;
     ASSERT_TRUE(wire::Load(msg, d.content));
-    EXPECT_EQ(msg.m_uiSerial, 5004u);
+    EXPECT_EQ(msg.m_uiSerial, 4714u);
     EXPECT_EQ(msg.m_uiProductVersion, 0x020103u);
     EXPECT_EQ(msg.m_uiProductDate, 20260105u);
     EXPECT_EQ(msg.m_uiModuleState, 3u);
@@ -355,18 +306,32 @@ TEST(VciSim, EveryFormatReadsBackThroughTheAnnouncementRecords) {
     CVCIStatusMsg msg;
     ASSERT_TRUE(wire::Load(msg, d.content));
     EXPECT_EQ(msg.m_uiVersion, 1u);
-    EXPECT_EQ(msg.m_uiSerial, 5005u);
+    EXPECT_EQ(msg.m_uiSerial, 4715u);
     EXPECT_EQ(msg.m_uiModuleState, 1u);  // not carried before version 2
     EXPECT_EQ(msg.ToIdentMsg().GetKind(), static_cast<uint32_t>(VCI_KIND_ETHERNET));
   }
   {
     SCOPED_TRACE("recovery");
     ASSERT_TRUE(listener.WaitFrom("127.0.0.7", 0, 3000, d));
-    ASSERT_EQ(FirstWord(d.content), 2070u);
+    Fields f(d.content);
+    EXPECT_EQ(2070u, f.U32());
+    EXPECT_EQ(2u, f.U32());
+    EXPECT_EQ(4716u, f.U32());
+    f.U32();
+    f.U32();
+    f.U32();
+    f.Str();
+    EXPECT_EQ(2u, f.U32());
+    uint32_t n = f.U32();
+    std::string block = f.Hex(n);
+    ASSERT_GE(block.size(), 2u);
+    EXPECT_EQ("00", block.substr(block.size() - 2));  // NUL-terminated text
+    EXPECT_TRUE(f.AtEnd());
+
     CRecoveryStatus msg;
     ASSERT_TRUE(wire::Load(msg, d.content));
     EXPECT_EQ(msg.m_uiVersion, 2u);
-    EXPECT_EQ(msg.m_uiSerial, 5006u);
+    EXPECT_EQ(msg.m_uiSerial, 4716u);
     EXPECT_EQ(msg.m_uiModuleState, 2u);
     EXPECT_EQ(msg.GetBlockText().find("vci-sim recovery"), 0u) << msg.GetBlockText();
     CVCIIdentMsg ident = msg.ToIdentMsg();
@@ -481,4 +446,13 @@ TEST(VciSim, IdentityFileGivesTheContentsAndBadInputIsAUsageError) {
   EXPECT_EQ(2, testenv::Shell(sim + " --identity " + dir.File("address.json") +
                               " 2>&1 | grep -q '\"address\" must be a dotted IPv4 address' && exit 2"));
   EXPECT_EQ(2, testenv::Shell(sim + " --identity " + dir.Path() + " 2>&1 | grep -q 'cannot read identity file' && exit 2"));
+
+  // An address this machine does not have fails at once and says so,
+  // instead of after the server socket's bind attempts.
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(1, testenv::Shell("timeout 10 " + sim + " --address 192.0.2.1" + quiet));
+  EXPECT_EQ(3, testenv::Shell("timeout 10 " + sim + " --address 192.0.2.1 2>&1 | "
+                              "grep -q '192.0.2.1 is not an address of this machine' && exit 3"));
+  EXPECT_EQ(1, testenv::Shell("timeout 10 " + sim + " --multicast-if 192.0.2.1" + quiet));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
