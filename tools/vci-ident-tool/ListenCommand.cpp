@@ -4,9 +4,7 @@
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <signal.h>
-#include <sys/time.h>
 
-#include <ctime>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -36,17 +34,6 @@ int Run(const std::vector<std::string>& args);
 const ToolCommand kCommand{"listen", "print the announcements that arrive on the interfaces", kUsage, Run};
 ToolCommandRegistration g_Registration(kCommand);
 
-std::string TimeText() {
-  struct timeval tv;
-  gettimeofday(&tv, nullptr);
-  struct tm utc;
-  gmtime_r(&tv.tv_sec, &utc);
-  char text[40];
-  size_t n = strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-  snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(tv.tv_usec / 1000));
-  return text;
-}
-
 // Prints each datagram; shared by the sockets of every interface.
 class CPrinter : public IServerEvent {
  public:
@@ -54,7 +41,7 @@ class CPrinter : public IServerEvent {
   int OnDataReceived(CArchiveBuffer& request, CArchiveBuffer&, const std::string& remoteAddress,
                      const std::string& localAddress) override {
     nlohmann::ordered_json line;
-    line["time"] = TimeText();
+    line["time"] = tool::UtcTimeText();
     line["sender"] = remoteAddress;
     line["local"] = localAddress;
     nlohmann::ordered_json content = tool::ContentToJson(request);

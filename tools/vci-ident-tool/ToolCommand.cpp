@@ -1,8 +1,11 @@
 #include "ToolCommand.h"
 
+#include <sys/time.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -157,6 +160,17 @@ bool ParseNumber(const std::string& text, unsigned long long& value) {
   char* end = nullptr;
   value = std::strtoull(text.c_str(), &end, 0);
   return errno == 0 && end && *end == '\0';
+}
+
+std::string UtcTimeText() {
+  struct timeval tv;
+  gettimeofday(&tv, nullptr);
+  struct tm utc;
+  gmtime_r(&tv.tv_sec, &utc);
+  char text[40];
+  size_t n = strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+  snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(tv.tv_usec / 1000));
+  return text;
 }
 
 }  // namespace tool

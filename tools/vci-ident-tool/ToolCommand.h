@@ -46,4 +46,6 @@ bool ParseHex(const std::string& text, std::string& bytes);
 std::string ToHex(const void* data, size_t length, bool upper = true);
 // Parses an unsigned number with automatic base (0x.., 0.., decimal).
 bool ParseNumber(const std::string& text, unsigned long long& value);
+// The current time as UTC text with milliseconds: 2026-12-06T14:03:07.125Z.
+std::string UtcTimeText();
 }  // namespace tool
