@@ -68,19 +68,11 @@ bool QueryInterfaceSubnets(std::vector<std::pair<uint32_t, uint32_t>>& subnets) 
   return true;
 }
 
+// The log name of an announced kind; "USB" also for a value that is no kind.
 const char* KindName(uint32_t kind) {
-  switch (kind) {
-    case VCI_KIND_ETHERNET:
-      return "Ethernet";
-    case VCI_KIND_WIRELESS:
-      return "Wireless";
-    case VCI_KIND_LOCAL:
-      return "Local";
-    case VCI_KIND_BLUETOOTH:
-      return "Bluetooth";
-    default:
-      return "USB";
-  }
+  bool named = kind == VCI_KIND_ETHERNET || kind == VCI_KIND_WIRELESS || kind == VCI_KIND_LOCAL ||
+               kind == VCI_KIND_BLUETOOTH;
+  return named ? GetIFKindName(static_cast<int32_t>(kind)) : "USB";
 }
 
 }  // namespace

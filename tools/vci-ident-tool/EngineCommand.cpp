@@ -117,7 +117,7 @@ void Report(CVCIIdentClient& engine, uint32_t type, uint32_t value, bool asJson)
   engine.GetBindMap(bindings);
   if (asJson) {
     nlohmann::ordered_json out;
-    out["time"] = tool::UtcTimeText();
+    out["time"] = tool::TimeText(true);
     out["type"] = type;
     out["value"] = value;
     out["vcis"] = recordjson::ToJson(vcis);
@@ -125,7 +125,7 @@ void Report(CVCIIdentClient& engine, uint32_t type, uint32_t value, bool asJson)
     std::cout << out.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
     return;
   }
-  std::cout << tool::UtcTimeText() << " " << Describe(type, value) << ": " << vcis.Count() << " VCI"
+  std::cout << tool::TimeText(true) << " " << Describe(type, value) << ": " << vcis.Count() << " VCI"
             << (vcis.Count() == 1 ? "" : "s") << "\n";
   PrintText(vcis, bindings);
   std::cout << std::endl;
@@ -153,13 +153,7 @@ int Run(const std::vector<std::string>& args) {
     return tool::Fail(std::string("no brand: the value Brand under HKEY_LOCAL_MACHINE\\") + VCI_REGISTRY_KEY + " in " +
                       platform::RegistryFilePath() + " is missing or names no brand (see vci-ident-tool brand)");
 
-  // Blocked before the engine's threads start, so that they inherit the
-  // mask and the signals reach sigtimedwait below.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  sigset_t stopSignals = tool::BlockStopSignals();
 
   CReportQueue reports;
   CVCIIdentClient engine;

@@ -41,7 +41,7 @@ class CPrinter : public IServerEvent {
   int OnDataReceived(CArchiveBuffer& request, CArchiveBuffer&, const std::string& remoteAddress,
                      const std::string& localAddress) override {
     nlohmann::ordered_json line;
-    line["time"] = tool::UtcTimeText();
+    line["time"] = tool::TimeText(true);
     line["sender"] = remoteAddress;
     line["local"] = localAddress;
     nlohmann::ordered_json content = tool::ContentToJson(request);
@@ -107,11 +107,7 @@ int Run(const std::vector<std::string>& args) {
 
   // The signals are taken by sigwait below, never by a handler: blocked
   // before the receive threads start, so that they inherit the mask.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  sigset_t stopSignals = tool::BlockStopSignals();
 
   CPrinter printer(count);
   std::vector<std::unique_ptr<CServerSocket>> sockets;
