@@ -146,12 +146,12 @@ void CVCIIdentClient::LoadCaches(const std::string& location) {
   }
 }
 
-int32_t CVCIIdentClient::AddAll(const CIFList& list, const char* failureLine, int& counted) {
+int32_t CVCIIdentClient::AddAll(const CIFList& list, int& counted) {
   for (const auto& entry : list.GetIFs()) {
     int32_t r = AddIF(entry.first);
     if (r == IDENT_IF_REGISTERED) continue;
     if (r != 0) {
-      TraceLog(TRACE_WARN, failureLine, entry.first.c_str());
+      TraceLog(TRACE_WARN, "CVCIIdentClient::Initialize Failed to add IF %s", entry.first.c_str());
       return r;
     }
     ++counted;
@@ -160,12 +160,11 @@ int32_t CVCIIdentClient::AddAll(const CIFList& list, const char* failureLine, in
 }
 
 int32_t CVCIIdentClient::OpenSockets() {
-  static const char kFailed[] = "CVCIIdentClient::Initialize Failed to add IF %s";
   CIFMonitor& monitor = CIFMonitor::GetInstance();
   int counted = 0;
   for (;;) {
     int32_t r = monitor.RefreshAddressList(m_IFList);
-    if (r == 0) r = AddAll(m_IFList, kFailed, counted);
+    if (r == 0) r = AddAll(m_IFList, counted);
     if (r == 0) break;
     boost::this_thread::sleep_for(boost::chrono::milliseconds(ADDRESS_RETRY_MS));
     TraceLog(TRACE_INFO, "CVCIIdentClient::Initialize Getting PCs Addresses");
@@ -176,7 +175,7 @@ int32_t CVCIIdentClient::OpenSockets() {
   int32_t r = monitor.Register(this, current);
   if (current != m_IFList) {
     TraceLog(TRACE_WARN, "CVCIIdentClient::Initialize IF Count not the same");
-    if (r == 0) r = AddAll(current, kFailed, counted);
+    if (r == 0) r = AddAll(current, counted);
   }
   m_IFList = current;
   TraceLog(TRACE_INFO, "CVCIIdentClient::Initialize %d interfaces up and registered", counted);

@@ -149,10 +149,10 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
 
   void Notify(uint32_t type, uint32_t value);
   void NotifyUsb(uint32_t code);
-  // AddIF for every address of list; 20533 is skipped, counted counts the
-  // sockets opened. The first other failure ends the walk and is returned.
-  // Requires m_IFListLock held.
-  int32_t AddAll(const CIFList& list, const char* failureLine, int& counted);
+  // Initialize's AddIF for every address of list; 20533 is skipped, counted
+  // counts the sockets opened. The first other failure ends the walk and is
+  // returned. Requires m_IFListLock held.
+  int32_t AddAll(const CIFList& list, int& counted);
   // Initialize's cache paths and loads. Requires m_TableLock held.
   void LoadCaches(const std::string& location);
   // Initialize's sockets and monitor registration. Requires m_IFListLock.
