@@ -182,15 +182,27 @@ uint32_t MaskOfPrefix(unsigned prefix) {
   return prefix == 0 ? 0 : htonl(0xFFFFFFFFu << (32 - (prefix > 32 ? 32 : prefix)));
 }
 
+// Reads the links and the addresses and hands them to build, which fills out
+// and returns the result. out is emptied first, and again when memory runs
+// out.
+template <typename Entry, typename Build>
+DWORD FromLinksAndAddresses(std::vector<Entry>& out, Build build) {
+  out.clear();
+  try {
+    std::map<int, LinkInfo> links;
+    std::vector<AddrInfo> addrs;
+    const DWORD err = ReadLinksAndAddresses(links, addrs);
+    return err != ERROR_SUCCESS ? err : build(links, addrs);
+  } catch (const std::bad_alloc&) {
+    out.clear();
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+}
+
 }  // namespace
 
 DWORD GetAdaptersInfo(std::vector<CAdapterInfo>& out) {
-  out.clear();
-  std::map<int, LinkInfo> links;
-  std::vector<AddrInfo> addrs;
-  try {
-    const DWORD err = ReadLinksAndAddresses(links, addrs);
-    if (err != ERROR_SUCCESS) return err;
+  return FromLinksAndAddresses(out, [&](const std::map<int, LinkInfo>& links, const std::vector<AddrInfo>& addrs) {
     bool loopbackUp = false;
     for (const auto& e : links) {
       const LinkInfo& link = e.second;
@@ -219,21 +231,12 @@ DWORD GetAdaptersInfo(std::vector<CAdapterInfo>& out) {
     // then lists nothing at all) is a namespace without any adapter and
     // without a working loopback, and a host whose only interface is an up
     // loopback gets the loopback entry alone.
-    if (out.empty() && !loopbackUp) return ERROR_NO_DATA;
-  } catch (const std::bad_alloc&) {
-    out.clear();
-    return ERROR_NOT_ENOUGH_MEMORY;
-  }
-  return ERROR_SUCCESS;
+    return out.empty() && !loopbackUp ? static_cast<DWORD>(ERROR_NO_DATA) : static_cast<DWORD>(ERROR_SUCCESS);
+  });
 }
 
 DWORD GetInterfaceAddresses(std::vector<CInterfaceAddress>& out, size_t maxCount) {
-  out.clear();
-  std::map<int, LinkInfo> links;
-  std::vector<AddrInfo> addrs;
-  try {
-    const DWORD err = ReadLinksAndAddresses(links, addrs);
-    if (err != ERROR_SUCCESS) return err;
+  return FromLinksAndAddresses(out, [&](const std::map<int, LinkInfo>& links, const std::vector<AddrInfo>& addrs) {
     for (const AddrInfo& ad : addrs) {
       if (out.size() >= maxCount) break;
       CInterfaceAddress entry;
@@ -246,11 +249,8 @@ DWORD GetInterfaceAddresses(std::vector<CInterfaceAddress>& out, size_t maxCount
       entry.MaskText = Dotted(entry.Mask);
       out.push_back(entry);
     }
-  } catch (const std::bad_alloc&) {
-    out.clear();
-    return ERROR_NOT_ENOUGH_MEMORY;
-  }
-  return ERROR_SUCCESS;
+    return static_cast<DWORD>(ERROR_SUCCESS);
+  });
 }
 
 bool CWakeSemaphore::Create(uint32_t initialCount, uint32_t maximumCount) {
