@@ -159,7 +159,8 @@ std::set<int> OpenDescriptors() {
 }
 
 bool WaitForCarrier(const std::string& name) {
-  for (int i = 0; i < 200; ++i) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (std::chrono::steady_clock::now() < deadline) {
     if (Shell("ip -o link show dev " + name + " | grep -q LOWER_UP") == 0) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }

@@ -79,8 +79,9 @@ class NetNamespaceEnvironment : public ::testing::Environment {
 // The descriptors the process has open.
 std::set<int> OpenDescriptors();
 
-// Waits up to two seconds until the interface reports its carrier (a veth
-// end gets it a moment after its peer comes up); false if it never does.
+// Waits until the interface reports its carrier (a veth end gets it a moment
+// after its peer comes up); false if it has not after a minute, which only a
+// broken set-up takes.
 bool WaitForCarrier(const std::string& name);
 
 }  // namespace testenv
