@@ -4,12 +4,11 @@
 // (unless the connection is kept). UDP: hand every datagram to the listener.
 // One receive thread per socket.
 //
-// Lock order: m_Lock before m_SocketLock. m_Lock
-// is held for each listener call and its reply, so one socket never runs two
-// listener calls at once. m_SocketLock is held only for moments (never over
-// a wait): Shutdown takes it first, alone, to cut every wait on the network
-// short, and only then waits for m_Lock, that is for a listener call in
-// progress.
+// Lock order: m_Lock before m_SocketLock. m_Lock is held for each listener
+// call and its reply, so one socket never runs two listener calls at once.
+// m_SocketLock is held only for moments (never over a wait): Shutdown takes
+// it first, alone, to cut every wait on the network short, and only then
+// waits for m_Lock, that is for a listener call in progress.
 #pragma once
 
 #include <netinet/in.h>
