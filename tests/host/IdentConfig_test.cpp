@@ -139,8 +139,10 @@ TEST(CIdentConfig, CheckForChangesFollowsTheFilesWriteTimeAndItsRemoval) {
 TEST(CIdentConfig, ReadersSeeOneFilesValuesWhileItIsReloaded) {
   Home home;
   CIdentConfig c;
+  // Each file sets its zones in use to the zone count.
   const std::string files[] = {"[Log]\nLevel = info\n[LINK-QUALITY]\nnum-zones = 2\nzone-1 = 2\nzone-2 = 2\n",
-                               "[Log]\nLevel = warn\n[LINK-QUALITY]\nnum-zones = 3\nzone-1 = 3\nzone-2 = 3\nzone-3 = 3\n"};
+                               "[Log]\nLevel = warn\n[LINK-QUALITY]\nnum-zones = 3\nzone-1 = 3\nzone-2 = 3\n"
+                               "zone-3 = 3\n"};
   std::atomic<bool> done{false};
   std::atomic<int> torn{0};
   auto reader = [&] {
