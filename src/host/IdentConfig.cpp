@@ -60,9 +60,7 @@ CIdentConfig::CIdentConfig() : m_iTraceLevel(2), m_bPersist(false), m_bShowWindo
   {
     std::lock_guard<std::mutex> g(m_ReloadLock);
     memset(&m_FileTime, 0, sizeof m_FileTime);
-    CSettings zero;
-    memset(&zero, 0, sizeof zero);
-    Publish(zero);
+    Publish(CSettings{});  // zones 5 to 20 start at 0
     SetDefaultsLocked();
     LoadLocked();
   }
