@@ -63,9 +63,9 @@ void CVCIStatus::AssignKeepingKinds(const CVCIStatus& src) {
 bool CVCIStatus::Serialize(CArchiveBuffer& ar) {
   if (ar.IsStoring()) {
     if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(m_uiSerial) || !ar.Write(m_uiModuleState) ||
-        !m_Apps.Serialize(ar) || !m_Sessions.Serialize(ar) || !m_AppComps.Serialize(ar) || !m_SysComps.Serialize(ar) || !m_DeviceInfo.Serialize(ar) ||
-        !ar.Write(m_uiKinds) || !ar.Write(m_bLegacy) || !ar.Write(m_bBluetooth) ||
-        !ar.Write(static_cast<uint32_t>(m_Addresses.size())))
+        !m_Apps.Serialize(ar) || !m_Sessions.Serialize(ar) || !m_AppComps.Serialize(ar) ||
+        !m_SysComps.Serialize(ar) || !m_DeviceInfo.Serialize(ar) || !ar.Write(m_uiKinds) || !ar.Write(m_bLegacy) ||
+        !ar.Write(m_bBluetooth) || !ar.Write(static_cast<uint32_t>(m_Addresses.size())))
       return false;
     for (auto& kv : m_Addresses)
       if (!ar.Write(kv.first) || !ar.Write(kv.second)) return false;

@@ -165,10 +165,10 @@ inline void CheckRoundTrips(const std::vector<RecordCase>& cases) {
     }
     for (size_t len = 0; len < used; ++len)
       EXPECT_FALSE(Load(*c.make(), Bytes(image.begin(), image.begin() + len))) << "prefix of " << len << " bytes";
-    for (uint32_t bit : {1u, 0x8000u}) {
+    for (uint32_t flip : {1u, 0x8000u}) {
       Bytes bad = image;
-      bad[bit == 1 ? 0 : 1] ^= static_cast<uint8_t>(bit == 1 ? 1 : 0x80);
-      EXPECT_FALSE(Load(*c.make(), bad)) << "id changed by " << bit;
+      for (int i = 0; i < 4; ++i) bad[i] ^= static_cast<uint8_t>(flip >> (8 * i));
+      EXPECT_FALSE(Load(*c.make(), bad)) << "id word changed by " << flip;
     }
     for (const auto& count : c.image.counts()) {
       Bytes forged = image;
