@@ -74,11 +74,20 @@ int CPlatformServiceClient::Disconnect() {
   Guard guard(m_Lock);
   int iRet = -1;
   if (m_bConnected && m_pClientSocket) {
-    // After an abort (whose own shutdown has ended once m_AbortLock is free)
-    // only the closing is left: the orderly close would wait for a peer
-    // that may never answer.
-    const int mode = IsAborted() ? CClientSocket::SHUTDOWN_ABORT : 0;
-    iRet = m_pClientSocket->Shutdown(mode);
+    if (IsAborted()) {
+      // The abort's own shutdown has ended (m_AbortLock was free): only the
+      // closing is left, without waiting for a peer that may never answer.
+      iRet = m_pClientSocket->Shutdown(CClientSocket::SHUTDOWN_ABORT);
+    } else {
+      // Shutdown (0) in two steps. The orderly close of a connection that a
+      // failed exchange left open waits for the peer; as a wait of its own
+      // an Abort on another thread cuts it short, where inside Shutdown the
+      // abort's wake-up could be lost (the socket keeps one abort flag, which
+      // each Shutdown caller clears once it holds the socket's lock).
+      iRet = m_pClientSocket->GetState() == CClientSocket::STATE_CONNECTED ? m_pClientSocket->_Shutdown(false) : 0;
+      const int closeRet = m_pClientSocket->Shutdown(0);
+      if (iRet == 0) iRet = closeRet;
+    }
     CClientSocket* pSocket = m_pClientSocket;
     {
       boost::lock_guard<boost::mutex> abortGuard(m_AbortLock);

@@ -116,9 +116,10 @@ class CPlatformServiceClient : public IClientSocketEvent {
   // whatever the exchange gave. Returns Connect's failure or the exchange's
   // result. Requires the derived client's own lock held.
   int RunQuery(uint32_t port, CSerialize& request, CResponse& reply);
-  // Requires m_Lock held.
+  // Takes m_Lock for the whole exchange.
   int Exchange(bool bPointerVariant, CArchiveBuffer& requestArchive, CArchiveBuffer& replyArchive, CSerialize& request,
                CResponse& reply, uint32_t timeoutMs);
+  // Takes m_AbortLock.
   bool IsAborted();
   void LogErrorf(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
