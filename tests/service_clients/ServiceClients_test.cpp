@@ -18,7 +18,7 @@
 #include "service_clients/ServiceRequests.h"
 #include "service_clients/VCIServiceClient.h"
 #include "tools/SimProcess.h"
-#include "transport/SocketTestUtil.h"
+#include "common/SocketPeers.h"
 
 using testenv::SimProcess;
 
