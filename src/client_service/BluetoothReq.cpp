@@ -13,13 +13,9 @@ CBluetoothReq_Send::CBluetoothReq_Send(uint32_t sessionId, uint32_t serialNumber
       m_uiVersion(CURRENT_VERSION) {}
 
 bool CBluetoothReq_Send::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) {
-    if (!ar.Write(GetId()) || !ar.Write(m_uiVersion)) return false;
-    return m_uiVersion < 1 || (ar.Write(m_uiSessionId) && ar.Write(m_uiSerialNumber) && ar.Write(m_uiCommand));
-  }
-  if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
-  if (m_uiVersion < 1) return true;
-  return ar.Read(m_uiSessionId) && ar.Read(m_uiSerialNumber) && ar.Read(m_uiCommand);
+  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
+  if (ar.IsStoring()) return ar.Write(m_uiSessionId) && ar.Write(m_uiSerialNumber) && ar.Write(m_uiCommand);
+  return m_uiVersion < 1 || (ar.Read(m_uiSessionId) && ar.Read(m_uiSerialNumber) && ar.Read(m_uiCommand));
 }
 
 CBluetoothReq_Recv::CBluetoothReq_Recv(int32_t result)

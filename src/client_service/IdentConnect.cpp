@@ -15,16 +15,10 @@ CIdentConnect_Send::CIdentConnect_Send(uint32_t eventPort, const std::string& cl
       m_uiNoReplyTimeout(noReplyTimeout) {}
 
 bool CIdentConnect_Send::Serialize(CArchiveBuffer& ar) {
-  // Both directions carry the fields that the version word announces, so a
-  // request of an older version is written as such a client sends it.
-  if (ar.IsStoring()) {
-    if (!ar.Write(GetId()) || !ar.Write(m_uiVersion)) return false;
-    if (m_uiVersion >= 1 && !(ar.Write(m_uiEventPort) && ar.Write(m_strClientName))) return false;
-    if (m_uiVersion >= 2 && !ar.Write(m_bPersistLog)) return false;
-    if (m_uiVersion >= 3 && !ar.Write(m_uiNoReplyTimeout)) return false;
-    return true;
-  }
-  if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
+  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
+  if (ar.IsStoring())
+    return ar.Write(m_uiEventPort) && ar.Write(m_strClientName) && ar.Write(m_bPersistLog) &&
+           ar.Write(m_uiNoReplyTimeout);
   if (m_uiVersion >= 1 && !(ar.Read(m_uiEventPort) && ar.Read(m_strClientName))) return false;
   if (m_uiVersion >= 2 && !ar.Read(m_bPersistLog)) return false;
   if (m_uiVersion >= 3 && !ar.Read(m_uiNoReplyTimeout)) return false;
@@ -55,14 +49,11 @@ CIdentConnect_Recv::CIdentConnect_Recv(int32_t result, uint32_t sessionId, const
       m_strProductName(productName) {}
 
 bool CIdentConnect_Recv::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) {
-    if (!ar.Write(GetId()) || !CResponse::Serialize(ar) || !ar.Write(m_uiVersion)) return false;
-    if (m_uiVersion < 1) return true;
+  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
+  if (ar.IsStoring())
     return ar.Write(m_uiSessionId) && ar.Write(m_uiVersionNumber) && ar.Write(m_uiBuildDate) &&
            ar.Write(m_uiInstanceToken) && ar.Write(m_strProductName) && m_VCIStatusMap.Serialize(ar) &&
            m_BindMap.Serialize(ar);
-  }
-  if (!CheckId(ar) || !CResponse::Serialize(ar) || !ar.Read(m_uiVersion)) return false;
   if (m_uiVersion < 1) return true;
   return ar.Read(m_uiSessionId) && ar.Read(m_uiVersionNumber) && ar.Read(m_uiBuildDate) &&
          ar.Read(m_uiInstanceToken) && ar.Read(m_strProductName) && m_VCIStatusMap.Serialize(ar) &&

@@ -26,17 +26,15 @@ CIdentEvent_Send::CIdentEvent_Send(uint32_t eventCode, uint32_t reserved, const 
 }
 
 bool CIdentEvent_Send::Serialize(CArchiveBuffer& ar) {
+  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
   if (ar.IsStoring()) {
-    // A version of 0 ends the message, on writing as on reading.
-    if (!ar.Write(GetId()) || !ar.Write(m_uiVersion)) return false;
-    if (m_uiVersion == 0) return true;
     if (!ar.Write(m_uiEventCode) || !ar.Write(m_uiReserved)) return false;
     if (m_uiEventCode == EVENT_TABLE_CHANGED) return m_VCIStatusMap.Serialize(ar);
     if (m_uiEventCode == EVENT_BINDINGS_CHANGED) return m_BindMap.Serialize(ar);
     CVCIStatusMap empty;
     return empty.Serialize(ar);
   }
-  if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
+  // A version of 0 ends the message.
   if (m_uiVersion == 0) return true;
   if (!ar.Read(m_uiEventCode) || !ar.Read(m_uiReserved)) return false;
   // The empty table behind any other code is not read.

@@ -31,14 +31,13 @@ CLogFile_Send::CLogFile_Send(const std::vector<std::string>& names) : CLogFile_S
 
 bool CLogFile_Send::Serialize(CArchiveBuffer& ar) {
   if (ar.IsStoring()) {
-    if (!ar.Write(GetId()) || !ar.Write(m_uiVersion)) return false;
-    if (m_uiVersion < 1) return true;
-    if (!ar.Write(static_cast<uint32_t>(m_Names.size()))) return false;
+    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(static_cast<uint32_t>(m_Names.size())))
+      return false;
     for (const auto& n : m_Names)
       if (!ar.Write(n)) return false;
     return true;
   }
-  if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
+  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
   if (m_uiVersion < 1) return true;
   uint32_t count;
   if (!record_count::Read(ar, count, record_count::MIN_STRING_SIZE)) return false;
@@ -64,12 +63,12 @@ CLogFile_Recv::CLogFile_Recv(int32_t result, const std::string& name, const std:
 
 bool CLogFile_Recv::Serialize(CArchiveBuffer& ar) {
   if (ar.IsStoring()) {
-    if (!ar.Write(GetId()) || !CResponse::Serialize(ar) || !ar.Write(m_uiVersion)) return false;
-    if (m_uiVersion < 1) return true;
-    if (!ar.Write(m_strName) || !ar.Write(static_cast<uint32_t>(m_Contents.size()))) return false;
+    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(m_strName) ||
+        !ar.Write(static_cast<uint32_t>(m_Contents.size())))
+      return false;
     return m_Contents.empty() || ar.WriteRaw(m_Contents.data(), static_cast<uint32_t>(m_Contents.size()));
   }
-  if (!CheckId(ar) || !CResponse::Serialize(ar) || !ar.Read(m_uiVersion)) return false;
+  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
   if (m_uiVersion < 1) return true;
   uint32_t size;
   if (!ar.Read(m_strName) || !ar.Read(size) || size > ar.GetRemaining()) return false;
@@ -85,14 +84,13 @@ int CLogFiles_Recv::Add(const CLogFile_Recv& file) {
 
 bool CLogFiles_Recv::Serialize(CArchiveBuffer& ar) {
   if (ar.IsStoring()) {
-    if (!ar.Write(GetId()) || !CResponse::Serialize(ar) || !ar.Write(m_uiVersion)) return false;
-    if (m_uiVersion < 1) return true;
-    if (!ar.Write(static_cast<uint32_t>(m_Files.size()))) return false;
+    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(static_cast<uint32_t>(m_Files.size())))
+      return false;
     for (auto& entry : m_Files)
       if (!ar.Write(entry.first) || !entry.second.Serialize(ar)) return false;
     return true;
   }
-  if (!CheckId(ar) || !CResponse::Serialize(ar) || !ar.Read(m_uiVersion)) return false;
+  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
   if (m_uiVersion < 1) return true;
   uint32_t count;
   // Each entry holds at least a name count and a record id.

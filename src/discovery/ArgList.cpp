@@ -12,29 +12,24 @@ CArgList::CArg::CArg(const std::string& name, const std::string& value) : CArg()
 }
 
 bool CArgList::CArg::Serialize(CArchiveBuffer& ar) {
-  // A version 0 pair is its id and version alone, on writing as on reading,
-  // so that whatever follows it in the list still reads.
-  if (ar.IsStoring())
-    return ar.Write(GetId()) && ar.Write(m_uiVersion) &&
-           (m_uiVersion == 0 || (ar.Write(m_strName) && ar.Write(m_strValue)));
-  if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
-  if (m_uiVersion == 0) return true;
-  return ar.Read(m_strName) && ar.Read(m_strValue);
+  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
+  if (ar.IsStoring()) return ar.Write(m_strName) && ar.Write(m_strValue);
+  return m_uiVersion == 0 || (ar.Read(m_strName) && ar.Read(m_strValue));
 }
 
 CArgList::CArgList() : CResponse(OBJID_CArgList), m_uiVersion(CURRENT_VERSION) {}
 
 bool CArgList::Serialize(CArchiveBuffer& ar) {
   if (ar.IsStoring()) {
-    if (!ar.Write(GetId()) || !CResponse::Serialize(ar) || !ar.Write(m_uiVersion)) return false;
-    if (m_uiVersion == 0) return true;
-    if (!ar.Write(m_strListName) || !ar.Write(static_cast<uint32_t>(m_Args.size()))) return false;
+    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(m_strListName) ||
+        !ar.Write(static_cast<uint32_t>(m_Args.size())))
+      return false;
     for (auto& kv : m_Args)
       if (!kv.second.Serialize(ar)) return false;
     return true;
   }
   m_Args.clear();
-  if (!CheckId(ar) || !CResponse::Serialize(ar) || !ar.Read(m_uiVersion)) return false;
+  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
   if (m_uiVersion == 0) return true;
   uint32_t count;
   if (!ar.Read(m_strListName) || !record_count::Read(ar, count, record_count::MIN_RECORD_SIZE)) return false;

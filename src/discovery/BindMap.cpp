@@ -27,9 +27,8 @@ CBindMap::CBindMap() : CSerialize(OBJID_CBindMap), m_uiVersion(CURRENT_VERSION) 
 
 bool CBindMap::Serialize(CArchiveBuffer& ar) {
   if (ar.IsStoring()) {
-    if (!ar.Write(GetId()) || !ar.Write(m_uiVersion)) return false;
-    if (m_uiVersion == 0) return true;
-    if (!ar.Write(static_cast<uint32_t>(m_Map.size()))) return false;
+    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(static_cast<uint32_t>(m_Map.size())))
+      return false;
     for (auto& kv : m_Map) {
       if (!ar.Write(static_cast<uint32_t>(kv.second.size())) || !ar.Write(kv.first)) return false;
       for (auto& b : kv.second)
@@ -40,15 +39,16 @@ bool CBindMap::Serialize(CArchiveBuffer& ar) {
     return true;
   }
   m_Map.clear();
-  if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
+  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
   if (m_uiVersion == 0) return true;
   uint32_t count;
-  // Each foreign address takes at least its binding count and its string count.
+  // Each foreign address takes at least its binding count and its string
+  // count, each binding its time point and its string count.
   if (!record_count::Read(ar, count, 8)) return false;
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t n;
     std::string foreign;
-    if (!ar.Read(n) || !ar.Read(foreign) || !record_count::Plausible(ar, n, 20)) return false;
+    if (!record_count::Read(ar, n, 20) || !ar.Read(foreign)) return false;
     BindingList& list = m_Map[foreign];
     for (uint32_t j = 0; j < n; ++j) {
       Binding b;

@@ -1,12 +1,8 @@
 #include "discovery/CacheFile.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdio>
-
 #include "host/ServiceUtilities.h"
 #include "host/TraceLog.h"
+#include "platform/Files.h"
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/ObjectId.h"
 #include "serialize/Serialize.h"
@@ -25,15 +21,6 @@ void LogError(const char* what, const char* logName) {
 bool Fail(cache_file::LoadFailure* failure, cache_file::LoadFailure::Step step) {
   if (failure) failure->m_Step = step;
   return false;
-}
-
-// Pushes a written file to the disk before it is renamed into place, so that
-// after a power loss the target holds the old content or the new, whole.
-bool FlushToDisk(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY);
-  if (fd < 0) return false;
-  bool ok = fsync(fd) == 0;
-  return (close(fd) == 0) && ok;
 }
 
 }  // namespace
@@ -117,10 +104,10 @@ int32_t Store(CSerialize& record, const std::string& path, const char* logName) 
     LogError("Error Encrypting", logName);
     result = -1;
   }
-  const std::string temporary = path + ".tmp";
-  if (!ar.StoreToFile(temporary.c_str()) || !FlushToDisk(temporary) ||
-      std::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::remove(temporary.c_str());
+  uint8_t* content = nullptr;
+  uint32_t length = 0;
+  ar.GetContent(content, length);
+  if (!ar.IsUsable() || !platform::ReplaceFileAtomically(path, content, length)) {
     LogError("Error Storing", logName);
     return -1;
   }

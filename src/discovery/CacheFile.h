@@ -38,9 +38,11 @@ struct LoadFailure {
 bool Load(const std::string& path, CSerialize& record, const char* logName, LoadFailure* failure = nullptr);
 
 // Writes the record to `path`: serialise into an 8192-byte archive,
-// encipher, write to a temporary file beside the target and rename it over
-// the target, so a crash leaves the old file or the new one, never half of
-// one. 0 or -1; failures are logged with logName.
+// encipher, and replace the file with platform::ReplaceFileAtomically (its
+// folder created when missing), so a crash leaves the old file or the new
+// one, never half of one, and two writers of the same file (the service and
+// the provisioning tool) do not mix their bytes. 0 or -1; failures are
+// logged with logName.
 int32_t Store(CSerialize& record, const std::string& path, const char* logName);
 
 }  // namespace cache_file

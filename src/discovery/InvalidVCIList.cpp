@@ -10,15 +10,14 @@ CInvalidVCIList::CInvalidVCIList() : CSerialize(OBJID_CInvalidVCIList), m_uiVers
 
 bool CInvalidVCIList::Serialize(CArchiveBuffer& ar) {
   if (ar.IsStoring()) {
-    if (!ar.Write(GetId()) || !ar.Write(m_uiVersion)) return false;
-    if (m_uiVersion == 0) return true;
-    if (!ar.Write(static_cast<uint32_t>(m_Serials.size()))) return false;
+    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(static_cast<uint32_t>(m_Serials.size())))
+      return false;
     for (uint32_t serial : m_Serials)
       if (!ar.Write(serial)) return false;
     return true;
   }
   m_Serials.clear();
-  if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
+  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
   if (m_uiVersion == 0) return true;
   uint32_t count;
   if (!record_count::Read(ar, count, 4)) return false;

@@ -25,7 +25,7 @@ std::string CRecoveryStatus::GetBlockText() const {
 
 bool CRecoveryStatus::Serialize(CArchiveBuffer& ar) {
   if (ar.IsStoring()) {
-    if (!ar.Write(GetId()) || !ar.Write(static_cast<uint32_t>(CURRENT_VERSION)) || !ar.Write(m_uiSerial)) return false;
+    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(m_uiSerial)) return false;
     for (uint32_t w : m_Unused)
       if (!ar.Write(w)) return false;
     if (!ar.Write(m_strText) || !ar.Write(m_uiModuleState) || !ar.Write(static_cast<uint32_t>(m_Block.size())))
@@ -33,7 +33,7 @@ bool CRecoveryStatus::Serialize(CArchiveBuffer& ar) {
     return m_Block.empty() || ar.WriteRaw(m_Block.data(), static_cast<uint32_t>(m_Block.size()));
   }
   *this = CRecoveryStatus();
-  if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
+  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
   if (m_uiVersion == 0) return true;
   if (!ar.Read(m_uiSerial)) return false;
   for (auto& w : m_Unused)

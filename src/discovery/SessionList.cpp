@@ -9,14 +9,10 @@ CSessionList::CSession::CSession()
       m_bFlag(false) {}
 
 bool CSessionList::CSession::Serialize(CArchiveBuffer& ar) {
-  // A version 0 session is its id and version alone, on writing as on
-  // reading, so that the sessions behind it still read.
+  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
   if (ar.IsStoring())
-    return ar.Write(GetId()) && ar.Write(m_uiVersion) &&
-           (m_uiVersion == 0 ||
-            (ar.Write(m_uiSession) && ar.Write(m_strText1) && ar.Write(m_strText2) && ar.Write(m_strAddress) &&
-             ar.Write(m_uiKind) && ar.Write(static_cast<uint32_t>(m_bFlag ? 1 : 0))));
-  if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
+    return ar.Write(m_uiSession) && ar.Write(m_strText1) && ar.Write(m_strText2) && ar.Write(m_strAddress) &&
+           ar.Write(m_uiKind) && ar.Write(static_cast<uint32_t>(m_bFlag ? 1 : 0));
   if (m_uiVersion == 0) return true;
   uint32_t flag;
   if (!ar.Read(m_uiSession) || !ar.Read(m_strText1) || !ar.Read(m_strText2) || !ar.Read(m_strAddress) ||
@@ -34,21 +30,21 @@ bool CSessionList::CSession::operator==(const CSession& o) const {
 CSessionList::CSessionList() : CResponse(OBJID_CSessionList), m_ucVersion(CURRENT_VERSION) {}
 
 bool CSessionList::Serialize(CArchiveBuffer& ar) {
+  // The one record whose version word is a single byte; like every record it
+  // writes its newest version and all its fields.
   if (ar.IsStoring()) {
     if (m_Sessions.size() > MAX_SESSIONS) return false;
-    if (!ar.Write(GetId()) || !CResponse::Serialize(ar) || !ar.Write(static_cast<unsigned char>(m_ucVersion)))
+    if (!ar.Write(GetId()) || !CResponse::Serialize(ar) || !ar.Write(static_cast<unsigned char>(CURRENT_VERSION)) ||
+        !ar.Write(static_cast<unsigned char>(m_Sessions.size())))
       return false;
-    if (m_ucVersion == 0) return true;
-    if (!ar.Write(static_cast<unsigned char>(m_Sessions.size()))) return false;
     for (auto& s : m_Sessions)
       if (!s.Serialize(ar)) return false;
     return true;
   }
   m_Sessions.clear();
-  unsigned char version, count;
-  if (!CheckId(ar) || !CResponse::Serialize(ar) || !ar.Read(version)) return false;
-  m_ucVersion = version;
-  if (version == 0) return true;
+  unsigned char count;
+  if (!CheckId(ar) || !CResponse::Serialize(ar) || !ar.Read(m_ucVersion)) return false;
+  if (m_ucVersion == 0) return true;
   if (!ar.Read(count) || !record_count::Plausible(ar, count, record_count::MIN_RECORD_SIZE)) return false;
   for (unsigned i = 0; i < count; ++i) {
     CSession s;

@@ -11,17 +11,15 @@ CVCICachedItem::CVCICachedItem(const CVCIIdentMsg& announcement, const CVCIStatu
 }
 
 bool CVCICachedItem::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) {
-    if (!ar.Write(GetId()) || !ar.Write(m_uiVersion)) return false;
-    return m_uiVersion == 0 || (m_Status.Serialize(ar) && m_Announcement.Serialize(ar));
-  }
+  if (ar.IsStoring())
+    return SerializeHead(ar, m_uiVersion, CURRENT_VERSION) && m_Status.Serialize(ar) && m_Announcement.Serialize(ar);
   // Start from empty records (a version 0 item carries none); the zone
   // table lent to the announcement stays lent.
   CVCIIdentMsg announcement;
   announcement.SetLinkQualityZones(m_Announcement.GetNumLinkQualityZones(), m_Announcement.GetLinkQualityZones());
   m_Announcement = announcement;
   m_Status = CVCIStatus();
-  if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
+  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
   return m_uiVersion == 0 || (m_Status.Serialize(ar) && m_Announcement.Serialize(ar));
 }
 

@@ -17,7 +17,8 @@ class CVCICachedItem : public CSerialize {
   CVCICachedItem();
   CVCICachedItem(const CVCIIdentMsg& announcement, const CVCIStatus& status);
 
-  // Version 0 carries neither the status nor the announcement. Writing the
+  // An item read with version 0 carries neither the status nor the
+  // announcement; a written one always carries both. Writing the
   // announcement takes the next value of its sequence counter; reading one
   // stores the byte read there.
   bool Serialize(CArchiveBuffer& ar) override;

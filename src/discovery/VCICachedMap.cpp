@@ -1,20 +1,8 @@
 #include "discovery/VCICachedMap.h"
 
-#include "discovery/SerialMap.h"
-#include "serialize/ArchiveBuffer.h"
 #include "serialize/ObjectId.h"
 
-CVCICachedMap::CVCICachedMap() : CSerialize(OBJID_CVCICachedMap), m_uiVersion(CURRENT_VERSION) {}
-
-bool CVCICachedMap::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) {
-    if (!ar.Write(GetId()) || !ar.Write(m_uiVersion)) return false;
-    return m_uiVersion == 0 || serial_map::Serialize(ar, m_Map);
-  }
-  m_Map.clear();
-  if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
-  return m_uiVersion == 0 || serial_map::Serialize(ar, m_Map);
-}
+CVCICachedMap::CVCICachedMap() : CSerialMap(OBJID_CVCICachedMap) {}
 
 const CVCICachedItem* CVCICachedMap::Find(uint32_t serial) const {
   auto it = m_Map.find(serial);

@@ -9,17 +9,13 @@
 #include <string>
 
 #include "discovery/CacheFile.h"
+#include "discovery/SerialMap.h"
 #include "discovery/VCICachedItem.h"
 #include "serialize/Serialize.h"
 
-class CVCICachedMap : public CSerialize {
+class CVCICachedMap : public CSerialMap<CVCICachedItem> {
  public:
-  enum : uint32_t { CURRENT_VERSION = 1 };
-
   CVCICachedMap();
-  // Entries travel in serial-number order, each behind its serial number; a
-  // read entry is filed under the serial number read before it.
-  bool Serialize(CArchiveBuffer& ar) override;
 
   // The item of a serial number, inserting an empty item when absent (it is
   // written with the next store).
@@ -27,8 +23,6 @@ class CVCICachedMap : public CSerialize {
   // The item of a serial number; null when absent or empty.
   const CVCICachedItem* Find(uint32_t serial) const;
   void Set(uint32_t serial, const CVCICachedItem& item) { m_Map[serial] = item; }
-  void Clear() { m_Map.clear(); }
-  size_t Count() const { return m_Map.size(); }
 
   // 0 or -1. A failed store leaves the previous file in place (except that a
   // body that could not be enciphered is written in clear).
@@ -36,7 +30,4 @@ class CVCICachedMap : public CSerialize {
   // 0 or -1. A file that does not load leaves the cache empty (version 1);
   // failure, when given, says how far the load got.
   int32_t Load(const std::string& path, cache_file::LoadFailure* failure = nullptr);
-
-  uint32_t m_uiVersion;
-  std::map<uint32_t, CVCICachedItem> m_Map;
 };

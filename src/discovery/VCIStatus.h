@@ -33,14 +33,14 @@ class CVCIStatus : public CSerialize {
              const CCompList& appComps, const CArgList& deviceInfo, const CSessionList& sessions,
              const CArgList& wireless, uint32_t moduleType);
   CVCIStatus(const CVCIStatus&) = default;
-  CVCIStatus& operator=(const CVCIStatus&) = default;
+  // Copies every field, the result codes of the component lists included.
+  CVCIStatus& operator=(const CVCIStatus& o);
 
   // Copies every field but adds the source's interface kinds to this one's
   // (a refresh from the cache, whose records carry no kinds).
   void AssignKeepingKinds(const CVCIStatus& src);
 
-  // Always writes every field under the current layout: a record read from an
-  // older layout is written back as version 3 so that it reads back whole.
+  // Writes every field under the newest layout, whatever version was read.
   bool Serialize(CArchiveBuffer& ar) override;
 
   bool m_bBluetooth;

@@ -3,7 +3,6 @@
 #include <iterator>
 
 #include "discovery/VCIIdentMsg.h"
-#include "discovery/SerialMap.h"
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/ObjectId.h"
 
@@ -12,12 +11,8 @@ CVCIStatusDynItem::CVCIStatusDynItem() : CSerialize(OBJID_CVCIStatusDynItem), m_
 }
 
 bool CVCIStatusDynItem::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) {
-    if (!ar.Write(GetId()) || !ar.Write(m_uiVersion)) return false;
-    return m_uiVersion == 0 || m_Status.Serialize(ar);
-  }
-  if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
-  return m_uiVersion == 0 || m_Status.Serialize(ar);
+  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
+  return (!ar.IsStoring() && m_uiVersion == 0) || m_Status.Serialize(ar);
 }
 
 bool CVCIStatusDynItem::SetKindAddress(const TimePoint& now, uint32_t kind, const char* address) {
@@ -54,17 +49,7 @@ void CVCIStatusDynItem::UpdateFromAnnouncement(const CVCIIdentMsg& msg) {
   UpdateFromAnnouncement(msg.GetSessions(), msg.GetWireless(), msg.GetModuleState());
 }
 
-CVCIStatusDynMap::CVCIStatusDynMap() : CSerialize(OBJID_CVCIStatusDynMap), m_uiVersion(CURRENT_VERSION) {}
-
-bool CVCIStatusDynMap::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) {
-    if (!ar.Write(GetId()) || !ar.Write(m_uiVersion)) return false;
-    return m_uiVersion == 0 || serial_map::Serialize(ar, m_Map);
-  }
-  m_Map.clear();
-  if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
-  return m_uiVersion == 0 || serial_map::Serialize(ar, m_Map);
-}
+CVCIStatusDynMap::CVCIStatusDynMap() : CSerialMap(OBJID_CVCIStatusDynMap) {}
 
 CVCIStatusDynItem& CVCIStatusDynMap::FindOrAdd(uint32_t serial) {
   auto it = m_Map.find(serial);

@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "discovery/SerialMap.h"
 #include "discovery/TimePoint.h"
 #include "discovery/VCIStatus.h"
 #include "serialize/Serialize.h"
@@ -42,15 +43,13 @@ class CVCIStatusDynItem : public CSerialize {
   uint32_t m_Token[2];
 };
 
-class CVCIStatusDynMap : public CSerialize {
+class CVCIStatusDynMap : public CSerialMap<CVCIStatusDynItem> {
  public:
-  enum : uint32_t { CURRENT_VERSION = 1 };
   // Silence after which a kind is dropped.
   static const int64_t WIRELESS_LIMIT_MS = 10500;
   static const int64_t DEFAULT_LIMIT_MS = 5500;
 
   CVCIStatusDynMap();
-  bool Serialize(CArchiveBuffer& ar) override;
 
   // The item of a serial number, inserting an empty placeholder when absent.
   CVCIStatusDynItem& FindOrAdd(uint32_t serial);
@@ -60,9 +59,4 @@ class CVCIStatusDynMap : public CSerialize {
   // The index-th status in serial order with the addresses of its live kinds
   // merged in; serial receives its key. index must be below Count().
   CVCIStatus& GetStatusAt(size_t index, uint32_t& serial);
-  size_t Count() const { return m_Map.size(); }
-  void Clear() { m_Map.clear(); }
-
-  uint32_t m_uiVersion;
-  std::map<uint32_t, CVCIStatusDynItem> m_Map;
 };

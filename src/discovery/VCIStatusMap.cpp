@@ -9,15 +9,14 @@ CVCIStatusMap::CVCIStatusMap() : CSerialize(OBJID_CVCIStatusMap), m_uiVersion(CU
 
 bool CVCIStatusMap::Serialize(CArchiveBuffer& ar) {
   if (ar.IsStoring()) {
-    if (!ar.Write(GetId()) || !ar.Write(m_uiVersion)) return false;
-    if (m_uiVersion == 0) return true;
-    if (!ar.Write(static_cast<uint32_t>(m_Map.size()))) return false;
+    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(static_cast<uint32_t>(m_Map.size())))
+      return false;
     for (auto& kv : m_Map)
       if (!kv.second.Serialize(ar)) return false;
     return true;
   }
   m_Map.clear();
-  if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
+  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
   if (m_uiVersion == 0) return true;
   uint32_t count;
   if (!record_count::Read(ar, count, record_count::MIN_RECORD_SIZE)) return false;

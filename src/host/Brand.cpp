@@ -136,18 +136,11 @@ bool GetBrand(uint32_t& brand) {
   }
   // The resolution itself runs unlocked: its only caller is the discovery
   // engine's Initialize.
-  HKEY hKey = nullptr;
-  if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, VCI_REGISTRY_KEY, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return false;
-  char buffer[kValueBufferSize];
-  std::memset(buffer, 0, sizeof(buffer));
-  DWORD size = sizeof(buffer);
-  LONG ret = RegQueryValueEx(hKey, "Brand", nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer), &size);
-  RegCloseKey(hKey);
-  if (ret != ERROR_SUCCESS) return false;
-  buffer[kValueBufferSize - 1] = '\0';
+  std::string value;
+  if (platform::ReadRegistryString("Brand", kValueBufferSize, value) != ERROR_SUCCESS) return false;
 
   std::string keyName;
-  if (DecodeBrandText(buffer, keyName) != BRAND_TEXT_OK) return false;
+  if (DecodeBrandText(value, keyName) != BRAND_TEXT_OK) return false;
   uint32_t selector = FindBrandByKeyName(keyName);
   if (selector == 0) return false;
   std::lock_guard<std::mutex> guard(g_BrandLock);

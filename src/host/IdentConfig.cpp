@@ -1,12 +1,9 @@
 #include "host/IdentConfig.h"
 
 #include <cstring>
-#include <mutex>
-#include <atomic>
 #include <strings.h>
 
-#include <iniparser.h>
-
+#include "host/IniFile.h"
 #include "host/TraceLog.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
@@ -25,17 +22,19 @@ const TimeoutKey kTimeouts[CIdentConfig::NUM_TIMEOUTS] = {
     {"NUM_PAIR_ATTEMPTS", 2},         {"BT_NUM_FALSE_DETECTS", 2},
 };
 const DWORD kDefaultZones[4] = {30, 50, 60, 100};
+const DWORD kLocationBufferSize = 256;
 
-bool ReadBool(dictionary* d, const char* key) {
-  const char* s = iniparser_getstring(d, key, nullptr);
+// The ident.ini switches are true for the text "true" alone, in any case.
+bool ReadSwitch(const CIniFile& ini, const char* key) {
+  const char* s = ini.Find(key);
   return s && strcasecmp(s, "true") == 0;
 }
 
-const char* BoolText(bool b) { return b ? "true" : "false"; }
+DWORD ReadNumber(const CIniFile& ini, const char* key, DWORD def) {
+  return static_cast<DWORD>(ini.GetInt(key, static_cast<long>(def)));
+}
 
-// iniparser reports a missing file on standard error; a missing ident.ini is
-// the normal "defaults" case here.
-int Quiet(const char*, ...) { return 0; }
+const char* BoolText(bool b) { return b ? "true" : "false"; }
 
 std::recursive_mutex g_InstanceLock;
 std::atomic<CIdentConfig*> g_Instance{nullptr};
@@ -57,124 +56,146 @@ CIdentConfig& CIdentConfig::GetInstance() {
   return *g_Instance.load();
 }
 
-CIdentConfig::CIdentConfig() {
-  memset(m_Zones, 0, sizeof m_Zones);
-  SetDefaults();
-  memset(&m_FileTime, 0, sizeof m_FileTime);
-  Load();
+CIdentConfig::CIdentConfig() : m_iTraceLevel(2), m_bPersist(false), m_bShowWindow(false) {
+  {
+    std::lock_guard<std::mutex> g(m_ReloadLock);
+    memset(&m_FileTime, 0, sizeof m_FileTime);
+    Publish(CSettings{});  // zones 5 to 20 start at 0
+    SetDefaultsLocked();
+    LoadLocked();
+  }
   LogStartup();
 }
 
-CIdentConfig::~CIdentConfig() {
-  if (m_pDict) iniparser_freedict(m_pDict);
-}
+CIdentConfig::~CIdentConfig() = default;
 
 const char* CIdentConfig::TimeoutName(Timeout which) { return kTimeouts[which].name; }
 DWORD CIdentConfig::TimeoutDefault(Timeout which) { return kTimeouts[which].def; }
 
+std::shared_ptr<const CIdentConfig::CSettings> CIdentConfig::GetSettings() const {
+  std::lock_guard<std::mutex> g(m_SettingsLock);
+  return m_pSettings;
+}
+
+void CIdentConfig::Publish(const CSettings& settings) {
+  auto next = std::make_shared<const CSettings>(settings);
+  std::lock_guard<std::mutex> g(m_SettingsLock);
+  m_pSettings.swap(next);
+  // The old set goes when its last reader lets go of it (here, when next
+  // leaves scope, unless a reader still holds it).
+}
+
 bool CIdentConfig::IsLoaded() const {
   static const SYSTEMTIME zero{};
+  std::lock_guard<std::mutex> g(m_ReloadLock);
   return memcmp(&m_FileTime, &zero, sizeof zero) != 0;
 }
 
 void CIdentConfig::SetDefaults() {
+  std::lock_guard<std::mutex> g(m_ReloadLock);
+  SetDefaultsLocked();
+}
+
+// Zones 5 to 20 keep their values: they have no built-in ones.
+void CIdentConfig::SetDefaultsLocked() {
+  CSettings s = *GetSettings();
+  s.m_bAppend = s.m_bLoadVCIs = s.m_bSkipPair = false;
+  for (int i = 0; i < NUM_TIMEOUTS; ++i) s.m_Timeouts[i] = kTimeouts[i].def;
+  s.m_uiNumLinkQualityZones = 4;
+  for (int i = 0; i < 4; ++i) s.m_Zones[i] = kDefaultZones[i];
   m_iTraceLevel = 2;
-  m_bPersist = m_bAppend = m_bLoadVCIs = m_bSkipPair = m_bShowWindow = false;
-  for (int i = 0; i < NUM_TIMEOUTS; ++i) m_Timeouts[i] = kTimeouts[i].def;
-  m_uiNumLinkQualityZones = 4;
-  for (int i = 0; i < 4; ++i) m_Zones[i] = kDefaultZones[i];
+  m_bPersist = false;
+  m_bShowWindow = false;
+  Publish(s);
 }
 
 bool CIdentConfig::IniFilePath(std::string& path) {
-  HKEY key = nullptr;
-  if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, VCI_REGISTRY_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  char folder[256] = {0};
-  DWORD size = sizeof folder;
-  DWORD type = REG_NONE;
-  LONG r = RegQueryValueEx(key, "IdentServiceDefaultLocation", nullptr, &type, reinterpret_cast<LPBYTE>(folder), &size);
-  if (RegCloseKey(key) != ERROR_SUCCESS || r != ERROR_SUCCESS || type != REG_SZ) return false;
+  std::string folder;
+  if (platform::ReadRegistryString("IdentServiceDefaultLocation", kLocationBufferSize, folder) != ERROR_SUCCESS)
+    return false;
   path = platform::JoinPath(folder, "ident.ini");
   return true;
 }
 
 int CIdentConfig::Load() {
+  std::lock_guard<std::mutex> g(m_ReloadLock);
+  return LoadLocked();
+}
+
+int CIdentConfig::LoadLocked() {
   std::string path;
   if (!IniFilePath(path)) return -1;
-  if (m_pDict) {
-    iniparser_freedict(m_pDict);
-    m_pDict = nullptr;
-  }
-  iniparser_set_error_callback(Quiet);
-  m_pDict = iniparser_load(path.c_str());
-  if (!m_pDict) return -1;
+  CIniFile ini;
+  if (!ini.Load(path)) return -1;
   SYSTEMTIME t;
   if (platform::GetFileLastWriteTime(path, t)) m_FileTime = t;
 
-  const char* level = iniparser_getstring(m_pDict, "log:level", nullptr);
-  if (!level) m_iTraceLevel = 2;
-  else if (strcasecmp(level, "info") == 0) m_iTraceLevel = 0;
-  else if (strcasecmp(level, "warn") == 0) m_iTraceLevel = 1;
-  else if (strcasecmp(level, "error") == 0) m_iTraceLevel = 2;
-  m_bPersist = ReadBool(m_pDict, "log:persist");
-  m_bAppend = ReadBool(m_pDict, "log:append");
-  m_bSkipPair = ReadBool(m_pDict, "mode:skippair");
-  m_bShowWindow = ReadBool(m_pDict, "mode:showwindow");
-  m_bLoadVCIs = ReadBool(m_pDict, "mode:loadvcis");
-  char key[64];
-  for (int i = 0; i < NUM_TIMEOUTS; ++i) {
-    snprintf(key, sizeof key, "timeouts:%s", kTimeouts[i].name);
-    m_Timeouts[i] = static_cast<DWORD>(iniparser_getint(m_pDict, key, static_cast<int>(kTimeouts[i].def)));
-  }
-  m_uiNumLinkQualityZones = static_cast<DWORD>(
-      iniparser_getint(m_pDict, "link-quality:num-zones", static_cast<int>(m_uiNumLinkQualityZones)));
-  for (DWORD i = 0; i < m_uiNumLinkQualityZones && i < MAX_ZONES; ++i) {
-    snprintf(key, sizeof key, "link-quality:zone-%u", i + 1);
-    m_Zones[i] = static_cast<DWORD>(iniparser_getint(m_pDict, key, static_cast<int>(m_Zones[i])));
-  }
+  CSettings s = *GetSettings();
+  int level = GetTraceLevel();
+  const char* text = ini.Find("log:level");
+  if (!text) level = 2;
+  else if (strcasecmp(text, "info") == 0) level = 0;
+  else if (strcasecmp(text, "warn") == 0) level = 1;
+  else if (strcasecmp(text, "error") == 0) level = 2;
+  bool persist = ReadSwitch(ini, "log:persist");
+  s.m_bAppend = ReadSwitch(ini, "log:append");
+  s.m_bSkipPair = ReadSwitch(ini, "mode:skippair");
+  bool show = ReadSwitch(ini, "mode:showwindow");
+  s.m_bLoadVCIs = ReadSwitch(ini, "mode:loadvcis");
+  for (int i = 0; i < NUM_TIMEOUTS; ++i)
+    s.m_Timeouts[i] = ReadNumber(ini, ("timeouts:" + std::string(kTimeouts[i].name)).c_str(), kTimeouts[i].def);
+  s.m_uiNumLinkQualityZones = ReadNumber(ini, "link-quality:num-zones", s.m_uiNumLinkQualityZones);
+  for (DWORD i = 0; i < s.GetZonesInUse(); ++i)
+    s.m_Zones[i] = ReadNumber(ini, ("link-quality:zone-" + std::to_string(i + 1)).c_str(), s.m_Zones[i]);
+
+  Publish(s);
+  m_iTraceLevel = level;
+  m_bPersist = persist;
+  m_bShowWindow = show;
   return 0;
 }
 
 bool CIdentConfig::CheckForChanges() {
+  std::lock_guard<std::mutex> g(m_ReloadLock);
   std::string path;
   if (!IniFilePath(path)) return false;
   SYSTEMTIME t;
   if (platform::GetFileLastWriteTime(path, t)) {
     if (memcmp(&t, &m_FileTime, sizeof t) == 0) return false;
     TraceLog(TRACE_INFO, "Log file has changed. Reloading");
-    if (m_pDict) {
-      iniparser_freedict(m_pDict);
-      m_pDict = nullptr;
-    }
-    if (Load() != 0) {
-      SetDefaults();
+    if (LoadLocked() != 0) {
+      SetDefaultsLocked();
       m_FileTime = t;
     }
     return true;
   }
-  if (!IsLoaded()) return false;
+  static const SYSTEMTIME zero{};
+  if (memcmp(&m_FileTime, &zero, sizeof zero) == 0) return false;
   TraceLog(TRACE_INFO, "No Ini file detected. loading defaults");
-  SetDefaults();
-  memset(&m_FileTime, 0, sizeof m_FileTime);
+  SetDefaultsLocked();
+  m_FileTime = zero;
   return true;
 }
 
 void CIdentConfig::LogStartup() {
   static const char* const kLevels[] = {"INFO", "WARNING", "ERROR"};
-  const char* level = m_iTraceLevel >= 0 && m_iTraceLevel <= 2 ? kLevels[m_iTraceLevel] : "ERROR";
+  int traceLevel = GetTraceLevel();
+  const char* level = traceLevel >= 0 && traceLevel <= 2 ? kLevels[traceLevel] : "ERROR";
+  std::shared_ptr<const CSettings> s = GetSettings();
   TraceLog(TRACE_INFO, "Trace Level = %s", level);
-  TraceLog(TRACE_INFO, "Persist Log File = %s", BoolText(m_bPersist));
-  TraceLog(TRACE_INFO, "Append Log File = %s", BoolText(m_bAppend));
-  TraceLog(TRACE_INFO, "Load Stored VCIs = %s", BoolText(m_bLoadVCIs));
-  TraceLog(TRACE_INFO, "Skip Bluetooth Pairing = %s", BoolText(m_bSkipPair));
-  TraceLog(TRACE_INFO, "Show Output Windows = %s", BoolText(m_bShowWindow));
+  TraceLog(TRACE_INFO, "Persist Log File = %s", BoolText(GetPersist()));
+  TraceLog(TRACE_INFO, "Append Log File = %s", BoolText(s->m_bAppend));
+  TraceLog(TRACE_INFO, "Load Stored VCIs = %s", BoolText(s->m_bLoadVCIs));
+  TraceLog(TRACE_INFO, "Skip Bluetooth Pairing = %s", BoolText(s->m_bSkipPair));
+  TraceLog(TRACE_INFO, "Show Output Windows = %s", BoolText(GetShowWindow()));
   // Log order differs from key order: POWER_CYCLE_TIME after BT_IF_DOWN_TIMEOUT.
   static const Timeout kOrder[] = {QMX_BT_TIMEOUT,       BT_CONNECT_TIMEOUT,      BT_DISCONNECT_TIMEOUT,
                                    BT_IF_UP_TIMEOUT,     BT_SLEEP_AFTER_RADIO_ON, BT_IF_DOWN_TIMEOUT,
                                    POWER_CYCLE_TIME,     DISCOVERY_TIMEOUT,       CHECK_CONNECT_TIMEOUT,
                                    PAIR_TIMEOUT,         WM_CLEAR_BD_ADDR_TIMEOUT, NUM_TIMES_NO_DETECT,
                                    NUM_PAIR_ATTEMPTS,    BT_NUM_FALSE_DETECTS};
-  for (Timeout t : kOrder) TraceLog(TRACE_INFO, "%s = %d", kTimeouts[t].name, static_cast<int>(m_Timeouts[t]));
-  TraceLog(TRACE_INFO, "m_uiNumLinkQualityZones = %d", static_cast<int>(m_uiNumLinkQualityZones));
-  for (DWORD i = 0; i < m_uiNumLinkQualityZones && i < MAX_ZONES; ++i)
-    TraceLog(TRACE_INFO, "LINK_QUALITY_ZONE_%d = %d", static_cast<int>(i), static_cast<int>(m_Zones[i]));
+  for (Timeout t : kOrder) TraceLog(TRACE_INFO, "%s = %d", kTimeouts[t].name, static_cast<int>(s->m_Timeouts[t]));
+  TraceLog(TRACE_INFO, "m_uiNumLinkQualityZones = %d", static_cast<int>(s->m_uiNumLinkQualityZones));
+  for (DWORD i = 0; i < s->GetZonesInUse(); ++i)
+    TraceLog(TRACE_INFO, "LINK_QUALITY_ZONE_%d = %d", static_cast<int>(i), static_cast<int>(s->m_Zones[i]));
 }

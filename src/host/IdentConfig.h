@@ -1,15 +1,21 @@
 // CIdentConfig: the service's tunable settings from "ident.ini" in the folder
 // named by the registry value IdentServiceDefaultLocation, with a built-in
 // default for every value. Process-wide, created on first use (the first
-// trace line creates it); it has no lock: readers tolerate an old or a new
-// value.
+// trace line creates it), and read from every thread.
+//
+// A load never changes values under a reader's feet: it builds a new set of
+// settings and swaps it in, so that a reader holding a set (GetSettings) sees
+// one file's values throughout, a zone count with its own zones. The trace
+// switches, asked for on every trace line and also set at run time by the
+// client connection manager, are plain atomics beside the set.
 #pragma once
 
+#include <atomic>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/WinTypes.h"
-
-struct _dictionary_;
 
 class CIdentConfig {
  public:
@@ -33,6 +39,22 @@ class CIdentConfig {
   };
   enum { MAX_ZONES = 20 };
 
+  // The settings other than the trace switches, as one load or reset left
+  // them. Never changed once published.
+  struct CSettings {
+    bool m_bAppend;
+    bool m_bLoadVCIs;
+    bool m_bSkipPair;
+    DWORD m_Timeouts[NUM_TIMEOUTS];
+    // As read, possibly above MAX_ZONES; the zones in use are the first
+    // GetZonesInUse() of m_Zones.
+    DWORD m_uiNumLinkQualityZones;
+    DWORD m_Zones[MAX_ZONES];
+    DWORD GetZonesInUse() const {
+      return m_uiNumLinkQualityZones < DWORD(MAX_ZONES) ? m_uiNumLinkQualityZones : DWORD(MAX_ZONES);
+    }
+  };
+
   // Reentrant calls during construction return the object under
   // construction. The instance lives until the process ends.
   static CIdentConfig& GetInstance();
@@ -43,19 +65,20 @@ class CIdentConfig {
   CIdentConfig(const CIdentConfig&) = delete;
   CIdentConfig& operator=(const CIdentConfig&) = delete;
 
-  int GetTraceLevel() const { return m_iTraceLevel; }
-  void SetTraceLevel(int level) { m_iTraceLevel = level; }
-  bool GetPersist() const { return m_bPersist; }
-  void SetPersist(bool persist) { m_bPersist = persist; }
-  bool GetAppend() const { return m_bAppend; }
-  bool GetLoadVCIs() const { return m_bLoadVCIs; }
-  bool GetSkipPair() const { return m_bSkipPair; }
-  bool GetShowWindow() const { return m_bShowWindow; }
-  DWORD GetTimeout(Timeout which) const { return m_Timeouts[which]; }
-  DWORD GetNumLinkQualityZones() const { return m_uiNumLinkQualityZones; }
-  // Zone limit i (0..19).
-  DWORD GetLinkQualityZone(unsigned i) const { return i < MAX_ZONES ? m_Zones[i] : 0; }
-  const SYSTEMTIME& GetFileTime() const { return m_FileTime; }
+  int GetTraceLevel() const { return m_iTraceLevel.load(std::memory_order_relaxed); }
+  void SetTraceLevel(int level) { m_iTraceLevel.store(level, std::memory_order_relaxed); }
+  bool GetPersist() const { return m_bPersist.load(std::memory_order_relaxed); }
+  void SetPersist(bool persist) { m_bPersist.store(persist, std::memory_order_relaxed); }
+  bool GetShowWindow() const { return m_bShowWindow.load(std::memory_order_relaxed); }
+
+  // The current set; a reader that needs several values that belong
+  // together (the zone count and the zones) takes them from one set.
+  std::shared_ptr<const CSettings> GetSettings() const;
+  bool GetAppend() const { return GetSettings()->m_bAppend; }
+  bool GetLoadVCIs() const { return GetSettings()->m_bLoadVCIs; }
+  bool GetSkipPair() const { return GetSettings()->m_bSkipPair; }
+  DWORD GetTimeout(Timeout which) const { return GetSettings()->m_Timeouts[which]; }
+  // True while values of a file are in force (its write time is recorded).
   bool IsLoaded() const;
 
   // Key text of a timeout ("PAIR_TIMEOUT") and its built-in default.
@@ -65,24 +88,31 @@ class CIdentConfig {
   static bool IniFilePath(std::string& path);
 
   void SetDefaults();
-  // 0 on success, -1 when the registry value or the file cannot be read.
+  // 0 on success, -1 when the registry value or the file cannot be read
+  // (nothing changed then).
   int Load();
   // True when the file's last-write time changed (reloaded) or the file
   // disappeared (defaults).
   bool CheckForChanges();
 
  private:
+  // Each requires m_ReloadLock held.
+  void SetDefaultsLocked();
+  int LoadLocked();
+  void Publish(const CSettings& settings);
+
   void LogStartup();
 
-  int m_iTraceLevel;
-  bool m_bPersist;
-  bool m_bAppend;
-  bool m_bLoadVCIs;
-  bool m_bSkipPair;
-  bool m_bShowWindow;
-  DWORD m_Timeouts[NUM_TIMEOUTS];
-  DWORD m_uiNumLinkQualityZones;
-  DWORD m_Zones[MAX_ZONES];
-  _dictionary_* m_pDict = nullptr;
-  SYSTEMTIME m_FileTime;
+  // Serialises the writers (Load, SetDefaults, CheckForChanges): each builds
+  // its set from the current one. Taken before m_SettingsLock and before the
+  // trace log's lock.
+  mutable std::mutex m_ReloadLock;
+  SYSTEMTIME m_FileTime;  // Guarded by m_ReloadLock; all zero when not loaded.
+
+  mutable std::mutex m_SettingsLock;
+  std::shared_ptr<const CSettings> m_pSettings;  // Guarded by m_SettingsLock; never null.
+
+  std::atomic<int> m_iTraceLevel;
+  std::atomic<bool> m_bPersist;
+  std::atomic<bool> m_bShowWindow;
 };

@@ -1,14 +1,8 @@
 #include "host/ProductConfig.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
-
-#include <iniparser.h>
 
 #include "host/TraceLog.h"
 #include "platform/Registry.h"
@@ -49,28 +43,6 @@ bool ExtractText(const uint8_t* data, uint32_t size, const uint8_t*& text, uint3
   return true;
 }
 
-// iniparser reads only from a path. The text goes into an anonymous memory
-// file, read back through /proc/self/fd, so the deciphered configuration
-// never reaches the disk.
-dictionary* ParseText(const char* text, uint32_t length) {
-  int fd = memfd_create("product_config", MFD_CLOEXEC);
-  if (fd < 0) return nullptr;
-  uint32_t written = 0;
-  while (written < length) {
-    ssize_t n = write(fd, text + written, length - written);
-    if (n <= 0) {
-      close(fd);
-      return nullptr;
-    }
-    written += static_cast<uint32_t>(n);
-  }
-  char path[64];
-  std::snprintf(path, sizeof(path), "/proc/self/fd/%d", fd);
-  dictionary* d = iniparser_load(path);
-  close(fd);
-  return d;
-}
-
 }  // namespace
 
 CProductConfig& CProductConfig::GetInstance() {
@@ -78,7 +50,7 @@ CProductConfig& CProductConfig::GetInstance() {
   return instance;
 }
 
-CProductConfig::CProductConfig() : m_pDictionary(nullptr), m_pText(nullptr), m_uiTextLength(0) {
+CProductConfig::CProductConfig() {
   SetDefaults();
   Load();
 }
@@ -102,11 +74,8 @@ void CProductConfig::SetDefaults() {
 }
 
 void CProductConfig::Release() {
-  if (m_pDictionary) iniparser_freedict(m_pDictionary);
-  m_pDictionary = nullptr;
-  std::free(m_pText);
-  m_pText = nullptr;
-  m_uiTextLength = 0;
+  m_Ini.Clear();
+  m_strText.clear();
 }
 
 std::string CProductConfig::FilePath(const std::string& location) {
@@ -119,16 +88,9 @@ int CProductConfig::Load() {
   Release();
   SetDefaults();
 
-  HKEY hKey = nullptr;
-  if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, VCI_REGISTRY_KEY, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return -1;
-  char location[kLocationBufferSize];
-  std::memset(location, 0, sizeof(location));
-  DWORD size = sizeof(location);
-  LONG ret = RegQueryValueEx(hKey, "ProductSpecificLocation", nullptr, nullptr, reinterpret_cast<LPBYTE>(location),
-                             &size);
-  RegCloseKey(hKey);
-  if (ret != ERROR_SUCCESS) return -1;
-  location[kLocationBufferSize - 1] = '\0';
+  std::string location;
+  if (platform::ReadRegistryString("ProductSpecificLocation", kLocationBufferSize, location) != ERROR_SUCCESS)
+    return -1;
 
   FILE* f = std::fopen(FilePath(location).c_str(), "rb");
   if (f == nullptr) return -1;
@@ -145,35 +107,30 @@ int CProductConfig::Load() {
   const uint8_t* text;
   uint32_t textLength;
   if (!ExtractText(file.data(), fileSize, text, textLength)) return -1;
-  m_pText = static_cast<char*>(std::malloc(textLength));
-  if (m_pText == nullptr) return -1;
-  std::memcpy(m_pText, text, textLength);
-  m_uiTextLength = textLength;
+  m_strText.assign(reinterpret_cast<const char*>(text), textLength);
   file.clear();
 
-  m_pDictionary = ParseText(m_pText, m_uiTextLength);
-  if (m_pDictionary == nullptr) {
+  if (!m_Ini.LoadText(m_strText.data(), m_strText.size())) {
     TraceLog(TRACE_ERR, "PrdCfg::Unable to load from buffer");
     Release();
     return -1;
   }
 
-  dictionary* d = m_pDictionary;
-  m_bShowSelfTestDlg = iniparser_getboolean(d, "MGR:show_self_test_dlg", m_bShowSelfTestDlg) != 0;
-  m_bHideNetworkSetupDlg = iniparser_getboolean(d, "MGR:hide_network_setup_dlg", m_bHideNetworkSetupDlg) != 0;
-  m_bPowerModPresent = iniparser_getboolean(d, "VCI:power_mod_present", m_bPowerModPresent) != 0;
-  m_bHideEthSubTabDlg = iniparser_getboolean(d, "MGR:hide_eth_sub_tab_dlg", m_bHideEthSubTabDlg) != 0;
-  m_bHasEthernet = iniparser_getboolean(d, "VCI:has_ethernet", m_bHasEthernet) != 0;
-  m_bDisplayAllModuleTypes = iniparser_getboolean(d, "VCI:display_all_module_types", m_bDisplayAllModuleTypes) != 0;
-  m_strOELabel = iniparser_getstring(d, "MGR:OE_label", m_strOELabel.c_str());
-  m_strDeviceLabel = iniparser_getstring(d, "MGR:device_label", m_strDeviceLabel.c_str());
-  m_strProductTitle = iniparser_getstring(d, "MGR:special_title_label", m_strProductTitle.c_str());
-  m_uiMaxTcpPorts = static_cast<uint32_t>(iniparser_getlongint(d, "SYSTEM:max_tcp_ports", m_uiMaxTcpPorts));
-  m_uiMaxNumberOfSessions =
-      static_cast<uint32_t>(iniparser_getlongint(d, "SYSTEM:max_number_of_sessions", m_uiMaxNumberOfSessions));
+  const CIniFile& ini = m_Ini;
+  m_bShowSelfTestDlg = ini.GetBool("MGR:show_self_test_dlg", m_bShowSelfTestDlg);
+  m_bHideNetworkSetupDlg = ini.GetBool("MGR:hide_network_setup_dlg", m_bHideNetworkSetupDlg);
+  m_bPowerModPresent = ini.GetBool("VCI:power_mod_present", m_bPowerModPresent);
+  m_bHideEthSubTabDlg = ini.GetBool("MGR:hide_eth_sub_tab_dlg", m_bHideEthSubTabDlg);
+  m_bHasEthernet = ini.GetBool("VCI:has_ethernet", m_bHasEthernet);
+  m_bDisplayAllModuleTypes = ini.GetBool("VCI:display_all_module_types", m_bDisplayAllModuleTypes);
+  m_strOELabel = ini.GetString("MGR:OE_label", m_strOELabel);
+  m_strDeviceLabel = ini.GetString("MGR:device_label", m_strDeviceLabel);
+  m_strProductTitle = ini.GetString("MGR:special_title_label", m_strProductTitle);
+  m_uiMaxTcpPorts = static_cast<uint32_t>(ini.GetInt("SYSTEM:max_tcp_ports", m_uiMaxTcpPorts));
+  m_uiMaxNumberOfSessions = static_cast<uint32_t>(ini.GetInt("SYSTEM:max_number_of_sessions", m_uiMaxNumberOfSessions));
   m_uiSplashScreenResourceId =
-      static_cast<uint32_t>(iniparser_getlongint(d, "MGR:splash_screen_resource_id", m_uiSplashScreenResourceId));
-  m_uiMaxNumberOfLeds = static_cast<uint32_t>(iniparser_getlongint(d, "VCI:max_number_of_leds", m_uiMaxNumberOfLeds));
+      static_cast<uint32_t>(ini.GetInt("MGR:splash_screen_resource_id", m_uiSplashScreenResourceId));
+  m_uiMaxNumberOfLeds = static_cast<uint32_t>(ini.GetInt("VCI:max_number_of_leds", m_uiMaxNumberOfLeds));
   return 0;
 }
 

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-struct _dictionary_;
+#include "host/IniFile.h"
 
 class CProductConfig {
  public:
@@ -44,9 +44,9 @@ class CProductConfig {
   uint32_t GetSplashScreenResourceId() const { return m_uiSplashScreenResourceId; }
   uint32_t GetMaxNumberOfLeds() const { return m_uiMaxNumberOfLeds; }
   // True while a deciphered text is held (the last Load succeeded).
-  bool IsLoaded() const { return m_pDictionary != nullptr; }
+  bool IsLoaded() const { return m_Ini.IsLoaded(); }
   // The deciphered ini text; empty when nothing was loaded.
-  std::string GetText() const { return m_pText ? std::string(m_pText, m_uiTextLength) : std::string(); }
+  const std::string& GetText() const { return m_strText; }
 
   // The file form for an ini text: the record enciphered under the default
   // key. False for an empty text. DecipherFile is the reverse; false when
@@ -74,7 +74,6 @@ class CProductConfig {
   uint32_t m_uiMaxNumberOfSessions;
   uint32_t m_uiSplashScreenResourceId;
   uint32_t m_uiMaxNumberOfLeds;
-  _dictionary_* m_pDictionary;  // owned; the parsed text
-  char* m_pText;                // owned; the deciphered ini text
-  uint32_t m_uiTextLength;
+  CIniFile m_Ini;          // the parsed text
+  std::string m_strText;   // the deciphered ini text
 };

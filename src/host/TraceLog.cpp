@@ -2,9 +2,7 @@
 // for every line.
 #include "host/TraceLog.h"
 
-#include <sys/syscall.h>
 #include <sys/time.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdarg>
@@ -15,6 +13,7 @@
 
 #include "host/IdentConfig.h"
 #include "host/MainWindowHandle.h"
+#include "platform/Kernel.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 
@@ -27,16 +26,12 @@ std::mutex& Lock() {
 std::string g_TracePath;         // Guarded by Lock(); computed once.
 bool g_FirstWritePending = true;  // Guarded by Lock().
 std::atomic<bool> g_Silenced{false};
+const DWORD kLocationBufferSize = 256;  // LogFileLocation is read into this many bytes.
 
 // Requires Lock() held.
 bool ComputeTracePath() {
-  HKEY key = nullptr;
-  if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, VCI_REGISTRY_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  char folder[256] = {0};
-  DWORD size = sizeof folder;
-  DWORD type = REG_NONE;
-  LONG r = RegQueryValueEx(key, "LogFileLocation", nullptr, &type, reinterpret_cast<LPBYTE>(folder), &size);
-  if (RegCloseKey(key) != ERROR_SUCCESS || r != ERROR_SUCCESS || type != REG_SZ) return false;
+  std::string folder;
+  if (platform::ReadRegistryString("LogFileLocation", kLocationBufferSize, folder) != ERROR_SUCCESS) return false;
   std::string dir = platform::JoinPath(folder, "ident");
   platform::CreateFolders(dir);
   g_TracePath = platform::JoinPath(dir, "ident_log.txt");
@@ -53,7 +48,7 @@ void TraceLog(int level, const char* format, ...) {
   const char* name = level == TRACE_WARN ? "WARN" : level == TRACE_ERR ? "ERR " : "INFO";
 
   std::lock_guard<std::mutex> g(Lock());
-  int tid = static_cast<int>(syscall(SYS_gettid));
+  int tid = static_cast<int>(GetCurrentThreadId());
   struct timeval tv;
   gettimeofday(&tv, nullptr);
   struct tm tm;

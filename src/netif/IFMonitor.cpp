@@ -1,5 +1,6 @@
 #include "netif/IFMonitor.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <vector>
@@ -126,14 +127,38 @@ int CIFMonitor::Register(IIFEvent* pListener, CIFList& list) {
 int CIFMonitor::Unregister(IIFEvent* pListener) {
   TraceLog(TRACE_INFO, "CIFMonitor::Unregister Entering");
   boost::recursive_mutex::scoped_lock lock(m_Lock);
-  for (auto it = m_Listeners.begin(); it != m_Listeners.end(); ++it)
-    if (*it == pListener) {
-      m_Listeners.erase(it);
-      TraceLog(TRACE_INFO, "CIFMonitor::Unregister Leaving");
-      return 0;
+  auto it = std::find(m_Listeners.begin(), m_Listeners.end(), pListener);
+  if (it == m_Listeners.end()) {
+    TraceLog(TRACE_ERR, "CIFMonitor::Unregister listener not registered");
+    return -1;
+  }
+  m_Listeners.erase(it);
+  if (boost::this_thread::get_id() != m_MonitorThread)
+    while (m_pCalling == pListener) m_CallEnded.wait(lock);
+  TraceLog(TRACE_INFO, "CIFMonitor::Unregister Leaving");
+  return 0;
+}
+
+void CIFMonitor::NotifyListeners(const std::list<IIFEvent*>& snapshot, int32_t error) {
+  for (IIFEvent* p : snapshot) {
+    {
+      boost::recursive_mutex::scoped_lock lock(m_Lock);
+      if (std::find(m_Listeners.begin(), m_Listeners.end(), p) == m_Listeners.end()) continue;
+      m_pCalling = p;
     }
-  TraceLog(TRACE_ERR, "CIFMonitor::Unregister listener not registered");
-  return -1;
+    if (error != 0) {
+      TraceLog(TRACE_INFO, "IF_Mon::Run NotifyError %d", error);
+      p->OnIFError(error);
+      TraceLog(TRACE_INFO, "IF_Mon::Run After NotifyError");
+    } else {
+      TraceLog(TRACE_INFO, "IF_Mon::Run Notify");
+      p->OnIFNotify();
+      TraceLog(TRACE_INFO, "IF_Mon::Run After Notify");
+    }
+    boost::recursive_mutex::scoped_lock lock(m_Lock);
+    m_pCalling = nullptr;
+    m_CallEnded.notify_all();
+  }
 }
 
 bool CIFMonitor::BeginThreadStop() {
@@ -195,6 +220,11 @@ void CIFMonitor::Run(uint32_t, uint32_t) {
   CAddrChangeNotify notify;
   notify.Request();
   SignalStarted();
+  {
+    // Only after SignalStarted: Start holds m_Lock while it waits for it.
+    boost::recursive_mutex::scoped_lock lock(m_Lock);
+    m_MonitorThread = boost::this_thread::get_id();
+  }
   for (;;) {
     CAddrChangeNotify* pNotify = &notify;
     if (notify.Request() != ERROR_IO_PENDING) {
@@ -229,18 +259,8 @@ void CIFMonitor::Run(uint32_t, uint32_t) {
       if (error != 0) m_IFList.Clear();
       listeners = m_Listeners;
     }
-    if (error != 0)
-      for (IIFEvent* p : listeners) {
-        TraceLog(TRACE_INFO, "IF_Mon::Run NotifyError %d", error);
-        p->OnIFError(error);
-        TraceLog(TRACE_INFO, "IF_Mon::Run After NotifyError");
-      }
-    if (changed)
-      for (IIFEvent* p : listeners) {
-        TraceLog(TRACE_INFO, "IF_Mon::Run Notify");
-        p->OnIFNotify();
-        TraceLog(TRACE_INFO, "IF_Mon::Run After Notify");
-      }
+    if (error != 0) NotifyListeners(listeners, error);
+    if (changed) NotifyListeners(listeners, 0);
   }
   notify.Close();
 }

@@ -4,13 +4,18 @@
 //
 // Lock order: m_Lock is taken on its own; listeners are always called
 // without it, because the discovery engine's OnIFNotify calls GetIFList.
+// A listener is called only while it is registered, and Unregister waits for
+// a call to it in progress: once Unregister has returned, the listener is
+// never called again and its owner may free it.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <list>
 
+#include <boost/thread/condition_variable.hpp>
 #include <boost/thread/recursive_mutex.hpp>
+#include <boost/thread/thread.hpp>
 
 #include "netif/IFList.h"
 #include "platform/AdapterInfo.h"
@@ -45,6 +50,9 @@ class CIFMonitor : public IThread {
   // 20514 for a null listener; otherwise the Start result or 0, with the
   // current list copied out when all went well.
   int Register(IIFEvent* pListener, CIFList& list);
+  // 0, or -1 when not registered. Waits for a call to the listener in
+  // progress, unless called from the monitor thread itself (from inside a
+  // listener call), where waiting would never end.
   int Unregister(IIFEvent* pListener);
   // -1 when not started; otherwise forgets listeners and list, ends the
   // thread and returns 0.
@@ -59,12 +67,20 @@ class CIFMonitor : public IThread {
   bool BeginThreadStop();
   // Requires m_Lock not held: joins the thread and closes the semaphore.
   void FinishThreadStop();
+  // Requires m_Lock not held: calls each listener of the snapshot that is
+  // still registered, the error (when not 0) or the change.
+  void NotifyListeners(const std::list<IIFEvent*>& snapshot, int32_t error);
 
   boost::recursive_mutex m_Lock;
   std::list<IIFEvent*> m_Listeners;  // Guarded by m_Lock. Not owned.
   bool m_bStarted = false;           // Guarded by m_Lock.
   bool m_bThreadRunning = false;     // Guarded by m_Lock.
   CIFList m_IFList;                  // Guarded by m_Lock.
+  // The listener being called by the monitor thread, or null; its end is
+  // signalled on m_CallEnded.
+  IIFEvent* m_pCalling = nullptr;           // Guarded by m_Lock.
+  boost::thread::id m_MonitorThread;        // Guarded by m_Lock.
+  boost::condition_variable_any m_CallEnded;
   // Created by Start, closed by Stop after the thread has been joined.
   CWakeSemaphore m_WakeSemaphore;
   std::atomic<bool> m_bStop{false};

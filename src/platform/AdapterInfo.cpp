@@ -166,19 +166,43 @@ bool Dump(int fd, uint16_t type, uint16_t replyType, unsigned char family, uint3
   }
 }
 
+// One dump of the links and one of the IPv4 addresses. ERROR_SUCCESS, or
+// the code that the callers pass on when the kernel could not be asked.
+DWORD ReadLinksAndAddresses(std::map<int, LinkInfo>& links, std::vector<AddrInfo>& addrs) {
+  FdGuard fd{socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE)};
+  if (fd.fd < 0) return ERROR_INVALID_HANDLE;
+  if (!Dump(fd.fd, RTM_GETLINK, RTM_NEWLINK, AF_UNSPEC, 1, [&](const struct nlmsghdr* h) { ParseLink(h, links); }))
+    return ERROR_INVALID_DATA;
+  if (!Dump(fd.fd, RTM_GETADDR, RTM_NEWADDR, AF_INET, 2, [&](const struct nlmsghdr* h) { ParseAddr(h, addrs); }))
+    return ERROR_INVALID_DATA;
+  return ERROR_SUCCESS;
+}
+
+uint32_t MaskOfPrefix(unsigned prefix) {
+  return prefix == 0 ? 0 : htonl(0xFFFFFFFFu << (32 - (prefix > 32 ? 32 : prefix)));
+}
+
+// Reads the links and the addresses and hands them to build, which fills out
+// and returns the result. out is emptied first, and again when memory runs
+// out.
+template <typename Entry, typename Build>
+DWORD FromLinksAndAddresses(std::vector<Entry>& out, Build build) {
+  out.clear();
+  try {
+    std::map<int, LinkInfo> links;
+    std::vector<AddrInfo> addrs;
+    const DWORD err = ReadLinksAndAddresses(links, addrs);
+    return err != ERROR_SUCCESS ? err : build(links, addrs);
+  } catch (const std::bad_alloc&) {
+    out.clear();
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+}
+
 }  // namespace
 
 DWORD GetAdaptersInfo(std::vector<CAdapterInfo>& out) {
-  out.clear();
-  FdGuard fd{socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE)};
-  if (fd.fd < 0) return ERROR_INVALID_HANDLE;
-  std::map<int, LinkInfo> links;
-  std::vector<AddrInfo> addrs;
-  try {
-    if (!Dump(fd.fd, RTM_GETLINK, RTM_NEWLINK, AF_UNSPEC, 1, [&](const struct nlmsghdr* h) { ParseLink(h, links); }))
-      return ERROR_INVALID_DATA;
-    if (!Dump(fd.fd, RTM_GETADDR, RTM_NEWADDR, AF_INET, 2, [&](const struct nlmsghdr* h) { ParseAddr(h, addrs); }))
-      return ERROR_INVALID_DATA;
+  return FromLinksAndAddresses(out, [&](const std::map<int, LinkInfo>& links, const std::vector<AddrInfo>& addrs) {
     bool loopbackUp = false;
     for (const auto& e : links) {
       const LinkInfo& link = e.second;
@@ -197,11 +221,8 @@ DWORD GetAdaptersInfo(std::vector<CAdapterInfo>& out) {
       a.AddressLength = link.addressLength;
       bool live = (link.flags & IFF_UP) && (link.flags & IFF_RUNNING);
       if (live)
-        for (const auto& ad : addrs) {
-          if (ad.index != e.first) continue;
-          uint32_t mask = ad.prefix == 0 ? 0 : htonl(0xFFFFFFFFu << (32 - (ad.prefix > 32 ? 32 : ad.prefix)));
-          a.IpAddressList.push_back({Dotted(ad.address), Dotted(mask)});
-        }
+        for (const auto& ad : addrs)
+          if (ad.index == e.first) a.IpAddressList.push_back({Dotted(ad.address), Dotted(MaskOfPrefix(ad.prefix))});
       if (a.IpAddressList.empty()) a.IpAddressList.push_back({"0.0.0.0", "0.0.0.0"});
       out.push_back(a);
     }
@@ -210,12 +231,26 @@ DWORD GetAdaptersInfo(std::vector<CAdapterInfo>& out) {
     // then lists nothing at all) is a namespace without any adapter and
     // without a working loopback, and a host whose only interface is an up
     // loopback gets the loopback entry alone.
-    if (out.empty() && !loopbackUp) return ERROR_NO_DATA;
-  } catch (const std::bad_alloc&) {
-    out.clear();
-    return ERROR_NOT_ENOUGH_MEMORY;
-  }
-  return ERROR_SUCCESS;
+    return out.empty() && !loopbackUp ? static_cast<DWORD>(ERROR_NO_DATA) : static_cast<DWORD>(ERROR_SUCCESS);
+  });
+}
+
+DWORD GetInterfaceAddresses(std::vector<CInterfaceAddress>& out, size_t maxCount) {
+  return FromLinksAndAddresses(out, [&](const std::map<int, LinkInfo>& links, const std::vector<AddrInfo>& addrs) {
+    for (const AddrInfo& ad : addrs) {
+      if (out.size() >= maxCount) break;
+      CInterfaceAddress entry;
+      entry.Index = static_cast<uint32_t>(ad.index);
+      auto link = links.find(ad.index);
+      if (link != links.end()) entry.Name = link->second.name;
+      entry.Address = ad.address;
+      entry.Mask = MaskOfPrefix(ad.prefix);
+      entry.AddressText = Dotted(entry.Address);
+      entry.MaskText = Dotted(entry.Mask);
+      out.push_back(entry);
+    }
+    return static_cast<DWORD>(ERROR_SUCCESS);
+  });
 }
 
 bool CWakeSemaphore::Create(uint32_t initialCount, uint32_t maximumCount) {

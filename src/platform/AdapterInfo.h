@@ -3,6 +3,7 @@
 // the host's). This is the one place that knows about netlink.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -34,6 +35,27 @@ struct CAdapterInfo {
 // there is no adapter and the loopback is not up either (out empty), ERROR_NOT_ENOUGH_MEMORY when the list
 // cannot be held, or another nonzero code when the kernel could not be asked.
 DWORD GetAdaptersInfo(std::vector<CAdapterInfo>& out);
+
+// One IPv4 address of the machine, as the socket layer's interface list
+// gives it: address and mask (network byte order, and dotted), and the index
+// and name of the interface that carries it.
+struct CInterfaceAddress {
+  uint32_t Index = 0;
+  std::string Name;
+  uint32_t Address = 0;
+  uint32_t Mask = 0;
+  std::string AddressText;
+  std::string MaskText;
+};
+
+// The socket layer's interface list holds at most this many entries.
+enum : size_t { INTERFACE_LIST_MAX = 20 };
+
+// Every IPv4 address of the machine with its mask, loopback included and
+// whatever state its interface is in, in the order the kernel lists them,
+// cut after maxCount entries. ERROR_SUCCESS, ERROR_NOT_ENOUGH_MEMORY, or
+// another nonzero code when the kernel could not be asked (out empty).
+DWORD GetInterfaceAddresses(std::vector<CInterfaceAddress>& out, size_t maxCount);
 
 // A counting semaphore whose waits can be combined with the address-change
 // notification. Unnamed; holds a descriptor from Create to Close.

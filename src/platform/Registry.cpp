@@ -6,13 +6,11 @@
 // it would re-enter the registry from inside the trace lock.
 #include "platform/Registry.h"
 
-#include "platform/Paths.h"
+#include "platform/Files.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -250,37 +248,6 @@ std::string ValueLine(const std::string& name, const std::string& rhs) {
   return (name.empty() ? std::string("@") : "\"" + Escape(name) + "\"") + "=" + rhs;
 }
 
-// Writes text next to path and renames it over path.
-LONG ReplaceFile(const std::string& path, const std::string& text) {
-  std::string folder = ".";
-  size_t slash = path.find_last_of('/');
-  if (slash != std::string::npos) folder = slash == 0 ? "/" : path.substr(0, slash);
-  std::string tmpl = path + ".XXXXXX";
-  std::vector<char> name(tmpl.begin(), tmpl.end());
-  name.push_back('\0');
-  int fd = mkstemp(name.data());
-  if (fd < 0) return errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
-  struct stat st;
-  mode_t mode = 0644;
-  if (stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
-  bool ok = fchmod(fd, mode) == 0;
-  size_t done = 0;
-  while (ok && done < text.size()) {
-    ssize_t w = write(fd, text.data() + done, text.size() - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) ok = false;
-    else done += static_cast<size_t>(w);
-  }
-  if (ok) ok = fsync(fd) == 0;
-  if (close(fd) != 0) ok = false;
-  if (ok) ok = rename(name.data(), path.c_str()) == 0;
-  if (!ok) {
-    unlink(name.data());
-    return ERROR_ACCESS_DENIED;
-  }
-  return ERROR_SUCCESS;
-}
-
 bool ValidText(const std::string& s) { return s.find_first_of("\r\n") == std::string::npos; }
 
 // Rewrites the file with the value line replaced, added or (rhs empty) removed.
@@ -296,9 +263,7 @@ LONG Rewrite(const std::string& keyPath, const std::string& name, const std::str
     lines = SplitLines(text);
   } else {
     if (!rhs) return ERROR_FILE_NOT_FOUND;
-    // A first write provisions a fresh machine: the folder may not exist yet.
-    size_t slash = path.find_last_of('/');
-    if (slash != std::string::npos && slash > 0) platform::CreateFolders(path.substr(0, slash));
+    // A first write provisions a fresh machine (the folder is created too).
     lines = {"Windows Registry Editor Version 5.00", ""};
   }
   std::vector<Line> parsed;
@@ -331,7 +296,7 @@ LONG Rewrite(const std::string& keyPath, const std::string& name, const std::str
   }
   std::string result;
   for (const std::string& l : out) result += l + "\n";
-  return ReplaceFile(path, result);
+  return platform::ReplaceFileAtomically(path, result) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
 }  // namespace
@@ -346,6 +311,56 @@ std::string RegistryFilePath() {
   const char* env = getenv("VCI_IDENT_REGISTRY");
   if (env && *env) return env;
   return "/etc/vci-ident/registry.reg";
+}
+
+namespace {
+
+// The three calls of a registry read into a zeroed buffer of the caller's
+// size (with room for a DWORD however small that size).
+LONG ReadValue(const char* key, const char* name, DWORD bufferSize, std::vector<BYTE>& buffer, DWORD& type,
+               RegistryStep* failed) {
+  buffer.assign(bufferSize < 4 ? 4 : bufferSize, 0);
+  RegistryStep step = RegistryStep::OPEN;
+  HKEY hKey = nullptr;
+  LONG r = RegOpenKeyEx(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &hKey);
+  if (r == ERROR_SUCCESS) {
+    step = RegistryStep::QUERY;
+    DWORD size = bufferSize;
+    r = RegQueryValueEx(hKey, name, nullptr, &type, buffer.data(), &size);
+    LONG closed = RegCloseKey(hKey);
+    if (r == ERROR_SUCCESS && closed != ERROR_SUCCESS) {
+      step = RegistryStep::CLOSE;
+      r = closed;
+    }
+  }
+  if (failed) *failed = r == ERROR_SUCCESS ? RegistryStep::NONE : step;
+  return r;
+}
+
+}  // namespace
+
+LONG ReadRegistryString(const char* name, DWORD bufferSize, std::string& text, RegistryStep* failed,
+                        const char* key) {
+  std::vector<BYTE> buffer;
+  DWORD type = REG_NONE;
+  LONG r = ReadValue(key, name, bufferSize, buffer, type, failed);
+  if (r == ERROR_SUCCESS && type != REG_SZ) {
+    if (failed) *failed = RegistryStep::QUERY;
+    return ERROR_INVALID_DATA;
+  }
+  // The query copied the terminator with the text: it fits the buffer.
+  if (r == ERROR_SUCCESS) text = reinterpret_cast<const char*>(buffer.data());
+  return r;
+}
+
+LONG ReadRegistryDword(const char* name, DWORD bufferSize, DWORD& value, RegistryStep* failed, const char* key) {
+  std::vector<BYTE> buffer;
+  DWORD type = REG_NONE;
+  LONG r = ReadValue(key, name, bufferSize, buffer, type, failed);
+  if (r == ERROR_SUCCESS)
+    value = static_cast<DWORD>(buffer[0]) | static_cast<DWORD>(buffer[1]) << 8 | static_cast<DWORD>(buffer[2]) << 16 |
+            static_cast<DWORD>(buffer[3]) << 24;
+  return r;
 }
 
 LONG RegistrySetString(const std::string& keyPath, const std::string& name, const std::string& value) {

@@ -50,13 +50,32 @@ LONG RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD dwNotifyFilter
 
 namespace platform {
 
+// The call of a registry read that failed.
+enum class RegistryStep { NONE, OPEN, QUERY, CLOSE };
+
+// Reads one value the way every reader of the service's settings does: open
+// HKEY_LOCAL_MACHINE\key for reading, query the value into a zeroed buffer of
+// bufferSize bytes (each reader has its own size: a text that does not fit
+// answers 234), close the key. Returns ERROR_SUCCESS or the code of the first
+// call that failed, which *failed names (for readers that log the open and
+// the query differently); the output is untouched on failure.
+// ReadRegistryString takes the text up to the first NUL; a value that is no
+// string fails the query with ERROR_INVALID_DATA.
+LONG ReadRegistryString(const char* name, DWORD bufferSize, std::string& text, RegistryStep* failed = nullptr,
+                        const char* key = VCI_REGISTRY_KEY);
+// ReadRegistryDword takes the first four bytes of the buffer, little-endian,
+// whatever the value's type, as a reader with a DWORD-sized view of its
+// buffer does on Windows.
+LONG ReadRegistryDword(const char* name, DWORD bufferSize, DWORD& value, RegistryStep* failed = nullptr,
+                       const char* key = VCI_REGISTRY_KEY);
+
 // Path of the registry file in force ($VCI_IDENT_REGISTRY or the default).
 std::string RegistryFilePath();
 
 // Writers used by the provisioning tool. keyPath is the full path as written
 // in a section header, root included ("HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI"). Each rewrites the whole file
-// atomically (temporary file in the same folder, then rename) and keeps every
-// other key, value and comment line. The key is created when missing.
+// with ReplaceFileAtomically and keeps every other key, value and comment
+// line. The key, the file and its folder are created when missing.
 LONG RegistrySetString(const std::string& keyPath, const std::string& name, const std::string& value);
 LONG RegistrySetDword(const std::string& keyPath, const std::string& name, DWORD value);
 LONG RegistryDeleteValue(const std::string& keyPath, const std::string& name);

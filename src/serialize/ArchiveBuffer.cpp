@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/Files.h"
+
 namespace {
 
 const uint32_t kFrameSlot = 4;
@@ -271,8 +273,7 @@ bool CArchiveBuffer::LoadFromFile(const char* path) {
   // Only a plain file has a size to load: a folder opens for reading too,
   // and its end offset on some file systems is a huge number that would be
   // allocated before the read fails.
-  struct stat st;
-  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && std::fseek(f, 0, SEEK_END) == 0) {
+  if (platform::IsPlainFile(f) && std::fseek(f, 0, SEEK_END) == 0) {
     long size = std::ftell(f);
     if (size >= 0 && static_cast<unsigned long>(size) < UINT32_MAX - kFrameSlot &&
         std::fseek(f, 0, SEEK_SET) == 0 && AllocateData(static_cast<uint32_t>(size))) {

@@ -7,6 +7,16 @@ bool CSerialize::CheckId(CArchiveBuffer& ar) const {
   return ar.Read(id) && id == m_uiObjectId;
 }
 
+bool CSerialize::SerializeHead(CArchiveBuffer& ar, uint32_t& version, uint32_t newest) {
+  if (ar.IsStoring()) return ar.Write(m_uiObjectId) && ar.Write(newest);
+  return CheckId(ar) && ar.Read(version);
+}
+
 bool CResponse::Serialize(CArchiveBuffer& ar) {
   return ar.IsStoring() ? ar.Write(m_iResult) : ar.Read(m_iResult);
+}
+
+bool CResponse::SerializeHead(CArchiveBuffer& ar, uint32_t& version, uint32_t newest) {
+  if (ar.IsStoring()) return ar.Write(GetId()) && ar.Write(m_iResult) && ar.Write(newest);
+  return CheckId(ar) && ar.Read(m_iResult) && ar.Read(version);
 }

@@ -1,7 +1,7 @@
 // The bases of every serialisable record. A record writes its object id,
-// (replies) its result code, its version and then its fields in a fixed
-// order; a reader checks the id, honours the version and stops at the last
-// field that version describes.
+// (replies) its result code, its newest version and then every field in a
+// fixed order; a reader checks the id, honours the version it finds and stops
+// at the last field that version describes.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +21,14 @@ class CSerialize {
   // id still carrying the enciphered flag never matches.
   bool CheckId(CArchiveBuffer& ar) const;
 
+ protected:
+  // The head of a record with a 32-bit version word. Storing writes the id
+  // and `newest`, never the version the record was read with: every field is
+  // written, and only the newest version word announces them all (an older
+  // or 0 word would stop a reader short of them and shift whatever follows).
+  // Loading checks the id and reads the version word into `version`.
+  bool SerializeHead(CArchiveBuffer& ar, uint32_t& version, uint32_t newest);
+
  private:
   uint32_t m_uiObjectId;
 };
@@ -35,5 +43,8 @@ class CResponse : public CSerialize {
   bool Serialize(CArchiveBuffer& ar) override;
 
  protected:
+  // As CSerialize's, with the result code between the id and the version.
+  bool SerializeHead(CArchiveBuffer& ar, uint32_t& version, uint32_t newest);
+
   int32_t m_iResult;
 };

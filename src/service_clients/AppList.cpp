@@ -16,19 +16,17 @@ CAppList::CApp::CApp()
 CAppList::CApp::CApp(const CAppVersion& appVersion) : CApp() { m_AppVersion = appVersion; }
 
 bool CAppList::CApp::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) {
-    return ar.Write(GetId()) && ar.Write(m_uiVersion) && m_AppVersion.Serialize(ar) && ar.Write(m_bFlag1) &&
-           ar.Write(m_strText) && ar.Write(m_uiNumber1) && ar.Write(m_bFlag2) && ar.Write(m_uiNumber2) &&
-           ar.Write(m_iNumber3);
-  }
-  if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
+  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
+  if (ar.IsStoring())
+    return m_AppVersion.Serialize(ar) && ar.Write(m_bFlag1) && ar.Write(m_strText) && ar.Write(m_uiNumber1) &&
+           ar.Write(m_bFlag2) && ar.Write(m_uiNumber2) && ar.Write(m_iNumber3);
   if (m_uiVersion == 0) return true;
   return m_AppVersion.Serialize(ar) && ar.Read(m_bFlag1) && ar.Read(m_strText) && ar.Read(m_uiNumber1) &&
          ar.Read(m_bFlag2) && ar.Read(m_uiNumber2) && ar.Read(m_iNumber3);
 }
 
 bool CAppList::CApp::operator==(const CApp& o) const {
-  return m_uiVersion == o.m_uiVersion && m_AppVersion == o.m_AppVersion && m_bFlag1 == o.m_bFlag1 &&
+  return m_AppVersion == o.m_AppVersion && m_bFlag1 == o.m_bFlag1 &&
          m_strText == o.m_strText && m_uiNumber1 == o.m_uiNumber1 && m_bFlag2 == o.m_bFlag2 &&
          m_uiNumber2 == o.m_uiNumber2 && m_iNumber3 == o.m_iNumber3;
 }
@@ -47,8 +45,7 @@ void CAppList::Add(const CApp& app) {
 
 bool CAppList::Serialize(CArchiveBuffer& ar) {
   if (ar.IsStoring()) {
-    if (!ar.Write(GetId()) || !CResponse::Serialize(ar) || !ar.Write(m_uiVersion) ||
-        !ar.Write(static_cast<uint32_t>(m_Apps.size())))
+    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(static_cast<uint32_t>(m_Apps.size())))
       return false;
     for (auto& entry : m_Apps)
       if (!entry.second.Serialize(ar)) return false;
@@ -56,7 +53,7 @@ bool CAppList::Serialize(CArchiveBuffer& ar) {
   }
   // A read replaces the whole list, also when version 0 leaves it empty.
   m_Apps.clear();
-  if (!CheckId(ar) || !CResponse::Serialize(ar) || !ar.Read(m_uiVersion)) return false;
+  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
   if (m_uiVersion == 0) return true;
   uint32_t count;
   if (!record_count::Read(ar, count, record_count::MIN_RECORD_SIZE)) return false;

@@ -48,8 +48,8 @@ class CAppList : public CResponse {
   void Add(const CApp& app);
   const std::map<uint32_t, CApp>& GetApps() const { return m_Apps; }
 
-  // Entries and version; the result code is not part of the comparison.
-  bool operator==(const CAppList& o) const { return m_uiVersion == o.m_uiVersion && m_Apps == o.m_Apps; }
+  // The entries; neither the version read nor the result code count.
+  bool operator==(const CAppList& o) const { return m_Apps == o.m_Apps; }
   bool operator!=(const CAppList& o) const { return !(*this == o); }
 
   uint32_t m_uiVersion;

@@ -12,6 +12,8 @@ class CCompList;
 class CAppServiceClient : public CPlatformServiceClient {
  public:
   CAppServiceClient() = default;
+  // Cuts a query in progress on another thread short and waits for it.
+  ~CAppServiceClient() override;
 
   // Each clears its list, connects, exchanges one request with timeout 0
   // and disconnects whatever happened: 0, -1, a client socket error code or
@@ -22,6 +24,7 @@ class CAppServiceClient : public CPlatformServiceClient {
   int GetSysComps(CCompList& comps);
 
  private:
-  // Taken before the base lock; one query at a time per client.
+  // Held for each whole query, before the base locks; one query at a time
+  // per client.
   boost::recursive_mutex m_AppLock;
 };

@@ -38,12 +38,12 @@ bool CAppVersion::Serialize(CArchiveBuffer& ar) {
   std::string* texts[] = {&m_strVersionText, &m_strText2, &m_strText3, &m_strText4, &m_strText5,
                           &m_strName,        &m_strText7, &m_strText8, &m_strText9};
   if (ar.IsStoring()) {
-    if (!ar.Write(GetId()) || !ar.Write(m_uiVersion)) return false;
+    if (!CSerialize::SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
     for (std::string* t : texts)
       if (!ar.Write(*t)) return false;
     return WriteList(ar, m_TextList1) && WriteList(ar, m_TextList2);
   }
-  if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
+  if (!CSerialize::SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
   if (m_uiVersion == 0) return true;
   for (std::string* t : texts)
     if (!ar.Read(*t)) return false;
@@ -51,7 +51,7 @@ bool CAppVersion::Serialize(CArchiveBuffer& ar) {
 }
 
 bool CAppVersion::operator==(const CAppVersion& o) const {
-  return m_uiVersion == o.m_uiVersion && m_strVersionText == o.m_strVersionText && m_strText2 == o.m_strText2 &&
+  return m_strVersionText == o.m_strVersionText && m_strText2 == o.m_strText2 &&
          m_strText3 == o.m_strText3 && m_strText4 == o.m_strText4 && m_strText5 == o.m_strText5 &&
          m_strName == o.m_strName && m_strText7 == o.m_strText7 && m_strText8 == o.m_strText8 &&
          m_strText9 == o.m_strText9 && m_TextList1 == o.m_TextList1 && m_TextList2 == o.m_TextList2;

@@ -27,6 +27,7 @@ class CAppVersion : public CResponse {
   const std::string& GetVersionText() const { return m_strVersionText; }
   const std::string& GetFifthText() const { return m_strText5; }
 
+  // Every field but the version read.
   bool operator==(const CAppVersion& other) const;
   bool operator!=(const CAppVersion& other) const { return !(*this == other); }
 

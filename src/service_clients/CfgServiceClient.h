@@ -13,6 +13,8 @@ class CConfig;
 class CCfgServiceClient : public CPlatformServiceClient {
  public:
   CCfgServiceClient() = default;
+  // Cuts a query in progress on another thread short and waits for it.
+  ~CCfgServiceClient() override;
 
   // Clears config, connects, exchanges a CGetConfigNEW_Send for key with
   // timeout 0 and disconnects whatever happened: 0, -1, a client socket
@@ -20,6 +22,7 @@ class CCfgServiceClient : public CPlatformServiceClient {
   int GetConfig(uint32_t key, CConfig& config);
 
  private:
-  // Taken before the base lock; one query at a time per client.
+  // Held for each whole query, before the base locks; one query at a time
+  // per client.
   boost::recursive_mutex m_CfgLock;
 };

@@ -12,10 +12,8 @@ CCompList::CComp::CComp() : CSerialize(OBJID_CCompList_CComp), m_uiVersion(CURRE
 CCompList::CComp::CComp(const CAppVersion& appVersion) : CComp() { m_AppVersion = appVersion; }
 
 bool CCompList::CComp::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) return ar.Write(GetId()) && ar.Write(m_uiVersion) && m_AppVersion.Serialize(ar);
-  if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
-  if (m_uiVersion == 0) return true;
-  return m_AppVersion.Serialize(ar);
+  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
+  return (!ar.IsStoring() && m_uiVersion == 0) || m_AppVersion.Serialize(ar);
 }
 
 bool CCompList::CComp::IsOlderThan(const CComp& other) const {
@@ -94,8 +92,7 @@ const CCompList::CComp* CCompList::Find(const std::string& name) const {
 
 bool CCompList::Serialize(CArchiveBuffer& ar) {
   if (ar.IsStoring()) {
-    if (!ar.Write(GetId()) || !CResponse::Serialize(ar) || !ar.Write(m_uiVersion) ||
-        !ar.Write(static_cast<uint32_t>(m_Comps.size())))
+    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(static_cast<uint32_t>(m_Comps.size())))
       return false;
     for (auto& entry : m_Comps)
       if (!entry.second.Serialize(ar)) return false;
@@ -103,7 +100,7 @@ bool CCompList::Serialize(CArchiveBuffer& ar) {
   }
   // A read replaces the whole list, also when version 0 leaves it empty.
   m_Comps.clear();
-  if (!CheckId(ar) || !CResponse::Serialize(ar) || !ar.Read(m_uiVersion)) return false;
+  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
   if (m_uiVersion == 0) return true;
   uint32_t count;
   if (!record_count::Read(ar, count, record_count::MIN_RECORD_SIZE)) return false;

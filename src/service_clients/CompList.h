@@ -31,7 +31,7 @@ class CCompList : public CResponse {
     // number is smaller.
     bool IsOlderThan(const CComp& other) const;
 
-    bool operator==(const CComp& o) const { return m_uiVersion == o.m_uiVersion && m_AppVersion == o.m_AppVersion; }
+    bool operator==(const CComp& o) const { return m_AppVersion == o.m_AppVersion; }
     bool operator!=(const CComp& o) const { return !(*this == o); }
 
     uint32_t m_uiVersion;
@@ -62,8 +62,8 @@ class CCompList : public CResponse {
   const CComp* Find(const std::string& name) const;
   const std::map<std::string, CComp>& GetComps() const { return m_Comps; }
 
-  // Components and version; the result code is not part of the comparison.
-  bool operator==(const CCompList& o) const { return m_uiVersion == o.m_uiVersion && m_Comps == o.m_Comps; }
+  // The components; neither the version read nor the result code count.
+  bool operator==(const CCompList& o) const { return m_Comps == o.m_Comps; }
   bool operator!=(const CCompList& o) const { return !(*this == o); }
 
   uint32_t m_uiVersion;

@@ -1,5 +1,4 @@
 #include "service_clients/Config.h"
-#ifdef VCI_HAVE_CONFIG
 
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/ObjectId.h"
@@ -21,8 +20,7 @@ int CConfig::Remove(uint32_t key) { return m_Sections.erase(key) ? 0 : -1; }
 
 bool CConfig::Serialize(CArchiveBuffer& ar) {
   if (ar.IsStoring()) {
-    if (!ar.Write(GetId()) || !CResponse::Serialize(ar) || !ar.Write(m_uiVersion) ||
-        !ar.Write(static_cast<uint32_t>(m_Sections.size())))
+    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(static_cast<uint32_t>(m_Sections.size())))
       return false;
     for (auto& entry : m_Sections)
       if (!ar.Write(entry.first) || !entry.second.Serialize(ar)) return false;
@@ -30,7 +28,7 @@ bool CConfig::Serialize(CArchiveBuffer& ar) {
   }
   // A read replaces the whole list, also when version 0 leaves it empty.
   m_Sections.clear();
-  if (!CheckId(ar) || !CResponse::Serialize(ar) || !ar.Read(m_uiVersion)) return false;
+  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
   if (m_uiVersion == 0) return true;
   uint32_t count;
   // Each entry is at least its key and the id word of its list.
@@ -43,5 +41,3 @@ bool CConfig::Serialize(CArchiveBuffer& ar) {
   }
   return true;
 }
-
-#endif

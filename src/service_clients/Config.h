@@ -3,11 +3,6 @@
 // in ascending key order. A reply that names a key twice fails to read.
 #pragma once
 
-// Built once the VCI status records are in the tree (they are written
-// alongside); until then the header declares nothing.
-#if __has_include("discovery/ArgList.h")
-#define VCI_HAVE_CONFIG 1
-
 #include <cstdint>
 #include <map>
 
@@ -37,5 +32,3 @@ class CConfig : public CResponse {
  private:
   std::map<uint32_t, CArgList> m_Sections;
 };
-
-#endif

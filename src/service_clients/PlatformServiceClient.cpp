@@ -4,10 +4,7 @@
 #include <cstdio>
 #include <new>
 
-#include <boost/thread/lock_guard.hpp>
-
 #include "host/ServiceUtilities.h"
-#include "host/TraceLog.h"
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/Serialize.h"
 #include "transport/ClientSocket.h"
@@ -18,12 +15,9 @@ typedef boost::lock_guard<boost::recursive_mutex> Guard;
 CPlatformServiceClient::CPlatformServiceClient() = default;
 
 CPlatformServiceClient::~CPlatformServiceClient() {
+  Abort();
   Guard guard(m_Lock);
-  if (m_pClientSocket) {
-    m_pClientSocket->Shutdown(CClientSocket::SHUTDOWN_ABORT);
-    delete m_pClientSocket;
-    m_pClientSocket = nullptr;
-  }
+  delete m_pClientSocket;
 }
 
 int CPlatformServiceClient::Initialize(const char* remoteAddress, const char* localAddress, uint32_t keyInput1,
@@ -51,8 +45,12 @@ int CPlatformServiceClient::SetTransportLogging(bool on, uint32_t unused) {
 int CPlatformServiceClient::Connect(uint32_t port) {
   TraceLog(TRACE_INFO, "CPlatformServiceClient::Connect Entering");
   Guard guard(m_Lock);
+  // Held while the socket is made: an Abort either comes first and is seen
+  // here, or comes after and finds the socket to shut down. Initialize makes
+  // no connection, so this never waits for the network.
+  boost::lock_guard<boost::mutex> abortGuard(m_AbortLock);
   int iRet = -1;
-  if (!m_bConnected && !m_sRemoteAddress.empty() && !m_sLocalAddress.empty()) {
+  if (!m_bAborted && !m_bConnected && !m_sRemoteAddress.empty() && !m_sLocalAddress.empty()) {
     if (m_sRemoteAddress == "localhost") m_sRemoteAddress = "127.0.0.1";
     // Without keep connection the socket connects at the first exchange and
     // closes its connection after each one.
@@ -62,7 +60,6 @@ int CPlatformServiceClient::Connect(uint32_t port) {
       if (iRet == 0) {
         m_pClientSocket = pSocket;
         m_bConnected = true;
-        m_uiPort = port;
       } else {
         delete pSocket;
       }
@@ -77,13 +74,63 @@ int CPlatformServiceClient::Disconnect() {
   Guard guard(m_Lock);
   int iRet = -1;
   if (m_bConnected && m_pClientSocket) {
-    iRet = m_pClientSocket->Shutdown(0);
-    delete m_pClientSocket;
-    m_pClientSocket = nullptr;
+    if (IsAborted()) {
+      // The abort's own shutdown has ended (m_AbortLock was free): only the
+      // closing is left, without waiting for a peer that may never answer.
+      iRet = m_pClientSocket->Shutdown(CClientSocket::SHUTDOWN_ABORT);
+    } else {
+      // Shutdown (0) in two steps. The orderly close of a connection that a
+      // failed exchange left open waits for the peer; as a wait of its own
+      // an Abort on another thread cuts it short, where inside Shutdown the
+      // abort's wake-up could be lost (the socket keeps one abort flag, which
+      // each Shutdown caller clears once it holds the socket's lock).
+      iRet = m_pClientSocket->GetState() == CClientSocket::STATE_CONNECTED ? m_pClientSocket->_Shutdown(false) : 0;
+      const int closeRet = m_pClientSocket->Shutdown(0);
+      if (iRet == 0) iRet = closeRet;
+    }
+    CClientSocket* pSocket = m_pClientSocket;
+    {
+      boost::lock_guard<boost::mutex> abortGuard(m_AbortLock);
+      m_pClientSocket = nullptr;
+    }
+    delete pSocket;
     m_bConnected = false;
   }
   TraceLog(TRACE_INFO, "CPlatformServiceClient::Disconnect Leaving");
   return iRet;
+}
+
+int CPlatformServiceClient::Abort() {
+  TraceLog(TRACE_INFO, "CPlatformServiceClient::Abort Entering");
+  {
+    boost::lock_guard<boost::mutex> abortGuard(m_AbortLock);
+    m_bAborted = true;
+    // The socket ends the wait of an exchange in progress before it takes
+    // its own lock, which that exchange holds.
+    if (m_pClientSocket) m_pClientSocket->Shutdown(CClientSocket::SHUTDOWN_ABORT);
+  }
+  TraceLog(TRACE_INFO, "CPlatformServiceClient::Abort Leaving");
+  return 0;
+}
+
+void CPlatformServiceClient::AbortAndWaitFor(boost::recursive_mutex& ownLock) {
+  Abort();
+  boost::lock_guard<boost::recursive_mutex> guard(ownLock);
+}
+
+bool CPlatformServiceClient::IsAborted() {
+  boost::lock_guard<boost::mutex> abortGuard(m_AbortLock);
+  return m_bAborted;
+}
+
+bool CPlatformServiceClient::IsConnected() const {
+  Guard guard(m_Lock);
+  return m_bConnected;
+}
+
+std::string CPlatformServiceClient::GetRemoteAddress() const {
+  Guard guard(m_Lock);
+  return m_sRemoteAddress;
 }
 
 uint32_t CPlatformServiceClient::ComputeReplyTimeout(uint32_t contentLength) {
@@ -123,6 +170,9 @@ int CPlatformServiceClient::Exchange(bool bPointerVariant, CArchiveBuffer& reque
 
   int iRet = m_pClientSocket->SendRecv_ArchiveBuffer(requestArchive, replyArchive, timeoutMs);
   if (iRet != 0) {
+    // Cut short on purpose: whatever the socket made of it, no fault of the
+    // VCI's to report.
+    if (IsAborted()) return -1;
     LogErrorf("%s %d - ObjId = %d", tag, iRet, static_cast<int>(request.GetId()));
     return iRet;
   }

@@ -4,15 +4,20 @@
 // socket for each query, and runs one request/reply exchange of archive
 // messages, enciphered when the peer sends an enciphered reply.
 //
-// Lock order: a derived client's own lock, then m_Lock (this base), then the
-// client socket's lock.
+// Lock order: a derived client's own lock, then m_Lock (this base), then
+// m_AbortLock, then the client socket's lock. Abort takes only m_AbortLock
+// and the socket's lock, and the socket wakes its waits before it takes its
+// own lock, so an abort never waits for the exchange it cuts short.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include <boost/thread/lock_guard.hpp>
+#include <boost/thread/mutex.hpp>
 #include <boost/thread/recursive_mutex.hpp>
 
+#include "host/TraceLog.h"
 #include "transport/ClientSocketEvent.h"
 
 class CArchiveBuffer;
@@ -32,6 +37,8 @@ class CPlatformServiceClient : public IClientSocketEvent {
   enum : uint32_t { SERVICE_VERSION_SIZE = 136 };
 
   CPlatformServiceClient();
+  // Cuts short an exchange in progress on another thread (Abort), then waits
+  // until it has left the object.
   ~CPlatformServiceClient() override;
   CPlatformServiceClient(const CPlatformServiceClient&) = delete;
   CPlatformServiceClient& operator=(const CPlatformServiceClient&) = delete;
@@ -43,15 +50,16 @@ class CPlatformServiceClient : public IClientSocketEvent {
   // 0. The second argument is ignored.
   int SetTransportLogging(bool on, uint32_t unused = 0);
   // Creates the client socket for port (no connection yet: the exchange
-  // connects and closes again). -1 when already connected or an address
-  // text is empty; otherwise the client socket's Initialize code.
+  // connects and closes again). -1 when already connected, aborted or an
+  // address text is empty; otherwise the client socket's Initialize code.
   int Connect(uint32_t port);
   // -1 when not connected; otherwise the socket's orderly Shutdown code.
   int Disconnect();
 
   // One exchange on the connected socket: 0, -1, a client socket error code,
   // or the reply's result code. timeoutMs 0 = computed from the request's
-  // size (and raised to 10 s by the client socket).
+  // size (and raised to 10 s by the client socket). An exchange cut short by
+  // Abort returns -1.
   int SendRecv_ArchiveBuffer(CArchiveBuffer& requestArchive, CArchiveBuffer& replyArchive, CSerialize& request,
                              CResponse& reply, uint32_t timeoutMs);
   // The same exchange with the request given through a pointer (its log
@@ -59,23 +67,43 @@ class CPlatformServiceClient : public IClientSocketEvent {
   int SendRecv_ArchiveBuffer(CArchiveBuffer& requestArchive, CArchiveBuffer& replyArchive, CSerialize* request,
                              CResponse& reply, uint32_t timeoutMs);
 
+  // Callable from any thread, also while another thread runs a query: the
+  // exchange in progress ends at once with -1, and every later Connect (so
+  // every later query) fails with -1 without touching the network. For the
+  // owner that has to stop a fetch from a VCI that has fallen silent. 0.
+  int Abort();
+
   // The reply wait for a request whose content holds contentLength bytes,
   // before the client socket's floor: length x 3 x 1000 / 500000 ms.
   static uint32_t ComputeReplyTimeout(uint32_t contentLength);
 
   bool OnErrorDetected(int code) override;
 
-  bool IsConnected() const { return m_bConnected; }
-  const std::string& GetRemoteAddress() const { return m_sRemoteAddress; }
-  const std::string& GetLocalAddress() const { return m_sLocalAddress; }
-  uint32_t GetPort() const { return m_uiPort; }
+  bool IsConnected() const;
+  std::string GetRemoteAddress() const;
 
  protected:
-  // The request pattern of every query (the caller holds its own lock and
-  // has cleared reply): Connect (port); on success one exchange with fresh
-  // 8192-byte archives and timeout 0; Disconnect whatever the exchange gave.
-  // Returns Connect's failure or the exchange's result.
-  int RunQuery(uint32_t port, CSerialize& request, CResponse& reply);
+  // One query of a derived client: holds ownLock (the derived client's own
+  // lock) for the whole of it, clears reply, runs the request pattern, and
+  // logs "<method> Entering" and "<method> Leaving".
+  template <class TReply>
+  int Query(boost::recursive_mutex& ownLock, const char* method, uint32_t port, CSerialize& request, TReply& reply) {
+    TraceLog(TRACE_INFO, "%s Entering", method);
+    int iRet;
+    {
+      boost::lock_guard<boost::recursive_mutex> guard(ownLock);
+      reply.Clear();
+      iRet = RunQuery(port, request, reply);
+    }
+    // Nothing of this object is touched from here on: a destructor waiting
+    // for ownLock may already have freed it.
+    TraceLog(TRACE_INFO, "%s Leaving", method);
+    return iRet;
+  }
+
+  // For the destructor of a derived client: Abort, then wait until the
+  // query in progress, if any, has released ownLock.
+  void AbortAndWaitFor(boost::recursive_mutex& ownLock);
 
   // Where the client's error lines go: the runtime log, and (since this
   // service never sets the runtime log up, which would make a failing VCI
@@ -83,19 +111,33 @@ class CPlatformServiceClient : public IClientSocketEvent {
   virtual void WriteErrorLog(const char* line);
 
  private:
+  // The request pattern of every query: Connect (port); on success one
+  // exchange with fresh 8192-byte archives and timeout 0; Disconnect
+  // whatever the exchange gave. Returns Connect's failure or the exchange's
+  // result. Requires the derived client's own lock held.
+  int RunQuery(uint32_t port, CSerialize& request, CResponse& reply);
+  // Takes m_Lock for the whole exchange.
   int Exchange(bool bPointerVariant, CArchiveBuffer& requestArchive, CArchiveBuffer& replyArchive, CSerialize& request,
                CResponse& reply, uint32_t timeoutMs);
+  // Takes m_AbortLock.
+  bool IsAborted();
   void LogErrorf(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-  boost::recursive_mutex m_Lock;
+  mutable boost::recursive_mutex m_Lock;
   // Guarded by m_Lock.
   bool m_bTransportLogging = false;
   bool m_bConnected = false;
   uint32_t m_uiKeyModifier = 0;
   uint32_t m_uiKeySelector = 0;
-  CClientSocket* m_pClientSocket = nullptr;  // Owned.
   std::string m_sRemoteAddress;
   std::string m_sLocalAddress;
-  uint32_t m_uiPort = 0;
   uint8_t m_ServiceVersion[SERVICE_VERSION_SIZE] = {};
+
+  // Held by Abort while it shuts the socket down, so the socket cannot be
+  // freed under it; never held across a wait of the exchange.
+  boost::mutex m_AbortLock;
+  // Owned. Written under m_Lock and m_AbortLock both, so read under either.
+  CClientSocket* m_pClientSocket = nullptr;
+  // Guarded by m_AbortLock. Set once by Abort, never cleared.
+  bool m_bAborted = false;
 };

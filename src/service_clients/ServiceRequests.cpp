@@ -4,8 +4,7 @@
 #include "serialize/ObjectId.h"
 
 bool CVersionOnlyRequest::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) return ar.Write(GetId()) && ar.Write(m_uiVersion);
-  return CheckId(ar) && ar.Read(m_uiVersion);
+  return SerializeHead(ar, m_uiVersion, CURRENT_VERSION);
 }
 
 CGetApplications_Send::CGetApplications_Send() : CVersionOnlyRequest(OBJID_CGetApplications_Send) {}
@@ -16,10 +15,7 @@ CGetConfigNEW_Send::CGetConfigNEW_Send(uint32_t key)
     : CSerialize(OBJID_CGetConfigNEW_Send), m_uiVersion(CURRENT_VERSION), m_uiKey(key) {}
 
 bool CGetConfigNEW_Send::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) {
-    if (!ar.Write(GetId()) || !ar.Write(m_uiVersion)) return false;
-    return m_uiVersion == 0 || ar.Write(m_uiKey);
-  }
-  if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
+  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
+  if (ar.IsStoring()) return ar.Write(m_uiKey);
   return m_uiVersion == 0 || ar.Read(m_uiKey);
 }

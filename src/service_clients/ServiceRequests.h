@@ -34,8 +34,7 @@ class CGetSysComps_Send : public CVersionOnlyRequest {
   CGetSysComps_Send();
 };
 
-// Answered by a CConfig. The key is on the wire only when the version is
-// not 0.
+// Answered by a CConfig. A request read with version 0 carries no key.
 class CGetConfigNEW_Send : public CSerialize {
  public:
   enum : uint32_t { CURRENT_VERSION = 1 };

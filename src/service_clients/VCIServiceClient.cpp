@@ -1,5 +1,12 @@
 #include "service_clients/VCIServiceClient.h"
 
+CVCIServiceClient::~CVCIServiceClient() { Abort(); }
+
+int CVCIServiceClient::Abort() {
+  CAppServiceClient::Abort();
+  return CCfgServiceClient::Abort();
+}
+
 int CVCIServiceClient::Initialize(const char* remoteAddress, const char* localAddress, uint32_t keyInput1,
                                   uint32_t keyInput2) {
   int iRet = CCfgServiceClient::Initialize(remoteAddress, localAddress, keyInput1, keyInput2);

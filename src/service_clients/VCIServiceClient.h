@@ -16,12 +16,17 @@
 class CVCIServiceClient : public CAppServiceClient, public CCfgServiceClient {
  public:
   CVCIServiceClient() = default;
+  // Aborts both clients before either waits for its query, so that one
+  // silent service does not hold up the other's release.
+  ~CVCIServiceClient() override;
 
   // Initialises the configuration client, then the application client;
   // stops at the first failure and returns its code.
   int Initialize(const char* remoteAddress, const char* localAddress, uint32_t keyInput1, uint32_t keyInput2);
   // The same for both clients in the same order; 0.
   int SetTransportLogging(bool on, uint32_t unused = 0);
+  // Aborts both clients (CPlatformServiceClient::Abort); from any thread. 0.
+  int Abort();
 
   CAppServiceClient& GetAppServiceClient() { return *this; }
   CCfgServiceClient& GetCfgServiceClient() { return *this; }

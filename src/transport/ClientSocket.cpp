@@ -108,6 +108,16 @@ bool CClientSocket::SleepInterruptibly(int ms) {
   return !m_bAbort.load();
 }
 
+void CClientSocket::SetTimeouts(const Timeouts& timeouts) {
+  Guard lock(m_Lock);
+  m_Timeouts = timeouts;
+}
+
+CClientSocket::Timeouts CClientSocket::GetTimeouts() const {
+  Guard lock(m_Lock);
+  return m_Timeouts;
+}
+
 int CClientSocket::CloseSocket() {
   int iRet = 0;
   if (m_Socket != INVALID_SOCKET) iRet = close(m_Socket);
@@ -258,13 +268,13 @@ int CClientSocket::Connect() {
       CServiceUtilities::GetInstance().WriteLog(CServiceUtilities::LOG_WARN,
                                                 "CliSkt::Connect [%s][%d] sleeping iSockRet = %d, iConnectAttempts = %d",
                                                 m_sRemoteAddress.c_str(), static_cast<int>(m_uiPort), error, attempts);
-      if (!SleepInterruptibly(CONNECT_SLEEP_MS)) {
+      if (!SleepInterruptibly(ClampMs(m_Timeouts.uiConnectPauseMs))) {
         errno = EINTR;
         return CS_ERR_CONNECT_TIMEOUT;
       }
     }
     short revents = 0;
-    WaitResult w = WaitOnSocket(POLLOUT | POLLPRI, CONNECT_WAIT_MS, revents);
+    WaitResult w = WaitOnSocket(POLLOUT | POLLPRI, ClampMs(m_Timeouts.uiConnectWaitMs), revents);
     if (w == WAIT_FAILED) {
       ReportError("CliSkt::Connect Select Error");
       return CS_ERR_CONNECT_SELECT;
@@ -320,7 +330,7 @@ int CClientSocket::Connect() {
 
 int CClientSocket::WaitForDataInd(uint32_t timeoutMs) {
   Guard lock(m_Lock);
-  const uint32_t effective = timeoutMs < MIN_REPLY_WAIT_MS ? MIN_REPLY_WAIT_MS : timeoutMs;
+  const uint32_t effective = ReplyWaitMs(timeoutMs);
   const int waitMs = m_uiNoReplyTimeout.load() != 0 ? -1 : ClampMs(effective);
   short revents = 0;
   switch (WaitOnSocket(POLLIN | POLLPRI, waitMs, revents)) {
@@ -348,7 +358,7 @@ int CClientSocket::WaitForDataInd(uint32_t timeoutMs) {
 
 int CClientSocket::WaitForWriteable(uint32_t timeoutMs) {
   Guard lock(m_Lock);
-  const int waitMs = ClampMs(timeoutMs == 0 ? WRITEABLE_WAIT_MS : timeoutMs);
+  const int waitMs = ClampMs(timeoutMs == 0 ? m_Timeouts.uiWriteableWaitMs : timeoutMs);
   short revents = 0;
   switch (WaitOnSocket(POLLOUT, waitMs, revents)) {
     case WAIT_FAILED:
@@ -375,7 +385,7 @@ int CClientSocket::SendOnly_Bytes(const uint8_t* pData, uint32_t length) {
   Guard lock(m_Lock);
   if (pData == nullptr || length == 0) return CS_ERR_NO_DATA;
   if (m_iType == SOCKTYPE_TCP) {
-    int iRet = WaitForWriteable(WRITEABLE_WAIT_MS);
+    int iRet = WaitForWriteable(m_Timeouts.uiWriteableWaitMs);
     if (iRet != 0) return iRet;
     uint32_t sent = 0;
     while (sent < length) {
@@ -393,7 +403,7 @@ int CClientSocket::SendOnly_Bytes(const uint8_t* pData, uint32_t length) {
         ReportErrorf("CliSkt::SendOnly_Bytes Send Error%d", error);
         return -1;
       }
-      if (WaitForWriteable(WRITEABLE_WAIT_MS) != 0) {
+      if (WaitForWriteable(m_Timeouts.uiWriteableWaitMs) != 0) {
         if (m_pListener != nullptr) m_pListener->OnErrorDetected(-2);
         ReportError("CliSkt::SendOnly_Bytes Timeout Waiting for Socket to become writeable");
         return CS_ERR_WRITEABLE_TIMEOUT;
@@ -485,8 +495,7 @@ int CClientSocket::SendRecv_ArchiveBuffer(CArchiveBuffer& request, CArchiveBuffe
 
   iRet = WaitForDataInd(timeoutMs);
   if (iRet != 0) return iRet;
-  const int waitMs =
-      m_uiNoReplyTimeout.load() != 0 ? -1 : ClampMs(timeoutMs < MIN_REPLY_WAIT_MS ? MIN_REPLY_WAIT_MS : timeoutMs);
+  const int waitMs = m_uiNoReplyTimeout.load() != 0 ? -1 : ClampMs(ReplyWaitMs(timeoutMs));
 
   uint8_t lengthBytes[4];
   iRet = ReceiveExactly(lengthBytes, 4, waitMs, CS_ERR_RECV_LENGTH, CS_ERR_RECV_LENGTH_SHUTDOWN,
@@ -530,14 +539,14 @@ int CClientSocket::_Shutdown(bool bNoWait) {
     iRet = CS_ERR_SHUTDOWN;
   } else if (!bNoWait) {
     short revents = 0;
-    switch (WaitOnSocket(POLLIN | POLLPRI, static_cast<int>(SHUTDOWN_WAIT_MS), revents)) {
+    switch (WaitOnSocket(POLLIN | POLLPRI, ClampMs(m_Timeouts.uiShutdownWaitMs), revents)) {
       case WAIT_FAILED:
         ReportError("CliSkt::_Shutdown Error in Select");
         iRet = CS_ERR_SHUTDOWN_SELECT;
         break;
       case WAIT_TIMEOUT:
         ReportErrorf("CliSkt::_Shutdown Timeout waiting for remote shutdown timeout = %d",
-                     static_cast<int>(SHUTDOWN_WAIT_MS));
+                     static_cast<int>(m_Timeouts.uiShutdownWaitMs));
         iRet = CS_ERR_SHUTDOWN_TIMEOUT;
         break;
       case WAIT_ABORTED:

@@ -81,8 +81,33 @@ class CClientSocket : public CTransportLogger {
   enum : int { SHUTDOWN_ABORT = -2 };
   // Connect's attempt counter; at most CONNECT_ATTEMPTS - 1 connect calls.
   enum : int { CONNECT_ATTEMPTS = 20 };
-  enum : int { CONNECT_SLEEP_MS = 250, CONNECT_WAIT_MS = 15000 };
-  enum : uint32_t { MIN_REPLY_WAIT_MS = 10000, WRITEABLE_WAIT_MS = 10000, SHUTDOWN_WAIT_MS = 10000 };
+  enum : uint32_t {
+    CONNECT_SLEEP_MS = 250,
+    CONNECT_WAIT_MS = 15000,
+    MIN_REPLY_WAIT_MS = 10000,
+    WRITEABLE_WAIT_MS = 10000,
+    SHUTDOWN_WAIT_MS = 10000,
+  };
+
+  // The waits of one socket (ms). Every socket starts with the designed
+  // values; SetTimeouts changes them for this socket alone, for a peer known
+  // to answer faster or slower (and for tests, which then wait out a few
+  // milliseconds instead of the designed seconds). The log lines name the
+  // value in force.
+  struct Timeouts {
+    // The pause before each of the last nine connect calls.
+    uint32_t uiConnectPauseMs = CONNECT_SLEEP_MS;
+    // How long one connect call may take to be answered (9240).
+    uint32_t uiConnectWaitMs = CONNECT_WAIT_MS;
+    // The least time a reply is waited for, whatever the caller asks (9251);
+    // also the time between the pieces of one reply frame.
+    uint32_t uiReplyFloorMs = MIN_REPLY_WAIT_MS;
+    // How long a send waits for room in the socket (9260), and the wait of
+    // WaitForWriteable (0).
+    uint32_t uiWriteableWaitMs = WRITEABLE_WAIT_MS;
+    // How long the peer has to close after the exchange (9223).
+    uint32_t uiShutdownWaitMs = SHUTDOWN_WAIT_MS;
+  };
 
   explicit CClientSocket(bool bKeepConnection);
   ~CClientSocket() override;
@@ -105,6 +130,11 @@ class CClientSocket : public CTransportLogger {
   // uninitialised.
   int Shutdown(int mode);
 
+  // Call before Initialize, or between exchanges from the thread that runs
+  // them.
+  void SetTimeouts(const Timeouts& timeouts);
+  Timeouts GetTimeouts() const;
+
   const std::string& GetRemoteAddress() const { return m_sRemoteAddress; }
   void SetNoReplyTimeout(uint32_t value) { m_uiNoReplyTimeout = value; }
   SOCKET GetSocket() const { return m_Socket; }
@@ -118,6 +148,10 @@ class CClientSocket : public CTransportLogger {
   // socket reported. timeoutMs < 0: no limit.
   WaitResult WaitOnSocket(short events, int timeoutMs, short& revents);
   bool SleepInterruptibly(int ms);
+  // The caller's reply timeout raised to the floor. Requires m_Lock held.
+  uint32_t ReplyWaitMs(uint32_t timeoutMs) const {
+    return timeoutMs < m_Timeouts.uiReplyFloorMs ? m_Timeouts.uiReplyFloorMs : timeoutMs;
+  }
   int CloseSocket();
   int ReceiveExactly(uint8_t* pData, uint32_t n, int waitMs, int errorCode, int shutdownCode,
                      const char* errorMessage);
@@ -125,7 +159,7 @@ class CClientSocket : public CTransportLogger {
   void ReportErrorf(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
   const bool m_bKeepConnection;
-  boost::recursive_mutex m_Lock;
+  mutable boost::recursive_mutex m_Lock;
   // Signalled by Shutdown before it takes m_Lock: ends any wait in progress.
   int m_AbortFd;
   std::atomic<bool> m_bAbort{false};
@@ -142,6 +176,7 @@ class CClientSocket : public CTransportLogger {
   bool m_bNonBlocking = false;
   bool m_bTransportLog = false;
   uint32_t m_uiConnectCalls = 0;
+  Timeouts m_Timeouts;
 
   std::atomic<uint32_t> m_uiNoReplyTimeout{0};
 };

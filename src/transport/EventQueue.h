@@ -1,40 +1,78 @@
 // The blocking first-in-first-out queue through which producers hand heap
-// objects to one consumer thread. The queue never owns what its items point
-// to: a popped item belongs to the consumer, and items still queued when the
-// queue is destroyed belong to the queue's owner.
+// objects to one consumer thread. The queue owns what it holds: Push takes
+// the object over, Pop hands it to the consumer, and whatever is still queued
+// when the queue goes (shut down or not) is freed with it, so neither a
+// shutdown nor a drain can leak an event or free one twice.
 #pragma once
 
 #include <cstddef>
 #include <deque>
+#include <memory>
 
 #include <boost/thread/condition_variable.hpp>
 #include <boost/thread/mutex.hpp>
 
+template <typename T>
 class CEventQueue {
  public:
-  typedef void* Item;
+  typedef std::unique_ptr<T> Item;
 
   CEventQueue() = default;
   CEventQueue(const CEventQueue&) = delete;
   CEventQueue& operator=(const CEventQueue&) = delete;
 
-  // Appends at the back and wakes the consumer. Pushing onto a shut-down
-  // queue still stores the item; it is never handed out.
-  void Push(Item item);
-  // Takes the front item, waiting while the queue is empty. Returns nullptr
+  // Appends at the back and wakes the consumer. An item pushed onto a
+  // shut-down queue is kept until the queue is drained or destroyed; it is
+  // never handed out.
+  void Push(Item item) {
+    boost::lock_guard<boost::mutex> lock(m_Lock);
+    m_Items.push_back(std::move(item));
+    m_NotEmpty.notify_one();
+  }
+
+  // Takes the front item, waiting while the queue is empty. Returns no item
   // with remaining 0 once the queue is shut down, also when items are still
   // queued; otherwise remaining is the number of items left behind it.
-  Item Pop(size_t& remaining);
-  size_t Size() const;
+  Item Pop(size_t& remaining) {
+    boost::unique_lock<boost::mutex> lock(m_Lock);
+    remaining = 0;
+    while (m_Items.empty() && !m_bShutdown) m_NotEmpty.wait(lock);
+    if (m_bShutdown) return Item();
+    Item item = std::move(m_Items.front());
+    m_Items.pop_front();
+    remaining = m_Items.size();
+    return item;
+  }
+
+  size_t Size() const {
+    boost::lock_guard<boost::mutex> lock(m_Lock);
+    return m_Items.size();
+  }
+
   // Sets the shut-down flag for good and wakes every waiting consumer.
-  void Shutdown();
-  bool IsShutdown() const;
-  // Removes and returns every queued item, for the owner to release.
-  std::deque<Item> Drain();
+  void Shutdown() {
+    boost::lock_guard<boost::mutex> lock(m_Lock);
+    m_bShutdown = true;
+    m_NotEmpty.notify_all();
+  }
+
+  bool IsShutdown() const {
+    boost::lock_guard<boost::mutex> lock(m_Lock);
+    return m_bShutdown;
+  }
+
+  // Removes and returns every queued item (they are freed with the result
+  // unless the caller keeps them).
+  std::deque<Item> Drain() {
+    boost::lock_guard<boost::mutex> lock(m_Lock);
+    std::deque<Item> items;
+    items.swap(m_Items);
+    return items;
+  }
 
  private:
-  std::deque<Item> m_Items;  // Guarded by m_Lock.
   mutable boost::mutex m_Lock;
   boost::condition_variable m_NotEmpty;
+  std::deque<Item> m_Items;  // Guarded by m_Lock.
   bool m_bShutdown = false;  // Guarded by m_Lock.
 };

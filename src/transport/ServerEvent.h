@@ -1,4 +1,13 @@
 // IServerEvent: the listener of a server socket.
+//
+// Every call comes from the socket's receive thread. CServerSocket::Shutdown
+// returns only after the call in progress (if any) has ended and the thread
+// has been joined, so the caller of Shutdown must not hold a lock that the
+// listener takes: the two would wait for each other for good. The discovery
+// engine's interface handling (closing the socket of an interface that went
+// away) and the control server's replacement both stop a socket from code
+// that may hold their own locks; they must let go of any lock their
+// listener needs before they call Shutdown.
 #pragma once
 
 #include <string>

@@ -1,7 +1,6 @@
 #include "transport/ServerSocket.h"
 
 #include <arpa/inet.h>
-#include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -15,9 +14,11 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 #include "host/ProductConfig.h"
 #include "host/TraceLog.h"
+#include "platform/AdapterInfo.h"
 #include "platform/SocketError.h"
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/ObjectId.h"
@@ -42,21 +43,11 @@ std::string AddressText(const struct in_addr& addr) {
 
 // The name of the interface that carries the IPv4 address text, or "".
 std::string InterfaceOfAddress(const std::string& address) {
-  struct in_addr wanted;
-  if (inet_pton(AF_INET, address.c_str(), &wanted) != 1) return "";
-  struct ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return "";
-  std::string name;
-  for (struct ifaddrs* p = list; p != nullptr; p = p->ifa_next) {
-    if (p->ifa_addr == nullptr || p->ifa_addr->sa_family != AF_INET) continue;
-    const struct sockaddr_in* sin = reinterpret_cast<const struct sockaddr_in*>(p->ifa_addr);
-    if (sin->sin_addr.s_addr == wanted.s_addr) {
-      name = p->ifa_name;
-      break;
-    }
-  }
-  freeifaddrs(list);
-  return name;
+  std::vector<CInterfaceAddress> list;
+  if (GetInterfaceAddresses(list, SIZE_MAX) != ERROR_SUCCESS) return "";
+  for (const CInterfaceAddress& entry : list)
+    if (entry.AddressText == address) return entry.Name;
+  return "";
 }
 
 uint32_t FirstWord(CArchiveBuffer& archive) {
@@ -161,7 +152,10 @@ int CServerSocket::Initialize(int type, uint16_t port, bool bKeepConnection) {
   const bool bAutomatic = port == 0;
   if (bAutomatic) port = TakeAutomaticPort();
   m_iType = type;
-  m_bCloseAfterJoin = false;
+  {
+    boost::lock_guard<boost::mutex> socketLock(m_SocketLock);
+    m_bStopping = false;
+  }
 
   int iRet = CreateSocket();
   // Linux hands a group datagram only to sockets bound to the group (or the
@@ -264,7 +258,7 @@ void CServerSocket::Run(uint32_t, uint32_t) {
     SignalStarted();
     return;
   }
-  m_uiState = STATE_LISTENING;
+  SetState(STATE_LISTENING);
   m_bThreadStarted = true;
   SignalStarted();
   if (m_iType == SOCKTYPE_TCP)
@@ -273,55 +267,70 @@ void CServerSocket::Run(uint32_t, uint32_t) {
     RunUDP();
 }
 
+void CServerSocket::SetState(uint32_t state) {
+  boost::lock_guard<boost::mutex> socketLock(m_SocketLock);
+  if (!m_bStopping) m_uiState = state;
+}
+
+void CServerSocket::ReportUnlessStopping(const char* message) {
+  if (!m_bStopping) ReportError(message);
+}
+
+IServerEvent* CServerSocket::Listener() {
+  boost::lock_guard<boost::mutex> lock(m_Lock);
+  return m_pListener;
+}
+
 bool CServerSocket::ErrorDetected(int code) {
-  IServerEvent* pListener;
-  {
-    boost::lock_guard<boost::mutex> lock(m_Lock);
-    pListener = m_pListener;
-  }
   // The listener stays valid while this thread runs: Shutdown clears it and
-  // then joins the thread before its owner can destroy it.
+  // then joins the thread before its owner can destroy it. Once Shutdown has
+  // begun the thread only ends, without asking.
+  IServerEvent* pListener = m_bStopping ? nullptr : Listener();
   if (pListener == nullptr) return true;
   return pListener->OnErrorDetected(code);
 }
 
-void CServerSocket::DropAcceptedLocked() {
-  if (m_AcceptSocket == INVALID_SOCKET || m_bCloseAfterJoin) return;
-  shutdown(m_AcceptSocket, SHUT_RDWR);
-  close(m_AcceptSocket);
+bool CServerSocket::CloseAccepted(int how, const char* shutdownMessage, const char* closeMessage) {
+  boost::lock_guard<boost::mutex> socketLock(m_SocketLock);
+  if (m_AcceptSocket == INVALID_SOCKET) return true;
+  // A peer that has gone already (ENOTCONN) leaves nothing to shut down.
+  if (shutdown(m_AcceptSocket, how) != 0 && errno != ENOTCONN && shutdownMessage != nullptr)
+    ReportUnlessStopping(shutdownMessage);
+  const bool closed = close(m_AcceptSocket) == 0;
+  if (!closed && closeMessage != nullptr) ReportUnlessStopping(closeMessage);
   m_AcceptSocket = INVALID_SOCKET;
+  return closed;
 }
 
 int CServerSocket::Accept() {
-  {
-    boost::lock_guard<boost::mutex> lock(m_Lock);
-    if (m_AcceptSocket != INVALID_SOCKET) return -1;
-    if (m_pListener == nullptr || m_bCloseAfterJoin) return SS_ERR_ACCEPT_SHUTDOWN;
-    m_uiState = STATE_ACCEPTING;
-  }
+  if (m_AcceptSocket != INVALID_SOCKET) return -1;
+  SetState(STATE_ACCEPTING);
   struct sockaddr_in remote {};
   socklen_t length = sizeof remote;
   SOCKET accepted = accept4(m_Socket, reinterpret_cast<struct sockaddr*>(&remote), &length, SOCK_CLOEXEC);
+  const int error = errno;
   {
-    boost::lock_guard<boost::mutex> lock(m_Lock);
-    if (m_bCloseAfterJoin || GetState() == STATE_TERMINATING) {
+    // Either Shutdown's cut has happened (and the connection is not taken
+    // on), or it will find the connection here and cut it too.
+    boost::lock_guard<boost::mutex> socketLock(m_SocketLock);
+    if (m_bStopping) {
       if (accepted != INVALID_SOCKET) close(accepted);
       m_uiState = STATE_IDLE;
       return SS_ERR_ACCEPT_SHUTDOWN;
     }
-    if (accepted == INVALID_SOCKET) {
-      ReportError("m_AcceptSocket == SOCKET_ERROR");
-      return SS_ERR_ACCEPT;
-    }
     m_AcceptSocket = accepted;
   }
-  m_RemoteAddr = remote;
+  if (accepted == INVALID_SOCKET) {
+    errno = error;
+    ReportError("m_AcceptSocket == SOCKET_ERROR");
+    return SS_ERR_ACCEPT;
+  }
   m_sRemoteAddress = AddressText(remote.sin_addr);
 
   if (setsockopt(accepted, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferSize, sizeof kReceiveBufferSize) != 0) {
-    const int error = WSAGetLastError();
+    const int code = WSAGetLastError();
     ReportError("CServerSocket::Accept::setsockopt::SO_RCVBUF");
-    return error;
+    return code;
   }
   struct sockaddr_in local {};
   socklen_t localLength = sizeof local;
@@ -335,29 +344,26 @@ int CServerSocket::Accept() {
     return -1;
   }
   // The reply's one send may block only this long on a peer that stops
-  // reading; it then returns short (see SILENT_PEER_TIMEOUT_MS).
-  const struct timeval sendTimeout = {SILENT_PEER_TIMEOUT_MS / 1000, (SILENT_PEER_TIMEOUT_MS % 1000) * 1000};
+  // reading; it then returns short (see Timeouts).
+  const struct timeval sendTimeout = {static_cast<time_t>(m_Timeouts.uiSilentPeerMs / 1000),
+                                      static_cast<suseconds_t>((m_Timeouts.uiSilentPeerMs % 1000) * 1000)};
   setsockopt(accepted, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
-  IServerEvent* pListener;
-  {
-    boost::lock_guard<boost::mutex> lock(m_Lock);
-    pListener = m_pListener;
-  }
-  if (pListener != nullptr) pListener->OnAccept(m_sRemoteAddress);
-  m_uiState = STATE_CONNECTED;
+  IServerEvent* pListener = Listener();
+  if (pListener != nullptr && !m_bStopping) pListener->OnAccept(m_sRemoteAddress);
+  SetState(STATE_CONNECTED);
   return 0;
 }
 
 // Outcomes: 0 with all n bytes; 8723 on a receive error (state receive
 // error, reported unless the socket is being shut down); 0 with state remote
 // closed when the peer closed (the connection is then closed here), or the
-// close's error; 0 with state terminating when Shutdown woke the receive.
-// Silence of the peer for SILENT_PEER_TIMEOUT_MS is a receive error.
+// close's error; 0 without a state change when Shutdown cut the receive.
+// Silence of the peer for the silent-peer time is a receive error.
 int CServerSocket::ReceiveN(uint8_t* pData, uint32_t n) {
   uint32_t got = 0;
   while (got < n) {
     struct pollfd pfd = {m_AcceptSocket, POLLIN, 0};
-    int ready = poll(&pfd, 1, SILENT_PEER_TIMEOUT_MS);
+    int ready = poll(&pfd, 1, static_cast<int>(m_Timeouts.uiSilentPeerMs));
     if (ready < 0 && errno == EINTR) continue;
     ssize_t received = -1;
     if (ready == 0) {
@@ -366,25 +372,16 @@ int CServerSocket::ReceiveN(uint8_t* pData, uint32_t n) {
       received = recv(m_AcceptSocket, pData + got, n - got, 0);
       if (received < 0 && errno == EINTR) continue;
     }
+    if (m_bStopping) return received < 0 ? SS_ERR_RECV : 0;
     if (received < 0) {
-      if (GetState() == STATE_TERMINATING) return SS_ERR_RECV;
       ReportError("Recv Error");
-      m_uiState = STATE_RECV_ERROR;
+      SetState(STATE_RECV_ERROR);
       return SS_ERR_RECV;
     }
     if (received == 0) {
-      if (GetState() == STATE_TERMINATING) return 0;
-      boost::lock_guard<boost::mutex> lock(m_Lock);
-      if (m_bCloseAfterJoin) return 0;
-      int iRet = 0;
-      if (shutdown(m_AcceptSocket, SHUT_WR) != 0) ReportError("SocketServer:Run:shutdown 1");
-      if (close(m_AcceptSocket) != 0) {
-        ReportError("SocketServer:Run:closesocket");
-        iRet = SS_ERR_CLOSE;
-      }
-      m_AcceptSocket = INVALID_SOCKET;
-      m_uiState = STATE_REMOTE_CLOSED;
-      return iRet;
+      const bool closed = CloseAccepted(SHUT_WR, "SocketServer:Run:shutdown 1", "SocketServer:Run:closesocket");
+      SetState(STATE_REMOTE_CLOSED);
+      return closed ? 0 : SS_ERR_CLOSE;
     }
     got += static_cast<uint32_t>(received);
   }
@@ -397,11 +394,11 @@ int CServerSocket::Send(CArchiveBuffer& reply) {
   reply.GetFrame(data, length);
   ssize_t sent = send(m_AcceptSocket, data, length, MSG_NOSIGNAL);
   if (sent < 0) {
-    ReportError("CServerSocket:send 1");
+    ReportUnlessStopping("CServerSocket:send 1");
     return SS_ERR_SEND;
   }
   if (static_cast<uint32_t>(sent) != length) {
-    ReportError("Wrong number of bytes sent");
+    ReportUnlessStopping("Wrong number of bytes sent");
     return -1;
   }
   return 0;
@@ -409,53 +406,46 @@ int CServerSocket::Send(CArchiveBuffer& reply) {
 
 // Requires m_Lock held.
 int CServerSocket::WaitForRemoteShutdown() {
-  m_uiState = STATE_WAIT_REMOTE_SHUTDOWN;
+  SetState(STATE_WAIT_REMOTE_SHUTDOWN);
   int iRet = 0;
   struct pollfd pfd = {m_AcceptSocket, POLLIN | POLLPRI, 0};
   int ready;
   do {
-    ready = poll(&pfd, 1, REMOTE_SHUTDOWN_WAIT_MS);
+    ready = poll(&pfd, 1, static_cast<int>(m_Timeouts.uiRemoteShutdownWaitMs));
   } while (ready < 0 && errno == EINTR);
   if (ready < 0) {
-    ReportError("ClientSocket::select");
+    ReportUnlessStopping("ClientSocket::select");
     iRet = SS_ERR_SELECT;
   } else if (ready == 0) {
-    ReportError("CServerSocket::Timeout waiting for remote shutdown");
+    ReportUnlessStopping("CServerSocket::Timeout waiting for remote shutdown");
     iRet = SS_ERR_REMOTE_SHUTDOWN_TIMEOUT;
   } else if (pfd.revents & (POLLIN | POLLHUP | POLLERR)) {
     // A reset shows as readable with a failing receive, as it does for select.
     char buffer[100];
     ssize_t received = recv(m_AcceptSocket, buffer, sizeof buffer, 0);
     if (received < 0) {
-      ReportError("WaitForRemoteShutdown:Recv");
+      ReportUnlessStopping("WaitForRemoteShutdown:Recv");
       iRet = SS_ERR_WAIT_RECV;
     } else if (received > 0) {
-      ReportError("WaitForRemoteShutdown:Recv");
+      ReportUnlessStopping("WaitForRemoteShutdown:Recv");
       iRet = SS_ERR_WAIT_DATA;
     }
   } else if (pfd.revents & POLLPRI) {
     iRet = SS_ERR_SELECT_EXCEPTION;
   } else {
-    ReportError("Unknown condition returned from select call");
+    ReportUnlessStopping("Unknown condition returned from select call");
     iRet = SS_ERR_SELECT_UNKNOWN;
   }
-  if (shutdown(m_AcceptSocket, SHUT_WR) != 0 && errno != ENOTCONN) ReportError("WaitForRemoteShutdown:shutdown");
-  if (close(m_AcceptSocket) != 0) ReportError("WaitForRemoteShutdown:closesocket");
-  m_AcceptSocket = INVALID_SOCKET;
-  m_uiState = STATE_LISTENING;
+  CloseAccepted(SHUT_WR, "WaitForRemoteShutdown:shutdown", "WaitForRemoteShutdown:closesocket");
+  SetState(STATE_LISTENING);
   return iRet;
 }
 
 void CServerSocket::RunTCP() {
   CArchiveBuffer request(CArchiveBuffer::LOADING, kArchiveSize);
   CArchiveBuffer reply(CArchiveBuffer::STORING, kArchiveSize);
-  for (;;) {
-    bool bOpen;
-    {
-      boost::lock_guard<boost::mutex> lock(m_Lock);
-      bOpen = m_AcceptSocket != INVALID_SOCKET;
-    }
-    if (!bOpen) {
+  while (!m_bStopping) {
+    if (m_AcceptSocket == INVALID_SOCKET) {
       int iRet = Accept();
       if (iRet == SS_ERR_ACCEPT_SHUTDOWN) return;
       if (iRet != 0) {
@@ -469,21 +459,21 @@ void CServerSocket::RunTCP() {
     // it (-1), a shutdown ends the thread.
     bool bFrame = true;
     uint8_t lengthBytes[4];
-    uint32_t length = 0;
     for (int part = 0; part < 2 && bFrame; ++part) {
       int iRet = 0;
       if (part == 0) {
         iRet = ReceiveN(lengthBytes, 4);
       } else {
-        length = static_cast<uint32_t>(lengthBytes[0]) | (static_cast<uint32_t>(lengthBytes[1]) << 8) |
-                 (static_cast<uint32_t>(lengthBytes[2]) << 16) | (static_cast<uint32_t>(lengthBytes[3]) << 24);
+        const uint32_t length = static_cast<uint32_t>(lengthBytes[0]) | (static_cast<uint32_t>(lengthBytes[1]) << 8) |
+                                (static_cast<uint32_t>(lengthBytes[2]) << 16) |
+                                (static_cast<uint32_t>(lengthBytes[3]) << 24);
         request.Rewind(CArchiveBuffer::LOADING);
         // The length is checked before anything is allocated for it; a length
         // that cannot be received counts as a receive error.
         if (length < 4 || length > MAX_FRAME_LENGTH || !request.AllocateData(length - 4)) {
           errno = EMSGSIZE;
           ReportError("Recv Error");
-          m_uiState = STATE_RECV_ERROR;
+          SetState(STATE_RECV_ERROR);
         } else {
           uint8_t* content = nullptr;
           uint32_t contentLength = 0;
@@ -491,19 +481,12 @@ void CServerSocket::RunTCP() {
           iRet = ReceiveN(content, contentLength);
         }
       }
-      {
-        // A Shutdown that ran meanwhile (it may already have moved the state
-        // on to idle) ends the thread; the listener is not asked any more.
-        boost::lock_guard<boost::mutex> lock(m_Lock);
-        if (m_bCloseAfterJoin || m_pListener == nullptr) return;
-      }
+      if (m_bStopping) return;
       const uint32_t state = GetState();
-      if (state == STATE_TERMINATING) return;
       if (iRet != 0 || state == STATE_RECV_ERROR) {
-        {
-          boost::lock_guard<boost::mutex> lock(m_Lock);
-          DropAcceptedLocked();
-        }
+        // The connection is dropped, so that a listener answering false goes
+        // back to accepting.
+        CloseAccepted(SHUT_RDWR, nullptr, nullptr);
         bool bTerminate = ErrorDetected(-2);
         const char* line;
         if (iRet != 0)
@@ -514,7 +497,7 @@ void CServerSocket::RunTCP() {
         if (bTerminate) return;
         bFrame = false;
       } else if (state == STATE_REMOTE_CLOSED) {
-        m_uiState = STATE_LISTENING;
+        SetState(STATE_LISTENING);
         bool bTerminate = ErrorDetected(-1);
         if (part == 1) TraceLog(TRACE_INFO, "RecvFromRemote_5::bTerminate = %d", bTerminate ? 1 : 0);
         if (bTerminate) return;
@@ -531,7 +514,7 @@ void CServerSocket::RunTCP() {
     int iRet = 0;
     {
       boost::unique_lock<boost::mutex> lock(m_Lock);
-      if (m_pListener == nullptr) return;
+      if (m_pListener == nullptr || m_bStopping) return;
       reply.Rewind(CArchiveBuffer::STORING);
       try {
         iRet = m_pListener->OnDataReceived(request, reply, m_sRemoteAddress, m_sLocalAddress);
@@ -555,7 +538,7 @@ void CServerSocket::RunTCP() {
     }
     if (iRet != 0) {
       bool bTerminate = ErrorDetected(-2);
-      TraceLog(TRACE_INFO, "RecvFromRemote_7::bTerminate = %d", bTerminate ? 1 : 0);
+      if (!m_bStopping) TraceLog(TRACE_INFO, "RecvFromRemote_7::bTerminate = %d", bTerminate ? 1 : 0);
       if (bTerminate) return;
     }
   }
@@ -580,19 +563,18 @@ void CServerSocket::RunUDP() {
     }
 
     boost::unique_lock<boost::mutex> lock(m_Lock);
-    if (m_pListener == nullptr) return;
+    if (m_pListener == nullptr || m_bStopping) return;
     if (received < 0 || static_cast<size_t>(received) > size) {
       m_pListener->OnErrorDetected(-2);
       return;
     }
     // An empty datagram carries nothing to hand on: it is dropped, so that
     // a stray zero-length packet cannot end the receive thread (Shutdown,
-    // which also wakes the receive with 0 bytes, has cleared the listener).
+    // which also wakes the receive with 0 bytes, has set m_bStopping first).
     if (received == 0) continue;
     const uint32_t n = static_cast<uint32_t>(received);
     request.AllocateData(n >= 4 ? n - 4 : 0);
     CArchiveBuffer reply(CArchiveBuffer::STORING, kArchiveSize);
-    m_RemoteAddr = from;
     m_sRemoteAddress = AddressText(from.sin_addr);
     int iRet;
     try {
@@ -612,7 +594,19 @@ void CServerSocket::RunUDP() {
 
 int CServerSocket::Shutdown() {
   TraceLog(TRACE_INFO, "CServerSocket::Shutdown Entering");
+  // First every wait on the network is cut short: a blocked accept, receive,
+  // datagram receive, reply send or wait for the peer's close returns at
+  // once. The descriptors stay open until the thread has been joined, so
+  // that none changes owner under a call that still uses it.
   {
+    boost::lock_guard<boost::mutex> socketLock(m_SocketLock);
+    m_bStopping = true;
+    if (m_AcceptSocket != INVALID_SOCKET && shutdown(m_AcceptSocket, SHUT_RDWR) != 0 && errno != ENOTCONN)
+      ReportError("~CServerSocket:shutdown");
+    if (m_Socket != INVALID_SOCKET) shutdown(m_Socket, SHUT_RDWR);
+  }
+  {
+    // Waits for a listener call in progress, which holds m_Lock.
     boost::lock_guard<boost::mutex> lock(m_Lock);
     m_pListener = nullptr;
     if (m_iType == SOCKTYPE_UDP_MULTICAST && m_Socket != INVALID_SOCKET) {
@@ -626,14 +620,14 @@ int CServerSocket::Shutdown() {
         ReportError(message);
       }
     }
+    // The receive thread changes the state no more once m_bStopping is set
+    // (only an accept ended by the shutdown still makes it idle), so the
+    // state that Shutdown leaves does not depend on how far it had come.
+    boost::lock_guard<boost::mutex> socketLock(m_SocketLock);
     switch (GetState()) {
       case STATE_ACCEPTING:
-        m_uiState = STATE_TERMINATING;
-        break;
       case STATE_CONNECTED:
         m_uiState = STATE_TERMINATING;
-        if (m_AcceptSocket != INVALID_SOCKET && shutdown(m_AcceptSocket, SHUT_RDWR) != 0)
-          ReportError("~CServerSocket:shutdown");
         break;
       case STATE_REMOTE_CLOSED:
       case STATE_RECV_ERROR:
@@ -643,21 +637,10 @@ int CServerSocket::Shutdown() {
       default:
         break;
     }
-    // Shutting the descriptors down wakes a blocked accept, receive or
-    // datagram receive; they are closed only after the thread is joined.
-    if (m_AcceptSocket != INVALID_SOCKET) shutdown(m_AcceptSocket, SHUT_RDWR);
-    if (m_Socket != INVALID_SOCKET) shutdown(m_Socket, SHUT_RDWR);
-    m_bCloseAfterJoin = true;
   }
   Stop();
-  {
-    boost::lock_guard<boost::mutex> lock(m_Lock);
-    if (m_AcceptSocket != INVALID_SOCKET) {
-      close(m_AcceptSocket);
-      m_AcceptSocket = INVALID_SOCKET;
-    }
-    CloseSocketReporting("~CServerSocket:close2(m_socket)");
-  }
+  CloseAccepted(SHUT_RDWR, nullptr, nullptr);
+  CloseSocketReporting("~CServerSocket:close2(m_socket)");
   TraceLog(TRACE_INFO, "CServerSocket::Shutdown Leaving");
   return 0;
 }

@@ -4,9 +4,11 @@
 // (unless the connection is kept). UDP: hand every datagram to the listener.
 // One receive thread per socket.
 //
-// Lock order: m_Lock before IThread's own lock. m_Lock serialises the
-// listener call and its reply against Shutdown, so one socket never runs two
-// listener calls at once.
+// Lock order: m_Lock before m_SocketLock. m_Lock is held for each listener
+// call and its reply, so one socket never runs two listener calls at once.
+// m_SocketLock is held only for moments (never over a wait): Shutdown takes
+// it first, alone, to cut every wait on the network short, and only then
+// waits for m_Lock, that is for a listener call in progress.
 #pragma once
 
 #include <netinet/in.h>
@@ -60,14 +62,18 @@ class CServerSocket : public IThread, public CTransportLogger {
 
   // The first automatic port of the process-wide counter.
   enum : uint16_t { FIRST_AUTOMATIC_PORT = 9006 };
-  // How long the peer has to close after the reply (ms).
-  enum : int { REMOTE_SHUTDOWN_WAIT_MS = 5000 };
-  // A TCP peer silent for this long, before or in the middle of a frame,
-  // makes the receive a receive error, and one that takes nothing of a reply
-  // for this long makes the send end short: a client that connects and sends
-  // nothing, or stops reading, never holds the control server (nor its
-  // Shutdown, which waits for the reply's lock) hostage (ms).
-  enum : int { SILENT_PEER_TIMEOUT_MS = 30000 };
+  enum : uint32_t { REMOTE_SHUTDOWN_WAIT_MS = 5000, SILENT_PEER_TIMEOUT_MS = 30000 };
+
+  // The waits of a TCP conversation, per socket (ms).
+  struct Timeouts {
+    // How long the peer has to close after the reply.
+    uint32_t uiRemoteShutdownWaitMs = REMOTE_SHUTDOWN_WAIT_MS;
+    // A peer silent for this long, before or in the middle of a frame, makes
+    // the receive a receive error, and one that takes nothing of a reply for
+    // this long makes the send end short: a client that connects and sends
+    // nothing, or stops reading, never holds the receive thread for good.
+    uint32_t uiSilentPeerMs = SILENT_PEER_TIMEOUT_MS;
+  };
 
   explicit CServerSocket(IServerEvent* pListener, bool bReply = true);
   ~CServerSocket() override;
@@ -79,8 +85,13 @@ class CServerSocket : public IThread, public CTransportLogger {
   void SetLocalAddress(const std::string& address);
   // 0 on success or a server socket error code. port 0: an automatic port.
   int Initialize(int type, uint16_t port, bool bKeepConnection);
+  // The designed waits unless changed; call before Initialize.
+  void SetTimeouts(const Timeouts& timeouts) { m_Timeouts = timeouts; }
+  const Timeouts& GetTimeouts() const { return m_Timeouts; }
   // Closes everything and joins the receive thread; the listener is never
-  // called again once this returns. Valid from every state.
+  // called again once this returns. Valid from every state. Every wait on
+  // the network ends at once; a listener call in progress is waited for
+  // (see IServerEvent for what that asks of the caller).
   int Shutdown();
   void Run(uint32_t uiArg1, uint32_t uiArg2) override;
 
@@ -106,19 +117,29 @@ class CServerSocket : public IThread, public CTransportLogger {
   // Receives exactly n bytes of the accepted connection (see the .cpp for
   // the outcomes).
   int ReceiveN(uint8_t* pData, uint32_t n);
-  // Asks the listener; true (end the thread) when there is none any more.
+  // Asks the listener; true (end the thread) when there is none any more or
+  // Shutdown has begun.
   bool ErrorDetected(int code);
-  // Requires m_Lock held: closes the accepted connection after a failed
-  // receive, so that a listener answering false goes back to accepting.
-  void DropAcceptedLocked();
+  // Requires m_Lock not held.
+  IServerEvent* Listener();
+  // Shuts the accepted connection down (how: SHUT_WR or SHUT_RDWR) and
+  // closes it, reporting failures with the messages that are not null.
+  // False when the close failed.
+  bool CloseAccepted(int how, const char* shutdownMessage, const char* closeMessage);
+  // The receive thread's state changes; none once Shutdown has begun.
+  void SetState(uint32_t state);
 
   void ReportError(const char* message);
+  // Failures that Shutdown's cut causes are no news.
+  void ReportUnlessStopping(const char* message);
 
   // Constant after construction.
   const bool m_bReply;
   std::map<int, std::string> m_ErrorTexts;
   uint16_t m_usHighestAutomaticPort;
   uint32_t m_uiBindAttempts;
+  // Set before Initialize; constant while the receive thread runs.
+  Timeouts m_Timeouts;
 
   // Set by Initialize before the receive thread starts; constant while it runs.
   SOCKET m_Socket = INVALID_SOCKET;
@@ -130,16 +151,17 @@ class CServerSocket : public IThread, public CTransportLogger {
   // Written by the receive thread before SignalStarted, read by Initialize after.
   bool m_bThreadStarted = false;
 
-  // Guarded by m_Lock.
   boost::mutex m_Lock;
-  IServerEvent* m_pListener;
+  IServerEvent* m_pListener;  // Guarded by m_Lock.
+
+  boost::mutex m_SocketLock;
+  // Written by the receive thread (and by Shutdown after the join) under
+  // m_SocketLock; the receive thread reads it without.
   SOCKET m_AcceptSocket = INVALID_SOCKET;
-  // Set by Shutdown: sockets whose close waits until the receive thread has
-  // been joined, so that a descriptor never changes owner under a blocked call.
-  bool m_bCloseAfterJoin = false;
+  // Set by Shutdown (cleared by Initialize) under m_SocketLock; read anywhere.
+  std::atomic<bool> m_bStopping{false};
 
   // Used by the receive thread only.
-  struct sockaddr_in m_RemoteAddr {};
   std::string m_sRemoteAddress;
 
   // Written by SetLocalAddress (before Initialize) and by the receive thread
@@ -148,5 +170,7 @@ class CServerSocket : public IThread, public CTransportLogger {
   // The interface address of a multicast socket (its membership).
   std::string m_sInterfaceAddress;
 
+  // Written by the receive thread through SetState and by Shutdown, both
+  // under m_SocketLock; read anywhere.
   std::atomic<uint32_t> m_uiState{STATE_IDLE};
 };

@@ -1,15 +1,53 @@
 #include "transport/Thread.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <boost/thread/thread_time.hpp>
 
 IThread::IThread() = default;
 
-// The worker is not stopped here (see the header); an object destroyed with
-// a joinable worker still running is a bug of its owner, and detaching keeps
-// boost from terminating the process over it.
+// A worker that still runs while its object is destroyed would go on using
+// members that are already gone. Debug builds stop the process at once, so
+// that the owner that forgot Stop is found where it went wrong. Release
+// builds say so and then do what the owner should have done: ask the worker
+// to stop and join it. That may wait for a worker blocked elsewhere, but a
+// hang shows where it stands, while a detached worker would corrupt memory
+// far from the cause.
 IThread::~IThread() {
-  if (m_pThread && m_pThread->joinable()) m_pThread->detach();
+  boost::lock_guard<boost::mutex> startLock(m_StartLock);
+  if (!m_pThread || !m_pThread->joinable()) return;
+  const bool self = m_pThread->get_id() == boost::this_thread::get_id();
+  if (!m_bWorkerEnded.load() || self) {
+    std::fprintf(stderr, "IThread: object destroyed while its worker thread runs; Stop was not called\n");
+    std::fflush(stderr);
+#ifndef NDEBUG
+    std::abort();
+#endif
+    if (self) {
+      m_pThread->detach();
+      return;
+    }
+    boost::lock_guard<boost::mutex> lock(m_Lock);
+    m_bStopRequested = true;
+    m_StopCond.notify_all();
+  }
+  m_pThread->join();
+}
+
+void IThread::RunWorker(uint32_t uiArg1, uint32_t uiArg2) {
+  Run(uiArg1, uiArg2);
+  // Start waits without limit; a Run that failed before it signalled must
+  // still let it go.
+  {
+    boost::lock_guard<boost::mutex> lock(m_Lock);
+    if (!m_bStartSignalled) {
+      m_bStartSignalled = true;
+      m_Started.notify_all();
+    }
+  }
+  m_bWorkerEnded = true;
 }
 
 int IThread::Start(uint32_t uiArg1, uint32_t uiArg2) {
@@ -22,17 +60,20 @@ int IThread::Start(uint32_t uiArg1, uint32_t uiArg2) {
   }
   boost::unique_lock<boost::mutex> lock(m_Lock);
   m_bStartSignalled = false;
+  m_bWorkerEnded = false;
   try {
     m_pThread.reset(new boost::thread(CCommon_ThreadAdapter(this, uiArg1, uiArg2)));
   } catch (const boost::thread_resource_error&) {
     m_pThread.reset();
-    return -1;
   } catch (const std::bad_alloc&) {
     m_pThread.reset();
+  }
+  if (!m_pThread) {
+    m_bWorkerEnded = true;
     return -1;
   }
   while (!m_bStartSignalled) m_Started.wait(lock);
-  return m_pThread ? 0 : -1;
+  return 0;
 }
 
 void IThread::SignalStarted() {

@@ -2,10 +2,13 @@
 // carries an owner and its two start arguments into the new thread.
 //
 // A worker is started with a handshake: Start returns only after the worker's
-// Run has called SignalStarted, so whatever Run sets up before that call is
-// visible to Start's caller. A worker sleeps in WaitForStop, which Stop cuts
-// short; Stop then joins. Workers blocked in a socket call are ended by their
-// owner closing the socket, not by the stop flag.
+// Run has called SignalStarted (or has returned), so whatever Run sets up
+// before that call is visible to Start's caller. A worker sleeps in
+// WaitForStop, which Stop cuts short; Stop then joins. Workers blocked in a
+// socket call are ended by their owner closing the socket, not by the stop
+// flag.
+//
+// Lock order: m_StartLock before m_Lock.
 #pragma once
 
 #include <atomic>
@@ -21,14 +24,16 @@
 class IThread {
  public:
   IThread();
-  // Does not stop the worker: owners call Stop (or their own shutdown, which
-  // calls it) before destroying the object.
+  // Owners call Stop (or their own shutdown, which calls it) before the
+  // object is destroyed: by then the derived parts that Run uses are gone.
+  // A worker that has ended is joined here; one that still runs is a bug of
+  // the owner (see the .cpp for what happens then).
   virtual ~IThread();
   IThread(const IThread&) = delete;
   IThread& operator=(const IThread&) = delete;
 
-  // The worker's body. Must call SignalStarted once, early, on every path
-  // (also when its set-up fails), since Start waits for it without limit.
+  // The worker's body. Should call SignalStarted once, early; a Run that
+  // returns without having called it releases Start on its way out.
   virtual void Run(uint32_t uiArg1, uint32_t uiArg2) = 0;
 
   // 0 when a worker thread was created, -1 when not. A previous worker that
@@ -44,6 +49,11 @@ class IThread {
   boost::mutex& GetLock() { return m_Lock; }
 
  private:
+  friend class CCommon_ThreadAdapter;
+  // The thread body around Run: releases Start if Run did not, and marks
+  // the worker as ended.
+  void RunWorker(uint32_t uiArg1, uint32_t uiArg2);
+
   boost::mutex m_Lock;
   boost::condition_variable m_Started;
   boost::condition_variable m_StopCond;
@@ -51,6 +61,8 @@ class IThread {
   boost::mutex m_StartLock;
   std::unique_ptr<boost::thread> m_pThread;  // Guarded by m_StartLock.
   bool m_bStartSignalled = false;            // Guarded by m_Lock.
+  // Set by the worker as its very last step; read by the destructor.
+  std::atomic<bool> m_bWorkerEnded{true};
   // Written under m_Lock; read with or without it.
   std::atomic<bool> m_bStopRequested{false};
 };
@@ -65,7 +77,7 @@ class CCommon_ThreadAdapter {
   CCommon_ThreadAdapter(const CCommon_ThreadAdapter&) = default;
   CCommon_ThreadAdapter& operator=(const CCommon_ThreadAdapter&) = default;
 
-  void operator()() const { m_pOwner->Run(m_uiArg1, m_uiArg2); }
+  void operator()() const { m_pOwner->RunWorker(m_uiArg1, m_uiArg2); }
 
  private:
   IThread* m_pOwner;  // Not owned.

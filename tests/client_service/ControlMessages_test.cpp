@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "client_service/BluetoothReq.h"
+#include "client_service/IdentConnect.h"
 #include "client_service/IdentDisconnect.h"
+#include "client_service/IdentEvent.h"
 #include "client_service/LogFile.h"
 #include "common/TestEnv.h"
 #include "service_clients/WireBytes.h"
@@ -11,132 +13,116 @@ using wire::Bytes;
 
 namespace {
 
-TEST(ControlMessages, UnregistrationCarriesTheSessionIdWithoutAVersion) {
-  CIdentDisconnect_Send send(77);
-  Bytes image = Builder().u32(2043).u32(77);
-  EXPECT_EQ(wire::Store(send), image);
-  CIdentDisconnect_Send back;
-  ASSERT_TRUE(wire::Load(back, image));
-  EXPECT_EQ(back.GetSessionId(), 77u);
-  wire::ExpectEveryPrefixFails<CIdentDisconnect_Send>(image);
-  wire::ExpectWrongIdsFail<CIdentDisconnect_Send>(image);
+// The empty table and the empty bindings as they travel.
+Builder EmptyTable() { return Builder().u32(2121).u32(1).count(0); }
+Builder EmptyBindings() { return Builder().u32(2164).u32(1).count(0); }
 
-  CIdentDisconnect_Recv recv(-1);
-  Bytes reply = Builder().u32(2044).i32(-1);
-  EXPECT_EQ(wire::Store(recv), reply);
-  CIdentDisconnect_Recv replyBack;
-  ASSERT_TRUE(wire::Load(replyBack, reply));
-  EXPECT_EQ(replyBack.GetResult(), -1);
-  wire::ExpectEveryPrefixFails<CIdentDisconnect_Recv>(reply);
-  wire::ExpectWrongIdsFail<CIdentDisconnect_Recv>(reply);
+Builder Registration(uint32_t version) {
+  Builder b;
+  b.u32(2034).u32(version);
+  if (version >= 1) b.u32(40000).str("diag");
+  if (version >= 2) b.b(true);
+  if (version >= 3) b.u32(1);
+  return b;
 }
 
-TEST(ControlMessages, BluetoothRequestVersionsAndReplyWithoutVersionWord) {
-  CBluetoothReq_Send send(5, 123456, CBluetoothReq_Send::BT_CONNECT);
-  Bytes image = Builder().u32(2145).u32(1).u32(5).u32(123456).u32(1);
-  EXPECT_EQ(wire::Store(send), image);
-  CBluetoothReq_Send back;
-  ASSERT_TRUE(wire::Load(back, image));
-  EXPECT_EQ(back.GetSessionId(), 5u);
-  EXPECT_EQ(back.GetSerialNumber(), 123456u);
-  EXPECT_EQ(back.GetCommand(), 1u);
-  wire::ExpectEveryPrefixFails<CBluetoothReq_Send>(image);
-  wire::ExpectWrongIdsFail<CBluetoothReq_Send>(image);
+Builder Event(uint32_t code) { return Builder().u32(2075).u32(1).u32(code).u32(0); }
 
-  CBluetoothReq_Send empty;
-  const Bytes v0 = Builder().u32(2145).u32(0);
-  ASSERT_TRUE(wire::Load(empty, v0));
-  EXPECT_EQ(empty.GetSessionId(), 0u);
-  EXPECT_EQ(empty.GetSerialNumber(), 0u);
-  EXPECT_EQ(empty.GetCommand(), 0u);
-  EXPECT_EQ(wire::Store(empty), v0);  // written as it was read
-
-  CBluetoothReq_Recv recv(20531);
-  EXPECT_EQ(wire::Store(recv), Builder().u32(2146).i32(20531).bytes());
-  EXPECT_EQ(recv.m_uiVersion, 1u);
+Builder File(const std::string& name, const std::string& contents) {
+  return Builder().u32(2216).i32(0).u32(1).str(name).count(static_cast<uint32_t>(contents.size()))
+      .raw(Bytes(contents.begin(), contents.end()));
 }
 
-TEST(ControlMessages, DataFileRequestListsNamesFromVersionOne) {
-  CLogFile_Send send({"a", "bc"});
-  Bytes image = Builder().u32(2215).u32(1).u32(2).str("a").str("bc");
-  EXPECT_EQ(wire::Store(send), image);
-  CLogFile_Send back;
-  ASSERT_TRUE(wire::Load(back, image));
-  EXPECT_EQ(back.m_Names, (std::vector<std::string>{"a", "bc"}));
-  wire::ExpectEveryPrefixFails<CLogFile_Send>(image);
-
-  CLogFile_Send old;
-  ASSERT_TRUE(wire::Load(old, Builder().u32(2215).u32(0)));
-  EXPECT_TRUE(old.m_Names.empty());
-  // A count the remaining bytes cannot hold fails before anything is read.
-  EXPECT_FALSE(wire::Load(old, Builder().u32(2215).u32(1).u32(0xFFFFFFFF).str("x")));
+TEST(ControlMessages, EveryMessageReadsWritesTheNewestLayoutAndRefusesBrokenImages) {
+  using wire::Newest;
+  using wire::Rewritten;
+  wire::CheckRoundTrips({
+      Newest<CIdentConnect_Send>("registration", Registration(3)),
+      Rewritten<CIdentConnect_Send>("registration of version 2", Registration(2),
+                                    Builder().u32(2034).u32(3).u32(40000).str("diag").b(true).u32(0)),
+      Rewritten<CIdentConnect_Send>("registration of version 1", Registration(1),
+                                    Builder().u32(2034).u32(3).u32(40000).str("diag").b(false).u32(0)),
+      Rewritten<CIdentConnect_Send>("registration of version 0", Registration(0),
+                                    Builder().u32(2034).u32(3).u32(0).str("").b(false).u32(0)),
+      // A failed registration still carries every field.
+      Newest<CIdentConnect_Recv>("registration reply",
+                                 Builder().u32(2037).i32(-1).u32(2).u32(12).u32(0x01020304).u32(0x07EA0C00)
+                                     .u32(321).str("Identification Service").raw(EmptyTable()).raw(EmptyBindings())),
+      Rewritten<CIdentConnect_Recv>("registration reply of version 0", Builder().u32(2037).i32(-1).u32(0),
+                                    Builder().u32(2037).i32(-1).u32(2).u32(0).u32(0).u32(0).u32(0).str("")
+                                        .raw(EmptyTable()).raw(EmptyBindings())),
+      Newest<CIdentDisconnect_Send>("unregistration", Builder().u32(2043).u32(77)),
+      Newest<CIdentDisconnect_Recv>("unregistration reply", Builder().u32(2044).i32(-1)),
+      Newest<CBluetoothReq_Send>("Bluetooth request", Builder().u32(2145).u32(1).u32(5).u32(123456).u32(1)),
+      Rewritten<CBluetoothReq_Send>("Bluetooth request of version 0", Builder().u32(2145).u32(0),
+                                    Builder().u32(2145).u32(1).u32(0).u32(0).u32(0)),
+      Newest<CBluetoothReq_Recv>("Bluetooth reply", Builder().u32(2146).i32(20531)),
+      Newest<CIdentEvent_Send>("table event", Event(0x8002).raw(EmptyTable())),
+      Newest<CIdentEvent_Send>("bindings event", Event(0x8003).raw(EmptyBindings())),
+      // Any other code is followed by an empty table, which a reader leaves
+      // unread.
+      Rewritten<CIdentEvent_Send>("interface error event", Event(0x8004), Event(0x8004).raw(EmptyTable())),
+      Rewritten<CIdentEvent_Send>("event of version 0", Builder().u32(2075).u32(0), Event(0).raw(EmptyTable())),
+      Newest<CIdentEvent_Recv>("event acknowledgement", Builder().u32(2076).i32(0)),
+      Newest<CLogFile_Send>("data-file request", Builder().u32(2215).u32(1).count(2).str("a").str("bc")),
+      Rewritten<CLogFile_Send>("data-file request of version 0", Builder().u32(2215).u32(0),
+                               Builder().u32(2215).u32(1).u32(0)),
+      Newest<CLogFile_Recv>("data file", File("ident_log.txt", std::string("ab\0c", 4))),
+      Newest<CLogFile_Recv>("empty data file", File("empty.txt", "")),
+      Rewritten<CLogFile_Recv>("data file of version 0", Builder().u32(2216).i32(-1).u32(0),
+                               Builder().u32(2216).i32(-1).u32(1).str("").u32(0)),
+      // Each file is filed under the name written before it, not its own.
+      Newest<CLogFiles_Recv>("data files", Builder().u32(2217).i32(0).u32(1).count(2).str("a").raw(File("a", ""))
+                                               .str("key").raw(File("own", "B"))),
+      Rewritten<CLogFiles_Recv>("data files of version 0", Builder().u32(2217).i32(0).u32(0),
+                                Builder().u32(2217).i32(0).u32(1).u32(0)),
+  });
 }
 
-TEST(ControlMessages, OneFileIsReadWholeFromDiskAndEmptyFilesCarryNoContentBytes) {
+TEST(ControlMessages, RequestFieldsLandWhereTheServiceReadsThem) {
+  CIdentConnect_Send reg;
+  ASSERT_TRUE(wire::Load(reg, Registration(3)));
+  EXPECT_EQ(reg.GetEventPort(), 40000u);
+  EXPECT_EQ(reg.GetClientName(), "diag");
+  EXPECT_TRUE(reg.GetPersistLog());
+  EXPECT_EQ(reg.GetNoReplyTimeout(), 1u);
+  CBluetoothReq_Send bt;
+  ASSERT_TRUE(wire::Load(bt, Builder().u32(2145).u32(1).u32(5).u32(123456).u32(1)));
+  EXPECT_EQ(bt.GetSessionId(), 5u);
+  EXPECT_EQ(bt.GetSerialNumber(), 123456u);
+  EXPECT_EQ(bt.GetCommand(), static_cast<uint32_t>(CBluetoothReq_Send::BT_CONNECT));
+
+  // The payload must be of the kind the code names.
+  CIdentEvent_Send event;
+  EXPECT_FALSE(wire::Load(event, Event(0x8003).raw(EmptyTable())));
+  EXPECT_FALSE(wire::Load(event, Event(0x8002).raw(EmptyBindings())));
+  // A Bluetooth error given with bindings still carries an empty table.
+  CIdentEvent_Send btError(20531, 0, CBindMap());
+  EXPECT_EQ(wire::Store(btError), Bytes(Event(20531).raw(EmptyTable())));
+}
+
+TEST(ControlMessages, DataFilesAreReadWholeFromDiskAndFiledOnceByName) {
   testenv::ScratchDir dir;
   testenv::WriteFile(dir.File("ident_log.txt"), std::string("ab\0c", 4));
   testenv::WriteFile(dir.File("empty.txt"), "");
 
   CLogFile_Recv file(0, "ident_log.txt", dir.File("ident_log.txt"));
-  EXPECT_EQ(file.GetResult(), 0);
-  EXPECT_EQ(file.GetName(), "ident_log.txt");
-  Bytes image = Builder().u32(2216).i32(0).u32(1).str("ident_log.txt").u32(4).raw({'a', 'b', 0, 'c'});
-  EXPECT_EQ(wire::Store(file), image);
-  CLogFile_Recv back;
-  ASSERT_TRUE(wire::Load(back, image));
-  EXPECT_EQ(back.GetContents(), (Bytes{'a', 'b', 0, 'c'}));
-  wire::ExpectEveryPrefixFails<CLogFile_Recv>(image);
-  wire::ExpectWrongIdsFail<CLogFile_Recv>(image);
-
+  EXPECT_EQ(wire::Store(file), Bytes(File("ident_log.txt", std::string("ab\0c", 4))));
   CLogFile_Recv empty(0, "empty.txt", dir.File("empty.txt"));
-  EXPECT_EQ(empty.GetResult(), 0);
-  EXPECT_EQ(wire::Store(empty), Builder().u32(2216).i32(0).u32(1).str("empty.txt").u32(0).bytes());
+  EXPECT_EQ(wire::Store(empty), Bytes(File("empty.txt", "")));
 
   CLogFile_Recv missing(0, "gone.txt", dir.File("gone.txt"));
   EXPECT_EQ(missing.GetResult(), -1);
   EXPECT_EQ(missing.GetName(), "");
   EXPECT_EQ(missing.GetSize(), 0u);
-
   CLogFile_Recv notAsked(-3, "ident_log.txt", dir.File("ident_log.txt"));
   EXPECT_EQ(notAsked.GetResult(), -3);
   EXPECT_EQ(notAsked.GetSize(), 0u);
 
-  // A size larger than what arrived fails without allocating it.
-  EXPECT_FALSE(wire::Load(back, Builder().u32(2216).i32(0).u32(1).str("x").u32(0x7FFFFFFF).u8(1)));
-}
-
-TEST(ControlMessages, FileListIsFiledByNameAndRejectsDuplicates) {
-  CLogFiles_Recv none;
-  EXPECT_EQ(wire::Store(none), Builder().u32(2217).i32(0).u32(1).u32(0).bytes());
-
-  testenv::ScratchDir dir;
-  testenv::WriteFile(dir.File("b"), "B");
-  testenv::WriteFile(dir.File("a"), "");
   CLogFiles_Recv files;
-  EXPECT_EQ(files.Add(CLogFile_Recv(0, "b", dir.File("b"))), 0);
-  EXPECT_EQ(files.Add(CLogFile_Recv(0, "a", dir.File("a"))), 0);
-  EXPECT_EQ(files.Add(CLogFile_Recv(0, "b", dir.File("a"))), -1);
-  ASSERT_EQ(files.GetFiles().size(), 2u);
-  EXPECT_EQ(files.GetFiles().at("b").GetSize(), 1u);
-
-  Bytes image = Builder()
-                    .u32(2217).i32(0).u32(1).u32(2)
-                    .str("a").u32(2216).i32(0).u32(1).str("a").u32(0)
-                    .str("b").u32(2216).i32(0).u32(1).str("b").u32(1).u8('B');
-  EXPECT_EQ(wire::Store(files), image);
-  CLogFiles_Recv back;
-  ASSERT_TRUE(wire::Load(back, image));
-  EXPECT_EQ(back.GetFiles().size(), 2u);
-  EXPECT_EQ(wire::Store(back), image);
-  wire::ExpectEveryPrefixFails<CLogFiles_Recv>(image);
-  wire::ExpectWrongIdsFail<CLogFiles_Recv>(image);
-
-  // Each entry is filed under the name written before it, not the file's own.
-  CLogFiles_Recv renamed;
-  ASSERT_TRUE(wire::Load(renamed, Builder().u32(2217).i32(0).u32(1).u32(1).str("key").u32(2216).i32(0).u32(1)
-                                      .str("own").u32(0)));
-  ASSERT_EQ(renamed.GetFiles().count("key"), 1u);
-  EXPECT_EQ(renamed.GetFiles().at("key").GetName(), "own");
+  EXPECT_EQ(files.Add(file), 0);
+  EXPECT_EQ(files.Add(CLogFile_Recv(0, "ident_log.txt", dir.File("empty.txt"))), -1);
+  EXPECT_EQ(files.GetFiles().at("ident_log.txt").GetSize(), 4u);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "common/TestEnv.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <net/if.h>
 #include <sched.h>
@@ -133,8 +134,33 @@ int Shell(const std::string& command) {
   return WEXITSTATUS(rc);
 }
 
+void Sh(const std::string& command) { EXPECT_EQ(0, Shell(command)) << command; }
+
+VethPair::VethPair(const std::string& a, const std::string& b) : m_A(a) {
+  Sh("ip link add dev " + a + " type veth peer name " + b);
+}
+
+// Deleting one end deletes both.
+VethPair::~VethPair() { Shell("ip link del dev " + m_A + " 2>/dev/null"); }
+
+void NetNamespaceEnvironment::SetUp() {
+  std::string why;
+  EnterPrivateNetNamespace(&why);
+}
+
+std::set<int> OpenDescriptors() {
+  std::set<int> fds;
+  DIR* d = opendir("/proc/self/fd");
+  const int own = dirfd(d);
+  while (struct dirent* e = readdir(d))
+    if (e->d_name[0] != '.' && atoi(e->d_name) != own) fds.insert(atoi(e->d_name));
+  closedir(d);
+  return fds;
+}
+
 bool WaitForCarrier(const std::string& name) {
-  for (int i = 0; i < 200; ++i) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (std::chrono::steady_clock::now() < deadline) {
     if (Shell("ip -o link show dev " + name + " | grep -q LOWER_UP") == 0) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }

@@ -2,7 +2,10 @@
 // registry file, and private network namespaces.
 #pragma once
 
+#include <set>
 #include <string>
+
+#include <gtest/gtest.h>
 
 namespace testenv {
 
@@ -49,9 +52,36 @@ bool EnterPrivateNetNamespace(std::string* why);
 // Runs a shell command (inside the namespace the process is in); returns its
 // exit status.
 int Shell(const std::string& command);
+// The same, failing the test unless the command succeeds.
+void Sh(const std::string& command);
 
-// Waits up to two seconds until the interface reports its carrier (a veth
-// end gets it a moment after its peer comes up); false if it never does.
+// A veth pair a-b in the current namespace, deleted with the object.
+class VethPair {
+ public:
+  VethPair(const std::string& a, const std::string& b);
+  ~VethPair();
+  VethPair(const VethPair&) = delete;
+  VethPair& operator=(const VethPair&) = delete;
+
+ private:
+  std::string m_A;
+};
+
+// Enters the private network namespace before any test of the program
+// starts a thread; every test then runs in it (ctest starts one process per
+// test, so each gets a fresh one). Register it with
+// ::testing::AddGlobalTestEnvironment.
+class NetNamespaceEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override;
+};
+
+// The descriptors the process has open.
+std::set<int> OpenDescriptors();
+
+// Waits until the interface reports its carrier (a veth end gets it a moment
+// after its peer comes up); false if it has not after a minute, which only a
+// broken set-up takes.
 bool WaitForCarrier(const std::string& name);
 
 }  // namespace testenv

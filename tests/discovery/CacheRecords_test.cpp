@@ -4,12 +4,12 @@
 
 #include "common/TestEnv.h"
 #include "discovery/InvalidVCIList.h"
+#include "discovery/RecordImages.h"
 #include "discovery/VCICachedMap.h"
 #include "serialize/ArchiveBuffer.h"
-#include "service_clients/WireBytes.h"
 
 using cache_file::LoadFailure;
-using wire::Builder;
+using namespace images;
 using wire::Bytes;
 
 namespace {
@@ -18,24 +18,14 @@ const uint32_t kSerial = 4711;
 const uint32_t kTokenLow = 0x11223344, kTokenHigh = 0x55667788;
 const uint8_t kSequence = 9;
 
-CSessionList OneSession() {
-  CSessionList sessions;
-  CSessionList::CSession s;
-  s.m_uiSession = 3;
-  s.m_strText1 = "diag";
-  s.m_strText2 = "pc1";
-  s.m_strAddress = "10.0.0.5";
-  s.m_uiKind = VCI_KIND_ETHERNET;
-  s.m_bFlag = true;
-  sessions.m_Sessions.push_back(s);
-  return sessions;
+Builder SessionsImage() {
+  return Sessions({Builder().u32(2117).u32(1).u32(3).str("diag").str("pc1").str("10.0.0.5").u32(1).u32(1)});
 }
 
-Builder SessionsImage() {
-  Builder b;
-  b.u32(2118).i32(0).u8(1).u8(1);
-  b.u32(2117).u32(1).u32(3).str("diag").str("pc1").str("10.0.0.5").u32(1).u32(1);
-  return b;
+CSessionList OneSession() {
+  CSessionList sessions;
+  EXPECT_TRUE(wire::Load(sessions, SessionsImage()));
+  return sessions;
 }
 
 // A cached item as a fetch builds it: the fetched status (no kinds, no
@@ -50,18 +40,12 @@ CVCICachedItem MakeItem(uint32_t serial) {
   return CVCICachedItem(announcement, status);
 }
 
-Builder EmptyList(uint32_t id) { return Builder().u32(id).i32(0).u32(1).u32(0); }
-
 Builder StatusImage(uint32_t serial) {
   Builder b;
-  b.u32(2108).u32(3).u32(serial).u32(1);
-  b.raw(EmptyList(2114)).raw(SessionsImage()).raw(EmptyList(2154)).raw(EmptyList(2154));
-  b.u32(2123).i32(0).u32(1).str("").u32(2);
-  b.u32(2122).u32(1).str("ProductDate").str("1F");
-  b.u32(2122).u32(1).str("ProductVersion").str("7");
-  b.u32(0).u8(0).u8(0).u32(0);                    // kinds, legacy, Bluetooth, no addresses
-  b.u32(2123).i32(0).u32(1).str("").u32(0).u32(12);  // wireless, module type
-  return b;
+  b.u32(2108).u32(3).u32(serial).u32(1).raw(EmptyList(2114)).raw(SessionsImage()).raw(EmptyList(2154));
+  b.raw(EmptyList(2154)).raw(Args("", {Arg(1, "ProductDate", "1F"), Arg(1, "ProductVersion", "7")}));
+  b.u32(0).u8(0).u8(0).count(0);  // kinds, legacy, Bluetooth, no addresses
+  return b.raw(Args("", {})).u32(12);  // wireless, module type
 }
 
 // The announcement as written with the sequence counter at kSequence: no
@@ -104,102 +88,54 @@ bool FileExists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
-TEST(CacheRecords, InvalidListMatchesHandWrittenBytesAndVersionRules) {
-  const Bytes image = Builder().u32(2159).u32(1).u32(2).u32(7).u32(0xFFFFFFFF);
-  CInvalidVCIList list;
-  ASSERT_TRUE(wire::Load(list, image));
-  EXPECT_EQ(list.m_Serials, (std::vector<uint32_t>{7, 0xFFFFFFFF}));
-  EXPECT_TRUE(list.Contains(7));
-  EXPECT_FALSE(list.Contains(8));
-  EXPECT_EQ(wire::Store(list), image);
-  wire::ExpectEveryPrefixFails<CInvalidVCIList>(image);
-  wire::ExpectWrongIdsFail<CInvalidVCIList>(image);
-
-  // Version 0 is an empty list; a newer version's trailing fields are left
-  // unread.
-  ASSERT_TRUE(wire::Load(list, Builder().u32(2159).u32(0)));
-  EXPECT_EQ(list.Count(), 0u);
-  ASSERT_TRUE(wire::Load(list, Builder().u32(2159).u32(2).u32(1).u32(5).u32(0xDEAD)));
-  EXPECT_EQ(list.m_Serials, std::vector<uint32_t>{5});
-
-  // A count beyond the bytes left fails before anything is reserved.
-  EXPECT_FALSE(wire::Load(list, Builder().u32(2159).u32(1).u32(0xFFFFFFFF).u32(1)));
-  EXPECT_FALSE(wire::Load(list, Builder().u32(2159).u32(1).u32(3).u32(1).u32(2)));
+TEST(CacheRecords, EveryRecordReadsWritesTheNewestLayoutAndRefusesBrokenImages) {
+  using wire::Newest;
+  using wire::Rewritten;
+  const Bytes emptyItem = Builder().u32(2162).u32(1).raw(EmptyStatus()).u32(2157).u8(3).u32(0).u32(0).u32(0)
+                              .u8(0).u8(0).raw(Sessions({})).u8(0).u8(0).u8(0);
+  wire::CheckRoundTrips({
+      Newest<CInvalidVCIList>("invalid devices", Builder().u32(2159).u32(1).count(2).u32(7).u32(0xFFFFFFFF)),
+      Rewritten<CInvalidVCIList>("invalid devices of version 0", Builder().u32(2159).u32(0),
+                                 Builder().u32(2159).u32(1).u32(0)),
+      Rewritten<CInvalidVCIList>("invalid devices of a newer version",
+                                 Builder().u32(2159).u32(2).count(1).u32(5).u32(0xDEAD),
+                                 Builder().u32(2159).u32(1).u32(1).u32(5)),
+      Newest<CVCICachedItem>("cached item", ItemImage(kSerial)),
+      {"cached item of version 0", [] { CVCIIdentMsg::SetSequenceCounter(0); return wire::Make<CVCICachedItem>(); },
+       Builder().u32(2162).u32(0), emptyItem},
+      Newest<CVCICachedMap>("detail cache", Builder().u32(2163).u32(1).count(1).u32(kSerial).raw(ItemImage(kSerial))),
+      Rewritten<CVCICachedMap>("detail cache of version 0", Builder().u32(2163).u32(0),
+                               Builder().u32(2163).u32(1).u32(0)),
+  });
 }
 
-TEST(CacheRecords, CachedItemMatchesHandWrittenBytes) {
+TEST(CacheRecords, ItemsKeepWhatTheFetchLearntAndAreFiledUnderTheSerialReadBeforeThem) {
   CVCICachedItem item = MakeItem(kSerial);
-  const Bytes image = ItemImage(kSerial);
-  EXPECT_EQ(StoreWithSequence(item), image);
+  EXPECT_EQ(StoreWithSequence(item), Bytes(ItemImage(kSerial)));
   EXPECT_EQ(CVCIIdentMsg::GetSequenceCounter(), kSequence + 1);  // the write took one value
-
   CVCICachedItem read;
-  ASSERT_TRUE(wire::Load(read, image));
-  EXPECT_EQ(read.m_Status.m_uiSerial, kSerial);
-  EXPECT_EQ(read.m_Status.m_uiModuleType, 12u);
-  std::string v;
-  EXPECT_TRUE(read.m_Status.m_DeviceInfo.GetValue("ProductDate", v));
-  EXPECT_EQ(v, "1F");
-  EXPECT_EQ(read.m_Announcement.GetSerial(), kSerial);
-  EXPECT_EQ(read.m_Announcement.GetTokenLow(), kTokenLow);
-  EXPECT_EQ(read.m_Announcement.GetTokenHigh(), kTokenHigh);
-  EXPECT_EQ(read.m_Announcement.GetModuleType(), 12u);
-  EXPECT_EQ(read.m_Announcement.GetSessions(), OneSession());
+  ASSERT_TRUE(wire::Load(read, ItemImage(kSerial)));
   EXPECT_TRUE(read.HasToken(item.m_Announcement));
   EXPECT_FALSE(read.HasToken(CVCIIdentMsg(kSerial, 1, kTokenLow, 0, OneSession(), 1)));
-  EXPECT_EQ(StoreWithSequence(read), image);  // the read stored the sequence byte; the rewrite is the same
-
-  wire::ExpectEveryPrefixFails<CVCICachedItem>(image);
-  wire::ExpectWrongIdsFail<CVCICachedItem>(image);
-
-  // Version 0 carries neither status nor announcement, in both directions.
-  CVCICachedItem empty = MakeItem(kSerial);
-  empty.m_uiVersion = 0;
-  EXPECT_EQ(wire::Store(empty), Bytes(Builder().u32(2162).u32(0)));
-  ASSERT_TRUE(wire::Load(read, Builder().u32(2162).u32(0)));
-  EXPECT_TRUE(read.IsEmpty());
-  EXPECT_EQ(read.m_Announcement.GetSerial(), 0u);
-}
-
-TEST(CacheRecords, CachedMapFilesItemsUnderTheSerialReadBeforeThem) {
-  CVCICachedMap map;
-  map.Set(kSerial, MakeItem(kSerial));
-  const Bytes image = Builder().u32(2163).u32(1).u32(1).u32(kSerial).raw(ItemImage(kSerial));
-  EXPECT_EQ(StoreWithSequence(map), image);
-  wire::ExpectEveryPrefixFails<CVCICachedMap>(image);
-  wire::ExpectWrongIdsFail<CVCICachedMap>(image);
 
   // The key on the wire decides, not the serial number inside the item.
-  CVCICachedMap read;
-  ASSERT_TRUE(wire::Load(read, Builder().u32(2163).u32(1).u32(2).u32(99).raw(ItemImage(kSerial))
-                                   .u32(5).raw(ItemImage(5))));
-  ASSERT_EQ(read.Count(), 2u);
-  ASSERT_NE(read.Find(99), nullptr);
-  EXPECT_EQ(read.Find(99)->m_Status.m_uiSerial, kSerial);
-  EXPECT_EQ(read.Find(kSerial), nullptr);
-  EXPECT_EQ(read.m_Map.begin()->first, 5u);
-
-  ASSERT_TRUE(wire::Load(read, Builder().u32(2163).u32(0)));
-  EXPECT_EQ(read.Count(), 0u);
-  // A count that the bytes left cannot hold fails at once.
-  EXPECT_FALSE(wire::Load(read, Builder().u32(2163).u32(1).u32(0x10000000).u32(kSerial).raw(ItemImage(kSerial))));
-  EXPECT_FALSE(wire::Load(read, Builder().u32(2163).u32(1).u32(2).u32(kSerial).raw(ItemImage(kSerial))));
-}
-
-TEST(CacheRecords, FindOrAddLeavesAnEmptyItemThatIsStoredButCountsAsAbsent) {
   CVCICachedMap map;
-  CVCICachedItem& added = map.FindOrAdd(8);
-  EXPECT_TRUE(added.IsEmpty());
-  EXPECT_EQ(map.Count(), 1u);
-  EXPECT_EQ(map.Find(8), nullptr);
-  map.FindOrAdd(kSerial) = MakeItem(kSerial);
-  EXPECT_NE(map.Find(kSerial), nullptr);
+  ASSERT_TRUE(wire::Load(map, Builder().u32(2163).u32(1).u32(2).u32(99).raw(ItemImage(kSerial))
+                                  .u32(5).raw(ItemImage(5))));
+  ASSERT_EQ(map.Count(), 2u);
+  ASSERT_NE(map.Find(99), nullptr);
+  EXPECT_EQ(map.Find(99)->m_Status.m_uiSerial, kSerial);
+  EXPECT_EQ(map.Find(kSerial), nullptr);
+  EXPECT_EQ(map.m_Map.begin()->first, 5u);
 
-  CVCICachedMap read;
-  ASSERT_TRUE(wire::Load(read, StoreWithSequence(map)));
-  EXPECT_EQ(read.Count(), 2u);
-  EXPECT_EQ(read.Find(8), nullptr);
-  ASSERT_NE(read.Find(kSerial), nullptr);
+  // An added empty item is stored but counts as absent.
+  map.FindOrAdd(8);
+  EXPECT_EQ(map.Find(8), nullptr);
+  CVCICachedMap back;
+  ASSERT_TRUE(wire::Load(back, StoreWithSequence(map)));
+  EXPECT_EQ(back.Count(), 3u);
+  EXPECT_EQ(back.Find(8), nullptr);
+  EXPECT_NE(back.Find(5), nullptr);
 }
 
 TEST(CacheRecords, StoredFileIsEncipheredAndLoadsBack) {

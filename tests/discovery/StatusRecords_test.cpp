@@ -3,79 +3,99 @@
 #include "discovery/BindMap.h"
 #include "discovery/VCIStatusDynMap.h"
 #include "discovery/VCIStatusMap.h"
-#include "service_clients/WireBytes.h"
+#include "discovery/RecordImages.h"
 
-using wire::Builder;
+using namespace images;
 using wire::Bytes;
 
 namespace {
 
-Builder Sessions1() {
+// A status of serial 42 with the fields of version `fields` behind the
+// version word `word`: module state 2, an application-components list with
+// result -1, kinds 5, legacy, an address on kinds 1 and 4.
+Builder Status(uint32_t word, uint32_t fields) {
   Builder b;
-  b.u32(2118).i32(0).u8(1).u8(1);
-  b.u32(2117).u32(1).u32(7).str("t1").str("t2").str("10.0.0.5").u32(1).u32(1);
+  b.u32(2108).u32(word);
+  if (fields == 0) return b;
+  b.u32(42).u32(2).raw(EmptyList(2114)).raw(Sessions({Session(1)})).raw(EmptyList(2154, -1)).raw(EmptyList(2154));
+  b.raw(Args("", {})).u32(5).u8(1).u8(0).count(2).u32(1).str("10.0.0.5").u32(4).str("192.168.1.9");
+  if (fields >= 2) b.raw(Args("wl", {Arg(1, "IFEnable", "False")}));
+  if (fields >= 3) b.u32(0x1234);
   return b;
 }
 
-Builder Wireless() {
-  Builder b;
-  b.u32(2123).i32(0).u32(1).str("wl").u32(1).u32(2122).u32(1).str("IFEnable").str("False");
-  return b;
+Builder Bindings() {
+  return Builder()
+      .u32(2164).u32(1).count(1)
+      .count(2).str("10.0.0.5")
+      .u32(100).u32(0).u32(5).u32(0).str("10.0.0.1")
+      .u32(0xFFFFFFFF).u32(0xFFFFFFFF).u32(0).u32(0).str("10.0.0.2");
 }
 
-// Status of serial 42, module state 2, empty lists, kinds 5, legacy, one
-// address per kind 1 and 4, up to the given version.
-Builder StatusImage(uint32_t version) {
-  Builder b;
-  b.u32(2108).u32(version);
-  if (version == 0) return b;
-  b.u32(42).u32(2);
-  b.u32(2114).i32(0).u32(1).u32(0);
-  b.raw(Sessions1());
-  b.u32(2154).i32(0).u32(1).u32(0);
-  b.u32(2154).i32(0).u32(1).u32(0);
-  b.u32(2123).i32(0).u32(1).str("").u32(0);
-  b.u32(5).u8(1).u8(0).u32(2).u32(1).str("10.0.0.5").u32(4).str("192.168.1.9");
-  if (version >= 2) b.raw(Wireless());
-  if (version >= 3) b.u32(0x1234);
-  return b;
+TEST(StatusRecords, EveryRecordReadsWritesTheNewestLayoutAndRefusesBrokenImages) {
+  using wire::Newest;
+  using wire::Rewritten;
+  const Builder item = Builder().u32(2160).u32(3).raw(Status(3, 3));
+  wire::CheckRoundTrips({
+      Newest<CArgList::CArg>("pair", Arg(1, "IFEnable", "True")),
+      Rewritten<CArgList::CArg>("pair of version 0", Arg(0, "", ""), Arg(1, "", "")),
+      Newest<CArgList>("pairs", Args("wl", {Arg(1, "a", "1"), Arg(1, "b", "2")})),
+      Rewritten<CArgList>("pairs of version 0", Builder().u32(2123).i32(3).u32(0),
+                          Builder().u32(2123).i32(3).u32(1).str("").u32(0)),
+      Newest<CSessionList::CSession>("session", Session(1)),
+      Rewritten<CSessionList::CSession>("session of version 0", Session(0), EmptySession()),
+      Newest<CSessionList>("sessions", Sessions({Session(1), Session(1, 0)})),
+      Rewritten<CSessionList>("a flag word other than 1 reads as false", Sessions({Session(1, 2)}),
+                              Sessions({Session(1, 0)})),
+      Rewritten<CSessionList>("sessions of version 0", Builder().u32(2118).i32(0).u8(0), Sessions({})),
+      Newest<CVCIStatus>("status", Status(3, 3)),
+      Rewritten<CVCIStatus>("status of version 0", Status(0, 0), EmptyStatus()),
+      Rewritten<CVCIStatus>("status of version 1", Status(1, 1), Status(3, 1).raw(Args("", {})).u32(0)),
+      Rewritten<CVCIStatus>("status of version 2", Status(2, 2), Status(3, 2).u32(0)),
+      Rewritten<CVCIStatus>("status of a newer version", Status(4, 3).u32(0xEE), Status(3, 3)),
+      // Inside a status every list is followed by more fields: a list or an
+      // entry of version 0 written with a 0 word would shift them.
+      Rewritten<CVCIStatus>("status holding lists and entries of version 0",
+                            Builder()
+                                .u32(2108).u32(3).u32(0).u32(0).u32(2114).i32(0).u32(0)
+                                .raw(Sessions({Session(0), Session(1)})).u32(2154).i32(0).u32(0)
+                                .raw(EmptyList(2154)).u32(2123).i32(0).u32(0).u32(0).u8(0).u8(0).u32(0)
+                                .raw(Args("wl", {Arg(0, "", "")})).u32(9),
+                            Builder()
+                                .u32(2108).u32(3).u32(0).u32(0).raw(EmptyList(2114))
+                                .raw(Sessions({EmptySession(), Session(1)}))
+                                .raw(EmptyList(2154)).raw(EmptyList(2154)).raw(Args("", {})).u32(0).u8(0).u8(0)
+                                .u32(0).raw(Args("wl", {Arg(1, "", "")})).u32(9)),
+      Newest<CVCIStatusMap>("status table", Builder().u32(2121).u32(1).count(1).raw(Status(3, 3))),
+      Rewritten<CVCIStatusMap>("status table of version 0", Builder().u32(2121).u32(0),
+                               Builder().u32(2121).u32(1).u32(0)),
+      Newest<CVCIStatusDynItem>("live item", item),
+      Rewritten<CVCIStatusDynItem>("live item of version 0", Builder().u32(2160).u32(0),
+                                   Builder().u32(2160).u32(3).raw(EmptyStatus())),
+      Newest<CVCIStatusDynMap>("live table", Builder().u32(2161).u32(1).count(1).u32(42).raw(item)),
+      Rewritten<CVCIStatusDynMap>("live table of version 0", Builder().u32(2161).u32(0),
+                                  Builder().u32(2161).u32(1).u32(0)),
+      Newest<CBindMap>("bindings", Bindings()),
+      Rewritten<CBindMap>("bindings of version 0", Builder().u32(2164).u32(0), Builder().u32(2164).u32(1).u32(0)),
+  });
 }
 
-TEST(StatusRecords, ArgAndSessionListsMatchHandWrittenBytes) {
-  CArgList args;
-  ASSERT_TRUE(wire::Load(args, Wireless()));
-  std::string v;
-  EXPECT_TRUE(args.GetValue("IFEnable", v));
-  EXPECT_EQ(v, "False");
-  EXPECT_FALSE(args.GetValue("ap-state", v));
-  EXPECT_EQ(wire::Store(args), Bytes(Wireless()));
-  wire::ExpectEveryPrefixFails<CArgList>(Wireless());
-  wire::ExpectWrongIdsFail<CArgList>(Wireless());
-
-  CArgList other;
+TEST(StatusRecords, ListsCompareByContentAndSessionsFitInOneCountByte) {
+  CArgList args, other;
+  args.m_strListName = "wl";
+  args.SetValue("IFEnable", "False");
   other.SetValue("IFEnable", "True");
   EXPECT_NE(args, other);
   other.SetValue("IFEnable", "False");
   EXPECT_EQ(args, other);  // the list name is not compared
 
-  CSessionList sessions;
-  ASSERT_TRUE(wire::Load(sessions, Sessions1()));
-  ASSERT_EQ(sessions.m_Sessions.size(), 1u);
-  EXPECT_TRUE(sessions.m_Sessions[0].m_bFlag);
-  EXPECT_EQ(sessions.m_Sessions[0].m_strAddress, "10.0.0.5");
-  EXPECT_EQ(wire::Store(sessions), Bytes(Sessions1()));
-  wire::ExpectEveryPrefixFails<CSessionList>(Sessions1());
-
-  // A flag word other than 1 reads as false; the session number is not compared.
-  Bytes flag2 = Sessions1();
-  flag2.back() = 0;
-  flag2[flag2.size() - 4] = 2;
-  CSessionList s2;
-  ASSERT_TRUE(wire::Load(s2, flag2));
-  EXPECT_FALSE(s2.m_Sessions[0].m_bFlag);
-  s2.m_Sessions[0].m_bFlag = true;
-  s2.m_Sessions[0].m_uiSession = 99;
-  EXPECT_EQ(s2, sessions);
+  CSessionList a, b;
+  ASSERT_TRUE(wire::Load(a, Sessions({Session(1)})));
+  ASSERT_TRUE(wire::Load(b, Sessions({Session(1)})));
+  b.m_Sessions[0].m_uiSession = 99;  // the session number is not compared
+  EXPECT_EQ(a, b);
+  b.m_Sessions[0].m_uiKind = 4;
+  EXPECT_NE(a, b);
 
   CSessionList big;
   big.m_Sessions.resize(256);
@@ -85,101 +105,30 @@ TEST(StatusRecords, ArgAndSessionListsMatchHandWrittenBytes) {
   EXPECT_EQ(wire::Store(big)[9], 255);
 }
 
-TEST(StatusRecords, StatusReadsEveryVersionAndWritesTheNewest) {
-  CVCIStatus st;
-  ASSERT_TRUE(wire::Load(st, StatusImage(3)));
-  EXPECT_EQ(st.m_uiSerial, 42u);
-  EXPECT_EQ(st.m_uiKinds, 5u);
-  EXPECT_TRUE(st.m_bLegacy);
-  EXPECT_EQ(st.m_Addresses.at(4), "192.168.1.9");
-  EXPECT_EQ(st.m_uiModuleType, 0x1234u);
-  EXPECT_EQ(wire::Store(st), Bytes(StatusImage(3)));
-  wire::ExpectEveryPrefixFails<CVCIStatus>(StatusImage(3));
-  wire::ExpectWrongIdsFail<CVCIStatus>(StatusImage(3));
-
-  CVCIStatus v1;
-  ASSERT_TRUE(wire::Load(v1, StatusImage(1)));
-  EXPECT_EQ(v1.m_uiVersion, 1u);
-  EXPECT_EQ(v1.m_Wireless.Count(), 0u);
-  EXPECT_EQ(v1.m_uiModuleType, 0u);
-  // Written back it announces the fields it carries, so it reads back.
-  Bytes again = wire::Store(v1);
-  CVCIStatus back;
-  ASSERT_TRUE(wire::Load(back, again));
-  EXPECT_EQ(back.m_uiVersion, 3u);
-  EXPECT_EQ(back.m_uiSerial, 42u);
-
-  CVCIStatus v0;
-  ASSERT_TRUE(wire::Load(v0, StatusImage(0)));
-  EXPECT_EQ(v0.m_uiSerial, 0u);
-
+TEST(StatusRecords, TablesLookUpAndDropEntries) {
   CVCIStatus refreshed;
   refreshed.m_uiKinds = 2;
-  refreshed.AssignKeepingKinds(v1);
+  CVCIStatus cached;
+  ASSERT_TRUE(wire::Load(cached, Status(3, 3)));
+  cached.m_uiKinds = 5;
+  refreshed.AssignKeepingKinds(cached);
   EXPECT_EQ(refreshed.m_uiKinds, 7u);
   EXPECT_EQ(refreshed.m_uiSerial, 42u);
-}
 
-TEST(StatusRecords, ListsAndEntriesOfVersionZeroAreWrittenAsTheyWereRead) {
-  // Inside a status every list is followed by more fields: a list or entry of
-  // version 0 that was written with the fields of version 1 would shift them.
-  Bytes image = Builder()
-                    .u32(2108).u32(3).u32(42).u32(0)
-                    .u32(2114).i32(0).u32(1).u32(0)
-                    .u32(2118).i32(0).u8(1).u8(2).u32(2117).u32(0).raw(Builder().u32(2117).u32(1).u32(7)
-                        .str("t1").str("t2").str("10.0.0.5").u32(1).u32(1))
-                    .u32(2154).i32(0).u32(1).u32(0)
-                    .u32(2154).i32(0).u32(1).u32(0)
-                    .u32(2123).i32(0).u32(0)
-                    .u32(0).u8(0).u8(0).u32(0)
-                    .u32(2123).i32(0).u32(1).str("wl").u32(1).u32(2122).u32(0)
-                    .u32(9);
-  CVCIStatus st;
-  ASSERT_TRUE(wire::Load(st, image));
-  ASSERT_EQ(st.m_Sessions.m_Sessions.size(), 2u);
-  EXPECT_EQ(st.m_Sessions.m_Sessions[1].m_strAddress, "10.0.0.5");
-  EXPECT_EQ(st.m_uiModuleType, 9u);
-  EXPECT_EQ(wire::Store(st), image);
+  CVCIStatusMap map;
+  map.FindOrAdd(42) = cached;
+  EXPECT_EQ(map.GetAt(0).m_uiSerial, 42u);
+  EXPECT_EQ(map.GetAt(5).m_uiSerial, 0u);
 
-  Bytes binds = Builder().u32(2164).u32(0);
   CBindMap b;
-  ASSERT_TRUE(wire::Load(b, binds));
-  EXPECT_EQ(wire::Store(b), binds);
-  CSessionList sessions;
-  ASSERT_TRUE(wire::Load(sessions, Builder().u32(2118).i32(0).u8(0)));
-  EXPECT_EQ(wire::Store(sessions), Builder().u32(2118).i32(0).u8(0).bytes());
-}
-
-TEST(StatusRecords, StatusMapAndBindMapLayouts) {
-  Bytes map = Builder().u32(2121).u32(1).u32(1).raw(StatusImage(3));
-  CVCIStatusMap m;
-  ASSERT_TRUE(wire::Load(m, map));
-  EXPECT_EQ(m.GetAt(0).m_uiSerial, 42u);
-  EXPECT_EQ(m.GetAt(5).m_uiSerial, 0u);
-  EXPECT_EQ(wire::Store(m), map);
-  ASSERT_TRUE(wire::Load(m, Builder().u32(2121).u32(0)));
-  EXPECT_EQ(m.Count(), 0u);
-
-  Bytes binds = Builder()
-                    .u32(2164).u32(1).u32(1)
-                    .u32(2).str("10.0.0.5")
-                    .u32(100).u32(0).u32(5).u32(0).str("10.0.0.1")
-                    .u32(0xFFFFFFFF).u32(0xFFFFFFFF).u32(0).u32(0).str("10.0.0.2");
-  CBindMap b;
-  ASSERT_TRUE(wire::Load(b, binds));
+  ASSERT_TRUE(wire::Load(b, Bindings()));
   EXPECT_EQ(b.m_Map.at("10.0.0.5")[1].m_Confirmed.m_iSeconds, -1);
-  EXPECT_EQ(wire::Store(b), binds);
-  wire::ExpectEveryPrefixFails<CBindMap>(binds);
-  wire::ExpectWrongIdsFail<CBindMap>(binds);
-
-  EXPECT_EQ(b.GetLocalAddr("10.0.0.5"), "10.0.0.1");
+  EXPECT_EQ(b.GetLocalAddr("10.0.0.5"), "10.0.0.1");  // the first binding made
   EXPECT_EQ(b.GetLocalAddr("10.9.9.9"), "");
   b.GetOrCreate("10.0.0.6").push_back(CBindMap::Binding{TimePoint(), "10.0.0.1"});
   b.RemoveLocal("10.0.0.1");
   EXPECT_EQ(b.GetLocalAddr("10.0.0.5"), "10.0.0.2");
-  EXPECT_EQ(b.Count(), 1u);
-  ASSERT_TRUE(wire::Load(b, Builder().u32(2164).u32(0)));
-  EXPECT_EQ(b.Count(), 0u);
+  EXPECT_EQ(b.Count(), 1u);  // the emptied list went with its key
 }
 
 TimePoint At(int64_t ms) { return TimePoint{1700000000, 0}.PlusMilliseconds(ms); }
@@ -212,6 +161,10 @@ TEST(LiveTable, SweepHonoursKindLimits) {
   CVCIStatus copy = live.GetStatusAt(1, serial);
   EXPECT_EQ(serial, 2u);
   EXPECT_EQ(copy.m_Addresses.at(VCI_KIND_USB), "169.254.1.1");  // address stays
+  CVCIStatusMap table;
+  table.FillFrom(live);
+  ASSERT_EQ(table.Count(), 2u);
+  EXPECT_EQ(table.GetAt(0).m_Addresses.at(VCI_KIND_WIRELESS), "192.168.1.9");
 
   EXPECT_FALSE(live.CheckTimeouts(At(10500)));
   EXPECT_FALSE(live.CheckTimeouts(At(-1000)));  // clock went back
@@ -224,37 +177,6 @@ TEST(LiveTable, SweepHonoursKindLimits) {
   live.FindOrAdd(4).AddKinds(VCI_KIND_LOCAL);
   EXPECT_TRUE(live.CheckTimeouts(At(0)));
   EXPECT_EQ(live.Count(), 0u);
-}
-
-TEST(LiveTable, ChangeDetectionAndFillOfTheClientTable) {
-  CVCIStatusDynMap live;
-  CVCIStatusDynItem& item = live.FindOrAdd(9);
-  item.m_Status.m_uiSerial = 9;
-  item.SetKindAddress(At(0), VCI_KIND_ETHERNET, "10.0.0.5");
-  item.AddKinds(VCI_KIND_ETHERNET);
-  CSessionList sessions;
-  ASSERT_TRUE(wire::Load(sessions, Sessions1()));
-  CArgList wireless;
-  uint32_t token[2] = {0, 0};
-  EXPECT_TRUE(item.HasChanged(sessions, wireless, 0, token));
-  item.UpdateFromAnnouncement(sessions, wireless, 0);
-  EXPECT_FALSE(item.HasChanged(sessions, wireless, 0, token));
-  EXPECT_TRUE(item.HasChanged(sessions, wireless, 2, token));
-  token[1] = 1;
-  EXPECT_TRUE(item.HasChanged(sessions, wireless, 0, token));
-
-  CVCIStatusMap table;
-  table.FillFrom(live);
-  ASSERT_EQ(table.Count(), 1u);
-  EXPECT_EQ(table.GetAt(0).m_Addresses.at(1), "10.0.0.5");
-  EXPECT_EQ(table.GetAt(0).m_Sessions, sessions);
-
-  Bytes dyn = wire::Store(live);
-  CVCIStatusDynMap back;
-  ASSERT_TRUE(wire::Load(back, dyn));
-  EXPECT_TRUE(back.FindOrAdd(9).m_KindTable.empty());  // not serialised
-  EXPECT_EQ(wire::Store(back), dyn);
-  wire::ExpectEveryPrefixFails<CVCIStatusDynMap>(dyn);
 }
 
 }  // namespace

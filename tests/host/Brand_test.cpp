@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -11,18 +12,8 @@
 
 namespace {
 
-std::string Hex(const std::vector<uint8_t>& bytes) {
-  static const char* digits = "0123456789ABCDEF";
-  std::string s;
-  for (uint8_t b : bytes) {
-    s.push_back(digits[b >> 4]);
-    s.push_back(digits[b & 15]);
-  }
-  return s;
-}
-
 // A registry record built by hand: header, the given name length, the bytes,
-// zero fill to `size`, enciphered under the default key.
+// zero fill to `size`, enciphered under the default key, as hexadecimal.
 std::string Record(uint32_t nameLength, const std::string& bytes, size_t size) {
   std::vector<uint8_t> r(size, 0);
   r[0] = 7;
@@ -31,128 +22,92 @@ std::string Record(uint32_t nameLength, const std::string& bytes, size_t size) {
   CBlowfishCipher bf;
   EXPECT_EQ(bf.SetKey(g_DefaultCipherKey, 56), 0);
   EXPECT_EQ(bf.Encrypt(r.data(), static_cast<uint32_t>(r.size()), "ecb", nullptr), 0);
-  return Hex(r);
+  std::string s;
+  for (uint8_t b : r) s += "0123456789ABCDEF"[b >> 4], s += "0123456789ABCDEF"[b & 15];
+  return s;
 }
 
-std::string Registry(const std::string& brandText) {
-  return "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI]\n\"Brand\"=\"" +
-         brandText + "\"\n";
+std::string Encoded(const std::string& name) {
+  std::string text;
+  EXPECT_TRUE(EncodeBrandText(name, text)) << name;
+  return text;
 }
 
 TEST(BrandText, EveryBrandKeyNameSurvivesEncodingAndResolvesToItsNumber) {
   for (uint32_t s = 1; s <= 15; ++s) {
-    std::string text, name;
-    ASSERT_TRUE(EncodeBrandText(GetBrandKeyName(s), text)) << s;
-    EXPECT_EQ(text.size() % 16, 0u);
+    std::string text = Encoded(GetBrandKeyName(s)), name;
     ASSERT_EQ(DecodeBrandText(text, name), BRAND_TEXT_OK) << s;
-    EXPECT_EQ(name, GetBrandKeyName(s));
     EXPECT_EQ(FindBrandByKeyName(name), s);
   }
-}
-
-TEST(BrandText, DigitsDecodeCaseInsensitivelyAndOtherCharactersCountAsZero) {
-  std::string text, lower, name;
-  ASSERT_TRUE(EncodeBrandText("TRUCKLINE", text));
-  for (char c : text) lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
-  ASSERT_EQ(DecodeBrandText(lower, name), BRAND_TEXT_OK);
-  EXPECT_EQ(name, "TRUCKLINE");
-
-  // Find an encoded name with a '0' digit and spell it with a non-digit.
-  bool tried = false;
-  for (uint32_t s = 1; s <= 15 && !tried; ++s) {
-    ASSERT_TRUE(EncodeBrandText(GetBrandKeyName(s), text));
-    if (text.find('0') == std::string::npos) continue;
-    for (char& c : text)
-      if (c == '0') c = 'x';
-    ASSERT_EQ(DecodeBrandText(text, name), BRAND_TEXT_OK);
-    EXPECT_EQ(name, GetBrandKeyName(s));
-    tried = true;
-  }
-  EXPECT_TRUE(tried);
-}
-
-TEST(BrandText, ShortOddUnblockedAndOverlongValuesFail) {
-  std::string text, name;
-  ASSERT_TRUE(EncodeBrandText("KIVO", text));
-  EXPECT_EQ(DecodeBrandText("", name), BRAND_TEXT_TOO_SHORT);
-  EXPECT_EQ(DecodeBrandText("AB", name), BRAND_TEXT_TOO_SHORT);
-  EXPECT_EQ(DecodeBrandText(text + "0", name), BRAND_TEXT_ODD_LENGTH);
-  EXPECT_EQ(DecodeBrandText(text.substr(0, text.size() - 1), name), BRAND_TEXT_ODD_LENGTH);
-  // 12 bytes: not whole cipher blocks.
-  EXPECT_EQ(DecodeBrandText(text + "00112233", name), BRAND_TEXT_NOT_DECIPHERED);
-  EXPECT_EQ(DecodeBrandText("ABCD", name), BRAND_TEXT_NOT_DECIPHERED);
-  // A name length beyond the text, and one beyond the record's own bytes.
-  EXPECT_EQ(DecodeBrandText(Record(33, "KIVO", 16), name), BRAND_TEXT_BAD_LENGTH);
-  EXPECT_EQ(DecodeBrandText(Record(9, "KIVO", 16), name), BRAND_TEXT_BAD_LENGTH);
-  EXPECT_EQ(DecodeBrandText(Record(8, "KIVO_OEM", 16), name), BRAND_TEXT_OK);
-  EXPECT_EQ(name, "KIVO_OEM");
-  // Characters after a NUL are not part of the text.
-  EXPECT_EQ(DecodeBrandText(text + std::string(1, '\0') + "FF", name), BRAND_TEXT_OK);
-  EXPECT_EQ(name, "KIVO");
-}
-
-TEST(BrandText, NamesCompareExactlyAsTerminatedStringsAndTheTerminatorNamesNothing) {
-  std::string name;
-  EXPECT_EQ(FindBrandByKeyName("KIVO"), 1u);
-  EXPECT_EQ(FindBrandByKeyName("kivo"), 0u);
-  EXPECT_EQ(FindBrandByKeyName("KIVO "), 0u);
-  EXPECT_EQ(FindBrandByKeyName("Max ID"), 0u);
-  EXPECT_EQ(FindBrandByKeyName(""), 0u);
-  // A record whose name holds a NUL names what comes before it.
-  ASSERT_EQ(DecodeBrandText(Record(9, std::string("DEMO\0junk", 9), 24), name), BRAND_TEXT_OK);
-  EXPECT_EQ(FindBrandByKeyName(name), 14u);
-
-  EXPECT_STREQ(GetBrandKeyName(1), "KIVO");
-  EXPECT_NE(GetBrandDisplayName(15), nullptr);
-  EXPECT_EQ(GetBrandKeyName(0), nullptr);
   EXPECT_EQ(GetBrandKeyName(16), nullptr);
   EXPECT_EQ(GetBrandDisplayName(16), nullptr);
-}
-
-TEST(BrandText, EncodingRefusesNamesTheRegistryBufferCannotHold) {
+  EXPECT_NE(GetBrandDisplayName(15), nullptr);
+  // Names compare exactly, and the walk stops at the terminator.
+  for (const char* other : {"kivo", "KIVO ", "Max ID", ""}) EXPECT_EQ(FindBrandByKeyName(other), 0u) << other;
   std::string text;
   EXPECT_FALSE(EncodeBrandText("", text));
-  EXPECT_TRUE(EncodeBrandText(std::string(103, 'A'), text));  // 112 bytes: 224 digits
+  EXPECT_TRUE(EncodeBrandText(std::string(103, 'A'), text));  // 112 bytes: 224 digits fit 240
   EXPECT_FALSE(EncodeBrandText(std::string(113, 'A'), text));
+}
+
+TEST(BrandText, ValuesDecodeOrFailByTheirShape) {
+  const std::string kivo = Encoded("KIVO");
+  std::string lower = Encoded("TRUCKLINE");
+  std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+  // A character that is no hexadecimal digit counts as 0.
+  std::string slip, slipName;
+  for (uint32_t s = 1; s <= 15 && slip.empty(); ++s)
+    if (Encoded(GetBrandKeyName(s)).find('0') != std::string::npos) {
+      slip = Encoded(slipName = GetBrandKeyName(s));
+      std::replace(slip.begin(), slip.end(), '0', 'x');
+    }
+  ASSERT_FALSE(slip.empty());
+  const struct {
+    std::string text;
+    BrandTextResult result;
+    std::string name;
+  } cases[] = {
+      {"", BRAND_TEXT_TOO_SHORT, ""},
+      {"AB", BRAND_TEXT_TOO_SHORT, ""},
+      {kivo + "0", BRAND_TEXT_ODD_LENGTH, ""},
+      {kivo.substr(0, kivo.size() - 1), BRAND_TEXT_ODD_LENGTH, ""},
+      {kivo + "00112233", BRAND_TEXT_NOT_DECIPHERED, ""},  // 12 bytes: not whole blocks
+      {"ABCD", BRAND_TEXT_NOT_DECIPHERED, ""},
+      {Record(33, "KIVO", 16), BRAND_TEXT_BAD_LENGTH, ""},  // beyond the text
+      {Record(9, "KIVO", 16), BRAND_TEXT_BAD_LENGTH, ""},   // beyond the record's bytes
+      {Record(8, "KIVO_OEM", 16), BRAND_TEXT_OK, "KIVO_OEM"},
+      {Record(9, std::string("DEMO\0junk", 9), 24), BRAND_TEXT_OK, "DEMO"},  // names end at a NUL
+      {kivo + std::string(1, '\0') + "FF", BRAND_TEXT_OK, "KIVO"},  // the text ends at a NUL
+      {lower, BRAND_TEXT_OK, "TRUCKLINE"},
+      {slip, BRAND_TEXT_OK, slipName},
+  };
+  for (const auto& c : cases) {
+    std::string name;
+    EXPECT_EQ(DecodeBrandText(c.text, name), c.result) << c.text;
+    EXPECT_EQ(c.result == BRAND_TEXT_OK ? name : "", c.name) << c.text;
+  }
 }
 
 // The resolved number is process-wide, so the whole life cycle is one test:
 // failures keep nothing, the first success is kept for good.
 TEST(GetBrand, FailsUntilTheRegistryResolvesThenKeepsTheNumber) {
   testenv::ScratchDir dir;
+  testenv::ScopedRegistry reg(dir, nullptr);
+  const std::string key = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI]\n";
   uint32_t brand = 77;
-  {
-    testenv::ScopedRegistry reg(dir, nullptr);
-    EXPECT_FALSE(GetBrand(brand));
-  }
-  {
-    testenv::ScopedRegistry reg(dir, "[HKEY_LOCAL_MACHINE\\SOFTWARE\\OTHER]\n\"Brand\"=\"00\"\n");
-    EXPECT_FALSE(GetBrand(brand));
-  }
-  {
-    testenv::ScopedRegistry reg(dir, "[HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI]\n\"Other\"=\"x\"\n");
-    EXPECT_FALSE(GetBrand(brand));
-  }
-  std::string maxId, agritech;
-  ASSERT_TRUE(EncodeBrandText("Max ID", maxId));
-  ASSERT_TRUE(EncodeBrandText("AGRITECH", agritech));
-  for (const std::string& bad : {std::string("AB"), agritech + "0", agritech.substr(0, 24), maxId}) {
-    testenv::ScopedRegistry reg(dir, Registry(bad).c_str());
-    EXPECT_FALSE(GetBrand(brand)) << bad;
+  EXPECT_FALSE(GetBrand(brand));  // no registry file
+  for (const std::string& text :
+       {std::string("[HKEY_LOCAL_MACHINE\\SOFTWARE\\OTHER]\n\"Brand\"=\"00\"\n"), key + "\"Other\"=\"x\"\n",
+        key + "\"Brand\"=dword:00000005\n", key + "\"Brand\"=\"" + Encoded("Max ID") + "\"\n"}) {
+    testenv::WriteFile(reg.Path(), text);
+    EXPECT_FALSE(GetBrand(brand)) << text;
   }
   EXPECT_EQ(brand, 77u) << "a failure leaves the output alone";
-  {
-    testenv::ScopedRegistry reg(dir, Registry(agritech).c_str());
+  for (const char* name : {"AGRITECH", "KIVO"}) {  // the second is never read
+    testenv::WriteFile(reg.Path(), key + "\"Brand\"=\"" + Encoded(name) + "\"\n");
     ASSERT_TRUE(GetBrand(brand));
     EXPECT_EQ(brand, 5u);
   }
-  // From now on the registry is not read again.
-  std::string kivo;
-  ASSERT_TRUE(EncodeBrandText("KIVO", kivo));
-  testenv::ScopedRegistry reg(dir, Registry(kivo).c_str());
-  brand = 0;
-  ASSERT_TRUE(GetBrand(brand));
-  EXPECT_EQ(brand, 5u);
 }
 
 }  // namespace

@@ -1,17 +1,17 @@
 // Gives the process-wide configuration a trace set-up of the test's choosing
-// (its own registry and ident.ini in a scratch folder, taken in through
-// CheckForChanges as the service would) and collects the lines posted to the
-// main window. On destruction the configuration returns to its defaults.
+// (a registry naming a scratch folder as home and log folder, and an
+// ident.ini there taken in through CheckForChanges as the service would) and
+// collects the lines posted to the main window. On destruction the
+// configuration returns to its defaults.
 #pragma once
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -23,18 +23,14 @@
 
 namespace tracetest {
 
-// Gives path a last-write time of its own, so that CheckForChanges sees a
-// change even within the same millisecond.
-inline void SetUniqueWriteTime(const std::string& path) {
+// Each write gets a last-write time of its own, so that CheckForChanges sees
+// a change even within the same millisecond.
+inline void WriteIni(const std::string& path, const std::string& text) {
   static long next = 1700000000;
   next += 10;
+  testenv::WriteFile(path, text);
   struct timespec times[2] = {{next, 0}, {next, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
-}
-
-inline void WriteIni(const std::string& path, const std::string& text) {
-  testenv::WriteFile(path, text);
-  SetUniqueWriteTime(path);
 }
 
 inline std::string RegistryText(const std::string& identFolder, const std::string& logFolder) {
@@ -46,91 +42,62 @@ inline std::string RegistryText(const std::string& identFolder, const std::strin
 
 class TraceCapture {
  public:
-  explicit TraceCapture(const std::string& ini) {
-    const char* old = getenv("VCI_IDENT_REGISTRY");
-    m_HadOld = old != nullptr;
-    if (old) m_Old = old;
-    testenv::WriteFile(RegistryPath(), RegistryText(m_Dir.Path(), m_Dir.Path()));
-    setenv("VCI_IDENT_REGISTRY", RegistryPath().c_str(), 1);
+  explicit TraceCapture(const std::string& ini) : m_Registry(m_Dir, RegistryText(m_Dir.Path(), m_Dir.Path()).c_str()) {
     Reconfigure(ini);
     SetLogWindowPoster(&TraceCapture::Post);
   }
   ~TraceCapture() {
     SetLogWindowPoster(nullptr);
-    setenv("VCI_IDENT_REGISTRY", RegistryPath().c_str(), 1);
-    unlink(m_Dir.File("ident.ini").c_str());
+    testenv::WriteFile(RegistryPath(), RegistryText(m_Dir.Path(), m_Dir.Path()));
+    std::remove(m_Dir.File("ident.ini").c_str());
+    Apply();
+    Clear();
+  }
+
+  // Takes new ini text into the process-wide configuration without writing
+  // a line; the next line is the process's first write again.
+  void Reconfigure(const std::string& ini) {
+    WriteIni(m_Dir.File("ident.ini"), ini);
+    Apply();
+  }
+
+  const testenv::ScratchDir& Dir() const { return m_Dir; }
+  const std::string& RegistryPath() const { return m_Registry.Path(); }
+  std::string TraceFile() const { return m_Dir.File("ident/ident_log.txt"); }
+
+  // The lines posted since the last Clear, whole or as their message part
+  // (after "hh:mm:ss.mmm:", the thread id, ':', the level and ": ").
+  static std::vector<std::string> Lines(bool messages = false) {
+    std::lock_guard<std::mutex> g(s_Lock);
+    std::vector<std::string> out = s_Lines;
+    if (messages)
+      for (std::string& l : out) l = l.substr(l.find(':', 13) + 7);
+    return out;
+  }
+  static std::vector<std::string> Messages() { return Lines(true); }
+  static void Clear() {
+    std::lock_guard<std::mutex> g(s_Lock);
+    s_Lines.clear();
+  }
+
+ private:
+  static void Apply() {
     SetTraceLogSilenced(true);
     CIdentConfig::GetInstance().CheckForChanges();
     SetTraceLogSilenced(false);
     ResetTraceLogState();
-    if (m_HadOld)
-      setenv("VCI_IDENT_REGISTRY", m_Old.c_str(), 1);
-    else
-      unsetenv("VCI_IDENT_REGISTRY");
-    Clear();
-  }
-  TraceCapture(const TraceCapture&) = delete;
-  TraceCapture& operator=(const TraceCapture&) = delete;
-
-  // Loads new ini text into the process-wide configuration (through its
-  // own registry, whatever the test has set since) without writing a line,
-  // and starts the trace file afresh: the next line is a first write.
-  void Reconfigure(const std::string& ini) {
-    std::string current = getenv("VCI_IDENT_REGISTRY") ? getenv("VCI_IDENT_REGISTRY") : "";
-    setenv("VCI_IDENT_REGISTRY", RegistryPath().c_str(), 1);
-    WriteIni(m_Dir.File("ident.ini"), ini);
-    SetTraceLogSilenced(true);
-    CIdentConfig& config = CIdentConfig::GetInstance();
-    config.CheckForChanges();
-    SetTraceLogSilenced(false);
-    ResetTraceLogState();
-    if (!current.empty()) setenv("VCI_IDENT_REGISTRY", current.c_str(), 1);
-  }
-
-  const testenv::ScratchDir& Dir() const { return m_Dir; }
-  std::string RegistryPath() const { return m_Dir.File("registry.reg"); }
-  std::string TraceFile() const { return m_Dir.File("ident/ident_log.txt"); }
-
-  static std::vector<std::string> Lines() {
-    std::lock_guard<std::mutex> g(Lock());
-    return Store();
-  }
-  // The message part of each posted line (after "<level>: ").
-  static std::vector<std::string> Messages() {
-    std::vector<std::string> out;
-    // "hh:mm:ss.mmm:" then the thread id, ':', four characters of level, ": ".
-    for (const std::string& l : Lines()) {
-      size_t p = l.find(':', 13);
-      out.push_back(p == std::string::npos || p + 7 > l.size() ? l : l.substr(p + 7));
-    }
-    return out;
-  }
-  static void Clear() {
-    std::lock_guard<std::mutex> g(Lock());
-    Store().clear();
-  }
-
- private:
-  static std::mutex& Lock() {
-    static std::mutex lock;
-    return lock;
-  }
-  static std::vector<std::string>& Store() {
-    static std::vector<std::string> lines;
-    return lines;
   }
   static bool Post(char* block) {
-    {
-      std::lock_guard<std::mutex> g(Lock());
-      Store().push_back(block);
-    }
+    std::lock_guard<std::mutex> g(s_Lock);
+    s_Lines.push_back(block);
     free(block);
     return true;
   }
+  static inline std::mutex s_Lock;
+  static inline std::vector<std::string> s_Lines;  // Guarded by s_Lock.
 
   testenv::ScratchDir m_Dir;
-  std::string m_Old;
-  bool m_HadOld = false;
+  testenv::ScopedRegistry m_Registry;
 };
 
 }  // namespace tracetest

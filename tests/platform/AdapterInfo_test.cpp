@@ -2,33 +2,18 @@
 // inside a private network namespace.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
+#include <arpa/inet.h>
+#include <poll.h>
 
 #include "common/TestEnv.h"
 #include "platform/AdapterInfo.h"
 
 namespace {
 
-// Enters the namespace before any test starts a thread.
-class NamespaceEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    std::string why;
-    testenv::EnterPrivateNetNamespace(&why);
-  }
-};
-::testing::Environment* const g_Namespace = ::testing::AddGlobalTestEnvironment(new NamespaceEnvironment);
+using testenv::Sh;
 
-void Sh(const std::string& command) { ASSERT_EQ(0, testenv::Shell(command)) << command; }
-
-struct Pair {
-  std::string a;
-  Pair(const std::string& a_, const std::string& b) : a(a_) {
-    EXPECT_EQ(0, testenv::Shell("ip link add dev " + a + " type veth peer name " + b));
-  }
-  ~Pair() { testenv::Shell("ip link del dev " + a + " 2>/dev/null"); }
-};
+::testing::Environment* const g_Namespace =
+    ::testing::AddGlobalTestEnvironment(new testenv::NetNamespaceEnvironment);
 
 const CAdapterInfo* Find(const std::vector<CAdapterInfo>& list, const std::string& name) {
   for (const auto& a : list)
@@ -38,7 +23,7 @@ const CAdapterInfo* Find(const std::vector<CAdapterInfo>& list, const std::strin
 
 TEST(GetAdaptersInfo, ReportsAddressesDescriptionsAndStatePerInterfaceInIndexOrder) {
   VCI_REQUIRE_NET_NAMESPACE();
-  Pair p("adpAlias", "adpPlain");
+  testenv::VethPair p("adpAlias", "adpPlain");
   Sh("ip link set adpAlias alias 'My Adapter' && ip link set adpAlias address 02:11:22:33:44:55");
   Sh("ip addr add 10.71.0.1/24 dev adpAlias && ip addr add 10.71.5.1/16 dev adpAlias");
   Sh("ip addr add 10.72.0.1/30 dev adpPlain");
@@ -86,30 +71,52 @@ TEST(GetAdaptersInfo, NoAdapterAndNoLoopbackIsNoData) {
   Sh("ip link set lo up");
 }
 
+TEST(GetInterfaceAddresses, ListsEveryIPv4AddressWithMaskAndInterfaceLoopbackIncluded) {
+  VCI_REQUIRE_NET_NAMESPACE();
+  testenv::VethPair p("ifaA", "ifaB");
+  // Down interfaces keep their addresses in this list.
+  Sh("ip addr add 10.74.0.1/24 dev ifaA && ip addr add 10.74.8.1/16 dev ifaA");
+  std::vector<CInterfaceAddress> list;
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetInterfaceAddresses(list, INTERFACE_LIST_MAX));
+  ASSERT_EQ(3u, list.size());
+  const struct {
+    const char *address, *mask, *name;
+  } expected[] = {{"127.0.0.1", "255.0.0.0", "lo"}, {"10.74.0.1", "255.255.255.0", "ifaA"},
+                  {"10.74.8.1", "255.255.0.0", "ifaA"}};
+  for (size_t i = 0; i < list.size(); ++i) {
+    EXPECT_EQ(expected[i].address, list[i].AddressText);
+    EXPECT_EQ(expected[i].mask, list[i].MaskText);
+    EXPECT_EQ(expected[i].name, list[i].Name);
+    EXPECT_EQ(inet_addr(expected[i].address), list[i].Address);
+    EXPECT_EQ(inet_addr(expected[i].mask), list[i].Mask);
+  }
+  EXPECT_NE(list[0].Index, list[1].Index);
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetInterfaceAddresses(list, 2));
+  EXPECT_EQ(2u, list.size()) << "cut after the count asked for";
+}
+
+// A burst of changes ends one wait and leaves nothing queued; the semaphore
+// ends any wait.
 TEST(CAddrChangeNotify, AChangeEndsOneWaitAndTheSemaphoreEndsAnyWait) {
   VCI_REQUIRE_NET_NAMESPACE();
   CWakeSemaphore sem;
   ASSERT_TRUE(sem.Create(0, 100));
+  const std::set<int> before = testenv::OpenDescriptors();
   CAddrChangeNotify notify;
   ASSERT_EQ(static_cast<DWORD>(ERROR_IO_PENDING), notify.Request());
-
-  // A change made before the wait is still seen (it stays queued), and a
-  // burst of messages ends one wait only.
-  Pair p("ntfA", "ntfB");
+  std::set<int> after = testenv::OpenDescriptors();
+  for (int fd : before) after.erase(fd);
+  ASSERT_EQ(1u, after.size());
+  // The kernel queues the messages before the commands return, so a change
+  // made before the wait is seen.
+  testenv::VethPair p("ntfA", "ntfB");
   Sh("ip link set ntfA up && ip link set ntfB up && ip addr add 10.73.0.1/24 dev ntfA");
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(CAddrChangeNotify::WAIT_NOTIFIED, CAddrChangeNotify::Wait(&notify, sem));
+  struct pollfd pfd = {*after.begin(), POLLIN, 0};
+  EXPECT_EQ(0, poll(&pfd, 1, 0)) << "the burst was not drained";
 
-  std::thread releaser([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    sem.Release();
-  });
-  auto t0 = std::chrono::steady_clock::now();
+  sem.Release();
   EXPECT_EQ(CAddrChangeNotify::WAIT_WOKEN, CAddrChangeNotify::Wait(&notify, sem));
-  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(80)) << "the burst was not drained";
-  releaser.join();
-
-  // Without a notification the semaphore alone ends the wait; a change does not.
   sem.Release();
   EXPECT_EQ(CAddrChangeNotify::WAIT_WOKEN, CAddrChangeNotify::Wait(nullptr, sem));
   EXPECT_FALSE(sem.TryAcquire()) << "one release wakes one wait";

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include <boost/filesystem.hpp>
 
 #include "common/TestEnv.h"
@@ -22,58 +20,43 @@ const char kFile[] =
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n"
     "\"Keep\"=\"me\"\n";
 
-std::string Query(const char* name, LONG* rc, DWORD bufSize = 256) {
-  HKEY key = nullptr;
-  *rc = RegOpenKeyEx(HKEY_LOCAL_MACHINE, "software\\kivo\\kivo_vci", 0, KEY_READ, &key);
-  if (*rc) return "";
-  char buf[256] = {0};
-  DWORD size = bufSize;
-  *rc = RegQueryValueEx(key, name, nullptr, nullptr, reinterpret_cast<LPBYTE>(buf), &size);
-  RegCloseKey(key);
-  return buf;
+using platform::ReadRegistryDword;
+using platform::ReadRegistryString;
+using platform::RegistryStep;
+
+// The text a read gives, or "<code at step>".
+std::string Read(const char* name, DWORD size = 256, const char* key = "software\\kivo\\kivo_vci") {
+  std::string text = "untouched";
+  RegistryStep step = RegistryStep::CLOSE;
+  LONG r = ReadRegistryString(name, size, text, &step, key);
+  if (r == ERROR_SUCCESS && step == RegistryStep::NONE) return text;
+  return text + " <" + std::to_string(r) + " at " + std::to_string(static_cast<int>(step)) + ">";
 }
 
-TEST(Registry, ReadsStringsWithEscapesDwordsAndDefaultCaseInsensitively) {
+TEST(Registry, ValuesReadWithTheCallersBufferSizeAndFailWithTheCodeOfTheirStep) {
   testenv::ScratchDir dir;
   testenv::ScopedRegistry reg(dir, kFile);
-  LONG rc;
-  EXPECT_EQ(Query("logfilelocation", &rc), "C:\\logs \"x\"");
-  EXPECT_EQ(rc, 0);
-  EXPECT_EQ(Query(nullptr, &rc), "default");
-  HKEY key;
-  ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, VCI_REGISTRY_KEY, 0, KEY_READ, &key), 0);
-  BYTE d[4];
-  DWORD type = 0, size = 4;
-  EXPECT_EQ(RegQueryValueEx(key, "EnableBluetooth", nullptr, &type, d, &size), 0);
-  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
-  EXPECT_EQ(d[0], 10);
-  EXPECT_EQ(d[1] | d[2] | d[3], 0);
-  RegCloseKey(key);
-}
+  EXPECT_EQ(Read("logfilelocation"), "C:\\logs \"x\"");
+  EXPECT_EQ(Read("LogFileLocation", 12), "C:\\logs \"x\"");  // 11 characters and the terminator
+  EXPECT_EQ(Read("LogFileLocation", 11), "untouched <234 at 2>");
+  EXPECT_EQ(Read(""), "default");
+  EXPECT_EQ(Read("Keep", 256, "SOFTWARE\\Other"), "me");
+  EXPECT_EQ(Read("Nope"), "untouched <2 at 2>");
+  EXPECT_EQ(Read("EnableBluetooth"), "untouched <13 at 2>");  // no string
+  EXPECT_EQ(Read("A", 256, "SOFTWARE\\Missing"), "untouched <2 at 1>");
+  DWORD d = 0;
+  EXPECT_EQ(ReadRegistryDword("EnableBluetooth", 240, d), ERROR_SUCCESS);
+  EXPECT_EQ(d, 10u);
+  EXPECT_EQ(ReadRegistryDword("Keep", 4, d, nullptr, "SOFTWARE\\Other"), ERROR_SUCCESS);
+  EXPECT_EQ(d, 0x656Du);  // "me": the first four bytes of the text
+  EXPECT_EQ(ReadRegistryDword("LogFileLocation", 4, d), ERROR_MORE_DATA);
 
-TEST(Registry, ResultCodesForMissingTooSmallAndGarbled) {
-  testenv::ScratchDir dir;
-  LONG rc;
-  {
-    testenv::ScopedRegistry reg(dir, nullptr);
-    Query("LogFileLocation", &rc);
-    EXPECT_EQ(rc, 2);
-  }
-  testenv::ScopedRegistry reg(dir, kFile);
-  Query("Nope", &rc);
-  EXPECT_EQ(rc, 2);
-  Query("LogFileLocation", &rc, 11);  // 11 characters + terminator need 12.
-  EXPECT_EQ(rc, 234);
-  Query("LogFileLocation", &rc, 13);
-  EXPECT_EQ(rc, 0);
-  HKEY key;
-  EXPECT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\Missing", 0, KEY_READ, &key), 2);
   testenv::WriteFile(reg.Path(), "[HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI]\n\"A\"=dword:12\n");
-  Query("A", &rc);
-  EXPECT_EQ(rc, 13);
+  EXPECT_EQ(Read("A"), "untouched <13 at 1>");
   testenv::WriteFile(reg.Path(), "\"A\"=\"outside\"\n");
-  Query("A", &rc);
-  EXPECT_EQ(rc, 13);
+  EXPECT_EQ(Read("A"), "untouched <13 at 1>");
+  std::remove(reg.Path().c_str());
+  EXPECT_EQ(Read("A"), "untouched <2 at 1>");
 }
 
 TEST(Registry, WritersKeepEverythingElseAndCreateKeysAndFile) {
@@ -84,18 +67,16 @@ TEST(Registry, WritersKeepEverythingElseAndCreateKeysAndFile) {
   EXPECT_EQ(platform::RegistrySetDword(k, "Brand", 0x1234), 0);
   EXPECT_EQ(platform::RegistrySetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\New", "X", "y"), 0);
   std::string text = testenv::ReadFile(reg.Path());
-  EXPECT_NE(text.find("; provisioning"), std::string::npos);
-  EXPECT_NE(text.find("\"Keep\"=\"me\""), std::string::npos);
-  EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\New]"), std::string::npos);
-  LONG rc;
-  EXPECT_EQ(Query("LogFileLocation", &rc), "/var/log/a\"b");
-  EXPECT_EQ(Query("EnableBluetooth", &rc), "\n");
+  for (const char* kept : {"; provisioning", "\"Keep\"=\"me\"", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\New]"})
+    EXPECT_NE(text.find(kept), std::string::npos) << kept;
+  EXPECT_EQ(Read("LogFileLocation"), "/var/log/a\"b");
+  DWORD d = 0;
+  EXPECT_EQ(ReadRegistryDword("Brand", 4, d), 0);
+  EXPECT_EQ(d, 0x1234u);
   EXPECT_EQ(platform::RegistryDeleteValue(k, "Brand"), 0);
   EXPECT_EQ(platform::RegistryDeleteValue(k, "Brand"), 2);
-  Query("Brand", &rc);
-  EXPECT_EQ(rc, 2);
+  EXPECT_EQ(ReadRegistryDword("Brand", 4, d), 2);
 
-  testenv::ScopedRegistry fresh(dir, nullptr);
   setenv("VCI_IDENT_REGISTRY", dir.File("sub/new.reg").c_str(), 1);
   EXPECT_EQ(platform::RegistrySetString(k, "A", "b"), 0);
   EXPECT_EQ(testenv::ReadFile(dir.File("sub/new.reg")).rfind("Windows Registry Editor Version 5.00\n", 0), 0u);
@@ -129,9 +110,7 @@ TEST(Registry, ReArmingAKeyReleasesItsSpentNotifications) {
   CEvent ev;
   auto openDescriptors = [] {
     size_t n = 0;
-    for (auto it = boost::filesystem::directory_iterator("/proc/self/fd"); it != boost::filesystem::directory_iterator();
-         ++it)
-      ++n;
+    for (boost::filesystem::directory_iterator it("/proc/self/fd"), end; it != end; ++it) ++n;
     return n;
   };
   const size_t before = openDescriptors();

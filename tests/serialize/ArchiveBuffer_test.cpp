@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "serialize/Serialize.h"
 #include "common/TestEnv.h"
 
 namespace {
@@ -200,51 +199,6 @@ TEST(ArchiveBufferTest, FileFormHoldsContentOnlyAndCreatesFolders) {
   CArchiveBuffer folder(CArchiveBuffer::LOADING);
   EXPECT_FALSE(folder.LoadFromFile((dir.Path() + "/a").c_str()));
   EXPECT_EQ(folder.GetCapacity(), 8192u);
-}
-
-class Probe : public CResponse {
- public:
-  Probe() : CResponse(2037) {}
-  int32_t version = 2;
-  uint32_t a = 0, b = 0;
-  bool Serialize(CArchiveBuffer& ar) override {
-    if (ar.IsStoring()) {
-      return ar.Write(GetId()) && CResponse::Serialize(ar) && ar.Write(version) && ar.Write(a) && ar.Write(b);
-    }
-    if (!CheckId(ar) || !CResponse::Serialize(ar) || !ar.Read(version)) return false;
-    if (version == 0) return true;
-    if (!ar.Read(a)) return false;
-    return version < 2 || ar.Read(b);
-  }
-};
-
-TEST(SerializeTest, ResponseRoundTripAndIdCheck) {
-  Probe p;
-  p.SetResult(-7);
-  p.a = 1;
-  p.b = 2;
-  CArchiveBuffer out(CArchiveBuffer::STORING);
-  ASSERT_TRUE(p.Serialize(out));
-  std::vector<uint8_t> bytes = Content(out);
-  EXPECT_EQ(bytes, (std::vector<uint8_t>{0xF5, 0x07, 0, 0, 0xF9, 0xFF, 0xFF, 0xFF, 2, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0}));
-
-  CArchiveBuffer in(CArchiveBuffer::LOADING);
-  Receive(in, bytes);
-  Probe q;
-  EXPECT_TRUE(q.Serialize(in));
-  EXPECT_EQ(q.GetResult(), -7);
-  EXPECT_EQ(q.b, 2u);
-
-  // The same id with the enciphered flag never matches.
-  bytes[1] |= 0x80;
-  CArchiveBuffer flagged(CArchiveBuffer::LOADING);
-  Receive(flagged, bytes);
-  EXPECT_FALSE(Probe().Serialize(flagged));
-
-  // Version 0: id, result and version only.
-  CArchiveBuffer empty(CArchiveBuffer::LOADING);
-  Receive(empty, {0xF5, 0x07, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
-  EXPECT_TRUE(Probe().Serialize(empty));
 }
 
 }  // namespace

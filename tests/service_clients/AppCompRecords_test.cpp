@@ -3,6 +3,8 @@
 #include "service_clients/AppList.h"
 #include "service_clients/AppVersion.h"
 #include "service_clients/CompList.h"
+#include "service_clients/Config.h"
+#include "service_clients/ServiceRequests.h"
 #include "service_clients/WireBytes.h"
 
 using wire::Builder;
@@ -10,123 +12,129 @@ using wire::Bytes;
 
 namespace {
 
-// CAppVersion 2143 version 2 with texts "v", "", "", "", "t5", name, "", "", "",
-// one string in the first list and none in the second.
-Builder AppVersionImage(const std::string& name, const std::string& versionText, const std::string& fifth = "t5") {
+// CAppVersion with the version text, the fifth text and the name given, one
+// string in the first list and none in the second; version 0 is the word
+// alone.
+Builder AppVersion(const std::string& name, const std::string& versionText, uint32_t version = 2) {
   Builder b;
-  b.u32(2143).u32(2).str(versionText).str("").str("").str("").str(fifth).str(name).str("").str("").str("");
-  b.u32(1).str("L1").u32(0);
+  b.u32(2143).u32(version);
+  if (version == 0) return b;
+  b.str(versionText).str("").str("").str("").str("t5").str(name).str("").str("").str("");
+  return b.count(1).str("L1").count(0);
+}
+
+Builder EmptyAppVersion() {
+  return Builder().u32(2143).u32(2).str("").str("").str("").str("").str("").str("").str("").str("").str("").u32(0)
+      .u32(0);
+}
+
+Builder App(const std::string& name, uint32_t version = 1) {
+  Builder b;
+  b.u32(2113).u32(version);
+  if (version == 0) return b;
+  return b.raw(AppVersion(name, "1.0")).b(true).str("txt").u32(7).b(false).u32(9).i32(-1);
+}
+
+Builder EmptyApp() {
+  return Builder().u32(2113).u32(1).raw(EmptyAppVersion()).b(false).str("").u32(0).b(false).u32(0).i32(-1);
+}
+
+Builder Apps(std::initializer_list<Builder> apps) {
+  Builder b;
+  b.u32(2114).i32(0).u32(1).count(static_cast<uint32_t>(apps.size()));
+  for (const Builder& a : apps) b.raw(a);
   return b;
 }
 
-CAppVersion MakeAppVersion(const std::string& name, const std::string& versionText, const std::string& fifth = "t5") {
+Builder Comp(const std::string& name, const std::string& versionText) {
+  return Builder().u32(2155).u32(1).raw(AppVersion(name, versionText));
+}
+
+Builder Comps(std::initializer_list<Builder> comps, int32_t result = 0) {
+  Builder b;
+  b.u32(2154).i32(result).u32(1).count(static_cast<uint32_t>(comps.size()));
+  for (const Builder& c : comps) b.raw(c);
+  return b;
+}
+
+// A CArgList named name holding one pair.
+Builder Args(const std::string& name, const std::string& key, const std::string& value) {
+  return Builder().u32(2123).i32(0).u32(1).str(name).count(1).u32(2122).u32(1).str(key).str(value);
+}
+
+TEST(ServiceRecords, EveryRecordReadsWritesTheNewestLayoutAndRefusesBrokenImages) {
+  using wire::Newest;
+  using wire::Rewritten;
+  wire::CheckRoundTrips({
+      Newest<CAppVersion>("application version", AppVersion("diag", "1.2.3")),
+      Rewritten<CAppVersion>("application version of version 0", AppVersion("", "", 0), EmptyAppVersion()),
+      Rewritten<CAppVersion>("application version of version 1", AppVersion("diag", "1.2.3", 1),
+                             AppVersion("diag", "1.2.3")),
+      Newest<CAppList::CApp>("application", App("diag")),
+      Rewritten<CAppList::CApp>("application of version 0", App("", 0), EmptyApp()),
+      // Written back in position order, which is arrival order.
+      Newest<CAppList>("applications", Apps({App("zeta"), App("alpha"), App("mid")})),
+      Rewritten<CAppList>("applications of version 0", Builder().u32(2114).i32(5).u32(0),
+                          Builder().u32(2114).i32(5).u32(1).u32(0)),
+      Rewritten<CAppList>("applications holding entries of version 0", Apps({App("", 0), App("", 0)}),
+                          Apps({EmptyApp(), EmptyApp()})),
+      Newest<CCompList::CComp>("component", Comp("a", "1")),
+      Rewritten<CCompList::CComp>("component of version 0", Builder().u32(2155).u32(0),
+                                  Builder().u32(2155).u32(1).raw(EmptyAppVersion())),
+      Newest<CCompList>("components", Comps({Comp("a", "3.0"), Comp("b", "0.5")}, -1)),
+      // Filed by name, a later component of the same name replacing the earlier.
+      Rewritten<CCompList>("components out of order, one name twice",
+                           Comps({Comp("b", "1.0"), Comp("a", "3.0"), Comp("b", "0.5")}),
+                           Comps({Comp("a", "3.0"), Comp("b", "0.5")})),
+      Rewritten<CCompList>("components of version 0", Builder().u32(2154).i32(0).u32(0), Comps({})),
+      Newest<CConfig>("configuration", Builder().u32(2018).i32(0).u32(1).count(2).u32(3)
+                                           .raw(Args("net", "ip", "1.2.3.4")).u32(16).raw(Args("wifi", "ssid", "shop"))),
+      Rewritten<CConfig>("configuration of version 0", Builder().u32(2018).i32(-1).u32(0),
+                         Builder().u32(2018).i32(-1).u32(1).u32(0)),
+      Newest<CGetApplications_Send>("applications request", Builder().u32(2094).u32(1)),
+      Newest<CGetAppComps_Send>("application components request", Builder().u32(2156).u32(1)),
+      Rewritten<CGetSysComps_Send>("system components request of a newer version", Builder().u32(2189).u32(7),
+                                   Builder().u32(2189).u32(1)),
+      Newest<CGetConfigNEW_Send>("configuration request", Builder().u32(2021).u32(1).u32(16)),
+      Rewritten<CGetConfigNEW_Send>("configuration request of version 0", Builder().u32(2021).u32(0),
+                                    Builder().u32(2021).u32(1).u32(0)),
+  });
+}
+
+TEST(ServiceRecords, ReadsFileWhatTheServiceLooksUp) {
+  CAppList apps;
+  apps.Add(CAppList::CApp());
+  ASSERT_TRUE(wire::Load(apps, Apps({App("zeta"), App("alpha")})));
+  ASSERT_EQ(apps.GetCount(), 2u);
+  EXPECT_EQ(apps.GetAt(1)->m_AppVersion.GetName(), "alpha");
+  EXPECT_EQ(apps.GetAt(1)->m_strText, "txt");
+  EXPECT_EQ(apps.GetAt(2), nullptr);
+  ASSERT_TRUE(wire::Load(apps, Builder().u32(2114).i32(0).u32(0)));
+  EXPECT_EQ(apps.GetCount(), 0u) << "a list read with version 0 is empty, whatever it held";
+
+  CConfig config;
+  ASSERT_TRUE(wire::Load(config, Builder().u32(2018).i32(0).u32(1).u32(1).u32(3).raw(Args("net", "ip", "1.2.3.4"))));
+  CArgList out;
+  std::string v;
+  EXPECT_EQ(config.GetConfig(3, out), 0);
+  EXPECT_TRUE(out.GetValue("ip", v));
+  EXPECT_EQ(v, "1.2.3.4");
+  EXPECT_EQ(config.GetConfig(99, out), -1);
+  EXPECT_EQ(out.Count(), 0u);
+  config.Set(3, CArgList());  // replaces
+  EXPECT_EQ(config.GetSections().size(), 1u);
+  EXPECT_EQ(config.Remove(3), 0);
+  EXPECT_EQ(config.Remove(3), -1);
+  EXPECT_TRUE(config.IsEmpty());
+  // A key named twice fails the read.
+  EXPECT_FALSE(wire::Load(config, Builder().u32(2018).i32(0).u32(1).u32(2).u32(3).raw(Args("a", "k", "v")).u32(3)
+                                      .raw(Args("b", "k", "v"))));
+}
+
+CCompList::CComp MakeComp(const std::string& name, const std::string& versionText, const std::string& fifth = "t5") {
   CAppVersion v(name, versionText);
   v.m_strText5 = fifth;
-  v.m_TextList1 = {"L1"};
-  return v;
-}
-
-CCompList::CComp Comp(const std::string& name, const std::string& versionText, const std::string& fifth = "t5") {
-  return CCompList::CComp(MakeAppVersion(name, versionText, fifth));
-}
-
-Bytes CompListImage(std::initializer_list<std::pair<std::string, std::string>> comps) {
-  Builder b;
-  b.u32(2154).i32(0).u32(1).u32(static_cast<uint32_t>(comps.size()));
-  for (const auto& c : comps) b.u32(2155).u32(1).raw(AppVersionImage(c.first, c.second));
-  return b;
-}
-
-TEST(CAppVersion, WritesNoResultCodeAndReadsBackEqual) {
-  CAppVersion v = MakeAppVersion("diag", "1.2.3");
-  Bytes expected = AppVersionImage("diag", "1.2.3");
-  EXPECT_EQ(wire::Store(v), expected);
-
-  CAppVersion back;
-  ASSERT_TRUE(wire::Load(back, expected));
-  EXPECT_EQ(back, v);
-  EXPECT_EQ(back.GetName(), "diag");
-  EXPECT_EQ(back.GetVersionText(), "1.2.3");
-  EXPECT_EQ(back.GetFifthText(), "t5");
-  EXPECT_EQ(wire::Store(back), expected);
-
-  wire::ExpectEveryPrefixFails<CAppVersion>(expected);
-  wire::ExpectWrongIdsFail<CAppVersion>(expected);
-}
-
-TEST(CAppVersion, VersionZeroEndsTheRecordAndAForgedListCountFails) {
-  CAppVersion v;
-  ASSERT_TRUE(wire::Load(v, Builder().u32(2143).u32(0)));
-  EXPECT_EQ(v.m_uiVersion, 0u);
-  EXPECT_TRUE(v.GetName().empty());
-
-  Builder forged;
-  forged.u32(2143).u32(2);
-  for (int i = 0; i < 9; ++i) forged.str("");
-  forged.u32(0x40000000).str("x");
-  EXPECT_FALSE(wire::Load(v, forged));
-}
-
-TEST(CAppList, ThreeApplicationsReadBackUnderPositionsInArrivalOrder) {
-  Builder image;
-  image.u32(2114).i32(0).u32(1).u32(3);
-  for (const char* name : {"zeta", "alpha", "mid"})
-    image.u32(2113).u32(1).raw(AppVersionImage(name, "1.0")).b(true).str("txt").u32(7).b(false).u32(9).i32(-1);
-
-  CAppList list;
-  ASSERT_TRUE(wire::Load(list, image));
-  ASSERT_EQ(list.GetCount(), 3u);
-  EXPECT_EQ(list.GetAt(0)->m_AppVersion.GetName(), "zeta");
-  EXPECT_EQ(list.GetAt(1)->m_AppVersion.GetName(), "alpha");
-  EXPECT_EQ(list.GetAt(2)->m_AppVersion.GetName(), "mid");
-  EXPECT_EQ(list.GetAt(3), nullptr);
-  EXPECT_TRUE(list.GetAt(1)->m_bFlag1);
-  EXPECT_EQ(list.GetAt(1)->m_strText, "txt");
-  EXPECT_EQ(list.GetAt(1)->m_uiNumber1, 7u);
-  EXPECT_EQ(list.GetAt(1)->m_uiNumber2, 9u);
-  EXPECT_EQ(wire::Store(list), image.bytes());
-
-  wire::ExpectEveryPrefixFails<CAppList>(image);
-  wire::ExpectWrongIdsFail<CAppList>(image);
-}
-
-TEST(CAppList, DefaultsAndEmptyForms) {
-  CAppList::CApp app;
-  EXPECT_EQ(wire::Store(app), Builder()
-                                  .u32(2113)
-                                  .u32(1)
-                                  .u32(2143).u32(2).str("").str("").str("").str("").str("").str("").str("").str("").str("").u32(0).u32(0)
-                                  .b(false).str("").u32(0).b(false).u32(0).i32(-1)
-                                  .bytes());
-
-  CAppList list;
-  list.Add(app);
-  ASSERT_TRUE(wire::Load(list, Builder().u32(2114).i32(5).u32(0)));
-  EXPECT_EQ(list.GetResult(), 5);
-  EXPECT_EQ(list.m_uiVersion, 0u);
-  EXPECT_EQ(list.GetCount(), 0u) << "a list read with version 0 is empty, whatever it held";
-  CCompList comps;
-  comps.Add(Comp("a", "1.0"));
-  ASSERT_TRUE(wire::Load(comps, Builder().u32(2154).i32(0).u32(0)));
-  EXPECT_EQ(comps.GetCount(), 0u);
-
-  EXPECT_FALSE(wire::Load(list, Builder().u32(2114).i32(0).u32(1).u32(1000)));
-}
-
-TEST(CCompList, ReadingFilesByNameAndTheLaterOfTwoEqualNamesWins) {
-  Bytes image = CompListImage({{"b", "1.0"}, {"a", "3.0"}, {"b", "0.5"}});
-  CCompList list;
-  ASSERT_TRUE(wire::Load(list, image));
-  ASSERT_EQ(list.GetCount(), 2u);
-  EXPECT_EQ(list.Find("b")->m_AppVersion.GetVersionText(), "0.5");
-  EXPECT_EQ(list.Find("a")->m_AppVersion.GetVersionText(), "3.0");
-  // Written back in ascending name order.
-  EXPECT_EQ(wire::Store(list), CompListImage({{"a", "3.0"}, {"b", "0.5"}}));
-
-  Bytes clean = CompListImage({{"a", "3.0"}, {"b", "0.5"}});
-  wire::ExpectEveryPrefixFails<CCompList>(clean);
-  wire::ExpectWrongIdsFail<CCompList>(clean);
-  wire::ExpectWrongIdsFail<CCompList::CComp>(Builder().u32(2155).u32(1).raw(AppVersionImage("a", "1")));
+  return CCompList::CComp(v);
 }
 
 TEST(CCompList, ParseVersionNumberCombinesTokensEightBitsAtATime) {
@@ -147,41 +155,38 @@ TEST(CCompList, ParseVersionNumberCombinesTokensEightBitsAtATime) {
 }
 
 TEST(CCompList, AddReplacesOnlyAnOlderComponentOfTheSameKind) {
+  struct Step {
+    CCompList::CComp comp;
+    const char* kept;
+  };
   CCompList list;
-  list.Add(Comp("c", "1.2"));
+  const Step steps[] = {
+      {MakeComp("c", "1.2"), "1.2"},    {MakeComp("c", "1.10"), "1.10"},  // 0x010A > 0x0102
+      {MakeComp("c", "1.2"), "1.10"},   {MakeComp("c", "1.a"), "1.10"},   // older; equal number
+      {MakeComp("c", ""), "1.10"},                                        // does not parse
+      {MakeComp("c", "9.9", "other"), "1.10"},                            // different fifth text
+  };
+  for (const Step& s : steps) {
+    list.Add(s.comp);
+    EXPECT_EQ(list.Find("c")->m_AppVersion.GetVersionText(), s.kept) << s.comp.m_AppVersion.GetVersionText();
+  }
   EXPECT_EQ(list.GetCount(), 1u);
 
-  list.Add(Comp("c", "1.10"));  // 0x010A > 0x0102
-  EXPECT_EQ(list.Find("c")->m_AppVersion.GetVersionText(), "1.10");
-
-  list.Add(Comp("c", "1.2"));  // older: kept 1.10
-  EXPECT_EQ(list.Find("c")->m_AppVersion.GetVersionText(), "1.10");
-
-  list.Add(Comp("c", "1.a"));  // same number 0x010A: the existing one stays
-  EXPECT_EQ(list.Find("c")->m_AppVersion.GetVersionText(), "1.10");
-
-  list.Add(Comp("c", ""));  // does not parse
-  EXPECT_EQ(list.Find("c")->m_AppVersion.GetVersionText(), "1.10");
-
-  list.Add(Comp("c", "9.9", "other"));  // different fifth text
-  EXPECT_EQ(list.Find("c")->m_AppVersion.GetVersionText(), "1.10");
-  EXPECT_EQ(list.Find("c")->m_AppVersion.GetFifthText(), "t5");
-
   CCompList unparsable;
-  unparsable.Add(Comp("c", ""));
-  unparsable.Add(Comp("c", "2.0"));  // the existing text does not parse either
+  unparsable.Add(MakeComp("c", ""));
+  unparsable.Add(MakeComp("c", "2.0"));  // the existing text does not parse either
   EXPECT_EQ(unparsable.Find("c")->m_AppVersion.GetVersionText(), "");
 }
 
 TEST(CCompList, AssignmentKeepsTheTargetResultCodeAndCopiesTheComponents) {
   CCompList source;
   source.SetResult(3);
-  source.Add(Comp("a", "1"));
-  source.Add(Comp("b", "2"));
+  source.Add(MakeComp("a", "1"));
+  source.Add(MakeComp("b", "2"));
 
   CCompList target;
   target.SetResult(-7);
-  target.Add(Comp("z", "1"));
+  target.Add(MakeComp("z", "1"));
   target = source;
   EXPECT_EQ(target.GetResult(), -7);
   EXPECT_EQ(target.GetCount(), 2u);
@@ -189,7 +194,7 @@ TEST(CCompList, AssignmentKeepsTheTargetResultCodeAndCopiesTheComponents) {
   EXPECT_EQ(target, source);
 
   CCompList changed = source;
-  changed.Add(Comp("a", "5"));
+  changed.Add(MakeComp("a", "5"));
   EXPECT_NE(changed, source);
 }
 

@@ -1,10 +1,9 @@
-// The VCI service clients against simulated VCIs and a hand-driven peer, on
-// loopback inside a private network namespace (the service ports are fixed).
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+// The VCI service clients against simulated VCIs and a silent hand-driven
+// peer, on loopback inside a private network namespace (the service ports
+// are fixed).
+#include <atomic>
+#include <chrono>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,12 +13,12 @@
 #include "common/TestEnv.h"
 #include "serialize/ArchiveBuffer.h"
 #include "service_clients/AppList.h"
-#include "service_clients/AppServiceClient.h"
 #include "service_clients/CompList.h"
-#include "service_clients/PlatformServiceClient.h"
+#include "service_clients/Config.h"
 #include "service_clients/ServiceRequests.h"
+#include "service_clients/VCIServiceClient.h"
 #include "tools/SimProcess.h"
-#include "transport/ClientSocket.h"
+#include "common/SocketPeers.h"
 
 using testenv::SimProcess;
 
@@ -35,242 +34,207 @@ class Recording : public Client {
   void WriteErrorLog(const char* line) override { lines.push_back(line); }
 };
 
-// A peer on address:port that takes one connection, reads one request frame,
-// answers with reply (raw frame bytes) and waits for the client's close.
-class OneShotPeer {
+// A VCI service on address:port that reads one request and never answers;
+// it holds the connection until the client closes it.
+class SilentPeer {
  public:
-  OneShotPeer(const char* address, uint16_t port, std::vector<uint8_t> reply) : m_Reply(std::move(reply)) {
-    m_Listen = socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    setsockopt(m_Listen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  SilentPeer(const char* address, uint16_t port) : m_Listen(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    const int on = 1;  // the port of an earlier test's VCI may linger
+    setsockopt(m_Listen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
     inet_pton(AF_INET, address, &a.sin_addr);
-    m_bListening = bind(m_Listen, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(m_Listen, 4) == 0;
-    m_Thread = std::thread([this] { Serve(); });
+    EXPECT_EQ(0, bind(m_Listen, reinterpret_cast<sockaddr*>(&a), sizeof a));
+    listen(m_Listen, 4);
+    m_Thread = std::thread([this] {
+      int s = accept(m_Listen, nullptr, nullptr);
+      m_Request.set_value(s < 0 ? std::string() : sockettest::ReadFrame(s));
+      sockettest::ReadFor(s, 30000);
+      close(s);
+    });
   }
-  ~OneShotPeer() {
+  ~SilentPeer() {
     shutdown(m_Listen, SHUT_RDWR);
     m_Thread.join();
     close(m_Listen);
   }
-  bool Listening() const { return m_bListening; }
-  // The request frame as it arrived (valid after the client's exchange).
-  std::vector<uint8_t> request;
-
- private:
-  void Serve() {
-    int fd = accept(m_Listen, nullptr, nullptr);
-    if (fd < 0) return;
-    uint8_t buf[256];
-    uint32_t want = 4;
-    while (request.size() < want) {
-      ssize_t n = recv(fd, buf, sizeof buf, 0);
-      if (n <= 0) break;
-      request.insert(request.end(), buf, buf + n);
-      if (request.size() >= 4) want = request[0] | (request[1] << 8) | (request[2] << 16) | (request[3] << 24);
-    }
-    send(fd, m_Reply.data(), m_Reply.size(), MSG_NOSIGNAL);
-    while (recv(fd, buf, sizeof buf, 0) > 0) {
-    }
-    close(fd);
+  // The request frame, once it has arrived.
+  std::string Request() {
+    std::future<std::string> request = m_Request.get_future();
+    return request.wait_for(std::chrono::seconds(5)) == std::future_status::ready ? request.get() : "";
   }
 
-  std::vector<uint8_t> m_Reply;
+ private:
   int m_Listen;
-  bool m_bListening = false;
+  std::promise<std::string> m_Request;
   std::thread m_Thread;
 };
 
-std::vector<uint8_t> Frame(const std::vector<uint8_t>& content) {
-  std::vector<uint8_t> f;
-  uint32_t n = static_cast<uint32_t>(content.size() + 4);
-  for (int i = 0; i < 4; ++i) f.push_back(static_cast<uint8_t>(n >> (8 * i)));
-  f.insert(f.end(), content.begin(), content.end());
-  return f;
+long MsSince(std::chrono::steady_clock::time_point start) {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
 }
 
-void PutU32(std::vector<uint8_t>& v, uint32_t x) {
-  for (int i = 0; i < 4; ++i) v.push_back(static_cast<uint8_t>(x >> (8 * i)));
+enum Query { APPS, APP_COMPS, SYS_COMPS, CONFIG };
+
+struct Answers {
+  CAppList apps;
+  CCompList appComps, sysComps;
+  CConfig config;
+};
+
+int Ask(CVCIServiceClient& client, Query query, Answers& a) {
+  return query == APPS        ? client.GetApplications(a.apps)
+         : query == APP_COMPS ? client.GetAppComps(a.appComps)
+         : query == SYS_COMPS ? client.GetSysComps(a.sysComps)
+                              : client.GetConfig(16, a.config);
+}
+
+std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
 }
 
 }  // namespace
 
-TEST(CPlatformServiceClient, ConnectNeedsBothAddressesAndOnlyOneSocketAtATime) {
-  CPlatformServiceClient client;
-  EXPECT_EQ(-1, client.Initialize(nullptr, "127.0.0.1", 0, 0));
-  EXPECT_EQ(-1, client.Initialize("127.0.0.2", nullptr, 0, 0));
-  EXPECT_EQ(-1, client.Disconnect());
-
-  ASSERT_EQ(0, client.Initialize("127.0.0.2", "", 7, 9));
-  EXPECT_EQ(-1, client.Connect(9000));
-  EXPECT_FALSE(client.IsConnected());
-
-  ASSERT_EQ(0, client.Initialize("127.0.0.2", "127.0.0.1", 0, 0));
-  // No connection is made yet, so this works without any peer.
-  EXPECT_EQ(0, client.Connect(9000));
-  EXPECT_TRUE(client.IsConnected());
-  EXPECT_EQ(-1, client.Connect(9004));
-  EXPECT_EQ(9000u, client.GetPort());
-  EXPECT_EQ(0, client.Disconnect());
-  EXPECT_FALSE(client.IsConnected());
-  EXPECT_EQ(-1, client.Disconnect());
-}
-
-TEST(CPlatformServiceClient, ExchangeWithoutSocketFailsAtOnce) {
+TEST(CPlatformServiceClient, ConnectNeedsBothAddressesAndMakesOneSocketAtATime) {
+  CVCIServiceClient pair;
+  EXPECT_EQ(-1, pair.Initialize(nullptr, "127.0.0.1", 0, 0));
   Recording<CPlatformServiceClient> client;
+  EXPECT_EQ(-1, client.Initialize("127.0.0.2", nullptr, 0, 0));
   CArchiveBuffer request(CArchiveBuffer::STORING), reply(CArchiveBuffer::LOADING);
   CGetApplications_Send send;
   CAppList apps;
   EXPECT_EQ(-1, client.SendRecv_ArchiveBuffer(request, reply, send, apps, 0));
   EXPECT_EQ(-1, client.SendRecv_ArchiveBuffer(request, reply, static_cast<CSerialize*>(nullptr), apps, 0));
+  EXPECT_EQ(-1, client.Disconnect());
+
+  ASSERT_EQ(0, client.Initialize("127.0.0.2", "", 7, 9));
+  EXPECT_EQ(-1, client.Connect(9000));
+  ASSERT_EQ(0, client.Initialize("127.0.0.2", "127.0.0.1", 0, 0));
+  // No connection is made yet, so this works without any peer.
+  EXPECT_EQ(0, client.Connect(9000));
+  EXPECT_EQ(-1, client.Connect(9004));
+  EXPECT_EQ(0, client.Disconnect());
+  EXPECT_EQ(-1, client.Disconnect());
+  EXPECT_TRUE(client.lines.empty());
 }
 
-TEST(CPlatformServiceClient, ReplyWaitGrowsWithTheRequestAboveTheSocketsFloor) {
-  // 3 ms per 500 bytes: small requests compute to less than the client
-  // socket's 10 s minimum, which then applies.
-  EXPECT_EQ(0u, CPlatformServiceClient::ComputeReplyTimeout(100));
-  EXPECT_LT(CPlatformServiceClient::ComputeReplyTimeout(100), static_cast<uint32_t>(CClientSocket::MIN_REPLY_WAIT_MS));
-  EXPECT_EQ(9999u, CPlatformServiceClient::ComputeReplyTimeout(1666666));
-  EXPECT_EQ(30000u, CPlatformServiceClient::ComputeReplyTimeout(5000000));
-  // No overflow for the largest lengths.
-  EXPECT_EQ(25769803u, CPlatformServiceClient::ComputeReplyTimeout(0xFFFFFFFFu));
+TEST(CPlatformServiceClient, ReplyWaitIsThreeMillisecondsPer500RequestBytesWithoutOverflow) {
+  const uint32_t table[][2] = {{100, 0}, {1666666, 9999}, {5000000, 30000}, {0xFFFFFFFFu, 25769803}};
+  for (const auto& row : table) EXPECT_EQ(row[1], CPlatformServiceClient::ComputeReplyTimeout(row[0])) << row[0];
 }
 
-TEST(CAppServiceClient, QueriesReturnTheSimulatedContentsInClearAndEnciphered) {
+TEST(CVCIServiceClient, FourQueriesReturnTheVcisContentsInClearAndEnciphered) {
   VCI_REQUIRE_NET_NAMESPACE();
-  const std::vector<std::string> contents = {"--app",      "Diagnosis=4.2.1", "--app",      "Flash=1.0",
-                                             "--app",      "Monitor=2.10",    "--app-comp", "CanDriver=3.3",
-                                             "--app-comp", "KLine=1.2",       "--sys-comp", "Kernel=5.10.0",
-                                             "--interval", "60000"};
-  std::vector<std::string> clearArgs = {"--address", "127.0.0.2"}, cipherArgs = {"--address", "127.0.0.3",
-                                                                                  "--encrypt-replies"};
-  clearArgs.insert(clearArgs.end(), contents.begin(), contents.end());
-  cipherArgs.insert(cipherArgs.end(), contents.begin(), contents.end());
-  SimProcess clearVci(clearArgs), cipherVci(cipherArgs);
-  ASSERT_TRUE(clearVci.Ready());
-  ASSERT_TRUE(cipherVci.Ready());
+  const std::vector<std::string> contents = {
+      "--app",         "Diagnosis=4.2.1", "--app",      "Flash=1.0", "--app-comp",        "CanDriver=3.3",
+      "--sys-comp",    "Kernel=5.10.0",   "--sys-comp", "Boot=1.1",  "--product-version", "5.1.2",
+      "--product-date", "20260105",       "--module-type", "7",      "--interval",        "60000"};
+  SimProcess clearVci(With({"--address", "127.0.0.1"}, contents));
+  SimProcess cipherVci(With({"--address", "127.0.0.3", "--encrypt-replies"}, contents));
+  ASSERT_TRUE(clearVci.Ready() && cipherVci.Ready());
+  CAppList apps;
+  apps.Add(CAppList::CApp(CAppVersion("Diagnosis", "4.2.1")));
+  apps.Add(CAppList::CApp(CAppVersion("Flash", "1.0")));
+  CCompList appComps, sysComps;
+  appComps.Add(CCompList::CComp(CAppVersion("CanDriver", "3.3")));
+  sysComps.Add(CCompList::CComp(CAppVersion("Kernel", "5.10.0")));
+  sysComps.Add(CCompList::CComp(CAppVersion("Boot", "1.1")));
+  CArgList product;
+  product.SetValue("ProductVersion", "5.1.2");
+  product.SetValue("ProductDate", "20260105");
+  product.SetValue("ModuleType", "7");
 
-  for (const char* address : {"127.0.0.2", "127.0.0.3"}) {
-    SCOPED_TRACE(address);
-    Recording<CAppServiceClient> client;
-    ASSERT_EQ(0, client.Initialize(address, "127.0.0.1", 0, 0));
-    CAppList apps;
-    ASSERT_EQ(0, client.GetApplications(apps));
-    ASSERT_EQ(3u, apps.GetCount());
-    EXPECT_EQ("Diagnosis", apps.GetAt(0)->m_AppVersion.GetName());
-    EXPECT_EQ("4.2.1", apps.GetAt(0)->m_AppVersion.GetVersionText());
-    EXPECT_EQ("Flash", apps.GetAt(1)->m_AppVersion.GetName());
-    EXPECT_EQ("2.10", apps.GetAt(2)->m_AppVersion.GetVersionText());
-
-    CCompList comps;
-    ASSERT_EQ(0, client.GetAppComps(comps));
-    ASSERT_EQ(2u, comps.GetCount());
-    ASSERT_NE(nullptr, comps.Find("KLine"));
-    EXPECT_EQ("1.2", comps.Find("KLine")->m_AppVersion.GetVersionText());
-    ASSERT_EQ(0, client.GetSysComps(comps));
-    ASSERT_EQ(1u, comps.GetCount());
-    EXPECT_EQ("5.10.0", comps.Find("Kernel")->m_AppVersion.GetVersionText());
-    EXPECT_FALSE(client.IsConnected());
+  // One set of answers for both VCIs: every query clears its answer first.
+  Answers a;
+  // "localhost" stands for the loopback address.
+  const char* addresses[][2] = {{"localhost", "127.0.0.1"}, {"127.0.0.3", "127.0.0.3"}};
+  for (const auto& address : addresses) {
+    SCOPED_TRACE(address[0]);
+    Recording<CVCIServiceClient> client;
+    ASSERT_EQ(0, client.Initialize(address[0], "127.0.0.1", 0, 0));
+    ASSERT_EQ(0, client.SetTransportLogging(true));
+    for (Query query : {APPS, APP_COMPS, SYS_COMPS, CONFIG}) ASSERT_EQ(0, Ask(client, query, a)) << query;
+    EXPECT_TRUE(apps == a.apps);
+    EXPECT_TRUE(appComps == a.appComps);
+    EXPECT_TRUE(sysComps == a.sysComps);
+    CArgList section;
+    ASSERT_EQ(0, a.config.GetConfig(16, section));
+    EXPECT_TRUE(product == section);
+    // A section the VCI does not have: an empty answer.
+    EXPECT_EQ(0, client.GetConfig(17, a.config));
+    EXPECT_TRUE(a.config.IsEmpty());
+    EXPECT_EQ(address[1], client.GetAppServiceClient().GetRemoteAddress());
     EXPECT_TRUE(client.lines.empty());
   }
 }
 
-TEST(CAppServiceClient, ReplyResultAndUndecipherableReplyBecomeTheQueryResult) {
+TEST(CVCIServiceClient, EveryFailureBecomesTheQueryResultAfterADisconnect) {
   VCI_REQUIRE_NET_NAMESPACE();
-  SimProcess vci({"--address", "127.0.0.2", "--reply-result", "5", "--app", "A=1", "--interval", "60000"});
+  SimProcess vci({"--address", "127.0.0.2", "--app", "A=1", "--interval", "60000"});
   ASSERT_TRUE(vci.Ready());
-  Recording<CAppServiceClient> client;
+  const std::string ex = "PltClt::SendRecv_ArchiveBuffer ";
+  const struct {
+    const char* on;
+    const char* off;
+    Query query;
+    int result;
+    std::string line;  // the one error line, or none
+  } table[] = {
+      // A reply read without error: its own result is the answer.
+      {"result 5", "result 0", APPS, 5, ""},
+      {"result 7", "result 0", CONFIG, 7, ""},
+      {"fault close on", "fault close off", APPS, 9255, ex + "9255 - ObjId = 2094"},
+      {"fault truncate on", "fault truncate off", APP_COMPS, 9258, ex + "9258 - ObjId = 2156"},
+      // Every connect attempt refused: the connect failure code.
+      {"fault refuse on", "fault refuse off", SYS_COMPS, 9237, ex + "9237 - ObjId = 2189"},
+      {"fault bad-cipher on", "fault bad-cipher off", APPS, -1, ex + "Error Decrypting Object"},
+      // A reply that is not the record asked for.
+      {"fault garbage on", "fault garbage off", SYS_COMPS, -1, ex + "Error Serializing Object"},
+      {"fault duplicate-key on", "fault duplicate-key off", CONFIG, -1, ex + "Error Serializing Object"},
+  };
+  Recording<CVCIServiceClient> client;
   ASSERT_EQ(0, client.Initialize("127.0.0.2", "127.0.0.1", 0, 0));
-  CAppList apps;
-  // Read without error, so the reply's own result is the answer.
-  EXPECT_EQ(5, client.GetApplications(apps));
-  EXPECT_EQ(1u, apps.GetCount());
-  EXPECT_TRUE(client.lines.empty());
-
-  ASSERT_EQ("ok", vci.Command("result 0"));
-  ASSERT_EQ("ok", vci.Command("fault bad-cipher on"));
-  EXPECT_EQ(-1, client.GetApplications(apps));
-  ASSERT_EQ(1u, client.lines.size());
-  EXPECT_EQ("PltClt::SendRecv_ArchiveBuffer Error Decrypting Object", client.lines[0]);
-  EXPECT_FALSE(client.IsConnected());
-
-  // A reply that is not the record asked for.
-  ASSERT_EQ("ok", vci.Command("fault bad-cipher off"));
-  ASSERT_EQ("ok", vci.Command("fault garbage on"));
-  client.lines.clear();
-  CCompList comps;
-  EXPECT_EQ(-1, client.GetSysComps(comps));
-  ASSERT_EQ(1u, client.lines.size());
-  EXPECT_EQ("PltClt::SendRecv_ArchiveBuffer Error Serializing Object", client.lines[0]);
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.on);
+    ASSERT_EQ("ok", vci.Command(row.on));
+    client.lines.clear();
+    Answers a;
+    EXPECT_EQ(row.result, Ask(client, row.query, a));
+    EXPECT_EQ(row.line.empty() ? std::vector<std::string>() : std::vector<std::string>{row.line}, client.lines);
+    EXPECT_FALSE(client.GetAppServiceClient().IsConnected() || client.GetCfgServiceClient().IsConnected());
+    ASSERT_EQ("ok", vci.Command(row.off));
+  }
 }
 
-TEST(CAppServiceClient, BrokenConversationsEndWithTheClientSocketsCodes) {
+TEST(CVCIServiceClient, AbortAndDestructionEndAQueryInProgressAtOnce) {
   VCI_REQUIRE_NET_NAMESPACE();
-  SimProcess vci({"--address", "127.0.0.2", "--fault", "close", "--interval", "60000"});
-  ASSERT_TRUE(vci.Ready());
-  Recording<CAppServiceClient> client;
-  ASSERT_EQ(0, client.Initialize("127.0.0.2", "127.0.0.1", 0, 0));
-  CAppList apps;
-  EXPECT_EQ(CClientSocket::CS_ERR_RECV_LENGTH_SHUTDOWN, client.GetApplications(apps));
-  ASSERT_EQ(1u, client.lines.size());
-  EXPECT_EQ("PltClt::SendRecv_ArchiveBuffer 9255 - ObjId = 2094", client.lines[0]);
+  SilentPeer appVci("127.0.0.2", 9000), cfgVci("127.0.0.2", 9004);
+  auto* client = new Recording<CVCIServiceClient>;
+  ASSERT_EQ(0, client->Initialize("127.0.0.2", "127.0.0.1", 0, 0));
+  Answers a;
+  std::atomic<int> appResult{0}, cfgResult{0};
+  std::thread appQuery([&] { appResult = Ask(*client, APPS, a); });
+  std::thread cfgQuery([&] { cfgResult = Ask(*client, CONFIG, a); });
+  // The requests as the VCI gets them, in clear.
+  EXPECT_EQ(sockettest::Frame({2094, 1}), appVci.Request());
+  EXPECT_EQ(sockettest::Frame({2021, 1, 16}), cfgVci.Request());
 
-  ASSERT_EQ("ok", vci.Command("fault close off"));
-  ASSERT_EQ("ok", vci.Command("fault truncate on"));
-  EXPECT_EQ(CClientSocket::CS_ERR_RECV_CONTENT_SHUTDOWN, client.GetApplications(apps));
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(0, client->GetAppServiceClient().Abort());
+  appQuery.join();
+  // At once, without connecting: the service would take the connection
+  // and never answer.
+  EXPECT_EQ(-1, Ask(*client, SYS_COMPS, a));
+  EXPECT_LT(MsSince(start), 1000);
+  EXPECT_EQ(-1, appResult);
+  EXPECT_TRUE(client->lines.empty());
 
-  // Refused: every connect attempt fails, and the query still disconnects.
-  ASSERT_EQ("ok", vci.Command("fault truncate off"));
-  ASSERT_EQ("ok", vci.Command("fault refuse on"));
-  EXPECT_EQ(CClientSocket::CS_ERR_CONNECT_ATTEMPTS, client.GetApplications(apps));
-  EXPECT_FALSE(client.IsConnected());
-
-  ASSERT_EQ("ok", vci.Command("fault refuse off"));
-  EXPECT_EQ(0, client.GetApplications(apps));
-}
-
-TEST(CAppServiceClient, LocalhostReachesTheLoopbackAddress) {
-  VCI_REQUIRE_NET_NAMESPACE();
-  SimProcess vci({"--address", "127.0.0.1", "--app", "OnLoopback=1.0", "--interval", "60000"});
-  ASSERT_TRUE(vci.Ready());
-  CAppServiceClient client;
-  ASSERT_EQ(0, client.Initialize("localhost", "127.0.0.1", 0, 0));
-  CAppList apps;
-  EXPECT_EQ(0, client.GetApplications(apps));
-  ASSERT_EQ(1u, apps.GetCount());
-  EXPECT_EQ("OnLoopback", apps.GetAt(0)->m_AppVersion.GetName());
-  EXPECT_EQ("127.0.0.1", client.GetRemoteAddress());
-}
-
-TEST(CAppServiceClient, QueryOfAVciThatIsNotListeningReturnsTheConnectFailure) {
-  VCI_REQUIRE_NET_NAMESPACE();
-  Recording<CAppServiceClient> client;
-  ASSERT_EQ(0, client.Initialize("127.0.0.9", "127.0.0.1", 0, 0));
-  CCompList comps;
-  comps.Add(CCompList::CComp(CAppVersion("Stale", "1.0")));
-  EXPECT_EQ(CClientSocket::CS_ERR_CONNECT_ATTEMPTS, client.GetAppComps(comps));
-  EXPECT_EQ(0u, comps.GetCount());
-  EXPECT_FALSE(client.IsConnected());
-  ASSERT_EQ(1u, client.lines.size());
-  EXPECT_EQ("PltClt::SendRecv_ArchiveBuffer 9237 - ObjId = 2156", client.lines[0]);
-}
-
-TEST(CAppServiceClient, SendsTheTwelveByteRequestAndReadsAHandWrittenReply) {
-  VCI_REQUIRE_NET_NAMESPACE();
-  // A CAppList of version 1 with result 0 and no entries.
-  std::vector<uint8_t> content;
-  PutU32(content, 2114);
-  PutU32(content, 0);
-  PutU32(content, 1);
-  PutU32(content, 0);
-  OneShotPeer peer("127.0.0.2", 9000, Frame(content));
-  ASSERT_TRUE(peer.Listening());
-  CAppServiceClient client;
-  ASSERT_EQ(0, client.Initialize("127.0.0.2", "127.0.0.1", 0, 0));
-  CAppList apps;
-  EXPECT_EQ(0, client.GetApplications(apps));
-  EXPECT_EQ(0u, apps.GetCount());
-  EXPECT_EQ((std::vector<uint8_t>{0x0C, 0, 0, 0, 0x2E, 0x08, 0, 0, 1, 0, 0, 0}), peer.request);
+  start = std::chrono::steady_clock::now();
+  delete client;
+  EXPECT_LT(MsSince(start), 1000);
+  cfgQuery.join();
+  EXPECT_EQ(-1, cfgResult);
 }

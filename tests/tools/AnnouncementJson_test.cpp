@@ -60,28 +60,6 @@ TEST(AnnouncementJson, CurrentAnnouncementShowsTheZoneAndTheRawLinkQuality) {
                                             "moduleType"}));
 }
 
-TEST(AnnouncementJson, DecodeEncodeGivesBackTheBytes) {
-  Bytes noWireless = Builder().u32(2157).u8(3).u32(9).u32(0).u32(0).u8(2).u8(2).raw(OneSession()).u8(0).u8(0).u8(0);
-  Bytes recovery = Builder().u32(2070).u32(2).u32(4711).u32(1).u32(2).u32(3).str("rescue").u32(2)
-                       .u32(5).u8('b').u8('o').u8('o').u8('t').u8(0);
-  Bytes binaryBlock = Builder().u32(2070).u32(2).u32(1).u32(0).u32(0).u32(0).str("").u32(2).u32(3).u8(0).u8(1).u8(2);
-  Bytes noBlock = Builder().u32(2070).u32(2).u32(1).u32(0).u32(0).u32(0).str("").u32(2).u32(0);
-  for (const Bytes& image : {CurrentAnnouncement(), noWireless, recovery, binaryBlock, noBlock}) {
-    Result r = Tool("decode", Hex(image));
-    ASSERT_EQ(r.status, 0) << Hex(image) << ": " << r.err;
-    Result back = Tool("encode --hex", r.out);
-    ASSERT_EQ(back.status, 0) << r.out << back.err;
-    EXPECT_EQ(back.out, Hex(image) + "\n") << r.out;
-  }
-  EXPECT_EQ(nlohmann::json::parse(Tool("decode", Hex(recovery)).out)["blockText"], "boot");
-
-  // A version 1 announcement comes back in the newest layout.
-  Bytes v1 = Builder().u32(2157).u8(1).u32(9).u32(0).u32(0).u8(2).u8(2).raw(OneSession()).u8(0);
-  Result r = Tool("decode", Hex(v1));
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Tool("encode --hex", r.out).out, Hex(noWireless) + "\n");
-}
-
 TEST(AnnouncementJson, LegacyStatusMessageDecodesButCannotBeEncoded) {
   Bytes legacy = Builder()
                      .u32(2026).u32(2).str("").str("192.168.1.9").str("169.254.10.2").str("10.0.0.5")

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "common/TestEnv.h"
-#include "transport/SocketTestUtil.h"
+#include "common/SocketPeers.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "common/TestEnv.h"
 #include "serialize/ArchiveBuffer.h"
 #include "transport/ServerSocket.h"
-#include "transport/SocketTestUtil.h"
+#include "common/SocketPeers.h"
 
 namespace {
 

@@ -1,155 +1,187 @@
+// The client socket against raw peers and against the server socket: the
+// exchange and every way it breaks, connect attempts, the stop from another
+// thread, multicast sending, and what both sockets write to the transport log.
 #include "transport/ClientSocket.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <cstdlib>
+#include <regex>
 #include <thread>
 
-#include "SocketTestUtil.h"
+#include "common/SocketPeers.h"
 #include "common/TestEnv.h"
+#include "host/TransportLogger.h"
+#include "serialize/ObjectId.h"
 #include "transport/ServerSocket.h"
 
 namespace {
 
 using namespace sockettest;
-using Clock = std::chrono::steady_clock;
-
-long MsSince(Clock::time_point t0) {
-  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count());
-}
 
 void StoreRequest(CArchiveBuffer& request, std::vector<uint32_t> words) {
   for (uint32_t w : words) request.Write(w);
 }
 
-TEST(CClientSocket, TwelveByteReplyFillsEightContentBytesAndTheSocketClosesInOrder) {
-  std::string seen;
-  std::atomic<bool> peerSawClose{false};
-  {
-    RawPeer peer([&](int s, const std::atomic<bool>&) {
-      seen = ReadFrame(s);
-      SendAll(s, Frame({2037, 0x01020304u}));
-      bool closed = false;
-      ReadFor(s, 5000, 0, &closed);
-      peerSawClose = closed;
-    });
-    CClientSocket client(false);
-    ASSERT_EQ(client.Initialize(nullptr, SOCKTYPE_TCP, "127.0.0.1", "127.0.0.1", peer.Port(), false), 0);
-    EXPECT_EQ(client.GetState(), CClientSocket::STATE_CREATED);
-    CArchiveBuffer request(CArchiveBuffer::STORING), reply(CArchiveBuffer::STORING);
-    StoreRequest(request, {2034, 55});
-    ASSERT_EQ(client.SendRecv_ArchiveBuffer(request, reply, 0), 0);
-    EXPECT_EQ(seen, Frame({2034, 55}));
-    EXPECT_EQ(reply.GetDataLength(), 8u);
-    EXPECT_FALSE(reply.IsStoring());
-    uint32_t id = 0, field = 0;
-    EXPECT_TRUE(reply.Read(id) && reply.Read(field));
-    EXPECT_EQ(id, 2037u);
-    EXPECT_EQ(field, 0x01020304u);
-    EXPECT_EQ(client.GetState(), CClientSocket::STATE_CLOSED);
-    EXPECT_EQ(client.GetSocket(), INVALID_SOCKET);
-    EXPECT_EQ(client.Shutdown(0), 0);
-    EXPECT_EQ(client.GetState(), CClientSocket::STATE_UNINITIALIZED);
+struct Client {
+  explicit Client(uint16_t port, bool keep = false, CClientSocket::Timeouts timeouts = {}) : socket(keep) {
+    socket.SetTimeouts(timeouts);
+    result = socket.Initialize(nullptr, SOCKTYPE_TCP, "127.0.0.1", "127.0.0.1", port, false);
   }
-  EXPECT_TRUE(peerSawClose);
+  int Exchange(std::vector<uint32_t> words, CArchiveBuffer& reply, uint32_t timeoutMs = 0) {
+    CArchiveBuffer request(CArchiveBuffer::STORING);
+    StoreRequest(request, words);
+    return socket.SendRecv_ArchiveBuffer(request, reply, timeoutMs);
+  }
+  CClientSocket socket;
+  int result;
+};
+
+TEST(SocketTimeouts, EverySocketStartsWithTheDesignedWaits) {
+  const CClientSocket::Timeouts client = CClientSocket(false).GetTimeouts();
+  EXPECT_EQ(client.uiConnectPauseMs, 250u);
+  EXPECT_EQ(client.uiConnectWaitMs, 15000u);
+  EXPECT_EQ(client.uiReplyFloorMs, 10000u);
+  EXPECT_EQ(client.uiWriteableWaitMs, 10000u);
+  EXPECT_EQ(client.uiShutdownWaitMs, 10000u);
+  CRecorder recorder;
+  const CServerSocket::Timeouts server = CServerSocket(&recorder).GetTimeouts();
+  EXPECT_EQ(server.uiRemoteShutdownWaitMs, 5000u);
+  EXPECT_EQ(server.uiSilentPeerMs, 30000u);
 }
 
-TEST(CClientSocket, BrokenRepliesEndWithTheirOwnCodes) {
+// Each peer reads the request, sends its bytes, closes its sending side or
+// not, and holds the connection until the client closes it or is done. Where the case
+// waits out one of the client's waits, only that one is shortened. A stalled
+// reply is sent as soon as the peer accepts, and the exchange on the kept
+// connection begins only then: its first bytes are there before the wait
+// for them, whatever the machine's speed.
+TEST(CClientSocket, AReplyOfTwelveBytesIsReadAndEveryBrokenReplyEndsWithItsOwnCodeAndReport) {
   struct Case {
     std::string reply;
+    bool close;
+    bool early;
     int expected;
     const char* what;
-    // A close that no failing call reports carries the graceful-close
-    // number, never the one the connect (10036) or an empty receive (10035)
-    // left behind.
-    bool graceful = false;
+    const char* report;
+    uint32_t replyFloorMs = 0, shutdownWaitMs = 0;
+    int requestTimeoutMs = 0;
   };
-  std::string huge;
+  std::string huge, tiny;
   PutWord(huge, MAX_FRAME_LENGTH + 1);
-  std::string tiny;
   PutWord(tiny, 3);
+  const std::string shutdownReport = "CliSkt::SendRecv_ArchiveBuffer Unexpected Socket Shutdown";
+  // A close that no failing call reports carries the graceful-close number,
+  // never the one the connect (10036) or an empty receive (10035) left.
+  const std::string graceful = shutdownReport + ": error code = 10101, error string = Graceful shutdown in progress";
   const Case cases[] = {
-      {Frame({}), 9258, "a frame of length 4", true},
-      {"", 9255, "a close before the length", true},
-      {std::string("\x0c\x00", 2), 9255, "a close inside the length"},
-      {Frame({1, 2}).substr(0, 8), 9258, "a close inside the content"},
-      {huge, 9256, "a length beyond the largest frame"},
-      {tiny, 9256, "a length below the slot"},
+      {Frame({2037, 0x01020304u}), true, false, 0, "a reply of twelve bytes", ""},
+      {Frame({}), true, false, 9258, "a frame of length 4", graceful.c_str()},
+      {"", true, false, 9255, "a close before the length", graceful.c_str()},
+      {std::string("\x0c\x00", 2), true, false, 9255, "a close inside the length", shutdownReport.c_str()},
+      {Frame({1, 2}).substr(0, 8), true, false, 9258, "a close inside the content", shutdownReport.c_str()},
+      {huge, true, false, 9256, "a length beyond the largest frame", "AllocateData Error uiMsgSize = "},
+      {tiny, true, false, 9256, "a length below the slot", "AllocateData Error uiMsgSize = 3"},
+      {"", false, false, 9251, "no reply within the floor", "Timeout waiting for receive data: timeout = 100", 100, 0,
+       20},
+      {"", false, false, 9251, "no reply within the caller's time", "receive data: timeout = 150", 100, 0, 150},
+      {std::string("\x0c\x00", 2), false, true, 9254, "a reply stalled inside its length",
+       "SendRecv_ArchiveBuffer Error during recv: error code = 10060", 100},
+      {Frame({1, 2}).substr(0, 6), false, true, 9257, "a reply stalled inside its content",
+       "SendRecv_ArchiveBuffer Socket Error During recv: error code = 10060", 100},
+      {Frame({2037}), false, false, 9223, "a reply without the peer's close",
+       "CliSkt::_Shutdown Timeout waiting for remote shutdown timeout = 100", 0, 100},
   };
   for (const Case& c : cases) {
-    RawPeer peer([&](int s, const std::atomic<bool>&) {
-      ReadFrame(s);
+    SCOPED_TRACE(c.what);
+    Latch sent, done;
+    std::string seen;
+    std::atomic<bool> peerSawClose{false};
+    RawPeer peer([&](int s, const std::atomic<bool>& stop) {
+      if (!c.early) seen = ReadFrame(s);
       SendAll(s, c.reply);
-      shutdown(s, SHUT_WR);
-      ReadFor(s, 2000);
+      if (c.close) shutdown(s, SHUT_WR);
+      sent.Set();
+      peerSawClose = HoldOpen(s, stop);
+      done.Set();
+      HoldOpen(s, stop, false);  // never closes first
     });
-    CClientSocket client(false);
-    ASSERT_EQ(client.Initialize(nullptr, SOCKTYPE_TCP, "127.0.0.1", "127.0.0.1", peer.Port(), false), 0);
-    CArchiveBuffer request(CArchiveBuffer::STORING), reply(CArchiveBuffer::STORING);
-    StoreRequest(request, {2034});
+    CClientSocket::Timeouts timeouts;
+    if (c.replyFloorMs != 0) timeouts.uiReplyFloorMs = c.replyFloorMs;
+    if (c.shutdownWaitMs != 0) timeouts.uiShutdownWaitMs = c.shutdownWaitMs;
+    Client client(peer.Port(), c.early, timeouts);
+    ASSERT_EQ(client.result, 0);
+    if (c.early) {
+      ASSERT_TRUE(sent.Wait());
+    }
+    CArchiveBuffer reply(CArchiveBuffer::STORING);
     testing::internal::CaptureStdout();
-    EXPECT_EQ(client.SendRecv_ArchiveBuffer(request, reply, 0), c.expected) << c.what;
-    std::string out = testing::internal::GetCapturedStdout();
+    auto t0 = Clock::now();
+    EXPECT_EQ(client.Exchange({2034, 55}, reply, c.requestTimeoutMs), c.expected);
+    const long ms = MsSince(t0);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find(c.report), std::string::npos) << out;
+    if (c.expected == 0) {
+      EXPECT_EQ(seen, Frame({2034, 55}));
+      EXPECT_EQ(reply.GetDataLength(), 8u);
+      uint32_t id = 0, field = 0;
+      EXPECT_TRUE(reply.Read(id) && reply.Read(field)) << "rewound for reading";
+      EXPECT_EQ(id, 2037u);
+      EXPECT_EQ(field, 0x01020304u);
+      EXPECT_EQ(client.socket.GetState(), CClientSocket::STATE_CLOSED);
+      EXPECT_EQ(client.socket.GetSocket(), INVALID_SOCKET);
+      EXPECT_TRUE(done.Wait() && peerSawClose) << "the client closed in order";
+    }
     if (c.expected == 9256) {
-      EXPECT_EQ(reply.GetCapacity(), 8192u) << "nothing allocated for " << c.what;
-      EXPECT_NE(out.find("CliSkt::SendRecv_ArchiveBuffer AllocateData Error uiMsgSize = "), std::string::npos);
-    } else {
-      EXPECT_NE(out.find("CliSkt::SendRecv_ArchiveBuffer Unexpected Socket Shutdown"), std::string::npos) << out;
+      EXPECT_EQ(reply.GetCapacity(), 8192u) << "nothing allocated";
     }
-    if (c.graceful) {
-      EXPECT_NE(out.find("CliSkt::SendRecv_ArchiveBuffer Unexpected Socket Shutdown: error code = 10101, "
-                         "error string = Graceful shutdown in progress"),
-                std::string::npos)
-          << c.what << ": " << out;
+    if (c.expected == 9251) {
+      EXPECT_GE(ms, std::max(c.requestTimeoutMs, 100));
     }
-    EXPECT_EQ(client.Shutdown(CClientSocket::SHUTDOWN_ABORT), 0);
+    EXPECT_EQ(client.socket.Shutdown(CClientSocket::SHUTDOWN_ABORT), 0);
+    EXPECT_EQ(client.socket.GetState(), CClientSocket::STATE_UNINITIALIZED);
   }
 }
 
 TEST(CClientSocket, RefusedConnectionsEndAfterNineteenCallsWith9237AndTheReport) {
-  CClientSocket client(false);
-  const uint16_t port = UnusedPort();
-  ASSERT_EQ(client.Initialize(nullptr, SOCKTYPE_TCP, "127.0.0.1", "127.0.0.1", port, false), 0);
+  CClientSocket::Timeouts timeouts;
+  timeouts.uiConnectPauseMs = 20;
+  Client client(UnusedPort(), false, timeouts);
+  ASSERT_EQ(client.result, 0);
   testing::internal::CaptureStdout();
   auto t0 = Clock::now();
-  EXPECT_EQ(client.Connect(), 9237);
+  EXPECT_EQ(client.socket.Connect(), 9237);
   const long ms = MsSince(t0);
-  std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(client.GetConnectCalls(), 19u);
-  // The last nine calls each sleep 250 ms before their wait.
-  EXPECT_GE(ms, 9 * 250 - 50);
-  EXPECT_LT(ms, 6000);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(client.socket.GetConnectCalls(), 19u);
+  EXPECT_GE(ms, 9 * 20) << "the last nine calls each pause first";
   EXPECT_NE(out.find("CliSkt::Connect Max connect Attempts Exceeded: error code = 10061, error string = Connection refused"),
             std::string::npos)
       << out;
-  EXPECT_EQ(client.GetState(), CClientSocket::STATE_CREATED);
-  EXPECT_EQ(client.Shutdown(0), 0);
+  EXPECT_EQ(client.socket.GetState(), CClientSocket::STATE_CREATED);
+  EXPECT_EQ(client.socket.Shutdown(0), 0);
 }
 
 TEST(CClientSocket, KeptConnectionConnectsAtOnceAndCarriesSeveralExchanges) {
-  CRecorder recorder;
-  CServerSocket server(&recorder);
-  server.SetLocalAddress("127.0.0.1");
-  ASSERT_EQ(server.Initialize(SOCKTYPE_TCP, 0, true), 0);
-  CClientSocket client(true);
-  ASSERT_EQ(client.Initialize(nullptr, SOCKTYPE_TCP, "127.0.0.1", "127.0.0.1", server.GetPort(), false), 0);
-  EXPECT_EQ(client.GetState(), CClientSocket::STATE_CONNECTED);
+  Server<> server;
+  ASSERT_EQ(server.Start(SOCKTYPE_TCP, true), 0);
+  Client client(server.Port(), true);
+  ASSERT_EQ(client.result, 0);
+  EXPECT_EQ(client.socket.GetState(), CClientSocket::STATE_CONNECTED);
   for (uint32_t i = 0; i < 3; ++i) {
-    CArchiveBuffer request(CArchiveBuffer::STORING), reply(CArchiveBuffer::STORING);
-    StoreRequest(request, {10, i});
-    ASSERT_EQ(client.SendRecv_ArchiveBuffer(request, reply, 0), 0);
+    CArchiveBuffer reply(CArchiveBuffer::STORING);
+    ASSERT_EQ(client.Exchange({10, i}, reply), 0);
     uint32_t id = 0, field = 99;
     reply.Read(id);
     reply.Read(field);
     EXPECT_EQ(id, 11u);
     EXPECT_EQ(field, i);
-    EXPECT_EQ(client.GetState(), CClientSocket::STATE_CONNECTED);
+    EXPECT_EQ(client.socket.GetState(), CClientSocket::STATE_CONNECTED);
   }
-  EXPECT_EQ(recorder.Accepts(), 1);
-  EXPECT_EQ(client.Shutdown(0), 0);
-  ASSERT_TRUE(recorder.WaitForErrors(1, 3000));
-  EXPECT_EQ(recorder.Errors()[0], -1);
-  server.Shutdown();
+  EXPECT_EQ(server.recorder.Accepts(), 1);
+  EXPECT_EQ(client.socket.Shutdown(0), 0);
+  ASSERT_TRUE(server.recorder.WaitForErrors(1));
+  EXPECT_EQ(server.recorder.Errors()[0], -1);
 }
 
 TEST(CClientSocket, ArgumentAndStateErrorsNeedNoNetwork) {
@@ -175,161 +207,125 @@ TEST(CClientSocket, ArgumentAndStateErrorsNeedNoNetwork) {
   CClientSocket tcp(false);
   CArchiveBuffer empty(CArchiveBuffer::STORING);
   EXPECT_EQ(tcp.SendRecv_ArchiveBuffer(empty, reply, 0), 9249);
-
   testing::internal::CaptureStdout();
   EXPECT_EQ(tcp.Initialize(nullptr, SOCKTYPE_TCP, "127.0.0.1", "10.255.255.254", 1, false), 9231);
-  std::string out = testing::internal::GetCapturedStdout();
+  const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_NE(out.find("CltSkt::CreateSocket Socket Bind Failed to Address 10.255.255.254: error code = 10049"),
             std::string::npos)
       << out;
   EXPECT_EQ(tcp.GetRemoteAddress(), "") << "a failed Initialize forgets the texts";
 }
 
-TEST(CClientSocket, ShutdownFromAnotherThreadEndsAWaitWithoutLimit) {
-  RawPeer peer([&](int s, const std::atomic<bool>& stop) {
-    ReadFrame(s);
-    HoldOpen(stop);
-  });
-  CClientSocket client(false);
-  client.SetNoReplyTimeout(1);
-  ASSERT_EQ(client.Initialize(nullptr, SOCKTYPE_TCP, "127.0.0.1", "127.0.0.1", peer.Port(), false), 0);
-  std::atomic<int> result{-100};
-  std::thread exchange([&] {
-    CArchiveBuffer request(CArchiveBuffer::STORING), reply(CArchiveBuffer::STORING);
-    StoreRequest(request, {2100});
-    result = client.SendRecv_ArchiveBuffer(request, reply, 1000);
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_EQ(result, -100) << "still waiting for the acknowledgement";
-  auto t0 = Clock::now();
-  client.Shutdown(CClientSocket::SHUTDOWN_ABORT);
-  exchange.join();
-  EXPECT_LT(MsSince(t0), 2000);
-  EXPECT_EQ(result, 9251);
-  EXPECT_EQ(client.GetState(), CClientSocket::STATE_UNINITIALIZED);
-}
-
-// A peer that stops in the middle of the reply, or stops reading a large
-// request, must meet the socket's waits: the exchange ends with its code and
-// Shutdown from another thread is not held up by a blocked receive or send.
-// Should either ever block, the peer lets go after 3 s so that the test fails
-// instead of hanging.
-TEST(CClientSocket, StalledPeerNeverBlocksAReceiveOrASend) {
-  struct Case {
-    std::string partial;
-    int expected;
-    const char* what;
-  };
-  const Case cases[] = {
-      {std::string("\x0c\x00", 2), 9254, "a reply stalled inside its length"},
-      {Frame({1, 2}).substr(0, 6), 9257, "a reply stalled inside its content"},
-  };
-  for (const Case& c : cases) {
-    std::atomic<bool> release{false};
+// A wait without limit (the no-reply-timeout option) and a send to a peer
+// that never reads both end when Shutdown comes from another thread.
+TEST(CClientSocket, ShutdownFromAnotherThreadEndsAnExchangeWaitingForAReplyOrForRoomToSend) {
+  for (bool send : {false, true}) {
+    SCOPED_TRACE(send ? "a send to a peer that never reads" : "a wait without limit");
+    struct Listener : IClientSocketEvent {
+      bool OnErrorDetected(int code) override {
+        codes.push_back(code);
+        return false;
+      }
+      std::vector<int> codes;
+    } listener;
+    Latch requestRead;
     RawPeer peer([&](int s, const std::atomic<bool>& stop) {
-      ReadFrame(s);
-      SendAll(s, c.partial);
-      for (int i = 0; i < 300 && !stop && !release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (!send) ReadFrame(s);
+      requestRead.Set();
+      HoldOpen(s, stop, !send);
     });
-    CClientSocket client(false);
-    ASSERT_EQ(client.Initialize(nullptr, SOCKTYPE_TCP, "127.0.0.1", "127.0.0.1", peer.Port(), false), 0);
+    CClientSocket client(send);
+    client.SetNoReplyTimeout(1);
+    ASSERT_EQ(client.Initialize(&listener, SOCKTYPE_TCP, "127.0.0.1", "127.0.0.1", peer.Port(), false), 0);
     std::atomic<int> result{-100};
     std::thread exchange([&] {
-      CArchiveBuffer request(CArchiveBuffer::STORING), reply(CArchiveBuffer::STORING);
-      StoreRequest(request, {2034});
-      result = client.SendRecv_ArchiveBuffer(request, reply, 0);
+      if (send) {
+        std::vector<uint8_t> big(32u * 1024u * 1024u, 0x5A);
+        result = client.SendOnly_Bytes(big.data(), static_cast<uint32_t>(big.size()));
+      } else {
+        CArchiveBuffer request(CArchiveBuffer::STORING), reply(CArchiveBuffer::STORING);
+        StoreRequest(request, {2100});
+        result = client.SendRecv_ArchiveBuffer(request, reply, 0);
+      }
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(requestRead.Wait());
+    if (send) {
+      // The socket is full: the send is waiting (or about to) for room.
+      struct pollfd pfd = {-1, POLLOUT, 0};
+      for (auto t0 = Clock::now(); MsSince(t0) < kGuardMs;) {
+        pfd.fd = client.GetSocket();
+        if (pfd.fd >= 0 && poll(&pfd, 1, 0) == 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+    }
     testing::internal::CaptureStdout();
     auto t0 = Clock::now();
     client.Shutdown(CClientSocket::SHUTDOWN_ABORT);
-    const long ms = MsSince(t0);
-    release = true;
     exchange.join();
-    testing::internal::GetCapturedStdout();
-    EXPECT_LT(ms, 2000) << c.what;
-    EXPECT_EQ(result, c.expected) << c.what;
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_LT(MsSince(t0), 1000);
+    EXPECT_EQ(result, send ? 9260 : 9251);
+    EXPECT_EQ(listener.codes, send ? std::vector<int>{-2} : std::vector<int>{});
+    EXPECT_EQ(out.find("CliSkt::SendOnly_Bytes Timeout Waiting for Socket to become writeable") != std::string::npos,
+              send);
+    EXPECT_EQ(client.GetState(), CClientSocket::STATE_UNINITIALIZED);
   }
-
-  struct Listener : IClientSocketEvent {
-    bool OnErrorDetected(int code) override {
-      codes.push_back(code);
-      return false;
-    }
-    std::vector<int> codes;
-  } listener;
-  std::atomic<bool> release{false};
-  RawPeer reader([&](int, const std::atomic<bool>& stop) {
-    for (int i = 0; i < 300 && !stop && !release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  });
-  CClientSocket client(true);
-  ASSERT_EQ(client.Initialize(&listener, SOCKTYPE_TCP, "127.0.0.1", "127.0.0.1", reader.Port(), false), 0);
-  std::atomic<int> result{-100};
-  std::thread sender([&] {
-    std::vector<uint8_t> big(8u * 1024u * 1024u, 0x5A);
-    result = client.SendOnly_Bytes(big.data(), static_cast<uint32_t>(big.size()));
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  testing::internal::CaptureStdout();
-  auto t0 = Clock::now();
-  client.Shutdown(CClientSocket::SHUTDOWN_ABORT);
-  const long ms = MsSince(t0);
-  release = true;
-  sender.join();
-  std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_LT(ms, 2000) << "a peer that never reads";
-  EXPECT_EQ(result, 9260);
-  EXPECT_EQ(listener.codes, std::vector<int>{-2});
-  EXPECT_NE(out.find("CliSkt::SendOnly_Bytes Timeout Waiting for Socket to become writeable"), std::string::npos)
-      << out;
 }
 
-TEST(CClientSocketMulticast, SendsToTheGroupFromTheInterfaceWithTtlFive) {
+TEST(CClientSocketMulticast, SendsEachFrameAsOneDatagramToTheGroupFromItsAddressWithTtlFive) {
   VCI_REQUIRE_NET_NAMESPACE();
-  int receiver = socket(AF_INET, SOCK_DGRAM, 0);
-  const int on = 1;
-  setsockopt(receiver, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  setsockopt(receiver, IPPROTO_IP, IP_RECVTTL, &on, sizeof on);
-  struct sockaddr_in a {};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(8194);
-  inet_pton(AF_INET, "225.1.1.1", &a.sin_addr);
-  ASSERT_EQ(bind(receiver, reinterpret_cast<struct sockaddr*>(&a), sizeof a), 0);
-  struct ip_mreq m {};
-  inet_pton(AF_INET, "225.1.1.1", &m.imr_multiaddr);
-  inet_pton(AF_INET, "127.0.0.1", &m.imr_interface);
-  ASSERT_EQ(setsockopt(receiver, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m), 0);
-
+  Server<> group;
+  ASSERT_EQ(group.Start(SOCKTYPE_UDP_MULTICAST, false, "127.0.0.1", 8194), 0);
+  // The interface to send through, then the address to send from.
   CClientSocket client(false);
-  ASSERT_EQ(client.Initialize(nullptr, SOCKTYPE_UDP_MULTICAST, "127.0.0.1", "127.0.0.1", 8194, false), 0);
+  ASSERT_EQ(client.Initialize(nullptr, SOCKTYPE_UDP_MULTICAST, "127.0.0.1", "127.0.0.2", 8194, false), 0);
+  unsigned char ttl = 0;
+  socklen_t length = sizeof ttl;
+  ASSERT_EQ(getsockopt(client.GetSocket(), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, &length), 0);
+  EXPECT_EQ(ttl, 5);
   CArchiveBuffer frame(CArchiveBuffer::STORING);
   StoreRequest(frame, {2157, 8});
   ASSERT_EQ(client.SendOnly_ArchiveBuffer(frame), 0);
-
-  char buffer[64];
-  char control[64];
-  struct sockaddr_in from {};
-  struct iovec iov = {buffer, sizeof buffer};
-  struct msghdr msg {};
-  msg.msg_name = &from;
-  msg.msg_namelen = sizeof from;
-  msg.msg_iov = &iov;
-  msg.msg_iovlen = 1;
-  msg.msg_control = control;
-  msg.msg_controllen = sizeof control;
-  struct pollfd pfd = {receiver, POLLIN, 0};
-  ASSERT_EQ(poll(&pfd, 1, 2000), 1);
-  ASSERT_EQ(recvmsg(receiver, &msg, 0), 12);
-  EXPECT_EQ(std::string(buffer, 12), Frame({2157, 8}));
-  int ttl = -1;
-  for (struct cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c))
-    if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_TTL) memcpy(&ttl, CMSG_DATA(c), sizeof ttl);
-  EXPECT_EQ(ttl, 5);
-  char text[INET_ADDRSTRLEN];
-  inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
-  EXPECT_STREQ(text, "127.0.0.1");
-  close(receiver);
+  ASSERT_TRUE(group.recorder.WaitForCalls(1));
+  EXPECT_EQ(group.recorder.Calls()[0].content, Frame({2157, 8}).substr(4));
+  EXPECT_EQ(group.recorder.Calls()[0].remote, "127.0.0.2");
   client.Shutdown(0);
+}
+
+TEST(SocketTransportLog, FramesAndServerErrorsAreLoggedWithIdsNamesAndTimeStamps) {
+  testenv::ScratchDir dir;
+  setenv("VCI_IDENT_TRANSPORT_LOG_DIR", (dir.Path() + "/").c_str(), 1);
+  CTransportLogger::CloseTransportLog();
+  {
+    Server<> server;
+    ASSERT_EQ(server.Start(), 0);
+    Client client(server.Port());
+    ASSERT_EQ(client.result, 0);
+    CArchiveBuffer reply(CArchiveBuffer::STORING);
+    ASSERT_EQ(client.Exchange({2034}, reply), 0);
+    std::string bad;
+    PutWord(bad, 2);
+    testing::internal::CaptureStdout();
+    int s = ConnectTo("127.0.0.1", server.Port());
+    SendAll(s, bad);
+    ASSERT_TRUE(server.recorder.WaitForErrors(1));
+    close(s);
+    testing::internal::GetCapturedStdout();
+  }
+  const std::string path = CTransportLogger::TransportLogPath();
+  CTransportLogger::CloseTransportLog();
+  unsetenv("VCI_IDENT_TRANSPORT_LOG_DIR");
+  const std::string log = testenv::ReadFile(path);
+  auto has = [&](const std::string& line) {
+    return std::regex_search(log, std::regex("(^|\n)[0-9]+\\.[0-9]{7} " + line + "\n"));
+  };
+  const std::string request = std::string("ID = 2034 \\[") + GetObjectName(2034) + "\\]";
+  const std::string reply = std::string("ID = 2035 \\[") + GetObjectName(2035) + "\\]";
+  EXPECT_TRUE(has("CS::Sending " + request)) << log;
+  EXPECT_TRUE(has("SS::Receive " + request)) << log;
+  EXPECT_TRUE(has("SS::Sending " + reply)) << log;
+  EXPECT_TRUE(has("CS::Receive " + reply)) << log;
+  EXPECT_TRUE(has("SS: [0-9]+\\.[0-9]+ - Recv Error: error code = 10040, error string = Message too long\n?")) << log;
 }
 
 }  // namespace

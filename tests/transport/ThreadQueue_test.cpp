@@ -4,160 +4,155 @@
 #include <chrono>
 #include <thread>
 
+#include "common/SocketPeers.h"
 #include "transport/EventQueue.h"
 #include "transport/Thread.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-long MsSince(Clock::time_point t0) {
-  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count());
-}
+using sockettest::Clock;
+using sockettest::MsSince;
 
 // A worker that does a slow set-up before SignalStarted, then sleeps in
 // WaitForStop periods until asked to stop.
 class CSleeper : public IThread {
  public:
+  ~CSleeper() override { Stop(); }
   void Run(uint32_t uiArg1, uint32_t uiArg2) override {
     std::this_thread::sleep_for(std::chrono::milliseconds(uiArg1));
     m_uiArg2 = uiArg2;
-    m_bSetUpDone = true;
     SignalStarted();
     for (;;) {
       boost::unique_lock<boost::mutex> lock(GetLock());
       if (IsStopRequested()) break;
-      WaitForStop(m_uiPeriod, lock);
+      WaitForStop(60000, lock);
       if (IsStopRequested()) break;
       ++m_iPasses;
     }
   }
-  std::atomic<bool> m_bSetUpDone{false};
   std::atomic<uint32_t> m_uiArg2{0};
   std::atomic<int> m_iPasses{0};
-  DWORD m_uiPeriod = 250;
 };
 
-TEST(IThread, StartReturnsOnlyAfterTheWorkerSignalledAndPassesBothArguments) {
+TEST(IThread, StartWaitsForTheSignalStopCutsTheWorkersWaitShortAndAWaitWithoutStopLastsItsTime) {
   CSleeper worker;
-  ASSERT_EQ(worker.Start(150, 77), 0);
-  EXPECT_TRUE(worker.m_bSetUpDone);
-  EXPECT_EQ(worker.m_uiArg2, 77u);
-  worker.Stop();
-}
-
-TEST(IThread, StopCutsAWaitShortAndAWaitWithoutStopLastsItsPeriod) {
-  CSleeper worker;
-  worker.m_uiPeriod = 60000;
-  ASSERT_EQ(worker.Start(0, 0), 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_EQ(worker.Start(50, 77), 0);
+  EXPECT_EQ(worker.m_uiArg2, 77u) << "set before SignalStarted, seen after Start";
   auto t0 = Clock::now();
   worker.Stop();
-  EXPECT_LT(MsSince(t0), 1000);
+  EXPECT_LT(MsSince(t0), 1000) << "a 60 s wait cut short";
   EXPECT_EQ(worker.m_iPasses, 0);
   EXPECT_FALSE(worker.IsStopRequested());
+  worker.Stop();  // without a thread: nothing to do
 
-  // 250 ms periods: about four passes in a second, none much sooner.
-  CSleeper ticker;
-  ASSERT_EQ(ticker.Start(0, 0), 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-  ticker.Stop();
-  EXPECT_GE(ticker.m_iPasses, 3);
-  EXPECT_LE(ticker.m_iPasses, 5);
+  boost::unique_lock<boost::mutex> lock(worker.GetLock());
+  t0 = Clock::now();
+  worker.WaitForStop(0, lock);
+  EXPECT_LT(MsSince(t0), 1000);
+  t0 = Clock::now();
+  worker.WaitForStop(120, lock);
+  EXPECT_GE(MsSince(t0), 120) << "without a stop the wait lasts its time";
 }
 
-TEST(IThread, ZeroWaitReturnsAtOnceAndStopWithoutAThreadIsANoOp) {
-  CSleeper never;
-  auto t0 = Clock::now();
-  never.Stop();
-  never.Stop();
-  EXPECT_LT(MsSince(t0), 100);
-
-  boost::unique_lock<boost::mutex> lock(never.GetLock());
-  t0 = Clock::now();
-  never.WaitForStop(0, lock);
-  EXPECT_LT(MsSince(t0), 50);
-  t0 = Clock::now();
-  never.WaitForStop(120, lock);
-  EXPECT_GE(MsSince(t0), 110);
-}
-
-TEST(IThread, AnObjectCanBeStartedAgainAfterItsWorkerEnded) {
+// A Run that ends without SignalStarted still lets Start return, and an
+// object whose worker has ended starts again.
+TEST(IThread, AWorkerThatEndsWithoutSignallingReleasesStartAndCanBeStartedAgain) {
   struct COnce : IThread {
+    ~COnce() override { Stop(); }
     void Run(uint32_t uiArg1, uint32_t) override {
-      SignalStarted();
+      if (uiArg1 != 2) SignalStarted();
       m_iSum += static_cast<int>(uiArg1);
     }
     std::atomic<int> m_iSum{0};
   } once;
   ASSERT_EQ(once.Start(1, 0), 0);
-  ASSERT_EQ(once.Start(2, 0), 0);  // joins and replaces the first worker
+  ASSERT_EQ(once.Start(2, 0), 0);
   once.Stop();
   EXPECT_EQ(once.m_iSum, 3);
 }
 
-TEST(CEventQueue, ItemsComeOutInOrderWithTheCountLeftBehind) {
-  CEventQueue queue;
-  int a = 1, b = 2;
-  queue.Push(&a);
-  queue.Push(&b);
-  EXPECT_EQ(queue.Size(), 2u);
-  size_t remaining = 99;
-  EXPECT_EQ(queue.Pop(remaining), &a);
-  EXPECT_EQ(remaining, 1u);
-  EXPECT_EQ(queue.Pop(remaining), &b);
-  EXPECT_EQ(remaining, 0u);
+TEST(IThreadDeathTest, DestroyingAnObjectWhoseWorkerStillRunsIsALoudError) {
+  struct CForgetful : IThread {
+    void Run(uint32_t, uint32_t) override {
+      SignalStarted();
+      boost::unique_lock<boost::mutex> lock(GetLock());
+      while (!IsStopRequested()) WaitForStop(60000, lock);
+    }
+  };
+#ifndef NDEBUG
+  testing::FLAGS_gtest_death_test_style = "threadsafe";
+  EXPECT_DEATH(
+      {
+        CForgetful worker;
+        worker.Start();
+      },
+      "Stop was not called");
+#else
+  // Release builds stop and join the worker instead.
+  CForgetful worker;
+  worker.Start();
+#endif
 }
 
-TEST(CEventQueue, PopBlocksUntilPushOrShutdownAndShutDownHandsOutNothing) {
-  CEventQueue queue;
-  int a = 1;
-  std::atomic<void*> got{nullptr};
-  std::thread consumer([&] {
-    size_t remaining;
-    got = queue.Pop(remaining);
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(got.load(), nullptr);
-  queue.Push(&a);
-  consumer.join();
-  EXPECT_EQ(got.load(), &a);
+// Counts its live instances, so that a leak or a double free shows.
+struct CEvent {
+  explicit CEvent(int v) : value(v) { ++alive; }
+  ~CEvent() { --alive; }
+  int value;
+  static std::atomic<int> alive;
+};
+std::atomic<int> CEvent::alive{0};
 
-  std::atomic<bool> returned{false};
-  std::thread waiter([&] {
-    size_t remaining = 5;
-    got = queue.Pop(remaining);
-    EXPECT_EQ(remaining, 0u);
-    returned = true;
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_FALSE(returned);
-  queue.Shutdown();
-  waiter.join();
-  EXPECT_EQ(got.load(), nullptr);
-
-  // Items queued before or after the shutdown are never handed out; the
-  // owner gets them back to release.
-  queue.Push(&a);
-  size_t remaining = 5;
-  EXPECT_EQ(queue.Pop(remaining), nullptr);
+TEST(CEventQueue, ItemsComeOutInOrderWithTheCountLeftBehind) {
+  CEventQueue<CEvent> queue;
+  for (int v : {1, 2}) queue.Push(std::unique_ptr<CEvent>(new CEvent(v)));
+  EXPECT_EQ(queue.Size(), 2u);
+  size_t remaining = 99;
+  EXPECT_EQ(queue.Pop(remaining)->value, 1);
+  EXPECT_EQ(remaining, 1u);
+  EXPECT_EQ(queue.Pop(remaining)->value, 2);
   EXPECT_EQ(remaining, 0u);
-  EXPECT_EQ(queue.Drain().size(), 1u);
+  EXPECT_EQ(CEvent::alive, 0) << "popped items belong to the consumer";
+}
+
+TEST(CEventQueue, PopWaitsForPushOrShutdownAndAShutDownQueueHandsOutNothingAndFreesWhatItHolds) {
+  {
+    CEventQueue<CEvent> queue;
+    std::thread producer([&] { queue.Push(std::unique_ptr<CEvent>(new CEvent(5))); });
+    size_t remaining = 7;
+    std::unique_ptr<CEvent> got = queue.Pop(remaining);
+    producer.join();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->value, 5);
+
+    std::thread stopper([&] { queue.Shutdown(); });
+    EXPECT_FALSE(queue.Pop(remaining));
+    EXPECT_EQ(remaining, 0u);
+    stopper.join();
+    EXPECT_TRUE(queue.IsShutdown());
+
+    // Items queued before or after the shutdown are never handed out.
+    for (int v : {1, 2, 3}) queue.Push(std::unique_ptr<CEvent>(new CEvent(v)));
+    EXPECT_FALSE(queue.Pop(remaining));
+    EXPECT_EQ(queue.Drain().size(), 3u);
+    EXPECT_EQ(queue.Size(), 0u);
+    queue.Push(std::unique_ptr<CEvent>(new CEvent(4)));
+  }
+  EXPECT_EQ(CEvent::alive, 0) << "drained and left-over items are freed";
 }
 
 TEST(CEventQueue, ManyProducersOneConsumerLoseNothing) {
-  CEventQueue queue;
-  static int slots[4000];
+  CEventQueue<CEvent> queue;
   std::thread producers[4];
   for (int p = 0; p < 4; ++p)
     producers[p] = std::thread([&, p] {
-      for (int i = 0; i < 1000; ++i) queue.Push(&slots[p * 1000 + i]);
+      for (int i = 0; i < 1000; ++i) queue.Push(std::unique_ptr<CEvent>(new CEvent(p * 1000 + i)));
     });
-  int seen = 0;
+  long sum = 0;
   size_t remaining;
-  while (seen < 4000 && queue.Pop(remaining)) ++seen;
+  for (int seen = 0; seen < 4000; ++seen) sum += queue.Pop(remaining)->value;
   for (auto& t : producers) t.join();
-  EXPECT_EQ(seen, 4000);
+  EXPECT_EQ(sum, 3999L * 4000 / 2);
   EXPECT_EQ(queue.Size(), 0u);
 }
 

@@ -2,9 +2,15 @@
 // status message with its client entries, and the recovery announcement.
 //
 // What the announcements keep outside the record shows up in the JSON too,
-// so that decode | encode gives back the bytes: the sequence byte (kept in a
-// process-wide counter; encode sets the counter from "sequence") and the
-// legacy presence flags (process-wide variables, filled by the read).
+// so that decode | encode gives back the bytes: the sequence byte each
+// announcement was read with, and the legacy presence flags (process-wide
+// variables, filled by the read).
+//
+// A writer takes its sequence byte from one process-wide counter and
+// increments it, so the announcements of one record (the entries of a detail
+// cache) go out numbered one after another, as the service numbers them. The
+// tool builds one record per run: its first announcement sets the counter
+// from its "sequence", the ones behind it are numbered on from there.
 #include <cstdlib>
 
 #include "NestedRecordJson.h"
@@ -22,6 +28,9 @@ namespace {
 // The service's built-in link-quality zones, lent to every announcement the
 // tool reads.
 const uint32_t kDefaultZones[] = {30, 50, 60, 100};
+
+// Whether an announcement of this run has set the sequence counter.
+bool g_bSequenceSet = false;
 
 std::unique_ptr<CSerialize> MakeIdentMsg() {
   std::unique_ptr<CVCIIdentMsg> msg(new CVCIIdentMsg());
@@ -61,7 +70,7 @@ void IdentMsgToJson(const CSerialize& r, json& out) {
   out["kind"] = m.GetKind();
   out["moduleState"] = m.GetModuleState();
   out["sessions"] = recordjson::ToJson(m.GetSessions());
-  out["sequence"] = CVCIIdentMsg::GetSequenceCounter();
+  out["sequence"] = m.GetReadSequence();
   const CArgList& wl = m.GetWireless();
   std::string enable;
   bool enabled = wl.GetValue(wireless_info::IF_ENABLE, enable) && enable == "True";
@@ -112,8 +121,8 @@ bool IdentMsgFromJson(const json& in, CSerialize& r, std::string& err) {
   m.SetVersion(version);
   m.SetWireless(wl);
   m.SetLinkQualityZones(sizeof kDefaultZones / sizeof kDefaultZones[0], kDefaultZones);
-  // The next write sends this value.
-  CVCIIdentMsg::SetSequenceCounter(sequence);
+  if (!g_bSequenceSet) CVCIIdentMsg::SetSequenceCounter(sequence);
+  g_bSequenceSet = true;
   return true;
 }
 RecordJsonRegistration g_IdentMsg({OBJID_CVCIIdentMsg, "CVCIIdentMsg", MakeIdentMsg, IdentMsgToJson,

@@ -25,7 +25,8 @@ const char kUsage[] =
     "load prints the class, how far the read got and why, and exits 1.\n\n"
     "write takes the JSON of one of these two records (as show prints it; JSON\n"
     "- reads standard input) and stores it to OUT as the service stores it:\n"
-    "enciphered, through a temporary file renamed over OUT.\n\n"
+    "enciphered, through a temporary file of its own renamed over OUT, so that\n"
+    "the service storing the same file meanwhile never mixes its bytes in.\n\n"
     "example: vci-ident-tool cache show data_files/valid-module_1.bin\n"
     "         vci-ident-tool cache show data_files/valid-module_1.bin > c.json\n"
     "         vci-ident-tool cache write c.json data_files/valid-module_1.bin\n";

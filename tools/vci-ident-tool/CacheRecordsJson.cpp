@@ -11,19 +11,18 @@ using recordjson::GetField;
 
 namespace {
 
-// An item of version 0 carries neither its status nor its announcement.
+// An item read with version 0 shows the empty status and announcement it
+// holds, which encode writes out in full.
 void CachedItemToJson(const CSerialize& r, json& out) {
   const auto& i = static_cast<const CVCICachedItem&>(r);
   out["version"] = i.m_uiVersion;
-  if (i.m_uiVersion == 0) return;
   out["status"] = recordjson::ToJson(i.m_Status);
   out["announcement"] = recordjson::ToJson(i.m_Announcement);
 }
 bool CachedItemFromJson(const json& in, CSerialize& r, std::string& err) {
   auto& i = static_cast<CVCICachedItem&>(r);
-  if (!GetField(in, "version", i.m_uiVersion, err)) return false;
-  return i.m_uiVersion == 0 || (recordjson::GetRecord(in, "status", i.m_Status, err) &&
-                                recordjson::GetRecord(in, "announcement", i.m_Announcement, err));
+  return GetField(in, "version", i.m_uiVersion, err) && recordjson::GetRecord(in, "status", i.m_Status, err) &&
+         recordjson::GetRecord(in, "announcement", i.m_Announcement, err);
 }
 RecordJsonRegistration g_CachedItem({OBJID_CVCICachedItem, "CVCICachedItem", recordjson::Make<CVCICachedItem>, CachedItemToJson,
                                      CachedItemFromJson});

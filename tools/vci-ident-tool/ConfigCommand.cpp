@@ -39,18 +39,17 @@ int Show() {
   out["loaded"] = config.IsLoaded();
   out["Log:Level"] = config.GetTraceLevel();
   out["Log:persist"] = config.GetPersist();
-  out["Log:append"] = config.GetAppend();
-  out["Mode:SkipPair"] = config.GetSkipPair();
+  std::shared_ptr<const CIdentConfig::CSettings> settings = config.GetSettings();
+  out["Log:append"] = settings->m_bAppend;
+  out["Mode:SkipPair"] = settings->m_bSkipPair;
   out["Mode:ShowWindow"] = config.GetShowWindow();
-  out["Mode:LoadVCIs"] = config.GetLoadVCIs();
-  for (int i = 0; i < CIdentConfig::NUM_TIMEOUTS; ++i) {
-    CIdentConfig::Timeout t = static_cast<CIdentConfig::Timeout>(i);
-    out[std::string("timeouts:") + CIdentConfig::TimeoutName(t)] = config.GetTimeout(t);
-  }
-  DWORD zones = config.GetNumLinkQualityZones();
-  out["LINK-QUALITY:num-zones"] = zones;
-  for (DWORD i = 0; i < zones && i < CIdentConfig::MAX_ZONES; ++i)
-    out["LINK-QUALITY:zone-" + std::to_string(i + 1)] = config.GetLinkQualityZone(i);
+  out["Mode:LoadVCIs"] = settings->m_bLoadVCIs;
+  for (int i = 0; i < CIdentConfig::NUM_TIMEOUTS; ++i)
+    out[std::string("timeouts:") + CIdentConfig::TimeoutName(static_cast<CIdentConfig::Timeout>(i))] =
+        settings->m_Timeouts[i];
+  out["LINK-QUALITY:num-zones"] = settings->m_uiNumLinkQualityZones;
+  for (DWORD i = 0; i < settings->GetZonesInUse(); ++i)
+    out["LINK-QUALITY:zone-" + std::to_string(i + 1)] = settings->m_Zones[i];
   std::cout << out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
   return 0;
 }

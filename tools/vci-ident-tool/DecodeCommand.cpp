@@ -29,7 +29,8 @@ const char kEncodeUsage[] =
     "--encrypt (or \"enciphered\": true in the JSON) enciphers the body with the\n"
     "default key. --hex writes hexadecimal text instead of binary.\n"
     "decode | encode reproduces a record written in its newest layout byte for\n"
-    "byte.\n\n"
+    "byte, and writes any other valid form (version 0, an older or a newer\n"
+    "version) in the newest layout.\n\n"
     "example: vci-ident-tool decode reply.bin | vci-ident-tool encode > again.bin\n";
 
 int RunDecode(const std::vector<std::string>& args);

@@ -2,14 +2,10 @@
 
 #include <string>
 
+#include "RecordDecode.h"
 #include "ToolCommand.h"
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/ObjectId.h"
-
-#if __has_include("RecordDecode.h")
-#include "RecordDecode.h"
-#define VCI_TOOL_HAS_RECORD_DECODE 1
-#endif
 
 namespace tool {
 
@@ -30,7 +26,6 @@ nlohmann::ordered_json ContentToJson(CArchiveBuffer& archive) {
     out["enciphered"] = (id & CArchiveBuffer::ENCRYPTED_FLAG) != 0;
   }
   out["hex"] = data != nullptr ? ToHex(data, length) : std::string();
-#ifdef VCI_TOOL_HAS_RECORD_DECODE
   if (length >= 4) {
     nlohmann::ordered_json record;
     std::string err;
@@ -40,7 +35,6 @@ nlohmann::ordered_json ContentToJson(CArchiveBuffer& archive) {
       out["decode_error"] = err;
   }
   archive.Rewind(CArchiveBuffer::LOADING);
-#endif
   return out;
 }
 

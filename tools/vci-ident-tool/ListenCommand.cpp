@@ -2,7 +2,6 @@
 // or every interface address. The field engineer's second question: does
 // the VCI announce?
 #include <arpa/inet.h>
-#include <ifaddrs.h>
 #include <signal.h>
 
 #include <iostream>
@@ -11,6 +10,7 @@
 
 #include "FramePrint.h"
 #include "ToolCommand.h"
+#include "platform/AdapterInfo.h"
 #include "serialize/ArchiveBuffer.h"
 #include "transport/ServerSocket.h"
 
@@ -66,15 +66,9 @@ class CPrinter : public IServerEvent {
 
 std::vector<std::string> AllAddresses() {
   std::vector<std::string> out;
-  struct ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return out;
-  for (struct ifaddrs* p = list; p != nullptr; p = p->ifa_next) {
-    if (p->ifa_addr == nullptr || p->ifa_addr->sa_family != AF_INET) continue;
-    char text[INET_ADDRSTRLEN];
-    inet_ntop(AF_INET, &reinterpret_cast<struct sockaddr_in*>(p->ifa_addr)->sin_addr, text, sizeof text);
-    out.push_back(text);
-  }
-  freeifaddrs(list);
+  std::vector<CInterfaceAddress> list;
+  if (GetInterfaceAddresses(list, SIZE_MAX) != ERROR_SUCCESS) return out;
+  for (const CInterfaceAddress& entry : list) out.push_back(entry.AddressText);
   return out;
 }
 

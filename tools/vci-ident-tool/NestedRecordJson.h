@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "RecordJson.h"
@@ -27,6 +28,8 @@ bool RecordFromJson(const nlohmann::ordered_json& in, const std::string& what, T
     return false;
   }
   out = *typed;
+  // A component list's assignment keeps the target's result code.
+  if constexpr (std::is_base_of<CResponse, T>::value) out.SetResult(typed->GetResult());
   return true;
 }
 

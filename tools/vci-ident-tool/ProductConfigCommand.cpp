@@ -1,13 +1,12 @@
 // product-config encode|decode|show: the enciphered product configuration
 // file "product_config.ini" and the settings the service takes from it.
-#include <fstream>
 #include <iostream>
 
-#include <boost/filesystem.hpp>
 #include <nlohmann/json.hpp>
 
 #include "ToolCommand.h"
 #include "host/ProductConfig.h"
+#include "platform/Files.h"
 
 namespace {
 
@@ -32,14 +31,10 @@ int Encode(const std::string& in, const std::string& out) {
   if (!tool::ReadInput(in, text, err)) return tool::Fail(err);
   if (text.empty()) return tool::Fail(in + " is empty; a product configuration needs some text");
   if (!CProductConfig::EncipherText(text, file)) return tool::Fail("cannot encipher " + in);
-  // The file goes where the service looks: create its folder when missing.
-  boost::filesystem::path parent = boost::filesystem::path(out).parent_path();
-  boost::system::error_code ec;
-  if (!parent.empty()) boost::filesystem::create_directories(parent, ec);
-  std::ofstream o(out, std::ios::binary | std::ios::trunc);
-  o.write(file.data(), static_cast<std::streamsize>(file.size()));
-  o.close();
-  if (!o) return tool::Fail("cannot write " + out);
+  // The file goes where the service looks (its folder created when
+  // missing), replaced whole so that a service starting meanwhile reads the
+  // old configuration or the new one.
+  if (!platform::ReplaceFileAtomically(out, file)) return tool::Fail("cannot write " + out);
   return 0;
 }
 

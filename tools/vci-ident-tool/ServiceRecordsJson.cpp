@@ -145,17 +145,15 @@ RecordJsonRegistration g_GetSysComps({OBJID_CGetSysComps_Send, "CGetSysComps_Sen
 void GetConfigToJson(const CSerialize& r, json& out) {
   const auto& g = static_cast<const CGetConfigNEW_Send&>(r);
   out["version"] = g.m_uiVersion;
-  if (g.m_uiVersion != 0) out["key"] = g.m_uiKey;
+  out["key"] = g.m_uiKey;
 }
 bool GetConfigFromJson(const json& in, CSerialize& r, std::string& err) {
   auto& g = static_cast<CGetConfigNEW_Send&>(r);
-  if (!GetField(in, "version", g.m_uiVersion, err)) return false;
-  return g.m_uiVersion == 0 || GetField(in, "key", g.m_uiKey, err);
+  return GetField(in, "version", g.m_uiVersion, err) && GetField(in, "key", g.m_uiKey, err);
 }
 RecordJsonRegistration g_GetConfig({OBJID_CGetConfigNEW_Send, "CGetConfigNEW_Send", recordjson::Make<CGetConfigNEW_Send>,
                                     GetConfigToJson, GetConfigFromJson});
 
-#ifdef VCI_HAVE_CONFIG
 // The sections travel as an array of {"key", "list"} in ascending key order.
 void ConfigToJson(const CSerialize& r, json& out) {
   const auto& c = static_cast<const CConfig&>(r);
@@ -188,6 +186,5 @@ bool ConfigFromJson(const json& in, CSerialize& r, std::string& err) {
   return true;
 }
 RecordJsonRegistration g_Config({OBJID_CConfig, "CConfig", recordjson::Make<CConfig>, ConfigToJson, ConfigFromJson});
-#endif
 
 }  // namespace

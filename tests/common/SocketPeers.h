@@ -1,5 +1,9 @@
 // Helpers of the socket tests: frames built by hand from the wire layout,
-// raw POSIX peers, and a listener that records what a server socket hands it.
+// raw POSIX peers, a one-shot event, and a listener that records what a
+// server socket hands it.
+//
+// Waits for something that must happen take kGuardMs: they only keep a
+// broken build from hanging, and a healthy one never comes near them.
 #pragma once
 
 #include <arpa/inet.h>
@@ -11,18 +15,49 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <functional>
-#include <thread>
 #include <cstdint>
-#include <dirent.h>
+#include <functional>
 #include <mutex>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "common/TestEnv.h"
 #include "serialize/ArchiveBuffer.h"
-#include "transport/ServerEvent.h"
+#include "transport/ServerSocket.h"
 
 namespace sockettest {
+
+const int kGuardMs = 60000;
+
+using Clock = std::chrono::steady_clock;
+inline long MsSince(Clock::time_point t0) {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count());
+}
+
+// A one-shot event between threads.
+class Latch {
+ public:
+  void Set() {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    m_bSet = true;
+    m_Cond.notify_all();
+  }
+  bool Wait(int ms = kGuardMs) {
+    std::unique_lock<std::mutex> lock(m_Mutex);
+    return m_Cond.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_bSet; });
+  }
+  bool IsSet() {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    return m_bSet;
+  }
+
+ private:
+  std::mutex m_Mutex;
+  std::condition_variable m_Cond;
+  bool m_bSet = false;
+};
 
 inline void PutWord(std::string& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
@@ -40,12 +75,17 @@ inline std::string Frame(const std::vector<uint32_t>& words) {
   return out;
 }
 
+inline struct sockaddr_in Address(const char* address, uint16_t port) {
+  struct sockaddr_in a {};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  inet_pton(AF_INET, address, &a.sin_addr);
+  return a;
+}
+
 inline int ConnectTo(const char* address, uint16_t port) {
   int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  struct sockaddr_in to {};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  inet_pton(AF_INET, address, &to.sin_addr);
+  struct sockaddr_in to = Address(address, port);
   if (connect(s, reinterpret_cast<struct sockaddr*>(&to), sizeof to) != 0) {
     close(s);
     return -1;
@@ -57,20 +97,29 @@ inline bool SendAll(int s, const std::string& bytes) {
   return send(s, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
 }
 
+// Sends one datagram to address:port.
+inline bool SendDatagram(const char* address, uint16_t port, const std::string& datagram) {
+  int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_in to = Address(address, port);
+  bool ok = sendto(s, datagram.data(), datagram.size(), 0, reinterpret_cast<struct sockaddr*>(&to), sizeof to) ==
+            static_cast<ssize_t>(datagram.size());
+  close(s);
+  return ok;
+}
+
 // Reads until the peer closes or n bytes arrived (n = 0: until close) or the
 // time is up; closed tells whether the peer's close was seen.
 inline std::string ReadFor(int s, int ms, size_t n = 0, bool* closed = nullptr) {
   std::string got;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  auto deadline = Clock::now() + std::chrono::milliseconds(ms);
   if (closed) *closed = false;
   for (;;) {
     if (n != 0 && got.size() >= n) return got;
-    int left = static_cast<int>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
+    int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
     if (left <= 0) return got;
     struct pollfd pfd = {s, POLLIN, 0};
     if (poll(&pfd, 1, left) <= 0) return got;
-    char buffer[4096];
+    char buffer[65536];
     ssize_t r = recv(s, buffer, sizeof buffer, 0);
     if (r <= 0) {
       if (closed) *closed = true;
@@ -80,55 +129,53 @@ inline std::string ReadFor(int s, int ms, size_t n = 0, bool* closed = nullptr) 
   }
 }
 
+// Reads one frame from a connection.
+inline std::string ReadFrame(int s) {
+  std::string frame = ReadFor(s, kGuardMs, 4);
+  if (frame.size() < 4) return frame;
+  const size_t length = GetWord(frame, 0);
+  if (frame.size() < length) frame += ReadFor(s, kGuardMs, length - frame.size());
+  return frame;
+}
+
 // One request/reply conversation as the service's clients hold it: send the
-// frame, close the sending side, read the reply until the server closes.
-inline std::string Converse(uint16_t port, const std::string& frame, bool* closed = nullptr) {
+// bytes, close the sending side, read the reply until the server closes.
+inline std::string Converse(uint16_t port, const std::string& bytes, bool* closed = nullptr) {
   int s = ConnectTo("127.0.0.1", port);
   if (s < 0) return "connect failed";
-  SendAll(s, frame);
+  SendAll(s, bytes);
   shutdown(s, SHUT_WR);
-  std::string reply = ReadFor(s, 8000, 0, closed);
+  std::string reply = ReadFor(s, kGuardMs, 0, closed);
   close(s);
   return reply;
 }
 
-// Entries of a /proc folder: open descriptors (fd) or threads (task).
-inline int CountEntries(const char* folder) {
-  int n = 0;
-  DIR* d = opendir(folder);
-  while (struct dirent* e = readdir(d))
-    if (e->d_name[0] != '.') ++n;
-  closedir(d);
-  return n;
-}
-
-// The entry count of folder once it has come back to expected, or what it
-// still is after a second: the server closes a connection's socket only after
-// it has seen the peer's close, a moment after the peer's last call returned.
-inline int SettledCount(const char* folder, int expected) {
-  int n = CountEntries(folder);
-  for (int i = 0; i < 100 && n != expected; ++i) {
-    usleep(10000);
-    n = CountEntries(folder);
-  }
+// The number of open descriptors once it has come back to expected, or
+// what it still is after a while: the server closes a connection's socket
+// only after it has seen the peer's close, a moment after the peer's last
+// call returned.
+inline size_t SettledDescriptorCount(size_t expected) {
+  size_t n = testenv::OpenDescriptors().size();
+  for (auto t0 = Clock::now(); n != expected && MsSince(t0) < kGuardMs; n = testenv::OpenDescriptors().size())
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   return n;
 }
 
 // A raw TCP listener on 127.0.0.1 (ephemeral port) that runs a script on
-// its first connection. stop() tells a script that waits to end.
+// its first connection; a null script listens and never accepts. The object
+// ends by telling a script that waits (stop) and joining it.
 class RawPeer {
  public:
-  explicit RawPeer(std::function<void(int, const std::atomic<bool>& stop)> script) {
+  typedef std::function<void(int, const std::atomic<bool>& stop)> Script;
+  explicit RawPeer(Script script) {
     m_Listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    struct sockaddr_in a {};
-    a.sin_family = AF_INET;
-    inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+    struct sockaddr_in a = Address("127.0.0.1", 0);
     bind(m_Listen, reinterpret_cast<struct sockaddr*>(&a), sizeof a);
     socklen_t length = sizeof a;
     getsockname(m_Listen, reinterpret_cast<struct sockaddr*>(&a), &length);
     m_Port = ntohs(a.sin_port);
     listen(m_Listen, 4);
-    if (!script) return;  // listens, never accepts
+    if (!script) return;
     m_Thread = std::thread([this, script] {
       int s = accept(m_Listen, nullptr, nullptr);
       if (s < 0) return;
@@ -151,26 +198,22 @@ class RawPeer {
   std::thread m_Thread;
 };
 
-// Holds a connection open (reading nothing) until the peer object ends.
-inline void HoldOpen(const std::atomic<bool>& stop) {
-  for (int i = 0; i < 3000 && !stop; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-}
-
-// Reads one frame from a connection.
-inline std::string ReadFrame(int s) {
-  std::string frame = ReadFor(s, 5000, 4);
-  if (frame.size() < 4) return frame;
-  const size_t length = GetWord(frame, 0);
-  if (frame.size() < length) frame += ReadFor(s, 5000, length - frame.size());
-  return frame;
+// Holds a connection open until the other end closes it (true) or the peer
+// object ends (false); bytes that arrive meanwhile are dropped, or never read
+// at all (read false: the other end's sends then stall).
+inline bool HoldOpen(int s, const std::atomic<bool>& stop, bool read = true) {
+  while (!stop) {
+    struct pollfd pfd = {s, static_cast<short>(read ? POLLIN : 0), 0};
+    char buffer[4096];
+    if (poll(&pfd, 1, 5) > 0 && recv(s, buffer, sizeof buffer, 0) <= 0) return true;
+  }
+  return false;
 }
 
 // A local port where nothing listens.
 inline uint16_t UnusedPort() {
   int s = socket(AF_INET, SOCK_STREAM, 0);
-  struct sockaddr_in a {};
-  a.sin_family = AF_INET;
-  inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
+  struct sockaddr_in a = Address("127.0.0.1", 0);
   bind(s, reinterpret_cast<struct sockaddr*>(&a), sizeof a);
   socklen_t length = sizeof a;
   getsockname(s, reinterpret_cast<struct sockaddr*>(&a), &length);
@@ -180,7 +223,8 @@ inline uint16_t UnusedPort() {
 
 // Records what the server socket tells it. By default it replies with the
 // request's id word + 1 followed by the request's content words, and
-// answers OnErrorDetected with false (keep serving).
+// answers OnErrorDetected with false (keep serving). Set the public knobs
+// before the server runs.
 class CRecorder : public IServerEvent {
  public:
   struct Call {
@@ -195,14 +239,15 @@ class CRecorder : public IServerEvent {
     uint32_t length = 0;
     request.GetContent(data, length);
     if (data) content.assign(reinterpret_cast<char*>(data), length);
-    int result;
     bool doThrow;
+    int result;
     {
       std::lock_guard<std::mutex> lock(m_Mutex);
       m_Calls.push_back({content, remote, local});
-      result = m_iResult;
       doThrow = m_bThrowOnce;
+      result = m_iResultOnce;
       m_bThrowOnce = false;
+      m_iResultOnce = 0;
       m_Cond.notify_all();
     }
     if (doThrow) throw std::runtime_error("listener failure");
@@ -216,15 +261,17 @@ class CRecorder : public IServerEvent {
     std::lock_guard<std::mutex> lock(m_Mutex);
     m_Errors.push_back(code);
     m_Cond.notify_all();
-    return m_bTerminateOnError;
+    return false;
   }
   void OnAccept(const std::string&) override {
     std::lock_guard<std::mutex> lock(m_Mutex);
     ++m_iAccepts;
+    m_Cond.notify_all();
   }
 
-  bool WaitForCalls(size_t n, int ms) { return WaitFor(ms, [&] { return m_Calls.size() >= n; }); }
-  bool WaitForErrors(size_t n, int ms) { return WaitFor(ms, [&] { return m_Errors.size() >= n; }); }
+  bool WaitForCalls(size_t n) { return WaitFor([&] { return m_Calls.size() >= n; }); }
+  bool WaitForErrors(size_t n) { return WaitFor([&] { return m_Errors.size() >= n; }); }
+  bool WaitForAccepts(int n) { return WaitFor([&] { return m_iAccepts >= n; }); }
   std::vector<Call> Calls() {
     std::lock_guard<std::mutex> lock(m_Mutex);
     return m_Calls;
@@ -239,20 +286,35 @@ class CRecorder : public IServerEvent {
   }
 
   bool m_bWriteReply = true;
-  bool m_bTerminateOnError = false;
-  int m_iResult = 0;
+  // The next call only: its result, or an exception. Guarded by m_Mutex
+  // once the server runs.
+  int m_iResultOnce = 0;
   bool m_bThrowOnce = false;
 
  private:
-  bool WaitFor(int ms, const std::function<bool()>& done) {
+  bool WaitFor(const std::function<bool()>& done) {
     std::unique_lock<std::mutex> lock(m_Mutex);
-    return m_Cond.wait_for(lock, std::chrono::milliseconds(ms), done);
+    return m_Cond.wait_for(lock, std::chrono::milliseconds(kGuardMs), done);
   }
   std::mutex m_Mutex;
   std::condition_variable m_Cond;
   std::vector<Call> m_Calls;
   std::vector<int> m_Errors;
   int m_iAccepts = 0;
+};
+
+// A server socket with its listener, shut down with the object.
+template <typename Listener = CRecorder>
+struct Server {
+  explicit Server(bool reply = true) : socket(&recorder, reply) {}
+  ~Server() { socket.Shutdown(); }
+  int Start(int type = SOCKTYPE_TCP, bool keep = false, const char* address = "127.0.0.1", uint16_t port = 0) {
+    socket.SetLocalAddress(address);
+    return socket.Initialize(type, port, keep);
+  }
+  uint16_t Port() const { return socket.GetPort(); }
+  Listener recorder;
+  CServerSocket socket;
 };
 
 }  // namespace sockettest

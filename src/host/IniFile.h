@@ -1,0 +1,48 @@
+// CIniFile: an ini text parsed with iniparser, read through one set of
+// readers that every ini file of the service uses (ident.ini, the product
+// configuration, the Bluetooth device files). Keys are "section:key", looked
+// up case-insensitively.
+//
+// iniparser files a section as an entry of its own whose value is null, so a
+// section named like a key ("[timeouts:PAIR_TIMEOUT]") answers a lookup of
+// that key with a null value, which iniparser's own number and boolean
+// readers dereference. These readers take the text first and treat a null as
+// an absent key; for a present value they parse exactly as iniparser does.
+#pragma once
+
+#include <memory>
+#include <string>
+
+struct _dictionary_;
+
+class CIniFile {
+ public:
+  CIniFile();
+  ~CIniFile();
+  CIniFile(const CIniFile&) = delete;
+  CIniFile& operator=(const CIniFile&) = delete;
+
+  // Parses a file, or a text held in memory (it never reaches the disk).
+  // False, with nothing held, when the file cannot be read or the text
+  // breaks the ini syntax. Whatever was held before is dropped either way.
+  bool Load(const std::string& path);
+  bool LoadText(const char* text, size_t length);
+  void Clear();
+  bool IsLoaded() const { return m_pDict != nullptr; }
+
+  // The value text, or null when the key is absent or names a section.
+  const char* Find(const char* key) const;
+  std::string GetString(const char* key, const std::string& def) const;
+  // A C integer with automatic base (decimal, 0x hexadecimal, 0 octal);
+  // text that is no number reads as 0, as strtol makes it.
+  long GetInt(const char* key, long def) const;
+  // True for a value beginning with y, Y, 1, t or T; false for n, N, 0, f or
+  // F; def for any other value.
+  bool GetBool(const char* key, bool def) const;
+
+ private:
+  struct Deleter {
+    void operator()(_dictionary_* d) const;
+  };
+  std::unique_ptr<_dictionary_, Deleter> m_pDict;
+};

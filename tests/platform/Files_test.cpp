@@ -1,0 +1,67 @@
+#include "platform/Files.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <boost/filesystem.hpp>
+
+#include "common/TestEnv.h"
+
+namespace {
+
+// Two writers replace the same file over and over (the service storing its
+// cache while the provisioning tool writes it): a reader only ever finds one
+// writer's content whole, and no temporary file is left behind.
+TEST(ReplaceFileAtomically, ReadersSeeOneWholeContentWhileTwoWritersReplaceTheFile) {
+  testenv::ScratchDir dir;
+  const std::string path = dir.File("data_files/valid-module_1.bin");
+  const std::string contents[] = {std::string(65536, 'a'), std::string(40000, 'b')};
+  ASSERT_TRUE(platform::ReplaceFileAtomically(path, contents[0]));
+  std::atomic<int> writing{2}, torn{0};
+  std::vector<std::thread> writers;
+  for (const std::string& content : contents)
+    writers.emplace_back([&] {
+      for (int i = 0; i < 100; ++i)
+        if (!platform::ReplaceFileAtomically(path, content)) ++torn;
+      --writing;
+    });
+  while (writing.load() > 0) {
+    std::string seen = testenv::ReadFile(path);
+    if (seen != contents[0] && seen != contents[1]) ++torn;
+  }
+  for (std::thread& t : writers) t.join();
+  EXPECT_EQ(torn.load(), 0);
+  std::vector<std::string> names;
+  for (boost::filesystem::directory_iterator it(dir.File("data_files")), end; it != end; ++it)
+    names.push_back(it->path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{"valid-module_1.bin"});
+}
+
+TEST(ReplaceFileAtomically, KeepsThePermissionsAndLeavesTheFileAloneOnFailure) {
+  testenv::ScratchDir dir;
+  const std::string path = dir.File("registry.reg");
+  testenv::WriteFile(path, "old");
+  ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+  ASSERT_TRUE(platform::ReplaceFileAtomically(path, "new"));
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(testenv::ReadFile(path), "new");
+  // A folder where the file should be: the rename fails, the temporary goes.
+  ASSERT_TRUE(boost::filesystem::create_directory(dir.File("folder")));
+  EXPECT_FALSE(platform::ReplaceFileAtomically(dir.File("folder"), "x"));
+  EXPECT_FALSE(platform::ReplaceFileAtomically(path + "/below-a-file", "x"));
+  EXPECT_EQ(std::distance(boost::filesystem::directory_iterator(dir.Path()), {}), 2);
+  FILE* f = fopen(dir.File("folder").c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  EXPECT_FALSE(platform::IsPlainFile(f));
+  fclose(f);
+}
+
+}  // namespace
