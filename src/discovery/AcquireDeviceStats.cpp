@@ -9,8 +9,6 @@
 #include "service_clients/CompList.h"
 #include "service_clients/Config.h"
 
-void AbortServiceClient(CVCIServiceClient& client) { (void)client; }
-
 CAcquireDeviceStats::CAcquireDeviceStats(const std::string& remote, const std::string& local, uint32_t moduleType,
                                          uint32_t serial, CVCIIdentClient* pEngine, const CVCIIdentMsg& msg)
     : m_uiSerial(serial), m_uiModuleType(moduleType), m_sRemote(remote), m_sLocal(local), m_pEngine(pEngine),
@@ -27,7 +25,7 @@ CAcquireDeviceStats::~CAcquireDeviceStats() {
 
 void CAcquireDeviceStats::Abort() {
   m_bAbort = true;
-  AbortServiceClient(m_Client);
+  m_Client.Abort();
 }
 
 bool CAcquireDeviceStats::GetFlags(bool& success, bool& bindingsChanged) {

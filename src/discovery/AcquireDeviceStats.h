@@ -18,10 +18,6 @@
 
 class CVCIIdentClient;
 
-// Makes the exchange in progress on client, and every later one, fail at
-// once. Any thread.
-void AbortServiceClient(CVCIServiceClient& client);
-
 class CAcquireDeviceStats final : public IThread {
  public:
   // The configuration section that holds the product values.

@@ -1,6 +1,5 @@
 #include "discovery/CheckDeviceRoute.h"
 
-#include "discovery/AcquireDeviceStats.h"
 #include "discovery/VCIIdentClient.h"
 #include "host/TraceLog.h"
 #include "service_clients/AppList.h"
@@ -20,7 +19,7 @@ CCheckDeviceRoute::~CCheckDeviceRoute() {
 
 void CCheckDeviceRoute::Abort() {
   m_bAbort = true;
-  AbortServiceClient(m_Client);
+  m_Client.Abort();
 }
 
 bool CCheckDeviceRoute::IsFinished() {

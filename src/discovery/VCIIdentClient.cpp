@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <utility>
@@ -29,44 +30,6 @@ const char CVCIIdentClient::kBluetoothVciAddress[] = "192.168.178.2";
 const char CVCIIdentClient::kBluetoothSubnet[] = "192.168.178";
 
 namespace {
-
-// The interfaces that the socket layer lists at most.
-const size_t kMaxSubnetInterfaces = 20;
-
-// The string value name of the service's registry key, read into a buffer
-// of bufferSize bytes; false when the key or the value cannot be read.
-bool ReadServiceString(const char* name, DWORD bufferSize, std::string& value) {
-  HKEY key = nullptr;
-  if (RegOpenKeyEx(HKEY_LOCAL_MACHINE, VCI_REGISTRY_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  std::vector<char> buffer(bufferSize + 1, '\0');
-  DWORD size = bufferSize, type = REG_NONE;
-  LONG r = RegQueryValueEx(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(buffer.data()), &size);
-  RegCloseKey(key);
-  if (r != ERROR_SUCCESS || type != REG_SZ) return false;
-  value = buffer.data();
-  return true;
-}
-
-// Every IPv4 address of the machine with its mask (network order), the
-// loopback included; false when the kernel cannot be asked.
-bool QueryInterfaceSubnets(std::vector<std::pair<uint32_t, uint32_t>>& subnets) {
-  std::vector<CAdapterInfo> adapters;
-  DWORD err = GetAdaptersInfo(adapters);
-  if (err != ERROR_SUCCESS && err != ERROR_NO_DATA) return false;
-  subnets.clear();
-  subnets.emplace_back(htonl(INADDR_LOOPBACK), htonl(0xFF000000u));
-  for (const CAdapterInfo& a : adapters)
-    for (const CAdapterInfo::CIPAddr& ip : a.IpAddressList) {
-      in_addr address{}, mask{};
-      // An interface without a usable address reports 0.0.0.0, whose mask
-      // would match everything.
-      if (inet_pton(AF_INET, ip.IpAddress.c_str(), &address) != 1 || address.s_addr == 0 ||
-          inet_pton(AF_INET, ip.IpMask.c_str(), &mask) != 1 || subnets.size() >= kMaxSubnetInterfaces)
-        continue;
-      subnets.emplace_back(address.s_addr, mask.s_addr);
-    }
-  return true;
-}
 
 // The log name of an announced kind; "USB" also for a value that is no kind.
 const char* KindName(uint32_t kind) {
@@ -112,7 +75,7 @@ int32_t CVCIIdentClient::Initialize(IIdentEvent* pEventSink, bool& bEnableBlueto
   }
 
   std::string location;
-  if (ReadServiceString("IdentServiceDefaultLocation", 256, location)) {
+  if (platform::ReadRegistryString("IdentServiceDefaultLocation", 256, location) == ERROR_SUCCESS) {
     if (!GetBrand(m_uiBrand)) return -1;
     LoadCaches(location);
   }
@@ -397,10 +360,9 @@ int CVCIIdentClient::OnDataReceived(CArchiveBuffer& request, CArchiveBuffer&, co
     r = ProcessLegacyStatusMsg(msg, remoteAddress, localAddress);
     if (r != 0) TraceLog(TRACE_WARN, "Error processing ProcessLegacyStatusMsg iRet = %d", r);
   } else if (hasId && id == OBJID_CVCIIdentMsg) {
-    CIdentConfig& config = CIdentConfig::GetInstance();
-    uint32_t zones = config.GetNumLinkQualityZones();
-    if (zones > CIdentConfig::MAX_ZONES) zones = CIdentConfig::MAX_ZONES;
-    for (uint32_t i = 0; i < zones; ++i) m_Zones[i] = config.GetLinkQualityZone(i);
+    std::shared_ptr<const CIdentConfig::CSettings> settings = CIdentConfig::GetInstance().GetSettings();
+    const uint32_t zones = settings->GetZonesInUse();
+    std::copy(settings->m_Zones, settings->m_Zones + zones, m_Zones);
     CVCIIdentMsg msg;
     msg.SetLinkQualityZones(zones, m_Zones);
     if (!msg.Serialize(request)) {
@@ -540,13 +502,12 @@ void CVCIIdentClient::ClearIFBinding(const std::string& local) {
 
 bool CVCIIdentClient::IsOnLocalSubnet(const std::string& remote) const {
   in_addr address{};
-  std::vector<std::pair<uint32_t, uint32_t>> subnets;
+  std::vector<CInterfaceAddress> interfaces;
   if (inet_pton(AF_INET, remote.c_str(), &address) != 1) return false;
-  // A machine whose interfaces cannot be listed trusts every sender, as it
-  // did before route checks existed.
-  if (!QueryInterfaceSubnets(subnets)) return true;
-  for (const auto& s : subnets)
-    if ((address.s_addr & s.second) == (s.first & s.second)) return true;
+  // A machine whose interfaces cannot be listed trusts every sender.
+  if (GetInterfaceAddresses(interfaces, INTERFACE_LIST_MAX) != ERROR_SUCCESS) return true;
+  for (const CInterfaceAddress& i : interfaces)
+    if ((address.s_addr & i.Mask) == (i.Address & i.Mask)) return true;
   return false;
 }
 

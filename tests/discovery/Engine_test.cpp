@@ -34,6 +34,11 @@ using Event = std::pair<uint32_t, uint32_t>;
 
 namespace {
 
+// Every test of the program runs in the private namespace, entered before
+// any thread starts.
+::testing::Environment* const g_Namespace =
+    ::testing::AddGlobalTestEnvironment(new testenv::NetNamespaceEnvironment);
+
 class Sink : public IIdentEvent {
  public:
   void OnIdentNotify(uint32_t type, uint32_t value) override {
@@ -320,8 +325,8 @@ TEST_F(EngineTest, ANewVciIsFetchedOnceCachedAndListedFromTheCacheAfterARestart)
   EXPECT_NE(cache.Find(4711)->m_Announcement.GetTokenLow(), oldToken);
 }
 
-// A datagram of nbytes to the announcement group through the loopback.
-void SendDatagram(const wire::Bytes& bytes) {
+// A datagram to the announcement group through the loopback.
+void Announce(const wire::Bytes& bytes) {
   int s = socket(AF_INET, SOCK_DGRAM, 0);
   in_addr loopback{htonl(INADDR_LOOPBACK)};
   setsockopt(s, IPPROTO_IP, IP_MULTICAST_IF, &loopback, sizeof loopback);
@@ -346,7 +351,7 @@ TEST_F(EngineTest, BadDatagramsChangeNothingAndAnnouncementsWithoutFetchAreListe
              {wire::Builder().u32(12).u32(0x886D).u32(0), "OnDataReceived UNKNOWN PACKET"},
              {truncated, "OnDataReceived IdentMsg.Serialize ERROR"}};
   for (const auto& b : bad) {
-    SendDatagram(b.datagram);
+    Announce(b.datagram);
     EXPECT_TRUE(WaitUntil([&] { return Logged(b.line); })) << b.line;
   }
   EXPECT_EQ(Listed(), 0u);
