@@ -42,6 +42,12 @@ int CPlatformServiceClient::SetTransportLogging(bool on, uint32_t unused) {
   return 0;
 }
 
+int CPlatformServiceClient::SetSocketTimeouts(const CClientSocket::Timeouts& timeouts) {
+  Guard guard(m_Lock);
+  m_SocketTimeouts = timeouts;
+  return 0;
+}
+
 int CPlatformServiceClient::Connect(uint32_t port) {
   TraceLog(TRACE_INFO, "CPlatformServiceClient::Connect Entering");
   Guard guard(m_Lock);
@@ -56,6 +62,7 @@ int CPlatformServiceClient::Connect(uint32_t port) {
     // closes its connection after each one.
     CClientSocket* pSocket = new (std::nothrow) CClientSocket(false);
     if (pSocket) {
+      pSocket->SetTimeouts(m_SocketTimeouts);
       iRet = pSocket->Initialize(this, SOCKTYPE_TCP, m_sRemoteAddress, m_sLocalAddress, port, false);
       if (iRet == 0) {
         m_pClientSocket = pSocket;
