@@ -2,12 +2,9 @@
 // for every line.
 #include "host/TraceLog.h"
 
-#include <sys/time.h>
-
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
-#include <ctime>
 #include <mutex>
 #include <string>
 
@@ -27,6 +24,17 @@ std::string g_TracePath;         // Guarded by Lock(); computed once.
 bool g_FirstWritePending = true;  // Guarded by Lock().
 std::atomic<bool> g_Silenced{false};
 const DWORD kLocationBufferSize = 256;  // LogFileLocation is read into this many bytes.
+
+// The C library's ctime text of a local time: "Mon Dec  7 01:02:03 2026\n".
+std::string CtimeText(const SYSTEMTIME& t) {
+  static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  char text[64];
+  snprintf(text, sizeof text, "%.3s %.3s%3d %.2d:%.2d:%.2d %d\n", days[t.wDayOfWeek % 7], months[(t.wMonth + 11) % 12],
+           t.wDay, t.wHour, t.wMinute, t.wSecond, t.wYear);
+  return text;
+}
 
 // Requires Lock() held.
 bool ComputeTracePath() {
@@ -49,10 +57,7 @@ void TraceLog(int level, const char* format, ...) {
 
   std::lock_guard<std::mutex> g(Lock());
   int tid = static_cast<int>(GetCurrentThreadId());
-  struct timeval tv;
-  gettimeofday(&tv, nullptr);
-  struct tm tm;
-  localtime_r(&tv.tv_sec, &tm);
+  const SYSTEMTIME now = GetWallClock().Local;
 
   char message[1024];
   va_list ap;
@@ -62,10 +67,10 @@ void TraceLog(int level, const char* format, ...) {
   if (n < 0 || n > 1023) return;  // Too long: dropped everywhere.
   if (level < config.GetTraceLevel()) return;
 
-  char clock[16];
-  strftime(clock, sizeof clock, "%H:%M:%S", &tm);
+  char clock[24];
+  snprintf(clock, sizeof clock, "%02d:%02d:%02d", now.wHour, now.wMinute, now.wSecond);
   std::string line(n + 64, '\0');
-  int len = snprintf(&line[0], line.size(), "%s.%03d:%5d:%s: %s", clock, static_cast<int>(tv.tv_usec / 1000), tid,
+  int len = snprintf(&line[0], line.size(), "%s.%03d:%5d:%s: %s", clock, static_cast<int>(now.wMilliseconds), tid,
                      name, message);
   line.resize(static_cast<size_t>(len));
 
@@ -76,9 +81,7 @@ void TraceLog(int level, const char* format, ...) {
   if (g_FirstWritePending) {
     f = fopen(g_TracePath.c_str(), config.GetAppend() ? "a+" : "w+");
     if (!f) return;
-    char stamp[64];
-    ctime_r(&tv.tv_sec, stamp);
-    fputs(stamp, f);
+    fputs(CtimeText(now).c_str(), f);
     g_FirstWritePending = false;
   } else {
     f = fopen(g_TracePath.c_str(), "a+");

@@ -2,14 +2,12 @@
 // process, opened and written under one lock.
 #include "host/TransportLogger.h"
 
-#include <sys/time.h>
-
 #include <cstdarg>
 #include <cstdio>
-#include <ctime>
 #include <mutex>
 
 #include "host/ServiceUtilities.h"
+#include "platform/Kernel.h"
 #include "platform/Paths.h"
 
 namespace {
@@ -18,11 +16,9 @@ FILE* g_File = nullptr;  // Guarded by g_Lock.
 }  // namespace
 
 std::string CTransportLogger::TransportLogPath() {
-  time_t now = time(nullptr);
-  struct tm tm;
-  localtime_r(&now, &tm);
+  const SYSTEMTIME today = GetWallClock().Local;
   char name[300];
-  snprintf(name, sizeof name, "%s_%d_%d.txt", platform::ProgramFileName().c_str(), tm.tm_mon + 1, tm.tm_mday);
+  snprintf(name, sizeof name, "%s_%d_%d.txt", platform::ProgramFileName().c_str(), today.wMonth, today.wDay);
   return platform::TransportLogFolder() + name;
 }
 
@@ -53,9 +49,8 @@ void CTransportLogger::TrnLog(const char* format, ...) {
   // A message that does not fit is neither written nor echoed.
   if (n < 0 || n >= static_cast<int>(sizeof message)) return;
   if (g_File) {
-    struct timeval tv;
-    gettimeofday(&tv, nullptr);
-    fprintf(g_File, "%ld.%07ld %s\n", static_cast<long>(tv.tv_sec), static_cast<long>(tv.tv_usec * 10), message);
+    const WallClock now = GetWallClock();
+    fprintf(g_File, "%lld.%07u %s\n", static_cast<long long>(now.llSeconds), now.uiTicks100ns, message);
     fflush(g_File);
   }
   if (m_bEcho) CServiceUtilities::GetInstance().WriteLog(CServiceUtilities::LOG_INFO, "%s:%s", "TrnLog", message);

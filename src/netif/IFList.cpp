@@ -49,11 +49,11 @@ bool CIFList::CIF::operator!=(const CIF& o) const {
 
 bool CIFList::CIF::Serialize(CArchiveBuffer& ar) {
   if (ar.IsStoring()) {
-    return ar.Write(GetId()) && ar.Write(m_uiVersion) && ar.Write(m_strAddress) && ar.Write(m_strMask) &&
+    return SerializeHead(ar, m_uiVersion, CURRENT_VERSION) && ar.Write(m_strAddress) && ar.Write(m_strMask) &&
            ar.Write(m_strBroadcast) && ar.Write(m_strHWAddr) && ar.Write(static_cast<uint32_t>(m_eIF)) &&
            ar.Write(m_strName);
   }
-  if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
+  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
   if (m_uiVersion == 0) return true;
   uint32_t kind;
   if (!ar.Read(m_strAddress) || !ar.Read(m_strMask) || !ar.Read(m_strBroadcast) || !ar.Read(m_strHWAddr) ||
@@ -134,15 +134,14 @@ bool CIFList::operator!=(const CIFList& o) const {
 
 bool CIFList::Serialize(CArchiveBuffer& ar) {
   if (ar.IsStoring()) {
-    if (!ar.Write(GetId()) || !CResponse::Serialize(ar) || !ar.Write(m_uiVersion) ||
-        !ar.Write(static_cast<uint32_t>(m_IFs.size())))
+    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(static_cast<uint32_t>(m_IFs.size())))
       return false;
     for (auto& e : m_IFs)
       if (!e.second.Serialize(ar)) return false;
     return true;
   }
   m_IFs.clear();
-  if (!CheckId(ar) || !CResponse::Serialize(ar) || !ar.Read(m_uiVersion)) return false;
+  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
   if (m_uiVersion == 0) return true;
   uint32_t count;
   if (!ar.Read(count) || static_cast<uint64_t>(count) * kMinIFSize > ar.GetRemaining()) return false;

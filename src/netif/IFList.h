@@ -35,7 +35,9 @@ class CIFList : public CResponse {
     bool operator!=(const CIF& o) const;
     bool operator==(const CIF& o) const { return !(*this != o); }
 
-    // Fields in wire order.
+    // Fields in wire order. The version is the one read (CURRENT_VERSION
+    // for a record built here); a write announces CURRENT_VERSION and every
+    // field whatever it holds.
     uint32_t m_uiVersion;
     std::string m_strAddress;
     std::string m_strMask;
@@ -74,6 +76,7 @@ class CIFList : public CResponse {
   bool operator!=(const CIFList& o) const;
   bool operator==(const CIFList& o) const { return !(*this != o); }
 
+  // The version read; written as CURRENT_VERSION, as for the records.
   uint32_t m_uiVersion;
 
  private:

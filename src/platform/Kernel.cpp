@@ -3,4 +3,26 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <ctime>
+
 DWORD GetCurrentThreadId() { return static_cast<DWORD>(syscall(SYS_gettid)); }
+
+WallClock GetWallClock() {
+  struct timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  struct tm tm {};
+  const time_t seconds = ts.tv_sec;
+  localtime_r(&seconds, &tm);
+  WallClock clock;
+  clock.llSeconds = static_cast<int64_t>(ts.tv_sec);
+  clock.uiTicks100ns = static_cast<uint32_t>(ts.tv_nsec / 100);
+  clock.Local.wYear = static_cast<WORD>(tm.tm_year + 1900);
+  clock.Local.wMonth = static_cast<WORD>(tm.tm_mon + 1);
+  clock.Local.wDayOfWeek = static_cast<WORD>(tm.tm_wday);
+  clock.Local.wDay = static_cast<WORD>(tm.tm_mday);
+  clock.Local.wHour = static_cast<WORD>(tm.tm_hour);
+  clock.Local.wMinute = static_cast<WORD>(tm.tm_min);
+  clock.Local.wSecond = static_cast<WORD>(tm.tm_sec);
+  clock.Local.wMilliseconds = static_cast<WORD>(ts.tv_nsec / 1000000);
+  return clock;
+}

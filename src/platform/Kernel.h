@@ -1,8 +1,21 @@
 // Process and thread odds and ends under their Windows names.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/WinTypes.h"
 
 // The calling thread's id as the kernel numbers it (the id that ps, top and
 // a debugger show), which the trace log prints on every line.
 DWORD GetCurrentThreadId();
+
+// One reading of the wall clock in the two forms the logs stamp their lines
+// with: seconds since 1970 with their fraction in 100 ns units, and the same
+// instant as local calendar time (to the millisecond, with the weekday, 0 =
+// Sunday), so that a line's time of day and its date never straddle a second.
+struct WallClock {
+  int64_t llSeconds;
+  uint32_t uiTicks100ns;
+  SYSTEMTIME Local;
+};
+WallClock GetWallClock();

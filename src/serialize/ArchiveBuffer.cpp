@@ -1,8 +1,5 @@
 #include "serialize/ArchiveBuffer.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,16 +11,6 @@ namespace {
 
 const uint32_t kFrameSlot = 4;
 const uint32_t kGrowthStep = 8192;
-
-// Creates every folder of `dir` that is missing, parents first.
-void MakeFolders(const std::string& dir) {
-  for (size_t pos = 1; pos <= dir.size(); ++pos) {
-    if (pos == dir.size() || dir[pos] == '/') {
-      std::string part = dir.substr(0, pos);
-      if (!part.empty()) mkdir(part.c_str(), 0755);
-    }
-  }
-}
 
 template <typename T>
 void PutLittleEndian(T value, uint8_t* out) {
@@ -286,13 +273,8 @@ bool CArchiveBuffer::LoadFromFile(const char* path) {
 
 bool CArchiveBuffer::StoreToFile(const char* path) {
   if (path == nullptr || !IsUsable()) return false;
-  std::string p(path);
-  size_t slash = p.find_last_of('/');
-  if (slash != std::string::npos && slash > 0) MakeFolders(p.substr(0, slash));
-  FILE* f = std::fopen(path, "wb");
-  if (f == nullptr) return false;
-  size_t n = static_cast<size_t>(m_pCursor - m_pContent);
-  bool ok = n == 0 || std::fwrite(m_pContent, 1, n, f) == n;
-  ok = (std::fclose(f) == 0) && ok;
-  return ok;
+  // Replaced as one step, its missing folders created: a reader (the service
+  // loading a cache file while the tool writes it, or after a crash) never
+  // finds half an archive.
+  return platform::ReplaceFileAtomically(path, m_pContent, static_cast<size_t>(m_pCursor - m_pContent));
 }

@@ -42,6 +42,8 @@ class CArchiveBuffer {
   bool Decrypt(uint32_t selector, uint32_t modifier);
 
   bool LoadFromFile(const char* path);
+  // The content (id word up to the cursor) replaces the file at path in one
+  // step (platform::ReplaceFileAtomically), missing folders created.
   bool StoreToFile(const char* path);
 
   // Primitive writes.

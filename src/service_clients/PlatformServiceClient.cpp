@@ -42,6 +42,12 @@ int CPlatformServiceClient::SetTransportLogging(bool on, uint32_t unused) {
   return 0;
 }
 
+int CPlatformServiceClient::SetSocketTimeouts(const CClientSocket::Timeouts& timeouts) {
+  Guard guard(m_Lock);
+  m_SocketTimeouts = timeouts;
+  return 0;
+}
+
 int CPlatformServiceClient::Connect(uint32_t port) {
   TraceLog(TRACE_INFO, "CPlatformServiceClient::Connect Entering");
   Guard guard(m_Lock);
@@ -56,6 +62,7 @@ int CPlatformServiceClient::Connect(uint32_t port) {
     // closes its connection after each one.
     CClientSocket* pSocket = new (std::nothrow) CClientSocket(false);
     if (pSocket) {
+      pSocket->SetTimeouts(m_SocketTimeouts);
       iRet = pSocket->Initialize(this, SOCKTYPE_TCP, m_sRemoteAddress, m_sLocalAddress, port, false);
       if (iRet == 0) {
         m_pClientSocket = pSocket;
@@ -79,14 +86,9 @@ int CPlatformServiceClient::Disconnect() {
       // closing is left, without waiting for a peer that may never answer.
       iRet = m_pClientSocket->Shutdown(CClientSocket::SHUTDOWN_ABORT);
     } else {
-      // Shutdown (0) in two steps. The orderly close of a connection that a
-      // failed exchange left open waits for the peer; as a wait of its own
-      // an Abort on another thread cuts it short, where inside Shutdown the
-      // abort's wake-up could be lost (the socket keeps one abort flag, which
-      // each Shutdown caller clears once it holds the socket's lock).
-      iRet = m_pClientSocket->GetState() == CClientSocket::STATE_CONNECTED ? m_pClientSocket->_Shutdown(false) : 0;
-      const int closeRet = m_pClientSocket->Shutdown(0);
-      if (iRet == 0) iRet = closeRet;
+      // The orderly close of a connection that a failed exchange left open
+      // waits for the peer; an Abort on another thread cuts it short.
+      iRet = m_pClientSocket->Shutdown(0);
     }
     CClientSocket* pSocket = m_pClientSocket;
     {

@@ -18,10 +18,10 @@
 #include <boost/thread/recursive_mutex.hpp>
 
 #include "host/TraceLog.h"
+#include "transport/ClientSocket.h"
 #include "transport/ClientSocketEvent.h"
 
 class CArchiveBuffer;
-class CClientSocket;
 class CResponse;
 class CSerialize;
 
@@ -49,6 +49,12 @@ class CPlatformServiceClient : public IClientSocketEvent {
   int Initialize(const char* remoteAddress, const char* localAddress, uint32_t keyInput1, uint32_t keyInput2);
   // 0. The second argument is ignored.
   int SetTransportLogging(bool on, uint32_t unused = 0);
+  // The waits of the socket of every later query (CClientSocket::SetTimeouts):
+  // the reply floor, the connect and send waits, and the orderly close after
+  // the exchange, also after a failed one. For an owner that knows how soon
+  // its VCI answers (a detail fetch need not wait the designed 10 s for a
+  // VCI that has fallen silent). The designed values until set. 0.
+  int SetSocketTimeouts(const CClientSocket::Timeouts& timeouts);
   // Creates the client socket for port (no connection yet: the exchange
   // connects and closes again). -1 when already connected, aborted or an
   // address text is empty; otherwise the client socket's Initialize code.
@@ -58,8 +64,8 @@ class CPlatformServiceClient : public IClientSocketEvent {
 
   // One exchange on the connected socket: 0, -1, a client socket error code,
   // or the reply's result code. timeoutMs 0 = computed from the request's
-  // size (and raised to 10 s by the client socket). An exchange cut short by
-  // Abort returns -1.
+  // size (and raised to the socket's reply floor, 10 s unless set). An
+  // exchange cut short by Abort returns -1.
   int SendRecv_ArchiveBuffer(CArchiveBuffer& requestArchive, CArchiveBuffer& replyArchive, CSerialize& request,
                              CResponse& reply, uint32_t timeoutMs);
   // The same exchange with the request given through a pointer (its log
@@ -132,6 +138,7 @@ class CPlatformServiceClient : public IClientSocketEvent {
   std::string m_sRemoteAddress;
   std::string m_sLocalAddress;
   uint8_t m_ServiceVersion[SERVICE_VERSION_SIZE] = {};
+  CClientSocket::Timeouts m_SocketTimeouts;
 
   // Held by Abort while it shuts the socket down, so the socket cannot be
   // freed under it; never held across a wait of the exchange.

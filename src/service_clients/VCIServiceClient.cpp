@@ -19,3 +19,8 @@ int CVCIServiceClient::SetTransportLogging(bool on, uint32_t unused) {
   if (iRet != 0) return iRet;
   return CAppServiceClient::SetTransportLogging(on, unused);
 }
+
+int CVCIServiceClient::SetSocketTimeouts(const CClientSocket::Timeouts& timeouts) {
+  CCfgServiceClient::SetSocketTimeouts(timeouts);
+  return CAppServiceClient::SetSocketTimeouts(timeouts);
+}

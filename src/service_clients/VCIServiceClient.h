@@ -25,6 +25,8 @@ class CVCIServiceClient : public CAppServiceClient, public CCfgServiceClient {
   int Initialize(const char* remoteAddress, const char* localAddress, uint32_t keyInput1, uint32_t keyInput2);
   // The same for both clients in the same order; 0.
   int SetTransportLogging(bool on, uint32_t unused = 0);
+  // The same socket waits for both clients; 0.
+  int SetSocketTimeouts(const CClientSocket::Timeouts& timeouts);
   // Aborts both clients (CPlatformServiceClient::Abort); from any thread. 0.
   int Abort();
 

@@ -42,7 +42,7 @@ int ClampMs(uint64_t ms) { return ms > static_cast<uint64_t>(INT_MAX) ? INT_MAX 
 }  // namespace
 
 CClientSocket::CClientSocket(bool bKeepConnection)
-    : m_bKeepConnection(bKeepConnection), m_AbortFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+    : m_bKeepConnection(bKeepConnection), m_AbortFd(eventfd(0, EFD_SEMAPHORE | EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 CClientSocket::~CClientSocket() {
   if (m_Socket != INVALID_SOCKET) close(m_Socket);
@@ -86,16 +86,15 @@ CClientSocket::WaitResult CClientSocket::WaitOnSocket(short events, int timeoutM
   }
   struct pollfd pfd[2] = {{m_Socket, events, 0}, {m_AbortFd, POLLIN, 0}};
   for (;;) {
-    if (m_bAbort.load()) return WAIT_ABORTED;
+    if (IsAborting()) return WAIT_ABORTED;
     int ready = poll(pfd, m_AbortFd >= 0 ? 2 : 1, timeoutMs);
     if (ready < 0 && errno == EINTR) continue;
     if (ready < 0) return WAIT_FAILED;
-    if (m_bAbort.load()) return WAIT_ABORTED;
+    if (IsAborting()) return WAIT_ABORTED;
     if (ready == 0) {
       errno = ETIMEDOUT;
       return WAIT_TIMEOUT;
     }
-    if (pfd[0].revents == 0) continue;  // a stale wake-up of an earlier abort
     revents = pfd[0].revents;
     return WAIT_READY;
   }
@@ -103,9 +102,9 @@ CClientSocket::WaitResult CClientSocket::WaitOnSocket(short events, int timeoutM
 
 bool CClientSocket::SleepInterruptibly(int ms) {
   struct pollfd pfd = {m_AbortFd, POLLIN, 0};
-  if (m_bAbort.load()) return false;
+  if (IsAborting()) return false;
   poll(&pfd, m_AbortFd >= 0 ? 1 : 0, ms);
-  return !m_bAbort.load();
+  return !IsAborting();
 }
 
 void CClientSocket::SetTimeouts(const Timeouts& timeouts) {
@@ -580,20 +579,21 @@ int CClientSocket::_Shutdown(bool bNoWait) {
 
 int CClientSocket::Shutdown(int mode) {
   // Ends a wait of an exchange on another thread before taking the lock that
-  // the exchange holds.
-  m_bAbort = true;
+  // the exchange holds. Only this call's own share is withdrawn once the lock
+  // is held: another Shutdown still waiting for the lock keeps every wait
+  // from here on short, the orderly close below included.
+  ++m_uiAbortsPending;
+  uint64_t value = 1;
   if (m_AbortFd >= 0) {
-    const uint64_t one = 1;
-    ssize_t ignored = write(m_AbortFd, &one, sizeof one);
+    ssize_t ignored = write(m_AbortFd, &value, sizeof value);
     (void)ignored;
   }
   Guard lock(m_Lock);
-  m_bAbort = false;
   if (m_AbortFd >= 0) {
-    uint64_t count;
-    ssize_t ignored = read(m_AbortFd, &count, sizeof count);
+    ssize_t ignored = read(m_AbortFd, &value, sizeof value);
     (void)ignored;
   }
+  --m_uiAbortsPending;
   int iRet = 0;
   if (mode == SHUTDOWN_ABORT) {
     if (m_Socket != INVALID_SOCKET && CloseSocket() != 0) {

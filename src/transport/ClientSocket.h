@@ -7,7 +7,11 @@
 // The recursive m_Lock makes each send, exchange and shutdown one
 // indivisible step. Shutdown from another thread first cuts short any wait
 // in progress (also the wait without limit of the no-reply-timeout option),
-// so it never waits for an exchange that may never end.
+// so it never waits for an exchange that may never end. Every Shutdown
+// counts as pending from before it takes m_Lock until it holds it, and
+// every wait ends while any is pending: of two Shutdowns that overlap (an
+// abort from another thread while the owner closes in order), the one that
+// gets the lock first never waits out the other.
 #pragma once
 
 #include <netinet/in.h>
@@ -141,6 +145,8 @@ class CClientSocket : public CTransportLogger {
   uint32_t GetState() const { return m_uiState.load(); }
   // connect calls made by the last Connect (diagnostics).
   uint32_t GetConnectCalls() const { return m_uiConnectCalls; }
+  // Shutdown calls waiting for m_Lock (diagnostics).
+  uint32_t GetAbortsPending() const { return m_uiAbortsPending.load(); }
 
  private:
   enum WaitResult { WAIT_READY, WAIT_TIMEOUT, WAIT_FAILED, WAIT_ABORTED };
@@ -148,6 +154,7 @@ class CClientSocket : public CTransportLogger {
   // socket reported. timeoutMs < 0: no limit.
   WaitResult WaitOnSocket(short events, int timeoutMs, short& revents);
   bool SleepInterruptibly(int ms);
+  bool IsAborting() const { return m_uiAbortsPending.load() != 0; }
   // The caller's reply timeout raised to the floor. Requires m_Lock held.
   uint32_t ReplyWaitMs(uint32_t timeoutMs) const {
     return timeoutMs < m_Timeouts.uiReplyFloorMs ? m_Timeouts.uiReplyFloorMs : timeoutMs;
@@ -160,9 +167,14 @@ class CClientSocket : public CTransportLogger {
 
   const bool m_bKeepConnection;
   mutable boost::recursive_mutex m_Lock;
-  // Signalled by Shutdown before it takes m_Lock: ends any wait in progress.
+  // The pending Shutdown calls, twice: as a count, and as the value of a
+  // semaphore eventfd that the waits poll. Each Shutdown raises the count,
+  // then the eventfd, before it takes m_Lock, and lowers the eventfd, then
+  // the count, once it holds it; so the eventfd is readable only while the
+  // count is above zero, and a wait that begins after a Shutdown announced
+  // itself sees the count.
   int m_AbortFd;
-  std::atomic<bool> m_bAbort{false};
+  std::atomic<uint32_t> m_uiAbortsPending{0};
 
   // Guarded by m_Lock.
   IClientSocketEvent* m_pListener = nullptr;

@@ -148,7 +148,13 @@ int CServerSocket::Initialize(int type, uint16_t port, bool bKeepConnection) {
   m_bTransportLog = OpenTransportLog(label) == 0;
 
   const bool bMulticast = type == SOCKTYPE_UDP_MULTICAST;
-  const bool bReuse = port == 8080 || (port >= 9000 && port <= 9005);
+  // The ports of the VCI services reuse their address by design. Every TCP
+  // listener does on Linux too: a Windows listener binds its port again
+  // while connections it closed itself linger in TIME_WAIT, a Linux one only
+  // with SO_REUSEADDR (which never lets two listeners share a port), and the
+  // control server must be replaceable at once after it closed a
+  // conversation. A multicast socket shares its port with every interface's.
+  const bool bReuse = port == 8080 || (port >= 9000 && port <= 9005) || type == SOCKTYPE_TCP || bMulticast;
   const bool bAutomatic = port == 0;
   if (bAutomatic) port = TakeAutomaticPort();
   m_iType = type;
@@ -181,7 +187,7 @@ int CServerSocket::Initialize(int type, uint16_t port, bool bKeepConnection) {
         return SS_ERR_BROADCAST;
       }
     }
-    if (bReuse || bMulticast) {
+    if (bReuse) {
       if (setsockopt(m_Socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
         ReportError("ServerSocket:Initialize:SO_REUSEADDR");
         return SS_ERR_REUSEADDR;

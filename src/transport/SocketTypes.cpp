@@ -1,6 +1,6 @@
 #include "transport/SocketTypes.h"
 
-#include <ctime>
+#include "platform/Kernel.h"
 
 const char* const VCI_MULTICAST_GROUP = "225.1.1.1";
 
@@ -60,8 +60,7 @@ const std::map<int, std::string>& GetSocketErrorTexts() {
 }
 
 void GetSocketTimeStamp(long& seconds, long& ticks100ns) {
-  struct timespec ts;
-  clock_gettime(CLOCK_REALTIME, &ts);
-  seconds = static_cast<long>(ts.tv_sec);
-  ticks100ns = static_cast<long>(ts.tv_nsec / 100);
+  const WallClock now = GetWallClock();
+  seconds = static_cast<long>(now.llSeconds);
+  ticks100ns = static_cast<long>(now.uiTicks100ns);
 }

@@ -20,6 +20,9 @@ const char kFile[] =
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n"
     "\"Keep\"=\"me\"\n";
 
+// Waits for a notification that must come; only a broken build reaches it.
+const DWORD kGuardMs = 60000;
+
 using platform::ReadRegistryDword;
 using platform::ReadRegistryString;
 using platform::RegistryStep;
@@ -82,19 +85,29 @@ TEST(Registry, WritersKeepEverythingElseAndCreateKeysAndFile) {
   EXPECT_EQ(testenv::ReadFile(dir.File("sub/new.reg")).rfind("Windows Registry Editor Version 5.00\n", 0), 0u);
 }
 
-TEST(Registry, NotificationSignalsOncePerArmedChange) {
+// That the notification has not signalled is checked once a sentinel has:
+// one armed in the same folder for the unrelated file, then one armed for
+// the second change.
+TEST(Registry, NotificationSignalsOncePerArmedChangeOfTheRegistryFileOnly) {
   testenv::ScratchDir dir;
   testenv::ScopedRegistry reg(dir, kFile);
+  const std::string k = "HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI";
   HKEY key;
   ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, VCI_REGISTRY_KEY, 0, KEY_READ, &key), 0);
-  CEvent ev;
+  CEvent ev, sentinel;
   ASSERT_EQ(RegNotifyChangeKeyValue(key, 0, REG_NOTIFY_CHANGE_LAST_SET, &ev, 1), 0);
+  setenv("VCI_IDENT_REGISTRY", dir.File("unrelated.txt").c_str(), 1);
+  ASSERT_EQ(RegNotifyChangeKeyValue(key, 0, REG_NOTIFY_CHANGE_LAST_SET, &sentinel, 1), 0);
+  setenv("VCI_IDENT_REGISTRY", reg.Path().c_str(), 1);
   testenv::WriteFile(dir.File("unrelated.txt"), "x");
-  EXPECT_EQ(ev.Wait(200), static_cast<DWORD>(WAIT_TIMEOUT));
-  ASSERT_EQ(platform::RegistrySetDword("HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI", "DefaultDevice", 1), 0);
-  EXPECT_EQ(ev.Wait(2000), static_cast<DWORD>(WAIT_OBJECT_0));
-  platform::RegistrySetDword("HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI", "DefaultDevice", 2);
-  EXPECT_EQ(ev.Wait(200), static_cast<DWORD>(WAIT_TIMEOUT));  // Not re-armed.
+  ASSERT_EQ(sentinel.Wait(kGuardMs), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_FALSE(ev.IsSet()) << "signalled by another file of the folder";
+  ASSERT_EQ(platform::RegistrySetDword(k, "DefaultDevice", 1), 0);
+  EXPECT_EQ(ev.Wait(kGuardMs), static_cast<DWORD>(WAIT_OBJECT_0));
+  ASSERT_EQ(RegNotifyChangeKeyValue(key, 0, REG_NOTIFY_CHANGE_LAST_SET, &sentinel, 1), 0);
+  ASSERT_EQ(platform::RegistrySetDword(k, "DefaultDevice", 2), 0);
+  ASSERT_EQ(sentinel.Wait(kGuardMs), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_FALSE(ev.IsSet()) << "signalled again without being re-armed";
   ASSERT_EQ(RegNotifyChangeKeyValue(key, 0, REG_NOTIFY_CHANGE_LAST_SET, &ev, 1), 0);
   EXPECT_EQ(RegCloseKey(key), 0);  // Cancels the armed notification.
 }
@@ -117,7 +130,7 @@ TEST(Registry, ReArmingAKeyReleasesItsSpentNotifications) {
   for (DWORD i = 0; i < 10; ++i) {
     ASSERT_EQ(RegNotifyChangeKeyValue(key, 0, REG_NOTIFY_CHANGE_LAST_SET, &ev, 1), 0);
     ASSERT_EQ(platform::RegistrySetDword("HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI", "DefaultDevice", i), 0);
-    ASSERT_EQ(ev.Wait(2000), static_cast<DWORD>(WAIT_OBJECT_0)) << i;
+    ASSERT_EQ(ev.Wait(kGuardMs), static_cast<DWORD>(WAIT_OBJECT_0)) << i;
   }
   // Only the last, spent one is left: its inotify and stop descriptors.
   EXPECT_LE(openDescriptors(), before + 2);

@@ -18,6 +18,7 @@
 #include "service_clients/ServiceRequests.h"
 #include "service_clients/VCIServiceClient.h"
 #include "tools/SimProcess.h"
+#include "transport/ClientSocket.h"
 #include "common/SocketPeers.h"
 
 using testenv::SimProcess;
@@ -35,10 +36,12 @@ class Recording : public Client {
 };
 
 // A VCI service on address:port that reads one request and never answers;
-// it holds the connection until the client closes it.
+// it holds the connection until the client closes it or, when it never
+// closes, until the object ends, without reading again.
 class SilentPeer {
  public:
-  SilentPeer(const char* address, uint16_t port) : m_Listen(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  SilentPeer(const char* address, uint16_t port, bool closes = true)
+      : m_Listen(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
     const int on = 1;  // the port of an earlier test's VCI may linger
     setsockopt(m_Listen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in a{};
@@ -47,14 +50,16 @@ class SilentPeer {
     inet_pton(AF_INET, address, &a.sin_addr);
     EXPECT_EQ(0, bind(m_Listen, reinterpret_cast<sockaddr*>(&a), sizeof a));
     listen(m_Listen, 4);
-    m_Thread = std::thread([this] {
+    m_Thread = std::thread([this, closes] {
       int s = accept(m_Listen, nullptr, nullptr);
       m_Request.set_value(s < 0 ? std::string() : sockettest::ReadFrame(s));
-      sockettest::ReadFor(s, 30000);
+      if (s < 0) return;
+      sockettest::HoldOpen(s, m_bStop, closes);
       close(s);
     });
   }
   ~SilentPeer() {
+    m_bStop = true;
     shutdown(m_Listen, SHUT_RDWR);
     m_Thread.join();
     close(m_Listen);
@@ -67,6 +72,7 @@ class SilentPeer {
 
  private:
   int m_Listen;
+  std::atomic<bool> m_bStop{false};
   std::promise<std::string> m_Request;
   std::thread m_Thread;
 };
@@ -237,4 +243,31 @@ TEST(CVCIServiceClient, AbortAndDestructionEndAQueryInProgressAtOnce) {
   EXPECT_LT(MsSince(start), 1000);
   cfgQuery.join();
   EXPECT_EQ(-1, cfgResult);
+}
+
+// The socket waits given to the client bound the reply wait (raised from the
+// 0 ms that a small request computes to) and the orderly close after the
+// failed exchange, for both services of a VCI that neither answers nor
+// closes.
+TEST(CVCIServiceClient, SocketTimeoutsBoundTheReplyWaitAndTheCloseOfEveryQuery) {
+  VCI_REQUIRE_NET_NAMESPACE();
+  SilentPeer appVci("127.0.0.2", 9000, false), cfgVci("127.0.0.2", 9004, false);
+  Recording<CVCIServiceClient> client;
+  ASSERT_EQ(0, client.Initialize("127.0.0.2", "127.0.0.1", 0, 0));
+  CClientSocket::Timeouts timeouts;
+  timeouts.uiReplyFloorMs = 100;
+  timeouts.uiShutdownWaitMs = 150;
+  EXPECT_EQ(0, client.SetSocketTimeouts(timeouts));
+  for (Query query : {APPS, CONFIG}) {
+    Answers a;
+    client.lines.clear();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(CClientSocket::CS_ERR_WAIT_TIMEOUT, Ask(client, query, a)) << query;
+    const std::string out = testing::internal::GetCapturedStdout();
+    for (const char* report : {"CliSkt::WaitForDataInd Timeout waiting for receive data: timeout = 100",
+                               "CliSkt::_Shutdown Timeout waiting for remote shutdown timeout = 150"})
+      EXPECT_NE(out.find(report), std::string::npos) << out;
+    EXPECT_EQ(1u, client.lines.size()) << query;
+  }
+  EXPECT_FALSE(client.GetAppServiceClient().IsConnected() || client.GetCfgServiceClient().IsConnected());
 }

@@ -12,10 +12,9 @@
 
 namespace {
 
+using tooltest::kServiceKey;
 using tooltest::Result;
 using tooltest::Tool;
-
-const char kServiceKey[] = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI]\n";
 
 // The registry text that `brand encode` prints for a name.
 std::string Encode(const std::string& name) {
@@ -60,8 +59,6 @@ TEST(BrandCommand, WrongShortAndOddValuesDoNotResolve) {
   Result slip = Tool("brand decode " + kivo.substr(0, 31) + "G");
   EXPECT_EQ(slip.status, 1);
   EXPECT_NE(slip.err.find("'G' at character 32 is no hexadecimal digit"), std::string::npos) << slip.err;
-  EXPECT_EQ(Tool("brand encode").status, 2);
-  EXPECT_EQ(Tool("brand frobnicate").status, 2);
 
   testenv::ScratchDir dir;
   testenv::ScopedRegistry scoped(dir, kServiceKey);
@@ -91,8 +88,7 @@ TEST(ProductConfigCommand, EncodedFilesAreWhatTheServiceReads) {
     EXPECT_EQ(Tool("product-config decode " + out).out, f.ini);
     Result show = Tool("product-config show");
     ASSERT_EQ(show.status, 0) << show.err;
-    nlohmann::json j = nlohmann::json::parse(show.out);
-    for (const auto& e : f.expected.items()) EXPECT_EQ(j[e.key()], e.value()) << e.key() << "\n" << show.out;
+    tooltest::ExpectFields(nlohmann::json::parse(show.out), f.expected);
   }
   testenv::WriteFile(out, "1234567");
   EXPECT_EQ(Tool("product-config decode " + out).status, 1);
@@ -101,7 +97,6 @@ TEST(ProductConfigCommand, EncodedFilesAreWhatTheServiceReads) {
   EXPECT_EQ(nlohmann::json::parse(show.out)["loaded"], false);
   testenv::WriteFile(dir.File("empty.ini"), "");
   EXPECT_EQ(Tool("product-config encode " + dir.File("empty.ini") + " " + dir.File("x")).status, 1);
-  EXPECT_EQ(Tool("product-config encode " + dir.File("product.ini")).status, 2);
 }
 
 }  // namespace

@@ -51,22 +51,15 @@ TEST(CacheCommand, ShowPrintsTheStoredRecordsAndWriteStoresThemBack) {
     ASSERT_EQ(written.status, 0) << written.err;
     EXPECT_EQ(testenv::ReadFile(dir.File("data_files/copy.bin")), testenv::ReadFile(dir.File(name))) << name;
   }
-  nlohmann::json j = nlohmann::json::parse(Tool("cache show " + dir.File("invalid-module_1.bin")).out);
-  EXPECT_EQ(j["class"], "CInvalidVCIList");
-  EXPECT_EQ(j["serials"], nlohmann::json({9, 8, 7}));
-  j = nlohmann::json::parse(Tool("cache show " + dir.File("valid-module_1.bin")).out);
-  EXPECT_EQ(j["class"], "CVCICachedMap");
-  EXPECT_EQ(j["id"], 2163);
-  EXPECT_EQ(j["enciphered"], true);
-  ASSERT_EQ(j["entries"].size(), 1u);
-  EXPECT_EQ(j["entries"][0]["serial"], 4711);
-  const nlohmann::json& item = j["entries"][0]["item"];
-  EXPECT_EQ(item["status"]["moduleType"], 12);
-  EXPECT_EQ(item["status"]["sessions"]["sessions"][0]["address"], "10.0.0.5");
-  EXPECT_EQ(item["status"]["deviceInfo"]["args"][0]["value"], "1F");  // ProductDate, in name order
-  EXPECT_EQ(item["announcement"]["tokenLow"], 0xAABB);
-  EXPECT_EQ(item["announcement"]["tokenHigh"], 0xCCDD);
-  EXPECT_EQ(item["announcement"]["kind"], VCI_KIND_USB);
+  tooltest::ExpectFields(nlohmann::json::parse(Tool("cache show " + dir.File("invalid-module_1.bin")).out),
+                         {{"class", "CInvalidVCIList"}, {"serials", {9, 8, 7}}});
+  // ProductDate before ProductVersion: arguments in name order.
+  tooltest::ExpectFields(nlohmann::json::parse(Tool("cache show " + dir.File("valid-module_1.bin")).out),
+                         nlohmann::json::parse(R"({"class": "CVCICachedMap", "id": 2163, "enciphered": true,
+      "entries": [{"serial": 4711, "item": {
+          "status": {"moduleType": 12, "sessions": {"sessions": [{"address": "10.0.0.5"}]},
+                     "deviceInfo": {"args": [{"value": "1F"}]}},
+          "announcement": {"tokenLow": 43707, "tokenHigh": 52445, "kind": 2}}}]})"));
 
   // A record that is no cache file is refused.
   Result wrong = Tool("cache write - " + dir.File("c.bin"), R"({"class": "CVCIStatusMap", "version": 1, "statuses": []})");
@@ -104,14 +97,6 @@ TEST(CacheCommand, BrokenFilesExitOneWithTheReason) {
   EXPECT_NE(missing.err.find("cannot read"), std::string::npos) << missing.err;
 }
 
-TEST(CacheCommand, UsageErrorsExitTwo) {
-  for (const char* args : {"cache", "cache show", "cache show a b", "cache write a", "cache list"})
-    EXPECT_EQ(Tool(args).status, 2) << args;
-  Result help = Tool("cache --help");
-  EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("cache show FILE"), std::string::npos);
-}
-
 // The table-changed event carries a whole VCI table; decode shows every
 // status and encode gives the same bytes back.
 TEST(StatusRecordsJson, TableChangedEventDecodesItsTableFully) {
@@ -131,21 +116,11 @@ TEST(StatusRecordsJson, TableChangedEventDecodesItsTableFully) {
     Result r = Tool("decode", Hex(image));
     ASSERT_EQ(r.status, 0) << r.err;
     nlohmann::json j = nlohmann::json::parse(r.out);
-    const nlohmann::json& t = j["class"] == "CIdentEvent_Send" ? j["payload"] : j;
-    EXPECT_EQ(t["class"], "CVCIStatusMap");
-    ASSERT_EQ(t["statuses"].size(), 1u);
-    const nlohmann::json& s = t["statuses"][0];
-    EXPECT_EQ(s["serial"], 42);
-    EXPECT_EQ(s["moduleState"], 2);
-    EXPECT_EQ(s["kinds"], 5);
-    EXPECT_EQ(s["legacy"], true);
-    EXPECT_EQ(s["addresses"][1]["kind"], 4);
-    EXPECT_EQ(s["addresses"][1]["address"], "192.168.1.9");
-    EXPECT_EQ(s["sessions"]["sessions"][0]["session"], 7);
-    EXPECT_EQ(s["sessions"]["sessions"][0]["flag"], true);
-    EXPECT_EQ(s["deviceInfo"]["args"][0]["value"], "7");
-    EXPECT_EQ(s["wireless"]["listName"], "wl");
-    EXPECT_EQ(s["moduleType"], 0x1234);
+    tooltest::ExpectFields(j["class"] == "CIdentEvent_Send" ? j["payload"] : j, nlohmann::json::parse(R"({
+        "class": "CVCIStatusMap", "statuses": [{"serial": 42, "moduleState": 2, "kinds": 5, "legacy": true,
+            "addresses": [{}, {"kind": 4, "address": "192.168.1.9"}],
+            "sessions": {"sessions": [{"session": 7, "flag": true}]}, "deviceInfo": {"args": [{"value": "7"}]},
+            "wireless": {"listName": "wl"}, "moduleType": 4660}]})"));
     Result back = Tool("encode --hex", r.out);
     EXPECT_EQ(back.out, Hex(image) + "\n");
   }
@@ -154,9 +129,8 @@ TEST(StatusRecordsJson, TableChangedEventDecodesItsTableFully) {
                        .str("10.0.0.1");
   Result b = Tool("decode", Hex(bindings));
   ASSERT_EQ(b.status, 0) << b.err;
-  nlohmann::json j = nlohmann::json::parse(b.out);
-  EXPECT_EQ(j["foreign"][0]["bindings"][0]["seconds"], 100);
-  EXPECT_EQ(j["foreign"][0]["bindings"][0]["local"], "10.0.0.1");
+  tooltest::ExpectFields(nlohmann::json::parse(b.out),
+                         nlohmann::json::parse(R"({"foreign": [{"bindings": [{"seconds": 100, "local": "10.0.0.1"}]}]})"));
   EXPECT_EQ(Tool("encode --hex", b.out).out, Hex(bindings) + "\n");
 }
 

@@ -1,10 +1,7 @@
 // vci-ident-tool's blowfish and archive commands, run as a provisioning
 // script would run them.
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 #include "ToolRun.h"
@@ -12,62 +9,30 @@
 
 namespace {
 
+using tooltest::FromHex;
 using tooltest::Result;
 using tooltest::Tool;
 
-std::string Bytes(const std::string& hex) {
-  std::string out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-  return out;
-}
-
 TEST(BlowfishCommand, EnciphersStandardInputInEveryMode) {
-  std::string block = Bytes("1111111111111111");
+  std::string block = FromHex("1111111111111111");
   Result r = Tool("blowfish encrypt --key 0123456789ABCDEF", block);
   ASSERT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, Bytes("61F9C3802281B096"));
+  EXPECT_EQ(r.out, FromHex("61F9C3802281B096"));
   r = Tool("blowfish decrypt --key 0123456789abcdef --mode ecb", r.out);
   ASSERT_EQ(r.status, 0);
   EXPECT_EQ(r.out, block);
 
-  std::string plain = Bytes("37363534333231204E6F77206973207468652074696D6520666F722000000000");
+  std::string plain = FromHex("37363534333231204E6F77206973207468652074696D6520666F722000000000");
   r = Tool("blowfish encrypt --key 0123456789ABCDEFF0E1D2C3B4A59687 --mode cbc --iv FEDCBA9876543210", plain);
   ASSERT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, Bytes("6B77B4D63006DEE605B156E27403979358DEB9E7154616D959F1652BD5FF92CC"));
+  EXPECT_EQ(r.out, FromHex("6B77B4D63006DEE605B156E27403979358DEB9E7154616D959F1652BD5FF92CC"));
+  // The longest key there is, in every mode that chains.
   for (const char* mode : {"cbc", "cfb", "ofb"}) {
-    std::string opts = std::string(" --key 0123456789ABCDEFF0E1D2C3B4A59687 --iv FEDCBA9876543210 --mode ") + mode;
+    std::string opts = " --key " + std::string(112, 'A') + " --iv FEDCBA9876543210 --mode " + mode;
     Result e = Tool("blowfish encrypt" + opts, plain);
     ASSERT_EQ(e.status, 0) << mode;
     Result d = Tool("blowfish decrypt" + opts, e.out);
     EXPECT_EQ(d.out, plain) << mode;
-  }
-}
-
-TEST(BlowfishCommand, BadArgumentsAreUsageErrorsAndPartialBlocksFail) {
-  std::string seven(7, 'x'), eight(8, 'x');
-  EXPECT_EQ(Tool("blowfish encrypt --key 00", seven).status, 1);
-  EXPECT_EQ(Tool("blowfish encrypt", eight).status, 2);
-  EXPECT_EQ(Tool("blowfish encrypt --key 0G", eight).status, 2);
-  EXPECT_EQ(Tool("blowfish encrypt --key " + std::string(114, 'A'), eight).status, 2);
-  EXPECT_EQ(Tool("blowfish encrypt --key " + std::string(112, 'A'), eight).status, 0);
-  EXPECT_EQ(Tool("blowfish encrypt --key 00 --mode ctr", eight).status, 2);
-  EXPECT_EQ(Tool("blowfish encrypt --key 00 --mode cbc --iv 0011", eight).status, 2);
-  EXPECT_EQ(Tool("blowfish scramble --key 00", eight).status, 2);
-  EXPECT_EQ(Tool("blowfish --help").status, 0);
-}
-
-// A usage error of any command is one line that names the mistake and where
-// the usage is, so that it stays readable in a provisioning script's log.
-TEST(ToolCommand, UsageErrorsAreOneLinePointingAtTheHelp) {
-  Result key = Tool("blowfish encrypt --key 0G", std::string(8, 'x'));
-  EXPECT_EQ(key.status, 2);
-  EXPECT_EQ(key.err,
-            "vci-ident-tool: the key must be 1 to 56 bytes of hexadecimal (see vci-ident-tool blowfish --help)\n");
-  for (const char* args : {"registry get -", "send 127.0.0.1 70000", "cache", "frobnicate"}) {
-    Result r = Tool(args);
-    EXPECT_EQ(r.status, 2) << args;
-    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << args << ": " << r.err;
-    EXPECT_NE(r.err.find("--help)"), std::string::npos) << args << ": " << r.err;
   }
 }
 
@@ -91,7 +56,6 @@ TEST(ArchiveCommand, DecipheredThenEncipheredAgainIsByteIdentical) {
   EXPECT_EQ(Tool("archive decrypt " + dir.File("plain.bin") + " " + dir.File("x.bin")).status, 1);
   EXPECT_EQ(Tool("archive encrypt " + dir.File("enc.bin") + " " + dir.File("x.bin")).status, 1);
   EXPECT_EQ(Tool("archive encrypt " + dir.File("missing.bin") + " " + dir.File("x.bin")).status, 1);
-  EXPECT_EQ(Tool("archive encrypt " + dir.File("plain.bin")).status, 2);
 }
 
 }  // namespace

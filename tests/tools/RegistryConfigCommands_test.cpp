@@ -12,10 +12,9 @@
 
 namespace {
 
+using tooltest::kServiceKey;
 using tooltest::Result;
 using tooltest::Tool;
-
-const char kServiceKey[] = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI]\n";
 
 TEST(RegistryCommand, ValuesWrittenAreReadBackByTheToolAndByTheService) {
   testenv::ScratchDir dir;
@@ -58,7 +57,9 @@ TEST(RegistryCommand, ValuesWrittenAreReadBackByTheToolAndByTheService) {
     EXPECT_NE(file.find(kept), std::string::npos) << kept;
 }
 
-TEST(RegistryCommand, AFirstWriteCreatesTheFileAndItsFolder) {
+// A first write creates the file and its folder; a file that does not parse
+// is neither read nor overwritten.
+TEST(RegistryCommand, AFirstWriteCreatesTheFileAndAFileThatDoesNotParseIsLeftAlone) {
   testenv::ScratchDir dir;
   testenv::ScopedRegistry reg(dir, nullptr);
   setenv("VCI_IDENT_REGISTRY", dir.File("etc/vci-ident/registry.reg").c_str(), 1);
@@ -66,31 +67,12 @@ TEST(RegistryCommand, AFirstWriteCreatesTheFileAndItsFolder) {
   EXPECT_EQ(Tool("registry delete - IdentServiceDefaultLocation").status, 1);
   ASSERT_EQ(Tool("registry set - IdentServiceDefaultLocation /opt/vci").status, 0);
   EXPECT_EQ(Tool("registry get - IdentServiceDefaultLocation").out, "/opt/vci\n");
-}
 
-TEST(RegistryCommand, MissingValuesFailAndBadArgumentsAreUsageErrors) {
-  testenv::ScratchDir dir;
-  testenv::ScopedRegistry reg(dir, (std::string(kServiceKey) + "\"A\"=\"a\"\n").c_str());
-  EXPECT_EQ(Tool("registry get - B").status, 1);
-  EXPECT_EQ(Tool("registry get 'SOFTWARE\\Missing' A").status, 1);
-  EXPECT_EQ(Tool("registry delete - B").status, 1);
-
-  Result help = Tool("registry --help");
-  EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("registry set-dword KEY VALUE N"), std::string::npos);
-  for (const char* bad : {"registry", "registry list", "registry get -", "registry get - A extra",
-                          "registry set - A", "registry set-dword - A", "registry set-dword - A abc",
-                          "registry set-dword - A 0x100000000", "registry set-dword - A -1",
-                          "registry get --xml - A", "registry get 'HKEY_CURRENT_USER\\Software' A",
-                          "registry get '\\' A", "registry set - '' x",
-                          "registry set 'SOFTWARE\\\\KIVO' A x", "registry set 'SOFTWARE\\KIVO\\' A x",
-                          "registry set-dword 'HKLM\\\\SOFTWARE' A 1", "registry delete 'SOFTWARE\\KIVO\\\\' A"})
-    EXPECT_EQ(Tool(bad).status, 2) << bad;
-  EXPECT_EQ(testenv::ReadFile(reg.Path()), std::string(kServiceKey) + "\"A\"=\"a\"\n");
-
-  testenv::WriteFile(reg.Path(), std::string(kServiceKey) + "\"A\"=dword:12\n");
+  const std::string broken = std::string(kServiceKey) + "\"A\"=dword:12\n";
+  testenv::WriteFile(dir.File("etc/vci-ident/registry.reg"), broken);
   EXPECT_EQ(Tool("registry get - A").status, 1);
   EXPECT_EQ(Tool("registry set - B b").status, 1);
+  EXPECT_EQ(testenv::ReadFile(dir.File("etc/vci-ident/registry.reg")), broken);
 }
 
 // config show prints what the service takes from ident.ini: every key,
@@ -127,16 +109,13 @@ TEST(ConfigCommand, ShowsWhatTheServiceTakesFromTheIniFile) {
     Result r = Tool("config show");
     ASSERT_EQ(r.status, 0) << r.err;
     nlohmann::json j = nlohmann::json::parse(r.out);
-    for (const auto& e : f.expected.items()) EXPECT_EQ(j[e.key()], e.value()) << e.key() << "\n" << r.out;
+    tooltest::ExpectFields(j, f.expected);
     size_t zones = j["LINK-QUALITY:num-zones"];
     EXPECT_EQ(j.size(), 23 + zones) << r.out;  // file, loaded, 6 switches, 14 timeouts, the count, the zones
   }
   // The configuration logs its settings while loading; with persist set and
   // append clear those lines would truncate the trace file.
   EXPECT_EQ(testenv::ReadFile(trace), "the service's own lines\n");
-  EXPECT_EQ(Tool("config").status, 2);
-  EXPECT_EQ(Tool("config show extra").status, 2);
-  EXPECT_EQ(Tool("config frobnicate").status, 2);
 }
 
 }  // namespace

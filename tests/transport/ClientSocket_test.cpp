@@ -272,6 +272,45 @@ TEST(CClientSocket, ShutdownFromAnotherThreadEndsAnExchangeWaitingForAReplyOrFor
   }
 }
 
+// An abort from another thread that overlaps the owner's orderly close: both
+// announce themselves while a send still holds the socket (its listener call
+// waits for that), and whichever gets the socket first, the orderly close to
+// a peer that never closes ends at once instead of waiting out its minute.
+TEST(CClientSocket, AnAbortOverlappingTheOrderlyCloseEndsItWhicheverGetsTheSocketFirst) {
+  RawPeer peer([](int s, const std::atomic<bool>& stop) { HoldOpen(s, stop, false); });
+  CClientSocket client(true);
+  std::thread orderly, abort;
+  std::atomic<int> orderlyResult{-100}, abortResult{-100};
+  struct Listener : IClientSocketEvent {
+    std::function<void()> onError;
+    bool OnErrorDetected(int) override {
+      onError();
+      return false;
+    }
+  } listener;
+  listener.onError = [&] {
+    orderly = std::thread([&] { orderlyResult = client.Shutdown(0); });
+    abort = std::thread([&] { abortResult = client.Shutdown(CClientSocket::SHUTDOWN_ABORT); });
+    for (auto t0 = Clock::now(); client.GetAbortsPending() < 2 && MsSince(t0) < kGuardMs;) std::this_thread::yield();
+  };
+  CClientSocket::Timeouts timeouts;
+  timeouts.uiWriteableWaitMs = 1;
+  timeouts.uiShutdownWaitMs = kGuardMs;
+  client.SetTimeouts(timeouts);
+  ASSERT_EQ(client.Initialize(&listener, SOCKTYPE_TCP, "127.0.0.1", "127.0.0.1", peer.Port(), false), 0);
+  std::vector<uint8_t> big(32u * 1024u * 1024u, 0x5A);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(client.SendOnly_Bytes(big.data(), static_cast<uint32_t>(big.size())), 9260);
+  orderly.join();
+  abort.join();
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.find("Timeout waiting for remote shutdown"), std::string::npos) << out;
+  EXPECT_EQ(abortResult, 0);
+  EXPECT_TRUE(orderlyResult == 0 || orderlyResult == 9223) << orderlyResult;
+  EXPECT_EQ(client.GetAbortsPending(), 0u);
+  EXPECT_EQ(client.GetState(), CClientSocket::STATE_UNINITIALIZED);
+}
+
 TEST(CClientSocketMulticast, SendsEachFrameAsOneDatagramToTheGroupFromItsAddressWithTtlFive) {
   VCI_REQUIRE_NET_NAMESPACE();
   Server<> group;

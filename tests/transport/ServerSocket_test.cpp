@@ -333,21 +333,45 @@ TEST(CServerSocketPorts, AutomaticPortsAreConsecutiveWrapAfterTheHighestAndSkipA
   blocker.Shutdown();
 }
 
-TEST(CServerSocketPorts, AddressReuseOnlyForThePortsOfTheVciServices) {
+// Datagram sockets reuse their address on the ports of the VCI services
+// only; every TCP listener does, so that the control server binds its port
+// again at once after it closed a conversation itself (the peer never closed,
+// and the connection lingers on the server's side).
+TEST(CServerSocketPorts, EveryTcpListenerReusesItsAddressAndBindsAgainAfterClosingAConversationItself) {
   VCI_REQUIRE_NET_NAMESPACE();
   struct Case {
+    int type;
     uint16_t port;
     bool reuse;
-  } cases[] = {{8080, true}, {9000, true}, {9003, true}, {9005, true}, {8098, false}, {9006, false}, {8999, false}};
+  } cases[] = {{SOCKTYPE_UDP_BROADCAST, 8080, true},  {SOCKTYPE_UDP_BROADCAST, 9000, true},
+               {SOCKTYPE_UDP_BROADCAST, 9005, true},  {SOCKTYPE_UDP_BROADCAST, 9006, false},
+               {SOCKTYPE_UDP_BROADCAST, 8098, false}, {SOCKTYPE_TCP, 8098, true},
+               {SOCKTYPE_TCP, 8999, true}};
   for (const Case& c : cases) {
     CRecorder recorder;
     CServerSocket server(&recorder);
-    ASSERT_EQ(server.Initialize(SOCKTYPE_TCP, c.port, false), 0) << c.port;
+    ASSERT_EQ(server.Initialize(c.type, c.port, false), 0) << c.port;
     int value = -1;
     socklen_t length = sizeof value;
     ASSERT_EQ(getsockopt(server.GetSocket(), SOL_SOCKET, SO_REUSEADDR, &value, &length), 0);
-    EXPECT_EQ(value != 0, c.reuse) << c.port;
+    EXPECT_EQ(value != 0, c.reuse) << c.type << " " << c.port;
     server.Shutdown();
+  }
+
+  for (int round = 0; round < 2; ++round) {
+    Server<> control;
+    CServerSocket::Timeouts timeouts;
+    timeouts.uiRemoteShutdownWaitMs = 1;
+    control.socket.SetTimeouts(timeouts);
+    ASSERT_EQ(control.Start(SOCKTYPE_TCP, false, "127.0.0.1", 8098), 0) << "round " << round;
+    testing::internal::CaptureStdout();
+    const int s = ConnectTo("127.0.0.1", 8098);
+    SendAll(s, Frame({2034}));
+    bool closed = false;
+    ReadFor(s, kGuardMs, 0, &closed);
+    close(s);
+    testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(closed) << "the server closed first";
   }
 }
 

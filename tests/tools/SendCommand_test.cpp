@@ -1,0 +1,49 @@
+// vci-ident-tool send against real sockets on loopback. (listen is what the
+// vci-sim tests receive the announcements with.)
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
+#include "ToolRun.h"
+#include "common/SocketPeers.h"
+
+namespace {
+
+using tooltest::Result;
+using tooltest::Tool;
+
+// The server replies with the request's id word + 1 and its other words.
+TEST(SendCommand, PrintsTheReplyOfAServiceAsJson) {
+  testenv::ScratchDir dir;
+  const std::string request = tooltest::FromHex("F2070000FECA0000");
+  testenv::WriteFile(dir.File("request.bin"), request);
+  sockettest::Server<> server;
+  ASSERT_EQ(server.Start(), 0);
+  const std::string to = "send 127.0.0.1 " + std::to_string(server.Port());
+  // A file; standard input and a kept connection; hexadecimal text, as a
+  // support engineer types it.
+  const std::pair<std::string, std::string> ways[] = {
+      {to + " --local 127.0.0.1 " + dir.File("request.bin"), ""},
+      {to + " --keep -", request},
+      {to, "F2070000 FECA0000\n"},
+  };
+  for (const auto& way : ways) {
+    Result r = Tool(way.first, way.second);
+    ASSERT_EQ(r.status, 0) << way.first << "\n" << r.err;
+    tooltest::ExpectFields(nlohmann::json::parse(r.out),
+                           {{"result", 0},
+                            {"reply", {{"id", 2035}, {"length", 8}, {"hex", "F3070000FECA0000"}, {"enciphered", false}}}});
+  }
+}
+
+TEST(SendCommand, RefusedConnectionEndsWith9237AndTheReportLines) {
+  Result r = Tool("send 127.0.0.1 " + std::to_string(sockettest::UnusedPort()), "F2070000");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("error code = 9237"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("CliSkt::Connect Max connect Attempts Exceeded: error code = 10061"), std::string::npos) << r.out;
+}
+
+}  // namespace
