@@ -1,5 +1,6 @@
 #include "client_service/ClientConnectionMgr.h"
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -592,16 +593,19 @@ void CClientConnectionMgr::RemoveClient(uint32_t sessionId) {
 void CClientConnectionMgr::NotifyClients(uint32_t mask) {
   const ClientMap clients = CopyClients();
   if (clients.empty()) return;
-  // The table is copied and serialised once for every client.
-  std::unique_ptr<CArchiveBuffer> tableEvent;
+  // The table is copied and serialised once for every client, into an
+  // archive of the last table event's size: growing one step at a time
+  // would copy it over and over.
+  CRegisteredClient::EventImage tableEvent;
   if (mask & CConnMgrEvent::MASK_TABLE) {
     CIdentEvent_Send event(CIdentEvent_Send::EVENT_TABLE_CHANGED, 0);
     m_Engine.GetVCIStatusMap(event.m_VCIStatusMap);
-    tableEvent = CRegisteredClient::SerializeEvent(event);
+    tableEvent = CRegisteredClient::SerializeEvent(event, m_uiTableEventSize);
+    if (tableEvent) m_uiTableEventSize = std::max<uint32_t>(tableEvent->GetDataLength(), CArchiveBuffer::DEFAULT_SIZE);
   }
   for (const auto& entry : clients) {
     CRegisteredClient* client = entry.second;
-    if (tableEvent) client->ChangeInMap(*tableEvent);
+    if (tableEvent) client->ChangeInMap(tableEvent);
     if (mask & CConnMgrEvent::MASK_BINDINGS) {
       CBindMap bindings;
       m_Engine.GetBindMap(bindings);

@@ -29,6 +29,7 @@
 #include <boost/thread/mutex.hpp>
 
 #include "client_service/ConnMgrEvent.h"
+#include "serialize/ArchiveBuffer.h"
 #include "discovery/IdentEvent.h"
 #include "discovery/VCIIdentClient.h"
 #include "transport/ClientSocket.h"
@@ -37,7 +38,6 @@
 #include "transport/Thread.h"
 #include "transport/ThreadSync.h"
 
-class CArchiveBuffer;
 class CRegisteredClient;
 class CServerSocket;
 
@@ -160,6 +160,9 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   // thread while initialised, by DisconnectClients otherwise).
   boost::mutex m_ClientsLock;
   OwnedClients m_Clients;
+
+  // The event thread only.
+  uint32_t m_uiTableEventSize = CArchiveBuffer::DEFAULT_SIZE;
 
   // Guarded by the request lock.
   uint32_t m_uiNextSessionId = FIRST_SESSION_ID;

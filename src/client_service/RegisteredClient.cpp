@@ -1,8 +1,8 @@
 #include "client_service/RegisteredClient.h"
 
 #include <poll.h>
+#include <sys/socket.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <new>
 
@@ -15,6 +15,8 @@
 namespace {
 
 const uint32_t kArchiveSize = CArchiveBuffer::DEFAULT_SIZE;
+// Raised to what the system allows (net.core.wmem_max).
+const int kEventSendBuffer = 4 << 20;
 
 }  // namespace
 
@@ -48,10 +50,17 @@ int32_t CRegisteredClient::Initialize(const std::string& clientAddress, uint32_t
   if (iRet == 0) {
     m_pEventSocket->SetNoReplyTimeout(noReplyTimeout);
     m_EventFd = m_pEventSocket->GetSocket();
+    // The event socket's designed 8 KB send buffer holds a fraction of an
+    // event (a table of 200 VCIs is about 110 KB), and Linux, unlike
+    // Windows, then waits for the peer's acknowledgement of every few
+    // kilobytes; on the loopback, whose segments are 64 KB, the peer delays
+    // it by up to 40 ms each time. A buffer that takes a whole event lets
+    // it go out at once.
+    setsockopt(m_EventFd, SOL_SOCKET, SO_SNDBUF, &kEventSendBuffer, sizeof kEventSendBuffer);
     m_pEventSink = pEventSink;
     m_uiSessionId = sessionId;
     m_uiNoReplyTimeout = noReplyTimeout;
-    m_pEventQueue.reset(new (std::nothrow) CEventQueue<CArchiveBuffer>);
+    m_pEventQueue.reset(new (std::nothrow) CEventQueue<EventImage>);
     if (!m_pEventQueue) iRet = -1;
   }
   if (iRet == 0) {
@@ -150,19 +159,11 @@ std::string CRegisteredClient::GetClientName() const {
 
 bool CRegisteredClient::Accepting() const { return !m_bLinkBroken && !IsTerminating(); }
 
-int32_t CRegisteredClient::ChangeInMap(const CArchiveBuffer& serialisedEvent) {
+int32_t CRegisteredClient::ChangeInMap(const EventImage& tableEvent) {
   TraceLog(TRACE_INFO, "CRegisteredClient::ChangeInMap Entering %d", static_cast<int>(m_uiSessionId));
   if (Accepting()) {
     TraceLog(TRACE_INFO, "CRegisteredClient::NotifyClient Entering %d", static_cast<int>(m_uiSessionId));
-    uint8_t* data = nullptr;
-    uint32_t length = 0;
-    serialisedEvent.GetContent(data, length);
-    std::unique_ptr<CArchiveBuffer> event(new (std::nothrow)
-                                              CArchiveBuffer(CArchiveBuffer::STORING, std::max(kArchiveSize, length)));
-    if (!event || !event->IsUsable() || data == nullptr || !event->WriteRaw(data, length))
-      TraceLog(TRACE_ERR, "CRegisteredClient::NotifyClient Memory Allocation Error");
-    else
-      Queue(std::move(event));
+    Queue(tableEvent);
   }
   TraceLog(TRACE_INFO, "CRegisteredClient::ChangeInMap Leaving %d", static_cast<int>(m_uiSessionId));
   return 0;
@@ -186,8 +187,8 @@ int32_t CRegisteredClient::Notify(uint32_t eventCode) {
   return 0;
 }
 
-std::unique_ptr<CArchiveBuffer> CRegisteredClient::SerializeEvent(CIdentEvent_Send& event) {
-  std::unique_ptr<CArchiveBuffer> archive(new (std::nothrow) CArchiveBuffer(CArchiveBuffer::STORING, kArchiveSize));
+CRegisteredClient::EventImage CRegisteredClient::SerializeEvent(CIdentEvent_Send& event, uint32_t initialSize) {
+  std::shared_ptr<CArchiveBuffer> archive(new (std::nothrow) CArchiveBuffer(CArchiveBuffer::STORING, initialSize));
   if (!archive || !archive->IsUsable()) {
     TraceLog(TRACE_ERR, "CRegisteredClient::NotifyClient Memory Allocation Error");
     return nullptr;
@@ -201,16 +202,20 @@ std::unique_ptr<CArchiveBuffer> CRegisteredClient::SerializeEvent(CIdentEvent_Se
 
 int32_t CRegisteredClient::NotifyClient(CIdentEvent_Send& event) {
   TraceLog(TRACE_INFO, "CRegisteredClient::NotifyClient Entering %d", static_cast<int>(m_uiSessionId));
-  std::unique_ptr<CArchiveBuffer> archive = SerializeEvent(event);
-  if (!archive) return -1;
-  Queue(std::move(archive));
+  EventImage image = SerializeEvent(event);
+  if (!image) return -1;
+  Queue(image);
   return 0;
 }
 
-void CRegisteredClient::Queue(std::unique_ptr<CArchiveBuffer> event) {
+void CRegisteredClient::Queue(const EventImage& event) {
   // The queue exists while the client is initialised, and only the
   // manager's event thread queues and uninitialises.
-  if (m_pEventQueue) m_pEventQueue->Push(std::move(event));
+  std::unique_ptr<EventImage> item(new (std::nothrow) EventImage(event));
+  if (!item)
+    TraceLog(TRACE_ERR, "CRegisteredClient::NotifyClient Memory Allocation Error");
+  else if (m_pEventQueue)
+    m_pEventQueue->Push(std::move(item));
   TraceLog(TRACE_INFO, "CRegisteredClient::NotifyClient Leaving %d", static_cast<int>(m_uiSessionId));
 }
 
@@ -224,10 +229,14 @@ void CRegisteredClient::ReportBroken(const char* line) {
 void CRegisteredClient::NotifyThread() {
   TraceLog(TRACE_INFO, "CRegisteredClient::NotifyThread Entering %d", static_cast<int>(m_uiSessionId));
   CArchiveBuffer reply(CArchiveBuffer::LOADING, kArchiveSize);
+  // The exchange writes the frame length into what it sends, so each event
+  // goes out of this thread's own copy of the shared image; the archive
+  // keeps its size from one event to the next.
+  CArchiveBuffer request(CArchiveBuffer::STORING, kArchiveSize);
   for (;;) {
     reply.Rewind(CArchiveBuffer::LOADING);
     size_t remaining = 0;
-    std::unique_ptr<CArchiveBuffer> event = m_pEventQueue->Pop(remaining);
+    std::unique_ptr<EventImage> event = m_pEventQueue->Pop(remaining);
     if (!event) {
       // Pop returns nothing only once the queue is shut down.
       TraceLog(TRACE_ERR, "CRegisteredClient::NotifyThread Shutdown in process. Exiting Notify Thread");
@@ -242,7 +251,15 @@ void CRegisteredClient::NotifyThread() {
       if (m_bTerminating) continue;
       m_bInExchange = true;
     }
-    int iRet = m_pEventSocket->SendRecv_ArchiveBuffer(*event, reply, ACK_WAIT_MS);
+    uint8_t* data = nullptr;
+    uint32_t length = 0;
+    (*event)->GetContent(data, length);
+    request.Rewind(CArchiveBuffer::STORING);
+    int iRet = -1;
+    if (data != nullptr && request.WriteRaw(data, length))
+      iRet = m_pEventSocket->SendRecv_ArchiveBuffer(request, reply, ACK_WAIT_MS);
+    else
+      TraceLog(TRACE_ERR, "CRegisteredClient::NotifyThread Memory Allocation Error");
     {
       boost::lock_guard<boost::mutex> lock(m_StateLock);
       m_bInExchange = false;

@@ -71,21 +71,25 @@ class CRegisteredClient : public IThread {
   std::string GetClientName() const;
   uint32_t GetSessionId() const { return m_uiSessionId; }
 
+  // One serialised IdentEvent_Send, shared by every client it goes to and
+  // never changed once made: a table change is serialised once, not once
+  // per client.
+  typedef std::shared_ptr<const CArchiveBuffer> EventImage;
+
   // Each queues an event unless the link is broken or the client is
-  // terminating, and returns 0. ChangeInMap takes an IdentEvent_Send
-  // (0x8002) serialised once for every client (SerializeEvent) and queues a
-  // copy of its bytes: copying a table of a few hundred VCIs costs a
-  // fraction of serialising it again.
-  int32_t ChangeInMap(const CArchiveBuffer& serialisedEvent);
+  // terminating, and returns 0. ChangeInMap takes the image of an 0x8002
+  // event made by SerializeEvent.
+  int32_t ChangeInMap(const EventImage& tableEvent);
   int32_t ChangeInBindMap(const CBindMap& bindings);
   // An event whose payload is an empty VCI table.
   int32_t Notify(uint32_t eventCode);
   // Serialises one event into the queue; 0, or -1 when it cannot be
   // allocated or written.
   int32_t NotifyClient(CIdentEvent_Send& event);
-  // The event in a new storing archive; null when it cannot be allocated or
-  // written (both logged).
-  static std::unique_ptr<CArchiveBuffer> SerializeEvent(CIdentEvent_Send& event);
+  // The event's image, written into an archive of initialSize bytes (it
+  // grows as needed); null when it cannot be allocated or written (both
+  // logged).
+  static EventImage SerializeEvent(CIdentEvent_Send& event, uint32_t initialSize = CArchiveBuffer::DEFAULT_SIZE);
 
   // The link-detection thread (IThread).
   void Run(uint32_t uiArg1, uint32_t uiArg2) override;
@@ -95,7 +99,7 @@ class CRegisteredClient : public IThread {
  private:
   // Whether events are still queued (neither link broken nor terminating).
   bool Accepting() const;
-  void Queue(std::unique_ptr<CArchiveBuffer> event);
+  void Queue(const EventImage& event);
   // Link broken, reported once unless the client is already on its way out.
   void ReportBroken(const char* line);
   // Releases what Initialize created: the queue shut down and the notify
@@ -109,7 +113,7 @@ class CRegisteredClient : public IThread {
   IIdentEvent* m_pEventSink = nullptr;
   uint32_t m_uiSessionId = 0;
   uint32_t m_uiNoReplyTimeout = 0;
-  std::unique_ptr<CEventQueue<CArchiveBuffer>> m_pEventQueue;
+  std::unique_ptr<CEventQueue<EventImage>> m_pEventQueue;
   std::unique_ptr<CClientSocket> m_pEventSocket;
   // The connected event socket that the link-detection thread watches.
   SOCKET m_EventFd = INVALID_SOCKET;
