@@ -2,11 +2,9 @@
 // builds it. How a user checks that a VCI's USB network adapter is seen as
 // such (kind USB) and which address it got.
 #include <signal.h>
-#include <sys/time.h>
 
 #include <atomic>
 #include <cstdio>
-#include <ctime>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
@@ -31,17 +29,6 @@ const char kUsage[] =
 int Run(const std::vector<std::string>& args);
 const ToolCommand kCommand{"interfaces", "the interface list as the service sees it", kUsage, Run};
 ToolCommandRegistration g_Registration(kCommand);
-
-std::string TimeText() {
-  struct timeval tv;
-  gettimeofday(&tv, nullptr);
-  struct tm local;
-  localtime_r(&tv.tv_sec, &local);
-  char text[40];
-  size_t n = strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  snprintf(text + n, sizeof text - n, ".%03d", static_cast<int>(tv.tv_usec / 1000));
-  return text;
-}
 
 void Print(const CIFList& list, bool asJson, const std::string& time) {
   if (asJson) {
@@ -111,11 +98,7 @@ int Run(const std::vector<std::string>& args) {
 
   // The monitor's thread must start with SIGINT and SIGTERM blocked, so that
   // they reach this thread's sigtimedwait and end the watch cleanly.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  sigset_t stopSignals = tool::BlockStopSignals();
 
   CChangeFlag listener;
   int r = monitor.Register(&listener, list);
@@ -123,7 +106,7 @@ int Run(const std::vector<std::string>& args) {
     monitor.Stop();
     return tool::Fail("the interface monitor did not start (iRet = " + std::to_string(r) + ")");
   }
-  Print(list, asJson, TimeText());
+  Print(list, asJson, tool::TimeText(false));
   const struct timespec tick = {0, 50 * 1000 * 1000};
   for (;;) {
     int sig = sigtimedwait(&stopSignals, nullptr, &tick);
@@ -131,7 +114,7 @@ int Run(const std::vector<std::string>& args) {
     if (!listener.m_bChanged.exchange(false)) continue;
     int32_t error = listener.m_iError.exchange(0);
     if (error != 0) std::cerr << "vci-ident-tool: the interface monitor reported error " << error << "\n";
-    if (monitor.GetIFList(list) == 0) Print(list, asJson, TimeText());
+    if (monitor.GetIFList(list) == 0) Print(list, asJson, tool::TimeText(false));
   }
   monitor.Unregister(&listener);
   monitor.Stop();

@@ -3,9 +3,7 @@
 // the VCI announce?
 #include <arpa/inet.h>
 #include <signal.h>
-#include <sys/time.h>
 
-#include <ctime>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -36,17 +34,6 @@ int Run(const std::vector<std::string>& args);
 const ToolCommand kCommand{"listen", "print the announcements that arrive on the interfaces", kUsage, Run};
 ToolCommandRegistration g_Registration(kCommand);
 
-std::string TimeText() {
-  struct timeval tv;
-  gettimeofday(&tv, nullptr);
-  struct tm utc;
-  gmtime_r(&tv.tv_sec, &utc);
-  char text[40];
-  size_t n = strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-  snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(tv.tv_usec / 1000));
-  return text;
-}
-
 // Prints each datagram; shared by the sockets of every interface.
 class CPrinter : public IServerEvent {
  public:
@@ -54,7 +41,7 @@ class CPrinter : public IServerEvent {
   int OnDataReceived(CArchiveBuffer& request, CArchiveBuffer&, const std::string& remoteAddress,
                      const std::string& localAddress) override {
     nlohmann::ordered_json line;
-    line["time"] = TimeText();
+    line["time"] = tool::TimeText(true);
     line["sender"] = remoteAddress;
     line["local"] = localAddress;
     nlohmann::ordered_json content = tool::ContentToJson(request);
@@ -114,11 +101,7 @@ int Run(const std::vector<std::string>& args) {
 
   // The signals are taken by sigwait below, never by a handler: blocked
   // before the receive threads start, so that they inherit the mask.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  sigset_t stopSignals = tool::BlockStopSignals();
 
   CPrinter printer(count);
   std::vector<std::unique_ptr<CServerSocket>> sockets;

@@ -1,0 +1,49 @@
+#include "discovery/CheckDeviceRoute.h"
+
+#include "discovery/VCIIdentClient.h"
+#include "host/TraceLog.h"
+#include "service_clients/AppList.h"
+
+CCheckDeviceRoute::CCheckDeviceRoute(const std::string& remote, const std::string& local, CVCIIdentClient* pEngine,
+                                     uint32_t brand, uint32_t serial)
+    : m_sRemote(remote), m_sLocal(local), m_pEngine(pEngine) {
+  if (remote.empty() || !pEngine || m_Client.Initialize(remote.c_str(), local.c_str(), brand, serial) != 0 ||
+      Start() != 0)
+    Finish();
+}
+
+CCheckDeviceRoute::~CCheckDeviceRoute() {
+  Abort();
+  Stop();
+}
+
+void CCheckDeviceRoute::Abort() {
+  m_bAbort = true;
+  m_Client.Abort();
+}
+
+bool CCheckDeviceRoute::IsFinished() {
+  boost::lock_guard<boost::mutex> lock(GetLock());
+  return m_bFinished;
+}
+
+void CCheckDeviceRoute::Finish() {
+  boost::lock_guard<boost::mutex> lock(GetLock());
+  m_bFinished = true;
+}
+
+void CCheckDeviceRoute::Run(uint32_t, uint32_t) {
+  TraceLog(TRACE_INFO, "CCheckDeviceRoute::Run Entering");
+  SignalStarted();
+  CAppList apps;
+  int32_t r = m_bAbort ? -1 : m_Client.GetAppServiceClient().GetApplications(apps);
+  {
+    boost::lock_guard<boost::recursive_mutex> table(m_pEngine->m_TableLock);
+    if (r == 0 && !m_bAbort)
+      m_pEngine->SetIFBinding(m_sLocal, m_sRemote);
+    else
+      TraceLog(TRACE_INFO, "CCheckDeviceRoute::Run No Route available for %s", m_sRemote.c_str());
+  }
+  Finish();
+  TraceLog(TRACE_INFO, "CCheckDeviceRoute::Run Leaving");
+}

@@ -1,0 +1,682 @@
+#include "discovery/VCIIdentClient.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include <boost/thread/thread.hpp>
+
+#include "discovery/AcquireDeviceStats.h"
+#include "discovery/CheckDeviceRoute.h"
+#include "discovery/RecoveryStatus.h"
+#include "discovery/VCIIdentMsg.h"
+#include "discovery/VCIStatusMap.h"
+#include "discovery/VCIStatusMsg.h"
+#include "host/Brand.h"
+#include "host/TraceLog.h"
+#include "platform/AdapterInfo.h"
+#include "platform/Paths.h"
+#include "platform/Registry.h"
+#include "serialize/ArchiveBuffer.h"
+#include "serialize/ObjectId.h"
+#include "transport/ServerSocket.h"
+#include "transport/SocketTypes.h"
+
+const char CVCIIdentClient::kBluetoothVciAddress[] = "192.168.178.2";
+const char CVCIIdentClient::kBluetoothSubnet[] = "192.168.178";
+
+namespace {
+
+// The log name of an announced kind; "USB" also for a value that is no kind.
+const char* KindName(uint32_t kind) {
+  bool named = kind == VCI_KIND_ETHERNET || kind == VCI_KIND_WIRELESS || kind == VCI_KIND_LOCAL ||
+               kind == VCI_KIND_BLUETOOTH;
+  return named ? GetIFKindName(static_cast<int32_t>(kind)) : "USB";
+}
+
+}  // namespace
+
+CVCIIdentClient::CVCIIdentClient() = default;
+
+CVCIIdentClient::~CVCIIdentClient() {
+  if (m_bStarted) Uninitialize();
+}
+
+void CVCIIdentClient::Notify(uint32_t type, uint32_t value) {
+  if (IIdentEvent* sink = m_pEventSink.load()) sink->OnIdentNotify(type, value);
+}
+
+void CVCIIdentClient::NotifyUsb(uint32_t code) {
+  if (IIdentEvent* sink = m_pEventSink.load()) sink->OnIdentUsb(code);
+}
+
+int32_t CVCIIdentClient::Initialize(IIdentEvent* pEventSink, bool& bEnableBluetooth) {
+  // The interface-list lock comes first: once registered with the monitor,
+  // OnIFNotify takes it and then the table lock.
+  boost::lock_guard<boost::mutex> ifList(m_IFListLock);
+  boost::unique_lock<boost::recursive_mutex> table(m_TableLock);
+  TraceLog(TRACE_INFO, "CVCIIdentClient::Initialize entering");
+  m_bStarted = true;
+  m_bBtEnabled = bEnableBluetooth;
+  m_pEventSink = pEventSink;
+  IThread::Start();
+
+  if (bEnableBluetooth) {
+    // No Bluetooth stack is bound on this platform yet: the run goes on
+    // without Bluetooth, as on a PC without the stack library.
+    TraceLog(TRACE_ERR, "CVCIIdentClient::Initialize TOSHIBA DLL is not loaded on this PC");
+    TraceLog(TRACE_ERR, "CVCIIdentClient::Initialize Bluetooth Initialization Error");
+    m_iBtInitError = IDENT_BT_NO_STACK;
+    bEnableBluetooth = false;
+  }
+
+  std::string location;
+  if (platform::ReadRegistryString("IdentServiceDefaultLocation", 256, location) == ERROR_SUCCESS) {
+    if (!GetBrand(m_uiBrand)) return -1;
+    LoadCaches(location);
+  }
+
+  int32_t r = OpenSockets();
+  if (r == 0) {
+    TraceLog(TRACE_INFO, "CVCIIdentClient::Initialize VCI Identification Service finished initialization");
+    m_bInitialized = true;
+  }
+  TraceLog(TRACE_INFO, "CVCIIdentClient::Initialize Leaving");
+  return r;
+}
+
+void CVCIIdentClient::LoadCaches(const std::string& location) {
+  std::string folder = platform::JoinPath(location, "data_files");
+  if (!platform::CreateFolders(folder)) return;
+  char name[64];
+  snprintf(name, sizeof name, "%s_%d.bin", "valid-module", static_cast<int>(m_uiBrand));
+  m_sValidModulePath = platform::JoinPath(folder, name);
+  snprintf(name, sizeof name, "%s_%d.bin", "invalid-module", static_cast<int>(m_uiBrand));
+  m_sInvalidModulePath = platform::JoinPath(folder, name);
+  // A file that exists and does not load is deleted, so that the next store
+  // starts it afresh.
+  if (m_VCICachedMap.Load(m_sValidModulePath) != 0) {
+    TraceLog(TRACE_WARN, "CVCIIdentClient::Initialize Unable to load cached Modules");
+    std::remove(m_sValidModulePath.c_str());
+  }
+  if (m_InvalidVCIList.Load(m_sInvalidModulePath) != 0) {
+    TraceLog(TRACE_WARN, "CVCIIdentClient::Initialize Unable to load invalid module cache");
+    std::remove(m_sInvalidModulePath.c_str());
+  }
+}
+
+int32_t CVCIIdentClient::AddAll(const CIFList& list, int& counted) {
+  for (const auto& entry : list.GetIFs()) {
+    int32_t r = AddIF(entry.first);
+    if (r == IDENT_IF_REGISTERED) continue;
+    if (r != 0) {
+      TraceLog(TRACE_WARN, "CVCIIdentClient::Initialize Failed to add IF %s", entry.first.c_str());
+      return r;
+    }
+    ++counted;
+  }
+  return 0;
+}
+
+int32_t CVCIIdentClient::OpenSockets() {
+  CIFMonitor& monitor = CIFMonitor::GetInstance();
+  int counted = 0;
+  for (;;) {
+    int32_t r = monitor.RefreshAddressList(m_IFList);
+    if (r == 0) r = AddAll(m_IFList, counted);
+    if (r == 0) break;
+    boost::this_thread::sleep_for(boost::chrono::milliseconds(ADDRESS_RETRY_MS));
+    TraceLog(TRACE_INFO, "CVCIIdentClient::Initialize Getting PCs Addresses");
+    if (monitor.RefreshAddressList(m_IFList) == 0) break;
+  }
+  CIFList current;
+  m_bRegistered = true;
+  int32_t r = monitor.Register(this, current);
+  if (current != m_IFList) {
+    TraceLog(TRACE_WARN, "CVCIIdentClient::Initialize IF Count not the same");
+    if (r == 0) r = AddAll(current, counted);
+  }
+  m_IFList = current;
+  TraceLog(TRACE_INFO, "CVCIIdentClient::Initialize %d interfaces up and registered", counted);
+  return r;
+}
+
+int32_t CVCIIdentClient::Uninitialize() {
+  TraceLog(TRACE_INFO, "CVCIIdentClient::Uninitialize Entering");
+  bool registered;
+  {
+    boost::lock_guard<boost::mutex> ifList(m_IFListLock);
+    registered = m_bRegistered;
+    m_bRegistered = false;
+  }
+  if (registered) {
+    TraceLog(TRACE_INFO, "CVCIIdentClient::Uninitialize Unregistering from IF Monitor");
+    CIFMonitor::GetInstance().Unregister(this);
+  }
+  IThread::Stop();
+
+  TraceLog(TRACE_INFO, "CVCIIdentClient::Uninitialize Deleting listening sockets");
+  {
+    boost::lock_guard<boost::mutex> ifList(m_IFListLock);
+    for (auto& socket : m_Sockets) socket.second->Shutdown();
+    m_Sockets.clear();
+    m_IFList.Clear();
+  }
+
+  // The fetches and route checks are aborted together and joined without
+  // the table lock, which they take to store what they found.
+  std::map<uint32_t, std::unique_ptr<CAcquireDeviceStats>> fetches;
+  std::map<std::string, std::unique_ptr<CCheckDeviceRoute>> routes;
+  {
+    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    fetches.swap(m_AcquireDeviceStatsMap);
+    routes.swap(m_CheckDeviceRouteMap);
+  }
+  for (auto& f : fetches) f.second->Abort();
+  for (auto& c : routes) c.second->Abort();
+  fetches.clear();
+  routes.clear();
+  {
+    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    m_VCIStatusDynMap.Clear();
+    m_VCICachedMap.Clear();
+    m_BtVciMap.clear();
+    m_BindMap.Clear();
+  }
+  m_bInitialized = false;
+  m_bStarted = false;
+  m_pEventSink = nullptr;
+  TraceLog(TRACE_INFO, "CVCIIdentClient::Uninitialize Leaving");
+  return 0;
+}
+
+void CVCIIdentClient::Run(uint32_t, uint32_t) {
+  TraceLog(TRACE_INFO, "CVCIIdentClient::Run Entering");
+  SignalStarted();
+  TraceLog(TRACE_INFO, "CVCIIdentClient::Run VCI Timeout monitor started");
+  boost::unique_lock<boost::mutex> lock(GetLock());
+  while (!IsStopRequested()) {
+    WaitForStop(SWEEP_INTERVAL_MS, lock);
+    if (IsStopRequested()) break;
+    lock.unlock();
+    uint32_t events = Sweep(TimePoint::Now());
+    if (events != 0) Notify(EVENT_VCI_STATUS, events);
+    lock.lock();
+  }
+  TraceLog(TRACE_INFO, "CVCIIdentClient::Run Leaving");
+}
+
+uint32_t CVCIIdentClient::Sweep(const TimePoint& now) {
+  std::vector<std::unique_ptr<CAcquireDeviceStats>> doneFetches;
+  std::vector<std::unique_ptr<CCheckDeviceRoute>> doneRoutes;
+  uint32_t events = 0;
+  {
+    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    if (m_VCIStatusDynMap.CheckTimeouts(now)) {
+      TraceLog(TRACE_INFO, "CVCIIdentClient::Run Timeout Monitor: Notifying Upper");
+      events |= EVENT_TABLE_CHANGED;
+    }
+    bool completed = false, bindingsChanged = false;
+    for (auto it = m_AcquireDeviceStatsMap.begin(); it != m_AcquireDeviceStatsMap.end();) {
+      bool success = false, bound = false;
+      if (!it->second->GetFlags(success, bound)) {
+        ++it;
+        continue;
+      }
+      completed = completed || success;
+      bindingsChanged = bindingsChanged || bound;
+      doneFetches.push_back(std::move(it->second));
+      it = m_AcquireDeviceStatsMap.erase(it);
+    }
+    for (auto it = m_CheckDeviceRouteMap.begin(); it != m_CheckDeviceRouteMap.end();) {
+      if (!it->second->IsFinished()) {
+        ++it;
+        continue;
+      }
+      doneRoutes.push_back(std::move(it->second));
+      it = m_CheckDeviceRouteMap.erase(it);
+    }
+    if (completed) {
+      TraceLog(TRACE_INFO, "CVCIIdentClient::Run Acquire Stats complete: Notifying Upper");
+      events |= EVENT_TABLE_CHANGED;
+    }
+    if (bindingsChanged) {
+      TraceLog(TRACE_INFO, "CVCIIdentClient::Run Bindings Changed: Notifying Upper");
+      events |= EVENT_BINDINGS_CHANGED;
+    }
+  }
+  // Finished threads are joined here, after the table lock is released.
+  return events;
+}
+
+int32_t CVCIIdentClient::AddIF(const std::string& address) {
+  TraceLog(TRACE_INFO, "CVCIIdentClient::AddIF Entering");
+  if (m_Sockets.count(address) != 0) {
+    TraceLog(TRACE_WARN, "CVCIIdentClient::AddIF Interface is alread registered");
+    return IDENT_IF_REGISTERED;
+  }
+  std::unique_ptr<CServerSocket> socket(new (std::nothrow) CServerSocket(this));
+  if (!socket) return -1;
+  socket->SetLocalAddress(address);
+  int32_t r = socket->Initialize(SOCKTYPE_UDP_MULTICAST, ANNOUNCE_PORT, false);
+  if (r == 0) {
+    TraceLog(TRACE_INFO, "CVCIIdentClient::AddIF Adding IF: %s", address.c_str());
+    m_Sockets[address] = std::move(socket);
+  } else {
+    TraceLog(TRACE_WARN, "CVCIIdentClient::AddIF AddIf Error iRet = %d", r);
+  }
+  TraceLog(TRACE_INFO, "CVCIIdentClient::AddIF Leaving");
+  return r;
+}
+
+int32_t CVCIIdentClient::DeleteIF(const std::string& address) {
+  TraceLog(TRACE_INFO, "CVCIIdentClient::DeleteIF Entering");
+  TraceLog(TRACE_INFO, "CVCIIdentClient::DeleteIF Deleting IF: %s", address.c_str());
+  if (address.find(kBluetoothSubnet) != std::string::npos) {
+    boost::lock_guard<boost::mutex> lock(m_IFLock);
+    m_IFCond.notify_all();
+  }
+  int32_t r = 0;
+  auto it = m_Sockets.find(address);
+  if (it != m_Sockets.end()) {
+    r = it->second->Shutdown();
+    m_Sockets.erase(it);
+  }
+  ClearIFBinding(address);
+  TraceLog(TRACE_INFO, "CVCIIdentClient::DeleteIF Leaving");
+  return r;
+}
+
+void CVCIIdentClient::OnIFNotify() {
+  TraceLog(TRACE_INFO, "CVCIIdentClient::OnIFNotify Entering");
+  boost::lock_guard<boost::mutex> ifList(m_IFListLock);
+  CIFList current;
+  CIFMonitor::GetInstance().GetIFList(current);
+  if (current != m_IFList) {
+    int32_t r = 0;
+    for (const auto& entry : m_IFList.GetIFs()) {
+      if (current.Contains(entry.first)) continue;
+      r = DeleteIF(entry.first);
+      TraceLog(TRACE_INFO, "CVCIIdentClient::OnIFNotify() DeleteIF iRet = %d", r);
+      if (r != 0) break;
+    }
+    for (const auto& entry : current.GetIFs()) {
+      if (r != 0) break;
+      if (m_IFList.Contains(entry.first)) continue;
+      r = AddIF(entry.first);
+      TraceLog(TRACE_INFO, "CVCIIdentClient::OnIFNotify() AddIF iRet = %d", r);
+    }
+    if (r == 0) NotifyUsb(0);
+  }
+  m_IFList = current;
+  TraceLog(TRACE_INFO, "CVCIIdentClient::OnIFNotify Leaving");
+}
+
+void CVCIIdentClient::OnIFError(int32_t iError) {
+  TraceLog(TRACE_INFO, "CVCIIdentClient::OnIFError Entering");
+  {
+    boost::lock_guard<boost::mutex> ifList(m_IFListLock);
+    for (const auto& entry : m_IFList.GetIFs()) {
+      int32_t r = DeleteIF(entry.first);
+      TraceLog(TRACE_INFO, "CVCIIdentClient::OnIFError() DeleteIF iRet = %d", r);
+      if (r != 0) break;
+    }
+    m_IFList.Clear();
+  }
+  {
+    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    m_VCIStatusDynMap.Clear();
+  }
+  if (iError >= 1 && iError <= 4) Notify(10 + static_cast<uint32_t>(iError), 2u << iError);
+  NotifyUsb(static_cast<uint32_t>(iError));
+  TraceLog(TRACE_INFO, "CVCIIdentClient::OnIFError Leaving");
+}
+
+int CVCIIdentClient::OnDataReceived(CArchiveBuffer& request, CArchiveBuffer&, const std::string& remoteAddress,
+                                    const std::string& localAddress) {
+  TraceLog(TRACE_INFO, "CVCIIdentClient::OnDataReceived Entering");
+  boost::lock_guard<boost::mutex> receive(m_RecvLock);
+  // The socket hands over the datagram behind its length word: fewer than
+  // 4 bytes there is no datagram with an id word.
+  if (request.GetDataLength() == 0) {
+    TraceLog(TRACE_ERR, "CVCIIdentClient::OnDataReceived Serialization buffer ERROR");
+    return 0;
+  }
+  request.Rewind(CArchiveBuffer::LOADING);
+  uint32_t id = 0;
+  bool hasId = request.Read(id);
+  request.Rewind(CArchiveBuffer::LOADING);
+  int32_t r = 0;
+  if (hasId && id == OBJID_CVCIStatusMsg) {
+    CVCIStatusMsg msg;
+    if (!msg.Serialize(request)) {
+      TraceLog(TRACE_ERR, "CVCIIdentClient::OnDataReceived StatusMsg.Serialize ERROR");
+      return 0;
+    }
+    r = ProcessLegacyStatusMsg(msg, remoteAddress, localAddress);
+    if (r != 0) TraceLog(TRACE_WARN, "Error processing ProcessLegacyStatusMsg iRet = %d", r);
+  } else if (hasId && id == OBJID_CVCIIdentMsg) {
+    std::shared_ptr<const CIdentConfig::CSettings> settings = CIdentConfig::GetInstance().GetSettings();
+    const uint32_t zones = settings->GetZonesInUse();
+    std::copy(settings->m_Zones, settings->m_Zones + zones, m_Zones);
+    CVCIIdentMsg msg;
+    msg.SetLinkQualityZones(zones, m_Zones);
+    if (!msg.Serialize(request)) {
+      TraceLog(TRACE_ERR, "CVCIIdentClient::OnDataReceived IdentMsg.Serialize ERROR");
+      return 0;
+    }
+    r = ProcessIncomingStatus(msg, remoteAddress, localAddress);
+    if (r != 0) {
+      TraceLog(TRACE_ERR, "CVCIIdentClient::OnDataReceived ProcessIncomingStatus ERROR = %d", r);
+      return 0;
+    }
+  } else if (hasId && id == OBJID_CRecoveryStatus) {
+    CRecoveryStatus msg;
+    if (!msg.Serialize(request)) {
+      TraceLog(TRACE_ERR, "CVCIIdentClient::OnDataReceived RecoveryMsg.Serialize ERROR");
+      return 0;
+    }
+    r = ProcessIncomingRecovery(msg, remoteAddress, localAddress);
+    if (r != 0) TraceLog(TRACE_ERR, "CVCIIdentClient::OnDataReceived ProcessIncomingRecovery ERROR iRet = %d", r);
+  } else {
+    TraceLog(TRACE_ERR, "CVCIIdentClient::OnDataReceived UNKNOWN PACKET");
+  }
+  if (r != 0) TraceLog(TRACE_ERR, "CVCIIdentClient::OnDataReceived Error Processing Message");
+  TraceLog(TRACE_INFO, "CVCIIdentClient::OnDataReceived Leaving");
+  return 0;
+}
+
+bool CVCIIdentClient::OnErrorDetected(int) { return true; }
+
+void CVCIIdentClient::OnAccept(const std::string&) {}
+
+int32_t CVCIIdentClient::ProcessLegacyStatusMsg(const CVCIStatusMsg& msg, const std::string& remote,
+                                                const std::string& local) {
+  TraceLog(TRACE_INFO, "CVCIIdentClient::ProcessLegacyStatusMsg Entering");
+  int32_t r = ProcessIncomingStatus(msg.ToIdentMsg(), remote, local);
+  TraceLog(TRACE_INFO, "CVCIIdentClient::ProcessLegacyStatusMsg Leaving");
+  return r;
+}
+
+int32_t CVCIIdentClient::ProcessIncomingRecovery(const CRecoveryStatus& msg, const std::string& remote,
+                                                 const std::string& local) {
+  TraceLog(TRACE_INFO, "CVCIIdentClient::ProcessIncomingRecovery Entering");
+  int32_t r = ProcessIncomingStatus(msg.ToIdentMsg(), remote, local);
+  if (r != 0)
+    TraceLog(TRACE_ERR, "CVCIIdentClient::ProcessIncomingRecovery Error processing Recovery Message iRet = %d", r);
+  TraceLog(TRACE_INFO, "CVCIIdentClient::ProcessIncomingRecovery Leaving");
+  return r;
+}
+
+int32_t CVCIIdentClient::ProcessIncomingStatus(const CVCIIdentMsg& msg, const std::string& remote,
+                                               const std::string& local) {
+  const uint32_t serial = msg.GetSerial();
+  const uint32_t kind = msg.GetKind();
+  const TimePoint now = TimePoint::Now();
+  uint32_t events = 0;
+  TraceLog(TRACE_INFO, "CVCIIdentClient::ProcessIncomingStatus Entering");
+  if (!CheckIsAddrRoutable(remote, local, msg, m_uiBrand, serial)) {
+    TraceLog(TRACE_WARN, "CVCIIdentClient::ProcessIncomingStatus SN:%d Address %s is not routable", serial,
+             remote.c_str());
+    return 0;
+  }
+  TraceLog(TRACE_INFO, "CVCIIdentClient::ProcessIncomingStatus SN:%d IP = %s, SendIF = %s, Local = %s", serial,
+           remote.c_str(), KindName(kind), local.c_str());
+  {
+    boost::lock_guard<boost::mutex> lock(m_IFLock);
+    if (m_bWaitingForIF && remote == kBluetoothVciAddress) m_IFCond.notify_all();
+  }
+  int32_t r = 0;
+  {
+    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    CVCIStatusDynItem& item = m_VCIStatusDynMap.FindOrAdd(serial);
+    bool stored = false;
+    if (item.m_Status.m_uiSerial != 0) {
+      if (item.HasChanged(msg)) {
+        TraceLog(TRACE_INFO, "CVCIIdentClient::ProcessIncomingStatus SN:%d Change in Status", serial);
+        r = UpdateDetectedVCIs(msg, local, remote, stored);
+        if (r == 0) {
+          item.UpdateFromAnnouncement(msg);
+          events |= EVENT_TABLE_CHANGED;
+        }
+      }
+    } else {
+      TraceLog(TRACE_INFO, "CVCIIdentClient::ProcessIncomingStatus SN:%d New QMX detected", serial);
+      r = UpdateDetectedVCIs(msg, local, remote, stored);
+    }
+    if (r == 0) {
+      if (SetIFBinding(local, remote)) events |= EVENT_BINDINGS_CHANGED;
+      item.AddKinds(kind);
+      if (item.SetKindAddress(now, kind, remote.c_str())) {
+        events |= EVENT_TABLE_CHANGED;
+        TraceLog(TRACE_INFO, "CVCIIdentClient::ProcessIncomingStatus SN:%d Change in interface detected", serial);
+      }
+      if (stored) events |= EVENT_TABLE_CHANGED;
+    }
+  }
+  if (r == 0 && events != 0) {
+    TraceLog(TRACE_INFO, "CVCIIdentClient::ProcessIncomingStatus Notifying Upper: Events = %x", events);
+    Notify(EVENT_VCI_STATUS, events);
+  }
+  TraceLog(TRACE_INFO, "CVCIIdentClient::ProcessIncomingStatus Leaving");
+  return 0;
+}
+
+bool CVCIIdentClient::SetIFBinding(const std::string& local, const std::string& foreign) {
+  TraceLog(TRACE_INFO, "CVCIIdentClient::SetIFBinding Entering");
+  const TimePoint now = TimePoint::Now();
+  bool added = true;
+  {
+    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    CBindMap::BindingList& bindings = m_BindMap.GetOrCreate(foreign);
+    for (CBindMap::Binding& b : bindings)
+      if (b.m_strLocal == local) {
+        b.m_Confirmed = now;
+        added = false;
+        break;
+      }
+    if (added) {
+      TraceLog(TRACE_INFO, "CVCIIdentClient::SetIFBinding New Foreign Addr %s was bound to Local Addr %s has been added",
+               foreign.c_str(), local.c_str());
+      bindings.push_back(CBindMap::Binding{now, local});
+    }
+  }
+  TraceLog(TRACE_INFO, "CVCIIdentClient::SetIFBinding Leaving");
+  return added;
+}
+
+void CVCIIdentClient::ClearIFBinding(const std::string& local) {
+  TraceLog(TRACE_INFO, "CVCIIdentClient::ClearIFBinding Entering");
+  {
+    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    m_BindMap.RemoveLocal(local);
+  }
+  TraceLog(TRACE_INFO, "CVCIIdentClient::ClearIFBinding Notifying Upper: bindings cleared");
+  Notify(EVENT_VCI_STATUS, EVENT_BINDINGS_CHANGED);
+  TraceLog(TRACE_INFO, "CVCIIdentClient::ClearIFBinding Leaving");
+}
+
+bool CVCIIdentClient::IsOnLocalSubnet(const std::string& remote) const {
+  in_addr address{};
+  std::vector<CInterfaceAddress> interfaces;
+  if (inet_pton(AF_INET, remote.c_str(), &address) != 1) return false;
+  // A machine whose interfaces cannot be listed trusts every sender.
+  if (GetInterfaceAddresses(interfaces, INTERFACE_LIST_MAX) != ERROR_SUCCESS) return true;
+  for (const CInterfaceAddress& i : interfaces)
+    if ((address.s_addr & i.Mask) == (i.Address & i.Mask)) return true;
+  return false;
+}
+
+bool CVCIIdentClient::CheckIsAddrRoutable(const std::string& remote, const std::string& local,
+                                          const CVCIIdentMsg& msg, uint32_t brand, uint32_t serial) {
+  TraceLog(TRACE_INFO, "CVCIIdentClient::CheckIsAddrRoutable Entering");
+  if (remote.empty() || local.empty()) return false;
+  boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+  if (msg.IsTokenZero()) return true;
+  if (!m_BindMap.GetLocalAddr(remote).empty()) return true;
+  if (IsOnLocalSubnet(remote)) return true;
+  if (m_CheckDeviceRouteMap.count(remote) != 0) {
+    TraceLog(TRACE_INFO, "CVCIIdentClient::CheckIsAddrRoutable Address %s is currenlty being routed", remote.c_str());
+    return false;
+  }
+  CCheckDeviceRoute* check = new (std::nothrow) CCheckDeviceRoute(remote, local, this, brand, serial);
+  if (!check) {
+    TraceLog(TRACE_ERR, "CVCIIdentClient::CheckIsAddrRoutable pDevRoute == NULL");
+    return false;
+  }
+  m_CheckDeviceRouteMap[remote].reset(check);
+  TraceLog(TRACE_INFO, "CVCIIdentClient::CheckIsAddrRoutable Leaving");
+  return false;
+}
+
+int32_t CVCIIdentClient::UpdateDetectedVCIs(const CVCIIdentMsg& msg, const std::string& local,
+                                            const std::string& remote, bool& stored) {
+  TraceLog(TRACE_INFO, "CVCIIdentClient::UpdateDetectedVCIs Entering");
+  const uint32_t serial = msg.GetSerial();
+  const CVCICachedItem& cached = m_VCICachedMap.FindOrAdd(serial);
+  if (!cached.IsEmpty()) {
+    if (cached.HasToken(msg)) {
+      const CVCIStatus& c = cached.m_Status;
+      CVCIStatusDynItem& item = m_VCIStatusDynMap.FindOrAdd(serial);
+      item.m_Status.AssignKeepingKinds(CVCIStatus(serial, msg.GetModuleState(), c.m_SysComps, c.m_Apps,
+                                                  c.m_AppComps, c.m_DeviceInfo, msg.GetSessions(),
+                                                  msg.GetWireless(), c.m_uiModuleType));
+      item.m_Token[0] = msg.GetTokenLow();
+      item.m_Token[1] = msg.GetTokenHigh();
+      TraceLog(TRACE_INFO, "CVCIIdentClient::UpdateDetectedVCIs SN %d found in cache, using cached info", serial);
+      stored = true;
+      return 0;
+    }
+    TraceLog(TRACE_INFO, "CVCIIdentClient::UpdateDetectedVCIs SN %d found in cache, but device info changed", serial);
+  } else {
+    TraceLog(TRACE_INFO, "CVCIIdentClient::UpdateDetectedVCIs SN %d not found in cache, retrieving info from device",
+             serial);
+  }
+
+  uint32_t moduleType = msg.GetModuleType();
+  bool legacy = false;
+  CArgList deviceInfo;
+  if (!msg.IsTokenZero()) {
+    if (msg.GetModuleState() != VCI_MODULE_STATE_RECOVERY) {
+      if (m_AcquireDeviceStatsMap.count(serial) != 0) {
+        TraceLog(TRACE_INFO, "CVCIIdentClient::UpdateDetectedVCIs AcquireDeviceStatsMap found for device %d", serial);
+        return IDENT_FETCH_PENDING;
+      }
+      CAcquireDeviceStats* fetch = new (std::nothrow) CAcquireDeviceStats(remote, local, moduleType, serial, this, msg);
+      if (fetch)
+        m_AcquireDeviceStatsMap[serial].reset(fetch);
+      else
+        TraceLog(TRACE_ERR, "CVCIIdentClient::UpdateDetectedVCIs Can't create CAcquireDeviceStats from %s local %s SN = %d",
+                 remote.c_str(), local.c_str(), serial);
+      return IDENT_FETCH_PENDING;
+    }
+    moduleType = m_uiBrand;
+  } else {
+    legacy = true;
+    if (moduleType == 0) moduleType = m_uiBrand;
+    char text[16];
+    snprintf(text, sizeof text, "%d", static_cast<int>(msg.GetProductVersion()));
+    deviceInfo.SetValue("ProductVersion", text);
+    snprintf(text, sizeof text, "%X", msg.GetProductDate());
+    deviceInfo.SetValue("ProductDate", text);
+    TraceLog(TRACE_INFO, "CVCIIdentClient::UpdateDetectedVCIs SN %d Legacy ident service packet detected", serial);
+  }
+  CVCIStatusDynItem item;
+  item.m_Status = CVCIStatus(serial, msg.GetModuleState(), CCompList(), CAppList(), CCompList(), deviceInfo,
+                             msg.GetSessions(), msg.GetWireless(), moduleType);
+  item.m_Status.m_bLegacy = legacy;
+  item.m_Token[0] = msg.GetTokenLow();
+  item.m_Token[1] = msg.GetTokenHigh();
+  m_VCIStatusDynMap.FindOrAdd(serial) = item;
+  stored = true;
+  TraceLog(TRACE_INFO, "CVCIIdentClient::UpdateDetectedVCIs Leaving");
+  return 0;
+}
+
+int32_t CVCIIdentClient::GetVCIStatusMap(CVCIStatusMap& map) {
+  TraceLog(TRACE_INFO, "CVCIIdentClient::GetVCIStatusMap Entering");
+  {
+    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    map.FillFrom(m_VCIStatusDynMap);
+    for (const auto& bt : m_BtVciMap) {
+      uint32_t serial = static_cast<uint32_t>(strtoul(bt.first.c_str(), nullptr, 10));
+      auto it = map.m_Map.find(serial);
+      if (it != map.m_Map.end()) {
+        it->second.m_bBluetooth = true;
+        continue;
+      }
+      CArgList deviceInfo;
+      deviceInfo.SetValue("ProductVersion", std::to_string(bt.second.FW_Version));
+      CVCIStatus status(serial, bt.second.ModuleState, CCompList(), CAppList(), CCompList(), deviceInfo,
+                        CSessionList(), CArgList(), 0);
+      status.m_bBluetooth = true;
+      map.m_Map[serial] = status;
+    }
+  }
+  TraceLog(TRACE_INFO, "CVCIIdentClient::GetVCIStatusMap Leaving");
+  return 0;
+}
+
+int32_t CVCIIdentClient::GetBindMap(CBindMap& map) {
+  TraceLog(TRACE_INFO, "CVCIIdentClient::GetBindMap Entering");
+  {
+    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    map = m_BindMap;
+  }
+  TraceLog(TRACE_INFO, "CVCIIdentClient::GetBindMap Leaving");
+  return 0;
+}
+
+int32_t CVCIIdentClient::OnVciBtDetect(const BtVciInfoMap* pDetected) {
+  bool any = false;
+  {
+    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    for (const auto& d : *pDetected) {
+      const BtVciInfo& found = d.second;
+      auto it = m_BtVciMap.find(d.first);
+      bool changed = it == m_BtVciMap.end();
+      if (changed) {
+        TraceLog(TRACE_INFO, "CVCIIdentClient::OnVciBtDetect *******New VCI Detected ********************");
+        TraceLog(TRACE_INFO, "CVCIIdentClient::OnVciBtDetect BTSCAN SN %s", d.first.c_str());
+        m_BtVciMap[d.first] = found;
+      } else {
+        TraceLog(TRACE_INFO, "CVCIIdentClient::OnVciBtDetect BTSCAN SN %s", d.first.c_str());
+        BtVciInfo& known = it->second;
+        changed = known.FW_Version != found.FW_Version || known.ModuleType != found.ModuleType ||
+                  known.BDADDR != found.BDADDR || known.ModuleState != found.ModuleState;
+        known.FW_Version = found.FW_Version;
+        known.ModuleType = found.ModuleType;
+        known.BDADDR = found.BDADDR;
+        known.ModuleState = found.ModuleState;
+      }
+      any = any || changed;
+    }
+    if (!CIdentConfig::GetInstance().GetLoadVCIs())
+      for (auto it = m_BtVciMap.begin(); it != m_BtVciMap.end();) {
+        if (pDetected->count(it->first) != 0) {
+          ++it;
+          continue;
+        }
+        TraceLog(TRACE_INFO, "CVCIIdentClient::OnVciBtDetect Erasing %s from primary Map", it->first.c_str());
+        it = m_BtVciMap.erase(it);
+        any = true;
+      }
+  }
+  if (any) Notify(EVENT_VCI_STATUS, EVENT_TABLE_CHANGED);
+  TraceLog(TRACE_INFO, "CVCIIdentClient::OnVciBtDetect Leaving");
+  return 0;
+}
+
+int32_t CVCIIdentClient::OnVciBtError(int32_t iError) {
+  Notify(EVENT_BT_ERROR, static_cast<uint32_t>(iError));
+  {
+    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    m_BtVciMap.clear();
+  }
+  Notify(EVENT_VCI_STATUS, EVENT_TABLE_CHANGED);
+  return 0;
+}

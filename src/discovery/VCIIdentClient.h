@@ -1,0 +1,203 @@
+// CVCIIdentClient: the discovery engine. It opens one announcement socket
+// per local interface (UDP 8194, group 225.1.1.1) and follows the interface
+// monitor as interfaces come and go; it turns every announcement into the
+// live table of VCIs and the bindings of VCI addresses to local interfaces,
+// fetches the details of new VCIs and checks the route to VCIs on foreign
+// subnets on threads of their own, sweeps out VCIs that fell silent, merges
+// what the Bluetooth discovery reports, and tells its owner through
+// IIdentEvent whenever the table or the bindings change.
+//
+// Lock order: m_RecvLock, then m_IFLock, then m_TableLock (recursive);
+// m_IFListLock before m_IFLock and m_TableLock; a fetch's or route check's
+// own lock after m_TableLock. OnIdentNotify is never called with
+// m_TableLock held. A socket is never shut down while a lock that
+// OnDataReceived takes (m_RecvLock, m_IFLock, m_TableLock) is held, since
+// the shutdown waits for the listener call in progress; and fetch and route
+// check threads are joined without m_TableLock, which they take to store
+// their results.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include <boost/thread/condition_variable.hpp>
+#include <boost/thread/mutex.hpp>
+#include <boost/thread/recursive_mutex.hpp>
+
+#include "bluetooth/BluetoothEvent.h"
+#include "bluetooth/BtVciInfo.h"
+#include "discovery/BindMap.h"
+#include "discovery/IdentEvent.h"
+#include "discovery/InvalidVCIList.h"
+#include "discovery/TimePoint.h"
+#include "discovery/VCICachedMap.h"
+#include "discovery/VCIStatusDynMap.h"
+#include "host/IdentConfig.h"
+#include "netif/IFList.h"
+#include "netif/IFMonitor.h"
+#include "transport/ServerEvent.h"
+#include "transport/Thread.h"
+
+class CAcquireDeviceStats;
+class CCheckDeviceRoute;
+class CRecoveryStatus;
+class CServerSocket;
+class CVCIIdentMsg;
+class CVCIStatusMap;
+class CVCIStatusMsg;
+
+class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, public IBluetoothEvent {
+ public:
+  // OnIdentNotify types and the bits of the type-4 mask.
+  enum : uint32_t { EVENT_VCI_STATUS = 4, EVENT_BT_ERROR = 0x8001 };
+  enum : uint32_t { EVENT_TABLE_CHANGED = 1, EVENT_BINDINGS_CHANGED = 2 };
+  enum : int32_t {
+    IDENT_FETCH_PENDING = 8192,      // the VCI is listed once its details arrive
+    IDENT_BT_NO_STACK = 20531,       // the Bluetooth stack library is absent
+    IDENT_IF_REGISTERED = 20533,     // a socket for the address exists already
+  };
+  enum : uint16_t { ANNOUNCE_PORT = 8194 };
+  enum : uint32_t { SWEEP_INTERVAL_MS = 250, ADDRESS_RETRY_MS = 200 };
+  // The Bluetooth VCI's address on the Bluetooth network, and that network.
+  static const char kBluetoothVciAddress[];
+  static const char kBluetoothSubnet[];
+
+  CVCIIdentClient();
+  // Uninitializes when the owner has not.
+  ~CVCIIdentClient() override;
+  CVCIIdentClient(const CVCIIdentClient&) = delete;
+  CVCIIdentClient& operator=(const CVCIIdentClient&) = delete;
+
+  // Starts the engine thread, loads the caches, opens a socket per
+  // interface and registers with the interface monitor. 0, or -1 when no
+  // brand number can be resolved, or the monitor's code. Without a
+  // Bluetooth stack the caller's flag is cleared and the code is kept for
+  // GetBtInitError. Requires no engine lock held.
+  int32_t Initialize(IIdentEvent* pEventSink, bool& bEnableBluetooth);
+  // Stops everything Initialize started and empties every table; returns
+  // once no thread of the engine is left. Requires no engine lock held.
+  int32_t Uninitialize();
+  // Copies taken under m_TableLock; 0.
+  int32_t GetVCIStatusMap(CVCIStatusMap& map);
+  int32_t GetBindMap(CBindMap& map);
+  // The Bluetooth initialisation error, reset to 0 by the read.
+  int32_t GetBtInitError() { return m_iBtInitError.exchange(0); }
+  bool IsInitialized() const { return m_bInitialized; }
+
+  // IServerEvent: one datagram from any announcement socket; always 0, so
+  // that no socket stops receiving over a bad datagram.
+  int OnDataReceived(CArchiveBuffer& request, CArchiveBuffer& reply, const std::string& remoteAddress,
+                     const std::string& localAddress) override;
+  // A socket whose receive failed stops its thread.
+  bool OnErrorDetected(int code) override;
+  void OnAccept(const std::string& remoteAddress) override;
+
+  // IThread: the timeout monitor, a Sweep every 250 ms.
+  void Run(uint32_t uiArg1, uint32_t uiArg2) override;
+
+  // IIFEvent (the monitor's thread).
+  void OnIFNotify() override;
+  void OnIFError(int32_t iError) override;
+
+  // IBluetoothEvent (the Bluetooth discovery's thread).
+  int32_t OnVciBtDetect(const BtVciInfoMap* pDetected) override;
+  int32_t OnVciBtError(int32_t iError) override;
+
+  // The engine's own steps, public for the service's tools, the tests and
+  // the benchmarks.
+
+  // 0, 20533 when a socket for the address exists, or the socket's code.
+  // Requires m_IFListLock held.
+  int32_t AddIF(const std::string& address);
+  // Stops the address's socket (its result, 0 when there is none) and
+  // clears its bindings. Requires m_IFListLock held and none of m_RecvLock,
+  // m_IFLock, m_TableLock.
+  int32_t DeleteIF(const std::string& address);
+  // One announcement, from the sender remote heard through local; 0.
+  // Requires m_RecvLock held.
+  int32_t ProcessIncomingStatus(const CVCIIdentMsg& msg, const std::string& remote, const std::string& local);
+  int32_t ProcessLegacyStatusMsg(const CVCIStatusMsg& msg, const std::string& remote, const std::string& local);
+  int32_t ProcessIncomingRecovery(const CRecoveryStatus& msg, const std::string& remote, const std::string& local);
+  // True when a new binding of foreign to local was added; a known one only
+  // gets its time refreshed. Takes m_TableLock.
+  bool SetIFBinding(const std::string& local, const std::string& foreign);
+  // Drops the bindings through local and reports (4, 2). Requires
+  // m_TableLock not held.
+  void ClearIFBinding(const std::string& local);
+  // Whether announcements from remote may be processed: token 0, a bound
+  // address, or one on a local subnet. Otherwise a route check is started
+  // (once per address) and the announcement is to be dropped. Takes
+  // m_TableLock.
+  bool CheckIsAddrRoutable(const std::string& remote, const std::string& local, const CVCIIdentMsg& msg,
+                           uint32_t brand, uint32_t serial);
+  // Fills the live entry of a new or changed VCI from the cache or from the
+  // announcement itself (stored set, 0), or starts a detail fetch (8192).
+  // Requires m_TableLock held.
+  int32_t UpdateDetectedVCIs(const CVCIIdentMsg& msg, const std::string& local, const std::string& remote,
+                             bool& stored);
+  // One pass of the timeout monitor at now: the sweep of the live table and
+  // the reaping of finished fetches and route checks. Returns the type-4
+  // mask to report (Run reports it). Takes m_TableLock.
+  uint32_t Sweep(const TimePoint& now);
+
+ private:
+  friend class CAcquireDeviceStats;
+  friend class CCheckDeviceRoute;
+
+  void Notify(uint32_t type, uint32_t value);
+  void NotifyUsb(uint32_t code);
+  // Initialize's AddIF for every address of list; 20533 is skipped, counted
+  // counts the sockets opened. The first other failure ends the walk and is
+  // returned. Requires m_IFListLock held.
+  int32_t AddAll(const CIFList& list, int& counted);
+  // Initialize's cache paths and loads. Requires m_TableLock held.
+  void LoadCaches(const std::string& location);
+  // Initialize's sockets and monitor registration. Requires m_IFListLock.
+  int32_t OpenSockets();
+  bool IsOnLocalSubnet(const std::string& remote) const;
+
+  // Constant while the sockets run: set by Initialize before they open.
+  bool m_bBtEnabled = false;
+  uint32_t m_uiBrand = 0;
+  std::string m_sValidModulePath;
+  std::string m_sInvalidModulePath;
+
+  // Guarded by m_TableLock.
+  CVCIStatusDynMap m_VCIStatusDynMap;
+  CInvalidVCIList m_InvalidVCIList;
+  CVCICachedMap m_VCICachedMap;
+  CBindMap m_BindMap;
+  std::map<uint32_t, std::unique_ptr<CAcquireDeviceStats>> m_AcquireDeviceStatsMap;
+  std::map<std::string, std::unique_ptr<CCheckDeviceRoute>> m_CheckDeviceRouteMap;
+  BtVciInfoMap m_BtVciMap;        // the Bluetooth discovery's current VCIs
+  BtVciInfoMap m_StoredBtVciMap;  // the VCIs stored in vci-bt.txt
+
+  // Guarded by m_IFListLock.
+  CIFList m_IFList;
+  std::map<std::string, std::unique_ptr<CServerSocket>> m_Sockets;  // by interface address
+  bool m_bRegistered = false;
+
+  // Guarded by m_IFLock.
+  boost::condition_variable m_IFCond;
+  bool m_bWaitingForIF = false;
+
+  // Guarded by m_RecvLock: the link-quality zones lent to each read.
+  uint32_t m_Zones[CIdentConfig::MAX_ZONES] = {};
+
+  boost::recursive_mutex m_TableLock;
+  boost::mutex m_RecvLock;
+  boost::mutex m_IFLock;
+  boost::mutex m_CmdLock;  // serialises the Bluetooth commands
+  boost::mutex m_IFListLock;
+
+  // Read by every thread that reports; written by Initialize and
+  // Uninitialize.
+  std::atomic<IIdentEvent*> m_pEventSink{nullptr};
+  std::atomic<int32_t> m_iBtInitError{0};
+  // The owner's thread only.
+  bool m_bInitialized = false;
+  bool m_bStarted = false;  // Initialize was called and Uninitialize was not
+};

@@ -1,0 +1,425 @@
+// The discovery engine in process, inside a private network namespace: fed
+// datagrams by hand where the table logic is the point, and against vci-sim
+// (on loopback, or behind a veth pair in a second namespace) where sockets,
+// fetches, caches and route checks are.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/TestEnv.h"
+#include "discovery/VCIIdentClient.h"
+#include "discovery/VCIIdentMsg.h"
+#include "discovery/VCIStatusMap.h"
+#include "host/Brand.h"
+#include "host/TraceCapture.h"
+#include "service_clients/WireBytes.h"
+#include "tools/SimProcess.h"
+
+using testenv::SimProcess;
+using Event = std::pair<uint32_t, uint32_t>;
+
+namespace {
+
+// Every test of the program runs in the private namespace, entered before
+// any thread starts.
+::testing::Environment* const g_Namespace =
+    ::testing::AddGlobalTestEnvironment(new testenv::NetNamespaceEnvironment);
+
+class Sink : public IIdentEvent {
+ public:
+  void OnIdentNotify(uint32_t type, uint32_t value) override {
+    std::lock_guard<std::mutex> g(m_Lock);
+    m_Events.emplace_back(type, value);
+  }
+  void OnIdentUsb(uint32_t code) override {
+    std::lock_guard<std::mutex> g(m_Lock);
+    m_Usb.push_back(code);
+  }
+  std::vector<Event> Events() {
+    std::lock_guard<std::mutex> g(m_Lock);
+    return m_Events;
+  }
+  std::vector<uint32_t> Usb() {
+    std::lock_guard<std::mutex> g(m_Lock);
+    return m_Usb;
+  }
+
+ private:
+  std::mutex m_Lock;
+  std::vector<Event> m_Events;
+  std::vector<uint32_t> m_Usb;
+};
+
+// A second network namespace behind the veth pair vx0 (here) / vx1 (there),
+// held by a child process until destruction.
+class FarNamespace {
+ public:
+  FarNamespace() {
+    int ready[2];
+    if (pipe(ready) != 0 || pipe(m_Hold) != 0) return;
+    m_Pid = fork();
+    if (m_Pid == 0) {
+      close(m_Hold[1]);
+      char c = unshare(CLONE_NEWNET) == 0 ? 1 : 0;
+      if (write(ready[1], &c, 1) != 1 || read(m_Hold[0], &c, 1) < 0) _exit(1);
+      _exit(0);
+    }
+    close(m_Hold[0]);
+    char c = 0;
+    m_bUp = read(ready[0], &c, 1) == 1 && c == 1 &&
+            testenv::Shell("ip link add vx0 type veth peer name vx1 && ip link set vx1 netns " +
+                           std::to_string(m_Pid) + " && ip link set vx0 up") == 0;
+    close(ready[0]);
+    close(ready[1]);
+  }
+  ~FarNamespace() {
+    close(m_Hold[1]);
+    if (m_Pid > 0) waitpid(m_Pid, nullptr, 0);
+  }
+  bool Up() const { return m_bUp; }
+  int Run(const std::string& commands) {
+    return testenv::Shell("nsenter -t " + std::to_string(m_Pid) + " -n sh -c '" + commands + "'");
+  }
+  // vci-sim inside the namespace: this thread enters it for the fork.
+  std::unique_ptr<SimProcess> Sim(const std::vector<std::string>& args) {
+    int there = open(("/proc/" + std::to_string(m_Pid) + "/ns/net").c_str(), O_RDONLY);
+    int here = open("/proc/thread-self/ns/net", O_RDONLY);
+    std::unique_ptr<SimProcess> sim;
+    if (setns(there, CLONE_NEWNET) == 0) {
+      sim.reset(new SimProcess(args));
+      setns(here, CLONE_NEWNET);
+    }
+    close(there);
+    close(here);
+    return sim;
+  }
+
+ private:
+  pid_t m_Pid = -1;
+  int m_Hold[2] = {-1, -1};
+  bool m_bUp = false;
+};
+
+class EngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    VCI_REQUIRE_NET_NAMESPACE();
+    m_Trace.reset(new tracetest::TraceCapture("[Log]\nLevel=info\n[Mode]\nShowWindow=true\n"));
+    std::string brand;
+    ASSERT_TRUE(EncodeBrandText(GetBrandKeyName(1), brand));
+    testenv::WriteFile(m_Trace->RegistryPath(), tracetest::RegistryText(Home(), Home()) + "\"Brand\"=\"" + brand +
+                                                    "\"\n");
+    tracetest::TraceCapture::Clear();
+    engine.reset(new CVCIIdentClient);
+  }
+  void TearDown() override {
+    if (engine) engine->Uninitialize();
+  }
+  bool Start(bool bluetooth = false) { return engine->Initialize(&sink, bluetooth) == 0; }
+  std::string Home() const { return m_Trace->Dir().Path(); }
+  std::string CachePath() const { return Home() + "/data_files/valid-module_1.bin"; }
+
+  template <class Condition>
+  static bool WaitUntil(Condition done) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > until) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+  }
+  static bool Logged(const std::string& text) {
+    for (const std::string& line : tracetest::TraceCapture::Lines())
+      if (line.find(text) != std::string::npos) return true;
+    return false;
+  }
+  // The listed status of a serial number; serial number 0 when not listed.
+  CVCIStatus Status(uint32_t serial) {
+    CVCIStatusMap map;
+    engine->GetVCIStatusMap(map);
+    return map.m_Map.count(serial) ? map.m_Map[serial] : CVCIStatus();
+  }
+  size_t Listed() {
+    CVCIStatusMap map;
+    engine->GetVCIStatusMap(map);
+    size_t n = 0;
+    for (const auto& s : map.m_Map) n += s.second.m_uiSerial != 0;
+    return n;
+  }
+  // The local addresses that foreign is bound to, joined by blanks.
+  std::string Bound(const std::string& foreign) {
+    CBindMap map;
+    engine->GetBindMap(map);
+    std::string out;
+    for (const auto& b : map.m_Map[foreign]) out += (out.empty() ? "" : " ") + b.m_strLocal;
+    return out;
+  }
+  // One datagram's content, handed over as a socket of local would.
+  void Feed(const wire::Bytes& content, const std::string& remote, const std::string& local) {
+    CArchiveBuffer request(CArchiveBuffer::LOADING), reply(CArchiveBuffer::STORING);
+    ASSERT_TRUE(request.AllocateData(static_cast<uint32_t>(content.size())));
+    uint8_t* p;
+    uint32_t n;
+    request.GetContent(p, n);
+    std::copy(content.begin(), content.end(), p);
+    EXPECT_EQ(engine->OnDataReceived(request, reply, remote, local), 0);
+  }
+
+  // Well inside the 10 s that a service client waits for a reply.
+  void ExpectPromptStop() {
+    auto start = std::chrono::steady_clock::now();
+    engine->Uninitialize();
+    auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_LT(took.count(), 3000);
+  }
+
+  std::unique_ptr<tracetest::TraceCapture> m_Trace;
+  Sink sink;
+  std::unique_ptr<CVCIIdentClient> engine;
+};
+
+wire::Bytes Announcement(uint32_t serial, uint32_t state, uint32_t kind) {
+  CVCIIdentMsg msg(serial, state, 0x11, 0x22, CSessionList(), kind);
+  return wire::Store(msg);
+}
+
+std::string AppNames(const CVCIStatus& s) {
+  std::string out;
+  for (const auto& a : s.m_Apps.GetApps()) out += a.second.m_AppVersion.GetName() + " ";
+  for (const auto& c : s.m_AppComps.GetComps()) out += c.first + " ";
+  for (const auto& c : s.m_SysComps.GetComps()) out += c.first + " ";
+  return out;
+}
+
+std::string Info(const CVCIStatus& s, const char* name) {
+  std::string v;
+  return s.m_DeviceInfo.GetValue(name, v) ? v : "<absent>";
+}
+
+TEST_F(EngineTest, KindsBindingsSweepsAndBluetoothFollowTheTableRules) {
+  bool bluetooth = true;
+  ASSERT_EQ(engine->Initialize(&sink, bluetooth), 0);
+  EXPECT_FALSE(bluetooth);
+  EXPECT_EQ(engine->GetBtInitError(), CVCIIdentClient::IDENT_BT_NO_STACK);
+  EXPECT_EQ(engine->GetBtInitError(), 0);
+  EXPECT_TRUE(Logged("CVCIIdentClient::Initialize TOSHIBA DLL is not loaded on this PC"));
+  EXPECT_TRUE(Logged("CVCIIdentClient::Initialize Bluetooth Initialization Error"));
+
+  // Module state 2 lists a VCI without a fetch. The same VCI on Ethernet,
+  // unchanged, then on Wireless through another interface.
+  const TimePoint heard = TimePoint::Now();
+  Feed(Announcement(4711, 2, VCI_KIND_ETHERNET), "127.0.0.2", "127.0.0.1");
+  Feed(Announcement(4711, 2, VCI_KIND_ETHERNET), "127.0.0.2", "127.0.0.1");
+  Feed(Announcement(4711, 2, VCI_KIND_WIRELESS), "127.0.0.3", "127.0.0.9");
+  EXPECT_EQ(sink.Events(), (std::vector<Event>{{4, 3}, {4, 3}}));
+  CVCIStatus s = Status(4711);
+  EXPECT_EQ(s.m_uiKinds, 5u);
+  EXPECT_EQ(s.m_Addresses, (std::map<uint32_t, std::string>{{1, "127.0.0.2"}, {4, "127.0.0.3"}}));
+  EXPECT_EQ(s.m_uiModuleType, 1u);  // the brand number
+  EXPECT_EQ(Bound("127.0.0.2"), "127.0.0.1");
+  EXPECT_EQ(Bound("127.0.0.3"), "127.0.0.9");
+
+  // Bluetooth: a VCI also heard on the network gets the flag; one heard
+  // only over Bluetooth is listed with its firmware version.
+  BtVciInfoMap bt;
+  bt["4711"].FW_Version = 7;
+  bt["815"].FW_Version = 0x01020300;
+  bt["815"].ModuleState = 1;
+  engine->OnVciBtDetect(&bt);
+  engine->OnVciBtDetect(&bt);
+  EXPECT_TRUE(Status(4711).m_bBluetooth);
+  EXPECT_TRUE(Status(815).m_bBluetooth);
+  EXPECT_EQ(Info(Status(815), "ProductVersion"), "16909056");
+  EXPECT_EQ(Status(815).m_uiKinds, 0u);
+  engine->OnVciBtError(7);
+  EXPECT_EQ(Status(815).m_uiSerial, 0u);
+  EXPECT_FALSE(Status(4711).m_bBluetooth);
+  EXPECT_EQ(sink.Events(), (std::vector<Event>{{4, 3}, {4, 3}, {4, 1}, {0x8001, 7}, {4, 1}}));
+
+  // Ethernet falls silent after 5500 ms, Wireless after 10500 ms.
+  const TimePoint after = TimePoint::Now();
+  EXPECT_EQ(engine->Sweep(heard.PlusMilliseconds(5500)), 0u);
+  EXPECT_EQ(engine->Sweep(after.PlusMilliseconds(5501)), 1u);
+  EXPECT_EQ(Status(4711).m_uiKinds, 4u);
+  EXPECT_EQ(engine->Sweep(heard.PlusMilliseconds(10500)), 0u);
+  EXPECT_EQ(engine->Sweep(after.PlusMilliseconds(10501)), 1u);
+  EXPECT_EQ(Listed(), 0u);
+
+  // An interface monitor failure closes every socket and empties the table.
+  Feed(Announcement(4712, 2, VCI_KIND_ETHERNET), "127.0.0.4", "127.0.0.1");
+  engine->OnIFError(3);
+  EXPECT_EQ(Listed(), 0u);
+  EXPECT_EQ(Bound("127.0.0.4"), "");
+  std::vector<Event> events = sink.Events();
+  EXPECT_EQ(std::vector<Event>(events.end() - 2, events.end()), (std::vector<Event>{{4, 2}, {13, 16}}));
+  EXPECT_EQ(sink.Usb(), std::vector<uint32_t>{3});
+}
+
+TEST_F(EngineTest, ANewVciIsFetchedOnceCachedAndListedFromTheCacheAfterARestart) {
+  ASSERT_TRUE(Start());
+  SimProcess sim({"--serial", "4711", "--interval", "50", "--fault", "close", "--app", "Diagnosis=4.2.1", "--app-comp",
+                  "CanDriver=3.3", "--sys-comp", "Kernel=5.10.0", "--product-version", "5.1.2", "--product-date",
+                  "20260105", "--module-type", "7"});
+  ASSERT_TRUE(sim.Ready());
+  // A failed fetch stores nothing; the VCI stays unlisted.
+  ASSERT_TRUE(WaitUntil([] { return Logged("CAcquireDeviceStats::Run GetApplications iRet = "); }));
+  // While a fetch hangs, later announcements change nothing.
+  sim.Command("fault no-answer on");
+  sim.Command("fault close off");
+  tracetest::TraceCapture::Clear();
+  ASSERT_TRUE(WaitUntil([] { return Logged("Retrieving Status from 4711"); }));
+  ASSERT_TRUE(WaitUntil([] { return Logged("AcquireDeviceStatsMap found for device 4711"); }));
+  EXPECT_TRUE(sink.Events().empty());
+  EXPECT_EQ(Listed(), 0u);
+
+  sim.Command("fault no-answer off");
+  ASSERT_TRUE(WaitUntil([&] { return !sink.Events().empty(); }));
+  EXPECT_EQ(sink.Events(), std::vector<Event>({{4, 3}}));
+  CVCIStatus s = Status(4711);
+  EXPECT_EQ(AppNames(s), "Diagnosis CanDriver Kernel ");
+  EXPECT_EQ(Info(s, "ProductVersion") + " " + Info(s, "ProductDate"), "5.1.2 20260105");
+  EXPECT_EQ(s.m_uiModuleType, 7u);
+  EXPECT_EQ(s.m_uiKinds, 1u);
+  EXPECT_EQ(s.m_Addresses[1], "127.0.0.2");
+  EXPECT_EQ(Bound("127.0.0.2"), "127.0.0.1");
+
+  // With its services closed, a restarted engine lists it from the cache.
+  // (The cache file is read while no engine runs: reading announcements sets
+  // their process-wide sequence counter, which the receive path owns.)
+  sim.Command("fault refuse on");
+  engine->Uninitialize();
+  CVCICachedMap cache;
+  ASSERT_EQ(cache.Load(CachePath()), 0);
+  ASSERT_NE(cache.Find(4711), nullptr);
+  EXPECT_EQ(AppNames(cache.Find(4711)->m_Status), "Diagnosis CanDriver Kernel ");
+  const uint32_t oldToken = cache.Find(4711)->m_Announcement.GetTokenLow();
+  engine.reset(new CVCIIdentClient);
+  tracetest::TraceCapture::Clear();
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(WaitUntil([&] { return Status(4711).m_uiSerial == 4711; }));
+  EXPECT_EQ(AppNames(Status(4711)), "Diagnosis CanDriver Kernel ");
+  EXPECT_TRUE(Logged("SN 4711 found in cache, using cached info"));
+  EXPECT_FALSE(Logged("CAcquireDeviceStats::Run Entering"));
+
+  // New software (a new device token) is fetched again and replaces the entry.
+  sim.Command("fault refuse off");
+  sim.Command("token 0A0B0C0D0E0F1011");
+  ASSERT_TRUE(WaitUntil([] { return Logged("SN 4711 found in cache, but device info changed"); }));
+  ASSERT_TRUE(WaitUntil([] { return Logged("CVCIIdentClient::Run Acquire Stats complete"); }));
+  engine->Uninitialize();
+  ASSERT_EQ(cache.Load(CachePath()), 0);
+  EXPECT_NE(cache.Find(4711)->m_Announcement.GetTokenLow(), oldToken);
+}
+
+// A datagram to the announcement group through the loopback.
+void Announce(const wire::Bytes& bytes) {
+  int s = socket(AF_INET, SOCK_DGRAM, 0);
+  in_addr loopback{htonl(INADDR_LOOPBACK)};
+  setsockopt(s, IPPROTO_IP, IP_MULTICAST_IF, &loopback, sizeof loopback);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(CVCIIdentClient::ANNOUNCE_PORT);
+  inet_pton(AF_INET, "225.1.1.1", &to.sin_addr);
+  EXPECT_EQ(sendto(s, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+            static_cast<ssize_t>(bytes.size()));
+  close(s);
+}
+
+TEST_F(EngineTest, BadDatagramsChangeNothingAndAnnouncementsWithoutFetchAreListedAtOnce) {
+  ASSERT_TRUE(Start());
+  wire::Bytes truncated = Announcement(5000, 0, 1);
+  truncated.insert(truncated.begin(), {0, 0, 0, 0});
+  truncated.resize(truncated.size() - 3);
+  const struct {
+    wire::Bytes datagram;
+    const char* line;
+  } bad[] = {{{1, 2, 3}, "OnDataReceived Serialization buffer ERROR"},
+             {wire::Builder().u32(12).u32(0x886D).u32(0), "OnDataReceived UNKNOWN PACKET"},
+             {truncated, "OnDataReceived IdentMsg.Serialize ERROR"}};
+  for (const auto& b : bad) {
+    Announce(b.datagram);
+    EXPECT_TRUE(WaitUntil([&] { return Logged(b.line); })) << b.line;
+  }
+  EXPECT_EQ(Listed(), 0u);
+
+  // Services closed: a VCI that needed a fetch would stay unlisted.
+  std::vector<std::unique_ptr<SimProcess>> sims;
+  for (const char* args : {"--serial 5001 --address 127.0.0.2 --module-state 2 --module-type 9",
+                           "--serial 5002 --address 127.0.0.3 --format legacy --product-version 7",
+                           "--serial 5003 --address 127.0.0.4 --format recovery"}) {
+    std::vector<std::string> words{"--interval", "50", "--fault", "refuse"};
+    std::istringstream in(args);
+    for (std::string w; in >> w;) words.push_back(w);
+    sims.emplace_back(new SimProcess(words));
+    ASSERT_TRUE(sims.back()->Ready()) << args;
+  }
+  // One whose fetch hangs, for the stop below.
+  SimProcess silent({"--serial", "5004", "--address", "127.0.0.5", "--interval", "50", "--fault", "no-answer"});
+  ASSERT_TRUE(WaitUntil([&] { return Listed() == 3 && Logged("Retrieving Status from 5004"); }));
+  EXPECT_EQ(Status(5001).m_uiModuleType, 1u);  // the brand number, not the announced type
+  EXPECT_EQ(Status(5001).m_Apps.GetCount(), 0u);
+  EXPECT_TRUE(Status(5002).m_bLegacy);
+  EXPECT_EQ(Info(Status(5002), "ProductVersion"), "7");
+  EXPECT_TRUE(Status(5003).m_bLegacy);
+  EXPECT_EQ(Status(5003).m_uiKinds, static_cast<uint32_t>(VCI_KIND_USB));
+
+  // Stopping aborts the hanging fetch instead of waiting for its reply.
+  ExpectPromptStop();
+}
+
+TEST_F(EngineTest, ForeignSubnetsNeedARouteCheckAndInterfacesComeAndGo) {
+  ASSERT_TRUE(Start());
+  FarNamespace far;
+  ASSERT_TRUE(far.Up());
+  ASSERT_EQ(far.Run("ip link set lo up && ip link set vx1 up && ip addr add 10.1.0.2/24 dev vx1 && "
+                    "ip addr add 10.2.0.2/24 dev vx1 && ip addr add 10.2.0.3/24 dev vx1 && "
+                    "ip addr add 10.2.0.4/24 dev vx1"),
+            0);
+  // An interface that appears while the engine runs gets its socket.
+  ASSERT_EQ(testenv::Shell("ip addr add 10.1.0.1/24 dev vx0 && ip route add 10.2.0.0/24 via 10.1.0.2"), 0);
+  ASSERT_TRUE(testenv::WaitForCarrier("vx0"));
+  ASSERT_TRUE(WaitUntil([] { return Logged("CVCIIdentClient::AddIF Adding IF: 10.1.0.1"); }));
+  EXPECT_EQ(sink.Usb(), std::vector<uint32_t>{0});
+
+  // 6001 answers its route check, 6002 never answers, 6003 is legacy.
+  auto routed = far.Sim({"--serial", "6001", "--count", "2", "--address", "10.2.0.2", "--multicast-if", "10.2.0.2",
+                         "--interval", "50", "--fault", "no-answer"});
+  ASSERT_TRUE(routed && routed->Ready());
+  EXPECT_EQ(routed->Command("fault no-answer off 6001"), "ok");
+  auto legacy = far.Sim({"--serial", "6003", "--address", "10.2.0.4", "--multicast-if", "10.2.0.4", "--interval",
+                         "50", "--format", "legacy", "--fault", "refuse"});
+  ASSERT_TRUE(legacy && legacy->Ready());
+  ASSERT_TRUE(WaitUntil([&] { return Status(6001).m_uiSerial && Status(6003).m_uiSerial; }));
+  EXPECT_TRUE(Logged("SN:6001 Address 10.2.0.2 is not routable"));
+  EXPECT_EQ(Bound("10.2.0.2"), "10.1.0.1");
+  EXPECT_TRUE(Logged("Address 10.2.0.3 is currenlty being routed"));
+  EXPECT_EQ(Status(6002).m_uiSerial, 0u);
+  EXPECT_FALSE(Logged("Address 10.2.0.4 is not routable"));
+
+  // The interface goes: its socket and its bindings with it.
+  size_t before = sink.Events().size();
+  ASSERT_EQ(testenv::Shell("ip addr del 10.1.0.1/24 dev vx0"), 0);
+  ASSERT_TRUE(WaitUntil([&] { return Bound("10.2.0.2").empty(); }));
+  std::vector<Event> events = sink.Events();
+  EXPECT_NE(std::find(events.begin() + before, events.end(), Event(4, 2)), events.end());
+  EXPECT_TRUE(Logged("CVCIIdentClient::DeleteIF Deleting IF: 10.1.0.1"));
+
+  // Stopping aborts the route check that still waits for 6002.
+  ExpectPromptStop();
+}
+
+}  // namespace
