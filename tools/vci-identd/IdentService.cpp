@@ -1,5 +1,6 @@
 #include "IdentService.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -40,6 +41,12 @@ CIdentService::CIdentService(IServiceCore& core) : m_Core(core) { g_pService = t
 CIdentService::~CIdentService() {
   SetLogWindowPoster(nullptr);
   g_pService = nullptr;
+}
+
+std::string CIdentService::CommandLineTail(int argc, char** argv) {
+  std::string tail;
+  for (int i = 1; i < argc; ++i) tail += (i > 1 ? " " : "") + std::string(argv[i]);
+  return tail.erase(0, std::min(tail.find_first_not_of(' '), tail.size()));
 }
 
 int CIdentService::Run(const std::string& commandLine) {

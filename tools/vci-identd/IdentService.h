@@ -20,6 +20,10 @@ class CIdentService {
   CIdentService(const CIdentService&) = delete;
   CIdentService& operator=(const CIdentService&) = delete;
 
+  // The command-line tail that the entry gets on Windows: the arguments
+  // after the program name as one text, without the blanks that led it.
+  static std::string CommandLineTail(int argc, char** argv);
+
   // commandLine: the arguments after the program name, leading blanks
   // removed; exactly "-t" is the Bluetooth-stack mode. Returns the exit code:
   // 0 after an orderly stop and after a failed start, 1 when the sockets

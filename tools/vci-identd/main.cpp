@@ -2,7 +2,6 @@
 // (any command line) or by the Bluetooth stack ("-t"); a newly started
 // instance replaces the running one of the same registry file.
 #include <cstdio>
-#include <string>
 
 #include "BuildVersion.h"
 #include "IdentService.h"
@@ -27,12 +26,7 @@ const char kUsage[] =
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The tail of a Windows command line: the arguments as one text, without
-  // the blanks that led it.
-  std::string commandLine;
-  for (int i = 1; i < argc; ++i) commandLine += (i > 1 ? " " : "") + std::string(argv[i]);
-  size_t first = commandLine.find_first_not_of(' ');
-  commandLine.erase(0, first == std::string::npos ? commandLine.size() : first);
+  const std::string commandLine = CIdentService::CommandLineTail(argc, argv);
   if (commandLine == "--help") {
     fputs(kUsage, stdout);
     return 0;
