@@ -102,9 +102,9 @@ class App {
     ASSERT_TRUE(WaitUntil([this] { return m_Conn.load() >= 0; }));
     shutdown(m_Conn.load(), SHUT_RDWR);
   }
-  CIdentConnect_Recv Register(const char* name, uint32_t noReplyTimeout = 0) {
+  CIdentConnect_Recv Register(const char* name, uint32_t noReplyTimeout = 0, bool persistLog = false) {
     CIdentConnect_Recv reply;
-    Parse(Ask(FrameOf(CIdentConnect_Send(Port(), name, false, noReplyTimeout))), reply);
+    Parse(Ask(FrameOf(CIdentConnect_Send(Port(), name, persistLog, noReplyTimeout))), reply);
     return reply;
   }
   uint16_t Port() const { return m_Port; }
