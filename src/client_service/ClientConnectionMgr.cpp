@@ -35,6 +35,7 @@ const DWORD kBluetoothValueSize = 240;
 const DWORD kLocationValueSize = 256;
 const char kProductName[] = "Identification Service";
 const char kDataFolder[] = "data_files";
+const uint32_t kEventArchiveSize = CArchiveBuffer::DEFAULT_SIZE;
 
 // The IdentEvent codes of the interface-monitor bits of an event mask.
 const struct {
@@ -601,7 +602,7 @@ void CClientConnectionMgr::NotifyClients(uint32_t mask) {
     CIdentEvent_Send event(CIdentEvent_Send::EVENT_TABLE_CHANGED, 0);
     m_Engine.GetVCIStatusMap(event.m_VCIStatusMap);
     tableEvent = CRegisteredClient::SerializeEvent(event, m_uiTableEventSize);
-    if (tableEvent) m_uiTableEventSize = std::max<uint32_t>(tableEvent->GetDataLength(), CArchiveBuffer::DEFAULT_SIZE);
+    if (tableEvent) m_uiTableEventSize = std::max(tableEvent->GetDataLength(), kEventArchiveSize);
   }
   for (const auto& entry : clients) {
     CRegisteredClient* client = entry.second;

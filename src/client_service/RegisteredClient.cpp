@@ -109,6 +109,7 @@ int CRegisteredClient::ReleaseAll(int mode) {
     iRet = m_pEventSocket->Shutdown(mode);
   }
   m_pEventSocket.reset();
+  m_EventFd = INVALID_SOCKET;
   // The stop event is left signalled by the Release above; the count is
   // taken back so that the next Initialize starts with it clear.
   while (m_StopEvent.TryAcquire()) {
