@@ -48,10 +48,13 @@ bool CIFList::CIF::operator!=(const CIF& o) const {
 }
 
 bool CIFList::CIF::Serialize(CArchiveBuffer& ar) {
+  // Every field is written, so only the newest version word may announce
+  // them: a record read as version 0 and written with that word would leave
+  // its fields to be taken for the next record.
   if (ar.IsStoring()) {
-    return ar.Write(GetId()) && ar.Write(m_uiVersion) && ar.Write(m_strAddress) && ar.Write(m_strMask) &&
-           ar.Write(m_strBroadcast) && ar.Write(m_strHWAddr) && ar.Write(static_cast<uint32_t>(m_eIF)) &&
-           ar.Write(m_strName);
+    return ar.Write(GetId()) && ar.Write(static_cast<uint32_t>(CURRENT_VERSION)) && ar.Write(m_strAddress) &&
+           ar.Write(m_strMask) && ar.Write(m_strBroadcast) && ar.Write(m_strHWAddr) &&
+           ar.Write(static_cast<uint32_t>(m_eIF)) && ar.Write(m_strName);
   }
   if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
   if (m_uiVersion == 0) return true;
@@ -134,7 +137,7 @@ bool CIFList::operator!=(const CIFList& o) const {
 
 bool CIFList::Serialize(CArchiveBuffer& ar) {
   if (ar.IsStoring()) {
-    if (!ar.Write(GetId()) || !CResponse::Serialize(ar) || !ar.Write(m_uiVersion) ||
+    if (!ar.Write(GetId()) || !CResponse::Serialize(ar) || !ar.Write(static_cast<uint32_t>(CURRENT_VERSION)) ||
         !ar.Write(static_cast<uint32_t>(m_IFs.size())))
       return false;
     for (auto& e : m_IFs)
