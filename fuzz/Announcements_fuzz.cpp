@@ -17,8 +17,6 @@
 
 namespace {
 
-CIdentConfig* g_pConfig;
-
 struct Zones {
   std::vector<uint32_t> thresholds;
   bool defaults;
@@ -117,19 +115,14 @@ void CheckRecovery(const uint8_t* data, size_t size, const Zones& zones) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::Setup();
-  g_pConfig = new CIdentConfig();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const CIdentConfig config;
   fuzz::Input in(data, size);
   Zones zones;
   uint8_t pick = in.Byte();
   zones.defaults = pick < 0x80;
   if (zones.defaults) {
-    std::shared_ptr<const CIdentConfig::CSettings> s = g_pConfig->GetSettings();
+    std::shared_ptr<const CIdentConfig::CSettings> s = config.GetSettings();
     zones.thresholds.assign(s->m_Zones, s->m_Zones + s->GetZonesInUse());
   } else {
     for (int n = (pick & 0x7F) % (CIdentConfig::MAX_ZONES + 1); n > 0; --n) zones.thresholds.push_back(in.Byte());

@@ -26,11 +26,6 @@ void CheckDecoded(const std::string& name) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::Setup();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Input in(data, size);
   uint8_t mode = in.Byte() % 3;

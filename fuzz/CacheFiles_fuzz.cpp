@@ -58,11 +58,6 @@ void Check(const uint8_t* data, size_t size, bool enciphered) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::Setup();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Input in(data, size);
   uint8_t pick = in.Byte();

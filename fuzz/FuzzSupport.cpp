@@ -15,8 +15,6 @@
 #include "serialize/BlowfishCipher.h"
 #include "serialize/CipherKey.h"
 
-namespace fuzz {
-
 namespace {
 
 std::string g_Scratch;
@@ -31,20 +29,22 @@ void RemoveScratch() {
 
 }  // namespace
 
-void Setup() {
-  if (!g_Scratch.empty()) return;
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
   int fd = dup(2);
   if (fd >= 0) g_ReportFd = fd;
   const char* tmp = getenv("TMPDIR");
   struct stat st;
   std::string base = tmp && *tmp ? tmp : stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) ? "/dev/shm" : "/tmp";
   std::string pattern = base + "/vci-fuzz-XXXXXX";
-  if (mkdtemp(&pattern[0]) == nullptr) Fail(__FILE__, __LINE__, "no scratch folder");
+  if (mkdtemp(&pattern[0]) == nullptr) fuzz::Fail(__FILE__, __LINE__, "no scratch folder");
   g_Scratch = pattern;
   atexit(RemoveScratch);
-  setenv("VCI_IDENT_REGISTRY", ScratchPath("registry.reg").c_str(), 1);
+  setenv("VCI_IDENT_REGISTRY", fuzz::ScratchPath("registry.reg").c_str(), 1);
   SetTraceLogSilenced(true);
+  return 0;
 }
+
+namespace fuzz {
 
 std::string ScratchPath(const std::string& name) { return g_Scratch + "/" + name; }
 

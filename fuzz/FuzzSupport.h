@@ -18,10 +18,10 @@ namespace fuzz {
 
 typedef std::vector<uint8_t> Bytes;
 
-// Once per process, before anything reads the registry: creates the scratch
-// folder (under $TMPDIR, else /dev/shm, else /tmp; removed at exit), points
-// VCI_IDENT_REGISTRY at a file in it and silences the trace log.
-void Setup();
+// Before the first input (the support defines LLVMFuzzerInitialize): a
+// private scratch folder is made (under $TMPDIR, else /dev/shm, else /tmp;
+// removed at exit), VCI_IDENT_REGISTRY names a file in it, and the trace
+// log is silenced.
 // A path inside the scratch folder.
 std::string ScratchPath(const std::string& name);
 // Writes (replaces) a file, creating its folder; fails the run when it cannot.
@@ -29,7 +29,7 @@ void WriteFile(const std::string& path, const void* data, size_t size);
 // Sets a string value under the service's registry key of the scratch file.
 void SetRegistryValue(const std::string& name, const std::string& value);
 
-// Reports a broken invariant on the standard error saved at Setup and aborts,
+// Reports a broken invariant on the standard error saved at start and aborts,
 // which libFuzzer records as a finding with its input.
 [[noreturn]] void Fail(const char* file, int line, const char* what);
 #define FUZZ_CHECK(cond) ((cond) ? (void)0 : ::fuzz::Fail(__FILE__, __LINE__, #cond))

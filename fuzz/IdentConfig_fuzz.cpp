@@ -10,31 +10,30 @@
 
 namespace {
 
-std::string g_IniPath;
-
 bool SameValue(const CIniFile& a, const CIniFile& b, const char* key) {
   const char *x = a.Find(key), *y = b.Find(key);
   return x == y || (x && y && std::string(x) == y);
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::Setup();
+// Names a folder of the scratch folder as IdentServiceDefaultLocation; the
+// path of ident.ini there.
+std::string Install() {
   std::string folder = fuzz::ScratchPath("ident");
   fuzz::SetRegistryValue("IdentServiceDefaultLocation", folder);
-  g_IniPath = folder + "/ident.ini";
-  return 0;
+  return folder + "/ident.ini";
 }
 
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz::WriteFile(g_IniPath, data, size);
+  static const std::string iniPath = Install();
+  fuzz::WriteFile(iniPath, data, size);
   // A fresh object per input, which loads the file: a load keeps the zones
   // beyond the built-in four that the file does not name, so a long-lived
   // one would carry one input's zones into the next.
   CIdentConfig config;
   CIniFile file, text;
-  bool parsed = file.Load(g_IniPath);
+  bool parsed = file.Load(iniPath);
   FUZZ_CHECK(config.IsLoaded() == parsed);
   FUZZ_CHECK(text.LoadText(reinterpret_cast<const char*>(data), size) == parsed);
   if (!parsed) return 0;

@@ -9,21 +9,19 @@
 
 namespace {
 
-CProductConfig* g_pConfig;
-std::string g_FilePath;
+// Names a folder of the scratch folder as ProductSpecificLocation; the
+// path of the file there.
+std::string Install() {
+  std::string location = fuzz::ScratchPath("product");
+  fuzz::SetRegistryValue("ProductSpecificLocation", location);
+  return CProductConfig::FilePath(location);
+}
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::Setup();
-  std::string location = fuzz::ScratchPath("product");
-  fuzz::SetRegistryValue("ProductSpecificLocation", location);
-  g_FilePath = CProductConfig::FilePath(location);
-  g_pConfig = new CProductConfig();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const std::string path = Install();
+  static CProductConfig config;
   fuzz::Input in(data, size);
   uint8_t mode = in.Byte() % 3;
   std::string rest(reinterpret_cast<const char*>(in.Data()), in.Size());
@@ -37,17 +35,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Bytes blocks = fuzz::EncipherBlocks(in.Data(), in.Size());
     file.assign(blocks.begin(), blocks.end());
   }
-  fuzz::WriteFile(g_FilePath, file.data(), file.size());
+  fuzz::WriteFile(path, file.data(), file.size());
 
   // The service's load and the tool's decipherment agree on the text; a
   // text that deciphers enciphers again to a file of the same text.
   std::string text, again, refile;
   bool deciphered = CProductConfig::DecipherFile(file, text);
-  int loaded = g_pConfig->Load();
+  int loaded = config.Load();
   if (mode == 0) FUZZ_CHECK(deciphered && text == rest);
   if (!deciphered) FUZZ_CHECK(loaded == -1);
-  if (loaded == 0) FUZZ_CHECK(g_pConfig->IsLoaded() && g_pConfig->GetText() == text);
-  if (loaded != 0) FUZZ_CHECK(!g_pConfig->IsLoaded() && g_pConfig->GetText().empty() && g_pConfig->GetMaxTcpPorts() == 100);
+  if (loaded == 0) FUZZ_CHECK(config.IsLoaded() && config.GetText() == text);
+  if (loaded != 0) FUZZ_CHECK(!config.IsLoaded() && config.GetText().empty() && config.GetMaxTcpPorts() == 100);
   if (deciphered)
     FUZZ_CHECK(CProductConfig::EncipherText(text, refile) && CProductConfig::DecipherFile(refile, again) && again == text);
   return 0;

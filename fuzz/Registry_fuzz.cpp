@@ -33,11 +33,6 @@ std::vector<Reading> ReadAll() {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::Setup();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = platform::RegistryFilePath();
   fuzz::WriteFile(path, data, size);

@@ -20,6 +20,7 @@ fi
 which=$1
 seconds=$2
 dir=build-fuzz
+bash scripts/setup.sh
 
 if [ "$which" = all ]; then
   targets=($(ls fuzz/corpus))
