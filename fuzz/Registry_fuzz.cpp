@@ -11,24 +11,21 @@ const char* const kNames[] = {"IdentServiceDefaultLocation", "LogFileLocation", 
                               "ProductSpecificLocation",     "DefaultDevice",   "DisableKeepAlive"};
 const char kFuzzName[] = "FuzzValue";
 
-struct Reading {
-  LONG stringResult, dwordResult;
-  std::string text;
-  DWORD dword = 0;
-  bool operator==(const Reading& o) const {
-    return stringResult == o.stringResult && dwordResult == o.dwordResult && text == o.text && dword == o.dword;
-  }
-};
-
-std::vector<Reading> ReadAll() {
-  std::vector<Reading> all;
+// The values the service reads, each as result, type and data, from one
+// snapshot of its key; result is what opening the key answered.
+std::vector<std::string> Snapshot(LONG& result) {
+  HKEY key = nullptr;
+  result = RegOpenKeyEx(HKEY_LOCAL_MACHINE, VCI_REGISTRY_KEY, 0, KEY_READ, &key);
+  std::vector<std::string> values;
   for (const char* name : kNames) {
-    Reading r;
-    r.stringResult = platform::ReadRegistryString(name, 256, r.text);
-    r.dwordResult = platform::ReadRegistryDword(name, 4, r.dword);
-    all.push_back(r);
+    DWORD type = REG_NONE, size = 256;
+    BYTE data[256] = {};
+    LONG r = result == ERROR_SUCCESS ? RegQueryValueEx(key, name, nullptr, &type, data, &size) : result;
+    values.push_back(std::to_string(r) + " " + std::to_string(type) + " " +
+                     std::string(reinterpret_cast<char*>(data), r == ERROR_SUCCESS ? size : 0));
   }
-  return all;
+  if (result == ERROR_SUCCESS) RegCloseKey(key);
+  return values;
 }
 
 }  // namespace
@@ -36,10 +33,8 @@ std::vector<Reading> ReadAll() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = platform::RegistryFilePath();
   fuzz::WriteFile(path, data, size);
-  std::vector<Reading> before = ReadAll();
-  HKEY key = nullptr;
-  LONG opened = RegOpenKeyEx(HKEY_LOCAL_MACHINE, VCI_REGISTRY_KEY, 0, KEY_READ, &key);
-  if (opened == ERROR_SUCCESS) RegCloseKey(key);
+  LONG opened, again;
+  const std::vector<std::string> before = Snapshot(opened);
 
   // Printable text from the input, quotes and backslashes included, which
   // the writer escapes.
@@ -49,15 +44,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   LONG set = platform::RegistrySetString(keyPath, kFuzzName, value);
   if (opened == ERROR_INVALID_DATA) {
     // A file that does not parse is refused by the writers too, unchanged.
-    FUZZ_CHECK(set == ERROR_INVALID_DATA && ReadAll() == before);
+    FUZZ_CHECK(set == ERROR_INVALID_DATA && Snapshot(again) == before);
     return 0;
   }
   FUZZ_CHECK(set == ERROR_SUCCESS);
   std::string text;
   FUZZ_CHECK(platform::ReadRegistryString(kFuzzName, 256, text) == ERROR_SUCCESS && text == value);
-  FUZZ_CHECK(ReadAll() == before);
+  FUZZ_CHECK(Snapshot(again) == before);
   FUZZ_CHECK(platform::RegistryDeleteValue(keyPath, kFuzzName) == ERROR_SUCCESS);
   FUZZ_CHECK(platform::ReadRegistryString(kFuzzName, 256, text) == ERROR_FILE_NOT_FOUND);
-  FUZZ_CHECK(ReadAll() == before);
+  FUZZ_CHECK(Snapshot(again) == before);
   return 0;
 }
