@@ -4,7 +4,7 @@
 # ThreadSanitizer of the test programs whose code runs threads. The tests
 # labelled "slow" only mostly wait out real protocol timeouts: the plain build
 # runs them, the sanitizer builds skip them so that the whole run stays
-# within its budget.
+# within its budget. Last, every fuzz target runs for 20 seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -26,7 +26,7 @@ bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVCI_SANITIZE=ON -DVC
 
 # The test folders of every component that runs threads of its own; a new
 # threaded component adds its folder name here.
-tsan_folders=(transport netif service_clients discovery client_service)
+tsan_folders=(platform transport netif service_clients discovery client_service)
 echo "=== ThreadSanitizer: the quick tests of ${tsan_folders[*]} ==="
 folder_list=$(IFS=';'; echo "${tsan_folders[*]}")
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g" \
@@ -39,3 +39,8 @@ cmake --build build-tsan --target vci_tests
 # with its reason written next to it.
 (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --output-on-failure -j "$jobs" -LE slow)
+
+# A clang build of the core library and the fuzz targets only; the targets
+# run as many at a time as there are cores, and a finding fails the run.
+echo "=== Fuzzing: every target of fuzz/ for 20 s ==="
+bash scripts/fuzz.sh all 20

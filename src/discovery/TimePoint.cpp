@@ -1,7 +1,8 @@
 #include "discovery/TimePoint.h"
 
-#include <ctime>
 #include <mutex>
+
+#include "platform/Kernel.h"
 
 namespace {
 std::mutex g_ClockLock;
@@ -25,11 +26,11 @@ TimePoint TimePoint::Now() {
     std::lock_guard<std::mutex> lock(g_ClockLock);
     if (g_Clock) return g_Clock();
   }
-  timespec ts;
-  clock_gettime(CLOCK_REALTIME, &ts);
   TimePoint t;
-  t.m_iSeconds = ts.tv_sec;
-  t.m_iNanoseconds = ts.tv_nsec;
+  int64_t seconds = 0, nanoseconds = 0;
+  GetRealTime(seconds, nanoseconds);
+  t.m_iSeconds = seconds;
+  t.m_iNanoseconds = nanoseconds;
   return t;
 }
 

@@ -49,8 +49,14 @@ bool CVCIStatusMsg::Serialize(CArchiveBuffer& ar) {
     return false;
   g_Presence = flags;
   uint32_t count;
-  // A client is at least its id, flag, number and three string counts.
-  if (!record_count::Read(ar, count, 4 + 1 + 4 + 3 * record_count::MIN_STRING_SIZE)) return false;
+  // A client is at least its id, flag, number and three string counts. Each
+  // client becomes a session of the announcement the engine keeps, and a
+  // session list of more than 255 cannot be written: one such message would
+  // leave the detail cache and the clients' tables unwritable for as long
+  // as its VCI is listed.
+  if (!record_count::Read(ar, count, 4 + 1 + 4 + 3 * record_count::MIN_STRING_SIZE) ||
+      count > CSessionList::MAX_SESSIONS)
+    return false;
   for (uint32_t i = 0; i < count; ++i) {
     CClientInfo client;
     if (!client.Serialize(ar)) return false;

@@ -157,7 +157,12 @@ bool Dump(int fd, uint16_t type, uint16_t replyType, unsigned char family, uint3
     }
     if (n == 0) return false;
     int len = static_cast<int>(n);
-    for (auto* h = reinterpret_cast<struct nlmsghdr*>(buf.data()); NLMSG_OK(h, len); h = NLMSG_NEXT(h, len)) {
+    // NLMSG_OK spelled out: the macro compares the unsigned length with the
+    // signed remainder, which clang rightly warns about.
+    for (auto* h = reinterpret_cast<struct nlmsghdr*>(buf.data());
+         len >= static_cast<int>(sizeof(struct nlmsghdr)) && h->nlmsg_len >= sizeof(struct nlmsghdr) &&
+         h->nlmsg_len <= static_cast<unsigned>(len);
+         h = NLMSG_NEXT(h, len)) {
       if (h->nlmsg_seq != seq) continue;
       if (h->nlmsg_type == NLMSG_DONE) return true;
       if (h->nlmsg_type == NLMSG_ERROR) return false;

@@ -26,3 +26,10 @@ WallClock GetWallClock() {
   clock.Local.wMilliseconds = static_cast<WORD>(ts.tv_nsec / 1000000);
   return clock;
 }
+
+void GetRealTime(int64_t& seconds, int64_t& nanoseconds) {
+  timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  seconds = ts.tv_sec;
+  nanoseconds = ts.tv_nsec;
+}

@@ -19,3 +19,7 @@ struct WallClock {
   SYSTEMTIME Local;
 };
 WallClock GetWallClock();
+
+// The wall clock alone, to the nanosecond, for time stamps that are compared
+// rather than shown (no calendar conversion).
+void GetRealTime(int64_t& seconds, int64_t& nanoseconds);

@@ -137,7 +137,8 @@ class CPlatformServiceClient : public IClientSocketEvent {
   uint32_t m_uiKeySelector = 0;
   std::string m_sRemoteAddress;
   std::string m_sLocalAddress;
-  uint8_t m_ServiceVersion[SERVICE_VERSION_SIZE] = {};
+  // The service version record of the design; this service never asks for it.
+  [[maybe_unused]] uint8_t m_ServiceVersion[SERVICE_VERSION_SIZE] = {};
   CClientSocket::Timeouts m_SocketTimeouts;
 
   // Held by Abort while it shuts the socket down, so the socket cannot be
