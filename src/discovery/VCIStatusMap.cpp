@@ -38,9 +38,10 @@ const CVCIStatus& CVCIStatusMap::GetAt(size_t n) const {
 
 void CVCIStatusMap::FillFrom(CVCIStatusDynMap& live) {
   Clear();
+  // One copy of each status, appended in the live table's serial order.
   for (size_t i = 0; i < live.Count(); ++i) {
     uint32_t serial = 0;
-    CVCIStatus status = live.GetStatusAt(i, serial);
-    m_Map[serial] = status;
+    const CVCIStatus& status = live.GetStatusAt(i, serial);
+    m_Map.emplace_hint(m_Map.end(), serial, status);
   }
 }

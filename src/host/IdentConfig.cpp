@@ -103,6 +103,7 @@ void CIdentConfig::SetDefaultsLocked() {
   for (int i = 0; i < NUM_TIMEOUTS; ++i) s.m_Timeouts[i] = kTimeouts[i].def;
   s.m_uiNumLinkQualityZones = 4;
   for (int i = 0; i < 4; ++i) s.m_Zones[i] = kDefaultZones[i];
+  s.m_sControlAddress.clear();
   m_iTraceLevel = 2;
   m_bPersist = false;
   m_bShowWindow = false;
@@ -147,6 +148,7 @@ int CIdentConfig::LoadLocked() {
   s.m_uiNumLinkQualityZones = ReadNumber(ini, "link-quality:num-zones", s.m_uiNumLinkQualityZones);
   for (DWORD i = 0; i < s.GetZonesInUse(); ++i)
     s.m_Zones[i] = ReadNumber(ini, ("link-quality:zone-" + std::to_string(i + 1)).c_str(), s.m_Zones[i]);
+  s.m_sControlAddress = ini.GetString("network:controladdress", "");
 
   Publish(s);
   m_iTraceLevel = level;

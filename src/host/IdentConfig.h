@@ -50,6 +50,9 @@ class CIdentConfig {
     // GetZonesInUse() of m_Zones.
     DWORD m_uiNumLinkQualityZones;
     DWORD m_Zones[MAX_ZONES];
+    // "Network:ControlAddress": the one local address that the control
+    // server listens on; empty (absent) for every local address.
+    std::string m_sControlAddress;
     DWORD GetZonesInUse() const {
       return m_uiNumLinkQualityZones < DWORD(MAX_ZONES) ? m_uiNumLinkQualityZones : DWORD(MAX_ZONES);
     }
@@ -78,6 +81,7 @@ class CIdentConfig {
   bool GetLoadVCIs() const { return GetSettings()->m_bLoadVCIs; }
   bool GetSkipPair() const { return GetSettings()->m_bSkipPair; }
   DWORD GetTimeout(Timeout which) const { return GetSettings()->m_Timeouts[which]; }
+  std::string GetControlAddress() const { return GetSettings()->m_sControlAddress; }
   // True while values of a file are in force (its write time is recorded).
   bool IsLoaded() const;
 

@@ -1,0 +1,633 @@
+#include "client_service/ClientConnectionMgr.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <vector>
+
+#include <boost/filesystem.hpp>
+#include <boost/thread/thread.hpp>
+
+#include "client_service/BluetoothReq.h"
+#include "client_service/IdentConnect.h"
+#include "client_service/IdentDisconnect.h"
+#include "client_service/IdentEvent.h"
+#include "client_service/LogFile.h"
+#include "client_service/RegisteredClient.h"
+#include "host/IdentConfig.h"
+#include "host/TraceLog.h"
+#include "platform/Paths.h"
+#include "platform/Registry.h"
+#include "platform/VersionInfo.h"
+#include "serialize/ArchiveBuffer.h"
+#include "serialize/ObjectId.h"
+#include "transport/ServerSocket.h"
+#include "transport/SocketTypes.h"
+
+namespace {
+
+const DWORD kBluetoothValueSize = 240;
+const DWORD kLocationValueSize = 256;
+const char kProductName[] = "Identification Service";
+const char kDataFolder[] = "data_files";
+const uint32_t kEventArchiveSize = CArchiveBuffer::DEFAULT_SIZE;
+
+// The IdentEvent codes of the interface-monitor bits of an event mask.
+const struct {
+  uint32_t bit;
+  uint32_t code;
+} kIFErrorEvents[] = {{CConnMgrEvent::MASK_IF_ERROR_1, CIdentEvent_Send::EVENT_IF_ERROR_1},
+                      {CConnMgrEvent::MASK_IF_ERROR_2, CIdentEvent_Send::EVENT_IF_ERROR_2},
+                      {CConnMgrEvent::MASK_IF_ERROR_3, CIdentEvent_Send::EVENT_IF_ERROR_3},
+                      {CConnMgrEvent::MASK_IF_ERROR_4, CIdentEvent_Send::EVENT_IF_ERROR_4}};
+
+// One byte per piece of the product version, pieces split at blanks, tabs,
+// newlines, points and commas: a decimal piece gives its value, one that
+// begins with a letter a to f gives 10 to 15, any other nothing.
+uint32_t VersionNumber(const std::string& text) {
+  uint32_t value = 0;
+  std::vector<char> buffer(text.begin(), text.end());
+  buffer.push_back('\0');
+  char* save = nullptr;
+  for (char* piece = strtok_r(buffer.data(), " \t\n.,", &save); piece != nullptr;
+       piece = strtok_r(nullptr, " \t\n.,", &save)) {
+    value <<= 8;
+    const int c = static_cast<unsigned char>(piece[0]);
+    if (std::isdigit(c))
+      value |= static_cast<uint32_t>(std::atoi(piece));
+    else if (std::tolower(c) >= 'a' && std::tolower(c) <= 'f')
+      value |= static_cast<uint32_t>(10 + std::tolower(c) - 'a');
+  }
+  return value;
+}
+
+// Year, month and day of a compile date read as 4, 3 and 2 characters
+// ("2026dec06"), packed into the three upper bytes.
+uint32_t BuildDate(const std::string& text) {
+  static const char* const kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                        "jul", "aug", "sep", "oct", "nov", "dec"};
+  if (text.size() < 9) return CClientConnectionMgr::UNKNOWN_BUILD_DATE;
+  const uint32_t year = static_cast<uint32_t>(std::atoi(text.substr(0, 4).c_str()));
+  uint32_t month = 0;
+  for (uint32_t i = 0; i < 12; ++i)
+    if (text.compare(4, 3, kMonths[i]) == 0) month = i + 1;
+  const uint32_t day = static_cast<uint32_t>(std::atoi(text.substr(7, 2).c_str()));
+  return (year << 24) + (month << 16) + (day << 8);
+}
+
+}  // namespace
+
+std::atomic<CClientConnectionMgr::ShowWindowHook> CClientConnectionMgr::s_ShowWindowHook{nullptr};
+
+CClientConnectionMgr& CClientConnectionMgr::GetInstance() {
+  static CClientConnectionMgr manager;
+  return manager;
+}
+
+CClientConnectionMgr::CClientConnectionMgr()
+    : m_sProductName(kProductName),
+      m_Random(static_cast<std::minstd_rand::result_type>(std::time(nullptr))),
+      m_iSavedTraceLevel(CIdentConfig::GetInstance().GetTraceLevel()),
+      m_bSavedPersist(CIdentConfig::GetInstance().GetPersist()) {}
+
+CClientConnectionMgr::~CClientConnectionMgr() {
+  if (m_bInitialized || m_pControlServer || m_pEventQueue) Uninitialize();
+  if (!m_Clients.empty()) DisconnectClients();
+}
+
+void CClientConnectionMgr::SetShowWindowHook(ShowWindowHook hook) { s_ShowWindowHook.store(hook); }
+
+void CClientConnectionMgr::SetClientSocketTimeouts(const CClientSocket::Timeouts& timeouts) {
+  boost::lock_guard<boost::mutex> request(GetSyncLock());
+  m_ClientSocketTimeouts = timeouts;
+}
+
+bool CClientConnectionMgr::ReadVersionResource(uint32_t& versionNumber, uint32_t& buildDate) {
+  static const char kSelf[] = "/proc/self/exe";
+  versionNumber = 0;
+  buildDate = 0;
+  DWORD handle = 0;
+  const DWORD size = GetFileVersionInfoSize(kSelf, &handle);
+  if (size == 0) return false;
+  std::vector<unsigned char> block(size);
+  if (!GetFileVersionInfo(kSelf, handle, size, block.data())) return false;
+  void* p = nullptr;
+  unsigned length = 0;
+  if (!VerQueryValue(block.data(), "\\VarFileInfo\\Translation", &p, &length) || length < 4) return false;
+  const WORD language = static_cast<const WORD*>(p)[0];
+  const WORD codePage = static_cast<const WORD*>(p)[1];
+  for (const char* name : {"FileDescription", "ProductName", "ProductVersion", "CompileDate"}) {
+    char subBlock[96];
+    std::snprintf(subBlock, sizeof subBlock, "\\StringFileInfo\\%04x%04x\\%s", language, codePage, name);
+    if (!VerQueryValue(block.data(), subBlock, &p, &length)) return false;
+    const std::string text(static_cast<const char*>(p));
+    if (std::strcmp(name, "ProductVersion") == 0) versionNumber = VersionNumber(text);
+    if (std::strcmp(name, "CompileDate") == 0) buildDate = BuildDate(text);
+  }
+  return true;
+}
+
+int32_t CClientConnectionMgr::Initialize() {
+  TraceLog(TRACE_INFO, "CClientConnectionMgr::Initialize Entering");
+  if (m_bInitialized) {
+    TraceLog(TRACE_ERR, "CClientConnectionMgr::Initialize Already Initialized");
+    return -1;
+  }
+  // What a failed Initialize before this one left running goes first (the
+  // Bluetooth-stack start mode tries again without an Uninitialize).
+  if (m_pControlServer || m_pEventQueue) StopAll();
+
+  platform::RegistryStep failed = platform::RegistryStep::NONE;
+  DWORD enable = 0;
+  const LONG r = platform::ReadRegistryDword("EnableBluetooth", kBluetoothValueSize, enable, &failed);
+  if (r != ERROR_SUCCESS && failed != platform::RegistryStep::QUERY) return -1;
+  if (r == ERROR_SUCCESS && enable == 1) m_bBluetoothEnabled = true;
+
+  if (!ReadVersionResource(m_uiVersionNumber, m_uiBuildDate))
+    TraceLog(TRACE_WARN, "CClientConnectionMgr::Initialize Unable to read version information");
+  m_sControlAddress = CIdentConfig::GetInstance().GetControlAddress();
+
+  int32_t iRet;
+  {
+    boost::lock_guard<boost::mutex> server(m_ServerLock);
+    iRet = StartControlServer();
+  }
+  if (iRet != 0) TraceLog(TRACE_ERR, "CClientConnectionMgr::Initialize Error Creating Server iRet = %d", iRet);
+  if (iRet == 0) {
+    boost::lock_guard<boost::mutex> queue(m_QueueLock);
+    m_pEventQueue.reset(new (std::nothrow) CEventQueue<CConnMgrEvent>);
+    if (!m_pEventQueue) iRet = -1;
+  }
+  if (iRet == 0 && IThread::Start() != 0) iRet = -1;
+  if (iRet == 0) {
+    bool bEnabled = m_bBluetoothEnabled;
+    iRet = m_Engine.Initialize(this, bEnabled);
+    m_bBluetoothEnabled = bEnabled;
+    if (iRet != 0)
+      TraceLog(TRACE_ERR, "CClientConnectionMgr::Initialize Error Initializing the Identification Service iRet = %d",
+               iRet);
+  }
+  if (iRet == 0) m_bInitialized = true;
+  TraceLog(TRACE_INFO, "CClientConnectionMgr::Initialize Leaving");
+  return iRet;
+}
+
+int32_t CClientConnectionMgr::StartControlServer() {
+  m_pControlServer.reset(new (std::nothrow) CServerSocket(this));
+  if (!m_pControlServer) return -1;
+  // Every local address unless the configuration names one: a machine on
+  // an untrusted network keeps the control port to itself.
+  if (!m_sControlAddress.empty()) m_pControlServer->SetLocalAddress(m_sControlAddress);
+  return m_pControlServer->Initialize(SOCKTYPE_TCP, CONTROL_PORT, false);
+}
+
+void CClientConnectionMgr::StopAll() {
+  {
+    boost::lock_guard<boost::mutex> server(m_ServerLock);
+    if (m_pControlServer) {
+      if (m_pControlServer->Shutdown() != 0)
+        TraceLog(TRACE_ERR, "CClientConnectionMgr::Uninitialize Failed to shutdown control socket");
+      m_pControlServer.reset();
+    }
+  }
+  if (m_Engine.Uninitialize() != 0)
+    TraceLog(TRACE_ERR, "CClientConnectionMgr::Uninitialize Failed to uninitialize the IdentClient");
+  TraceLog(TRACE_INFO, "CClientConnectionMgr::Uninitialize Deleting Event Queue");
+  {
+    boost::lock_guard<boost::mutex> queue(m_QueueLock);
+    if (m_pEventQueue) m_pEventQueue->Shutdown();
+  }
+  IThread::Stop();
+  // Events still queued are not handled; the queue frees them.
+  boost::lock_guard<boost::mutex> queue(m_QueueLock);
+  m_pEventQueue.reset();
+}
+
+int32_t CClientConnectionMgr::Uninitialize() {
+  m_bShuttingDown = true;
+  TraceLog(TRACE_INFO, "CClientConnectionMgr::Uninitialize Entering");
+  StopAll();
+  TraceLog(TRACE_INFO, "CClientConnectionMgr::Uninitialize Shutting down connection to client");
+  m_bInitialized = false;
+  m_bShuttingDown = false;
+  TraceLog(TRACE_INFO, "CClientConnectionMgr::Uninitialize Leaving");
+  return 0;
+}
+
+int32_t CClientConnectionMgr::DisconnectClients() {
+  TraceLog(TRACE_INFO, "CClientConnectionMgr::DisconnectClients Entering");
+  boost::lock_guard<boost::mutex> request(GetSyncLock());
+  // The map is emptied first, so that a client thread that reports its
+  // broken link meanwhile finds nothing to act on, and no client is
+  // uninitialised (its threads joined) under m_ClientsLock, which those
+  // reports take.
+  OwnedClients clients;
+  {
+    boost::lock_guard<boost::mutex> lock(m_ClientsLock);
+    clients.swap(m_Clients);
+  }
+  int32_t result = 0;
+  for (auto& entry : clients) {
+    entry.second->SetTerminating();
+    const int32_t r = entry.second->Uninitialize(0);
+    if (r != 0) {
+      TraceLog(TRACE_ERR, "CClientConnectionMgr::DisconnectClients Failed to uninitialize connected client %s",
+               entry.second->GetClientName().c_str());
+      result = r;
+    }
+    entry.second.reset();
+  }
+  TraceLog(TRACE_INFO, "CClientConnectionMgr::DisconnectClients Leaving");
+  return result;
+}
+
+bool CClientConnectionMgr::Queue(uint32_t type, uint32_t sessionId, uint32_t value, const char* failureLine) {
+  std::unique_ptr<CConnMgrEvent> event(new (std::nothrow) CConnMgrEvent(type, sessionId, value));
+  if (!event) {
+    TraceLog(TRACE_ERR, "%s", failureLine);
+    return false;
+  }
+  boost::lock_guard<boost::mutex> queue(m_QueueLock);
+  // No queue: the manager is not initialised and nobody would handle it.
+  if (!m_pEventQueue) return false;
+  m_pEventQueue->Push(std::move(event));
+  return true;
+}
+
+CClientConnectionMgr::ClientMap CClientConnectionMgr::CopyClients() {
+  ClientMap copy;
+  boost::lock_guard<boost::mutex> lock(m_ClientsLock);
+  for (const auto& entry : m_Clients) copy[entry.first] = entry.second.get();
+  return copy;
+}
+
+void CClientConnectionMgr::DrawInstanceToken() { m_uiInstanceToken = static_cast<uint32_t>(m_Random() % 32768); }
+
+int CClientConnectionMgr::OnDataReceived(CArchiveBuffer& request, CArchiveBuffer& reply,
+                                         const std::string& remoteAddress, const std::string& localAddress) {
+  TraceLog(TRACE_INFO, "CClientConnectionMgr::OnDataReceived Entering");
+  if (m_uiInstanceToken == 0) {
+    m_Random.seed(static_cast<std::minstd_rand::result_type>(std::time(nullptr)));
+    DrawInstanceToken();
+  }
+  boost::lock_guard<boost::mutex> lock(GetSyncLock());
+  if (request.GetDataLength() < 4) return -1;
+  request.Rewind(CArchiveBuffer::LOADING);
+  uint32_t id = 0;
+  request.Read(id);
+  request.Rewind(CArchiveBuffer::LOADING);
+  if (m_bShuttingDown) return -1;
+
+  bool bHandled = true;
+  switch (id) {
+    case OBJID_CIdentConnect_Send:
+      bHandled = Register(request, reply, remoteAddress, localAddress);
+      break;
+    case OBJID_CIdentDisconnect_Send:
+      bHandled = Unregister(request, reply);
+      break;
+    case OBJID_CBluetoothReq_Send:
+      bHandled = BluetoothRequest(request, reply);
+      break;
+    case OBJID_CLogFile_Send:
+      DataFileRequest(request, reply);
+      break;
+    default:
+      // No reply for an unknown request.
+      break;
+  }
+  if (bHandled) TraceLog(TRACE_INFO, "CClientConnectionMgr::OnDataReceived Leaving");
+  return 0;
+}
+
+bool CClientConnectionMgr::Register(CArchiveBuffer& request, CArchiveBuffer& reply, const std::string& remoteAddress,
+                                    const std::string& localAddress) {
+  TraceLog(TRACE_INFO, "CClientConnectionMgr::OnDataReceived Client connecting");
+  CIdentConnect_Send msg;
+  if (!msg.Serialize(request)) {
+    TraceLog(TRACE_ERR, "CClientConnectionMgr::OnDataReceived IdentConnect_Send.Serialize");
+    return false;
+  }
+  // A failed registration consumes no id: its reply carries the id that
+  // the next registration gets.
+  const uint32_t sessionId = m_uiNextSessionId;
+  std::unique_ptr<CRegisteredClient> client(new (std::nothrow) CRegisteredClient);
+  int32_t iRet = -1;
+  if (client) {
+    client->SetEventTimeouts(m_ClientSocketTimeouts);
+    iRet = client->Initialize(remoteAddress, msg.GetEventPort(), this, sessionId, localAddress,
+                              msg.GetNoReplyTimeout());
+  }
+  if (iRet == 0) {
+    client->SetClientName(msg.GetClientName());
+    size_t count;
+    {
+      boost::lock_guard<boost::mutex> clients(m_ClientsLock);
+      m_Clients[sessionId] = std::move(client);
+      count = m_Clients.size();
+    }
+    ++m_uiNextSessionId;
+    TraceLog(TRACE_INFO, "CClientConnectionMgr::OnDataReceived %s connected. Number of connected clients = %d",
+             msg.GetClientName().c_str(), static_cast<int>(count));
+    // The first application gets its table after the engine has had time
+    // to hear the VCIs around; till then table changes are not reported.
+    if (m_bFirstRegistrationPending) {
+      boost::this_thread::sleep_for(boost::chrono::milliseconds(FIRST_REGISTRATION_WAIT_MS));
+      m_bFirstRegistrationPending = false;
+    }
+    CIdentConfig::GetInstance().SetTraceLevel(TRACE_INFO);
+    CIdentConfig::GetInstance().SetPersist(msg.GetPersistLog());
+  }
+  CVCIStatusMap table;
+  CBindMap bindings;
+  m_Engine.GetVCIStatusMap(table);
+  m_Engine.GetBindMap(bindings);
+  const int32_t btInitError = m_Engine.GetBtInitError();
+  CIdentConnect_Recv answer(iRet, sessionId, table, bindings, m_uiVersionNumber, m_uiBuildDate, m_sProductName,
+                            btInitError, m_uiInstanceToken);
+  if (!answer.Serialize(reply)) TraceLog(TRACE_ERR, "CClientConnectionMgr::OnDataReceived Serialization Error");
+  return true;
+}
+
+bool CClientConnectionMgr::Unregister(CArchiveBuffer& request, CArchiveBuffer& reply) {
+  CIdentDisconnect_Send msg;
+  if (!msg.Serialize(request)) {
+    TraceLog(TRACE_ERR, "CClientConnectionMgr::OnDataReceived IdentDisconnect_Send.Serialize");
+    return false;
+  }
+  int32_t iRet = 0;
+  bool bWasTerminating = true;
+  size_t count = 0;
+  {
+    boost::lock_guard<boost::mutex> clients(m_ClientsLock);
+    auto it = m_Clients.find(msg.GetSessionId());
+    if (it == m_Clients.end()) {
+      iRet = -1;
+    } else {
+      bWasTerminating = it->second->SetTerminating();
+      count = m_Clients.size();
+    }
+  }
+  // Only the first of an unregistration and a broken link removes the
+  // client: the second finds it terminating.
+  if (iRet == 0 && !bWasTerminating &&
+      !Queue(CConnMgrEvent::CLIENT_GONE, msg.GetSessionId(), 0,
+             "CClientConnectionMgr::OnDataReceived Memory allocation error"))
+    iRet = -1;
+  if (iRet == 0 && count == 1) DrawInstanceToken();
+  CIdentDisconnect_Recv answer(iRet);
+  if (!answer.Serialize(reply))
+    TraceLog(TRACE_ERR, "CClientConnectionMgr::OnDataReceived IdentDisconnect_Recv.Serialize");
+  return true;
+}
+
+// No Bluetooth stack is bound on this platform: the engine's Initialize
+// clears the Bluetooth flag, so no command reaches this while it runs.
+// Should one come, it fails as a command without the stack library does.
+int32_t CClientConnectionMgr::BtCommand(uint32_t serialNumber, uint32_t sessionId, uint32_t command) {
+  (void)serialNumber;
+  (void)sessionId;
+  (void)command;
+  return CVCIIdentClient::IDENT_BT_NO_STACK;
+}
+
+bool CClientConnectionMgr::BluetoothRequest(CArchiveBuffer& request, CArchiveBuffer& reply) {
+  const auto start = std::chrono::steady_clock::now();
+  CBluetoothReq_Send msg;
+  if (!msg.Serialize(request)) {
+    TraceLog(TRACE_ERR, "CClientConnectionMgr::OnDataReceived BtReq_Send.Serialize");
+    return false;
+  }
+  int32_t iRet = -1;
+  if (!m_bBluetoothEnabled) {
+    TraceLog(TRACE_ERR, "CClientConnectionMgr::OnDataReceived Recd. BT Command but bluetooth not enabled");
+  } else {
+    bool bKnown;
+    {
+      boost::lock_guard<boost::mutex> clients(m_ClientsLock);
+      bKnown = m_Clients.count(msg.GetSessionId()) != 0;
+    }
+    // A command may take seconds: it runs under the request lock alone.
+    if (bKnown) iRet = BtCommand(msg.GetSerialNumber(), msg.GetSessionId(), msg.GetCommand());
+  }
+  CBluetoothReq_Recv answer(iRet);
+  if (!answer.Serialize(reply)) {
+    TraceLog(TRACE_ERR, "CClientConnectionMgr::OnDataReceived BtReq_Recv.Serialize");
+    return false;
+  }
+  if (iRet == 0) {
+    const uint32_t elapsed = static_cast<uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+    TraceLog(TRACE_INFO, "CClientConnectionMgr::OnDataReceived Time to execute BT Command = %d",
+             static_cast<int>(elapsed));
+    if (elapsed > m_uiLargestBtCommandMs) {
+      m_uiLargestBtCommandMs = elapsed;
+      TraceLog(TRACE_INFO, "CClientConnectionMgr::OnDataReceived New MAX BT Time Command = %d",
+               static_cast<int>(elapsed));
+    }
+  }
+  return true;
+}
+
+void CClientConnectionMgr::DataFileRequest(CArchiveBuffer& request, CArchiveBuffer& reply) {
+  CLogFiles_Recv answer;
+  CLogFile_Send msg;
+  std::string location;
+  // The names the application lists are not used: it gets every file of
+  // the folder, not of its subfolders, in name order. A file that cannot
+  // be read comes with result -1 and no name (once: names are the keys).
+  if (msg.Serialize(request) &&
+      platform::ReadRegistryString("IdentServiceDefaultLocation", kLocationValueSize, location) == ERROR_SUCCESS) {
+    boost::system::error_code ec;
+    for (boost::filesystem::directory_iterator it(platform::JoinPath(location, kDataFolder), ec), end;
+         !ec && it != end; it.increment(ec))
+      answer.Add(CLogFile_Recv(0, it->path().filename().string(), it->path().string()));
+  }
+  if (!answer.Serialize(reply)) TraceLog(TRACE_ERR, "CClientConnectionMgr::OnDataReceived Serialization Error");
+}
+
+bool CClientConnectionMgr::OnErrorDetected(int code) {
+  TraceLog(TRACE_INFO, "CClientConnectionMgr::OnErrorDetected Entering");
+  if (!m_bShuttingDown) {
+    TraceLog(TRACE_ERR, "CClientConnectionMgr::OnErrorDetected Error %d", code);
+    Queue(CConnMgrEvent::SERVER_ERROR, 0, 0, "CClientConnectionMgr::OnErrorDetected Memory Allocation Error");
+  }
+  TraceLog(TRACE_INFO, "CClientConnectionMgr::OnErrorDetected Leaving");
+  return true;
+}
+
+void CClientConnectionMgr::OnIdentNotify(uint32_t type, uint32_t value) {
+  static const char kAllocationError[] = "CClientConnectionMgr::OnIdentNotify Memory Allocation Error";
+  TraceLog(TRACE_INFO, "CClientConnectionMgr::OnIdentNotify Entering");
+  switch (type) {
+    case CConnMgrEvent::VCI_STATUS:
+      // The first registration's reply carries the table; till then no
+      // change is reported.
+      if (m_bFirstRegistrationPending) return;
+      Queue(type, 0, value, kAllocationError);
+      break;
+    case CConnMgrEvent::BT_ERROR:
+    case CConnMgrEvent::IF_ERROR_1:
+    case CConnMgrEvent::IF_ERROR_2:
+    case CConnMgrEvent::IF_ERROR_3:
+    case CConnMgrEvent::IF_ERROR_4:
+      Queue(type, 0, value, kAllocationError);
+      break;
+    case CRegisteredClient::EVENT_LINK_BROKEN: {
+      bool bWasTerminating;
+      bool bOnly;
+      {
+        boost::lock_guard<boost::mutex> clients(m_ClientsLock);
+        auto it = m_Clients.find(value);
+        if (it == m_Clients.end()) return;
+        bWasTerminating = it->second->SetTerminating();
+        bOnly = m_Clients.size() == 1;
+      }
+      if (bWasTerminating) return;
+      if (bOnly && m_bBluetoothEnabled) {
+        TraceLog(TRACE_INFO, "CClientConnectionMgr::OnIdentNotify Restarting Bluetooth");
+        const int32_t r = BtCommand(0, 0, CBluetoothReq_Send::BT_SCAN);
+        if (r != 0) TraceLog(TRACE_ERR, "CClientConnectionMgr::OnIdentNotify Request for BT_SCAN failed %d", r);
+      }
+      Queue(CConnMgrEvent::CLIENT_GONE, value, 0, kAllocationError);
+      return;
+    }
+    default:
+      TraceLog(TRACE_ERR, "CClientConnectionMgr::OnIdentNotify OnIdentNotify: Invalid event type %d",
+               static_cast<int>(type));
+      break;
+  }
+  TraceLog(TRACE_INFO, "CClientConnectionMgr::OnIdentNotify Leaving");
+}
+
+void CClientConnectionMgr::OnIdentUsb(uint32_t code) {
+  TraceLog(TRACE_INFO, "CClientConnectionMgr::OnIdentUsb Entering uiEvent = %d", static_cast<int>(code));
+  if (code == 0) OnIdentNotify(CConnMgrEvent::VCI_STATUS, CConnMgrEvent::MASK_TABLE);
+}
+
+void CClientConnectionMgr::Run(uint32_t, uint32_t) {
+  TraceLog(TRACE_INFO, "CClientConnectionMgr::Run Entering");
+  CEventQueue<CConnMgrEvent>* queue;
+  {
+    // The queue outlives this thread: it is deleted after the join.
+    boost::lock_guard<boost::mutex> lock(m_QueueLock);
+    queue = m_pEventQueue.get();
+  }
+  SignalStarted();
+  while (!m_bShuttingDown && queue != nullptr) {
+    size_t remaining = 0;
+    std::unique_ptr<CConnMgrEvent> event = queue->Pop(remaining);
+    if (!event) {
+      if (m_bShuttingDown || queue->IsShutdown()) {
+        TraceLog(TRACE_ERR, "CClientConnectionMgr::Run Shutdown in process. Exiting Notify Thread");
+        break;
+      }
+      TraceLog(TRACE_ERR, "CClientConnectionMgr::Run Error Popping data from queue");
+      continue;
+    }
+    TraceLog(TRACE_INFO, "CClientConnectionMgr::Run Event = %d SessionId = %d", static_cast<int>(event->m_uiType),
+             static_cast<int>(event->m_uiSessionId));
+    switch (event->m_uiType) {
+      case CConnMgrEvent::CLIENT_GONE:
+        RemoveClient(event->m_uiSessionId);
+        break;
+      case CConnMgrEvent::VCI_STATUS:
+      case CConnMgrEvent::IF_ERROR_1:
+      case CConnMgrEvent::IF_ERROR_2:
+      case CConnMgrEvent::IF_ERROR_3:
+      case CConnMgrEvent::IF_ERROR_4:
+        NotifyClients(event->m_uiValue);
+        break;
+      case CConnMgrEvent::BT_ERROR:
+        TraceLog(TRACE_ERR, "CClientConnectionMgr::Run Bluetooth Error = 0x%04X Notifying clients",
+                 event->m_uiValue);
+        for (const auto& entry : CopyClients()) entry.second->Notify(event->m_uiValue);
+        break;
+      case CConnMgrEvent::SERVER_ERROR:
+        ReplaceControlServer();
+        break;
+      default:
+        TraceLog(TRACE_ERR, "CClientConnectionMgr::Run Unknown event");
+        break;
+    }
+  }
+  TraceLog(TRACE_INFO, "CClientConnectionMgr::Run Leaving");
+}
+
+void CClientConnectionMgr::RemoveClient(uint32_t sessionId) {
+  std::unique_ptr<CRegisteredClient> client;
+  size_t remaining;
+  {
+    boost::lock_guard<boost::mutex> lock(m_ClientsLock);
+    auto it = m_Clients.find(sessionId);
+    if (it != m_Clients.end()) {
+      client = std::move(it->second);
+      m_Clients.erase(it);
+    }
+    remaining = m_Clients.size();
+  }
+  // Only the first report of a client queues its removal, so this does not
+  // arise; should it, there is nothing left to remove.
+  if (!client) {
+    TraceLog(TRACE_WARN, "CClientConnectionMgr::Run Client already terminated");
+    return;
+  }
+  TraceLog(TRACE_INFO, "CClientConnectionMgr::Run %s disconnected. Clients remaining = %d",
+           client->GetClientName().c_str(), static_cast<int>(remaining));
+  const int32_t r = client->Uninitialize(0);
+  if (r != 0) TraceLog(TRACE_ERR, "CClientConnectionMgr::Run Client Uninitialize error iRet = %d", r);
+  client.reset();
+  if (remaining != 0) return;
+  CIdentConfig& config = CIdentConfig::GetInstance();
+  config.SetTraceLevel(m_iSavedTraceLevel);
+  config.SetPersist(m_bSavedPersist);
+  if (config.CheckForChanges()) {
+    if (ShowWindowHook hook = s_ShowWindowHook.load()) hook(config.GetShowWindow());
+  }
+}
+
+void CClientConnectionMgr::NotifyClients(uint32_t mask) {
+  const ClientMap clients = CopyClients();
+  if (clients.empty()) return;
+  // The table is copied and serialised once for every client, into an
+  // archive of the last table event's size: growing one step at a time
+  // would copy it over and over.
+  CRegisteredClient::EventImage tableEvent;
+  if (mask & CConnMgrEvent::MASK_TABLE) {
+    CIdentEvent_Send event(CIdentEvent_Send::EVENT_TABLE_CHANGED, 0);
+    m_Engine.GetVCIStatusMap(event.m_VCIStatusMap);
+    tableEvent = CRegisteredClient::SerializeEvent(event, m_uiTableEventSize);
+    if (tableEvent) m_uiTableEventSize = std::max(tableEvent->GetDataLength(), kEventArchiveSize);
+  }
+  for (const auto& entry : clients) {
+    CRegisteredClient* client = entry.second;
+    if (tableEvent) client->ChangeInMap(tableEvent);
+    if (mask & CConnMgrEvent::MASK_BINDINGS) {
+      CBindMap bindings;
+      m_Engine.GetBindMap(bindings);
+      client->ChangeInBindMap(bindings);
+    }
+    for (const auto& e : kIFErrorEvents)
+      if (mask & e.bit) client->Notify(e.code);
+  }
+}
+
+void CClientConnectionMgr::ReplaceControlServer() {
+  boost::lock_guard<boost::mutex> server(m_ServerLock);
+  // Uninitialize has begun (it set the flag before it takes this lock):
+  // the server it shuts down is not to be replaced.
+  if (m_bShuttingDown) return;
+  if (m_pControlServer) {
+    m_pControlServer->Shutdown();
+    m_pControlServer.reset();
+  }
+  if (StartControlServer() == 0)
+    TraceLog(TRACE_INFO, "CClientConnectionMgr::Run Restart Successful");
+  else
+    TraceLog(TRACE_ERR, "CClientConnectionMgr::Run Restart FAILED");
+}

@@ -1,0 +1,187 @@
+// CClientConnectionMgr: the process-wide object through which local client
+// applications use the service. It owns the control server (TCP 8098, one
+// request per connection: register, unregister, Bluetooth command, data-file
+// fetch), the discovery engine, one CRegisteredClient per registered
+// application, and an event queue with a thread of its own that turns the
+// engine's reports into events at every registered client. It repairs
+// itself: a failed control server is replaced, a client whose connection
+// broke is removed.
+//
+// Lock order: the request lock (CThreadSync's) before m_ClientsLock. The
+// request lock is held for the whole of each request and of
+// DisconnectClients, so requests run one at a time. m_ClientsLock guards the
+// map alone: under it a client is at most marked terminating, and every call
+// that notifies a client is made without it, on a copy of the map. The
+// copies stay valid because while the manager is initialised only the event
+// thread deletes clients, and DisconnectClients runs after Uninitialize has
+// stopped that thread. m_ServerLock (the control server pointer) is never
+// taken by a listener call, so the server may be shut down under it;
+// m_QueueLock is held only for a push or for replacing the queue.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+
+#include <boost/thread/mutex.hpp>
+
+#include "client_service/ConnMgrEvent.h"
+#include "serialize/ArchiveBuffer.h"
+#include "discovery/IdentEvent.h"
+#include "discovery/VCIIdentClient.h"
+#include "transport/ClientSocket.h"
+#include "transport/EventQueue.h"
+#include "transport/ServerEvent.h"
+#include "transport/Thread.h"
+#include "transport/ThreadSync.h"
+
+class CRegisteredClient;
+class CServerSocket;
+
+class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public IThread, public CThreadSync {
+ public:
+  enum : uint16_t { CONTROL_PORT = 8098 };
+  enum : uint32_t { FIRST_SESSION_ID = 0x4D2, FIRST_REGISTRATION_WAIT_MS = 2000 };
+  // The build date when the compile date cannot be read.
+  enum : uint32_t { UNKNOWN_BUILD_DATE = 27071500 };
+  // Shows (true) or hides the main window; installed by the host, which owns
+  // the window. Called on the event thread when the last client has gone and
+  // the configuration changed meanwhile.
+  typedef void (*ShowWindowHook)(bool show);
+
+  // The manager the service runs, created on first use.
+  static CClientConnectionMgr& GetInstance();
+  // A separate instance (tests, benchmarks); the service uses GetInstance.
+  CClientConnectionMgr();
+  // Uninitializes and disconnects when the owner has not.
+  ~CClientConnectionMgr() override;
+  CClientConnectionMgr(const CClientConnectionMgr&) = delete;
+  CClientConnectionMgr& operator=(const CClientConnectionMgr&) = delete;
+
+  // Control server, event thread, discovery engine. 0; -1 when already
+  // initialised or the registry key cannot be read; otherwise the control
+  // server's or the engine's code. Main thread.
+  int32_t Initialize();
+  // Stops the control server, the engine and the event thread; registered
+  // clients stay until DisconnectClients. 0. Main thread.
+  int32_t Uninitialize();
+  // Uninitialises and deletes every registered client; 0 or the last failure
+  // of a client's Uninitialize. Takes the request lock.
+  int32_t DisconnectClients();
+
+  // IServerEvent: one control request (see the .cpp for each). 0 when
+  // handled, reply or not; -1 for a request shorter than 4 bytes or while
+  // uninitialising, which makes the server fail and be replaced.
+  int OnDataReceived(CArchiveBuffer& request, CArchiveBuffer& reply, const std::string& remoteAddress,
+                     const std::string& localAddress) override;
+  // Queues the control server's replacement; true (its thread ends).
+  bool OnErrorDetected(int code) override;
+  void OnAccept(const std::string& remoteAddress) override { (void)remoteAddress; }
+
+  // IIdentEvent: the engine's reports, and a registered client's broken
+  // link (type 1, value its session id). Queued for the event thread.
+  void OnIdentNotify(uint32_t type, uint32_t value) override;
+  void OnIdentUsb(uint32_t code) override;
+
+  // IThread: the event thread, the queue's only consumer.
+  void Run(uint32_t uiArg1, uint32_t uiArg2) override;
+
+  static void SetShowWindowHook(ShowWindowHook hook);
+  // The waits of the event connections of clients registered from now on;
+  // the designed ones unless changed.
+  void SetClientSocketTimeouts(const CClientSocket::Timeouts& timeouts);
+  CVCIIdentClient& GetEngine() { return m_Engine; }
+
+  // The version number (one byte per part of ProductVersion) and the build
+  // date (year, month and day in the three upper bytes) from the program's
+  // version resource. False when a query failed; the outputs then hold
+  // what was read before it (both start at 0).
+  static bool ReadVersionResource(uint32_t& versionNumber, uint32_t& buildDate);
+
+ private:
+  typedef std::map<uint32_t, std::unique_ptr<CRegisteredClient>> OwnedClients;
+  // A copy of the map to notify through, made under m_ClientsLock.
+  typedef std::map<uint32_t, CRegisteredClient*> ClientMap;
+
+  // The requests; each requires the request lock held. False when the
+  // request could not be read (no reply then).
+  bool Register(CArchiveBuffer& request, CArchiveBuffer& reply, const std::string& remoteAddress,
+                const std::string& localAddress);
+  bool Unregister(CArchiveBuffer& request, CArchiveBuffer& reply);
+  bool BluetoothRequest(CArchiveBuffer& request, CArchiveBuffer& reply);
+  void DataFileRequest(CArchiveBuffer& request, CArchiveBuffer& reply);
+  int32_t BtCommand(uint32_t serialNumber, uint32_t sessionId, uint32_t command);
+
+  // The event thread's handling of one event.
+  void RemoveClient(uint32_t sessionId);
+  void NotifyClients(uint32_t mask);
+  void ReplaceControlServer();
+
+  // A new control server on CONTROL_PORT (on m_sControlAddress when set);
+  // 0 or its code. Requires m_ServerLock held.
+  int32_t StartControlServer();
+  // Shuts down and deletes the control server, the event queue and thread,
+  // and the engine, whatever an earlier Initialize left of them.
+  void StopAll();
+  // False (and the event dropped, logged with the caller's line) when there
+  // is no queue or no memory.
+  bool Queue(uint32_t type, uint32_t sessionId, uint32_t value, const char* failureLine);
+  ClientMap CopyClients();
+  void DrawInstanceToken();
+
+  static std::atomic<ShowWindowHook> s_ShowWindowHook;
+
+  // Written by Initialize before the control server starts; constant while
+  // it runs.
+  uint32_t m_uiBuildDate = 0;
+  uint32_t m_uiVersionNumber = 0;
+  const std::string m_sProductName;
+  std::string m_sControlAddress;  // empty: every local address
+
+  // From the registry at Initialize, cleared by the engine's Initialize
+  // when there is no Bluetooth stack; read by the request and client
+  // threads.
+  std::atomic<bool> m_bBluetoothEnabled{false};
+
+  // Guarded by m_ServerLock.
+  boost::mutex m_ServerLock;
+  std::unique_ptr<CServerSocket> m_pControlServer;
+
+  // Guarded by m_QueueLock (the pointer; the queue locks itself).
+  boost::mutex m_QueueLock;
+  std::unique_ptr<CEventQueue<CConnMgrEvent>> m_pEventQueue;
+
+  CVCIIdentClient m_Engine;
+
+  // Guarded by m_ClientsLock; the clients are owned (deleted by the event
+  // thread while initialised, by DisconnectClients otherwise).
+  boost::mutex m_ClientsLock;
+  OwnedClients m_Clients;
+
+  // The event thread only.
+  uint32_t m_uiTableEventSize = CArchiveBuffer::DEFAULT_SIZE;
+
+  // Guarded by the request lock.
+  uint32_t m_uiNextSessionId = FIRST_SESSION_ID;
+  CClientSocket::Timeouts m_ClientSocketTimeouts;
+  uint32_t m_uiLargestBtCommandMs = 0;
+
+  // The control server's thread draws it before the request lock is taken;
+  // there is one such thread at a time.
+  std::atomic<uint32_t> m_uiInstanceToken{0};
+  std::minstd_rand m_Random;  // The control server's thread only.
+
+  // Read by every reporting thread.
+  std::atomic<bool> m_bShuttingDown{false};
+  std::atomic<bool> m_bFirstRegistrationPending{true};
+  // The main thread only.
+  bool m_bInitialized = false;
+
+  // Taken from the configuration at construction; restored when the last
+  // client has gone (registration forces the trace level to INFO).
+  const int m_iSavedTraceLevel;
+  const bool m_bSavedPersist;
+};

@@ -1,0 +1,299 @@
+#include "client_service/RegisteredClient.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <new>
+
+#include "client_service/IdentEvent.h"
+#include "client_service/RegClientThreadAdapter.h"
+#include "discovery/BindMap.h"
+#include "host/TraceLog.h"
+#include "transport/SocketTypes.h"
+
+namespace {
+
+const uint32_t kArchiveSize = CArchiveBuffer::DEFAULT_SIZE;
+// Raised to what the system allows (net.core.wmem_max).
+const int kEventSendBuffer = 4 << 20;
+
+}  // namespace
+
+void CRegClientThreadAdapter::operator()() const { m_pClient->NotifyThread(); }
+
+CRegisteredClient::CRegisteredClient() { m_StopEvent.Create(0, 1); }
+
+CRegisteredClient::~CRegisteredClient() {
+  if (m_bInitialized) Uninitialize(0);
+}
+
+int32_t CRegisteredClient::Initialize(const std::string& clientAddress, uint32_t eventPort, IIdentEvent* pEventSink,
+                                      uint32_t sessionId, const std::string& localAddress, uint32_t noReplyTimeout) {
+  TraceLog(TRACE_INFO, "CRegisteredClient::Initialize Entering");
+  if (m_bInitialized) {
+    TraceLog(TRACE_ERR, "CRegisteredClient::Initialize Already Initialized");
+    return -1;
+  }
+  int32_t iRet = 0;
+  m_pEventSocket.reset(new (std::nothrow) CClientSocket(true));
+  if (!m_pEventSocket) iRet = -1;
+  if (iRet == 0) {
+    m_pEventSocket->SetTimeouts(m_EventTimeouts);
+    // With keep connection this connects at once: an application that does
+    // not listen fails its registration here.
+    iRet = m_pEventSocket->Initialize(nullptr, SOCKTYPE_TCP, clientAddress, localAddress, eventPort, false);
+    if (iRet != 0)
+      TraceLog(TRACE_INFO, "CRegisteredClient::Initialize Error Initializing Socket Connection to client iRet = %d",
+               iRet);
+  }
+  if (iRet == 0) {
+    m_pEventSocket->SetNoReplyTimeout(noReplyTimeout);
+    m_EventFd = m_pEventSocket->GetSocket();
+    // The event socket's designed 8 KB send buffer holds a fraction of an
+    // event (a table of 200 VCIs is about 110 KB), and Linux, unlike
+    // Windows, then waits for the peer's acknowledgement of every few
+    // kilobytes; on the loopback, whose segments are 64 KB, the peer delays
+    // it by up to 40 ms each time. A buffer that takes a whole event lets
+    // it go out at once.
+    setsockopt(m_EventFd, SOL_SOCKET, SO_SNDBUF, &kEventSendBuffer, sizeof kEventSendBuffer);
+    m_pEventSink = pEventSink;
+    m_uiSessionId = sessionId;
+    m_uiNoReplyTimeout = noReplyTimeout;
+    m_pEventQueue.reset(new (std::nothrow) CEventQueue<EventImage>);
+    if (!m_pEventQueue) iRet = -1;
+  }
+  if (iRet == 0) {
+    try {
+      m_pNotifyThread.reset(new boost::thread(CRegClientThreadAdapter(this)));
+    } catch (...) {
+      iRet = -1;
+    }
+  }
+  if (iRet == 0 && IThread::Start() != 0) iRet = -1;
+  if (iRet == 0)
+    m_bInitialized = true;
+  else
+    ReleaseAll(CClientSocket::SHUTDOWN_ABORT);
+  TraceLog(TRACE_INFO, "CRegisteredClient::Initialize Leaving");
+  return iRet;
+}
+
+int CRegisteredClient::ReleaseAll(int mode) {
+  // The link-detection thread first, so that nothing reports once the
+  // socket is going.
+  m_StopEvent.Release();
+  IThread::Stop();
+  bool bCut = false;
+  if (m_pEventQueue) {
+    TraceLog(TRACE_INFO, "CRegisteredClient::Uninitialize Deleting Event Queue");
+    m_pEventQueue->Shutdown();
+    // A notify thread waiting for an acknowledgement (without a time limit,
+    // or for the reply floor) would hold the join as long: its wait is cut
+    // and the connection closed at once instead. One that is not inside an
+    // exchange now finds the queue shut down or the client terminating and
+    // starts none.
+    boost::lock_guard<boost::mutex> lock(m_StateLock);
+    bCut = m_bInExchange;
+  }
+  int iRet = 0;
+  if (bCut && m_pEventSocket) {
+    TraceLog(TRACE_INFO, "CRegisteredClient::Uninitialize Shutting down connection to client");
+    iRet = m_pEventSocket->Shutdown(CClientSocket::SHUTDOWN_ABORT);
+  }
+  if (m_pNotifyThread) m_pNotifyThread->join();
+  m_pNotifyThread.reset();
+  m_pEventQueue.reset();
+  if (m_pEventSocket && !bCut) {
+    TraceLog(TRACE_INFO, "CRegisteredClient::Uninitialize Shutting down connection to client");
+    iRet = m_pEventSocket->Shutdown(mode);
+  }
+  m_pEventSocket.reset();
+  m_EventFd = INVALID_SOCKET;
+  // The stop event is left signalled by the Release above; the count is
+  // taken back so that the next Initialize starts with it clear.
+  while (m_StopEvent.TryAcquire()) {
+  }
+  return iRet;
+}
+
+int32_t CRegisteredClient::Uninitialize(int mode) {
+  TraceLog(TRACE_INFO, "CRegisteredClient::Uninitialize Entering");
+  if (!m_bInitialized) return -1;
+  {
+    boost::lock_guard<boost::mutex> lock(m_StateLock);
+    m_bTerminating = true;
+  }
+  TraceLog(TRACE_INFO, "CRegisteredClient::Uninitialize Shutting down link detection thread");
+  int iRet = ReleaseAll(mode);
+  if (iRet != 0) TraceLog(TRACE_ERR, "CRegisteredClient::Uninitialize Error shutting down client connection %d", iRet);
+  m_bInitialized = false;
+  {
+    boost::lock_guard<boost::mutex> lock(m_StateLock);
+    m_bTerminating = false;
+  }
+  TraceLog(TRACE_INFO, "CRegisteredClient::Uninitialize Leaving");
+  return iRet;
+}
+
+bool CRegisteredClient::SetTerminating() {
+  boost::lock_guard<boost::mutex> lock(m_StateLock);
+  const bool was = m_bTerminating;
+  m_bTerminating = true;
+  return was;
+}
+
+bool CRegisteredClient::IsTerminating() const {
+  boost::lock_guard<boost::mutex> lock(m_StateLock);
+  return m_bTerminating;
+}
+
+void CRegisteredClient::SetClientName(const std::string& name) {
+  boost::lock_guard<boost::mutex> lock(m_StateLock);
+  m_sClientName = name;
+}
+
+std::string CRegisteredClient::GetClientName() const {
+  boost::lock_guard<boost::mutex> lock(m_StateLock);
+  return m_sClientName;
+}
+
+bool CRegisteredClient::Accepting() const { return !m_bLinkBroken && !IsTerminating(); }
+
+int32_t CRegisteredClient::ChangeInMap(const EventImage& tableEvent) {
+  TraceLog(TRACE_INFO, "CRegisteredClient::ChangeInMap Entering %d", static_cast<int>(m_uiSessionId));
+  if (Accepting()) {
+    TraceLog(TRACE_INFO, "CRegisteredClient::NotifyClient Entering %d", static_cast<int>(m_uiSessionId));
+    Queue(tableEvent);
+  }
+  TraceLog(TRACE_INFO, "CRegisteredClient::ChangeInMap Leaving %d", static_cast<int>(m_uiSessionId));
+  return 0;
+}
+
+int32_t CRegisteredClient::ChangeInBindMap(const CBindMap& bindings) {
+  TraceLog(TRACE_INFO, "CRegisteredClient::ChangeInBindMap Entering %d", static_cast<int>(m_uiSessionId));
+  if (Accepting()) {
+    CIdentEvent_Send event(CIdentEvent_Send::EVENT_BINDINGS_CHANGED, 0, bindings);
+    NotifyClient(event);
+  }
+  TraceLog(TRACE_INFO, "CRegisteredClient::ChangeInBindMap Leaving %d", static_cast<int>(m_uiSessionId));
+  return 0;
+}
+
+int32_t CRegisteredClient::Notify(uint32_t eventCode) {
+  if (Accepting()) {
+    CIdentEvent_Send event(eventCode, 0);
+    NotifyClient(event);
+  }
+  return 0;
+}
+
+CRegisteredClient::EventImage CRegisteredClient::SerializeEvent(CIdentEvent_Send& event, uint32_t initialSize) {
+  std::shared_ptr<CArchiveBuffer> archive(new (std::nothrow) CArchiveBuffer(CArchiveBuffer::STORING, initialSize));
+  if (!archive || !archive->IsUsable()) {
+    TraceLog(TRACE_ERR, "CRegisteredClient::NotifyClient Memory Allocation Error");
+    return nullptr;
+  }
+  if (!event.Serialize(*archive)) {
+    TraceLog(TRACE_ERR, "CRegisteredClient::NotifyClient IdentEvent_Send.Serialize");
+    return nullptr;
+  }
+  return archive;
+}
+
+int32_t CRegisteredClient::NotifyClient(CIdentEvent_Send& event) {
+  TraceLog(TRACE_INFO, "CRegisteredClient::NotifyClient Entering %d", static_cast<int>(m_uiSessionId));
+  EventImage image = SerializeEvent(event);
+  if (!image) return -1;
+  Queue(image);
+  return 0;
+}
+
+void CRegisteredClient::Queue(const EventImage& event) {
+  // The queue exists while the client is initialised, and only the
+  // manager's event thread queues and uninitialises.
+  std::unique_ptr<EventImage> item(new (std::nothrow) EventImage(event));
+  if (!item)
+    TraceLog(TRACE_ERR, "CRegisteredClient::NotifyClient Memory Allocation Error");
+  else if (m_pEventQueue)
+    m_pEventQueue->Push(std::move(item));
+  TraceLog(TRACE_INFO, "CRegisteredClient::NotifyClient Leaving %d", static_cast<int>(m_uiSessionId));
+}
+
+void CRegisteredClient::ReportBroken(const char* line) {
+  if (m_pEventSink == nullptr || IsTerminating()) return;
+  m_bLinkBroken = true;
+  TraceLog(TRACE_ERR, line, static_cast<int>(m_uiSessionId));
+  m_pEventSink->OnIdentNotify(EVENT_LINK_BROKEN, m_uiSessionId);
+}
+
+void CRegisteredClient::NotifyThread() {
+  TraceLog(TRACE_INFO, "CRegisteredClient::NotifyThread Entering %d", static_cast<int>(m_uiSessionId));
+  CArchiveBuffer reply(CArchiveBuffer::LOADING, kArchiveSize);
+  // The exchange writes the frame length into what it sends, so each event
+  // goes out of this thread's own copy of the shared image; the archive
+  // keeps its size from one event to the next.
+  CArchiveBuffer request(CArchiveBuffer::STORING, kArchiveSize);
+  for (;;) {
+    reply.Rewind(CArchiveBuffer::LOADING);
+    size_t remaining = 0;
+    std::unique_ptr<EventImage> event = m_pEventQueue->Pop(remaining);
+    if (!event) {
+      // Pop returns nothing only once the queue is shut down.
+      TraceLog(TRACE_ERR, "CRegisteredClient::NotifyThread Shutdown in process. Exiting Notify Thread");
+      break;
+    }
+    TraceLog(TRACE_INFO, "CRegisteredClient::NotifyThread Sending to client %d Queue Size = %ld",
+             static_cast<int>(m_uiSessionId), static_cast<long>(remaining));
+    {
+      // Uninitialize cuts an exchange that it finds running; one that has
+      // not begun when the client is marked terminating does not begin.
+      boost::lock_guard<boost::mutex> lock(m_StateLock);
+      if (m_bTerminating) continue;
+      m_bInExchange = true;
+    }
+    uint8_t* data = nullptr;
+    uint32_t length = 0;
+    (*event)->GetContent(data, length);
+    request.Rewind(CArchiveBuffer::STORING);
+    int iRet = -1;
+    if (data != nullptr && request.WriteRaw(data, length))
+      iRet = m_pEventSocket->SendRecv_ArchiveBuffer(request, reply, ACK_WAIT_MS);
+    else
+      TraceLog(TRACE_ERR, "CRegisteredClient::NotifyThread Memory Allocation Error");
+    {
+      boost::lock_guard<boost::mutex> lock(m_StateLock);
+      m_bInExchange = false;
+    }
+    if (iRet != 0) {
+      ReportBroken("CRegisteredClient::NotifyThread Client Connection Broken %d");
+      continue;
+    }
+    CIdentEvent_Recv ack;
+    if (!ack.Serialize(reply)) TraceLog(TRACE_ERR, "CRegisteredClient::NotifyThread IdentEvent_Recv.Serialize");
+    TraceLog(TRACE_INFO, "CRegisteredClient::NotifyThread Client Notified %d", static_cast<int>(m_uiSessionId));
+  }
+  TraceLog(TRACE_INFO, "CRegisteredClient::NotifyThread Leaving %d", static_cast<int>(m_uiSessionId));
+}
+
+void CRegisteredClient::Run(uint32_t, uint32_t) {
+  TraceLog(TRACE_INFO, "CRegisteredClient::Run Entering %d", static_cast<int>(m_uiSessionId));
+  SignalStarted();
+  try {
+    // The connection's close (the application's FIN, a reset) and the stop
+    // event; never its bytes, which belong to the exchanges. A change of
+    // the machine's addresses is no reason to drop an application: a USB
+    // VCI plugged in would otherwise drop every one of them.
+    struct pollfd pfd[2] = {{m_EventFd, POLLRDHUP, 0}, {m_StopEvent.Fd(), POLLIN, 0}};
+    int ready;
+    do {
+      ready = poll(pfd, 2, -1);
+    } while (ready < 0 && errno == EINTR);
+    if (ready > 0 && pfd[1].revents != 0) return;
+    ReportBroken("CRegisteredClient::Run Client Connection Broken %d");
+    TraceLog(TRACE_INFO, "CRegisteredClient::Run Leaving %d", static_cast<int>(m_uiSessionId));
+  } catch (...) {
+    TraceLog(TRACE_ERR, "CRegisteredClient::Run Exception %d", static_cast<int>(m_uiSessionId));
+    TraceLog(TRACE_INFO, "CRegisteredClient::Run Leaving %d", static_cast<int>(m_uiSessionId));
+  }
+}

@@ -1,0 +1,137 @@
+// CRegisteredClient: one registered client application. It holds a TCP
+// connection to the application's event port, a queue of serialised
+// IdentEvent_Send messages, a notify thread that delivers them one by one and
+// waits for each acknowledgement, and a link-detection thread (the IThread
+// worker) that notices the application closing that connection even while
+// no event is pending. A failed delivery or a closed connection marks the
+// link broken and is reported once through IIdentEvent::OnIdentNotify (1,
+// session id); the connection manager then removes the client.
+//
+// Threads: the manager's event thread queues events and uninitialises; the
+// control server's thread initialises and marks the client terminating; the
+// notify and link-detection threads report. The queue is the only hand-over
+// to the notify thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <boost/thread/mutex.hpp>
+#include <boost/thread/thread.hpp>
+
+#include "discovery/IdentEvent.h"
+#include "platform/AdapterInfo.h"
+#include "serialize/ArchiveBuffer.h"
+#include "transport/ClientSocket.h"
+#include "transport/EventQueue.h"
+#include "transport/Thread.h"
+
+class CBindMap;
+class CIdentEvent_Send;
+
+class CRegisteredClient : public IThread {
+ public:
+  // OnIdentNotify type of a broken link (value: the session id).
+  enum : uint32_t { EVENT_LINK_BROKEN = 1 };
+  // What the notify thread asks of the socket for each acknowledgement; the
+  // socket raises it to its reply floor (10 s unless set otherwise).
+  enum : uint32_t { ACK_WAIT_MS = 1000 };
+
+  CRegisteredClient();
+  // Uninitializes when the owner has not.
+  ~CRegisteredClient() override;
+
+  // The waits of the event connection; call before Initialize. The designed
+  // ones unless changed (tests shorten the reply floor and the connect
+  // pauses).
+  void SetEventTimeouts(const CClientSocket::Timeouts& timeouts) { m_EventTimeouts = timeouts; }
+  const CClientSocket::Timeouts& GetEventTimeouts() const { return m_EventTimeouts; }
+
+  // Connects to clientAddress:eventPort from localAddress and starts both
+  // threads. 0, -1, or the event socket's error code; on failure nothing is
+  // left running. noReplyTimeout non-zero: acknowledgements are waited for
+  // without a time limit.
+  int32_t Initialize(const std::string& clientAddress, uint32_t eventPort, IIdentEvent* pEventSink,
+                     uint32_t sessionId, const std::string& localAddress, uint32_t noReplyTimeout);
+  // Stops both threads (events still queued are not delivered) and closes
+  // the event connection with the given mode. -1 when not initialised, else
+  // the socket's Shutdown result. Returns promptly even while the notify
+  // thread waits for an acknowledgement that never comes: that wait is cut
+  // and the connection closed at once. Never call it from either thread of
+  // this client.
+  int32_t Uninitialize(int mode);
+  // Marks the client terminating; returns whether it was already.
+  bool SetTerminating();
+  bool IsTerminating() const;
+  bool IsLinkBroken() const { return m_bLinkBroken.load(); }
+
+  void SetClientName(const std::string& name);
+  std::string GetClientName() const;
+  uint32_t GetSessionId() const { return m_uiSessionId; }
+
+  // One serialised IdentEvent_Send, shared by every client it goes to and
+  // never changed once made: a table change is serialised once, not once
+  // per client.
+  typedef std::shared_ptr<const CArchiveBuffer> EventImage;
+
+  // Each queues an event unless the link is broken or the client is
+  // terminating, and returns 0. ChangeInMap takes the image of an 0x8002
+  // event made by SerializeEvent.
+  int32_t ChangeInMap(const EventImage& tableEvent);
+  int32_t ChangeInBindMap(const CBindMap& bindings);
+  // An event whose payload is an empty VCI table.
+  int32_t Notify(uint32_t eventCode);
+  // Serialises one event into the queue; 0, or -1 when it cannot be
+  // allocated or written.
+  int32_t NotifyClient(CIdentEvent_Send& event);
+  // The event's image, written into an archive of initialSize bytes (it
+  // grows as needed); null when it cannot be allocated or written (both
+  // logged).
+  static EventImage SerializeEvent(CIdentEvent_Send& event, uint32_t initialSize = CArchiveBuffer::DEFAULT_SIZE);
+
+  // The link-detection thread (IThread).
+  void Run(uint32_t uiArg1, uint32_t uiArg2) override;
+  // The notify thread.
+  void NotifyThread();
+
+ private:
+  // Whether events are still queued (neither link broken nor terminating).
+  bool Accepting() const;
+  void Queue(const EventImage& event);
+  // Link broken, reported once unless the client is already on its way out.
+  void ReportBroken(const char* line);
+  // Releases what Initialize created: the queue shut down and the notify
+  // thread joined, the link-detection thread stopped, the socket closed.
+  // Returns the socket's Shutdown result.
+  int ReleaseAll(int mode);
+
+  // Set before Initialize; constant while the threads run.
+  CClientSocket::Timeouts m_EventTimeouts;
+  // Set by Initialize before either thread starts; constant while they run.
+  IIdentEvent* m_pEventSink = nullptr;
+  uint32_t m_uiSessionId = 0;
+  uint32_t m_uiNoReplyTimeout = 0;
+  std::unique_ptr<CEventQueue<EventImage>> m_pEventQueue;
+  std::unique_ptr<CClientSocket> m_pEventSocket;
+  // The connected event socket that the link-detection thread watches.
+  SOCKET m_EventFd = INVALID_SOCKET;
+  std::unique_ptr<boost::thread> m_pNotifyThread;
+  // Signalled (never reset while the threads run) to end the link-detection
+  // wait; a descriptor that the wait polls beside the event socket.
+  CWakeSemaphore m_StopEvent;
+
+  // Makes SetTerminating one step and tells Uninitialize whether the notify
+  // thread is inside an exchange.
+  mutable boost::mutex m_StateLock;
+  bool m_bTerminating = false;  // Guarded by m_StateLock.
+  bool m_bInExchange = false;   // Guarded by m_StateLock.
+  std::string m_sClientName;    // Guarded by m_StateLock.
+
+  // Written by either thread, read by every thread: a late read costs at
+  // most one more attempted event.
+  std::atomic<bool> m_bLinkBroken{false};
+  // The owner's threads only (Initialize, Uninitialize).
+  bool m_bInitialized = false;
+};

@@ -1,0 +1,169 @@
+// The connection manager driven as client applications drive it: control
+// requests over TCP to port 8098, and an event port that records every
+// IdentEvent_Send and acknowledges it (or, on purpose, does not). Runs in
+// the test program's private network namespace.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "client_service/ClientConnectionMgr.h"
+#include "client_service/IdentConnect.h"
+#include "client_service/IdentEvent.h"
+#include "common/SocketPeers.h"
+#include "host/Brand.h"
+#include "host/TraceCapture.h"
+
+namespace apptest {
+
+using namespace sockettest;
+
+template <class M>
+std::string FrameOf(M msg) {
+  CArchiveBuffer ar(CArchiveBuffer::STORING);
+  msg.Serialize(ar);
+  uint8_t* p;
+  uint32_t n;
+  ar.GetFrame(p, n);
+  return std::string(reinterpret_cast<char*>(p), n);
+}
+
+template <class M>
+bool Parse(const std::string& frame, M& msg) {
+  CArchiveBuffer ar(CArchiveBuffer::LOADING);
+  if (frame.size() < 8 || !ar.AllocateData(static_cast<uint32_t>(frame.size() - 4))) return false;
+  uint8_t* p;
+  uint32_t n;
+  ar.GetContent(p, n);
+  std::copy(frame.begin() + 4, frame.end(), p);
+  ar.Rewind(CArchiveBuffer::LOADING);
+  return msg.Serialize(ar);
+}
+
+// One control conversation; "refused" when nothing listens at address.
+inline std::string Ask(const std::string& frame, const char* address = "127.0.0.1") {
+  int s = ConnectTo(address, CClientConnectionMgr::CONTROL_PORT);
+  if (s < 0) return "refused";
+  SendAll(s, frame);
+  shutdown(s, SHUT_WR);
+  std::string reply = ReadFor(s, kGuardMs);
+  close(s);
+  return reply;
+}
+
+// Waits for a condition that must come; false after the guard time.
+template <class Condition>
+bool WaitUntil(Condition done) {
+  for (auto t0 = Clock::now(); !done(); std::this_thread::sleep_for(std::chrono::milliseconds(5)))
+    if (MsSince(t0) > kGuardMs) return false;
+  return true;
+}
+// A client application's event port: the first connection's events are
+// recorded as (code, number of VCIs) and acknowledged unless ack is false.
+class App {
+ public:
+  explicit App(bool ack = true) {
+    m_Listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_in a = Address("127.0.0.1", 0);
+    socklen_t length = sizeof a;
+    bind(m_Listen, reinterpret_cast<struct sockaddr*>(&a), sizeof a);
+    getsockname(m_Listen, reinterpret_cast<struct sockaddr*>(&a), &length);
+    m_Port = ntohs(a.sin_port);
+    listen(m_Listen, 1);
+    m_Thread = std::thread([this, ack] {
+      int s = accept(m_Listen, nullptr, nullptr);
+      if (s < 0) return;
+      m_Conn = s;
+      for (std::string frame; (frame = ReadFrame(s)).size() >= 8;) {
+        CIdentEvent_Send event;
+        Parse(frame, event);
+        {
+          std::lock_guard<std::mutex> lock(m_Mutex);
+          m_Events.emplace_back(event.GetEventCode(), event.m_VCIStatusMap.Count());
+        }
+        if (ack) SendAll(s, FrameOf(CIdentEvent_Recv(0)));
+      }
+      close(s);
+    });
+  }
+  ~App() {
+    int s = m_Conn.load();
+    if (s >= 0) shutdown(s, SHUT_RDWR);
+    shutdown(m_Listen, SHUT_RDWR);
+    m_Thread.join();
+    close(m_Listen);
+  }
+  // Closes the event connection once the service has made it.
+  void Close() {
+    ASSERT_TRUE(WaitUntil([this] { return m_Conn.load() >= 0; }));
+    shutdown(m_Conn.load(), SHUT_RDWR);
+  }
+  CIdentConnect_Recv Register(const char* name, uint32_t noReplyTimeout = 0, bool persistLog = false) {
+    CIdentConnect_Recv reply;
+    Parse(Ask(FrameOf(CIdentConnect_Send(Port(), name, persistLog, noReplyTimeout))), reply);
+    return reply;
+  }
+  uint16_t Port() const { return m_Port; }
+  std::vector<std::pair<uint32_t, size_t>> Events() {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    return m_Events;
+  }
+
+ private:
+  int m_Listen;
+  uint16_t m_Port;
+  std::atomic<int> m_Conn{-1};
+  std::mutex m_Mutex;
+  std::vector<std::pair<uint32_t, size_t>> m_Events;  // Guarded by m_Mutex.
+  std::thread m_Thread;
+};
+
+inline bool Logged(const std::string& text) {
+  for (const std::string& line : tracetest::TraceCapture::Lines())
+    if (line.find(text) != std::string::npos) return true;
+  return false;
+}
+inline bool WaitLogged(const std::string& text) { return WaitUntil([&] { return Logged(text); }); }
+
+// A fresh manager per test, initialised on an installation of its own (a
+// brand, a home folder, ident.ini from Ini()), whose clients' event
+// connections connect without pauses and wait 300 ms for an acknowledgement.
+class ManagerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    VCI_REQUIRE_NET_NAMESPACE();
+    m_Trace.reset(new tracetest::TraceCapture(Ini()));
+    std::string brand;
+    ASSERT_TRUE(EncodeBrandText(GetBrandKeyName(1), brand));
+    testenv::WriteFile(m_Trace->RegistryPath(),
+                       tracetest::RegistryText(Home(), Home()) + "\"Brand\"=\"" + brand + "\"\n");
+    tracetest::TraceCapture::Clear();
+    mgr.reset(new CClientConnectionMgr);
+    CClientSocket::Timeouts timeouts;
+    timeouts.uiConnectPauseMs = 1;
+    timeouts.uiReplyFloorMs = 300;
+    mgr->SetClientSocketTimeouts(timeouts);
+    ASSERT_EQ(mgr->Initialize(), 0);
+  }
+  void TearDown() override {
+    if (!mgr) return;
+    mgr->Uninitialize();
+    mgr->DisconnectClients();
+  }
+  virtual std::string Ini() { return "[Log]\nLevel=info\n[Mode]\nShowWindow=true\n"; }
+  std::string Home() const { return m_Trace->Dir().Path(); }
+  size_t Listed() {
+    CVCIStatusMap map;
+    mgr->GetEngine().GetVCIStatusMap(map);
+    return map.Count();
+  }
+
+  std::unique_ptr<tracetest::TraceCapture> m_Trace;
+  std::unique_ptr<CClientConnectionMgr> mgr;
+};
+
+}  // namespace apptest

@@ -1,0 +1,212 @@
+// The connection manager in process, in a private network namespace, driven
+// over TCP as client applications drive it.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "client_service/BluetoothReq.h"
+#include "client_service/ClientApp.h"
+#include "client_service/IdentDisconnect.h"
+#include "client_service/LogFile.h"
+#include "client_service/RegisteredClient.h"
+#include "platform/VersionInfo.h"
+#include "tools/SimProcess.h"
+
+using namespace apptest;
+
+namespace {
+
+::testing::Environment* const g_Namespace =
+    ::testing::AddGlobalTestEnvironment(new testenv::NetNamespaceEnvironment);
+
+std::atomic<int> g_ShownAs{-1};
+void RecordShow(bool show) { g_ShownAs = show ? 1 : 0; }
+
+int32_t Unregister(uint32_t sessionId) {
+  CIdentDisconnect_Recv reply(99);
+  Parse(Ask(FrameOf(CIdentDisconnect_Send(sessionId))), reply);
+  return reply.GetResult();
+}
+
+TEST(ConnectionMgrVersion, VersionNumberAndBuildDateComeFromTheResourceStrings) {
+  const struct {
+    const char* version;
+    const char* date;
+    uint32_t number;
+    uint32_t built;
+  } rows[] = {
+      {"1.0.0", "2026dec06", 0x010000, (2026u << 24) + (12u << 16) + (6u << 8)},
+      {"5, 1, 2, 10", "2025jan31", 0x0501020A, (2025u << 24) + (1u << 16) + (31u << 8)},
+      {"2.b x", "2026Dec06", 0x020B00, (2026u << 24) + (6u << 8)},
+      {"", "26dec6", 0, CClientConnectionMgr::UNKNOWN_BUILD_DATE},
+  };
+  for (const auto& row : rows) {
+    platform::VersionResource resource = platform::BuildVersionResource();
+    for (auto& s : resource.strings) {
+      if (s.first == "ProductVersion") s.second = row.version;
+      if (s.first == "CompileDate") s.second = row.date;
+    }
+    platform::SetVersionResource(&resource);
+    uint32_t number = 1, built = 1;
+    EXPECT_TRUE(CClientConnectionMgr::ReadVersionResource(number, built)) << row.version;
+    EXPECT_EQ(number, row.number) << row.version;
+    EXPECT_EQ(built, row.built) << row.date;
+  }
+  platform::SetNoVersionResource();
+  uint32_t number = 1, built = 1;
+  EXPECT_FALSE(CClientConnectionMgr::ReadVersionResource(number, built));
+  EXPECT_EQ(number + built, 0u);
+  platform::SetVersionResource(nullptr);
+}
+
+class RegistrationTest : public ManagerTest {
+  // Registration forces INFO over this, and the last client's going puts it back.
+  std::string Ini() override { return "[Log]\nLevel=error\n[Mode]\nShowWindow=true\n"; }
+};
+
+TEST_F(RegistrationTest, RepliesCarryTheServiceAndItsTablesIdsCountFrom0x4D2AndTheLastToGoRestoresTheTrace) {
+  testenv::SimProcess sim({"--serial", "4711", "--module-state", "2", "--interval", "50"});
+  ASSERT_TRUE(sim.Ready());
+  ASSERT_TRUE(WaitUntil([&] { return Listed() == 1; }));
+  CClientConnectionMgr::SetShowWindowHook(&RecordShow);
+
+  // No event port: no client, no id used up; the reply still carries all.
+  CIdentConnect_Recv failed;
+  ASSERT_TRUE(Parse(Ask(FrameOf(CIdentConnect_Send(UnusedPort(), "nobody"))), failed));
+  EXPECT_EQ(failed.GetResult(), CClientSocket::CS_ERR_CONNECT_ATTEMPTS);
+  EXPECT_EQ(failed.m_uiSessionId, 0x4D2u);
+
+  App a, b;
+  auto t0 = Clock::now();
+  CIdentConnect_Recv first = a.Register("A");
+  EXPECT_GE(MsSince(t0), 2000);
+  t0 = Clock::now();
+  CIdentConnect_Recv second = b.Register("B");
+  EXPECT_LT(MsSince(t0), 2000);
+  uint32_t number, built;
+  CClientConnectionMgr::ReadVersionResource(number, built);
+  for (const CIdentConnect_Recv* r : {&failed, &first, &second}) {
+    EXPECT_EQ(r->m_uiVersionNumber, number);
+    EXPECT_EQ(r->m_uiBuildDate, built);
+    EXPECT_EQ(r->m_uiInstanceToken, failed.m_uiInstanceToken);
+    EXPECT_LT(r->m_uiInstanceToken, 32768u);
+    EXPECT_EQ(r->m_strProductName, "Identification Service");
+    EXPECT_EQ(r->m_VCIStatusMap.m_Map.count(4711), 1u);
+    EXPECT_EQ(r->m_BindMap.GetLocalAddr("127.0.0.2"), "127.0.0.1");
+  }
+  EXPECT_EQ(first.GetResult() + second.GetResult(), 0);
+  EXPECT_EQ(first.m_uiSessionId, 0x4D2u);
+  EXPECT_EQ(second.m_uiSessionId, 0x4D3u);
+  EXPECT_EQ(CIdentConfig::GetInstance().GetTraceLevel(), TRACE_INFO);
+
+  EXPECT_EQ(Unregister(0x4D4), -1);
+  EXPECT_EQ(Unregister(0x4D2), 0);
+  ASSERT_TRUE(WaitLogged("CClientConnectionMgr::Run A disconnected. Clients remaining = 1"));
+  // A changed ident.ini is taken in when the last client has gone.
+  tracetest::WriteIni(m_Trace->Dir().File("ident.ini"), "[Log]\nLevel=warn\n[Mode]\nShowWindow=false\n");
+  EXPECT_EQ(Unregister(0x4D3), 0);
+  ASSERT_TRUE(WaitLogged("CClientConnectionMgr::Run B disconnected. Clients remaining = 0"));
+  ASSERT_TRUE(WaitUntil([] { return g_ShownAs == 0; }));
+  EXPECT_EQ(CIdentConfig::GetInstance().GetTraceLevel(), TRACE_WARN);
+  EXPECT_FALSE(Logged("CClientConnectionMgr::Run Event = 2 SessionId = 1236"));
+  CClientConnectionMgr::SetShowWindowHook(nullptr);
+}
+
+using EventTest = ManagerTest;
+
+TEST_F(EventTest, ChangesReachEveryClientInOrderAndAcknowledged) {
+  App a, b;
+  ASSERT_EQ(a.Register("A").GetResult() + b.Register("B").GetResult(), 0);
+  testenv::SimProcess sim({"--serial", "4711", "--module-state", "2", "--interval", "50"});
+  ASSERT_TRUE(sim.Ready());
+  // A new VCI on a new binding: the table, then the bindings. Then an
+  // interface monitor error and a Bluetooth error, each with an empty table.
+  ASSERT_TRUE(WaitUntil([&] { return a.Events().size() >= 2 && b.Events().size() >= 2; }));
+  mgr->OnIdentNotify(CConnMgrEvent::IF_ERROR_3, CConnMgrEvent::MASK_IF_ERROR_3);
+  mgr->OnIdentNotify(CConnMgrEvent::BT_ERROR, 7);
+  const std::vector<std::pair<uint32_t, size_t>> expected = {{0x8002, 1}, {0x8003, 0}, {0x8006, 0}, {7, 0}};
+  ASSERT_TRUE(WaitUntil([&] { return a.Events().size() >= 4 && b.Events().size() >= 4; }));
+  EXPECT_EQ(a.Events(), expected);
+  EXPECT_EQ(b.Events(), expected);
+  for (const char* line : {"Client Notified 1234", "Client Notified 1235"}) {
+    std::vector<std::string> lines = tracetest::TraceCapture::Messages();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), std::string("CRegisteredClient::NotifyThread ") + line), 4);
+  }
+}
+
+TEST_F(EventTest, ClientsThatCloseOrNeverAcknowledgeGoWithoutHoldingUpTheOthers) {
+  EXPECT_EQ(CRegisteredClient().GetEventTimeouts().uiReplyFloorMs, 10000u);
+  // The first is notified first and waits for ever; the others still get
+  // their events, the silent one with a time limit goes after the floor.
+  App forever(false), silent(false), closing, acking;
+  ASSERT_EQ(forever.Register("forever", 1).m_uiSessionId, 0x4D2u);
+  ASSERT_EQ(silent.Register("silent").m_uiSessionId, 0x4D3u);
+  ASSERT_EQ(closing.Register("closing").m_uiSessionId, 0x4D4u);
+  ASSERT_EQ(acking.Register("acking").m_uiSessionId, 0x4D5u);
+
+  closing.Close();
+  ASSERT_TRUE(WaitLogged("CRegisteredClient::Run Client Connection Broken 1236"));
+  ASSERT_TRUE(WaitLogged("CClientConnectionMgr::Run closing disconnected. Clients remaining = 3"));
+  EXPECT_TRUE(closing.Events().empty());
+
+  mgr->OnIdentNotify(CConnMgrEvent::VCI_STATUS, CConnMgrEvent::MASK_TABLE);
+  ASSERT_TRUE(WaitUntil([&] { return acking.Events().size() == 1; }));
+  ASSERT_TRUE(WaitLogged("CRegisteredClient::NotifyThread Client Connection Broken 1235"));
+  ASSERT_TRUE(WaitLogged("CClientConnectionMgr::Run silent disconnected. Clients remaining = 2"));
+  ASSERT_TRUE(WaitUntil([&] { return forever.Events().size() == 1; }));
+  // Kept until it unregisters; its endless wait does not hold up its removal.
+  EXPECT_EQ(Unregister(0x4D2), 0);
+  ASSERT_TRUE(WaitLogged("CClientConnectionMgr::Run forever disconnected. Clients remaining = 1"));
+  ASSERT_TRUE(WaitLogged("CRegisteredClient::NotifyThread Leaving 1234"));
+  EXPECT_FALSE(Logged("CRegisteredClient::NotifyThread Client Connection Broken 1234"));
+}
+
+class RequestTest : public ManagerTest {
+  std::string Ini() override {
+    return "[Log]\nLevel=info\n[Mode]\nShowWindow=true\n[Network]\nControlAddress=127.0.0.1\n";
+  }
+};
+
+TEST_F(RequestTest, RequestsAnswerAsDesignedAndABrokenOneReplacesTheServerOnTheSameAddress) {
+  CBluetoothReq_Recv bt(0);
+  ASSERT_TRUE(Parse(Ask(FrameOf(CBluetoothReq_Send(0x4D2, 4711, CBluetoothReq_Send::BT_SCAN))), bt));
+  EXPECT_EQ(bt.GetResult(), -1);
+  EXPECT_TRUE(Logged("Recd. BT Command but bluetooth not enabled"));
+  EXPECT_FALSE(Logged("Time to execute BT Command"));
+
+  // Every file of data_files, in name order; one that cannot be read comes
+  // without a name. No folder: an empty list.
+  const std::string folder = Home() + "/data_files";
+  CLogFiles_Recv files;
+  testenv::Shell("rm -rf " + folder);
+  ASSERT_TRUE(Parse(Ask(FrameOf(CLogFile_Send())), files));
+  EXPECT_TRUE(files.GetFiles().empty());
+  testenv::WriteFile(folder + "/b.bin", std::string("\0\1\2", 3));
+  testenv::WriteFile(folder + "/a.txt", "");
+  ASSERT_EQ(mkdir((folder + "/sub").c_str(), 0755), 0);
+  ASSERT_TRUE(Parse(Ask(FrameOf(CLogFile_Send({"ignored"}))), files));
+  std::string listing;
+  for (const auto& f : files.GetFiles())
+    listing += "[" + f.first + " " + std::to_string(f.second.GetResult()) + " " +
+               std::string(f.second.GetContents().begin(), f.second.GetContents().end()) + "]";
+  static const char kListing[] = "[ -1 ][a.txt 0 ][b.bin 0 \0\1\2]";
+  EXPECT_EQ(listing, std::string(kListing, sizeof kListing - 1));
+
+  // Nothing for an unknown request but the empty frame.
+  EXPECT_EQ(Ask(Frame({9999, 1})), Frame({}));
+  EXPECT_EQ(Ask(Frame({2034})), Frame({}));
+  EXPECT_EQ(Ask(Frame({}), "127.0.0.2"), "refused");
+
+  // A request of 3 bytes: no reply; the server closes the connection (so
+  // that its end lingers in TIME_WAIT) and is replaced on its address.
+  int s = ConnectTo("127.0.0.1", CClientConnectionMgr::CONTROL_PORT);
+  SendAll(s, std::string("\7\0\0\0\1\2\3", 7));
+  EXPECT_EQ(ReadFor(s, kGuardMs), "");
+  close(s);
+  ASSERT_TRUE(WaitLogged("CClientConnectionMgr::Run Restart Successful"));
+  EXPECT_EQ(Ask(Frame({}), "127.0.0.2"), "refused");
+  App app;
+  EXPECT_EQ(app.Register("after").GetResult(), 0);
+}
+
+}  // namespace
