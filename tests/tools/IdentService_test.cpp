@@ -56,6 +56,7 @@ TEST(IdentService, AnInstanceThatOutlivesWmCloseKeepsRunningAndTheNewOneGivesUp)
                    "VCI Identification Service is still running. Panic!!!",
                    "Cannot start the VCI Identification Service"}));
   EXPECT_NE(FindWindow(platform::SERVICE_WINDOW_CLASS, nullptr), 0u);
+  stuck.Stop(SIGKILL);  // it outlives SIGTERM's WM_CLOSE too
 }
 
 TEST(IdentService, StartedByTheStackTheCoreFollowsTheStackNotifications) {

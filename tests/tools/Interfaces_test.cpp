@@ -9,7 +9,7 @@
 
 #include "ToolRun.h"
 #include "common/TestEnv.h"
-#include "tools/ChildProcess.h"
+#include "common/ChildProcess.h"
 
 namespace {
 

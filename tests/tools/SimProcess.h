@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/ChildProcess.h"
+#include "common/ChildProcess.h"
 
 namespace testenv {
 
