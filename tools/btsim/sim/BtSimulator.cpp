@@ -242,12 +242,7 @@ void CBtSimulator::HandleRequest(int client, const nlohmann::json& request) {
     m_World.SetPin(address, request.value("pin", ""));
     Answer(r, TOSBT_STATUS_OK);
   } else if (op == "disconnect") {
-    const uint16_t cid = request.value("cid", uint16_t(0));
-    bool known = false;
-    for (const auto& c : m_World.CidList()) known = known || c["cid"] == cid;
-    if (!known) return Answer(r, TOSBT_STATUS_NOT_CONNECTED);
-    CloseChannel(cid);
-    Answer(r, TOSBT_STATUS_OK);
+    Answer(r, CloseChannel(request.value("cid", uint16_t(0))) ? TOSBT_STATUS_OK : TOSBT_STATUS_NOT_CONNECTED);
   } else if (op == "pan") {
     ConnectPan(r, address);
   } else if (op == "pan-reset") {
@@ -380,23 +375,16 @@ void CBtSimulator::OnPanOutput() {
 
 void CBtSimulator::ResetPan() {
   m_Pan.Disconnect();
-  if (m_uiPanCid != 0) {
-    bool pan;
-    std::string address;
-    m_World.CloseChannel(m_uiPanCid, pan, address);
-    m_uiPanCid = 0;
-  }
+  m_World.CloseChannel(m_uiPanCid);
+  m_uiPanCid = 0;
   for (const CRequest& w : m_PanWaiters) Answer(w, TOSBT_STATUS_NO_DEVICE, {{"error", "the network was reset"}});
   m_PanWaiters.clear();
 }
 
-void CBtSimulator::CloseChannel(uint16_t cid) {
-  bool pan;
-  std::string address;
-  if (cid == m_uiPanCid)
-    ResetPan();
-  else
-    m_World.CloseChannel(cid, pan, address);
+bool CBtSimulator::CloseChannel(uint16_t cid) {
+  if (cid == 0 || cid != m_uiPanCid) return m_World.CloseChannel(cid);
+  ResetPan();
+  return true;
 }
 
 void CBtSimulator::DropLinksOutOfRange() {

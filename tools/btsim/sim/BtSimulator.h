@@ -87,7 +87,7 @@ class CBtSimulator {
   void ConnectPan(const CRequest& r, const std::string& address);
   void OnPanOutput();
   void ResetPan();
-  void CloseChannel(uint16_t cid);
+  bool CloseChannel(uint16_t cid);  // false for an unknown CID
   void DropLinksOutOfRange();
   nlohmann::json DeviceEntry(const SimDevice& d) const;
   void PostNotifications(const std::vector<unsigned>& codes);

@@ -196,12 +196,10 @@ uint16_t CBtWorld::OpenChannel(const std::string& address, bool pan) {
   return cid;
 }
 
-bool CBtWorld::CloseChannel(uint16_t cid, bool& pan, std::string& address) {
+bool CBtWorld::CloseChannel(uint16_t cid) {
   auto it = m_Channels.find(cid);
   if (it == m_Channels.end()) return false;
   const uint16_t handle = it->second.handle;
-  pan = it->second.pan;
-  address = LinkOf(handle)->address;
   m_Channels.erase(it);
   for (const auto& c : m_Channels)
     if (c.second.handle == handle) return true;

@@ -61,10 +61,9 @@ class CBtWorld {
 
   // Links and channels. OpenChannel makes the device's link when it has
   // none and answers the new channel's CID; CloseChannel closes one (the
-  // link goes with its last channel) and tells what it was: false for an
-  // unknown CID.
+  // link goes with its last channel): false for an unknown CID.
   uint16_t OpenChannel(const std::string& address, bool pan);
-  bool CloseChannel(uint16_t cid, bool& pan, std::string& address);
+  bool CloseChannel(uint16_t cid);
   // The channels of the links to devices out of range.
   std::vector<uint16_t> ChannelsOutOfRange() const;
   bool IsConnected(const std::string& address) const;

@@ -21,12 +21,16 @@ const char kVciAddress[] = "192.168.178.2";
 // simulator's pid) whatever became of vci-sim. "read" takes one line of the
 // pipe only, so vci-sim reads the rest of it.
 const char kChildScript[] =
-    "vcif=$1 home=$2; shift 2\n"
+    "vcif=$1 home=$2 address=$3; shift 3\n"
     "echo netns\n"
     "read go || exit 1\n"
     "ip link set dev lo up\n"
-    "ip addr add 192.168.178.2/24 dev \"$vcif\" && ip link set dev \"$vcif\" up && \"$@\"\n"
+    "ip addr add \"$address/24\" dev \"$vcif\" && ip link set dev \"$vcif\" up && \"$@\"\n"
     "ip link set dev \"$vcif\" netns \"$home\"\n";
+
+bool Tell(int fd, const std::string& line) {
+  return write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+}
 
 }  // namespace
 
@@ -56,7 +60,7 @@ bool CPanLink::Connect(const std::string& address, uint32_t serial, const std::v
   // A child killed from outside took its namespace, and with it the pair.
   if (if_nametoindex(m_VciEnd.c_str()) == 0 && !Create(error)) return false;
   std::vector<std::string> argv = {"unshare", "-n", "sh", "-c", kChildScript, "sh", m_VciEnd,
-                                   std::to_string(getpid()), m_VciSim};
+                                   std::to_string(getpid()), kVciAddress, m_VciSim};
   argv.insert(argv.end(), vciArgs.begin(), vciArgs.end());
   // The fixed options come last, so that they win over vci_args.
   for (const char* a : {"--serial", "", "--interface-kind", "16", "--address", kVciAddress, "--multicast-if", kVciAddress})
@@ -100,7 +104,7 @@ CPanLink::EState CPanLink::OnOutput() {
     if (line == "netns" && !m_bMoved) {
       m_bMoved = RunProgram({"ip", "link", "set", "dev", m_VciEnd, "netns", std::to_string(m_Child)});
       // Without the end the child's "read" sees the pipe close and it ends.
-      if (!m_bMoved || write(m_In, "go\n", 3) != 3) {
+      if (!m_bMoved || !Tell(m_In, "go\n")) {
         close(m_In);
         m_In = -1;
       }
@@ -115,8 +119,8 @@ CPanLink::EState CPanLink::OnOutput() {
 
 void CPanLink::Disconnect() {
   if (m_Child <= 0) return;
-  if (m_bMoved && m_In >= 0 && write(m_In, "quit\n", 5) != 5) {
-  }
+  // vci-sim reads "quit"; a child still at "read go" sees the pipe close.
+  if (m_bMoved && m_In >= 0) Tell(m_In, "quit\n");
   if (m_In >= 0) close(m_In);
   m_In = -1;
   // The output ends when the child and vci-sim have exited, the end home again.
