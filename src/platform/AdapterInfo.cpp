@@ -210,6 +210,8 @@ DWORD GetAdaptersInfo(std::vector<CAdapterInfo>& out) {
         loopbackUp = loopbackUp || (link.flags & IFF_UP);
         continue;
       }
+      // Administratively down is a disabled adapter, which Windows leaves out.
+      if (!(link.flags & IFF_UP)) continue;
       CAdapterInfo a;
       a.Index = static_cast<uint32_t>(e.first);
       a.AdapterName = link.name;
@@ -251,6 +253,49 @@ DWORD GetInterfaceAddresses(std::vector<CInterfaceAddress>& out, size_t maxCount
     }
     return static_cast<DWORD>(ERROR_SUCCESS);
   });
+}
+
+DWORD GetNetLinks(std::vector<CNetLink>& out) {
+  return FromLinksAndAddresses(out, [&](const std::map<int, LinkInfo>& links, const std::vector<AddrInfo>&) {
+    for (const auto& e : links)
+      out.push_back({static_cast<uint32_t>(e.first), e.second.name, e.second.alias, (e.second.flags & IFF_UP) != 0});
+    return static_cast<DWORD>(ERROR_SUCCESS);
+  });
+}
+
+DWORD SetNetLinkUp(uint32_t index, bool up) {
+  FdGuard fd{socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE)};
+  if (fd.fd < 0) return ERROR_INVALID_HANDLE;
+  struct {
+    struct nlmsghdr h;
+    struct ifinfomsg i;
+  } req;
+  memset(&req, 0, sizeof req);
+  req.h.nlmsg_len = NLMSG_LENGTH(sizeof(struct ifinfomsg));
+  req.h.nlmsg_type = RTM_NEWLINK;
+  req.h.nlmsg_flags = NLM_F_REQUEST | NLM_F_ACK;
+  req.h.nlmsg_seq = 1;
+  req.i.ifi_family = AF_UNSPEC;
+  req.i.ifi_index = static_cast<int>(index);
+  req.i.ifi_change = IFF_UP;
+  req.i.ifi_flags = up ? IFF_UP : 0;
+  if (send(fd.fd, &req, req.h.nlmsg_len, 0) < 0) return ERROR_INVALID_HANDLE;
+  // The acknowledgement is an NLMSG_ERROR whose code is 0 on success.
+  char buf[4096];
+  for (;;) {
+    ssize_t n = recv(fd.fd, buf, sizeof buf, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return ERROR_INVALID_DATA;
+    int len = static_cast<int>(n);
+    for (auto* h = reinterpret_cast<struct nlmsghdr*>(buf); NLMSG_OK(h, len); h = NLMSG_NEXT(h, len)) {
+      if (h->nlmsg_seq != 1 || h->nlmsg_type != NLMSG_ERROR) continue;
+      int err = -static_cast<const struct nlmsgerr*>(NLMSG_DATA(h))->error;
+      if (err == 0) return ERROR_SUCCESS;
+      if (err == ENODEV) return ERROR_FILE_NOT_FOUND;
+      if (err == EPERM || err == EACCES) return ERROR_ACCESS_DENIED;
+      return ERROR_INVALID_DATA;
+    }
+  }
 }
 
 bool CWakeSemaphore::Create(uint32_t initialCount, uint32_t maximumCount) {
