@@ -566,7 +566,7 @@ bool CBtApiSync::CancelDiscovery(bool force) {
   if (force) {
     TraceLog(TRACE_INFO, "Forcing the cancelation of the discovery process");
     std::lock_guard<std::mutex> g(m_Lock);
-    if (m_pWorker && m_pWorker->op->m_Command == CMD_DISCOVER) {
+    if (m_pWorker) {
       m_pWorker->op->m_bCancelRequested = true;
       if (HWND hWnd = m_pWorker->op->m_hWnd)
         PostMessage(hWnd, WM_DISCOVER_REMOTE_DEVICE2, TOSBTAPI_NM_DISCOVERDEVICE_END, 0);
