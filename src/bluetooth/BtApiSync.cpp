@@ -95,8 +95,10 @@ class CBtApiSync::COperation {
 
   // The worker's window procedure, on the worker thread.
   void OnCommand(HWND hWnd, WPARAM command, LPARAM param);
-  void OnDiscoverNotify(HWND hWnd, WPARAM code);
-  void OnNameNotify(HWND hWnd, WPARAM code);
+  // Discovery and name notifications: the codes from errorCode to endCode
+  // are theirs; error is the flag that errorCode sets.
+  void OnInquiryNotify(HWND hWnd, WPARAM code, uint32_t errorCode, uint32_t endCode, const char* unknown,
+                       bool& error);
   void OnConnectNotify(HWND hWnd, WPARAM code, LPARAM param);
 
   // Constant while the worker runs (set before it starts).
@@ -259,28 +261,17 @@ void CBtApiSync::COperation::PairCommand(HWND hWnd) {
   }
 }
 
-void CBtApiSync::COperation::OnDiscoverNotify(HWND hWnd, WPARAM code) {
+void CBtApiSync::COperation::OnInquiryNotify(HWND hWnd, WPARAM code, uint32_t errorCode, uint32_t endCode,
+                                              const char* unknown, bool& error) {
   const char* name = CodeName(code);
-  if (!name || code < TOSBTAPI_NM_DISCOVERDEVICE_ERROR || code > TOSBTAPI_NM_DISCOVERDEVICE_END) {
-    TraceLog(TRACE_ERR, "WM_DISCOVER_REMOTE_DEVICE2::unkown");
+  if (!name || code < errorCode || code > endCode) {
+    TraceLog(TRACE_ERR, "%s", unknown);
     Close(hWnd, RESULT_STACK_ERROR);
     return;
   }
   TraceLog(TRACE_INFO, "%s", name);
-  if (code == TOSBTAPI_NM_DISCOVERDEVICE_ERROR) m_bDiscoveryError = true;
-  if (code == TOSBTAPI_NM_DISCOVERDEVICE_END) Close(hWnd, RESULT_OK);
-}
-
-void CBtApiSync::COperation::OnNameNotify(HWND hWnd, WPARAM code) {
-  const char* name = CodeName(code);
-  if (!name || code < TOSBTAPI_NM_DISCOVERNAME_ERROR || code > TOSBTAPI_NM_DISCOVERNAME_END) {
-    TraceLog(TRACE_ERR, "WM_DISCOVER_REMOTE_NAME::unkown");
-    Close(hWnd, RESULT_STACK_ERROR);
-    return;
-  }
-  TraceLog(TRACE_INFO, "%s", name);
-  if (code == TOSBTAPI_NM_DISCOVERNAME_ERROR) m_bNameError = true;
-  if (code == TOSBTAPI_NM_DISCOVERNAME_END) Close(hWnd, RESULT_OK);
+  if (code == errorCode) error = true;
+  if (code == endCode) Close(hWnd, RESULT_OK);
 }
 
 void CBtApiSync::COperation::OnConnectNotify(HWND hWnd, WPARAM code, LPARAM param) {
@@ -345,10 +336,14 @@ LRESULT CBtApiSync::WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lP
       if (op) op->OnCommand(hWnd, wParam, lParam);
       return 0;
     case WM_DISCOVER_REMOTE_DEVICE2:
-      if (op) op->OnDiscoverNotify(hWnd, wParam);
+      if (op)
+        op->OnInquiryNotify(hWnd, wParam, TOSBTAPI_NM_DISCOVERDEVICE_ERROR, TOSBTAPI_NM_DISCOVERDEVICE_END,
+                            "WM_DISCOVER_REMOTE_DEVICE2::unkown", op->m_bDiscoveryError);
       return 0;
     case WM_DISCOVER_REMOTE_NAME:
-      if (op) op->OnNameNotify(hWnd, wParam);
+      if (op)
+        op->OnInquiryNotify(hWnd, wParam, TOSBTAPI_NM_DISCOVERNAME_ERROR, TOSBTAPI_NM_DISCOVERNAME_END,
+                            "WM_DISCOVER_REMOTE_NAME::unkown", op->m_bNameError);
       return 0;
     case WM_BT_CONNECT:
       if (op) op->OnConnectNotify(hWnd, wParam, lParam);
