@@ -35,6 +35,9 @@
 //   the session's notifications go to; BtCloseAPI closes the calling
 //   thread's session and cancels its pending requests (a discovery stops, a
 //   pending connect is abandoned) without posting anything for them.
+// - A thread may end without BtCloseAPI when it has no request pending (the
+//   service does so after a synchronous call failed); its session then
+//   lapses, and a later BtOpenAPI on another thread opens a new one.
 // - Every entry point returns within a bounded time (at most
 //   TOSBT_MAX_CALL_MS); the slow work (inquiry, name request, connect and
 //   pairing) runs on the stack's own threads and reports through

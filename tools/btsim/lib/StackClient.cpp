@@ -12,6 +12,14 @@
 #include "BtSimWire.h"
 #include "StackLists.h"
 
+namespace {
+
+// The calling thread's session number, 0 for none. Trivial, so that a
+// thread's end needs nothing of the library.
+thread_local uint64_t t_Session = 0;
+
+}  // namespace
+
 CStackClient& CStackClient::Instance() {
   // Destroyed when the library is unloaded (or the program ends).
   static CStackClient client;
@@ -45,16 +53,17 @@ int32_t CStackClient::Open(HWND hWnd) {
     if (!Connect()) return TOSBT_STATUS_NO_RADIO;
   }
   std::lock_guard<std::mutex> lock(m_Lock);
-  m_Sessions[std::this_thread::get_id()] = hWnd;
+  if (!m_Sessions.count(t_Session)) t_Session = ++m_uiLastSession;
+  m_Sessions[t_Session] = hWnd;
   return TOSBT_STATUS_OK;
 }
 
 bool CStackClient::Close() {
   std::lock_guard<std::mutex> lock(m_Lock);
-  if (!m_Sessions.erase(std::this_thread::get_id())) return false;
+  if (!m_Sessions.erase(t_Session)) return false;
   std::vector<uint32_t> dropped;
   for (auto it = m_Pending.begin(); it != m_Pending.end();) {
-    if (it->second.owner == std::this_thread::get_id()) {
+    if (it->second.session == t_Session) {
       dropped.push_back(it->first);
       it = m_Pending.erase(it);
     } else {
@@ -93,10 +102,10 @@ int32_t CStackClient::Call(nlohmann::json request, nlohmann::json& answer, const
   const uint64_t generation = m_uiGeneration;
   request["id"] = id;
   if (pending) {
-    if (!m_Sessions.count(std::this_thread::get_id())) return TOSBT_STATUS_NOT_OPEN;
+    if (!m_Sessions.count(t_Session)) return TOSBT_STATUS_NOT_OPEN;
     // Before the request goes: its events may come before this thread wakes.
     m_Pending[id] = *pending;
-    m_Pending[id].owner = std::this_thread::get_id();
+    m_Pending[id].session = t_Session;
   }
   bool answered = !m_bBroken && btsim::Send(m_Fd, request) &&
                   m_Answered.wait_for(lock, std::chrono::milliseconds(TOSBT_MAX_CALL_MS), [&]() {

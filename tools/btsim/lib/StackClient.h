@@ -7,8 +7,10 @@
 // into the caller's memory and posts to the caller's window, through the
 // program's own PostMessage.
 //
-// A request belongs to the session of the thread that made it. Closing the
-// session drops its requests under the same lock under which the reader
+// A request belongs to the session of the thread that made it. A session
+// is known to its thread by a number of its own, so that one whose thread
+// ended without BtCloseAPI lapses instead of passing to a later thread that
+// happens to get the same thread id. Closing the session drops its requests under the same lock under which the reader
 // writes and posts, so that nothing of them is written or posted after
 // BtCloseAPI returns; unloading the library closes the connection and joins
 // the reader. A failed post (the window is gone) is ignored.
@@ -39,7 +41,7 @@ class CStackClient {
     char* pszName;
     uint16_t* pwCID;
     int32_t* plStatus;
-    std::thread::id owner;
+    uint64_t session;  // filled by Call
   };
 
   static CStackClient& Instance();
@@ -79,7 +81,8 @@ class CStackClient {
   bool m_bBroken = false;                            // the reader ended; Guarded by m_Lock.
   uint64_t m_uiGeneration = 0;                       // connections ended so far; Guarded by m_Lock.
   uint32_t m_uiNextId = 0;                           // Guarded by m_Lock.
-  std::map<std::thread::id, HWND> m_Sessions;        // Guarded by m_Lock.
+  uint64_t m_uiLastSession = 0;                      // Guarded by m_Lock.
+  std::map<uint64_t, HWND> m_Sessions;               // by number; Guarded by m_Lock.
   std::map<uint32_t, CPending> m_Pending;            // by request id; Guarded by m_Lock.
   std::map<uint32_t, nlohmann::json> m_Answers;      // by request id; Guarded by m_Lock.
 };

@@ -38,7 +38,7 @@ int32_t Start(int32_t* status, nlohmann::json request, const CStackClient::CPend
 }
 
 CStackClient::CPending Pending(HWND hWnd, UINT uMsg, intptr_t lParam, uint32_t errorCode, uint32_t endCode) {
-  return {hWnd, uMsg, lParam, errorCode, endCode, nullptr, nullptr, nullptr, nullptr, {}};
+  return {hWnd, uMsg, lParam, errorCode, endCode, nullptr, nullptr, nullptr, nullptr, 0};
 }
 
 }  // namespace
