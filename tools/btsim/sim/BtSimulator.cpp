@@ -369,6 +369,8 @@ void CBtSimulator::OnPanOutput() {
     m_PanWaiters.clear();
   } else if (state == CPanLink::EState::DOWN) {
     std::cerr << "vci-btsim: the simulated VCI of " << address << " ended" << std::endl;
+    for (const CRequest& w : m_PanWaiters) Answer(w, TOSBT_STATUS_NO_DEVICE, {{"error", "the simulated VCI did not start"}});
+    m_PanWaiters.clear();
     ResetPan();
   }
 }

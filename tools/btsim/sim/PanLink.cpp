@@ -39,13 +39,16 @@ CPanLink::CPanLink(const std::string& pcInterface, const std::string& vciSimPath
 
 CPanLink::~CPanLink() {
   Disconnect();
-  if (if_nametoindex(m_PcEnd.c_str()) != 0) RunProgram({"ip", "link", "del", "dev", m_PcEnd});
+  if (m_bCreated) RunProgram({"ip", "link", "del", "dev", m_PcEnd});
 }
 
 bool CPanLink::Create(std::string& error) {
-  if (if_nametoindex(m_PcEnd.c_str()) != 0) RunProgram({"ip", "link", "del", "dev", m_PcEnd});
-  if (!RunProgram({"ip", "link", "add", "dev", m_PcEnd, "type", "veth", "peer", "name", m_VciEnd}) ||
-      !RunProgram({"ip", "link", "set", "dev", m_PcEnd, "alias", kAlias}) ||
+  if (if_nametoindex(m_PcEnd.c_str()) != 0) {
+    error = "the network adapter " + m_PcEnd + " exists already (another vci-btsim? --pan-if names another)";
+    return false;
+  }
+  m_bCreated = RunProgram({"ip", "link", "add", "dev", m_PcEnd, "type", "veth", "peer", "name", m_VciEnd});
+  if (!m_bCreated || !RunProgram({"ip", "link", "set", "dev", m_PcEnd, "alias", kAlias}) ||
       !RunProgram({"ip", "addr", "add", kPcAddress, "dev", m_PcEnd})) {
     error = "cannot make the Bluetooth network adapter " + m_PcEnd +
             " (this needs CAP_NET_ADMIN: run as root, or inside unshare -rn)";
@@ -58,7 +61,10 @@ bool CPanLink::Connect(const std::string& address, uint32_t serial, const std::v
                        std::string& error) {
   Disconnect();
   // A child killed from outside took its namespace, and with it the pair.
-  if (if_nametoindex(m_VciEnd.c_str()) == 0 && !Create(error)) return false;
+  if (if_nametoindex(m_VciEnd.c_str()) == 0) {
+    if (if_nametoindex(m_PcEnd.c_str()) != 0) RunProgram({"ip", "link", "del", "dev", m_PcEnd});
+    if (!Create(error)) return false;
+  }
   std::vector<std::string> argv = {"unshare", "-n", "sh", "-c", kChildScript, "sh", m_VciEnd,
                                    std::to_string(getpid()), kVciAddress, m_VciSim};
   argv.insert(argv.end(), vciArgs.begin(), vciArgs.end());

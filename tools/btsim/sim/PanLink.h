@@ -33,7 +33,7 @@ class CPanLink {
   CPanLink(const CPanLink&) = delete;
   CPanLink& operator=(const CPanLink&) = delete;
 
-  // Makes the pair afresh (an adapter of that name is replaced).
+  // Makes the pair; false when an adapter of that name exists already.
   bool Create(std::string& error);
 
   // Starts the VCI of that device behind the link (STARTING); its progress
@@ -63,7 +63,8 @@ class CPanLink {
   pid_t m_Child = -1;
   int m_In = -1;   // the child's standard input (and vci-sim's)
   int m_Out = -1;  // the child's standard output (and vci-sim's)
-  bool m_bMoved = false;  // the end went into the child's namespace
+  bool m_bCreated = false;  // the pair is this object's to delete
+  bool m_bMoved = false;    // the end went into the child's namespace
   std::string m_Buffer;
 };
 
