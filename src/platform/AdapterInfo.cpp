@@ -133,6 +133,26 @@ std::string DriverName(const std::string& interfaceName) {
   return std::string(info.driver, strnlen(info.driver, sizeof info.driver));
 }
 
+// Sends one request and hands every answer of its sequence number to reply,
+// which returns true once it has set the result. ERROR_INVALID_HANDLE when
+// the request could not be sent, ERROR_INVALID_DATA when the answers end
+// early.
+template <typename Reply>
+DWORD Exchange(int fd, const struct nlmsghdr& request, Reply reply) {
+  if (send(fd, &request, request.nlmsg_len, 0) < 0) return ERROR_INVALID_HANDLE;
+  std::vector<char> buf(32768);
+  for (;;) {
+    ssize_t n = recv(fd, buf.data(), buf.size(), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return ERROR_INVALID_DATA;
+    int len = static_cast<int>(n);
+    for (auto* h = reinterpret_cast<struct nlmsghdr*>(buf.data()); NLMSG_OK(h, len); h = NLMSG_NEXT(h, len)) {
+      DWORD result;
+      if (h->nlmsg_seq == request.nlmsg_seq && reply(h, result)) return result;
+    }
+  }
+}
+
 // Sends one dump request and hands every answer message to parse. False when
 // the socket failed or the kernel answered with an error.
 template <typename Parse>
@@ -147,28 +167,11 @@ bool Dump(int fd, uint16_t type, uint16_t replyType, unsigned char family, uint3
   req.h.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
   req.h.nlmsg_seq = seq;
   req.g.rtgen_family = family;
-  if (send(fd, &req, req.h.nlmsg_len, 0) < 0) return false;
-  std::vector<char> buf(32768);
-  for (;;) {
-    ssize_t n = recv(fd, buf.data(), buf.size(), 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) return false;
-    int len = static_cast<int>(n);
-    // NLMSG_OK spelled out: the macro compares the unsigned length with the
-    // signed remainder, which clang rightly warns about.
-    for (auto* h = reinterpret_cast<struct nlmsghdr*>(buf.data());
-         len >= static_cast<int>(sizeof(struct nlmsghdr)) && h->nlmsg_len >= sizeof(struct nlmsghdr) &&
-         h->nlmsg_len <= static_cast<unsigned>(len);
-         h = NLMSG_NEXT(h, len)) {
-      if (h->nlmsg_seq != seq) continue;
-      if (h->nlmsg_type == NLMSG_DONE) return true;
-      if (h->nlmsg_type == NLMSG_ERROR) return false;
-      if (h->nlmsg_type == replyType) parse(h);
-    }
-  }
+  return Exchange(fd, req.h, [&](const struct nlmsghdr* h, DWORD& result) {
+           if (h->nlmsg_type == replyType) parse(h);
+           result = h->nlmsg_type == NLMSG_DONE ? ERROR_SUCCESS : ERROR_INVALID_DATA;
+           return h->nlmsg_type == NLMSG_DONE || h->nlmsg_type == NLMSG_ERROR;
+         }) == ERROR_SUCCESS;
 }
 
 // One dump of the links and one of the IPv4 addresses. ERROR_SUCCESS, or
@@ -215,6 +218,8 @@ DWORD GetAdaptersInfo(std::vector<CAdapterInfo>& out) {
         loopbackUp = loopbackUp || (link.flags & IFF_UP);
         continue;
       }
+      // Administratively down is a disabled adapter, which Windows leaves out.
+      if (!(link.flags & IFF_UP)) continue;
       CAdapterInfo a;
       a.Index = static_cast<uint32_t>(e.first);
       a.AdapterName = link.name;
@@ -255,6 +260,42 @@ DWORD GetInterfaceAddresses(std::vector<CInterfaceAddress>& out, size_t maxCount
       out.push_back(entry);
     }
     return static_cast<DWORD>(ERROR_SUCCESS);
+  });
+}
+
+DWORD GetNetLinks(std::vector<CNetLink>& out) {
+  return FromLinksAndAddresses(out, [&](const std::map<int, LinkInfo>& links, const std::vector<AddrInfo>&) {
+    for (const auto& e : links)
+      out.push_back({static_cast<uint32_t>(e.first), e.second.name, e.second.alias, (e.second.flags & IFF_UP) != 0});
+    return static_cast<DWORD>(ERROR_SUCCESS);
+  });
+}
+
+DWORD SetNetLinkUp(uint32_t index, bool up) {
+  FdGuard fd{socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE)};
+  if (fd.fd < 0) return ERROR_INVALID_HANDLE;
+  struct {
+    struct nlmsghdr h;
+    struct ifinfomsg i;
+  } req;
+  memset(&req, 0, sizeof req);
+  req.h.nlmsg_len = NLMSG_LENGTH(sizeof(struct ifinfomsg));
+  req.h.nlmsg_type = RTM_NEWLINK;
+  req.h.nlmsg_flags = NLM_F_REQUEST | NLM_F_ACK;
+  req.h.nlmsg_seq = 1;
+  req.i.ifi_family = AF_UNSPEC;
+  req.i.ifi_index = static_cast<int>(index);
+  req.i.ifi_change = IFF_UP;
+  req.i.ifi_flags = up ? IFF_UP : 0;
+  // The acknowledgement is an NLMSG_ERROR whose code is 0 on success.
+  return Exchange(fd.fd, req.h, [](const struct nlmsghdr* h, DWORD& result) {
+    if (h->nlmsg_type != NLMSG_ERROR) return false;
+    const int err = -static_cast<const struct nlmsgerr*>(NLMSG_DATA(h))->error;
+    result = err == 0        ? ERROR_SUCCESS
+             : err == ENODEV ? ERROR_FILE_NOT_FOUND
+             : err == EPERM || err == EACCES ? ERROR_ACCESS_DENIED
+                                             : ERROR_INVALID_DATA;
+    return true;
   });
 }
 

@@ -12,7 +12,8 @@
 
 enum : DWORD { ERROR_IO_PENDING = 997 };
 
-// One adapter: every interface except loopback.
+// One adapter: every interface that is up, except loopback. One that is
+// administratively down is a disabled adapter and not listed.
 struct CAdapterInfo {
   uint32_t Index = 0;
   std::string AdapterName;  // the interface name
@@ -22,8 +23,8 @@ struct CAdapterInfo {
   BYTE Address[8] = {0};
   uint32_t AddressLength = 0;
   // Every IPv4 address with its mask, dotted, in the order the kernel lists
-  // them; a single "0.0.0.0"/"0.0.0.0" entry when the interface is not both
-  // up and running or has no IPv4 address.
+  // them; a single "0.0.0.0"/"0.0.0.0" entry when the interface has no
+  // carrier (up, not running) or no IPv4 address.
   struct CIPAddr {
     std::string IpAddress;
     std::string IpMask;
@@ -56,6 +57,22 @@ enum : size_t { INTERFACE_LIST_MAX = 20 };
 // cut after maxCount entries. ERROR_SUCCESS, ERROR_NOT_ENOUGH_MEMORY, or
 // another nonzero code when the kernel could not be asked (out empty).
 DWORD GetInterfaceAddresses(std::vector<CInterfaceAddress>& out, size_t maxCount);
+
+// One network link as the connection switches see it, loopback included.
+struct CNetLink {
+  uint32_t Index;
+  std::string Name;
+  std::string Alias;  // empty when it has none
+  bool Up;            // administratively up
+};
+
+// Every link in interface-index order. ERROR_SUCCESS, ERROR_NOT_ENOUGH_MEMORY,
+// or another nonzero code when the kernel could not be asked (out empty).
+DWORD GetNetLinks(std::vector<CNetLink>& out);
+// Sets the link administratively up or down. ERROR_SUCCESS,
+// ERROR_FILE_NOT_FOUND (no such link), ERROR_ACCESS_DENIED (not allowed), or
+// another nonzero code.
+DWORD SetNetLinkUp(uint32_t index, bool up);
 
 // A counting semaphore whose waits can be combined with the address-change
 // notification. Unnamed; holds a descriptor from Create to Close.

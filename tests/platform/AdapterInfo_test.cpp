@@ -1,5 +1,5 @@
-// The adapter list and the address-change notification, read from rtnetlink
-// inside a private network namespace.
+// The adapter list, the network connections and the address-change
+// notification, read from rtnetlink inside a private network namespace.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -7,6 +7,7 @@
 
 #include "common/TestEnv.h"
 #include "platform/AdapterInfo.h"
+#include "platform/NetConnection.h"
 
 namespace {
 
@@ -31,10 +32,8 @@ TEST(GetAdaptersInfo, ReportsAddressesDescriptionsAndStatePerInterfaceInIndexOrd
 
   std::vector<CAdapterInfo> list;
   ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetAdaptersInfo(list));
-  ASSERT_EQ(2u, list.size()) << "loopback is not an adapter";
-  EXPECT_LT(list[0].Index, list[1].Index);
-
-  // adpPlain is down, so adpAlias has no carrier: neither is running.
+  // adpPlain is down, a disabled adapter, and so adpAlias has no carrier.
+  ASSERT_EQ(1u, list.size()) << "loopback and a link that is down are no adapters";
   const CAdapterInfo* alias = Find(list, "adpAlias");
   ASSERT_TRUE(alias);
   EXPECT_EQ("My Adapter", alias->Description);
@@ -47,6 +46,8 @@ TEST(GetAdaptersInfo, ReportsAddressesDescriptionsAndStatePerInterfaceInIndexOrd
   Sh("ip link set adpPlain up");
   ASSERT_TRUE(testenv::WaitForCarrier("adpAlias"));
   ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetAdaptersInfo(list));
+  ASSERT_EQ(2u, list.size());
+  EXPECT_LT(list[0].Index, list[1].Index);
   alias = Find(list, "adpAlias");
   ASSERT_TRUE(alias);
   ASSERT_EQ(2u, alias->IpAddressList.size());
@@ -59,6 +60,27 @@ TEST(GetAdaptersInfo, ReportsAddressesDescriptionsAndStatePerInterfaceInIndexOrd
   ASSERT_TRUE(plain);
   EXPECT_EQ("veth", plain->Description) << "link kind when there is no alias";
   EXPECT_EQ("255.255.255.252", plain->IpAddressList[0].IpMask);
+}
+
+// A network connection is a link whose alias holds its name.
+TEST(CNetConnection, ConnectAndDisconnectSetTheLinkUpAndDownWhichListsAndUnlistsItsAdapter) {
+  VCI_REQUIRE_NET_NAMESPACE();
+  testenv::VethPair p("ncPan", "ncPeer");
+  Sh("ip link set ncPan alias 'Bluetooth Personal Area Network'");
+  std::vector<CNetConnection> found;
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), FindNetConnections("Bluetooth Personal", found));
+  ASSERT_EQ(1u, found.size());
+  EXPECT_EQ("ncPan", found[0].Name());
+  EXPECT_EQ("Bluetooth Personal Area Network", found[0].DeviceName());
+  std::vector<CAdapterInfo> list;
+  auto listed = [&] { return GetAdaptersInfo(list) == ERROR_SUCCESS && Find(list, "ncPan"); };
+  EXPECT_FALSE(listed());
+  EXPECT_EQ(S_OK, found[0].Connect());
+  EXPECT_TRUE(listed()) << "up without carrier is still an adapter";
+  EXPECT_EQ(S_OK, found[0].Disconnect());
+  EXPECT_FALSE(listed());
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), FindNetConnections("Wireless", found));
+  EXPECT_TRUE(found.empty());
 }
 
 TEST(GetAdaptersInfo, NoAdapterAndNoLoopbackIsNoData) {
