@@ -1,7 +1,6 @@
 #include "host/MainWindowHandle.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -14,10 +13,10 @@ bool PostLogLine(const char* line) {
   LogLinePoster poster = g_Poster.load();
   if (!poster) return false;
   size_t n = strlen(line);
-  char* block = static_cast<char*>(calloc(n + 1, 1));
+  char* block = static_cast<char*>(GlobalAlloc(GPTR, n + 1));
   if (!block) return false;
   memcpy(block, line, n);
   if (poster(block)) return true;
-  free(block);
+  GlobalFree(block);
   return false;
 }
