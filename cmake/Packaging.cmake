@@ -1,7 +1,7 @@
 # The Debian package vci-ident_<version>_<arch>.deb: everything the install
 # rules place (the service, the tools, the client library with its headers,
 # pkg-config and CMake files, the systemd unit, the default configuration).
-# scripts/package.sh builds it.
+# scripts/package.sh builds it (cpack in a configured build folder).
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vci-ident)
 set(CPACK_PACKAGE_VENDOR "VCI identification service developers")
@@ -16,5 +16,4 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_STRIP_FILES ON)
-set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/package)
 include(CPack)

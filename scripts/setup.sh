@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config git
           libboost-thread-dev libboost-filesystem-dev libboost-date-time-dev libboost-system-dev
           libiniparser-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
-          iproute2 util-linux python3)
+          iproute2 util-linux python3 dpkg-dev file binutils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
