@@ -9,6 +9,8 @@
 #include "ClientWorld.h"
 #include "RecordView.h"
 #include "discovery/VCIStatus.h"
+#include "platform/StackNotification.h"
+#include "platform/WinUser.h"
 
 using namespace vciident;
 using namespace clienttest;
@@ -117,6 +119,21 @@ TEST(IdentClient, RequestsGiveTheServiceResultOrTheLibraryCode) {
   const std::map<std::string, std::vector<uint8_t>> expected = {
       {"a.bin", {1, 0, 0xff, 0x80}}, {"empty.txt", {}}, {"notes.txt", std::vector<uint8_t>(notes.begin(), notes.end())}};
   EXPECT_EQ(files, expected);
+}
+
+TEST(IdentClient, ARefusingControlPortStartsTheConfiguredServiceProgram) {
+  ClientWorld world;
+  ClientOptions options = QuickOptions(nullptr);
+  options.serviceProgram = kBin + "/no-such-service";
+  EXPECT_EQ(CIdentClient(options).Connect(), RESULT_START_FAILED);
+  options.serviceProgram = kBin + "/vci-identd";
+  CIdentClient client(options);
+  ASSERT_EQ(client.Connect(), 0);
+  EXPECT_EQ(client.Disconnect(), 0);
+  // The service runs on its own; closing its window stops it in order.
+  const HWND service = FindWindow(platform::SERVICE_WINDOW_CLASS, nullptr);
+  ASSERT_NE(service, 0u);
+  SendMessage(service, WM_CLOSE, 0, 0);
 }
 
 TEST(IdentClient, DesignedWaitsAreTheDefaults) {

@@ -270,12 +270,13 @@ void CIdentClient::CImpl::MarkLostLocked(int reason) {
 void CIdentClient::CImpl::CheckRefused(int result) {
   if (result != RESULT_REFUSED) return;
   Lock lock(m_Lock);
-  MarkLostLocked(result);
+  if (!m_bEventsOpen) MarkLostLocked(result);
 }
 
 void CIdentClient::CImpl::OnEventConnection() {
   Lock lock(m_Lock);
   ++m_uiAccepts;
+  m_bEventsOpen = true;
 }
 
 void CIdentClient::CImpl::OnEvent(const CIdentEvent_Send& event) {
@@ -302,6 +303,7 @@ void CIdentClient::CImpl::OnEvent(const CIdentEvent_Send& event) {
 
 void CIdentClient::CImpl::OnEventConnectionClosed() {
   Lock lock(m_Lock);
+  m_bEventsOpen = false;
   if (m_uiAccepts > m_uiAcceptsAtRegister) MarkLostLocked(RESULT_EVENTS_CLOSED);
 }
 

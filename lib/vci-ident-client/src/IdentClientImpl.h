@@ -72,7 +72,9 @@ class __attribute__((visibility("hidden"))) CIdentClient::CImpl : private IEvent
   // The service is gone: tell the listener and register again later.
   // Requires m_Lock held.
   void MarkLostLocked(int reason);
-  // Marks the registration lost when result says the control port refuses.
+  // Marks the registration lost when result says the control port refuses
+  // and no event connection is open: with one open, the service is there and
+  // only replacing its control server.
   void CheckRefused(int result);
   void Queue(Call&& call);  // Requires m_Lock held.
 
@@ -104,6 +106,7 @@ class __attribute__((visibility("hidden"))) CIdentClient::CImpl : private IEvent
   // registration's own was accepted is an earlier one's, and no news.
   uint32_t m_uiAccepts = 0;
   uint32_t m_uiAcceptsAtRegister = 0;
+  bool m_bEventsOpen = false;
   Clock::time_point m_NextAttempt;
   uint32_t m_uiRetryMs = 0;
   // The service program was started in this outage already.
