@@ -15,16 +15,26 @@ int RunBt(const Command& command, const ClientOptions& options, const std::vecto
 
 namespace {
 
+// The service's answer, table and bindings of one registration; 1 (after
+// the line that says why) when there is none.
+int Snapshot(const ClientOptions& options, ServiceInfo& service, std::vector<VciInfo>& table,
+             std::vector<VciBinding>& bindings) {
+  CIdentClient client(options);
+  if (cli::Connect(client, options, &service) != 0) return 1;
+  table = client.GetTable();
+  bindings = client.GetBindings();
+  client.Disconnect();
+  return 0;
+}
+
 int RunList(const Command& command, const ClientOptions& options, const std::vector<std::string>& args) {
   bool bJson;
   std::vector<std::string> rest;
   if (int usage = cli::ParseArgs(command, args, 0, bJson, rest)) return usage;
-  CIdentClient client(options);
   ServiceInfo service;
-  if (cli::Connect(client, options, &service) != 0) return 1;
-  const std::vector<VciInfo> table = client.GetTable();
-  const std::vector<VciBinding> bindings = client.GetBindings();
-  client.Disconnect();
+  std::vector<VciInfo> table;
+  std::vector<VciBinding> bindings;
+  if (Snapshot(options, service, table, bindings) != 0) return 1;
   if (bJson)
     std::cout << json{{"service", ServiceJson(service)}, {"vcis", TableJson(table, bindings)}}.dump(2) << "\n";
   else
@@ -38,11 +48,10 @@ int RunShow(const Command& command, const ClientOptions& options, const std::vec
   if (int usage = cli::ParseArgs(command, args, 1, bJson, rest)) return usage;
   uint32_t serial = 0;
   if (!cli::ParseSerial(rest[0], serial)) return cli::UsageError(command, "'" + rest[0] + "' is not a serial number");
-  CIdentClient client(options);
-  if (cli::Connect(client, options, nullptr) != 0) return 1;
-  const std::vector<VciInfo> table = client.GetTable();
-  const std::vector<VciBinding> bindings = client.GetBindings();
-  client.Disconnect();
+  ServiceInfo service;
+  std::vector<VciInfo> table;
+  std::vector<VciBinding> bindings;
+  if (Snapshot(options, service, table, bindings) != 0) return 1;
   for (const VciInfo& vci : table) {
     if (vci.serial != serial) continue;
     std::cout << (bJson ? VciJson(vci, bindings).dump(2) + "\n" : VciText(vci, bindings));

@@ -63,11 +63,12 @@ class CWatchPrinter : public IIdentClientListener {
     }
     m_Table = table;
     if (!m_bScreen) return Line({{"event", "table"}, {"vcis", TableJson(table, m_Bindings)}});
-    m_sStatus = gone.empty() ? "" : "gone:" + gone + "\n";
+    if (!gone.empty()) m_sStatus = cli::TimeText() + "  gone:" + gone + "\n";
     Redraw(changed);
   }
+  // The latest news beside the table stays on screen until the next.
   void Status(const std::string& text) {
-    m_sStatus = text + "\n";
+    m_sStatus = cli::TimeText() + "  " + text + "\n";
     Redraw({});
   }
   void Line(json event) {

@@ -9,6 +9,14 @@
 
 namespace vciident {
 
+// The public header repeats the kind bits and the recovery state, since it
+// must not include the service's own headers.
+static_assert(KIND_ETHERNET == uint32_t(VCI_KIND_ETHERNET) && KIND_USB == uint32_t(VCI_KIND_USB) &&
+                  KIND_WIRELESS == uint32_t(VCI_KIND_WIRELESS) && KIND_LOCAL == uint32_t(VCI_KIND_LOCAL) &&
+                  KIND_BLUETOOTH == uint32_t(VCI_KIND_BLUETOOTH),
+              "interface kind bits");
+static_assert(MODULE_STATE_RECOVERY == VCI_MODULE_STATE_RECOVERY, "recovery state");
+
 namespace {
 
 std::string ValueOf(const CArgList& list, const char* name) {

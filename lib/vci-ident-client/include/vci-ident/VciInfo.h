@@ -11,16 +11,14 @@
 namespace vciident {
 
 // Interface kinds on which a VCI can be heard; a set of kinds is their OR.
-enum : uint32_t {
-  KIND_ETHERNET = 1,
-  KIND_USB = 2,
-  KIND_WIRELESS = 4,
-  KIND_LOCAL = 8,
-  KIND_BLUETOOTH = 16,
-};
+constexpr uint32_t KIND_ETHERNET = 1;
+constexpr uint32_t KIND_USB = 2;
+constexpr uint32_t KIND_WIRELESS = 4;
+constexpr uint32_t KIND_LOCAL = 8;
+constexpr uint32_t KIND_BLUETOOTH = 16;
 
 // Module state of a VCI that runs in recovery mode.
-const uint32_t MODULE_STATE_RECOVERY = 2;
+constexpr uint32_t MODULE_STATE_RECOVERY = 2;
 
 struct VciAddress {
   uint32_t kind = 0;  // one KIND_ bit
