@@ -54,6 +54,7 @@ void CClientSocket::ReportError(const char* message, bool bConsole) {
   const auto& texts = GetSocketErrorTexts();
   auto it = texts.find(code);
   CServiceUtilities& log = CServiceUtilities::GetInstance();
+  bConsole = bConsole && GetSocketConsoleReports();
   if (it != texts.end()) {
     log.WriteLog(CServiceUtilities::LOG_ERR, "%s [%s %s %d] [error code = %d, error string = %s]", message,
                  m_sRemoteAddress.c_str(), m_sLocalAddress.c_str(), static_cast<int>(m_uiPort), code,

@@ -78,8 +78,10 @@ void CServerSocket::ReportError(const char* message) {
   const int code = WSAGetLastError();
   auto it = m_ErrorTexts.find(code);
   const char* text = it != m_ErrorTexts.end() ? it->second.c_str() : "Unknown Error Code";
-  std::printf("%s: error code = %d, error string = %s\n", message, code, text);
-  std::fflush(stdout);
+  if (GetSocketConsoleReports()) {
+    std::printf("%s: error code = %d, error string = %s\n", message, code, text);
+    std::fflush(stdout);
+  }
   long seconds = 0, ticks = 0;
   GetSocketTimeStamp(seconds, ticks);
   TrnLog("SS: %ld.%ld - %s: error code = %d, error string = %s\n", seconds, ticks, message, code, text);
@@ -155,7 +157,7 @@ int CServerSocket::Initialize(int type, uint16_t port, bool bKeepConnection) {
   // control server must be replaceable at once after it closed a
   // conversation. A multicast socket shares its port with every interface's.
   const bool bReuse = port == 8080 || (port >= 9000 && port <= 9005) || type == SOCKTYPE_TCP || bMulticast;
-  const bool bAutomatic = port == 0;
+  const bool bAutomatic = port == 0 && !m_bSystemChosenPort;
   if (bAutomatic) port = TakeAutomaticPort();
   m_iType = type;
   {
@@ -210,6 +212,10 @@ int CServerSocket::Initialize(int type, uint16_t port, bool bKeepConnection) {
     while (attempts > 0 && !bound && iRet == 0) {
       m_LocalAddr.sin_port = htons(port);
       if (bind(m_Socket, reinterpret_cast<struct sockaddr*>(&m_LocalAddr), sizeof m_LocalAddr) == 0) {
+        struct sockaddr_in chosen {};
+        socklen_t length = sizeof chosen;
+        if (port == 0 && getsockname(m_Socket, reinterpret_cast<struct sockaddr*>(&chosen), &length) == 0)
+          port = ntohs(chosen.sin_port);
         bound = true;
         break;
       }
@@ -228,8 +234,10 @@ int CServerSocket::Initialize(int type, uint16_t port, bool bKeepConnection) {
       }
     }
     if (iRet == 0 && !bound) {
-      std::printf("Addr = %s\n", AddressText(m_LocalAddr.sin_addr).c_str());
-      std::printf("port = %d\n", port);
+      if (GetSocketConsoleReports()) {
+        std::printf("Addr = %s\n", AddressText(m_LocalAddr.sin_addr).c_str());
+        std::printf("port = %d\n", port);
+      }
       char message[64];
       std::snprintf(message, sizeof message, "Could not bind to socket m_socket = %X", static_cast<unsigned>(m_Socket));
       ReportError(message);

@@ -87,6 +87,11 @@ class CServerSocket : public IThread, public CTransportLogger {
   int Initialize(int type, uint16_t port, bool bKeepConnection);
   // The designed waits unless changed; call before Initialize.
   void SetTimeouts(const Timeouts& timeouts) { m_Timeouts = timeouts; }
+  // Port 0 then lets the system choose a free port (GetPort tells which)
+  // instead of taking the next automatic port. For listeners of programs
+  // other than the service (a client application's event port), where the
+  // automatic ports would collide with the service's. Call before Initialize.
+  void SetSystemChosenPort(bool on) { m_bSystemChosenPort = on; }
   const Timeouts& GetTimeouts() const { return m_Timeouts; }
   // Closes everything and joins the receive thread; the listener is never
   // called again once this returns. Valid from every state. Every wait on
@@ -140,6 +145,7 @@ class CServerSocket : public IThread, public CTransportLogger {
   uint32_t m_uiBindAttempts;
   // Set before Initialize; constant while the receive thread runs.
   Timeouts m_Timeouts;
+  bool m_bSystemChosenPort = false;
 
   // Set by Initialize before the receive thread starts; constant while it runs.
   SOCKET m_Socket = INVALID_SOCKET;

@@ -1,8 +1,17 @@
 #include "transport/SocketTypes.h"
 
+#include <atomic>
+
 #include "platform/Kernel.h"
 
 const char* const VCI_MULTICAST_GROUP = "225.1.1.1";
+
+namespace {
+std::atomic<bool> g_ConsoleReports{true};
+}  // namespace
+
+void SetSocketConsoleReports(bool on) { g_ConsoleReports.store(on); }
+bool GetSocketConsoleReports() { return g_ConsoleReports.load(); }
 
 const std::map<int, std::string>& GetSocketErrorTexts() {
   static const std::map<int, std::string> texts = {

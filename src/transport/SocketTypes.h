@@ -34,6 +34,13 @@ enum : uint32_t { MAX_FRAME_LENGTH = 4u * 1024u * 1024u };
 // their errors with.
 const std::map<int, std::string>& GetSocketErrorTexts();
 
+// Whether the sockets also print their error reports on standard output
+// (on by default, as the service and the diagnostics tool show them). A
+// program whose standard output belongs to someone else (the client library
+// inside an application) turns it off; the reports still reach the logs.
+void SetSocketConsoleReports(bool on);
+bool GetSocketConsoleReports();
+
 // Seconds since 1970 and the fraction of the current second in 100 ns units,
 // the time stamp of the sockets' transport-log error lines.
 void GetSocketTimeStamp(long& seconds, long& ticks100ns);

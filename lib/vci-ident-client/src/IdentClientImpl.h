@@ -1,0 +1,118 @@
+// CIdentClient::CImpl: the registration's state, the event port, and the
+// library's thread, which makes the listener calls and registers again
+// after the service went away.
+//
+// Lock order: m_ApiLock before m_Lock. m_ApiLock makes Connect and
+// Disconnect one step each; m_Lock guards the state that the event port's
+// receive thread, the library's thread and the caller's threads share, and
+// is never held over a listener call, an exchange with the service or a
+// join.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+
+#include <boost/chrono.hpp>
+#include <boost/thread/condition_variable.hpp>
+#include <boost/thread/mutex.hpp>
+#include <boost/thread/thread.hpp>
+
+#include "ControlChannel.h"
+#include "EventListener.h"
+#include "vci-ident/IdentClient.h"
+
+namespace vciident {
+
+class __attribute__((visibility("hidden"))) CIdentClient::CImpl : private IEventSink {
+ public:
+  explicit CImpl(const ClientOptions& options);
+  ~CImpl() override;
+  CImpl(const CImpl&) = delete;
+  CImpl& operator=(const CImpl&) = delete;
+
+  int Connect(ServiceInfo* service);
+  int Disconnect();
+  bool IsRegistered() const;
+  ServiceInfo GetServiceInfo() const;
+  std::vector<VciInfo> GetTable() const;
+  std::vector<VciBinding> GetBindings() const;
+  uint16_t GetEventPort() const;
+  int BluetoothCommand(uint32_t command, uint32_t serial);
+  int FetchDataFiles(std::map<std::string, std::vector<uint8_t>>& files, uint32_t* unreadable);
+  uint32_t GetBluetoothReplyWaitMs() const { return m_Control.GetSettings().bluetoothReplyWaitMs; }
+
+ private:
+  typedef boost::chrono::steady_clock Clock;
+  enum State { IDLE, REGISTERING, REGISTERED, LOST };
+
+  // One listener call waiting for the library's thread.
+  struct Call {
+    enum Kind { TABLE, BINDINGS, ERROR, LOST, BACK } kind;
+    std::vector<VciInfo> table;
+    std::vector<VciBinding> bindings;
+    uint32_t code;
+    int reason;
+    ServiceInfo service;
+  };
+
+  // IEventSink, on the event port's receive thread.
+  void OnEventConnection() override;
+  void OnEvent(const CIdentEvent_Send& event) override;
+  void OnEventConnectionClosed() override;
+
+  // One registration; 0 or why not. Requires m_Lock not held.
+  int Register();
+  // Register, starting the service program when the control port refuses
+  // and one is configured, until registered or the start wait is over.
+  int RegisterStartingService();
+  // The body of the library's thread.
+  void Run();
+  void Deliver(const Call& call);
+  // The service is gone: tell the listener and register again later.
+  // Requires m_Lock held.
+  void MarkLostLocked(int reason);
+  // Marks the registration lost when result says the control port refuses
+  // and no event connection is open: with one open, the service is there and
+  // only replacing its control server.
+  void CheckRefused(int result);
+  void Queue(Call&& call);  // Requires m_Lock held.
+
+  // Constant after construction.
+  const ClientOptions m_Options;
+  const CControlChannel m_Control;
+
+  boost::mutex m_ApiLock;
+  // Guarded by m_ApiLock.
+  std::unique_ptr<CEventListener> m_pEvents;
+  boost::thread m_Thread;
+
+  mutable boost::mutex m_Lock;
+  boost::condition_variable m_Wake;
+  // Guarded by m_Lock.
+  State m_State = IDLE;
+  bool m_bStop = false;
+  uint16_t m_usEventPort = 0;
+  ServiceInfo m_Service;
+  std::vector<VciInfo> m_Table;
+  std::vector<VciBinding> m_Bindings;
+  // Set when an event of the registration in progress brought them, so
+  // that the older copies of its reply do not replace them.
+  bool m_bTableFromEvent = false;
+  bool m_bBindingsFromEvent = false;
+  std::deque<Call> m_Calls;
+  // Event connections accepted so far, and how many had been when the
+  // current registration began: a connection that closes before the
+  // registration's own was accepted is an earlier one's, and no news.
+  uint32_t m_uiAccepts = 0;
+  uint32_t m_uiAcceptsAtRegister = 0;
+  bool m_bEventsOpen = false;
+  Clock::time_point m_NextAttempt;
+  uint32_t m_uiRetryMs = 0;
+  // The service program was started in this outage already.
+  bool m_bStartedService = false;
+  // The library's thread, for telling a listener call's Disconnect.
+  boost::thread::id m_ThreadId;
+};
+
+}  // namespace vciident

@@ -1,0 +1,201 @@
+// The client library against the real service and simulated VCIs: the
+// registration and its first table, events, the service going away and
+// coming back, the requests; and the library's words for its values.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "BuildVersion.h"
+#include "ClientWorld.h"
+#include "RecordView.h"
+#include "discovery/VCIStatus.h"
+#include "platform/StackNotification.h"
+#include "platform/WinUser.h"
+
+using namespace vciident;
+using namespace clienttest;
+
+namespace {
+
+::testing::Environment* const g_Namespace =
+    ::testing::AddGlobalTestEnvironment(new testenv::NetNamespaceEnvironment);
+
+const VciInfo* Find(const std::vector<VciInfo>& table, uint32_t serial) {
+  for (const VciInfo& vci : table)
+    if (vci.serial == serial) return &vci;
+  return nullptr;
+}
+
+TEST(IdentClient, ConnectGivesTheServiceAnswerAndTheFirstTableInPlainValues) {
+  ClientWorld world;
+  ASSERT_TRUE(world.StartSim({"--serial", "4711", "--address", "127.0.0.2", "--app", "Diagnosis=4.2.1",
+                              "--product-version", "5.1.2", "--module-type", "7", "--interval", "100"}));
+  ASSERT_TRUE(world.StartSim({"--serial", "4712", "--address", "127.0.0.3", "--interval", "100"}));
+  ASSERT_TRUE(world.StartService());
+  Recorder recorder;
+  CIdentClient client(QuickOptions(&recorder));
+  ServiceInfo service;
+  ASSERT_EQ(client.Connect(&service), 0);
+  EXPECT_EQ(service.productName, "Identification Service");
+  EXPECT_EQ(VersionText(service.versionNumber), VCI_PRODUCT_VERSION);
+  EXPECT_EQ(service.sessionId, 0x4D2u);
+  EXPECT_TRUE(client.IsRegistered());
+  EXPECT_NE(client.GetEventPort(), 0);
+  // Both VCIs are in the first table unless the service had not heard one
+  // of them yet; then an event brings it.
+  if (client.GetTable().size() < 2) {
+    ASSERT_GE(recorder.WaitFor("table 4711 4712"), 0);
+  }
+
+  const std::vector<VciInfo> table = client.GetTable();
+  const VciInfo* vci = Find(table, 4711);
+  ASSERT_NE(vci, nullptr);
+  EXPECT_EQ(vci->kinds, KIND_ETHERNET);
+  ASSERT_EQ(vci->addresses.size(), 1u);
+  EXPECT_EQ(vci->addresses[0].address, "127.0.0.2");
+  EXPECT_EQ(vci->moduleType, 7u);
+  EXPECT_EQ(vci->productVersion, "5.1.2");
+  ASSERT_EQ(vci->applications.size(), 1u);
+  EXPECT_EQ(vci->applications[0].name, "Diagnosis");
+  EXPECT_EQ(vci->applications[0].version, "4.2.1");
+  if (client.GetBindings().size() < 2) {
+    ASSERT_GE(recorder.WaitFor("bindings 127.0.0.2 127.0.0.3"), 0);
+  }
+  EXPECT_EQ(client.GetBindings()[0].localAddresses, std::vector<std::string>{"127.0.0.1"});
+  EXPECT_EQ(client.Connect(), RESULT_ALREADY_REGISTERED);
+  EXPECT_EQ(client.Disconnect(), 0);
+  EXPECT_EQ(client.Disconnect(), RESULT_NOT_REGISTERED);
+  EXPECT_TRUE(client.GetTable().empty());
+}
+
+TEST(IdentClient, TheServiceRestartedUnderTheLibraryIsToldAndEventsFlowAgainWithoutTheApplication) {
+  ClientWorld world;
+  ASSERT_TRUE(world.StartService());
+  Recorder recorder;
+  CIdentClient client(QuickOptions(&recorder));
+  ASSERT_EQ(client.Connect(), 0);
+  EXPECT_EQ(world.StopService(), 0);
+  ASSERT_GE(recorder.WaitFor("lost " + std::to_string(RESULT_EVENTS_CLOSED)), 0);
+  EXPECT_FALSE(client.IsRegistered());
+  EXPECT_EQ(client.BluetoothCommand(BT_SCAN, 0), RESULT_NOT_REGISTERED);
+
+  ASSERT_TRUE(world.StartService());
+  const int back = recorder.WaitFor("back 1234");
+  ASSERT_GE(back, 0);
+  EXPECT_EQ(recorder.WaitFor("table", back), back + 1) << "the new registration's table follows";
+  ASSERT_TRUE(world.StartSim({"--serial", "4711", "--interval", "100"}));
+  EXPECT_GT(recorder.WaitFor("table 4711"), back);
+  EXPECT_TRUE(client.IsRegistered());
+  EXPECT_EQ(client.Disconnect(), 0);
+}
+
+TEST(IdentClient, RequestsGiveTheServiceResultOrTheLibraryCode) {
+  ClientWorld world;
+  CIdentClient idle(QuickOptions(nullptr));
+  EXPECT_EQ(idle.BluetoothCommand(BT_SCAN, 0), RESULT_NOT_REGISTERED);
+  std::map<std::string, std::vector<uint8_t>> files;
+  EXPECT_EQ(idle.FetchDataFiles(files), RESULT_REFUSED) << "no service yet";
+  EXPECT_EQ(idle.Connect(), RESULT_REFUSED);
+
+  const std::string data = world.Home() + "/data_files/";
+  testenv::WriteFile(data + "a.bin", std::string("\x01\x00\xff\x80", 4));
+  testenv::WriteFile(data + "empty.txt", "");
+  testenv::WriteFile(data + "notes.txt", "[4711]\nBDADDR = 00:11:22:33:44:55\n");
+  ASSERT_TRUE(world.StartService());
+  CIdentClient client(QuickOptions(nullptr));
+  ASSERT_EQ(client.Connect(), 0);
+  const struct {
+    uint32_t command;
+    int result;
+  } rows[] = {{BT_CONNECT, -1}, {BT_DISCONNECT, -1}, {BT_SCAN, -1}, {BT_CHECK_CONNECT_STATE, -1},
+              {0, RESULT_BAD_ARGUMENT}, {5, RESULT_BAD_ARGUMENT}};
+  for (const auto& row : rows) EXPECT_EQ(client.BluetoothCommand(row.command, 4711), row.result) << row.command;
+  EXPECT_NE(BluetoothResultText(BT_CONNECT, -1).find("Bluetooth is disabled"), std::string::npos);
+
+  uint32_t unreadable = 7;
+  ASSERT_EQ(client.FetchDataFiles(files, &unreadable), 0);
+  EXPECT_EQ(unreadable, 0u);
+  const std::string notes = testenv::ReadFile(data + "notes.txt");
+  const std::map<std::string, std::vector<uint8_t>> expected = {
+      {"a.bin", {1, 0, 0xff, 0x80}}, {"empty.txt", {}}, {"notes.txt", std::vector<uint8_t>(notes.begin(), notes.end())}};
+  EXPECT_EQ(files, expected);
+}
+
+TEST(IdentClient, ARefusingControlPortStartsTheConfiguredServiceProgram) {
+  ClientWorld world;
+  ClientOptions options = QuickOptions(nullptr);
+  options.serviceProgram = kBin + "/no-such-service";
+  EXPECT_EQ(CIdentClient(options).Connect(), RESULT_START_FAILED);
+  options.serviceProgram = kBin + "/vci-identd";
+  CIdentClient client(options);
+  ASSERT_EQ(client.Connect(), 0);
+  EXPECT_EQ(client.Disconnect(), 0);
+  // The service runs on its own; closing its window stops it in order.
+  const HWND service = FindWindow(platform::SERVICE_WINDOW_CLASS, nullptr);
+  ASSERT_NE(service, 0u);
+  SendMessage(service, WM_CLOSE, 0, 0);
+}
+
+TEST(IdentClient, DesignedWaitsAreTheDefaults) {
+  ClientWorld world;  // an installation without ident.ini timeouts
+  const ClientOptions d;
+  EXPECT_EQ(std::vector<uint32_t>({d.controlPort, d.eventPort, d.replyWaitMs, d.connectPauseMs, d.retryFirstMs,
+                                   d.retryLastMs, d.serviceStartWaitMs}),
+            std::vector<uint32_t>({8098, 0, 10000, 250, 500, 8000, 10000}));
+  EXPECT_EQ(d.serviceAddress + "|" + d.serviceProgram, "127.0.0.1|");
+  // Two pairing attempts of 20 s, the 10 s connect and the 20 s wait for the
+  // interface, with the margin.
+  EXPECT_EQ(CIdentClient().GetBluetoothReplyWaitMs(), 85000u);
+  testenv::WriteFile(world.Home() + "/ident.ini", "[timeouts]\nPAIR_TIMEOUT = 30000\nNUM_PAIR_ATTEMPTS = 3\n");
+  EXPECT_EQ(CIdentClient().GetBluetoothReplyWaitMs(), 135000u);
+}
+
+TEST(IdentClientText, ValuesInWords) {
+  const struct {
+    std::string text, expected;
+  } rows[] = {
+      {VersionText(0x00010000), "1.0.0"},
+      {VersionText(0x0501020A), "5.1.2.10"},
+      {VersionText(0), "0"},
+      {BuildDateText((2026u << 24) + (12u << 16) + (6u << 8), 2026), "2026-12-06"},
+      {BuildDateText((2025u << 24) + (1u << 16) + (31u << 8), 2026), "2025-01-31"},
+      // Only the year's low byte travels: the nearest year with it.
+      {BuildDateText((2026u << 24) + (3u << 16) + (1u << 8), 2154), "2026-03-01"},
+      {BuildDateText((2026u << 24) + (3u << 16) + (1u << 8), 2155), "2282-03-01"},
+      {BuildDateText((2026u << 24) + (3u << 16) + (1u << 8), 1900), "2026-03-01"},
+      {BuildDateText(27071500, 2026), "unknown"},
+      {KindsText(KIND_ETHERNET | KIND_USB | KIND_BLUETOOTH), "Ethernet+USB+Bluetooth"},
+      {KindsText(0), "none"},
+      {ResultText(RESULT_REFUSED), "the service does not answer (its control port refuses the connection)"},
+      {ResultText(9249), "connection to the service failed (socket error 9249)"},
+      {ResultText(12345), "error 12345"},
+      {EventErrorText(0x8005), "network interface monitor error 2"},
+      {EventErrorText(20532), "Bluetooth error: pairing with the VCI failed"},
+      {BluetoothResultText(BT_SCAN, 0), "scanning anew (every Bluetooth connection dropped)"},
+      {BluetoothResultText(BT_CONNECT, 20532), "failed: pairing with the VCI failed"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(row.text, row.expected);
+}
+
+TEST(IdentClientView, OnlyTheAddressesOfTheKindsHeardNowAreShown) {
+  CVCIStatus status;
+  status.m_uiKinds = VCI_KIND_ETHERNET | VCI_KIND_WIRELESS;
+  status.m_Addresses = {{VCI_KIND_ETHERNET, "10.0.0.5"}, {VCI_KIND_USB, "169.254.1.2"}, {VCI_KIND_WIRELESS, "10.1.0.5"}};
+  status.m_Wireless.SetValue("IFEnable", "True");
+  status.m_Wireless.SetValue("signal-level", "-75");
+  status.m_Wireless.SetValue("link-quality", "2");
+  status.m_DeviceInfo.SetValue("ProductDate", "1F");
+  const VciInfo vci = ViewOf(status);
+  ASSERT_EQ(vci.addresses.size(), 2u);
+  EXPECT_EQ(vci.addresses[0].address + " " + vci.addresses[1].address, "10.0.0.5 10.1.0.5");
+  EXPECT_TRUE(vci.wireless.reported && vci.wireless.enabled);
+  EXPECT_EQ(vci.wireless.signalLevel, -75);
+  EXPECT_EQ(vci.wireless.linkQuality, 2);
+  EXPECT_EQ(vci.productDate, "1F");
+  EXPECT_EQ(vci.productVersion, "");
+  status.m_Wireless.SetValue("IFEnable", "False");
+  EXPECT_FALSE(ViewOf(status).wireless.enabled);
+  EXPECT_EQ(ViewOf(status).wireless.signalLevel, 0);
+}
+
+}  // namespace
