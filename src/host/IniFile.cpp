@@ -1,10 +1,12 @@
 #include "host/IniFile.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 
 #include <iniparser.h>
 
+#include "platform/Files.h"
 #include "platform/MemoryFile.h"
 
 namespace {
@@ -66,4 +68,34 @@ bool CIniFile::GetBool(const char* key, bool def) const {
     default:
       return def;
   }
+}
+
+std::vector<std::string> CIniFile::GetSections() const {
+  std::vector<std::string> out;
+  const int n = m_pDict ? iniparser_getnsec(m_pDict.get()) : 0;
+  for (int i = 0; i < n; ++i) {
+    const char* name = iniparser_getsecname(m_pDict.get(), i);
+    if (name) out.emplace_back(name);
+  }
+  return out;
+}
+
+bool CIniFile::Set(const char* key, const char* value) {
+  if (!m_pDict) m_pDict.reset(dictionary_new(0));
+  return m_pDict && iniparser_set(m_pDict.get(), key, value) == 0;
+}
+
+bool CIniFile::Save(const std::string& path) const {
+  if (!m_pDict) return false;
+  // The text is made in memory first, so that a failed write never leaves a
+  // half-written file where the old one was.
+  char* text = nullptr;
+  size_t size = 0;
+  FILE* f = open_memstream(&text, &size);
+  if (!f) return false;
+  iniparser_dump_ini(m_pDict.get(), f);
+  const bool written = std::fclose(f) == 0;
+  const bool ok = written && platform::ReplaceFileAtomically(path, text, size);
+  std::free(text);
+  return ok;
 }

@@ -12,6 +12,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 struct _dictionary_;
 
@@ -39,6 +40,17 @@ class CIniFile {
   // True for a value beginning with y, Y, 1, t or T; false for n, N, 0, f or
   // F; def for any other value.
   bool GetBool(const char* key, bool def) const;
+
+  // Section names in file order (as iniparser keeps them: lower case).
+  std::vector<std::string> GetSections() const;
+  // Sets "section:key" to value, or files a section when key has no colon
+  // and value is null; the section of a key must exist. An empty dictionary
+  // is started when nothing is held. False when iniparser refuses.
+  bool Set(const char* key, const char* value);
+  // Writes the whole dictionary as ini text in place of path, atomically
+  // (a reader sees the old file or the new one, never a part). False, with
+  // path as it was, when nothing is held or the file cannot be written.
+  bool Save(const std::string& path) const;
 
  private:
   struct Deleter {

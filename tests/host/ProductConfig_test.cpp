@@ -98,3 +98,30 @@ TEST(CProductConfig, WithoutARegistryValueOrAReadableFileEveryFieldKeepsItsDefau
 }
 
 }  // namespace
+
+// The Bluetooth device files are written back whole after a change: what was
+// read (sections in order, every key) must come back, and a failed write must
+// leave the old file as it was.
+TEST(CIniFile, SetAndSaveKeepEverySectionAndAFailedSaveKeepsTheOldFile) {
+  testenv::ScratchDir dir;
+  const std::string path = dir.Path() + "/devices.txt";
+  CIniFile ini;
+  ASSERT_TRUE(ini.Set("4711", nullptr));
+  ASSERT_TRUE(ini.Set("4711:BDADDR", "00:1b:dc:00:47:11"));
+  ASSERT_TRUE(ini.Set("815", nullptr));
+  ASSERT_TRUE(ini.Set("815:ModuleType", "00000004"));
+  ASSERT_TRUE(ini.Save(path));
+
+  CIniFile back;
+  ASSERT_TRUE(back.Load(path));
+  EXPECT_EQ(back.GetSections(), (std::vector<std::string>{"4711", "815"}));
+  EXPECT_EQ(back.GetString("4711:BDADDR", ""), "00:1b:dc:00:47:11");
+  EXPECT_EQ(back.GetInt("815:ModuleType", 0), 4);
+
+  testenv::WriteFile(dir.File("folder/x"), "");
+  EXPECT_FALSE(ini.Save(dir.File("folder")));
+  CIniFile none;
+  EXPECT_FALSE(none.Save(path));
+  EXPECT_TRUE(back.Load(path));
+  EXPECT_EQ(back.GetSections().size(), 2u);
+}
