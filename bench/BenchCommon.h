@@ -12,15 +12,22 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "client_service/ClientConnectionMgr.h"
+#include "client_service/IdentConnect.h"
+#include "client_service/IdentEvent.h"
 #include "discovery/VCICachedMap.h"
 #include "discovery/VCIIdentClient.h"
 #include "discovery/VCIIdentMsg.h"
@@ -186,5 +193,142 @@ class Background {
   std::atomic<bool> m_bStop{false};
   std::thread m_Thread;
 };
+
+// Frames completed by a set of receivers, with the time of the latest; the
+// measuring thread sleeps until the count it waits for is reached, so that
+// it takes no processor from the threads it measures.
+class Completions {
+ public:
+  void Add() {
+    const Clock::time_point now = Clock::now();
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    m_Last = std::max(m_Last, now);
+    if (++m_Count >= m_Target) m_Cond.notify_one();
+  }
+  // Microseconds from t0 to the completion that brought the count to count.
+  double WaitFor(uint64_t count, Clock::time_point t0) {
+    std::unique_lock<std::mutex> lock(m_Mutex);
+    m_Target = count;
+    m_Cond.wait(lock, [&] { return m_Count >= count; });
+    return std::chrono::duration<double, std::micro>(m_Last - t0).count();
+  }
+
+ private:
+  std::mutex m_Mutex;
+  std::condition_variable m_Cond;
+  uint64_t m_Count = 0;       // Guarded by m_Mutex.
+  uint64_t m_Target = 0;      // Guarded by m_Mutex.
+  Clock::time_point m_Last;   // Guarded by m_Mutex.
+};
+
+// Reads whole frames from a connection and reports each when complete;
+// acknowledges each when ack is set. Destroying it closes the connection.
+class Receiver {
+ public:
+  Receiver(int s, bool ack, Completions& done) : m_Socket(s) {
+    m_Thread = std::thread([s, ack, &done] {
+      CIdentEvent_Recv acknowledgement(0);
+      const std::string ackFrame = Frame(acknowledgement);
+      std::vector<char> buffer(1 << 20);
+      for (;;) {
+        uint32_t length = 0;
+        if (!ReadAll(s, reinterpret_cast<char*>(&length), 4) || length < 4 || length - 4 > buffer.size() ||
+            !ReadAll(s, buffer.data(), length - 4))
+          break;
+        done.Add();
+        if (ack && send(s, ackFrame.data(), ackFrame.size(), MSG_NOSIGNAL) < 0) break;
+      }
+      // The peer closed: so does this end (the descriptor stays for the
+      // destructor).
+      shutdown(s, SHUT_RDWR);
+    });
+  }
+  ~Receiver() {
+    shutdown(m_Socket, SHUT_RDWR);
+    m_Thread.join();
+    close(m_Socket);
+  }
+  Receiver(const Receiver&) = delete;
+  Receiver& operator=(const Receiver&) = delete;
+
+ private:
+  static bool ReadAll(int s, char* p, size_t n) {
+    for (size_t got = 0; got < n;) {
+      ssize_t r = recv(s, p + got, n - got, 0);
+      if (r <= 0) return false;
+      got += static_cast<size_t>(r);
+    }
+    return true;
+  }
+  int m_Socket;
+  std::thread m_Thread;
+};
+
+inline int Listener(uint16_t& port, int backlog = 10) {
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_in a {};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof a;
+  bind(s, reinterpret_cast<struct sockaddr*>(&a), sizeof a);
+  getsockname(s, reinterpret_cast<struct sockaddr*>(&a), &length);
+  listen(s, backlog);
+  port = ntohs(a.sin_port);
+  return s;
+}
+
+inline int Connect(uint16_t port) {
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_in a {};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(s, reinterpret_cast<struct sockaddr*>(&a), sizeof a) != 0) {
+    close(s);
+    return -1;
+  }
+  return s;
+}
+
+// Registers an application with the service on the loopback: its event
+// port and name. Connection attempts are repeated for up to 10 s (the
+// service may be starting); connected receives the time of the one that
+// succeeded. The reply frame's content, "" when none came.
+inline std::string Register(uint16_t eventPort, const std::string& name, Clock::time_point* connected = nullptr) {
+  CIdentConnect_Send registration(eventPort, name);
+  const std::string request = Frame(registration);
+  int s = -1;
+  for (auto t0 = Clock::now(); s < 0 && Clock::now() - t0 < std::chrono::seconds(10);) {
+    s = Connect(CClientConnectionMgr::CONTROL_PORT);
+    if (s < 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  if (connected) *connected = Clock::now();
+  if (s < 0) return "";
+  send(s, request.data(), request.size(), MSG_NOSIGNAL);
+  shutdown(s, SHUT_WR);
+  std::string reply;
+  char b[65536];
+  for (ssize_t n; (n = recv(s, b, sizeof b, 0)) > 0;) reply.append(b, static_cast<size_t>(n));
+  close(s);
+  return reply.size() > 4 ? reply.substr(4) : "";
+}
+
+// Registers an application named name and returns the receiver of its
+// events, which acknowledges each; reply receives the registration's reply.
+inline std::unique_ptr<Receiver> RegisterClient(const std::string& name, Completions& done,
+                                                std::string* reply = nullptr,
+                                                Clock::time_point* connected = nullptr) {
+  uint16_t port;
+  int listener = Listener(port);
+  const struct timeval limit = {10, 0};
+  setsockopt(listener, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  std::string answer;
+  std::thread ask([&] { answer = Register(port, name, connected); });
+  std::unique_ptr<Receiver> receiver(new Receiver(accept(listener, nullptr, nullptr), true, done));
+  ask.join();
+  close(listener);
+  if (reply) *reply = answer;
+  return receiver;
+}
 
 }  // namespace bench

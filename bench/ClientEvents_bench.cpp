@@ -28,100 +28,12 @@
 
 namespace {
 
-using bench::Clock;
-using bench::Frame;
+using namespace bench;
 const uint32_t kVcis = 200;
 const uint32_t kBackgroundVcis = 1000;
 const int kClients = 10;
 const int kRounds = 300;
 const int kWarmUp = 10;
-
-// Frames completed by a set of receivers, with the time of the latest; the
-// measuring thread sleeps until the count it waits for is reached, so that
-// it takes no processor from the threads it measures.
-class Completions {
- public:
-  void Add() {
-    const Clock::time_point now = Clock::now();
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    m_Last = std::max(m_Last, now);
-    if (++m_Count >= m_Target) m_Cond.notify_one();
-  }
-  // Microseconds from t0 to the completion that brought the count to count.
-  double WaitFor(uint64_t count, Clock::time_point t0) {
-    std::unique_lock<std::mutex> lock(m_Mutex);
-    m_Target = count;
-    m_Cond.wait(lock, [&] { return m_Count >= count; });
-    return std::chrono::duration<double, std::micro>(m_Last - t0).count();
-  }
-
- private:
-  std::mutex m_Mutex;
-  std::condition_variable m_Cond;
-  uint64_t m_Count = 0;       // Guarded by m_Mutex.
-  uint64_t m_Target = 0;      // Guarded by m_Mutex.
-  Clock::time_point m_Last;   // Guarded by m_Mutex.
-};
-
-// Reads whole frames from a connection and reports each when complete;
-// acknowledges each when ack is set.
-class Receiver {
- public:
-  Receiver(int s, bool ack, Completions& done) {
-    m_Thread = std::thread([s, ack, &done] {
-      CIdentEvent_Recv acknowledgement(0);
-      const std::string ackFrame = Frame(acknowledgement);
-      std::vector<char> buffer(1 << 20);
-      for (;;) {
-        uint32_t length = 0;
-        if (!ReadAll(s, reinterpret_cast<char*>(&length), 4) || length < 4 || length - 4 > buffer.size() ||
-            !ReadAll(s, buffer.data(), length - 4))
-          break;
-        done.Add();
-        if (ack && send(s, ackFrame.data(), ackFrame.size(), MSG_NOSIGNAL) < 0) break;
-      }
-      close(s);
-    });
-  }
-  ~Receiver() { m_Thread.join(); }
-
- private:
-  static bool ReadAll(int s, char* p, size_t n) {
-    for (size_t got = 0; got < n;) {
-      ssize_t r = recv(s, p + got, n - got, 0);
-      if (r <= 0) return false;
-      got += static_cast<size_t>(r);
-    }
-    return true;
-  }
-  std::thread m_Thread;
-};
-
-int Listener(uint16_t& port) {
-  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  struct sockaddr_in a {};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof a;
-  bind(s, reinterpret_cast<struct sockaddr*>(&a), sizeof a);
-  getsockname(s, reinterpret_cast<struct sockaddr*>(&a), &length);
-  listen(s, kClients);
-  port = ntohs(a.sin_port);
-  return s;
-}
-
-int Connect(uint16_t port) {
-  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  struct sockaddr_in a {};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(s, reinterpret_cast<struct sockaddr*>(&a), sizeof a) != 0) {
-    close(s);
-    return -1;
-  }
-  return s;
-}
 
 struct Stats {
   double p50, p99, max;
@@ -160,24 +72,7 @@ void BM_TableEventLatency(benchmark::State& state) {
 
   Completions clientsDone;
   std::vector<std::unique_ptr<Receiver>> clients;
-  for (int i = 0; i < kClients; ++i) {
-    uint16_t port;
-    int listener = Listener(port);
-    CIdentConnect_Send registration(port, "bench" + std::to_string(i));
-    const std::string request = Frame(registration);
-    std::thread ask([&] {
-      int s = Connect(CClientConnectionMgr::CONTROL_PORT);
-      send(s, request.data(), request.size(), MSG_NOSIGNAL);
-      shutdown(s, SHUT_WR);
-      char b[65536];
-      while (recv(s, b, sizeof b, 0) > 0) {
-      }
-      close(s);
-    });
-    clients.emplace_back(new Receiver(accept(listener, nullptr, nullptr), true, clientsDone));
-    ask.join();
-    close(listener);
-  }
+  for (int i = 0; i < kClients; ++i) clients.push_back(RegisterClient("bench" + std::to_string(i), clientsDone));
   // The registrations took over two seconds: every VCI is heard again
   // before it falls silent.
   announceAll();
