@@ -212,6 +212,10 @@ class Completions {
     m_Cond.wait(lock, [&] { return m_Count >= count; });
     return std::chrono::duration<double, std::micro>(m_Last - t0).count();
   }
+  uint64_t Count() {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    return m_Count;
+  }
 
  private:
   std::mutex m_Mutex;
