@@ -594,14 +594,15 @@ void CClientConnectionMgr::RemoveClient(uint32_t sessionId) {
 void CClientConnectionMgr::NotifyClients(uint32_t mask) {
   const ClientMap clients = CopyClients();
   if (clients.empty()) return;
-  // The table is copied and serialised once for every client, into an
-  // archive of the last table event's size: growing one step at a time
-  // would copy it over and over.
+  // The table is serialised once for every client, straight from the
+  // engine's table (no copy of it first), into an archive of the last table
+  // event's size: growing one step at a time would copy it over and over.
   CRegisteredClient::EventImage tableEvent;
   if (mask & CConnMgrEvent::MASK_TABLE) {
     CIdentEvent_Send event(CIdentEvent_Send::EVENT_TABLE_CHANGED, 0);
-    m_Engine.GetVCIStatusMap(event.m_VCIStatusMap);
-    tableEvent = CRegisteredClient::SerializeEvent(event, m_uiTableEventSize);
+    tableEvent = CRegisteredClient::SerializeImage(
+        [&](CArchiveBuffer& ar) { return event.StoreHead(ar) && m_Engine.SerializeVCIStatusMap(ar); },
+        m_uiTableEventSize);
     if (tableEvent) m_uiTableEventSize = std::max(tableEvent->GetDataLength(), kEventArchiveSize);
   }
   for (const auto& entry : clients) {

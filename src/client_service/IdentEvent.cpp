@@ -25,15 +25,19 @@ CIdentEvent_Send::CIdentEvent_Send(uint32_t eventCode, uint32_t reserved, const 
   m_BindMap = bindings;
 }
 
+bool CIdentEvent_Send::StoreHead(CArchiveBuffer& ar) {
+  return SerializeHead(ar, m_uiVersion, CURRENT_VERSION) && ar.Write(m_uiEventCode) && ar.Write(m_uiReserved);
+}
+
 bool CIdentEvent_Send::Serialize(CArchiveBuffer& ar) {
-  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
   if (ar.IsStoring()) {
-    if (!ar.Write(m_uiEventCode) || !ar.Write(m_uiReserved)) return false;
+    if (!StoreHead(ar)) return false;
     if (m_uiEventCode == EVENT_TABLE_CHANGED) return m_VCIStatusMap.Serialize(ar);
     if (m_uiEventCode == EVENT_BINDINGS_CHANGED) return m_BindMap.Serialize(ar);
     CVCIStatusMap empty;
     return empty.Serialize(ar);
   }
+  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
   // A version of 0 ends the message.
   if (m_uiVersion == 0) return true;
   if (!ar.Read(m_uiEventCode) || !ar.Read(m_uiReserved)) return false;

@@ -36,6 +36,8 @@ class CIdentEvent_Send : public CSerialize {
   CIdentEvent_Send(uint32_t eventCode, uint32_t reserved, const CVCIStatusMap& table);
   CIdentEvent_Send(uint32_t eventCode, uint32_t reserved, const CBindMap& bindings);
   bool Serialize(CArchiveBuffer& ar) override;
+  // What Serialize writes ahead of the table or bindings.
+  bool StoreHead(CArchiveBuffer& ar);
 
   uint32_t GetEventCode() const { return m_uiEventCode; }
 

@@ -189,12 +189,17 @@ int32_t CRegisteredClient::Notify(uint32_t eventCode) {
 }
 
 CRegisteredClient::EventImage CRegisteredClient::SerializeEvent(CIdentEvent_Send& event, uint32_t initialSize) {
+  return SerializeImage([&event](CArchiveBuffer& ar) { return event.Serialize(ar); }, initialSize);
+}
+
+CRegisteredClient::EventImage CRegisteredClient::SerializeImage(const std::function<bool(CArchiveBuffer&)>& write,
+                                                                uint32_t initialSize) {
   std::shared_ptr<CArchiveBuffer> archive(new (std::nothrow) CArchiveBuffer(CArchiveBuffer::STORING, initialSize));
   if (!archive || !archive->IsUsable()) {
     TraceLog(TRACE_ERR, "CRegisteredClient::NotifyClient Memory Allocation Error");
     return nullptr;
   }
-  if (!event.Serialize(*archive)) {
+  if (!write(*archive)) {
     TraceLog(TRACE_ERR, "CRegisteredClient::NotifyClient IdentEvent_Send.Serialize");
     return nullptr;
   }

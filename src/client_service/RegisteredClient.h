@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -90,6 +91,8 @@ class CRegisteredClient : public IThread {
   // grows as needed); null when it cannot be allocated or written (both
   // logged).
   static EventImage SerializeEvent(CIdentEvent_Send& event, uint32_t initialSize = CArchiveBuffer::DEFAULT_SIZE);
+  // The same with the event's bytes written by write.
+  static EventImage SerializeImage(const std::function<bool(CArchiveBuffer&)>& write, uint32_t initialSize);
 
   // The link-detection thread (IThread).
   void Run(uint32_t uiArg1, uint32_t uiArg2) override;

@@ -340,6 +340,7 @@ int CVCIIdentClient::OnDataReceived(CArchiveBuffer& request, CArchiveBuffer&, co
                                     const std::string& localAddress) {
   TraceLog(TRACE_INFO, "CVCIIdentClient::OnDataReceived Entering");
   boost::lock_guard<boost::mutex> receive(m_RecvLock);
+  m_uiDatagrams.fetch_add(1, std::memory_order_relaxed);
   // The socket hands over the datagram behind its length word: fewer than
   // 4 bytes there is no datagram with an id word.
   if (request.GetDataLength() == 0) {
@@ -619,6 +620,20 @@ int32_t CVCIIdentClient::GetVCIStatusMap(CVCIStatusMap& map) {
   }
   TraceLog(TRACE_INFO, "CVCIIdentClient::GetVCIStatusMap Leaving");
   return 0;
+}
+
+bool CVCIIdentClient::SerializeVCIStatusMap(CArchiveBuffer& ar) {
+  boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+  if (!m_BtVciMap.empty()) {
+    CVCIStatusMap map;
+    GetVCIStatusMap(map);
+    return map.Serialize(ar);
+  }
+  CVCIStatusMap head;
+  bool ok = head.StoreHead(ar, static_cast<uint32_t>(m_VCIStatusDynMap.Count()));
+  m_VCIStatusDynMap.ForEachStatus(
+      [&](uint32_t, CVCIStatus& status) { ok = ok && status.Serialize(ar); });
+  return ok;
 }
 
 int32_t CVCIIdentClient::GetBindMap(CBindMap& map) {

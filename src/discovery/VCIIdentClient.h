@@ -83,9 +83,15 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   // Copies taken under m_TableLock; 0.
   int32_t GetVCIStatusMap(CVCIStatusMap& map);
   int32_t GetBindMap(CBindMap& map);
+  // The bytes of the map that GetVCIStatusMap fills, written into ar under
+  // m_TableLock without copying a status first (the table event of every
+  // change). False when ar could not take them.
+  bool SerializeVCIStatusMap(CArchiveBuffer& ar);
   // The Bluetooth initialisation error, reset to 0 by the read.
   int32_t GetBtInitError() { return m_iBtInitError.exchange(0); }
   bool IsInitialized() const { return m_bInitialized; }
+  // Datagrams taken in by OnDataReceived so far, whatever became of them.
+  uint64_t GetDatagramCount() const { return m_uiDatagrams.load(std::memory_order_relaxed); }
 
   // IServerEvent: one datagram from any announcement socket; always 0, so
   // that no socket stops receiving over a bad datagram.
@@ -197,6 +203,7 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   // Uninitialize.
   std::atomic<IIdentEvent*> m_pEventSink{nullptr};
   std::atomic<int32_t> m_iBtInitError{0};
+  std::atomic<uint64_t> m_uiDatagrams{0};
   // The owner's thread only.
   bool m_bInitialized = false;
   bool m_bStarted = false;  // Initialize was called and Uninitialize was not

@@ -90,7 +90,10 @@ CVCIStatus& CVCIStatusDynMap::GetStatusAt(size_t index, uint32_t& serial) {
   auto it = m_Map.begin();
   std::advance(it, index);
   serial = it->first;
-  CVCIStatus& status = it->second.m_Status;
-  for (auto& kv : it->second.m_KindTable) status.m_Addresses[kv.first] = kv.second.first;
-  return status;
+  return MergeAddresses(it->second);
+}
+
+CVCIStatus& CVCIStatusDynMap::MergeAddresses(CVCIStatusDynItem& item) {
+  for (auto& kv : item.m_KindTable) item.m_Status.m_Addresses[kv.first] = kv.second.first;
+  return item.m_Status;
 }

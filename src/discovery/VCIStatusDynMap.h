@@ -59,4 +59,14 @@ class CVCIStatusDynMap : public CSerialMap<CVCIStatusDynItem> {
   // The index-th status in serial order with the addresses of its live kinds
   // merged in; serial receives its key. index must be below Count().
   CVCIStatus& GetStatusAt(size_t index, uint32_t& serial);
+  // Every status in serial order, merged the same way: f(serial, status).
+  // One walk of the table, where Count() calls of GetStatusAt walk it
+  // quadratically.
+  template <class F>
+  void ForEachStatus(F f) {
+    for (auto& entry : m_Map) f(entry.first, MergeAddresses(entry.second));
+  }
+
+ private:
+  static CVCIStatus& MergeAddresses(CVCIStatusDynItem& item);
 };

@@ -9,8 +9,7 @@ CVCIStatusMap::CVCIStatusMap() : CSerialize(OBJID_CVCIStatusMap), m_uiVersion(CU
 
 bool CVCIStatusMap::Serialize(CArchiveBuffer& ar) {
   if (ar.IsStoring()) {
-    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(static_cast<uint32_t>(m_Map.size())))
-      return false;
+    if (!StoreHead(ar, static_cast<uint32_t>(m_Map.size()))) return false;
     for (auto& kv : m_Map)
       if (!kv.second.Serialize(ar)) return false;
     return true;
@@ -28,6 +27,10 @@ bool CVCIStatusMap::Serialize(CArchiveBuffer& ar) {
   return true;
 }
 
+bool CVCIStatusMap::StoreHead(CArchiveBuffer& ar, uint32_t count) {
+  return SerializeHead(ar, m_uiVersion, CURRENT_VERSION) && ar.Write(count);
+}
+
 const CVCIStatus& CVCIStatusMap::GetAt(size_t n) const {
   static const CVCIStatus empty;
   if (n >= m_Map.size()) return empty;
@@ -39,9 +42,6 @@ const CVCIStatus& CVCIStatusMap::GetAt(size_t n) const {
 void CVCIStatusMap::FillFrom(CVCIStatusDynMap& live) {
   Clear();
   // One copy of each status, appended in the live table's serial order.
-  for (size_t i = 0; i < live.Count(); ++i) {
-    uint32_t serial = 0;
-    const CVCIStatus& status = live.GetStatusAt(i, serial);
-    m_Map.emplace_hint(m_Map.end(), serial, status);
-  }
+  live.ForEachStatus(
+      [this](uint32_t serial, const CVCIStatus& status) { m_Map.emplace_hint(m_Map.end(), serial, status); });
 }

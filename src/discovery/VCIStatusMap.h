@@ -16,6 +16,9 @@ class CVCIStatusMap : public CSerialize {
 
   CVCIStatusMap();
   bool Serialize(CArchiveBuffer& ar) override;
+  // What Serialize writes ahead of count statuses, for writers that take
+  // the statuses from elsewhere.
+  bool StoreHead(CArchiveBuffer& ar, uint32_t count);
 
   void Clear() { m_Map.clear(); }
   size_t Count() const { return m_Map.size(); }

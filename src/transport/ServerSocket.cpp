@@ -27,6 +27,9 @@ namespace {
 
 const int kReceiveBufferSize = 1048576;   // accepted connections
 const int kMulticastSendBuffer = 1048576;  // second try of a failed join
+// Datagram sockets: a burst of announcements (several thousand) waits here
+// while the receive thread is off the processor.
+const int kDatagramReceiveBuffer = 4 * 1048576;
 const uint32_t kArchiveSize = 8192;
 const uint32_t kMulticastBindAttempts = 100;
 
@@ -139,6 +142,21 @@ int CServerSocket::JoinGroup() {
   return -1;
 }
 
+void CServerSocket::SetDatagramReceiveBuffer() {
+  // SO_RCVBUF is capped at net.core.rmem_max (often 208 KiB) unless the
+  // process may pass the cap (CAP_NET_ADMIN, SO_RCVBUFFORCE); what the
+  // kernel granted is read back (it counts its bookkeeping too, about twice
+  // the bytes asked) and logged.
+  if (setsockopt(m_Socket, SOL_SOCKET, SO_RCVBUFFORCE, &kDatagramReceiveBuffer, sizeof kDatagramReceiveBuffer) != 0)
+    setsockopt(m_Socket, SOL_SOCKET, SO_RCVBUF, &kDatagramReceiveBuffer, sizeof kDatagramReceiveBuffer);
+  int granted = 0;
+  socklen_t length = sizeof granted;
+  getsockopt(m_Socket, SOL_SOCKET, SO_RCVBUF, &granted, &length);
+  TraceLog(granted >= kDatagramReceiveBuffer ? TRACE_INFO : TRACE_WARN,
+           "CServerSocket::Initialize Receive buffer of %d bytes for %s (%d asked; net.core.rmem_max caps it)", granted,
+           m_sLocalAddress.c_str(), kDatagramReceiveBuffer);
+}
+
 int CServerSocket::Initialize(int type, uint16_t port, bool bKeepConnection) {
   TraceLog(TRACE_INFO, "CServerSocket::Initialize Entering");
   if (GetState() != STATE_IDLE || m_Socket != INVALID_SOCKET || type < SOCKTYPE_TCP || type > SOCKTYPE_UDP_MULTICAST) {
@@ -195,6 +213,7 @@ int CServerSocket::Initialize(int type, uint16_t port, bool bKeepConnection) {
         return SS_ERR_REUSEADDR;
       }
     }
+    if (type != SOCKTYPE_TCP) SetDatagramReceiveBuffer();
     if (bMulticast) {
       const int off = 0;
       setsockopt(m_Socket, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off);
@@ -559,8 +578,15 @@ void CServerSocket::RunTCP() {
 }
 
 void CServerSocket::RunUDP() {
+  // One pair of archives serves every datagram of this thread: the request
+  // is rewound over the same block (no allocation, no zero fill per
+  // datagram), and the reply, which UDP never sends, only rewound.
+  CArchiveBuffer request(CArchiveBuffer::LOADING, kArchiveSize);
+  CArchiveBuffer reply(CArchiveBuffer::STORING, kArchiveSize);
+  struct in_addr lastSender {};
   for (;;) {
-    CArchiveBuffer request(CArchiveBuffer::LOADING, kArchiveSize);
+    request.Rewind(CArchiveBuffer::LOADING);
+    reply.Rewind(CArchiveBuffer::STORING);
     uint8_t* block = nullptr;
     uint32_t size = 0;
     request.GetFrame(block, size);
@@ -571,16 +597,24 @@ void CServerSocket::RunUDP() {
       do {
         fromLength = sizeof from;
         // MSG_TRUNC returns the datagram's real length, so that one longer
-        // than the frame area is seen as the error it is.
+        // than the frame area is seen for what it is.
         received = recvfrom(m_Socket, block, size, MSG_TRUNC, reinterpret_cast<struct sockaddr*>(&from), &fromLength);
       } while (received < 0 && errno == EINTR);
     }
 
     boost::unique_lock<boost::mutex> lock(m_Lock);
     if (m_pListener == nullptr || m_bStopping) return;
-    if (received < 0 || static_cast<size_t>(received) > size) {
+    if (received < 0) {
       m_pListener->OnErrorDetected(-2);
       return;
+    }
+    // A datagram longer than the frame area is dropped and the socket goes
+    // on: were it a receive error, any host of the LAN could silence an
+    // interface with one packet until the interface went and came back.
+    if (static_cast<size_t>(received) > size) {
+      TraceLog(TRACE_WARN, "CServerSocket::RunUDP Datagram of %ld bytes from %s dropped: longer than %u",
+               static_cast<long>(received), AddressText(from.sin_addr).c_str(), size);
+      continue;
     }
     // An empty datagram carries nothing to hand on: it is dropped, so that
     // a stray zero-length packet cannot end the receive thread (Shutdown,
@@ -588,8 +622,11 @@ void CServerSocket::RunUDP() {
     if (received == 0) continue;
     const uint32_t n = static_cast<uint32_t>(received);
     request.AllocateData(n >= 4 ? n - 4 : 0);
-    CArchiveBuffer reply(CArchiveBuffer::STORING, kArchiveSize);
-    m_sRemoteAddress = AddressText(from.sin_addr);
+    // The sender's text is made again only when the sender changes.
+    if (m_sRemoteAddress.empty() || from.sin_addr.s_addr != lastSender.s_addr) {
+      m_sRemoteAddress = AddressText(from.sin_addr);
+      lastSender = from.sin_addr;
+    }
     int iRet;
     try {
       iRet = m_pListener->OnDataReceived(request, reply, m_sRemoteAddress, m_sLocalAddress);

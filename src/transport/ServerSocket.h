@@ -112,6 +112,8 @@ class CServerSocket : public IThread, public CTransportLogger {
   int CreateSocket();
   void CloseSocketReporting(const char* message);
   int JoinGroup();
+  // A receive buffer for bursts of datagrams, logged with what was granted.
+  void SetDatagramReceiveBuffer();
   uint16_t TakeAutomaticPort();
 
   void RunTCP();

@@ -148,9 +148,14 @@ class EngineTest : public ::testing::Test {
     return false;
   }
   // The listed status of a serial number; serial number 0 when not listed.
+  // The table written straight into an archive (the table event's way)
+  // reads back as the copy does.
   CVCIStatus Status(uint32_t serial) {
-    CVCIStatusMap map;
+    CVCIStatusMap map, written;
     engine->GetVCIStatusMap(map);
+    CArchiveBuffer copy(CArchiveBuffer::STORING), direct(CArchiveBuffer::STORING);
+    EXPECT_TRUE(map.Serialize(copy) && engine->SerializeVCIStatusMap(direct));
+    EXPECT_EQ(wire::Content(copy), wire::Content(direct));
     return map.m_Map.count(serial) ? map.m_Map[serial] : CVCIStatus();
   }
   size_t Listed() {

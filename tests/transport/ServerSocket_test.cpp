@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "common/SocketPeers.h"
@@ -285,22 +286,30 @@ TEST(CServerSocket, InitializeRefusesASecondStartUnknownTypesAndAFixedPortInUse)
 }
 
 TEST(CServerSocket, DatagramsReachTheListenerBehindTheirLengthSlot) {
+  tracetest::TraceCapture trace("[Log]\nLevel = info\n[Mode]\nShowWindow = true\n");
   Server<> server;
   ASSERT_EQ(server.Start(SOCKTYPE_UDP_BROADCAST), 0);
   const std::string datagram = Frame({2157, 0xA5A5A5A5u});
-  // An empty datagram and a 2-byte one do not end the receive thread; the
-  // last datagram shows that.
-  for (const std::string& d : {datagram, std::string(), std::string("ab"), datagram})
+  const std::string longest = datagram + std::string(8192 - datagram.size(), 'x');
+  // An empty datagram, a 2-byte one and one longer than 8192 bytes (dropped
+  // with its line) do not end the receive thread; the last datagram shows
+  // that, and that the long one left nothing behind in the reused archive.
+  for (const std::string& d : {datagram, std::string(), std::string("ab"), longest + "y", longest, datagram})
     ASSERT_TRUE(SendDatagram("127.0.0.1", server.Port(), d));
-  ASSERT_TRUE(server.recorder.WaitForCalls(3));
+  ASSERT_TRUE(server.recorder.WaitForCalls(4));
   const auto calls = server.recorder.Calls();
   EXPECT_EQ(calls[0].content, datagram.substr(4));
   EXPECT_EQ(calls[0].remote, "127.0.0.1");
   EXPECT_EQ(calls[0].local, "127.0.0.1");
   EXPECT_EQ(calls[1].content, "");
-  EXPECT_EQ(calls[2].content, datagram.substr(4));
+  EXPECT_EQ(calls[2].content, longest.substr(4));
+  EXPECT_EQ(calls[3].content, datagram.substr(4));
   server.socket.Shutdown();
   EXPECT_TRUE(server.recorder.Errors().empty());
+  const std::vector<std::string> lines = trace.Messages();
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "CServerSocket::RunUDP Datagram of 8193 bytes from 127.0.0.1 dropped: longer than 8192"),
+            lines.end());
 }
 
 // Fixed ports: these run in a private network namespace.
