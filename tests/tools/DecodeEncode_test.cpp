@@ -150,9 +150,11 @@ TEST(DecodeEncode, EveryRecordComesBackInItsNewestLayout) {
     Result back = Tool("encode --hex", r.out);
     ASSERT_EQ(back.status, 0) << back.err;
     EXPECT_EQ(back.out, Hex(g.out) + "\n") << r.out;
-    // Raw bytes in, raw bytes out.
-    EXPECT_EQ(Tool("encode", r.out).out, std::string(g.out.begin(), g.out.end()));
   }
+  // Raw bytes out: the same archive as the hex text (one record serves; each
+  // golden costs two tool runs already, which a sanitizer build feels).
+  const Golden g = Goldens().front();
+  EXPECT_EQ(Tool("encode", Tool("decode", Hex(g.in)).out).out, std::string(g.out.begin(), g.out.end()));
 }
 
 TEST(DecodeEncode, NestedRecordsAppearNested) {
