@@ -86,13 +86,22 @@ class CBluetoothMgr : public IThread {
   void AppendNonVci(const std::string& address, const std::string& name);
   // The friendly-name query: 0 with name set, -1 on failure.
   int32_t QueryFriendlyName(const std::string& address, std::string& name);
+  // One successful scan's devices judged and reported; false when the
+  // thread is to end (the default VCI was seen, or a stop is wanted).
+  bool ProcessScan();
   bool CheckDefaultVci(const std::vector<std::string>& found);
   bool CheckCachedVcis(std::vector<std::string>& found);
+  // OnVciBtDetect with the detected map, when there is a listener.
+  void Notify();
+  bool StopWanted() const;
 
   const std::string m_Library;
   // Guarded by m_Lock (recursive: the forwarding operations and StartDiscovery).
   mutable std::recursive_mutex m_Lock;
-  std::unique_ptr<CBtApiSync> m_pStack;  // null until Initialize; see below
+  // Null until Initialize. Set and reset only by Initialize and Uninitialize
+  // (under m_Lock), which the owner never runs beside other calls; the
+  // discovery thread uses it without the lock, as it runs only while set.
+  std::unique_ptr<CBtApiSync> m_pStack;
   // The discovery thread's own (it runs only between Start and Stop, which
   // exclude each other under m_Lock): the detected map, the non-VCI set.
   BtVciInfoMap m_Detected;
@@ -101,6 +110,9 @@ class CBluetoothMgr : public IThread {
   std::atomic<uint32_t> m_MaxDevices{0};
   std::atomic<bool> m_bRunning{false};
   std::atomic<bool> m_bInitialized{false};
+  // Set by StopDiscovery before it cancels the scan, so that the thread
+  // starts no further stack operation while it is being stopped.
+  std::atomic<bool> m_bStopping{false};
   std::atomic<IBluetoothEvent*> m_pListener{nullptr};
   BtEnableConnectionFn m_pEnableConnection = nullptr;  // set before Initialize
   // Guarded by m_CacheLock.

@@ -1,9 +1,11 @@
 #include "StackClient.h"
 
 #include <dlfcn.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +20,17 @@ namespace {
 // thread's end needs nothing of the library.
 thread_local uint64_t t_Session = 0;
 
+// A thread that ends without BtCloseAPI ends its session on its way out
+// (its requests would otherwise live on and write into its memory). The
+// key goes with the client, so that threads ending after the library's
+// unload no longer call into it.
+pthread_key_t g_LapseKey;
+std::atomic<CStackClient*> g_pClient{nullptr};
+
+void Lapse(void* session) {
+  if (CStackClient* client = g_pClient.load()) client->EndSession(reinterpret_cast<uintptr_t>(session));
+}
+
 }  // namespace
 
 CStackClient& CStackClient::Instance() {
@@ -26,9 +39,14 @@ CStackClient& CStackClient::Instance() {
   return client;
 }
 
-CStackClient::CStackClient() : m_Post(reinterpret_cast<PostMessageFn>(dlsym(RTLD_DEFAULT, "PostMessage"))) {}
+CStackClient::CStackClient() : m_Post(reinterpret_cast<PostMessageFn>(dlsym(RTLD_DEFAULT, "PostMessage"))) {
+  m_bLapseKey = pthread_key_create(&g_LapseKey, &Lapse) == 0;
+  g_pClient = this;
+}
 
 CStackClient::~CStackClient() {
+  g_pClient = nullptr;
+  if (m_bLapseKey) pthread_key_delete(g_LapseKey);
   std::lock_guard<std::mutex> connecting(m_ConnectLock);
   int fd;
   {
@@ -53,17 +71,25 @@ int32_t CStackClient::Open(HWND hWnd) {
     if (!Connect()) return TOSBT_STATUS_NO_RADIO;
   }
   std::lock_guard<std::mutex> lock(m_Lock);
-  if (!m_Sessions.count(t_Session)) t_Session = ++m_uiLastSession;
+  if (!m_Sessions.count(t_Session)) {
+    t_Session = ++m_uiLastSession;
+    if (m_bLapseKey) pthread_setspecific(g_LapseKey, reinterpret_cast<void*>(static_cast<uintptr_t>(t_Session)));
+  }
   m_Sessions[t_Session] = hWnd;
   return TOSBT_STATUS_OK;
 }
 
 bool CStackClient::Close() {
+  if (m_bLapseKey) pthread_setspecific(g_LapseKey, nullptr);
+  return EndSession(t_Session);
+}
+
+bool CStackClient::EndSession(uint64_t session) {
   std::lock_guard<std::mutex> lock(m_Lock);
-  if (!m_Sessions.erase(t_Session)) return false;
+  if (!m_Sessions.erase(session)) return false;
   std::vector<uint32_t> dropped;
   for (auto it = m_Pending.begin(); it != m_Pending.end();) {
-    if (it->second.session == t_Session) {
+    if (it->second.session == session) {
       dropped.push_back(it->first);
       it = m_Pending.erase(it);
     } else {

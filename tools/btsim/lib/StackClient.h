@@ -10,10 +10,12 @@
 // A request belongs to the session of the thread that made it. A session
 // is known to its thread by a number of its own, so that one whose thread
 // ended without BtCloseAPI lapses instead of passing to a later thread that
-// happens to get the same thread id. Closing the session drops its requests under the same lock under which the reader
+// happens to get the same thread id; the thread's end closes it. Closing
+// the session drops its requests under the same lock under which the reader
 // writes and posts, so that nothing of them is written or posted after
-// BtCloseAPI returns; unloading the library closes the connection and joins
-// the reader. A failed post (the window is gone) is ignored.
+// BtCloseAPI returns (or after the thread that forgot it has ended);
+// unloading the library closes the connection and joins the reader. A
+// failed post (the window is gone) is ignored.
 #pragma once
 
 #include <condition_variable>
@@ -53,6 +55,8 @@ class CStackClient {
   // when the thread has none.
   int32_t Open(HWND hWnd);
   bool Close();
+  // Ends a session of any thread (Close's work); false for an unknown one.
+  bool EndSession(uint64_t session);
 
   // Sends a request and waits for its answer (at most TOSBT_MAX_CALL_MS);
   // the answer's status word, TOSBT_STATUS_NO_RADIO when there is no
@@ -70,6 +74,7 @@ class CStackClient {
 
   typedef BOOL (*PostMessageFn)(HWND, UINT, WPARAM, LPARAM);
   const PostMessageFn m_Post;  // the program's; null when it exports none
+  bool m_bLapseKey = false;    // the thread-end key exists; constant after construction
 
   // Connecting, and the reader's start and join; taken before m_Lock.
   std::mutex m_ConnectLock;
