@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/BtSimProcess.h"
 #include "common/TestEnv.h"
 #include "discovery/VCIIdentClient.h"
 #include "discovery/VCIIdentMsg.h"
@@ -239,6 +240,8 @@ TEST_F(EngineTest, KindsBindingsSweepsAndBluetoothFollowTheTableRules) {
   bt["4711"].FW_Version = 7;
   bt["815"].FW_Version = 0x01020300;
   bt["815"].ModuleState = 1;
+  bt["2748"].FW_Version = 0x1A2B;
+  bt["2748"].ModuleState = 10;
   engine->OnVciBtDetect(&bt);
   engine->OnVciBtDetect(&bt);
   EXPECT_TRUE(Status(4711).m_bBluetooth);
@@ -267,6 +270,20 @@ TEST_F(EngineTest, KindsBindingsSweepsAndBluetoothFollowTheTableRules) {
   std::vector<Event> events = sink.Events();
   EXPECT_EQ(std::vector<Event>(events.end() - 2, events.end()), (std::vector<Event>{{4, 2}, {13, 16}}));
   EXPECT_EQ(sink.Usb(), std::vector<uint32_t>{3});
+
+  // Every VCI found is stored in vci-bt.txt, and listed from it after a
+  // restart when the stored VCIs are to be loaded: the state is written in
+  // decimal and read as hexadecimal.
+  const std::string stored = testenv::ReadFile(Home() + "/data_files/vci-bt.txt");
+  EXPECT_NE(stored.find("= 00001a2b\n"), std::string::npos) << stored;
+  EXPECT_NE(stored.find("= 10\n"), std::string::npos) << stored;
+  engine->Uninitialize();
+  m_Trace->Reconfigure("[Log]\nLevel=info\n[Mode]\nShowWindow=true\nLoadVCIs=true\n");
+  ASSERT_EQ(engine->Initialize(&sink, bluetooth = true), 0);
+  EXPECT_EQ(Status(2748).m_uiModuleState, 16u);
+  EXPECT_EQ(Info(Status(2748), "ProductVersion"), "6699");
+  EXPECT_EQ(Status(815).m_uiModuleState, 1u);
+  EXPECT_TRUE(Status(4711).m_bBluetooth);
 }
 
 TEST_F(EngineTest, ANewVciIsFetchedOnceCachedAndListedFromTheCacheAfterARestart) {
@@ -420,6 +437,89 @@ TEST_F(EngineTest, ForeignSubnetsNeedARouteCheckAndInterfacesComeAndGo) {
 
   // Stopping aborts the route check that still waits for 6002.
   ExpectPromptStop();
+}
+
+// The Bluetooth commands against the simulated stack: vci-btsim's world of
+// two VCIs (one refusing to pair) and a phone, its network adapter here.
+const char kBtIni[] =
+    "[Log]\nLevel=info\n[Mode]\nShowWindow=true\n[timeouts]\nBT_CONNECT_TIMEOUT=5000\nBT_IF_UP_TIMEOUT=5000\nBT_IF_DOWN_TIMEOUT=5000\n"
+    "BT_DISCONNECT_TIMEOUT=2000\nNUM_PAIR_ATTEMPTS=";
+
+class BtEngineTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    m_Trace->Reconfigure(std::string(kBtIni) + "2\n");
+    const nlohmann::json vci = {{"address", "00:1b:dc:00:47:11"}, {"name", "VTX5-00004711:2.1.7:R0"}, {"serial", 4711},
+                                {"pairing", false}, {"vci_args", {"--interval", "100"}}};
+    const nlohmann::json world = {{"scan_time_ms", 50}, {"reply_time_ms", 10},
+                                  {"devices", {vci, {{"address", "00:1b:dc:00:08:15"}, {"name", "ABCD-00000815-0A:1B:2C"},
+                                               {"serial", 815}}, {{"address", "00:1b:dc:00:00:02"}, {"name", "Phone"}}}}};
+    m_Sim.reset(new testenv::BtSimProcess(m_Trace->Dir(), world, {"--register"}));
+    ASSERT_TRUE(m_Sim->Ready());
+    engine.reset(new CVCIIdentClient((std::string(VCI_BIN_DIR) + "/btstack/libTosBtApi.so").c_str()));
+    ASSERT_TRUE(Start(true));
+  }
+  int32_t Bt(uint32_t serial, uint32_t session, uint32_t command) {
+    int32_t status = 0;
+    return engine->BtCommand(serial, session, command, status);
+  }
+  static size_t Count(const std::string& text) {
+    size_t n = 0;
+    for (const std::string& line : tracetest::TraceCapture::Lines()) n += line.find(text) != std::string::npos;
+    return n;
+  }
+  std::unique_ptr<testenv::BtSimProcess> m_Sim;
+};
+
+TEST_F(BtEngineTest, CommandsFollowTheSessionsOfTheOneConnectedVci) {
+  EXPECT_EQ(Bt(999, 5, CVCIIdentClient::BT_CHECK_CONNECT_STATE), -1);
+  EXPECT_TRUE(Logged("CVCIIdentClient::BtCommand Can't find 999 in the BT Map"));
+  EXPECT_FALSE(Logged("BT_CHECK_CONNECT_STATE 999"));
+  ASSERT_TRUE(WaitUntil([this] { return Status(4711).m_bBluetooth && Status(815).m_bBluetooth; }));
+  EXPECT_EQ(Bt(4711, 5, CVCIIdentClient::BT_DISCONNECT), -1);
+  EXPECT_TRUE(Logged("Can't find session ID in BT list SessionID = 5, List Size = 0"));
+
+  // The VCI refuses to pair: every attempt fails the connect, and with no
+  // attempt the network is connected all the same.
+  const struct {
+    const char* attempts;
+    int32_t result;
+    size_t errors;
+  } rows[] = {{"2", CBluetoothMgr::BT_PAIR_FAILED, 2}, {"0", 0, 2}};
+  for (const auto& row : rows) {
+    m_Trace->Reconfigure(std::string(kBtIni) + row.attempts + "\n");
+    EXPECT_EQ(Bt(4711, 5, CVCIIdentClient::BT_CONNECT), row.result) << row.attempts;
+    EXPECT_EQ(Count("BtCommand Pairing Error Attempt"), row.errors) << row.attempts;
+  }
+  EXPECT_TRUE(Logged("CVCIIdentClient::BtCommand BT_CONNECT Interface UP"));
+  ASSERT_TRUE(WaitUntil([this] { return Status(4711).m_uiKinds == VCI_KIND_BLUETOOTH; }));
+  EXPECT_EQ(Status(4711).m_Addresses[VCI_KIND_BLUETOOTH], "192.168.178.2");
+  EXPECT_EQ(Bound("192.168.178.2"), "192.168.178.1");
+  EXPECT_EQ(Status(815).m_uiSerial, 0u) << "only the connected VCI is left";
+
+  // A second session shares the connection without pairing again; another
+  // VCI cannot be connected while it is in use.
+  const size_t pairings = Count("BtCommand Pairing with");
+  EXPECT_EQ(Bt(4711, CVCIIdentClient::DEFAULT_DEVICE_SESSION, CVCIIdentClient::BT_CONNECT), 0);
+  EXPECT_EQ(Count("BtCommand Pairing with"), pairings);
+  BtVciInfoMap both;
+  both["00004711"].BDADDR = "00:1b:dc:00:47:11";
+  both["00000815"].BDADDR = "00:1b:dc:00:08:15";
+  engine->OnVciBtDetect(&both);
+  EXPECT_EQ(Bt(815, 7, CVCIIdentClient::BT_CONNECT), -1);
+  EXPECT_TRUE(Logged("CVCIIdentClient::BtCommand Found existing BT connection 4711"));
+  EXPECT_EQ(Bt(4711, 5, CVCIIdentClient::BT_CHECK_CONNECT_STATE), 0);
+
+  // The last session takes the network down; the watcher's record is
+  // dropped, so the restarted discovery finds the VCI as a new one.
+  EXPECT_EQ(Bt(4711, 5, CVCIIdentClient::BT_DISCONNECT), 0);
+  EXPECT_FALSE(Logged("BtCommand Disabling Interface"));
+  const size_t found = Count("OnVciBtDetect *******New VCI Detected");
+  EXPECT_EQ(Bt(4711, CVCIIdentClient::DEFAULT_DEVICE_SESSION, CVCIIdentClient::BT_DISCONNECT), 0);
+  EXPECT_TRUE(Logged("CVCIIdentClient::BtCommand BT_DISCONNECT Interface DOWN"));
+  EXPECT_TRUE(WaitUntil([&] { return Count("OnVciBtDetect *******New VCI Detected") > found; }));
 }
 
 }  // namespace
