@@ -309,7 +309,8 @@ void CBluetoothMgr::Run(uint32_t, uint32_t) {
     if (afterError) {
       // The stack has recovered: bring the network connection and the
       // companion program's connections back to a known state and start
-      // over from an empty map.
+      // over from an empty map. The stack is asked directly, not through
+      // ResetPAN: a command holding m_Lock may be joining this thread.
       TraceLog(TRACE_ERR, "First attempt at discovery after error");
       if (m_pEnableConnection) m_pEnableConnection(kPanConnection, true);
       m_pStack->ResetPAN();

@@ -81,8 +81,10 @@ class CBluetoothMgr : public IThread {
   void Run(uint32_t uiArg1, uint32_t uiArg2) override;
 
  private:
-  // The non-VCI list file.
+  // Read by Initialize while no thread runs.
   int32_t LoadNonVciList();
+  // The discovery thread's steps; no lock held (m_CacheLock is taken inside
+  // for a copy of the cached map).
   void AppendNonVci(const std::string& address, const std::string& name);
   // The friendly-name query: 0 with name set, -1 on failure.
   int32_t QueryFriendlyName(const std::string& address, std::string& name);
@@ -102,8 +104,9 @@ class CBluetoothMgr : public IThread {
   // (under m_Lock), which the owner never runs beside other calls; the
   // discovery thread uses it without the lock, as it runs only while set.
   std::unique_ptr<CBtApiSync> m_pStack;
-  // The discovery thread's own (it runs only between Start and Stop, which
-  // exclude each other under m_Lock): the detected map, the non-VCI set.
+  // The discovery thread's own while it runs; touched by others only while
+  // no thread runs (StartDiscovery, Uninitialize, Initialize's load): the
+  // detected map, the non-VCI set.
   BtVciInfoMap m_Detected;
   std::set<std::string> m_NonVci;
   std::atomic<uint32_t> m_MaxDiscoveryTime{0};

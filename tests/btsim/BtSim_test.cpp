@@ -193,8 +193,14 @@ TEST_F(BtSim, AnEndlessInquiryIsBusyUntilCancelledFromAnyThreadOrDroppedWithItsS
   const Codes found = {TOSBTAPI_NM_DISCOVERDEVICE_START, TOSBTAPI_NM_DISCOVERDEVICE_FOUND,
                        TOSBTAPI_NM_DISCOVERDEVICE_FOUND};
   BTDEVINFOLIST* list = nullptr;
-  // A session lapses with its thread, also for a thread that gets its id.
-  std::thread([this]() { EXPECT_TRUE(Open()); }).join();
+  // A session lapses with its thread, also for a thread that gets its id,
+  // and its inquiry with it: the radio is free again. The thread's window
+  // goes with it, unread.
+  std::thread([&]() {
+    HWND own = CreateWindowEx(0, "BtSimTest", "", 0, 0, 0, 10, 10, 0, 0, nullptr, nullptr);
+    EXPECT_TRUE(Open());
+    EXPECT_TRUE(discover(&list, TOSBT_DISCOVER_ALL, &m_Status, own, WM_DISCOVER_REMOTE_DEVICE2, 0));
+  }).join();
   std::thread([&]() { EXPECT_FALSE(discover(&list, TOSBT_DISCOVER_ALL, &m_Status, m_Window, 1035, 0)); }).join();
   EXPECT_EQ(m_Status, TOSBT_STATUS_NOT_OPEN);
   ASSERT_TRUE(Open());
