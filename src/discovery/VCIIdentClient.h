@@ -200,8 +200,9 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   // Requires m_TableLock held.
   void InitializeBluetooth(bool& enable);
   static std::string BtFilePath(const std::string& location);
-  // The commands on a copy of the Bluetooth VCIs; rec is the copy's record
-  // of serial. Require m_CmdLock held.
+  // The commands on a copy of the Bluetooth VCIs; serial is the name of
+  // the command's record in the copy, rec that record. Require m_CmdLock
+  // held.
   int32_t BtScan(BtVciInfoMap& copy);
   int32_t BtConnect(BtVciInfoMap& copy, const std::string& serial, int32_t session);
   int32_t BtDisconnect(BtVciInfo& rec, const std::string& serial, int32_t session);
