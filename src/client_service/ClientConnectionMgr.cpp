@@ -386,14 +386,9 @@ bool CClientConnectionMgr::Unregister(CArchiveBuffer& request, CArchiveBuffer& r
   return true;
 }
 
-// No Bluetooth stack is bound on this platform: the engine's Initialize
-// clears the Bluetooth flag, so no command reaches this while it runs.
-// Should one come, it fails as a command without the stack library does.
 int32_t CClientConnectionMgr::BtCommand(uint32_t serialNumber, uint32_t sessionId, uint32_t command) {
-  (void)serialNumber;
-  (void)sessionId;
-  (void)command;
-  return CVCIIdentClient::IDENT_BT_NO_STACK;
+  int32_t status = 0;
+  return m_Engine.BtCommand(serialNumber, sessionId, command, status);
 }
 
 bool CClientConnectionMgr::BluetoothRequest(CArchiveBuffer& request, CArchiveBuffer& reply) {

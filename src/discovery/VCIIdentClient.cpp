@@ -12,6 +12,7 @@
 
 #include "discovery/AcquireDeviceStats.h"
 #include "discovery/CheckDeviceRoute.h"
+#include "discovery/DefDevice.h"
 #include "discovery/RecoveryStatus.h"
 #include "discovery/VCIIdentMsg.h"
 #include "discovery/VCIStatusMap.h"
@@ -40,7 +41,9 @@ const char* KindName(uint32_t kind) {
 
 }  // namespace
 
-CVCIIdentClient::CVCIIdentClient() = default;
+CVCIIdentClient::CVCIIdentClient(const char* btLibrary) : m_BtMgr(btLibrary) {
+  m_BtMgr.SetEnableConnection(&CVCIIdentClient::EnableConnection);
+}
 
 CVCIIdentClient::~CVCIIdentClient() {
   if (m_bStarted) Uninitialize();
@@ -65,14 +68,8 @@ int32_t CVCIIdentClient::Initialize(IIdentEvent* pEventSink, bool& bEnableBlueto
   m_pEventSink = pEventSink;
   IThread::Start();
 
-  if (bEnableBluetooth) {
-    // No Bluetooth stack is bound on this platform yet: the run goes on
-    // without Bluetooth, as on a PC without the stack library.
-    TraceLog(TRACE_ERR, "CVCIIdentClient::Initialize TOSHIBA DLL is not loaded on this PC");
-    TraceLog(TRACE_ERR, "CVCIIdentClient::Initialize Bluetooth Initialization Error");
-    m_iBtInitError = IDENT_BT_NO_STACK;
-    bEnableBluetooth = false;
-  }
+  // Without the stack library the run goes on without Bluetooth.
+  if (bEnableBluetooth) InitializeBluetooth(bEnableBluetooth);
 
   std::string location;
   if (platform::ReadRegistryString("IdentServiceDefaultLocation", 256, location) == ERROR_SUCCESS) {
@@ -81,6 +78,10 @@ int32_t CVCIIdentClient::Initialize(IIdentEvent* pEventSink, bool& bEnableBlueto
   }
 
   int32_t r = OpenSockets();
+  if (r == 0 && bEnableBluetooth) {
+    m_pDefDevice.reset(new (std::nothrow) CDefDevice(this));
+    if (!m_pDefDevice) r = -1;
+  }
   if (r == 0) {
     TraceLog(TRACE_INFO, "CVCIIdentClient::Initialize VCI Identification Service finished initialization");
     m_bInitialized = true;
@@ -147,6 +148,12 @@ int32_t CVCIIdentClient::OpenSockets() {
 
 int32_t CVCIIdentClient::Uninitialize() {
   TraceLog(TRACE_INFO, "CVCIIdentClient::Uninitialize Entering");
+  int32_t result = 0;
+  if (m_bBtEnabled) {
+    m_pDefDevice.reset();
+    result = m_BtMgr.Uninitialize();
+    if (result != 0) TraceLog(TRACE_ERR, "CVCIIdentClient::Uninitialize Bluetooth failed to uninitialize");
+  }
   bool registered;
   {
     boost::lock_guard<boost::mutex> ifList(m_IFListLock);
@@ -191,11 +198,16 @@ int32_t CVCIIdentClient::Uninitialize() {
   m_bStarted = false;
   m_pEventSink = nullptr;
   TraceLog(TRACE_INFO, "CVCIIdentClient::Uninitialize Leaving");
-  return 0;
+  return result;
 }
 
 void CVCIIdentClient::Run(uint32_t, uint32_t) {
   TraceLog(TRACE_INFO, "CVCIIdentClient::Run Entering");
+  // The Bluetooth network connection starts switched off.
+  if (m_bBtEnabled) {
+    EnableInterface(true);
+    EnableInterface(false);
+  }
   SignalStarted();
   TraceLog(TRACE_INFO, "CVCIIdentClient::Run VCI Timeout monitor started");
   boost::unique_lock<boost::mutex> lock(GetLock());
@@ -206,6 +218,11 @@ void CVCIIdentClient::Run(uint32_t, uint32_t) {
     uint32_t events = Sweep(TimePoint::Now());
     if (events != 0) Notify(EVENT_VCI_STATUS, events);
     lock.lock();
+  }
+  lock.unlock();
+  if (m_bBtEnabled) {
+    int32_t r = EnableInterface(false);
+    TraceLog(TRACE_INFO, "CVCIIdentClient::Run Disabling Bluetooth IF: iRet = %d", r);
   }
   TraceLog(TRACE_INFO, "CVCIIdentClient::Run Leaving");
 }
@@ -278,6 +295,7 @@ int32_t CVCIIdentClient::DeleteIF(const std::string& address) {
   TraceLog(TRACE_INFO, "CVCIIdentClient::DeleteIF Deleting IF: %s", address.c_str());
   if (address.find(kBluetoothSubnet) != std::string::npos) {
     boost::lock_guard<boost::mutex> lock(m_IFLock);
+    m_bIFSeen = true;
     m_IFCond.notify_all();
   }
   int32_t r = 0;
@@ -429,7 +447,10 @@ int32_t CVCIIdentClient::ProcessIncomingStatus(const CVCIIdentMsg& msg, const st
            remote.c_str(), KindName(kind), local.c_str());
   {
     boost::lock_guard<boost::mutex> lock(m_IFLock);
-    if (m_bWaitingForIF && remote == kBluetoothVciAddress) m_IFCond.notify_all();
+    if (m_bWaitingForIF && remote == kBluetoothVciAddress && local.rfind(kBluetoothSubnet, 0) == 0) {
+      m_bIFSeen = true;
+      m_IFCond.notify_all();
+    }
   }
   int32_t r = 0;
   {
@@ -668,6 +689,7 @@ int32_t CVCIIdentClient::OnVciBtDetect(const BtVciInfoMap* pDetected) {
         known.BDADDR = found.BDADDR;
         known.ModuleState = found.ModuleState;
       }
+      if (changed) UpdateDetectedVCIs(d.first, found);
       any = any || changed;
     }
     if (!CIdentConfig::GetInstance().GetLoadVCIs())

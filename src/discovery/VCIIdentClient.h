@@ -15,6 +15,15 @@
 // the shutdown waits for the listener call in progress; and fetch and route
 // check threads are joined without m_TableLock, which they take to store
 // their results.
+//
+// Bluetooth commands (BtCommand) run one at a time under m_CmdLock, which
+// comes before every other engine lock. A connect waits for its interface
+// without holding m_IFLock across pairing and the connection wait: every
+// datagram takes m_IFLock, and holding it for that long would stall
+// discovery until VCIs time out. Instead the receive path (and DeleteIF)
+// records under m_IFLock that the Bluetooth interface was seen, and the
+// command holds m_IFLock only while it checks that record and waits on
+// m_IFCond, so no signal between the two is missed.
 #pragma once
 
 #include <atomic>
@@ -23,11 +32,13 @@
 #include <memory>
 #include <string>
 
+#include <boost/chrono.hpp>
 #include <boost/thread/condition_variable.hpp>
 #include <boost/thread/mutex.hpp>
 #include <boost/thread/recursive_mutex.hpp>
 
 #include "bluetooth/BluetoothEvent.h"
+#include "bluetooth/BluetoothMgr.h"
 #include "bluetooth/BtVciInfo.h"
 #include "discovery/BindMap.h"
 #include "discovery/IdentEvent.h"
@@ -61,11 +72,19 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   };
   enum : uint16_t { ANNOUNCE_PORT = 8194 };
   enum : uint32_t { SWEEP_INTERVAL_MS = 250, ADDRESS_RETRY_MS = 200 };
+  // Bluetooth command codes, and the session of the default-device watcher.
+  enum : uint32_t { BT_CONNECT = 1, BT_DISCONNECT = 2, BT_SCAN = 3, BT_CHECK_CONNECT_STATE = 4 };
+  enum : uint32_t { DEFAULT_DEVICE_SESSION = 1233 };
   // The Bluetooth VCI's address on the Bluetooth network, and that network.
   static const char kBluetoothVciAddress[];
   static const char kBluetoothSubnet[];
+  // The PC's Bluetooth network connection, by a part of its device name.
+  static const char kBluetoothConnection[];
 
-  CVCIIdentClient();
+  class CDefDevice;
+
+  // btLibrary: the Bluetooth stack library's name (tests select a stack).
+  explicit CVCIIdentClient(const char* btLibrary = TOSBT_LIBRARY_NAME);
   // Uninitializes when the owner has not.
   ~CVCIIdentClient() override;
   CVCIIdentClient(const CVCIIdentClient&) = delete;
@@ -92,6 +111,20 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   bool IsInitialized() const { return m_bInitialized; }
   // Datagrams taken in by OnDataReceived so far, whatever became of them.
   uint64_t GetDatagramCount() const { return m_uiDatagrams.load(std::memory_order_relaxed); }
+
+  // A Bluetooth command for the VCI serial on behalf of session: 0, or -1
+  // (no stack, unknown serial, another VCI in use, a connect that failed);
+  // a failed pairing gives the manager's code. status receives the stack
+  // status of BT_CHECK_CONNECT_STATE. Requires no engine lock held.
+  int32_t BtCommand(uint32_t serial, uint32_t session, uint32_t command, int32_t& status);
+  // Switches the Bluetooth network connection and waits until its adapter
+  // is listed (enable) or gone (disable), at most BT_IF_UP_TIMEOUT or
+  // BT_IF_DOWN_TIMEOUT. 0, or -1 when the connection could not be switched
+  // or the adapter did not follow in time.
+  int32_t EnableInterface(bool enable);
+  // Sets the first network connection whose device name contains
+  // deviceName up or down; true when that succeeded.
+  static bool EnableConnection(const std::string& deviceName, bool enable);
 
   // IServerEvent: one datagram from any announcement socket; always 0, so
   // that no socket stops receiving over a bad datagram.
@@ -148,6 +181,11 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   // the reaping of finished fetches and route checks. Returns the type-4
   // mask to report (Run reports it). Takes m_TableLock.
   uint32_t Sweep(const TimePoint& now);
+  // vci-bt.txt: read into the stored Bluetooth VCIs (0, or -1 without an
+  // installation folder), and one record written into it (requires
+  // m_TableLock held).
+  int32_t LoadDetectedVCIs();
+  int32_t UpdateDetectedVCIs(const std::string& name, const BtVciInfo& info);
 
  private:
   friend class CAcquireDeviceStats;
@@ -164,6 +202,25 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   // Initialize's sockets and monitor registration. Requires m_IFListLock.
   int32_t OpenSockets();
   bool IsOnLocalSubnet(const std::string& remote) const;
+  // Initialize's Bluetooth start; clears enable when the stack is missing.
+  // Requires m_TableLock held.
+  void InitializeBluetooth(bool& enable);
+  static std::string BtFilePath(const std::string& location);
+  // The commands on a copy of the Bluetooth VCIs; serial is the name of
+  // the command's record in the copy, rec that record. Require m_CmdLock
+  // held.
+  int32_t BtScan(BtVciInfoMap& copy);
+  int32_t BtConnect(BtVciInfoMap& copy, const std::string& serial, int32_t session);
+  int32_t BtDisconnect(BtVciInfo& rec, const std::string& serial, int32_t session);
+  // Writes the records of copy back where their serial is still present.
+  void WriteBack(const BtVciInfoMap& copy);
+  // ArmInterfaceWait forgets what was seen of the Bluetooth interface (with
+  // waiting set, a connect waits for its VCI to be heard on it; otherwise
+  // only its removal counts); WaitForInterface waits until it is seen or
+  // deadline, true when it was, and ends the connect's waiting. Each takes
+  // m_IFLock.
+  void ArmInterfaceWait(bool waiting);
+  bool WaitForInterface(boost::chrono::steady_clock::time_point deadline);
 
   // Constant while the sockets run: set by Initialize before they open.
   bool m_bBtEnabled = false;
@@ -189,6 +246,7 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   // Guarded by m_IFLock.
   boost::condition_variable m_IFCond;
   bool m_bWaitingForIF = false;
+  bool m_bIFSeen = false;  // the Bluetooth interface came up or went down
 
   // Guarded by m_RecvLock: the link-quality zones lent to each read.
   uint32_t m_Zones[CIdentConfig::MAX_ZONES] = {};
@@ -198,6 +256,11 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   boost::mutex m_IFLock;
   boost::mutex m_CmdLock;  // serialises the Bluetooth commands
   boost::mutex m_IFListLock;
+
+  // Locks of its own (see its header); the engine is its listener.
+  CBluetoothMgr m_BtMgr;
+  // The owner's thread only (Initialize and Uninitialize).
+  std::unique_ptr<CDefDevice> m_pDefDevice;
 
   // Read by every thread that reports; written by Initialize and
   // Uninitialize.

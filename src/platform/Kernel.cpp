@@ -3,6 +3,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <ctime>
 
 DWORD GetCurrentThreadId() { return static_cast<DWORD>(syscall(SYS_gettid)); }
@@ -32,4 +34,14 @@ void GetRealTime(int64_t& seconds, int64_t& nanoseconds) {
   clock_gettime(CLOCK_REALTIME, &ts);
   seconds = ts.tv_sec;
   nanoseconds = ts.tv_nsec;
+}
+
+void Beep(DWORD, DWORD duration) {
+  if (isatty(STDOUT_FILENO)) {
+    fputc('\a', stdout);
+    fflush(stdout);
+  }
+  struct timespec pause = {static_cast<time_t>(duration / 1000), static_cast<long>(duration % 1000) * 1000000L};
+  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  }
 }

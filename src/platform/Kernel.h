@@ -23,3 +23,8 @@ WallClock GetWallClock();
 // The wall clock alone, to the nanosecond, for time stamps that are compared
 // rather than shown (no calendar conversion).
 void GetRealTime(int64_t& seconds, int64_t& nanoseconds);
+
+// A tone of the frequency for duration ms: the terminal bell when standard
+// output is a terminal (the frequency is not heard), then a sleep of the
+// duration.
+void Beep(DWORD frequency, DWORD duration);

@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bluetooth/TosBtApi.h"
+#include "common/BtSimProcess.h"
 #include "common/TestEnv.h"
 #include "platform/Registry.h"
 #include "platform/WinUser.h"
@@ -71,17 +72,6 @@ size_t ThreadCount() {
   return n;
 }
 
-// vci-btsim with its commands, as SimProcess drives vci-sim.
-class Simulator : public testenv::ChildProcess {
- public:
-  explicit Simulator(const std::vector<std::string>& args) : ChildProcess("vci-btsim", args, "vci-btsim: ready") {}
-  std::string Command(const std::string& line) {
-    if (!Write(line + "\n")) return std::string();
-    return ReadLine([](const std::string& l) { return l == "ok" || l.compare(0, 7, "error: ") == 0 || l[0] == '{'; });
-  }
-  json Status() { return json::parse(Command("status"), nullptr, false); }
-};
-
 class BtSim : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -99,9 +89,7 @@ class BtSim : public ::testing::Test {
   }
 
   void Start(const json& world, std::vector<std::string> args = {}) {
-    testenv::WriteFile(m_Dir.File("world.json"), world.dump());
-    args.insert(args.begin(), {"--world", m_Dir.File("world.json")});
-    m_Sim.reset(new Simulator(args));
+    m_Sim.reset(new testenv::BtSimProcess(m_Dir, world, args));
     ASSERT_TRUE(m_Sim->Ready());
   }
   template <typename F>
@@ -158,7 +146,7 @@ class BtSim : public ::testing::Test {
   void* m_Library = dlopen((kBin + "/btstack/" TOSBT_LIBRARY_NAME).c_str(), RTLD_NOW | RTLD_LOCAL);
   HWND m_Window = 0;
   int32_t m_Status = 1;
-  std::unique_ptr<Simulator> m_Sim;
+  std::unique_ptr<testenv::BtSimProcess> m_Sim;
 };
 
 TEST_F(BtSim, AnInquiryFindsTheDevicesInRangeInOrderAndEndsWithTheirListOrAfterAnErrorWithNone) {

@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/BtSimProcess.h"
 #include "common/TestEnv.h"
 #include "discovery/VCIIdentClient.h"
 #include "discovery/VCIIdentMsg.h"
@@ -244,6 +245,8 @@ TEST_F(EngineTest, KindsBindingsSweepsAndBluetoothFollowTheTableRules) {
   bt["4711"].FW_Version = 7;
   bt["815"].FW_Version = 0x01020300;
   bt["815"].ModuleState = 1;
+  bt["2748"].FW_Version = 0x1A2B;
+  bt["2748"].ModuleState = 10;
   engine->OnVciBtDetect(&bt);
   engine->OnVciBtDetect(&bt);
   EXPECT_TRUE(Status(4711).m_bBluetooth);
@@ -272,6 +275,16 @@ TEST_F(EngineTest, KindsBindingsSweepsAndBluetoothFollowTheTableRules) {
   std::vector<Event> events = sink.Events();
   EXPECT_EQ(std::vector<Event>(events.end() - 2, events.end()), (std::vector<Event>{{4, 2}, {13, 16}}));
   EXPECT_EQ(sink.Usb(), std::vector<uint32_t>{3});
+
+  // Every VCI found is stored in vci-bt.txt, and listed from it after a
+  // restart when the stored VCIs are to be loaded: the state is written in
+  // decimal and read as hexadecimal.
+  EXPECT_NE(testenv::ReadFile(Home() + "/data_files/vci-bt.txt").find("= 00001a2b\n"), std::string::npos);
+  engine->Uninitialize();
+  m_Trace->Reconfigure("[Log]\nLevel=info\n[Mode]\nShowWindow=true\nLoadVCIs=true\n");
+  ASSERT_EQ(engine->Initialize(&sink, bluetooth = true), 0);
+  EXPECT_EQ(Status(2748).m_uiModuleState, 16u);
+  EXPECT_EQ(Info(Status(2748), "ProductVersion"), "6699");
 }
 
 TEST_F(EngineTest, ANewVciIsFetchedOnceCachedAndListedFromTheCacheAfterARestart) {
@@ -425,6 +438,75 @@ TEST_F(EngineTest, ForeignSubnetsNeedARouteCheckAndInterfacesComeAndGo) {
 
   // Stopping aborts the route check that still waits for 6002.
   ExpectPromptStop();
+}
+
+// The Bluetooth commands against the simulated stack: vci-btsim's world of
+// two VCIs (one refusing to pair) and a phone, its network adapter here.
+const char kBtIni[] =
+    "[Log]\nLevel=info\n[Mode]\nShowWindow=true\n[timeouts]\nBT_CONNECT_TIMEOUT=5000\nBT_IF_UP_TIMEOUT=5000\nBT_IF_DOWN_TIMEOUT=5000\n"
+    "BT_DISCONNECT_TIMEOUT=2000\nNUM_PAIR_ATTEMPTS=";
+
+class BtEngineTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    m_Sim.reset(new testenv::BtSimProcess(m_Trace->Dir(), testenv::BtSimProcess::TwoVcisAndAPhone(), {"--register"}));
+    ASSERT_TRUE(m_Sim->Ready());
+    engine.reset(new CVCIIdentClient((std::string(VCI_BIN_DIR) + "/btstack/libTosBtApi.so").c_str()));
+    ASSERT_TRUE(Start(true));
+  }
+  int32_t Bt(uint32_t serial, uint32_t session, uint32_t command) {
+    int32_t status = 0;
+    return engine->BtCommand(serial, session, command, status);
+  }
+  std::unique_ptr<testenv::BtSimProcess> m_Sim;
+};
+
+TEST_F(BtEngineTest, CommandsFollowTheSessionsOfTheOneConnectedVci) {
+  EXPECT_EQ(Bt(999, 5, CVCIIdentClient::BT_CHECK_CONNECT_STATE), -1);
+  EXPECT_TRUE(Logged("CVCIIdentClient::BtCommand Can't find 999 in the BT Map"));
+  EXPECT_FALSE(Logged("BT_CHECK_CONNECT_STATE 999"));
+  ASSERT_TRUE(WaitUntil([this] { return Status(4711).m_bBluetooth && Status(815).m_bBluetooth; }));
+  EXPECT_EQ(Bt(4711, 5, CVCIIdentClient::BT_DISCONNECT), -1);
+  EXPECT_TRUE(Logged("Can't find session ID in BT list SessionID = 5, List Size = 0"));
+
+  // The VCI refuses to pair: every attempt fails the connect, and with no
+  // attempt the network is connected all the same.
+  m_Trace->Reconfigure(std::string(kBtIni) + "2\n");
+  EXPECT_EQ(Bt(4711, 5, CVCIIdentClient::BT_CONNECT), CBluetoothMgr::BT_PAIR_FAILED);
+  EXPECT_TRUE(Logged("BtCommand Pairing Error Attempt 2"));
+  m_Trace->Reconfigure(std::string(kBtIni) + "0\n");
+  tracetest::TraceCapture::Clear();
+  EXPECT_EQ(Bt(4711, 5, CVCIIdentClient::BT_CONNECT), 0);
+  EXPECT_FALSE(Logged("BtCommand Pairing Error"));
+  EXPECT_TRUE(Logged("CVCIIdentClient::BtCommand BT_CONNECT Interface UP"));
+  ASSERT_TRUE(WaitUntil([this] { return Status(4711).m_uiKinds == VCI_KIND_BLUETOOTH; }));
+  EXPECT_EQ(Status(4711).m_Addresses[VCI_KIND_BLUETOOTH], "192.168.178.2");
+  EXPECT_EQ(Bound("192.168.178.2"), "192.168.178.1");
+  EXPECT_EQ(Status(815).m_uiSerial, 0u) << "only the connected VCI is left";
+
+  // A second session shares the connection without pairing again; another
+  // VCI cannot be connected while it is in use.
+  tracetest::TraceCapture::Clear();
+  EXPECT_EQ(Bt(4711, CVCIIdentClient::DEFAULT_DEVICE_SESSION, CVCIIdentClient::BT_CONNECT), 0);
+  EXPECT_FALSE(Logged("BtCommand Pairing with"));
+  BtVciInfoMap both;
+  both["00004711"].BDADDR = "00:1b:dc:00:47:11";
+  both["00000815"].BDADDR = "00:1b:dc:00:08:15";
+  engine->OnVciBtDetect(&both);
+  EXPECT_EQ(Bt(815, 7, CVCIIdentClient::BT_CONNECT), -1);
+  EXPECT_TRUE(Logged("CVCIIdentClient::BtCommand Found existing BT connection 4711"));
+  EXPECT_EQ(Bt(4711, 5, CVCIIdentClient::BT_CHECK_CONNECT_STATE), 0);
+
+  // The last session takes the network down; the watcher's record is
+  // dropped, so the restarted discovery finds the VCI as a new one.
+  EXPECT_EQ(Bt(4711, 5, CVCIIdentClient::BT_DISCONNECT), 0);
+  EXPECT_FALSE(Logged("BtCommand Disabling Interface"));
+  tracetest::TraceCapture::Clear();
+  EXPECT_EQ(Bt(4711, CVCIIdentClient::DEFAULT_DEVICE_SESSION, CVCIIdentClient::BT_DISCONNECT), 0);
+  EXPECT_TRUE(Logged("CVCIIdentClient::BtCommand BT_DISCONNECT Interface DOWN"));
+  EXPECT_TRUE(WaitUntil([] { return Logged("OnVciBtDetect *******New VCI Detected"); }));
 }
 
 }  // namespace
