@@ -20,6 +20,7 @@
 
 #include <boost/thread/thread.hpp>
 
+#include "host/TraceLog.h"
 #include "SimAnnouncer.h"
 #include "SimIdentity.h"
 #include "SimVci.h"
@@ -387,6 +388,10 @@ void RunCommand(const std::string& line, const std::vector<std::unique_ptr<CSimV
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A simulator shares the service's layers and, through the registry, its
+  // trace file: a line of its own there would interleave with the service's
+  // and, as this process's first write, truncate the file.
+  SetTraceLogSilenced(true);
   Options o;
   int rc = ParseOptions(argc, argv, o);
   if (rc == 1) return 0;

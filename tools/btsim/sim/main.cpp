@@ -10,6 +10,7 @@
 
 #include <boost/filesystem.hpp>
 
+#include "host/TraceLog.h"
 #include "BtSimulator.h"
 #include "BtWorld.h"
 #include "platform/Registry.h"
@@ -100,6 +101,10 @@ bool ParseCodes(const std::string& text, std::vector<unsigned>& codes) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A simulator shares the service's layers and, through the registry, its
+  // trace file: a line of its own there would interleave with the service's
+  // and, as this process's first write, truncate the file.
+  SetTraceLogSilenced(true);
   const boost::filesystem::path home = boost::filesystem::read_symlink("/proc/self/exe").parent_path();
   CBtWorld world;
   CBtSimulator::COptions options;
