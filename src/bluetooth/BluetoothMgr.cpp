@@ -14,6 +14,10 @@
 namespace {
 
 const char kNonVciFile[] = "non-vci-bt.txt";
+
+// A serial number's text as a number: the default serial is written without
+// leading zeros, a name's serial with them.
+uint32_t SerialValue(const std::string& text) { return static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10)); }
 const char kNonVciSection[] = "Non_VCI_BT_Devices";
 // What the engine calls the PC's Bluetooth network connection.
 const char kPanConnection[] = "Bluetooth Personal";
@@ -406,10 +410,10 @@ bool CBluetoothMgr::CheckDefaultVci(const std::vector<std::string>& found) {
     std::lock_guard<std::mutex> g(m_CacheLock);
     serial = m_DefaultSerial;
     if (found.empty() || serial.empty() || serial == "0") return false;
-    if (m_Detected.count(serial)) return true;
+    if (FindBtVci(m_Detected, SerialValue(serial)) != m_Detected.end()) return true;
     cached = m_Cached;
   }
-  const auto it = cached.find(serial);
+  const auto it = FindBtVci(cached, SerialValue(serial));
   if (it == cached.end() || !Contains(found, it->second.BDADDR)) return false;
   std::string name;
   if (QueryFriendlyName(it->second.BDADDR, name) != 0) return false;
@@ -437,7 +441,9 @@ bool CBluetoothMgr::CheckCachedVcis(std::vector<std::string>& found) {
   bool notified = false;
   for (const auto& entry : cached) {
     const std::string& address = entry.second.BDADDR;
-    if (m_Detected.count(entry.first) || entry.first == defaultSerial || !Contains(found, address)) continue;
+    if (m_Detected.count(entry.first) || SerialValue(entry.first) == SerialValue(defaultSerial) ||
+        !Contains(found, address))
+      continue;
     std::string name, serial;
     BtVciInfo info = entry.second;
     if (QueryFriendlyName(address, name) != 0) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <list>
 #include <map>
 #include <string>
@@ -20,3 +21,13 @@ struct BtVciInfo {
 
 // Serial number text -> record.
 typedef std::map<std::string, BtVciInfo> BtVciInfoMap;
+
+// The discovery names a VCI by the serial digits of its friendly name, which
+// may carry leading zeros ("00004711"), while the default device and the
+// commands give the serial number: the record whose name reads as serial.
+template <typename Map>
+auto FindBtVci(Map& map, uint32_t serial) -> decltype(map.begin()) {
+  auto it = map.begin();
+  while (it != map.end() && std::strtoul(it->first.c_str(), nullptr, 10) != serial) ++it;
+  return it;
+}

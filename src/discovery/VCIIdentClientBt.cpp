@@ -131,11 +131,7 @@ int32_t CVCIIdentClient::BtCommand(uint32_t serial, uint32_t session, uint32_t c
   if (command == BT_SCAN) {
     r = BtScan(copy);
   } else {
-    // The discovery names a VCI by the serial digits of its friendly name,
-    // which may carry leading zeros ("00004711"): the record is the one
-    // whose name reads as the serial number.
-    auto it = copy.begin();
-    while (it != copy.end() && strtoul(it->first.c_str(), nullptr, 10) != serial) ++it;
+    auto it = FindBtVci(copy, serial);
     if (it == copy.end()) {
       TraceLog(TRACE_ERR, "CVCIIdentClient::BtCommand Can't find %s in the BT Map", std::to_string(serial).c_str());
       return -1;

@@ -27,7 +27,7 @@ using nlohmann::json;
 
 const std::string kVci = "00:1b:dc:00:47:11", kHeadset = "00:1b:dc:00:00:02", kQuiet = "00:1b:dc:00:00:04",
                   kBroken = "00:1b:dc:00:00:05";
-const json kDevices = {{{"address", kVci}, {"name", "VTX5-12345678:2.1.7:R0"}},
+const json kDevices = {{{"address", kVci}, {"name", "VTX5-00345678:2.1.7:R0"}},
                        {{"address", kHeadset}, {"name", "Headset"}},
                        {{"address", kQuiet}, {"name", "Quiet"}, {"faults", {"name-empty"}}},
                        {{"address", kBroken}, {"name", "Broken"}, {"faults", {"name-error"}}}};
@@ -112,15 +112,15 @@ class BluetoothMgrTest : public ::testing::Test {
 
 TEST(CBluetoothMgr, AFriendlyNameOfEitherFormGivesTheSerialAndTheRecordAnyOtherNone) {
   const std::pair<const char*, const char*> vcis[] = {
-      {"VTX5-12345678:2.1.7:R0", "12345678 a/5/02010700/1/0"},
-      {"VTX5-12345678:2.1.7:R1", "12345678 a/5/02010700/2/0"},
+      {"VTX5-00345678:2.1.7:R0", "00345678 a/5/02010700/1/0"},
+      {"VTX5-00345678:2.1.7:R1", "00345678 a/5/02010700/2/0"},
       {"My VTX3_42:10.0.255:R2x", "42 a/3/0a00ff00/1/0"},
-      {"ABCD-12345678-0A:1B:2C", "12345678 a/4/00280000/1/0"},
+      {"ABCD-00345678-0A:1B:2C", "00345678 a/4/00280000/1/0"},
   };
   const char* const others[] = {
-      "VTX5-12345678",          "VTX5-12345678:2.1.7",     "VTX5-12345678:2.1:R0",   "VTX5-12345678:2.1.7:0",
-      "VTXa-12345678:2.1.7:R0", "VTX5",                    "ABCD-12345678-0A:1B:2",  "ABCD-12345678-0A:1B:2CD",
-      "ABC-D12345678-0A:1B:2C", "ABCD-1234567-80A:1B:2C",  "ABCD-12345678-0A1:B:2C", "Headset", "",
+      "VTX5-00345678",          "VTX5-00345678:2.1.7",     "VTX5-00345678:2.1:R0",   "VTX5-00345678:2.1.7:0",
+      "VTXa-00345678:2.1.7:R0", "VTX5",                    "ABCD-00345678-0A:1B:2",  "ABCD-00345678-0A:1B:2CD",
+      "ABC-D00345678-0A:1B:2C", "ABCD-1234567-80A:1B:2C",  "ABCD-00345678-0A1:B:2C", "Headset", "",
   };
   auto parse = [](const std::string& name) {
     std::string serial = "stale";
@@ -141,7 +141,7 @@ TEST(CBluetoothMgr, AFriendlyNameOfEitherFormGivesTheSerialAndTheRecordAnyOtherN
 // knows the VCI from the engine's cached map.
 TEST_F(BluetoothMgrTest, VcisAreReportedUntilMissedOtherDevicesAreJudgedOnceAcrossRunsAndTheDefaultVciEndsDiscovery) {
   Run(json::object());
-  const std::string vci = "12345678/" + kVci + "/5/02010700/1/";
+  const std::string vci = "00345678/" + kVci + "/5/02010700/1/";
   ASSERT_TRUE(m_Observer.Until("map: " + vci + "0", 2));
   const std::vector<std::string> devices = {kHeadset, kQuiet, kBroken, kVci};
   EXPECT_EQ("1221", m_Observer.Logged(devices, "New Device: ", " Retrieving friendly name"))
@@ -150,7 +150,7 @@ TEST_F(BluetoothMgrTest, VcisAreReportedUntilMissedOtherDevicesAreJudgedOnceAcro
   ASSERT_EQ("ok", Sim("device {\"address\": \"" + kVci + "\", \"in_range\": false}"));
   ASSERT_TRUE(m_Observer.Until("map: " + vci + "1"));
   ASSERT_TRUE(m_Observer.Until("map:"));
-  EXPECT_EQ("11", m_Observer.Logged({"VCI SN 12345678 Num Times not detected = 2", "Erasing 12345678 from Map"}));
+  EXPECT_EQ("11", m_Observer.Logged({"VCI SN 00345678 Num Times not detected = 2", "Erasing 00345678 from Map"}));
   EXPECT_EQ(0, m_pMgr->Uninitialize());
 
   CIniFile file;
@@ -166,7 +166,7 @@ TEST_F(BluetoothMgrTest, VcisAreReportedUntilMissedOtherDevicesAreJudgedOnceAcro
   m_Observer.Add("");
   ASSERT_EQ("ok", Sim("device {\"address\": \"" + kVci + "\", \"in_range\": true}"));
   BtVciInfoMap cached;
-  cached["12345678"].BDADDR = kVci;
+  cached["00345678"].BDADDR = kVci;
   Run(json::object(), cached);
   ASSERT_TRUE(m_Observer.Until("map: " + vci + "0", 2));
   EXPECT_EQ("0021", m_Observer.Logged(devices, "New Device: ", " Retrieving friendly name"));
@@ -175,14 +175,14 @@ TEST_F(BluetoothMgrTest, VcisAreReportedUntilMissedOtherDevicesAreJudgedOnceAcro
   // StopDiscovery.
   EXPECT_EQ(0, m_pMgr->StopDiscovery());
   m_Observer.Add("");
-  m_pMgr->SetDefaultVCI(12345678);
+  m_pMgr->SetDefaultVCI(345678);
   EXPECT_EQ(0, m_pMgr->StartDiscovery());
   ASSERT_TRUE(m_Observer.Until("map"));
   EXPECT_EQ(std::vector<int32_t>(3, 0),
             std::vector<int32_t>({m_pMgr->StartDiscovery(), m_pMgr->StopDiscovery(), m_pMgr->StartDiscovery()}));
   ASSERT_TRUE(m_Observer.Until("map", 2));
-  EXPECT_EQ("2020", m_Observer.Logged({"Default VCI detected SN = 12345678", "Number of BT Scans = 2",
-                                       "Discovery Started", "New VCI detected SN = 12345678"}));
+  EXPECT_EQ("2020", m_Observer.Logged({"Default VCI detected SN = 00345678", "Number of BT Scans = 2",
+                                       "Discovery Started", "New VCI detected SN = 00345678"}));
 }
 
 // The 21st failed scan in a row is reported; the first successful scan
