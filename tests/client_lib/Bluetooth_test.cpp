@@ -105,14 +105,37 @@ TEST(IdentClientBluetooth, AVciInRangeIsConnectedListedOnItsNetworkDisconnectedA
 }
 
 // Started by the stack, the service serves from notification 1, stops on
-// 10 and serves again on 7.
+// 10 and serves again on 7; meanwhile it refuses a stranger's Bluetooth
+// request and starts discovery over when its only application vanishes.
 TEST(IdentClientBluetooth, StartedByTheStackItServesBetweenItsNotifications) {
   BtWorld world;
   ASSERT_TRUE(world.StartRadio({"--identd", kBin + "/vci-identd", "--notify", "1"}));
   Recorder recorder;
-  CIdentClient client(QuickOptions(&recorder));
+  ClientOptions options = QuickOptions(&recorder);
+  options.persistLog = true;  // the trace file stays on for what follows
+  CIdentClient client(options);
   ASSERT_TRUE(BtWorld::Eventually([&] { return client.Connect() == 0; }));
-  client.Disconnect();
+  EXPECT_EQ(client.Disconnect(), 0);
+
+  // A Bluetooth request of a session that is not registered is refused
+  // before any command runs.
+  testenv::ChildProcess request(
+      "/bin/sh", {"-c", "echo '{\"class\": \"CBluetoothReq_Send\", \"version\": 1, \"sessionId\": 999, "
+                        "\"serialNumber\": 4711, \"command\": 4}' | " + kBin + "/vci-ident-tool encode | " + kBin +
+                        "/vci-ident-tool send 127.0.0.1 8098 -"});
+  EXPECT_NE(request.ReadLineContaining("\"hex\": \"62080000FFFFFFFF\""), "");
+  EXPECT_EQ(request.Wait(), 0);
+
+  // The only application's event connection breaks (it is killed): the
+  // Bluetooth discovery starts over. The unregistration above did not.
+  testenv::ChildProcess watch(kBin + "/vci-ident", {"--persist-log", "watch", "--json"}, "\"event\"");
+  ASSERT_TRUE(watch.Ready());
+  watch.Stop(SIGKILL);
+  ASSERT_TRUE(world.Traced("CVCIIdentClient::BtCommand BT_SCAN"));
+  const std::string trace = testenv::ReadFile(world.Home() + "/ident/ident_log.txt");
+  EXPECT_EQ(trace.find("BT_SCAN"), trace.rfind("BT_SCAN"));
+  EXPECT_EQ(trace.find("BtCommand BT_CHECK_CONNECT_STATE"), std::string::npos);
+
   ASSERT_EQ(world.radio->Command("notify 10"), "ok");
   ASSERT_TRUE(world.Traced("CClientConnectionMgr::Uninitialize Leaving"));
   EXPECT_NE(client.Connect(), 0);

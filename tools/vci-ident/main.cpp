@@ -8,12 +8,14 @@
 namespace {
 
 const char kUsage[] =
-    "usage: vci-ident [--service ADDR] [--port N] [--start PROGRAM] COMMAND [ARGS...]\n"
+    "usage: vci-ident [--service ADDR] [--port N] [--start PROGRAM] [--persist-log] COMMAND [ARGS...]\n"
     "       vci-ident COMMAND --help\n\n"
     "Asks the VCI identification service of this PC which VCIs it knows.\n\n"
     "  --service ADDR   the service's address, one of this PC's (default 127.0.0.1)\n"
     "  --port N         its control port (default 8098)\n"
-    "  --start PROGRAM  start the service program when nothing answers on the port\n\n"
+    "  --start PROGRAM  start the service program when nothing answers on the port\n"
+    "  --persist-log    keep the service writing its trace file while this command is\n"
+    "                   registered (each registration sets it; without this, off)\n\n"
     "Exit codes: 0 success, 1 failure (a line on standard error says why), 2 usage.\n\n"
     "commands:\n";
 
@@ -42,6 +44,10 @@ int main(int argc, char** argv) {
     if (option == "--help" || option == "-h") {
       PrintUsage(std::cout);
       return 0;
+    }
+    if (option == "--persist-log") {
+      options.persistLog = true;
+      continue;
     }
     if (option != "--service" && option != "--port" && option != "--start")
       return GlobalUsageError("unknown option '" + option + "'");
