@@ -115,6 +115,11 @@ void CVCIIdentClient::CDefDevice::Run(uint32_t, uint32_t) {
     TraceLog(TRACE_INFO, "CVCIIdentClient::CDefDevice::Run Registry Changed");
     const uint32_t serial = ReadDefault(e, text);
     if (serial == m_uiDefaultSerial) continue;
+    // The discovery learns the new default VCI before the old one is
+    // disconnected: the disconnect restarts the discovery, which ends as
+    // soon as it sees the default VCI, and seeing the old one there would
+    // end it before the new one was ever found.
+    m_pEngine->m_BtMgr.SetDefaultVCI(serial);
     if (connected) {
       TraceLog(TRACE_INFO, "CVCIIdentClient::CDefDevice::Run Attempting to disconnect to %d",
                static_cast<int>(m_uiDefaultSerial));
@@ -124,7 +129,6 @@ void CVCIIdentClient::CDefDevice::Run(uint32_t, uint32_t) {
       TraceLog(TRACE_INFO, "CVCIIdentClient::CDefDevice::Run Default device has changed was = %d, is = %d",
                static_cast<int>(m_uiDefaultSerial), static_cast<int>(serial));
     }
-    m_pEngine->m_BtMgr.SetDefaultVCI(serial);
     m_uiDefaultSerial = serial;
   }
   TraceLog(TRACE_INFO, "CVCIIdentClient::CDefDevice::Run Shutdown received");

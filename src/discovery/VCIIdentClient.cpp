@@ -150,7 +150,13 @@ int32_t CVCIIdentClient::Uninitialize() {
   TraceLog(TRACE_INFO, "CVCIIdentClient::Uninitialize Entering");
   int32_t result = 0;
   if (m_bBtEnabled) {
-    m_pDefDevice.reset();
+    m_pDefDevice.reset();  // joins the watcher, and with it a command it runs
+    // A command from a client (the restart after a broken event connection,
+    // say) may run right now: the manager destroys the stack binding that
+    // the command uses and stops the discovery that the command may be
+    // about to start, so it goes only between commands. A command that
+    // comes later finds no stack and fails.
+    boost::lock_guard<boost::mutex> commands(m_CmdLock);
     result = m_BtMgr.Uninitialize();
     if (result != 0) TraceLog(TRACE_ERR, "CVCIIdentClient::Uninitialize Bluetooth failed to uninitialize");
   }

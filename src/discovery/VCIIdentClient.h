@@ -254,7 +254,7 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   boost::recursive_mutex m_TableLock;
   boost::mutex m_RecvLock;
   boost::mutex m_IFLock;
-  boost::mutex m_CmdLock;  // serialises the Bluetooth commands
+  boost::mutex m_CmdLock;  // serialises the Bluetooth commands and the manager's Uninitialize
   boost::mutex m_IFListLock;
 
   // Locks of its own (see its header); the engine is its listener.

@@ -36,6 +36,13 @@ class BtWorld : public ClientWorld {
     radio.reset(new testenv::BtSimProcess(m_Dir, testenv::BtSimProcess::TwoVcisAndAPhone(), args));
     return radio->Ready();
   }
+  // A registration keeps the service's trace file on (the tests read it, and
+  // a failure shows it).
+  static ClientOptions Options(Recorder* recorder) {
+    ClientOptions options = QuickOptions(recorder);
+    options.persistLog = true;
+    return options;
+  }
   // Waits until the service's trace holds the text.
   bool Traced(const std::string& text) {
     return Eventually([&] {
@@ -71,7 +78,7 @@ TEST(IdentClientBluetooth, AVciInRangeIsConnectedListedOnItsNetworkDisconnectedA
   ASSERT_TRUE(world.StartRadio());
   ASSERT_TRUE(world.StartService());
   Recorder recorder;
-  CIdentClient client(QuickOptions(&recorder));
+  CIdentClient client(BtWorld::Options(&recorder));
   ASSERT_EQ(client.Connect(), 0);
   ASSERT_TRUE(BtWorld::Eventually([&] { return Find(client, 4711).bluetooth && Find(client, 815).bluetooth; }));
   EXPECT_EQ(Find(client, 4711).productVersion, std::to_string(2 << 24 | 1 << 16 | 7 << 8));
@@ -111,9 +118,7 @@ TEST(IdentClientBluetooth, StartedByTheStackItServesBetweenItsNotifications) {
   BtWorld world;
   ASSERT_TRUE(world.StartRadio({"--identd", kBin + "/vci-identd", "--notify", "1"}));
   Recorder recorder;
-  ClientOptions options = QuickOptions(&recorder);
-  options.persistLog = true;  // the trace file stays on for what follows
-  CIdentClient client(options);
+  CIdentClient client(BtWorld::Options(&recorder));
   ASSERT_TRUE(BtWorld::Eventually([&] { return client.Connect() == 0; }));
   EXPECT_EQ(client.Disconnect(), 0);
 
