@@ -161,6 +161,27 @@ TEST_F(EventTest, ClientsThatCloseOrNeverAcknowledgeGoWithoutHoldingUpTheOthers)
   EXPECT_FALSE(Logged("CRegisteredClient::NotifyThread Client Connection Broken 1234"));
 }
 
+// A storm of changes against a client that acknowledges slowly: the
+// manager keeps one change report waiting, the slow client's queue one table
+// and one bindings event (the newest), whatever else it holds stays; the
+// fast client keeps receiving.
+TEST_F(EventTest, AStormOfChangesKeepsEveryQueueBounded) {
+  App slow, fast;
+  ASSERT_EQ(slow.Register("slow", 1).GetResult() + fast.Register("fast").GetResult(), 0);
+  slow.Hold(true);
+  mgr->OnIdentNotify(CConnMgrEvent::VCI_STATUS, CConnMgrEvent::MASK_TABLE);
+  ASSERT_TRUE(WaitUntil([&] { return slow.Events().size() == 1; }));
+  for (int i = 0; i < 5000; ++i)
+    mgr->OnIdentNotify(CConnMgrEvent::VCI_STATUS, CConnMgrEvent::MASK_TABLE | CConnMgrEvent::MASK_BINDINGS);
+  mgr->OnIdentNotify(CConnMgrEvent::IF_ERROR_3, CConnMgrEvent::MASK_IF_ERROR_3);
+  ASSERT_TRUE(WaitUntil([&] { return !fast.Events().empty() && fast.Events().back().first == 0x8006; }));
+  EXPECT_LT(fast.Events().size(), 2u * 5000);
+  slow.Hold(false);
+  ASSERT_TRUE(WaitUntil([&] { return slow.Events().size() == 4; }));
+  const std::vector<std::pair<uint32_t, size_t>> expected = {{0x8002, 0}, {0x8002, 0}, {0x8003, 0}, {0x8006, 0}};
+  EXPECT_EQ(slow.Events(), expected);
+}
+
 class RequestTest : public ManagerTest {
   std::string Ini() override {
     return "[Log]\nLevel=info\n[Mode]\nShowWindow=true\n[Network]\nControlAddress=127.0.0.1\n";
