@@ -360,8 +360,10 @@ int CServerSocket::Accept() {
   }
   // The reply's one send may block only this long on a peer that stops
   // reading; it then returns short (see Timeouts).
-  const struct timeval sendTimeout = {static_cast<time_t>(m_Timeouts.uiSilentPeerMs / 1000),
-                                      static_cast<suseconds_t>((m_Timeouts.uiSilentPeerMs % 1000) * 1000)};
+  const uint32_t sendMs =
+      m_bKeepConnection ? m_Timeouts.uiSilentPeerMs : std::min(m_Timeouts.uiSilentPeerMs, m_Timeouts.uiReplySendMs);
+  const struct timeval sendTimeout = {static_cast<time_t>(sendMs / 1000),
+                                      static_cast<suseconds_t>((sendMs % 1000) * 1000)};
   setsockopt(accepted, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
   IServerEvent* pListener = Listener();
   if (pListener != nullptr && !m_bStopping) pListener->OnAccept(m_sRemoteAddress);

@@ -75,10 +75,13 @@ class CServerSocket : public IThread, public CTransportLogger {
     // nothing, or stops reading, never holds the receive thread for good.
     uint32_t uiSilentPeerMs = SILENT_PEER_TIMEOUT_MS;
     // A conversation without keep connection (the control server's) has
-    // this long from its accept to deliver its whole request: such a server
-    // serves one conversation at a time, so a peer that connects and sends
-    // nothing, or a part, holds up every application behind it.
+    // this long from its accept to deliver its whole request, and the reply
+    // send this long to be taken: such a server serves one conversation at a
+    // time, so a peer that sends nothing, or a part, or stops reading holds
+    // up every application behind it. The reply's bound stays below the
+    // 10 s that an application waits for a reply.
     uint32_t uiRequestWaitMs = REQUEST_WAIT_MS;
+    uint32_t uiReplySendMs = REMOTE_SHUTDOWN_WAIT_MS;
   };
 
   explicit CServerSocket(IServerEvent* pListener, bool bReply = true);

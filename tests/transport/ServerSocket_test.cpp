@@ -200,12 +200,12 @@ TEST(CServerSocket, ShutdownEndsEveryBlockedStateAtOnceWithoutCallingTheListener
   }
 }
 
-TEST(CServerSocket, AReplyThatThePeerStopsReadingEndsAfterTheSilentPeerTimeOrAtOnceOnShutdown) {
+TEST(CServerSocket, AReplyThatThePeerStopsReadingEndsAfterTheReplyTimeOrAtOnceOnShutdown) {
   for (bool stop : {false, true}) {
-    SCOPED_TRACE(stop ? "Shutdown during the send" : "the silent-peer time runs out");
+    SCOPED_TRACE(stop ? "Shutdown during the send" : "the reply time runs out");
     Server<CBigReplies> server;
     CServerSocket::Timeouts timeouts;
-    if (!stop) timeouts.uiSilentPeerMs = 100;
+    if (!stop) timeouts.uiReplySendMs = 100;
     server.socket.SetTimeouts(timeouts);
     ASSERT_EQ(server.Start(), 0);
     const int holder = HoldServer(server.Port());
