@@ -186,12 +186,19 @@ std::vector<uint8_t> FrameOf(CSerialize& record) {
 // One bad conversation; returns when the service has closed it (or after
 // a minute).
 void Abuse(int kind, std::mt19937& random) {
-  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a = Address("127.0.0.1", kControlPort);
-  if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(s);
-    return;
+  // Every bad conversation reaches the service: a port that refuses is
+  // being replaced, and is asked again.
+  const sockaddr_in a = Address("127.0.0.1", kControlPort);
+  int s = -1;
+  for (const Clock::time_point t0 = Clock::now(); s < 0 && SecondsSince(t0) < 10;) {
+    s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
+      close(s);
+      s = -1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
+  if (s < 0) return;
   std::vector<uint8_t> bytes;
   bool readReply = true;
   switch (kind) {
@@ -281,6 +288,7 @@ int LibraryClient(uint32_t seconds) {
   double longestConnect = 0, longestDisconnect = 0;
   uint64_t events = 0;
   int rounds = 0, failures = 0;
+  std::string codes;
   const Clock::time_point t0 = Clock::now();
   while (Running(t0, seconds)) {
     Clock::time_point t = Clock::now();
@@ -288,16 +296,22 @@ int LibraryClient(uint32_t seconds) {
     longestConnect = std::max(longestConnect, SecondsSince(t));
     if (connected != 0) {
       ++failures;
+      codes += " " + std::to_string(connected);
       continue;
     }
     events = counter.Wait(events, 2000);
     t = Clock::now();
-    if (client.Disconnect() != 0) ++failures;
+    const int disconnected = client.Disconnect();
+    if (disconnected != 0) {
+      ++failures;
+      codes += " " + std::to_string(disconnected);
+    }
     longestDisconnect = std::max(longestDisconnect, SecondsSince(t));
     ++rounds;
   }
-  std::printf("client rounds=%d failures=%d events=%llu longest_register_s=%.2f longest_unregister_s=%.2f\n", rounds,
-              failures, static_cast<unsigned long long>(events), longestConnect, longestDisconnect);
+  std::printf("client rounds=%d failures=%d%s%s events=%llu longest_register_s=%.2f longest_unregister_s=%.2f\n", rounds,
+              failures, codes.empty() ? "" : " codes", codes.c_str(), static_cast<unsigned long long>(events),
+              longestConnect, longestDisconnect);
   return failures == 0 && rounds > 0 ? 0 : 1;
 }
 
