@@ -11,6 +11,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -70,11 +71,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int fd = Connect(name);
   send(fd, data, size, MSG_NOSIGNAL);
   // The answer, or the close of a refused request; the listener's own
-  // request wait bounds this.
+  // request wait bounds this. libFuzzer's timer signal may cut the waits.
   pollfd pfd = {fd, POLLIN, 0};
-  FUZZ_CHECK(poll(&pfd, 1, 10000) == 1);
+  int ready;
+  do ready = poll(&pfd, 1, 10000);
+  while (ready < 0 && errno == EINTR);
+  FUZZ_CHECK(ready == 1);
   uint8_t answer[64];
-  const ssize_t n = recv(fd, answer, sizeof answer, 0);
+  ssize_t n;
+  do n = recv(fd, answer, sizeof answer, 0);
+  while (n < 0 && errno == EINTR);
   close(fd);
   FUZZ_CHECK(n == 0 || n == 16 || n < 0);
   FUZZ_CHECK(g_Delivered.posts + g_Delivered.sends <= 1);
