@@ -309,8 +309,8 @@ int LibraryClient(uint32_t seconds) {
     longestDisconnect = std::max(longestDisconnect, SecondsSince(t));
     ++rounds;
   }
-  std::printf("client rounds=%d failures=%d%s%s events=%llu longest_register_s=%.2f longest_unregister_s=%.2f\n", rounds,
-              failures, codes.empty() ? "" : " codes", codes.c_str(), static_cast<unsigned long long>(events),
+  std::printf("client rounds=%d failures=%d%s%s events=%llu longest_register_s=%.2f longest_unregister_s=%.2f\n",
+              rounds, failures, codes.empty() ? "" : " codes", codes.c_str(), static_cast<unsigned long long>(events),
               longestConnect, longestDisconnect);
   return failures == 0 && rounds > 0 ? 0 : 1;
 }
@@ -373,9 +373,11 @@ int main(int argc, char** argv) {
   if (mode == "datagrams" && argc == 3) return Datagrams(arg(2, 0));
   if (mode == "changes" && argc == 5)
     return Changes(argv[2], static_cast<uint32_t>(arg(3, 0)), static_cast<uint32_t>(arg(4, 0)));
-  if (mode == "abuse" && argc == 4) return AbuseStorm(static_cast<uint32_t>(arg(2, 0)), static_cast<uint32_t>(arg(3, 1)));
+  if (mode == "abuse" && argc == 4)
+    return AbuseStorm(static_cast<uint32_t>(arg(2, 0)), static_cast<uint32_t>(arg(3, 1)));
   if (mode == "client" && argc == 3) return LibraryClient(static_cast<uint32_t>(arg(2, 0)));
-  if (mode == "client" && argc == 4) return SlowClient(static_cast<uint32_t>(arg(2, 0)), static_cast<uint32_t>(arg(3, 0)));
+  if (mode == "client" && argc == 4)
+    return SlowClient(static_cast<uint32_t>(arg(2, 0)), static_cast<uint32_t>(arg(3, 0)));
   std::fprintf(stderr,
                "usage: vci-storm datagrams COUNT | changes ADDRESS RATE SECONDS | abuse COUNT PARALLEL |"
                " client SECONDS [ACK_MS]\n");
