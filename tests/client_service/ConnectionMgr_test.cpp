@@ -128,9 +128,16 @@ TEST_F(EventTest, ChangesReachEveryClientInOrderAndAcknowledged) {
   ASSERT_TRUE(WaitUntil([&] { return a.Events().size() >= 4 && b.Events().size() >= 4; }));
   EXPECT_EQ(a.Events(), expected);
   EXPECT_EQ(b.Events(), expected);
+  // Each acknowledgement is logged once it has come back, after the
+  // application recorded the event.
   for (const char* line : {"Client Notified 1234", "Client Notified 1235"}) {
-    std::vector<std::string> lines = tracetest::TraceCapture::Messages();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), std::string("CRegisteredClient::NotifyThread ") + line), 4);
+    const std::string text = std::string("CRegisteredClient::NotifyThread ") + line;
+    auto count = [&] {
+      std::vector<std::string> lines = tracetest::TraceCapture::Messages();
+      return std::count(lines.begin(), lines.end(), text);
+    };
+    EXPECT_TRUE(WaitUntil([&] { return count() >= 4; }));
+    EXPECT_EQ(count(), 4);
   }
 }
 
