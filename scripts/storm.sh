@@ -12,7 +12,7 @@
 #      length, random frames, a reply left unread) from 20 peers at a time,
 #      while an application registers, takes events and unregisters.
 # STORM_SCALE scales the counts: 1 gives 1 000 000 datagrams, 10 s of changes
-# and 10 000 bad conversations; the default 0.01 is CI's brief run.
+# and 10 000 bad conversations; the default 0.005 is CI's brief run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(cd "${1:-build}" && pwd)
@@ -21,7 +21,7 @@ if [ -z "${STORM_NAMESPACE:-}" ]; then
 fi
 ip link set lo up
 
-scale=${STORM_SCALE:-0.01}
+scale=${STORM_SCALE:-0.005}
 count() { awk -v s="$scale" -v n="$1" -v least="$2" 'BEGIN { c = int(n * s); print (c < least ? least : c) }'; }
 datagrams=$(count 1000000 1000)
 change_seconds=$(count 10 1)
