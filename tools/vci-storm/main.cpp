@@ -228,9 +228,11 @@ void Abuse(int kind, std::mt19937& random) {
   if (kind == 3) shutdown(s, SHUT_WR);
   // The one that stops reading takes the first bytes of its reply only and
   // then waits, reading nothing more, for the service to give up on it.
+  // Its close may never come through (the unread reply stays ahead of it),
+  // so that one waits 10 s, well beyond the service's 5 s for a reply.
   char buffer[1024];
   const Clock::time_point t0 = Clock::now();
-  for (bool first = true; SecondsSince(t0) < 60;) {
+  for (bool first = true; SecondsSince(t0) < (readReply ? 60 : 10);) {
     pollfd pfd = {s, static_cast<short>(readReply || first ? POLLIN : POLLRDHUP), 0};
     if (poll(&pfd, 1, 1000) != 1) continue;
     if (!readReply && !first) break;
