@@ -22,6 +22,9 @@ typedef std::vector<uint8_t> Bytes;
 // private scratch folder is made (under $TMPDIR, else /dev/shm, else /tmp;
 // removed at exit), VCI_IDENT_REGISTRY names a file in it, and the trace
 // log is silenced.
+// And the process is moved into a network namespace of its own with the
+// loopback down, when the system allows it (then this is true).
+extern bool g_bPrivateNetwork;
 // A path inside the scratch folder.
 std::string ScratchPath(const std::string& name);
 // Writes (replaces) a file, creating its folder; fails the run when it cannot.

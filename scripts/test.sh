@@ -4,7 +4,8 @@
 # ThreadSanitizer of the test programs whose code runs threads. The tests
 # labelled "slow" only mostly wait out real protocol timeouts: the plain build
 # runs them, the sanitizer builds skip them so that the whole run stays
-# within its budget. Last, every fuzz target runs for 20 seconds.
+# within its budget. The plain build's service then meets brief storms, and
+# last, every fuzz target runs for 20 seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -19,6 +20,9 @@ echo "=== Plain build: every test ==="
 # VCI_TEST_FOLDERS is cleared: a build folder keeps what it was given before.
 bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -DVCI_TEST_FOLDERS=
 (cd build && ctest --output-on-failure -j "$jobs")
+
+echo "=== Storms: the plain build's service under brief storms (scripts/storm.sh) ==="
+bash scripts/storm.sh build
 
 echo "=== AddressSanitizer + UndefinedBehaviorSanitizer: every quick test ==="
 bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVCI_SANITIZE=ON -DVCI_BUILD_BENCH=OFF -DVCI_TEST_FOLDERS=

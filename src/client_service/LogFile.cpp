@@ -40,7 +40,8 @@ bool CLogFile_Send::Serialize(CArchiveBuffer& ar) {
   if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
   if (m_uiVersion < 1) return true;
   uint32_t count;
-  if (!record_count::Read(ar, count, record_count::MIN_STRING_SIZE)) return false;
+  if (!record_count::Read(ar, count, record_count::MIN_STRING_SIZE, record_count::VectorSlot<std::string>()))
+    return false;
   m_Names.clear();
   for (uint32_t i = 0; i < count; ++i) {
     std::string n;
@@ -94,7 +95,9 @@ bool CLogFiles_Recv::Serialize(CArchiveBuffer& ar) {
   if (m_uiVersion < 1) return true;
   uint32_t count;
   // Each entry holds at least a name count and a record id.
-  if (!record_count::Read(ar, count, record_count::MIN_STRING_SIZE + record_count::MIN_RECORD_SIZE)) return false;
+  if (!record_count::Read(ar, count, record_count::MIN_STRING_SIZE + record_count::MIN_RECORD_SIZE,
+                          record_count::MapNode<std::string, CLogFile_Recv>()))
+    return false;
   m_Files.clear();
   for (uint32_t i = 0; i < count; ++i) {
     std::string name;

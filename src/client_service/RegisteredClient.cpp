@@ -218,11 +218,34 @@ void CRegisteredClient::Queue(const EventImage& event) {
   // The queue exists while the client is initialised, and only the
   // manager's event thread queues and uninitialises.
   std::unique_ptr<EventImage> item(new (std::nothrow) EventImage(event));
-  if (!item)
+  const uint32_t code = EventCode(event);
+  if (!item) {
     TraceLog(TRACE_ERR, "CRegisteredClient::NotifyClient Memory Allocation Error");
-  else if (m_pEventQueue)
+  } else if (m_pEventQueue && (code == CIdentEvent_Send::EVENT_TABLE_CHANGED ||
+                               code == CIdentEvent_Send::EVENT_BINDINGS_CHANGED)) {
+    // Each of these carries the whole table or the whole bindings, so a
+    // newer one replaces an undelivered one where it waits: an application
+    // slower than the changes gets the newest state, and its queue holds at
+    // most one of each, however fast the VCIs change.
+    m_pEventQueue->PushOrAbsorb(std::move(item), [code](EventImage& waiting, const EventImage& newer) {
+      if (EventCode(waiting) != code) return false;
+      waiting = newer;
+      return true;
+    });
+  } else if (m_pEventQueue) {
     m_pEventQueue->Push(std::move(item));
+  }
   TraceLog(TRACE_INFO, "CRegisteredClient::NotifyClient Leaving %d", static_cast<int>(m_uiSessionId));
+}
+
+uint32_t CRegisteredClient::EventCode(const EventImage& event) {
+  // Object id, version, event code.
+  uint8_t* data = nullptr;
+  uint32_t length = 0;
+  if (event) event->GetContent(data, length);
+  if (data == nullptr || length < 12) return 0;
+  return static_cast<uint32_t>(data[8]) | (static_cast<uint32_t>(data[9]) << 8) |
+         (static_cast<uint32_t>(data[10]) << 16) | (static_cast<uint32_t>(data[11]) << 24);
 }
 
 void CRegisteredClient::ReportBroken(const char* line) {

@@ -103,6 +103,8 @@ class CRegisteredClient : public IThread {
   // Whether events are still queued (neither link broken nor terminating).
   bool Accepting() const;
   void Queue(const EventImage& event);
+  // The event code of a serialised IdentEvent_Send, 0 when it has none.
+  static uint32_t EventCode(const EventImage& event);
   // Link broken, reported once unless the client is already on its way out.
   void ReportBroken(const char* line);
   // Releases what Initialize created: the queue shut down and the notify

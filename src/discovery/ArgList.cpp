@@ -32,7 +32,9 @@ bool CArgList::Serialize(CArchiveBuffer& ar) {
   if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
   if (m_uiVersion == 0) return true;
   uint32_t count;
-  if (!ar.Read(m_strListName) || !record_count::Read(ar, count, record_count::MIN_RECORD_SIZE)) return false;
+  if (!ar.Read(m_strListName) ||
+      !record_count::Read(ar, count, record_count::MIN_RECORD_SIZE, record_count::MapNode<std::string, CArg>()))
+    return false;
   for (uint32_t i = 0; i < count; ++i) {
     CArg arg;
     if (!arg.Serialize(ar)) return false;

@@ -44,11 +44,11 @@ bool CBindMap::Serialize(CArchiveBuffer& ar) {
   uint32_t count;
   // Each foreign address takes at least its binding count and its string
   // count, each binding its time point and its string count.
-  if (!record_count::Read(ar, count, 8)) return false;
+  if (!record_count::Read(ar, count, 8, record_count::MapNode<std::string, BindingList>())) return false;
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t n;
     std::string foreign;
-    if (!record_count::Read(ar, n, 20) || !ar.Read(foreign)) return false;
+    if (!record_count::Read(ar, n, 20, record_count::VectorSlot<Binding>()) || !ar.Read(foreign)) return false;
     BindingList& list = m_Map[foreign];
     for (uint32_t j = 0; j < n; ++j) {
       Binding b;

@@ -20,7 +20,7 @@ bool CInvalidVCIList::Serialize(CArchiveBuffer& ar) {
   if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
   if (m_uiVersion == 0) return true;
   uint32_t count;
-  if (!record_count::Read(ar, count, 4)) return false;
+  if (!record_count::Read(ar, count, 4, record_count::VectorSlot<uint32_t>())) return false;
   m_Serials.reserve(count);
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t serial;

@@ -45,7 +45,9 @@ bool CSessionList::Serialize(CArchiveBuffer& ar) {
   unsigned char count;
   if (!CheckId(ar) || !CResponse::Serialize(ar) || !ar.Read(m_ucVersion)) return false;
   if (m_ucVersion == 0) return true;
-  if (!ar.Read(count) || !record_count::Plausible(ar, count, record_count::MIN_RECORD_SIZE)) return false;
+  if (!ar.Read(count) ||
+      !record_count::Plausible(ar, count, record_count::MIN_RECORD_SIZE, record_count::VectorSlot<CSession>()))
+    return false;
   for (unsigned i = 0; i < count; ++i) {
     CSession s;
     if (!s.Serialize(ar)) return false;

@@ -77,7 +77,8 @@ bool CVCIStatus::Serialize(CArchiveBuffer& ar) {
   uint32_t count;
   if (!ar.Read(m_uiSerial) || !ar.Read(m_uiModuleState) || !m_Apps.Serialize(ar) || !m_Sessions.Serialize(ar) ||
       !m_AppComps.Serialize(ar) || !m_SysComps.Serialize(ar) || !m_DeviceInfo.Serialize(ar) || !ar.Read(m_uiKinds) ||
-      !ar.Read(m_bLegacy) || !ar.Read(m_bBluetooth) || !record_count::Read(ar, count, 8))
+      !ar.Read(m_bLegacy) || !ar.Read(m_bBluetooth) ||
+      !record_count::Read(ar, count, 8, record_count::MapNode<uint32_t, std::string>()))
     return false;
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t kind;

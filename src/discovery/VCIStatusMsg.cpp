@@ -54,7 +54,8 @@ bool CVCIStatusMsg::Serialize(CArchiveBuffer& ar) {
   // session list of more than 255 cannot be written: one such message would
   // leave the detail cache and the clients' tables unwritable for as long
   // as its VCI is listed.
-  if (!record_count::Read(ar, count, 4 + 1 + 4 + 3 * record_count::MIN_STRING_SIZE) ||
+  if (!record_count::Read(ar, count, 4 + 1 + 4 + 3 * record_count::MIN_STRING_SIZE,
+                          record_count::VectorSlot<CClientInfo>()) ||
       count > CSessionList::MAX_SESSIONS)
     return false;
   for (uint32_t i = 0; i < count; ++i) {

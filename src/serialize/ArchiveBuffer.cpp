@@ -50,12 +50,14 @@ CArchiveBuffer::~CArchiveBuffer() { std::free(m_pBlock); }
 
 void CArchiveBuffer::Rewind(uint8_t mode) {
   m_Mode = mode;
+  m_ullCharged = 0;
   m_pCursor = m_pContent;
   if (mode == STORING) m_pDataEnd = m_pContent;
 }
 
 bool CArchiveBuffer::AllocateData(uint32_t n) {
   if (!IsUsable() || m_pCursor != m_pContent) return false;
+  m_ullCharged = 0;
   if (n == 0) {
     m_pDataEnd = m_pContent;
     return true;
@@ -83,6 +85,13 @@ void CArchiveBuffer::GetFrame(uint8_t*& data, uint32_t& length) {
   } else {
     length = m_uiReceiveSize;
   }
+}
+
+bool CArchiveBuffer::ChargeMemory(uint64_t bytes) {
+  const uint64_t allowance = static_cast<uint64_t>(MEMORY_FACTOR) * GetDataLength() + MEMORY_FLOOR;
+  if (bytes > allowance || m_ullCharged > allowance - bytes) return false;
+  m_ullCharged += bytes;
+  return true;
 }
 
 bool CArchiveBuffer::IsEncrypted() const {

@@ -37,6 +37,15 @@ class CArchiveBuffer {
   // content length + 4). Otherwise: (block, receive size), nothing written.
   void GetFrame(uint8_t*& data, uint32_t& length);
 
+  // What a loading archive lets its readers build in memory: MEMORY_FACTOR
+  // times its data plus MEMORY_FLOOR. A reader charges the elements that a
+  // count announces before it builds them; false (nothing charged) once the
+  // total would pass the allowance, so that no archive, however forged,
+  // makes its reader hold much more than the bytes that arrived. Rewind and
+  // AllocateData start the count afresh.
+  enum : uint32_t { MEMORY_FACTOR = 10, MEMORY_FLOOR = 65536 };
+  bool ChargeMemory(uint64_t bytes);
+
   bool IsEncrypted() const;
   bool Encrypt(uint32_t selector, uint32_t modifier);
   bool Decrypt(uint32_t selector, uint32_t modifier);
@@ -93,4 +102,5 @@ class CArchiveBuffer {
   uint8_t* m_pBlock;
   uint8_t m_Mode;
   uint8_t* m_pDataEnd;
+  uint64_t m_ullCharged = 0;
 };

@@ -56,7 +56,8 @@ bool CAppList::Serialize(CArchiveBuffer& ar) {
   if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
   if (m_uiVersion == 0) return true;
   uint32_t count;
-  if (!record_count::Read(ar, count, record_count::MIN_RECORD_SIZE)) return false;
+  if (!record_count::Read(ar, count, record_count::MIN_RECORD_SIZE, record_count::MapNode<uint32_t, CApp>()))
+    return false;
   for (uint32_t i = 0; i < count; ++i) {
     CApp app;
     // Entries read before a failing one stay in the list.

@@ -16,7 +16,8 @@ bool WriteList(CArchiveBuffer& ar, const std::vector<std::string>& list) {
 bool ReadList(CArchiveBuffer& ar, std::vector<std::string>& list) {
   list.clear();
   uint32_t count;
-  if (!record_count::Read(ar, count, record_count::MIN_STRING_SIZE)) return false;
+  if (!record_count::Read(ar, count, record_count::MIN_STRING_SIZE, record_count::VectorSlot<std::string>()))
+    return false;
   for (uint32_t i = 0; i < count; ++i) {
     std::string s;
     if (!ar.Read(s)) return false;

@@ -103,7 +103,8 @@ bool CCompList::Serialize(CArchiveBuffer& ar) {
   if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
   if (m_uiVersion == 0) return true;
   uint32_t count;
-  if (!record_count::Read(ar, count, record_count::MIN_RECORD_SIZE)) return false;
+  if (!record_count::Read(ar, count, record_count::MIN_RECORD_SIZE, record_count::MapNode<std::string, CComp>()))
+    return false;
   for (uint32_t i = 0; i < count; ++i) {
     CComp comp;
     if (!comp.Serialize(ar)) return false;

@@ -32,7 +32,8 @@ bool CConfig::Serialize(CArchiveBuffer& ar) {
   if (m_uiVersion == 0) return true;
   uint32_t count;
   // Each entry is at least its key and the id word of its list.
-  if (!record_count::Read(ar, count, 4 + record_count::MIN_RECORD_SIZE)) return false;
+  if (!record_count::Read(ar, count, 4 + record_count::MIN_RECORD_SIZE, record_count::MapNode<uint32_t, CArgList>()))
+    return false;
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t key;
     CArgList list;

@@ -30,6 +30,20 @@ class CEventQueue {
     m_NotEmpty.notify_one();
   }
 
+  // Offers the item to the items still waiting, newest first: the first one
+  // for which absorb(waiting, item) returns true has taken it in (merged it,
+  // or been replaced by it where it waits), and nothing is appended;
+  // otherwise the item is appended as Push does. This is how a producer
+  // that outpaces its consumer keeps the queue bounded.
+  template <typename Absorb>
+  void PushOrAbsorb(Item item, Absorb absorb) {
+    boost::lock_guard<boost::mutex> lock(m_Lock);
+    for (auto it = m_Items.rbegin(); it != m_Items.rend(); ++it)
+      if (absorb(**it, *item)) return;
+    m_Items.push_back(std::move(item));
+    m_NotEmpty.notify_one();
+  }
+
   // Takes the front item, waiting while the queue is empty. Returns no item
   // with remaining 0 once the queue is shut down, also when items are still
   // queued; otherwise remaining is the number of items left behind it.

@@ -359,6 +359,7 @@ int CServerSocket::Accept() {
     return SS_ERR_ACCEPT;
   }
   m_sRemoteAddress = AddressText(remote.sin_addr);
+  m_RequestDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_Timeouts.uiRequestWaitMs);
 
   if (setsockopt(accepted, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferSize, sizeof kReceiveBufferSize) != 0) {
     const int code = WSAGetLastError();
@@ -378,8 +379,10 @@ int CServerSocket::Accept() {
   }
   // The reply's one send may block only this long on a peer that stops
   // reading; it then returns short (see Timeouts).
-  const struct timeval sendTimeout = {static_cast<time_t>(m_Timeouts.uiSilentPeerMs / 1000),
-                                      static_cast<suseconds_t>((m_Timeouts.uiSilentPeerMs % 1000) * 1000)};
+  const uint32_t sendMs =
+      m_bKeepConnection ? m_Timeouts.uiSilentPeerMs : std::min(m_Timeouts.uiSilentPeerMs, m_Timeouts.uiReplySendMs);
+  const struct timeval sendTimeout = {static_cast<time_t>(sendMs / 1000),
+                                      static_cast<suseconds_t>((sendMs % 1000) * 1000)};
   setsockopt(accepted, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
   IServerEvent* pListener = Listener();
   if (pListener != nullptr && !m_bStopping) pListener->OnAccept(m_sRemoteAddress);
@@ -391,12 +394,19 @@ int CServerSocket::Accept() {
 // error, reported unless the socket is being shut down); 0 with state remote
 // closed when the peer closed (the connection is then closed here), or the
 // close's error; 0 without a state change when Shutdown cut the receive.
-// Silence of the peer for the silent-peer time is a receive error.
+// Silence of the peer for the silent-peer time is a receive error, and so
+// is, without keep connection, a request not complete by its deadline.
 int CServerSocket::ReceiveN(uint8_t* pData, uint32_t n) {
   uint32_t got = 0;
   while (got < n) {
+    int64_t waitMs = m_Timeouts.uiSilentPeerMs;
+    if (!m_bKeepConnection) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_RequestDeadline -
+                                                                              std::chrono::steady_clock::now());
+      waitMs = std::max<int64_t>(0, std::min<int64_t>(waitMs, left.count()));
+    }
     struct pollfd pfd = {m_AcceptSocket, POLLIN, 0};
-    int ready = poll(&pfd, 1, static_cast<int>(m_Timeouts.uiSilentPeerMs));
+    int ready = poll(&pfd, 1, static_cast<int>(waitMs));
     if (ready < 0 && errno == EINTR) continue;
     ssize_t received = -1;
     if (ready == 0) {

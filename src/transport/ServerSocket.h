@@ -14,6 +14,7 @@
 #include <netinet/in.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -62,7 +63,7 @@ class CServerSocket : public IThread, public CTransportLogger {
 
   // The first automatic port of the process-wide counter.
   enum : uint16_t { FIRST_AUTOMATIC_PORT = 9006 };
-  enum : uint32_t { REMOTE_SHUTDOWN_WAIT_MS = 5000, SILENT_PEER_TIMEOUT_MS = 30000 };
+  enum : uint32_t { REMOTE_SHUTDOWN_WAIT_MS = 5000, SILENT_PEER_TIMEOUT_MS = 30000, REQUEST_WAIT_MS = 2000 };
 
   // The waits of a TCP conversation, per socket (ms).
   struct Timeouts {
@@ -73,6 +74,14 @@ class CServerSocket : public IThread, public CTransportLogger {
     // this long makes the send end short: a client that connects and sends
     // nothing, or stops reading, never holds the receive thread for good.
     uint32_t uiSilentPeerMs = SILENT_PEER_TIMEOUT_MS;
+    // A conversation without keep connection (the control server's) has
+    // this long from its accept to deliver its whole request, and the reply
+    // send this long to be taken: such a server serves one conversation at a
+    // time, so a peer that sends nothing, or a part, or stops reading holds
+    // up every application behind it. The reply's bound stays below the
+    // 10 s that an application waits for a reply.
+    uint32_t uiRequestWaitMs = REQUEST_WAIT_MS;
+    uint32_t uiReplySendMs = REMOTE_SHUTDOWN_WAIT_MS;
   };
 
   explicit CServerSocket(IServerEvent* pListener, bool bReply = true);
@@ -171,6 +180,7 @@ class CServerSocket : public IThread, public CTransportLogger {
 
   // Used by the receive thread only.
   std::string m_sRemoteAddress;
+  std::chrono::steady_clock::time_point m_RequestDeadline;
 
   // Written by SetLocalAddress (before Initialize) and by the receive thread
   // after an accept; read by the receive thread.

@@ -63,7 +63,8 @@ bool WaitUntil(Condition done) {
   return true;
 }
 // A client application's event port: the first connection's events are
-// recorded as (code, number of VCIs) and acknowledged unless ack is false.
+// recorded as (code, number of VCIs) and acknowledged unless ack is false;
+// while held, the acknowledgement waits.
 class App {
  public:
   explicit App(bool ack = true) {
@@ -85,6 +86,7 @@ class App {
           std::lock_guard<std::mutex> lock(m_Mutex);
           m_Events.emplace_back(event.GetEventCode(), event.m_VCIStatusMap.Count());
         }
+        WaitUntil([this] { return !m_bHold.load(); });
         if (ack) SendAll(s, FrameOf(CIdentEvent_Recv(0)));
       }
       close(s);
@@ -108,6 +110,7 @@ class App {
     return reply;
   }
   uint16_t Port() const { return m_Port; }
+  void Hold(bool hold) { m_bHold = hold; }
   std::vector<std::pair<uint32_t, size_t>> Events() {
     std::lock_guard<std::mutex> lock(m_Mutex);
     return m_Events;
@@ -117,6 +120,7 @@ class App {
   int m_Listen;
   uint16_t m_Port;
   std::atomic<int> m_Conn{-1};
+  std::atomic<bool> m_bHold{false};
   std::mutex m_Mutex;
   std::vector<std::pair<uint32_t, size_t>> m_Events;  // Guarded by m_Mutex.
   std::thread m_Thread;

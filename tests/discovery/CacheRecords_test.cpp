@@ -6,6 +6,8 @@
 #include "discovery/InvalidVCIList.h"
 #include "discovery/RecordImages.h"
 #include "discovery/VCICachedMap.h"
+#include "discovery/VCIStatusMap.h"
+#include "serialize/ObjectId.h"
 #include "serialize/ArchiveBuffer.h"
 
 using cache_file::LoadFailure;
@@ -266,3 +268,41 @@ TEST(CacheRecords, FailedStoreLeavesNoTemporaryAndKeepsTheOldFile) {
 }
 
 }  // namespace
+
+// A count of the smallest valid entries (an application of version 0 is 8
+// bytes, a cached item of version 0 with its serial 12) is refused for what
+// the entries would hold in memory; tables of real size with the smallest
+// full entries still read.
+TEST(CacheRecords, RecordsHoldAtMostAboutTenTimesTheirBytesInMemory) {
+  const uint32_t kForged = 4u * 1024 * 1024 / 8;
+  CVCIStatusMap table;
+  for (uint32_t serial = 1; serial <= 1000; ++serial) table.m_Map[serial].m_uiSerial = serial;
+  CAppList apps;
+  for (int i = 0; i < 2000; ++i) apps.Add(CAppList::CApp());
+  CVCICachedMap cache;
+  for (uint32_t serial = 1; serial <= 1000; ++serial) cache.FindOrAdd(serial) = MakeItem(serial);
+  struct Case {
+    const char* what;
+    CSerialize* record;
+    Bytes image;
+    bool reads;
+  };
+  CAppList appsRead;
+  CVCICachedMap cacheRead;
+  CVCIStatusMap tableRead;
+  Builder forgedApps = Builder().u32(OBJID_CAppList).i32(0).u32(1).count(kForged);
+  Builder forgedCache = Builder().u32(OBJID_CVCICachedMap).u32(1).count(kForged * 8 / 12);
+  for (uint32_t i = 0; i < kForged; ++i) forgedApps.u32(OBJID_CAppList_CApp).u32(0);
+  for (uint32_t i = 0; i < kForged * 8 / 12; ++i) forgedCache.u32(i).u32(OBJID_CVCICachedItem).u32(0);
+  const Case cases[] = {
+      {"4 MiB of version-0 applications", &appsRead, forgedApps, false},
+      {"4 MiB of version-0 cached items", &cacheRead, forgedCache, false},
+      {"2000 default applications", &appsRead, wire::Store(apps), true},
+      {"1000 statuses without details", &tableRead, wire::Store(table), true},
+      {"1000 cached items as fetches make them", &cacheRead, wire::Store(cache), true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.reads, wire::Load(*c.record, c.image)) << c.what;
+  EXPECT_EQ(apps, appsRead);
+  EXPECT_EQ(1000u, tableRead.m_Map.size());
+  EXPECT_EQ(1000u, cacheRead.Count());
+}

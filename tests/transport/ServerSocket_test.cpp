@@ -58,7 +58,8 @@ TEST(CServerSocket, EveryEndOfAConversationIsReportedAndTheNextClientIsServed) {
     THROWS_ONCE = 8,
     FAILS_ONCE = 16,
     SHORT_SILENCE = 32,
-    SHORT_CLOSE_WAIT = 64
+    SHORT_CLOSE_WAIT = 64,
+    SHORT_REQUEST_WAIT = 128
   };
   struct Case {
     const char* what;
@@ -89,6 +90,8 @@ TEST(CServerSocket, EveryEndOfAConversationIsReportedAndTheNextClientIsServed) {
        "Recv Error: error code = 10060"},
       {"a peer stalled inside the content", SHORT_SILENCE, Frame({2034, 1, 2}).substr(0, 6), false, "", {-2}, 0,
        "RecvFromRemote::bTerminate_4 = 0", "Recv Error: error code = 10060"},
+      {"a request still incomplete at its deadline", SHORT_REQUEST_WAIT, Frame({2034, 1, 2}).substr(0, 6), false, "",
+       {-2}, 0, "RecvFromRemote::bTerminate_4 = 0", "Recv Error: error code = 10060"},
       {"a length far beyond the largest frame", 0, LengthThenId(0xFFFFFFF0u), false, "", {-2}, 0,
        "RecvFromRemote_6::bTerminate = 0", "Recv Error: error code = 10040"},
       {"a length just beyond the largest frame", 0, LengthThenId(MAX_FRAME_LENGTH + 1), false, "", {-2}, 0,
@@ -112,13 +115,14 @@ TEST(CServerSocket, EveryEndOfAConversationIsReportedAndTheNextClientIsServed) {
     CServerSocket::Timeouts timeouts;
     if (c.knobs & SHORT_SILENCE) timeouts.uiSilentPeerMs = 100;
     if (c.knobs & SHORT_CLOSE_WAIT) timeouts.uiRemoteShutdownWaitMs = 100;
+    if (c.knobs & SHORT_REQUEST_WAIT) timeouts.uiRequestWaitMs = 100;
     server.socket.SetTimeouts(timeouts);
     server.recorder.m_bWriteReply = !(c.knobs & WRITES_NOTHING);
     server.recorder.m_bThrowOnce = c.knobs & THROWS_ONCE;
     server.recorder.m_iResultOnce = (c.knobs & FAILS_ONCE) ? -1 : 0;
     ASSERT_EQ(server.Start(SOCKTYPE_TCP, c.knobs & KEEP), 0);
     testing::internal::CaptureStdout();
-    const int holder = (c.knobs & SHORT_SILENCE) ? HoldServer(server.Port()) : -1;
+    const int holder = (c.knobs & (SHORT_SILENCE | SHORT_REQUEST_WAIT)) ? HoldServer(server.Port()) : -1;
     int s = ConnectTo("127.0.0.1", server.Port());
     ASSERT_TRUE(SendAll(s, c.send));
     if (c.closeSending) shutdown(s, SHUT_WR);
@@ -197,12 +201,12 @@ TEST(CServerSocket, ShutdownEndsEveryBlockedStateAtOnceWithoutCallingTheListener
   }
 }
 
-TEST(CServerSocket, AReplyThatThePeerStopsReadingEndsAfterTheSilentPeerTimeOrAtOnceOnShutdown) {
+TEST(CServerSocket, AReplyThatThePeerStopsReadingEndsAfterTheReplyTimeOrAtOnceOnShutdown) {
   for (bool stop : {false, true}) {
-    SCOPED_TRACE(stop ? "Shutdown during the send" : "the silent-peer time runs out");
+    SCOPED_TRACE(stop ? "Shutdown during the send" : "the reply time runs out");
     Server<CBigReplies> server;
     CServerSocket::Timeouts timeouts;
-    if (!stop) timeouts.uiSilentPeerMs = 100;
+    if (!stop) timeouts.uiReplySendMs = 100;
     server.socket.SetTimeouts(timeouts);
     ASSERT_EQ(server.Start(), 0);
     const int holder = HoldServer(server.Port());

@@ -9,21 +9,45 @@
 
 namespace vciident {
 
+namespace {
+
+// The service replaces its control server after a peer's error, and the
+// connections waiting in the old one's backlog are reset unanswered: their
+// requests were never read. Such an exchange is made again on a new
+// connection, as many times as a storm of bad peers may need; a port that
+// refuses right after such a reset is a replacement under way.
+const int kExchangeAttempts = 20;
+
+bool ResetUnanswered(int result) {
+  return result == CClientSocket::CS_ERR_RECV_LENGTH || result == CClientSocket::CS_ERR_RECV_LENGTH_SHUTDOWN;
+}
+
+}  // namespace
+
 int CControlChannel::Exchange(CSerialize& request, CSerialize& reply, uint32_t waitMs) const {
   CArchiveBuffer out(CArchiveBuffer::STORING);
   CArchiveBuffer in(CArchiveBuffer::LOADING);
   if (!request.Serialize(out)) return RESULT_FAILED;
-  CClientSocket socket(false);
-  CClientSocket::Timeouts timeouts;
-  timeouts.uiConnectPauseMs = m_Settings.connectPauseMs;
-  timeouts.uiReplyFloorMs = m_Settings.replyWaitMs;
-  socket.SetTimeouts(timeouts);
-  // The connection leaves from the service's own address, so that the
-  // service connects back to the event port on the address it listens on.
-  int iRet = socket.Initialize(nullptr, SOCKTYPE_TCP, m_Settings.serviceAddress, m_Settings.serviceAddress,
-                               m_Settings.controlPort, false);
-  if (iRet == 0) iRet = socket.SendRecv_ArchiveBuffer(out, in, waitMs);
-  socket.Shutdown(CClientSocket::SHUTDOWN_ABORT);
+  int iRet = 0;
+  bool reset = false;
+  auto again = [&]() {
+    reset = reset || ResetUnanswered(iRet);
+    return ResetUnanswered(iRet) || (reset && iRet == CClientSocket::CS_ERR_CONNECT_ATTEMPTS);
+  };
+  for (int attempt = 0; attempt == 0 || (attempt < kExchangeAttempts && again()); ++attempt) {
+    CClientSocket socket(false);
+    CClientSocket::Timeouts timeouts;
+    timeouts.uiConnectPauseMs = m_Settings.connectPauseMs;
+    timeouts.uiReplyFloorMs = m_Settings.replyWaitMs;
+    socket.SetTimeouts(timeouts);
+    in.Rewind(CArchiveBuffer::LOADING);
+    // The connection leaves from the service's own address, so that the
+    // service connects back to the event port on the address it listens on.
+    iRet = socket.Initialize(nullptr, SOCKTYPE_TCP, m_Settings.serviceAddress, m_Settings.serviceAddress,
+                             m_Settings.controlPort, false);
+    if (iRet == 0) iRet = socket.SendRecv_ArchiveBuffer(out, in, waitMs);
+    socket.Shutdown(CClientSocket::SHUTDOWN_ABORT);
+  }
   if (iRet != 0) return iRet;
   return !in.IsStoring() && reply.Serialize(in) ? 0 : RESULT_BAD_REPLY;
 }

@@ -1,0 +1,96 @@
+// vci-identd started over broken files: a cache file, ident.ini or the
+// registry file truncated, garbled or replaced by a folder. A bad cache file
+// goes and the service serves; a bad ident.ini leaves the defaults; a
+// registry without a readable brand ends the start in order with exit code
+// 0; and nothing else is lost.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "common/ServiceProcess.h"
+#include "discovery/InvalidVCIList.h"
+#include "discovery/VCICachedMap.h"
+#include "host/Brand.h"
+#include "platform/Registry.h"
+
+namespace {
+
+::testing::Environment* const g_Namespace =
+    ::testing::AddGlobalTestEnvironment(new testenv::NetNamespaceEnvironment);
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+TEST(FileFaults, ABrokenFileCostsItselfAtMostAndNeverTheService) {
+  VCI_REQUIRE_NET_NAMESPACE();
+  enum Fault { TRUNCATED, GARBLED, FOLDER };
+  enum File { DETAIL_CACHE, INVALID_LIST, IDENT_INI, REGISTRY };
+  struct Case {
+    File file;
+    Fault fault;
+    bool serves;     // else the start fails in order, exit code 0
+    bool fileGoes;   // the broken file is deleted
+  };
+  const Case cases[] = {
+      {DETAIL_CACHE, TRUNCATED, true, true}, {DETAIL_CACHE, GARBLED, true, true}, {DETAIL_CACHE, FOLDER, true, false},
+      {INVALID_LIST, TRUNCATED, true, true}, {INVALID_LIST, GARBLED, true, true}, {IDENT_INI, TRUNCATED, true, false},
+      {IDENT_INI, GARBLED, true, false},     {IDENT_INI, FOLDER, true, false},    {REGISTRY, TRUNCATED, false, false},
+      {REGISTRY, GARBLED, false, false},     {REGISTRY, FOLDER, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "file " << c.file << " fault " << c.fault);
+    testenv::ServiceHome home;
+    std::string brand;
+    ASSERT_TRUE(EncodeBrandText(GetBrandKeyName(1), brand));
+    const std::string key = "HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI";
+    ASSERT_EQ(platform::RegistrySetString(key, "Brand", brand), 0);
+    ASSERT_EQ(platform::RegistrySetString(key, "Keep", "this value"), 0);
+    const std::string registry = getenv("VCI_IDENT_REGISTRY");
+    const std::string dir = registry.substr(0, registry.rfind('/'));
+    const std::string paths[] = {dir + "/data_files/valid-module_1.bin", dir + "/data_files/invalid-module_1.bin",
+                                 dir + "/ident.ini", registry};
+    CVCICachedMap cache;
+    cache.FindOrAdd(4711);
+    ASSERT_EQ(cache.Store(paths[DETAIL_CACHE]), 0);
+    CInvalidVCIList invalid;
+    invalid.m_Serials = {815};
+    ASSERT_EQ(invalid.Store(paths[INVALID_LIST]), 0);
+    std::string before[4];
+    for (int f = 0; f < 4; ++f) before[f] = testenv::ReadFile(paths[f]);
+
+    const std::string& path = paths[c.file];
+    std::string broken = before[c.file];
+    if (c.fault == TRUNCATED) broken.resize(broken.size() / 2 + 1);
+    if (c.fault == GARBLED)
+      for (size_t i = 4; i < broken.size(); i += 3) broken[i] = static_cast<char>(broken[i] ^ 0xA5);
+    if (c.fault == FOLDER) {
+      ASSERT_EQ(unlink(path.c_str()), 0);
+      ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+    } else {
+      testenv::WriteFile(path, broken);
+    }
+
+    testenv::ChildProcess service(std::string(VCI_BIN_DIR) + "/vci-identd", {});
+    if (c.serves) {
+      EXPECT_TRUE(service.WaitReady());
+      service.Signal(SIGTERM);
+    } else {
+      // The message box of a failed initialisation (the trace file's place
+      // is in the registry that failed).
+      EXPECT_NE(service.ReadLineContaining("Error: Identification Service Initialization failed"), "");
+    }
+    EXPECT_EQ(service.Wait(), 0);
+    if (c.fault != FOLDER) {
+      EXPECT_EQ(Exists(path), !c.fileGoes);
+    }
+    for (int f = 0; f < 4; ++f) {
+      if (f == c.file) continue;
+      EXPECT_EQ(testenv::ReadFile(paths[f]), before[f]) << "file " << f << " is kept";
+    }
+    if (c.file == REGISTRY) unlink(path.c_str()), rmdir(path.c_str());
+  }
+}
+
+}  // namespace
