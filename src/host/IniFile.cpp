@@ -95,7 +95,11 @@ bool CIniFile::Save(const std::string& path) const {
   if (!f) return false;
   iniparser_dump_ini(m_pDict.get(), f);
   const bool written = std::fclose(f) == 0;
-  const bool ok = written && platform::ReplaceFileAtomically(path, text, size);
+  // iniparser writes some names that it cannot read back (a section named
+  // with a colon, from a garbled file): such a text would leave a file that
+  // no later load accepts, so the file keeps its old text instead.
+  CIniFile check;
+  const bool ok = written && check.LoadText(text, size) && platform::ReplaceFileAtomically(path, text, size);
   std::free(text);
   return ok;
 }

@@ -49,7 +49,8 @@ class CIniFile {
   bool Set(const char* key, const char* value);
   // Writes the whole dictionary as ini text in place of path, atomically
   // (a reader sees the old file or the new one, never a part). False, with
-  // path as it was, when nothing is held or the file cannot be written.
+  // path as it was, when nothing is held, the text would not read back as
+  // ini text, or the file cannot be written.
   bool Save(const std::string& path) const;
 
  private:

@@ -122,6 +122,12 @@ TEST(CIniFile, SetAndSaveKeepEverySectionAndAFailedSaveKeepsTheOldFile) {
   EXPECT_FALSE(ini.Save(dir.File("folder")));
   CIniFile none;
   EXPECT_FALSE(none.Save(path));
+  // A garbled file's section named with a colon is written in a form that
+  // does not read back: the old file stays.
+  ASSERT_TRUE(back.Set("815:", nullptr));
+  ASSERT_TRUE(back.Set("815::BDADDR", "00:1b:dc:00:08:15"));
+  ASSERT_TRUE(back.Set("815", nullptr));
+  EXPECT_FALSE(back.Save(path));
   EXPECT_TRUE(back.Load(path));
   EXPECT_EQ(back.GetSections().size(), 2u);
 }
