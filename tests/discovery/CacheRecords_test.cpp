@@ -6,7 +6,10 @@
 #include "discovery/InvalidVCIList.h"
 #include "discovery/RecordImages.h"
 #include "discovery/VCICachedMap.h"
+#include "discovery/VCIIdentClient.h"
 #include "discovery/VCIStatusMap.h"
+#include "host/IniFile.h"
+#include "platform/Registry.h"
 #include "serialize/ObjectId.h"
 #include "serialize/ArchiveBuffer.h"
 
@@ -305,4 +308,50 @@ TEST(CacheRecords, RecordsHoldAtMostAboutTenTimesTheirBytesInMemory) {
   EXPECT_EQ(apps, appsRead);
   EXPECT_EQ(1000u, tableRead.m_Map.size());
   EXPECT_EQ(1000u, cacheRead.Count());
+}
+
+// vci-bt.txt truncated, garbled or replaced by a folder: reading it gives
+// what it still holds and never fails the start; storing a new VCI then
+// either writes a file that reads back with it or leaves the broken one.
+TEST(CacheRecords, ABrokenBluetoothFileIsReadAsFarAsItGoesAndNeverWrittenUnreadable) {
+  const std::string good =
+      "[4711]\nBDADDR = 00:1b:dc:00:47:11\nFW_Version = 02010700\nModuleType = 5\nModuleState = 1\n";
+  struct Case {
+    const char* name;
+    std::string text;  // empty: a folder in the file's place
+  };
+  const Case cases[] = {
+      {"truncated", good.substr(0, good.size() / 2)},
+      {"garbled", "[4711\n\x01\x02 = = ]\n[815:]\nBDADDR = x\n[815]\nBDADDR = 00:1b:dc:00:08:15\n"},
+      {"folder", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testenv::ScratchDir dir;
+    testenv::ScopedRegistry registry(dir, nullptr);
+    ASSERT_EQ(platform::RegistrySetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI",
+                                          "IdentServiceDefaultLocation", dir.Path()), 0);
+    const std::string path = dir.File("data_files/vci-bt.txt");
+    if (c.text.empty())
+      testenv::WriteFile(path + "/x", "");
+    else
+      testenv::WriteFile(path, c.text);
+    CVCIIdentClient engine("libTosBtApiNowhere.so");
+    EXPECT_EQ(engine.LoadDetectedVCIs(), 0);
+    BtVciInfo found;
+    found.BDADDR = "00:1b:dc:00:08:16";
+    found.FW_Version = 0x02010700;
+    found.ModuleType = 5;
+    found.ModuleState = 1;
+    EXPECT_EQ(engine.UpdateDetectedVCIs("816", found), 0);
+    CIniFile back;
+    if (c.text.empty()) {
+      struct stat st;
+      EXPECT_EQ(stat((path + "/x").c_str(), &st), 0);  // the folder stays as it was
+    } else if (back.Load(path) && back.Find("816:BDADDR")) {
+      EXPECT_EQ(back.GetString("816:BDADDR", ""), found.BDADDR);
+    } else {
+      EXPECT_EQ(testenv::ReadFile(path), c.text);
+    }
+  }
 }
