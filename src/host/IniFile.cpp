@@ -96,10 +96,36 @@ bool CIniFile::Save(const std::string& path) const {
   iniparser_dump_ini(m_pDict.get(), f);
   const bool written = std::fclose(f) == 0;
   // iniparser writes some names that it cannot read back (a section named
-  // with a colon, from a garbled file): such a text would leave a file that
-  // no later load accepts, so the file keeps its old text instead.
+  // with a colon or with no name, from a garbled file): such a text would
+  // leave a file that no later load accepts, or one that has lost entries,
+  // so the file keeps its old text instead.
   CIniFile check;
-  const bool ok = written && check.LoadText(text, size) && platform::ReplaceFileAtomically(path, text, size);
+  const bool ok = written && check.LoadText(text, size) && SameEntries(check) &&
+                  platform::ReplaceFileAtomically(path, text, size);
   std::free(text);
   return ok;
+}
+
+namespace {
+// A value as the ini reader gives it back: without surrounding blanks.
+std::string Trimmed(const char* value) {
+  std::string v = value;
+  const size_t first = v.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return std::string();
+  return v.substr(first, v.find_last_not_of(" \t\r\n") - first + 1);
+}
+}  // namespace
+
+bool CIniFile::SameEntries(const CIniFile& other) const {
+  const dictionary* d = m_pDict.get();
+  for (ssize_t i = 0; i < d->size; ++i) {
+    if (!d->key[i]) continue;
+    const char* theirs = other.Find(d->key[i]);
+    if (!d->val[i]) {
+      if (iniparser_find_entry(other.m_pDict.get(), d->key[i]) == 0) return false;
+    } else if (!theirs || Trimmed(d->val[i]) != Trimmed(theirs)) {
+      return false;
+    }
+  }
+  return true;
 }

@@ -54,6 +54,11 @@ class CIniFile {
   bool Save(const std::string& path) const;
 
  private:
+  // Whether other holds every entry of this one with the same value (as the
+  // reader gives values back: without surrounding blanks). Requires both
+  // loaded.
+  bool SameEntries(const CIniFile& other) const;
+
   struct Deleter {
     void operator()(_dictionary_* d) const;
   };
