@@ -112,7 +112,12 @@ int32_t CVCIIdentClient::UpdateDetectedVCIs(const std::string& name, const BtVci
   const bool set = ini.Set(name.c_str(), nullptr) && ini.Set((name + ":BDADDR").c_str(), info.BDADDR.c_str()) &&
                    ini.Set((name + ":FW_Version").c_str(), version) &&
                    ini.Set((name + ":ModuleType").c_str(), type) && ini.Set((name + ":ModuleState").c_str(), state);
-  if (set && !ini.Save(path)) return 0;
+  if (set && !ini.Save(path)) {
+    // A file that cannot be written, or whose garbled names would not read
+    // back, keeps its old text; the VCI is stored again at its next change.
+    TraceLog(TRACE_WARN, "CVCIIdentClient::UpdateDetectedVCIs Can't write %s", path.c_str());
+    return 0;
+  }
   m_StoredBtVciMap[name] = info;
   m_BtMgr.SetCachedVCIList(m_StoredBtVciMap);
   return 0;
