@@ -9,21 +9,18 @@
 
 namespace {
 
-TEST(ObjectIdTest, NamesIgnoreTheEncipheredFlag) {
-  EXPECT_STREQ(GetObjectName(2034), "SID_IDENT_CONNECT_SEND");
-  EXPECT_STREQ(GetObjectName(0x8000 + 2034), "SID_IDENT_CONNECT_SEND");
-  EXPECT_STREQ(GetObjectName(2037), "SID_IDENT_CONNECT_RECV");
-  // Log names that differ in wording from their class.
-  EXPECT_STREQ(GetObjectName(OBJID_CTransportTests_Recv), "SID_TRANSPORT_OPTION");
-  EXPECT_STREQ(GetObjectName(OBJID_CGetConfigNEW_Send), "SID_GET_CONFIG_SEND");
-  EXPECT_STREQ(GetObjectName(OBJID_CAppVersion), "SID_APP_VERSION");
-}
-
-TEST(ObjectIdTest, UnnamedAndOutOfRangeIdsAreUnknown) {
-  EXPECT_STREQ(GetObjectName(OBJID_CVCIStatus), "UNKNOWN OBJECT");
-  EXPECT_STREQ(GetObjectName(2501), "UNKNOWN OBJECT");
-  EXPECT_STREQ(GetObjectName(0xFFFFFFFF), "UNKNOWN OBJECT");
-  EXPECT_STREQ(GetObjectName(0), "UNKNOWN OBJECT");
+TEST(ObjectIdTest, NamesIgnoreTheEncipheredFlagAndUnnamedIdsAreUnknown) {
+  const struct {
+    uint32_t id;
+    const char* name;
+  } rows[] = {
+      {2034, "SID_IDENT_CONNECT_SEND"}, {0x8000 + 2034, "SID_IDENT_CONNECT_SEND"}, {2037, "SID_IDENT_CONNECT_RECV"},
+      // Log names that differ in wording from their class.
+      {OBJID_CTransportTests_Recv, "SID_TRANSPORT_OPTION"}, {OBJID_CGetConfigNEW_Send, "SID_GET_CONFIG_SEND"},
+      {OBJID_CAppVersion, "SID_APP_VERSION"},
+      {OBJID_CVCIStatus, "UNKNOWN OBJECT"}, {2501, "UNKNOWN OBJECT"}, {0xFFFFFFFF, "UNKNOWN OBJECT"},
+      {0, "UNKNOWN OBJECT"}};
+  for (const auto& row : rows) EXPECT_STREQ(GetObjectName(row.id), row.name) << row.id;
 }
 
 TEST(ObjectIdTest, TableHoldsExactly112NamesAndFillsOnceUnderRace) {
