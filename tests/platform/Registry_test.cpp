@@ -62,23 +62,21 @@ TEST(Registry, ValuesReadWithTheCallersBufferSizeAndFailWithTheCodeOfTheirStep) 
   EXPECT_EQ(Read("A"), "untouched <2 at 1>");
 }
 
+// What the fuzz target does not drive: DWORD values, keys of their own, a
+// deletion of what is gone, and a first write into a missing folder.
 TEST(Registry, WritersKeepEverythingElseAndCreateKeysAndFile) {
   testenv::ScratchDir dir;
   testenv::ScopedRegistry reg(dir, kFile);
   const std::string k = "HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI";
-  EXPECT_EQ(platform::RegistrySetString(k, "logfilelocation", "/var/log/a\"b"), 0);
   EXPECT_EQ(platform::RegistrySetDword(k, "Brand", 0x1234), 0);
   EXPECT_EQ(platform::RegistrySetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\New", "X", "y"), 0);
-  std::string text = testenv::ReadFile(reg.Path());
-  for (const char* kept : {"; provisioning", "\"Keep\"=\"me\"", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\New]"})
-    EXPECT_NE(text.find(kept), std::string::npos) << kept;
-  EXPECT_EQ(Read("LogFileLocation"), "/var/log/a\"b");
+  EXPECT_EQ(Read("X", 256, "SOFTWARE\\New"), "y");
+  EXPECT_NE(testenv::ReadFile(reg.Path()).find("; provisioning"), std::string::npos);
   DWORD d = 0;
   EXPECT_EQ(ReadRegistryDword("Brand", 4, d), 0);
   EXPECT_EQ(d, 0x1234u);
   EXPECT_EQ(platform::RegistryDeleteValue(k, "Brand"), 0);
   EXPECT_EQ(platform::RegistryDeleteValue(k, "Brand"), 2);
-  EXPECT_EQ(ReadRegistryDword("Brand", 4, d), 2);
 
   setenv("VCI_IDENT_REGISTRY", dir.File("sub/new.reg").c_str(), 1);
   EXPECT_EQ(platform::RegistrySetString(k, "A", "b"), 0);

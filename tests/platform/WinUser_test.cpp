@@ -2,9 +2,6 @@
 // and windows of other processes (the service host with a counting core).
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <future>
 #include <mutex>
 #include <thread>
@@ -87,26 +84,19 @@ TEST(WinUser, RegisteredMessagesHaveOneIdPerNameFrom0xC000) {
 }
 
 TEST(WinUser, TheOutputListKeepsItsLinesAndPrintsThemOnlyWhileItsWindowIsShown) {
-  testenv::ScratchDir dir;
   RegisterTestClass("WinUserTestParent", &DefWindowProc);
   HWND parent = CreateWindowEx(0, "WinUserTestParent", "", 0, 0, 0, 100, 100, 0, 0, nullptr, nullptr);
   HWND list = CreateWindowEx(0, "ListBox", "", WS_CHILD | WS_VISIBLE, 0, 0, 10, 10, parent, 101, nullptr, nullptr);
   ASSERT_NE(list, 0u);
   EXPECT_EQ(GetDlgItem(parent, 101), list);
 
-  fflush(stdout);
-  int saved = dup(1), file = open(dir.File("out").c_str(), O_WRONLY | O_CREAT, 0600);
-  dup2(file, 1);
+  testing::internal::CaptureStdout();
   const std::pair<int, const char*> steps[] = {{-1, "hidden"}, {SW_SHOWNORMAL, "shown"}, {SW_HIDE, "hidden again"}};
   for (const auto& step : steps) {
     if (step.first >= 0) ShowWindow(parent, step.first);
     SendMessage(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(step.second));
   }
-  fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
-  close(file);
-  EXPECT_EQ(testenv::ReadFile(dir.File("out")), "shown\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "shown\n");
   ASSERT_EQ(SendMessage(list, LB_GETCOUNT, 0, 0), 3);
   char text[32];
   EXPECT_EQ(SendMessage(list, LB_GETTEXT, 2, reinterpret_cast<LPARAM>(text)), 12);
