@@ -121,11 +121,6 @@ TEST(ServiceRecords, ReadsFileWhatTheServiceLooksUp) {
   EXPECT_EQ(v, "1.2.3.4");
   EXPECT_EQ(config.GetConfig(99, out), -1);
   EXPECT_EQ(out.Count(), 0u);
-  config.Set(3, CArgList());  // replaces
-  EXPECT_EQ(config.GetSections().size(), 1u);
-  EXPECT_EQ(config.Remove(3), 0);
-  EXPECT_EQ(config.Remove(3), -1);
-  EXPECT_TRUE(config.IsEmpty());
   // A key named twice fails the read.
   EXPECT_FALSE(wire::Load(config, Builder().u32(2018).i32(0).u32(1).u32(2).u32(3).raw(Args("a", "k", "v")).u32(3)
                                       .raw(Args("b", "k", "v"))));

@@ -106,15 +106,6 @@ inline bool Load(CSerialize& record, const Bytes& bytes, uint32_t* end = nullptr
   return ok;
 }
 
-// Every proper prefix of a valid image must fail to read, without a crash.
-template <typename Record>
-void ExpectEveryPrefixFails(const Bytes& image) {
-  for (size_t len = 0; len < image.size(); ++len) {
-    Record r;
-    EXPECT_FALSE(Load(r, Bytes(image.begin(), image.begin() + len))) << "prefix of " << len << " bytes";
-  }
-}
-
 // One row of a round-trip table: a record class, a hand-built image and what
 // the record read from it writes. That is the image itself when the image is
 // the newest layout, the newest layout when it is another valid form
