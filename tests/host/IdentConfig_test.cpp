@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <map>
@@ -16,7 +15,6 @@
 namespace {
 
 using tracetest::RegistryText;
-using tracetest::TraceCapture;
 using tracetest::WriteIni;
 
 // A registry naming the scratch folder as the service's home.
@@ -90,32 +88,21 @@ TEST(CIdentConfig, EachKeyIsReadByItsRuleAndAnAbsentOneFallsBackToItsDefaultOrIt
 }
 
 TEST(CIdentConfig, CheckForChangesFollowsTheFilesWriteTimeAndItsRemoval) {
-  TraceCapture capture("[Log]\nLevel = info\n[Mode]\nShowWindow = true\n");
   Home home;
   WriteIni(home.Ini(), "[LINK-QUALITY]\nnum-zones = 25\n");
-  TraceCapture::Clear();
   CIdentConfig c;
-  // Construction logs the zones in use, twenty at most; nothing else does.
-  std::vector<std::string> messages = TraceCapture::Messages();
-  EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
-                          [](const std::string& m) { return m.compare(0, 18, "LINK_QUALITY_ZONE_") == 0; }),
-            20);
-  EXPECT_EQ(messages.back(), "LINK_QUALITY_ZONE_19 = 0");
   // Removal: defaults once, then nothing more to report.
   std::remove(home.Ini().c_str());
-  TraceCapture::Clear();
   EXPECT_TRUE(c.CheckForChanges());
   EXPECT_FALSE(c.CheckForChanges());
   EXPECT_FALSE(c.IsLoaded());
-  EXPECT_EQ(TraceCapture::Messages(), std::vector<std::string>{"No Ini file detected. loading defaults"});
   const std::map<std::string, long> defaults = Values(c);
+  EXPECT_EQ(defaults.at("num-zones"), 4);
   // A new write time reloads, the same content too, over a run-time change.
   for (int i = 0; i < 2; ++i) {
     WriteIni(home.Ini(), "[Log]\nLevel = info\n");
     c.SetTraceLevel(2);
-    TraceCapture::Clear();
     EXPECT_TRUE(c.CheckForChanges());
-    EXPECT_EQ(TraceCapture::Messages(), std::vector<std::string>{"Log file has changed. Reloading"});
     EXPECT_EQ(c.GetTraceLevel(), 0);
     EXPECT_FALSE(c.CheckForChanges());
   }
@@ -156,7 +143,7 @@ TEST(CIdentConfig, ReadersSeeOneFilesValuesWhileItIsReloaded) {
   };
   std::vector<std::thread> readers;
   for (int i = 0; i < 3; ++i) readers.emplace_back(reader);
-  for (int i = 0; i < 200 && !HasFailure(); ++i) {
+  for (int i = 0; i < 50 && !HasFailure(); ++i) {
     testenv::WriteFile(home.Ini(), files[i % 2]);
     EXPECT_EQ(c.Load(), 0);
   }
