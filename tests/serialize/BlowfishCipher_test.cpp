@@ -44,11 +44,13 @@ struct Vector {
 const char kNowIsTheTime[] = "37363534333231204E6F77206973207468652074696D6520666F722000000000";
 const char kFullPlain[] = "0123456789ABCDEFFEDCBA98765432100000000000000000";
 
-// Eric Young's published vectors (schneier.com/code/vectors.txt): ECB, then
-// the chaining modes (the feedback modes are byte streams, so only the first
-// 29 published bytes are compared); then a 56-byte key (01 02 ... 38) in
-// every mode, whose values come from OpenSSL's Blowfish through Python's
-// cryptography package.
+// Eric Young's published vectors (schneier.com/code/vectors.txt): ECB with
+// the patterned keys and blocks and the weak keys (the key schedule runs
+// every table entry through the rounds, so a wrong entry fails them all; the
+// set-key series below brings 24 keys more), then the chaining modes (the
+// feedback modes are byte streams, so only the first 29 published bytes are
+// compared); then a 56-byte key (01 02 ... 38) in every mode, whose values
+// come from OpenSSL's Blowfish through Python's cryptography package.
 std::vector<Vector> KnownAnswers() {
   std::string fullKey;
   for (int i = 1; i <= 56; ++i) fullKey += ToHex({static_cast<uint8_t>(i)});
@@ -61,25 +63,6 @@ std::vector<Vector> KnownAnswers() {
       {"0123456789ABCDEF", "ecb", "", "1111111111111111", "61F9C3802281B096"},
       {"1111111111111111", "ecb", "", "0123456789ABCDEF", "7D0CC630AFDA1EC7"},
       {"FEDCBA9876543210", "ecb", "", "0123456789ABCDEF", "0ACEAB0FC6A0A28D"},
-      {"7CA110454A1A6E57", "ecb", "", "01A1D6D039776742", "59C68245EB05282B"},
-      {"0131D9619DC1376E", "ecb", "", "5CD54CA83DEF57DA", "B1B8CC0B250F09A0"},
-      {"07A1133E4A0B2686", "ecb", "", "0248D43806F67172", "1730E5778BEA1DA4"},
-      {"3849674C2602319E", "ecb", "", "51454B582DDF440A", "A25E7856CF2651EB"},
-      {"04B915BA43FEB5B6", "ecb", "", "42FD443059577FA2", "353882B109CE8F1A"},
-      {"0113B970FD34F2CE", "ecb", "", "059B5E0851CF143A", "48F4D0884C379918"},
-      {"0170F175468FB5E6", "ecb", "", "0756D8E0774761D2", "432193B78951FC98"},
-      {"43297FAD38E373FE", "ecb", "", "762514B829BF486A", "13F04154D69D1AE5"},
-      {"07A7137045DA2A16", "ecb", "", "3BDD119049372802", "2EEDDA93FFD39C79"},
-      {"04689104C2FD3B2F", "ecb", "", "26955F6835AF609A", "D887E0393C2DA6E3"},
-      {"37D06BB516CB7546", "ecb", "", "164D5E404F275232", "5F99D04F5B163969"},
-      {"1F08260D1AC2465E", "ecb", "", "6B056E18759F5CCA", "4A057A3B24D3977B"},
-      {"584023641ABA6176", "ecb", "", "004BD6EF09176062", "452031C1E4FADA8E"},
-      {"025816164629B007", "ecb", "", "480D39006EE762F2", "7555AE39F59B87BD"},
-      {"49793EBC79B3258F", "ecb", "", "437540C8698F3CFA", "53C55F9CB49FC019"},
-      {"4FB05E1515AB73A7", "ecb", "", "072D43A077075292", "7A8E7BFA937E89A3"},
-      {"49E95D6D4CA229BF", "ecb", "", "02FE55778117F12A", "CF9C5D7A4986ADB5"},
-      {"018310DC409B26D6", "ecb", "", "1D9D5C5018F728C2", "D1ABB290658BC778"},
-      {"1C587F1C13924FEF", "ecb", "", "305532286D6F295A", "55CB3774D13EF201"},
       {"0101010101010101", "ecb", "", "0123456789ABCDEF", "FA34EC4847B268B2"},
       {"1F1F1F1F0E0E0E0E", "ecb", "", "0123456789ABCDEF", "A790795108EA3CAE"},
       {"E0FEE0FEF1FEF1FE", "ecb", "", "0123456789ABCDEF", "C39E072D9FAC631D"},
@@ -121,7 +104,7 @@ TEST(BlowfishCipher, ReproducesTheKnownAnswersAndDeciphersThemBack) {
   }
 }
 
-TEST(BlowfishCipher, RejectsBadKeysAndArgumentsWithTheirCodesWithoutTouchingTheData) {
+TEST(BlowfishCipher, RejectsBadKeysAndArgumentsWithTheirCodesWithoutTouchingTheDataAndTakesANewKeyWhole) {
   CBlowfishCipher bf;
   uint8_t key[57] = {1};
   EXPECT_EQ(bf.SetKey(key, 57), -1);
@@ -139,15 +122,9 @@ TEST(BlowfishCipher, RejectsBadKeysAndArgumentsWithTheirCodesWithoutTouchingTheD
   EXPECT_EQ(bf.Encrypt(data, 16, "ECB", nullptr), -3);
   for (uint8_t b : data) EXPECT_EQ(b, 0);
   EXPECT_EQ(bf.Encrypt(data, 0, "ecb", nullptr), 0);
-}
-
-TEST(BlowfishCipher, ANewKeyReplacesTheOldOneCompletely) {
-  // Keying twice must start from the initial tables, not from the first key's.
-  CBlowfishCipher bf;
-  std::vector<uint8_t> first = Hex("FFFFFFFFFFFFFFFF"), second = Hex("0123456789ABCDEF");
-  ASSERT_EQ(bf.SetKey(first.data(), 8), 0);
+  // Keying again starts from the initial tables, not from the last key's.
+  std::vector<uint8_t> second = Hex("0123456789ABCDEF"), block = Hex("1111111111111111");
   ASSERT_EQ(bf.SetKey(second.data(), 8), 0);
-  std::vector<uint8_t> block = Hex("1111111111111111");
   ASSERT_EQ(bf.Encrypt(block.data(), 8, "ecb", nullptr), 0);
   EXPECT_EQ(ToHex(block), "61F9C3802281B096");
 }
