@@ -149,7 +149,7 @@ TEST(CCompList, ParseVersionNumberCombinesTokensEightBitsAtATime) {
   EXPECT_FALSE(CCompList::ParseVersionNumber(" . ,", n));
 }
 
-TEST(CCompList, AddReplacesOnlyAnOlderComponentOfTheSameKind) {
+TEST(CCompList, AddReplacesOnlyAnOlderComponentOfTheSameKindAndAssignmentKeepsTheResultCode) {
   struct Step {
     CCompList::CComp comp;
     const char* kept;
@@ -166,31 +166,22 @@ TEST(CCompList, AddReplacesOnlyAnOlderComponentOfTheSameKind) {
     EXPECT_EQ(list.Find("c")->m_AppVersion.GetVersionText(), s.kept) << s.comp.m_AppVersion.GetVersionText();
   }
   EXPECT_EQ(list.GetCount(), 1u);
+  // Assignment copies the components and keeps the target's result code.
+  CCompList target;
+  target.SetResult(-7);
+  target.Add(MakeComp("z", "1"));
+  list.SetResult(3);
+  target = list;
+  EXPECT_EQ(target.GetResult(), -7);
+  EXPECT_EQ(target.Find("z"), nullptr);
+  EXPECT_EQ(target, list);
+  target.Add(MakeComp("d", "5"));
+  EXPECT_NE(target, list);
 
   CCompList unparsable;
   unparsable.Add(MakeComp("c", ""));
   unparsable.Add(MakeComp("c", "2.0"));  // the existing text does not parse either
   EXPECT_EQ(unparsable.Find("c")->m_AppVersion.GetVersionText(), "");
-}
-
-TEST(CCompList, AssignmentKeepsTheTargetResultCodeAndCopiesTheComponents) {
-  CCompList source;
-  source.SetResult(3);
-  source.Add(MakeComp("a", "1"));
-  source.Add(MakeComp("b", "2"));
-
-  CCompList target;
-  target.SetResult(-7);
-  target.Add(MakeComp("z", "1"));
-  target = source;
-  EXPECT_EQ(target.GetResult(), -7);
-  EXPECT_EQ(target.GetCount(), 2u);
-  EXPECT_EQ(target.Find("z"), nullptr);
-  EXPECT_EQ(target, source);
-
-  CCompList changed = source;
-  changed.Add(MakeComp("a", "5"));
-  EXPECT_NE(changed, source);
 }
 
 }  // namespace
