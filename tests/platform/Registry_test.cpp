@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <boost/filesystem.hpp>
-
 #include "common/TestEnv.h"
 
 namespace {
@@ -85,14 +83,17 @@ TEST(Registry, WritersKeepEverythingElseAndCreateKeysAndFile) {
 
 // That the notification has not signalled is checked once a sentinel has:
 // one armed in the same folder for the unrelated file, then one armed for
-// the second change.
-TEST(Registry, NotificationSignalsOncePerArmedChangeOfTheRegistryFileOnly) {
+// the second change. The default-device watcher keeps one key open and
+// re-arms it after every change: a spent notification must not hold its
+// descriptors until the key is closed.
+TEST(Registry, NotificationSignalsOncePerArmedChangeOfTheRegistryFileOnlyAndReleasesWhatIsSpent) {
   testenv::ScratchDir dir;
   testenv::ScopedRegistry reg(dir, kFile);
   const std::string k = "HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI";
   HKEY key;
   ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, VCI_REGISTRY_KEY, 0, KEY_READ, &key), 0);
-  CEvent ev, sentinel;
+  const size_t before = testenv::OpenDescriptors().size();
+  CEvent ev, sentinel, rearmed;
   ASSERT_EQ(RegNotifyChangeKeyValue(key, 0, REG_NOTIFY_CHANGE_LAST_SET, &ev, 1), 0);
   setenv("VCI_IDENT_REGISTRY", dir.File("unrelated.txt").c_str(), 1);
   ASSERT_EQ(RegNotifyChangeKeyValue(key, 0, REG_NOTIFY_CHANGE_LAST_SET, &sentinel, 1), 0);
@@ -106,34 +107,17 @@ TEST(Registry, NotificationSignalsOncePerArmedChangeOfTheRegistryFileOnly) {
   ASSERT_EQ(platform::RegistrySetDword(k, "DefaultDevice", 2), 0);
   ASSERT_EQ(sentinel.Wait(kGuardMs), static_cast<DWORD>(WAIT_OBJECT_0));
   EXPECT_FALSE(ev.IsSet()) << "signalled again without being re-armed";
-  ASSERT_EQ(RegNotifyChangeKeyValue(key, 0, REG_NOTIFY_CHANGE_LAST_SET, &ev, 1), 0);
-  EXPECT_EQ(RegCloseKey(key), 0);  // Cancels the armed notification.
-}
 
-// The default-device watcher keeps one key open and re-arms it after every
-// change: a spent notification must not hold its descriptors until the key
-// is closed.
-TEST(Registry, ReArmingAKeyReleasesItsSpentNotifications) {
-  testenv::ScratchDir dir;
-  testenv::ScopedRegistry reg(dir, kFile);
-  HKEY key;
-  ASSERT_EQ(RegOpenKeyEx(HKEY_LOCAL_MACHINE, VCI_REGISTRY_KEY, 0, KEY_READ, &key), 0);
-  CEvent ev;
-  auto openDescriptors = [] {
-    size_t n = 0;
-    for (boost::filesystem::directory_iterator it("/proc/self/fd"), end; it != end; ++it) ++n;
-    return n;
-  };
-  const size_t before = openDescriptors();
   for (DWORD i = 0; i < 10; ++i) {
-    ASSERT_EQ(RegNotifyChangeKeyValue(key, 0, REG_NOTIFY_CHANGE_LAST_SET, &ev, 1), 0);
-    ASSERT_EQ(platform::RegistrySetDword("HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI", "DefaultDevice", i), 0);
-    ASSERT_EQ(ev.Wait(kGuardMs), static_cast<DWORD>(WAIT_OBJECT_0)) << i;
+    ASSERT_EQ(RegNotifyChangeKeyValue(key, 0, REG_NOTIFY_CHANGE_LAST_SET, &rearmed, 1), 0);
+    ASSERT_EQ(platform::RegistrySetDword(k, "DefaultDevice", i), 0);
+    ASSERT_EQ(rearmed.Wait(kGuardMs), static_cast<DWORD>(WAIT_OBJECT_0)) << i;
   }
   // Only the last, spent one is left: its inotify and stop descriptors.
-  EXPECT_LE(openDescriptors(), before + 2);
-  EXPECT_EQ(RegCloseKey(key), 0);
-  EXPECT_LE(openDescriptors(), before);
+  EXPECT_LE(testenv::OpenDescriptors().size(), before + 2);
+  ASSERT_EQ(RegNotifyChangeKeyValue(key, 0, REG_NOTIFY_CHANGE_LAST_SET, &ev, 1), 0);
+  EXPECT_EQ(RegCloseKey(key), 0);  // Cancels the armed notification.
+  EXPECT_LE(testenv::OpenDescriptors().size(), before);
 }
 
 }  // namespace
