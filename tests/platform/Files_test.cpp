@@ -27,7 +27,7 @@ TEST(ReplaceFileAtomically, ReadersSeeOneWholeContentWhileTwoWritersReplaceTheFi
   std::vector<std::thread> writers;
   for (const std::string& content : contents)
     writers.emplace_back([&] {
-      for (int i = 0; i < 100; ++i)
+      for (int i = 0; i < 40; ++i)
         if (!platform::ReplaceFileAtomically(path, content)) ++torn;
       --writing;
     });
