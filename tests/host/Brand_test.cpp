@@ -39,6 +39,7 @@ TEST(BrandText, KeyNamesResolveExactlyAndValuesDecodeOrFailByTheirShape) {
   for (uint32_t s = 1; s <= 15; ++s) EXPECT_EQ(FindBrandByKeyName(GetBrandKeyName(s)), s);
   EXPECT_EQ(GetBrandKeyName(16), nullptr);
   EXPECT_EQ(GetBrandDisplayName(16), nullptr);
+  // Names compare exactly, and the walk stops at the terminator.
   for (const char* other : {"kivo", "KIVO ", "Max ID", ""}) EXPECT_EQ(FindBrandByKeyName(other), 0u) << other;
   std::string text;
   EXPECT_FALSE(EncodeBrandText("", text));

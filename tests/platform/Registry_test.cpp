@@ -60,16 +60,19 @@ TEST(Registry, ValuesReadWithTheCallersBufferSizeAndFailWithTheCodeOfTheirStep) 
   EXPECT_EQ(Read("A"), "untouched <2 at 1>");
 }
 
-// What the fuzz target does not drive: DWORD values, keys of their own, a
-// deletion of what is gone, and a first write into a missing folder.
+// What the fuzz target does not drive: a name of another case, DWORD values,
+// other keys, a deletion of what is gone, a first write into a missing folder.
 TEST(Registry, WritersKeepEverythingElseAndCreateKeysAndFile) {
   testenv::ScratchDir dir;
   testenv::ScopedRegistry reg(dir, kFile);
   const std::string k = "HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI";
+  EXPECT_EQ(platform::RegistrySetString(k, "logfilelocation", "/var/log"), 0);
   EXPECT_EQ(platform::RegistrySetDword(k, "Brand", 0x1234), 0);
   EXPECT_EQ(platform::RegistrySetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\New", "X", "y"), 0);
+  EXPECT_EQ(Read("LogFileLocation"), "/var/log");
   EXPECT_EQ(Read("X", 256, "SOFTWARE\\New"), "y");
-  EXPECT_NE(testenv::ReadFile(reg.Path()).find("; provisioning"), std::string::npos);
+  for (const char* kept : {"; provisioning", "\"Keep\"=\"me\""})
+    EXPECT_NE(testenv::ReadFile(reg.Path()).find(kept), std::string::npos) << kept;
   DWORD d = 0;
   EXPECT_EQ(ReadRegistryDword("Brand", 4, d), 0);
   EXPECT_EQ(d, 0x1234u);
