@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -69,35 +68,17 @@ class Sink : public IIdentEvent {
 // held by a child process until destruction.
 class FarNamespace {
  public:
-  FarNamespace() {
-    int ready[2];
-    if (pipe(ready) != 0 || pipe(m_Hold) != 0) return;
-    m_Pid = fork();
-    if (m_Pid == 0) {
-      close(m_Hold[1]);
-      char c = unshare(CLONE_NEWNET) == 0 ? 1 : 0;
-      if (write(ready[1], &c, 1) != 1 || read(m_Hold[0], &c, 1) < 0) _exit(1);
-      _exit(0);
-    }
-    close(m_Hold[0]);
-    char c = 0;
-    m_bUp = read(ready[0], &c, 1) == 1 && c == 1 &&
-            testenv::Shell("ip link add vx0 type veth peer name vx1 && ip link set vx1 netns " +
-                           std::to_string(m_Pid) + " && ip link set vx0 up") == 0;
-    close(ready[0]);
-    close(ready[1]);
-  }
-  ~FarNamespace() {
-    close(m_Hold[1]);
-    if (m_Pid > 0) waitpid(m_Pid, nullptr, 0);
+  FarNamespace() : m_Holder("/usr/bin/unshare", {"-n", "sh", "-c", "echo up; exec cat"}, "up") {
+    m_bUp = m_Holder.Ready() && testenv::Shell("ip link add vx0 type veth peer name vx1 && ip link set vx1 netns " +
+                                               std::to_string(m_Holder.Pid()) + " && ip link set vx0 up") == 0;
   }
   bool Up() const { return m_bUp; }
   int Run(const std::string& commands) {
-    return testenv::Shell("nsenter -t " + std::to_string(m_Pid) + " -n sh -c '" + commands + "'");
+    return testenv::Shell("nsenter -t " + std::to_string(m_Holder.Pid()) + " -n sh -c '" + commands + "'");
   }
   // vci-sim inside the namespace: this thread enters it for the fork.
   std::unique_ptr<SimProcess> Sim(const std::vector<std::string>& args) {
-    int there = open(("/proc/" + std::to_string(m_Pid) + "/ns/net").c_str(), O_RDONLY);
+    int there = open(("/proc/" + std::to_string(m_Holder.Pid()) + "/ns/net").c_str(), O_RDONLY);
     int here = open("/proc/thread-self/ns/net", O_RDONLY);
     std::unique_ptr<SimProcess> sim;
     if (setns(there, CLONE_NEWNET) == 0) {
@@ -110,8 +91,7 @@ class FarNamespace {
   }
 
  private:
-  pid_t m_Pid = -1;
-  int m_Hold[2] = {-1, -1};
+  testenv::ChildProcess m_Holder;
   bool m_bUp = false;
 };
 
