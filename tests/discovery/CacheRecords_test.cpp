@@ -145,7 +145,7 @@ TEST(CacheRecords, ItemsKeepWhatTheFetchLearntAndAreFiledUnderTheSerialReadBefor
   EXPECT_NE(back.Find(5), nullptr);
 }
 
-TEST(CacheRecords, StoredFileIsEncipheredAndLoadsBack) {
+TEST(CacheRecords, StoredFileIsEncipheredLoadsBackAndAFailedStoreKeepsTheOldOne) {
   testenv::ScratchDir dir;
   const std::string path = dir.File("data_files/sub/valid-module_1.bin");  // folders are created
   CVCICachedMap map;
@@ -172,6 +172,17 @@ TEST(CacheRecords, StoredFileIsEncipheredAndLoadsBack) {
   ASSERT_EQ(smaller.Store(path), 0);
   ASSERT_EQ(loaded.Load(path), 0);
   EXPECT_EQ(loaded.Count(), 1u);
+
+  // A failed store leaves no temporary: a folder in the target's place
+  // fails the rename, and a record that cannot be written keeps the old file.
+  const Bytes before = ReadBytes(path);
+  ASSERT_EQ(mkdir(dir.File("folder").c_str(), 0755), 0);
+  EXPECT_EQ(map.Store(dir.File("folder")), -1);
+  EXPECT_FALSE(FileExists(dir.File("folder.tmp")));
+  map.FindOrAdd(kSerial).m_Status.m_Sessions.m_Sessions.resize(CSessionList::MAX_SESSIONS + 1);
+  EXPECT_EQ(map.Store(path), -1);
+  EXPECT_EQ(ReadBytes(path), before);
+  EXPECT_FALSE(FileExists(path + ".tmp"));
 }
 
 // Every way a file can be unfit: the load fails with the step named, and the
@@ -226,29 +237,6 @@ TEST(CacheRecords, BrokenFilesFailToLoadAndLeaveTheCacheEmpty) {
   EXPECT_EQ(list.Load(dir.File("inv.bin"), &failure), -1);
   EXPECT_EQ(failure.m_Step, LoadFailure::NOT_ENCIPHERED);
   EXPECT_EQ(list.Count(), 0u);
-}
-
-TEST(CacheRecords, FailedStoreLeavesNoTemporaryAndKeepsTheOldFile) {
-  testenv::ScratchDir dir;
-  const std::string path = dir.File("valid-module_1.bin");
-  CVCICachedMap map;
-  map.Set(kSerial, MakeItem(kSerial));
-  ASSERT_EQ(map.Store(path), 0);
-  const Bytes before = ReadBytes(path);
-
-  // The target is a folder: the rename fails and the temporary goes away.
-  ASSERT_EQ(mkdir(dir.File("folder").c_str(), 0755), 0);
-  EXPECT_EQ(map.Store(dir.File("folder")), -1);
-  EXPECT_FALSE(FileExists(dir.File("folder.tmp")));
-
-  // A record that cannot be written leaves the old file as it was.
-  CSessionList tooMany;
-  tooMany.m_Sessions.resize(CSessionList::MAX_SESSIONS + 1);
-  CVCICachedMap bad = map;
-  bad.FindOrAdd(kSerial).m_Status.m_Sessions = tooMany;
-  EXPECT_EQ(bad.Store(path), -1);
-  EXPECT_EQ(ReadBytes(path), before);
-  EXPECT_FALSE(FileExists(path + ".tmp"));
 }
 
 }  // namespace
