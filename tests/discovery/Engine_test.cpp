@@ -3,8 +3,6 @@
 // (on loopback, or behind a veth pair in a second namespace) where sockets,
 // fetches, caches and route checks are.
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -76,18 +74,10 @@ class FarNamespace {
   int Run(const std::string& commands) {
     return testenv::Shell("nsenter -t " + std::to_string(m_Holder.Pid()) + " -n sh -c '" + commands + "'");
   }
-  // vci-sim inside the namespace: this thread enters it for the fork.
-  std::unique_ptr<SimProcess> Sim(const std::vector<std::string>& args) {
-    int there = open(("/proc/" + std::to_string(m_Holder.Pid()) + "/ns/net").c_str(), O_RDONLY);
-    int here = open("/proc/thread-self/ns/net", O_RDONLY);
-    std::unique_ptr<SimProcess> sim;
-    if (setns(there, CLONE_NEWNET) == 0) {
-      sim.reset(new SimProcess(args));
-      setns(here, CLONE_NEWNET);
-    }
-    close(there);
-    close(here);
-    return sim;
+  // vci-sim inside the namespace.
+  std::unique_ptr<testenv::ChildProcess> Sim(std::vector<std::string> args) {
+    args.insert(args.begin(), {"-t", std::to_string(m_Holder.Pid()), "-n", std::string(VCI_BIN_DIR) + "/vci-sim"});
+    return std::unique_ptr<testenv::ChildProcess>(new testenv::ChildProcess("/usr/bin/nsenter", args, "ready"));
   }
 
  private:
@@ -404,11 +394,12 @@ TEST_F(EngineTest, ForeignSubnetsNeedARouteCheckAndInterfacesComeAndGo) {
   // 6001 answers its route check, 6002 never answers, 6003 is legacy.
   auto routed = far.Sim({"--serial", "6001", "--count", "2", "--address", "10.2.0.2", "--multicast-if", "10.2.0.2",
                          "--interval", "50", "--fault", "no-answer"});
-  ASSERT_TRUE(routed && routed->Ready());
-  EXPECT_EQ(routed->Command("fault no-answer off 6001"), "ok");
+  ASSERT_TRUE(routed->Ready());
+  ASSERT_TRUE(routed->Write("fault no-answer off 6001\n"));
+  EXPECT_EQ(routed->ReadLine([](const std::string& l) { return l == "ok" || l.compare(0, 6, "error:") == 0; }), "ok");
   auto legacy = far.Sim({"--serial", "6003", "--address", "10.2.0.4", "--multicast-if", "10.2.0.4", "--interval",
                          "50", "--format", "legacy", "--fault", "refuse"});
-  ASSERT_TRUE(legacy && legacy->Ready());
+  ASSERT_TRUE(legacy->Ready());
   ASSERT_TRUE(WaitUntil([&] { return Status(6001).m_uiSerial && Status(6003).m_uiSerial; }));
   EXPECT_TRUE(Logged("SN:6001 Address 10.2.0.2 is not routable"));
   EXPECT_EQ(Bound("10.2.0.2"), "10.1.0.1");
