@@ -48,10 +48,6 @@ class Latch {
     std::unique_lock<std::mutex> lock(m_Mutex);
     return m_Cond.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_bSet; });
   }
-  bool IsSet() {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    return m_bSet;
-  }
 
  private:
   std::mutex m_Mutex;
@@ -161,6 +157,17 @@ inline size_t SettledDescriptorCount(size_t expected) {
   return n;
 }
 
+// A TCP socket bound to an ephemeral port of 127.0.0.1, and that port.
+inline int BoundSocket(uint16_t* port) {
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_in a = Address("127.0.0.1", 0);
+  socklen_t length = sizeof a;
+  bind(s, reinterpret_cast<struct sockaddr*>(&a), sizeof a);
+  getsockname(s, reinterpret_cast<struct sockaddr*>(&a), &length);
+  *port = ntohs(a.sin_port);
+  return s;
+}
+
 // A raw TCP listener on 127.0.0.1 (ephemeral port) that runs a script on
 // its first connection; a null script listens and never accepts. The object
 // ends by telling a script that waits (stop) and joining it.
@@ -168,12 +175,7 @@ class RawPeer {
  public:
   typedef std::function<void(int, const std::atomic<bool>& stop)> Script;
   explicit RawPeer(Script script) {
-    m_Listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    struct sockaddr_in a = Address("127.0.0.1", 0);
-    bind(m_Listen, reinterpret_cast<struct sockaddr*>(&a), sizeof a);
-    socklen_t length = sizeof a;
-    getsockname(m_Listen, reinterpret_cast<struct sockaddr*>(&a), &length);
-    m_Port = ntohs(a.sin_port);
+    m_Listen = BoundSocket(&m_Port);
     listen(m_Listen, 4);
     if (!script) return;
     m_Thread = std::thread([this, script] {
@@ -212,13 +214,9 @@ inline bool HoldOpen(int s, const std::atomic<bool>& stop, bool read = true) {
 
 // A local port where nothing listens.
 inline uint16_t UnusedPort() {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  struct sockaddr_in a = Address("127.0.0.1", 0);
-  bind(s, reinterpret_cast<struct sockaddr*>(&a), sizeof a);
-  socklen_t length = sizeof a;
-  getsockname(s, reinterpret_cast<struct sockaddr*>(&a), &length);
-  close(s);
-  return ntohs(a.sin_port);
+  uint16_t port;
+  close(BoundSocket(&port));
+  return port;
 }
 
 // Records what the server socket tells it. By default it replies with the
@@ -272,18 +270,9 @@ class CRecorder : public IServerEvent {
   bool WaitForCalls(size_t n) { return WaitFor([&] { return m_Calls.size() >= n; }); }
   bool WaitForErrors(size_t n) { return WaitFor([&] { return m_Errors.size() >= n; }); }
   bool WaitForAccepts(int n) { return WaitFor([&] { return m_iAccepts >= n; }); }
-  std::vector<Call> Calls() {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    return m_Calls;
-  }
-  std::vector<int> Errors() {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    return m_Errors;
-  }
-  int Accepts() {
-    std::lock_guard<std::mutex> lock(m_Mutex);
-    return m_iAccepts;
-  }
+  std::vector<Call> Calls() { return Copy(m_Calls); }
+  std::vector<int> Errors() { return Copy(m_Errors); }
+  int Accepts() { return Copy(m_iAccepts); }
 
   bool m_bWriteReply = true;
   // The next call only: its result, or an exception. Guarded by m_Mutex
@@ -296,8 +285,14 @@ class CRecorder : public IServerEvent {
     std::unique_lock<std::mutex> lock(m_Mutex);
     return m_Cond.wait_for(lock, std::chrono::milliseconds(kGuardMs), done);
   }
+  template <typename T>
+  T Copy(const T& member) {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    return member;
+  }
   std::mutex m_Mutex;
   std::condition_variable m_Cond;
+  // Guarded by m_Mutex.
   std::vector<Call> m_Calls;
   std::vector<int> m_Errors;
   int m_iAccepts = 0;

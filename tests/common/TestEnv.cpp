@@ -2,10 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <net/if.h>
 #include <sched.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -75,57 +72,25 @@ static bool WriteProcFile(const char* path, const std::string& text) {
   return ok;
 }
 
-static bool BringLoopbackUp(std::string* why) {
-  int s = socket(AF_INET, SOCK_DGRAM, 0);
-  if (s < 0) {
-    *why = std::string("socket: ") + strerror(errno);
-    return false;
+// The first call decides for the whole process: a failure is remembered.
+static std::string EnterOnce() {
+  if (geteuid() == 0) {
+    if (unshare(CLONE_NEWNET) != 0) return std::string("unshare(CLONE_NEWNET): ") + strerror(errno);
+  } else {
+    const std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0)
+      return std::string("user namespaces are not available: ") + strerror(errno);
+    WriteProcFile("/proc/self/setgroups", "deny");
+    WriteProcFile("/proc/self/uid_map", "0 " + uid + " 1");
+    WriteProcFile("/proc/self/gid_map", "0 " + gid + " 1");
   }
-  struct ifreq ifr;
-  memset(&ifr, 0, sizeof ifr);
-  strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
-  bool ok = ioctl(s, SIOCGIFFLAGS, &ifr) == 0;
-  if (ok) {
-    ifr.ifr_flags |= IFF_UP | IFF_RUNNING;
-    ok = ioctl(s, SIOCSIFFLAGS, &ifr) == 0;
-  }
-  if (!ok) *why = std::string("cannot bring lo up: ") + strerror(errno);
-  close(s);
-  return ok;
+  return Shell("ip link set dev lo up") == 0 ? std::string() : "cannot bring lo up";
 }
 
 bool EnterPrivateNetNamespace(std::string* why) {
-  static bool entered = false;
-  static std::string failure;
-  if (entered) return true;
-  if (!failure.empty()) {
-    *why = failure;
-    return false;
-  }
-  if (geteuid() == 0) {
-    if (unshare(CLONE_NEWNET) != 0) {
-      failure = std::string("unshare(CLONE_NEWNET): ") + strerror(errno);
-      *why = failure;
-      return false;
-    }
-  } else {
-    uid_t uid = geteuid();
-    gid_t gid = getegid();
-    if (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
-      failure = std::string("user namespaces are not available: ") + strerror(errno);
-      *why = failure;
-      return false;
-    }
-    WriteProcFile("/proc/self/setgroups", "deny");
-    WriteProcFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
-    WriteProcFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
-  }
-  if (!BringLoopbackUp(&failure)) {
-    *why = failure;
-    return false;
-  }
-  entered = true;
-  return true;
+  static const std::string failure = EnterOnce();
+  *why = failure;
+  return failure.empty();
 }
 
 int Shell(const std::string& command) {

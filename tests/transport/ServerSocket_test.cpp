@@ -1,5 +1,5 @@
 // The server socket over loopback: every way a conversation ends, the stop
-// from every state, datagrams, ports, and multicast reception per interface.
+// from every state, datagrams, ports, and multicast per interface.
 #include "transport/ServerSocket.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 #include "common/SocketPeers.h"
 #include "common/TestEnv.h"
 #include "host/TraceCapture.h"
+#include "transport/ClientSocket.h"
 
 namespace {
 
@@ -437,13 +438,26 @@ TEST(CServerSocketMulticast, EachInterfaceSocketReceivesOnlyWhatArrivesOnItsInte
     EXPECT_EQ(GetWord(calls[1].content, 4), 0xEu);
   }
 
-  // Shutdown leaves the group; a socket opened afterwards receives again.
+  // Shutdown leaves the group; a socket opened afterwards receives again,
+  // here from a client socket that sends through the loopback interface
+  // from 127.0.0.2, each frame one datagram with a time to live of 5.
   loopback.socket.Shutdown();
   Server<> again;
   ASSERT_EQ(again.Start(SOCKTYPE_UDP_MULTICAST, false, "127.0.0.1", 8194), 0);
-  SendToGroup("127.0.0.2", "127.0.0.1", 8194, Frame({2026}));
-  EXPECT_TRUE(again.recorder.WaitForCalls(1));
+  CClientSocket client(false);
+  ASSERT_EQ(client.Initialize(nullptr, SOCKTYPE_UDP_MULTICAST, "127.0.0.1", "127.0.0.2", 8194, false), 0);
+  unsigned char ttl = 0;
+  socklen_t length = sizeof ttl;
+  ASSERT_EQ(getsockopt(client.GetSocket(), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, &length), 0);
+  EXPECT_EQ(ttl, 5);
+  CArchiveBuffer frame(CArchiveBuffer::STORING);
+  frame.Write(2026u);
+  ASSERT_EQ(client.SendOnly_ArchiveBuffer(frame), 0);
+  ASSERT_TRUE(again.recorder.WaitForCalls(1));
+  EXPECT_EQ(again.recorder.Calls()[0].content, Frame({2026}).substr(4));
+  EXPECT_EQ(again.recorder.Calls()[0].remote, "127.0.0.2");
   EXPECT_EQ(loopback.recorder.Calls().size(), 2u);
+  client.Shutdown(0);
 }
 
 }  // namespace
