@@ -109,7 +109,7 @@ inline std::unique_ptr<testenv::ChildProcess> VciIdent(const std::string& comman
       new testenv::ChildProcess("/bin/sh", {"-c", "exec " + kBin + "/vci-ident " + command + " 2>&1"}));
 }
 
-// Short waits for the tests; the designed ones are pinned in one test.
+// Short waits for the tests.
 inline vciident::ClientOptions QuickOptions(Recorder* recorder) {
   vciident::ClientOptions options;
   options.clientName = "client-lib-test";
