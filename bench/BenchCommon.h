@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "../tests/client_service/RecordFrame.h"
 #include "client_service/ClientConnectionMgr.h"
 #include "client_service/IdentConnect.h"
 #include "client_service/IdentEvent.h"
@@ -82,14 +83,7 @@ inline void RemoveHome(const std::string& home) {
   if (!home.empty()) std::system(("rm -rf " + home).c_str());
 }
 
-inline std::string Frame(CSerialize& msg) {
-  CArchiveBuffer ar(CArchiveBuffer::STORING);
-  msg.Serialize(ar);
-  uint8_t* p;
-  uint32_t n;
-  ar.GetFrame(p, n);
-  return std::string(reinterpret_cast<char*>(p), n);
-}
+using recordframe::FrameOf;
 
 inline CVCIIdentMsg Announcement(uint32_t serial, uint32_t state) {
   return CVCIIdentMsg(serial, state, kTokenLow, kTokenHigh, CSessionList(), 1);
@@ -157,7 +151,7 @@ struct Bay {
     for (uint32_t i = 0; i < count; ++i) {
       announcers[i].Open(VciAddress(first + i));
       CVCIIdentMsg msg = Announcement(serial + i, state);
-      datagrams.push_back(Frame(msg));
+      datagrams.push_back(FrameOf(msg));
     }
   }
   ~Bay() {
@@ -232,7 +226,7 @@ class Receiver {
   Receiver(int s, bool ack, Completions& done) : m_Socket(s) {
     m_Thread = std::thread([s, ack, &done] {
       CIdentEvent_Recv acknowledgement(0);
-      const std::string ackFrame = Frame(acknowledgement);
+      const std::string ackFrame = FrameOf(acknowledgement);
       std::vector<char> buffer(1 << 20);
       for (;;) {
         uint32_t length = 0;
@@ -300,7 +294,7 @@ inline int Connect(uint16_t port) {
 // succeeded. The reply frame's content, "" when none came.
 inline std::string Register(uint16_t eventPort, const std::string& name, Clock::time_point* connected = nullptr) {
   CIdentConnect_Send registration(eventPort, name);
-  const std::string request = Frame(registration);
+  const std::string request = FrameOf(registration);
   int s = -1;
   for (auto t0 = Clock::now(); s < 0 && Clock::now() - t0 < std::chrono::seconds(10);) {
     s = Connect(CClientConnectionMgr::CONTROL_PORT);

@@ -80,7 +80,7 @@ void BM_TableEventLatency(benchmark::State& state) {
   // The floor: the same event bytes, one thread, 10 plain receivers.
   CIdentEvent_Send event(CIdentEvent_Send::EVENT_TABLE_CHANGED, 0);
   mgr->GetEngine().GetVCIStatusMap(event.m_VCIStatusMap);
-  const std::string bytes = Frame(event);
+  const std::string bytes = FrameOf(event);
   Completions plainDone;
   std::vector<std::unique_ptr<Receiver>> plain;
   std::vector<int> senders;
@@ -105,7 +105,7 @@ void BM_TableEventLatency(benchmark::State& state) {
   auto flip = [&] {
     flipState ^= 1;
     CVCIIdentMsg msg = bench::Announcement(1000, flipState);
-    datagrams[0] = Frame(msg);
+    datagrams[0] = FrameOf(msg);
     const auto t0 = Clock::now();
     announcers[0].Send(datagrams[0]);
     events += kClients;

@@ -102,7 +102,14 @@ class Recorder : public vciident::IIdentClientListener {
   std::vector<std::string> m_Lines;
 };
 
-// Short waits for the tests; the designed ones are pinned in one test.
+// vci-ident with the words of command, its standard error on its standard
+// output.
+inline std::unique_ptr<testenv::ChildProcess> VciIdent(const std::string& command) {
+  return std::unique_ptr<testenv::ChildProcess>(
+      new testenv::ChildProcess("/bin/sh", {"-c", "exec " + kBin + "/vci-ident " + command + " 2>&1"}));
+}
+
+// Short waits for the tests.
 inline vciident::ClientOptions QuickOptions(Recorder* recorder) {
   vciident::ClientOptions options;
   options.clientName = "client-lib-test";

@@ -1,13 +1,17 @@
-// The client library against the real service and simulated VCIs: the
-// registration and its first table, events, the service going away and
-// coming back, the requests; and the library's words for its values.
+// The client library and vci-ident against the real service and simulated
+// VCIs: the registration and its first table, events, the service going
+// away and coming back, the requests; vci-ident's exit codes; and the
+// library's words for its values.
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <future>
 #include <map>
+#include <set>
 #include <sstream>
 #include <thread>
+
+#include <nlohmann/json.hpp>
 
 #include "BuildVersion.h"
 #include "ClientWorld.h"
@@ -67,6 +71,19 @@ TEST(IdentClient, ConnectGivesTheServiceAnswerAndTheFirstTableInPlainValues) {
     ASSERT_GE(recorder.WaitFor("bindings 127.0.0.2 127.0.0.3"), 0);
   }
   EXPECT_EQ(client.GetBindings()[0].localAddresses, std::vector<std::string>{"127.0.0.1"});
+
+  // vci-ident list prints the same table.
+  auto list = VciIdent("list --json");
+  std::string text;
+  for (std::string line; !(line = list->ReadLineContaining("")).empty();) text += line + "\n";
+  EXPECT_EQ(list->Wait(), 0);
+  const nlohmann::json listed = nlohmann::json::parse(text, nullptr, false);
+  EXPECT_EQ(listed["service"]["productName"], "Identification Service");
+  std::set<std::string> vcis;
+  for (const nlohmann::json& v : listed["vcis"])
+    vcis.insert(v["serial"].dump() + " " + v["addresses"][0]["address"].get<std::string>() + " " + v["kinds"].dump());
+  EXPECT_EQ(vcis, std::set<std::string>({"4711 127.0.0.2 [\"Ethernet\"]", "4712 127.0.0.3 [\"Ethernet\"]"}));
+
   EXPECT_EQ(client.Connect(), RESULT_ALREADY_REGISTERED);
   EXPECT_EQ(client.Disconnect(), 0);
   EXPECT_EQ(client.Disconnect(), RESULT_NOT_REGISTERED);
@@ -132,28 +149,32 @@ TEST(IdentClient, ARequestResetUnansweredByAReplacedControlServerIsMadeAgain) {
   EXPECT_EQ(client.Disconnect(), 0);
 }
 
-TEST(IdentClient, RequestsGiveTheServiceResultOrTheLibraryCode) {
+// Without a service the library answers with its own codes; a refusing
+// control port starts the configured service program, which then answers
+// the requests and runs on its own.
+TEST(IdentClient, RequestsGiveTheLibraryCodeOrTheResultOfTheServiceThatARefusedConnectStarted) {
   ClientWorld world;
-  CIdentClient idle(QuickOptions(nullptr));
+  ClientOptions options = QuickOptions(nullptr);
+  CIdentClient idle(options);
   EXPECT_EQ(idle.BluetoothCommand(BT_SCAN, 0), RESULT_NOT_REGISTERED);
   std::map<std::string, std::vector<uint8_t>> files;
   EXPECT_EQ(idle.FetchDataFiles(files), RESULT_REFUSED) << "no service yet";
   EXPECT_EQ(idle.Connect(), RESULT_REFUSED);
+  options.serviceProgram = kBin + "/no-such-service";
+  EXPECT_EQ(CIdentClient(options).Connect(), RESULT_START_FAILED);
 
   const std::string data = world.Home() + "/data_files/";
   testenv::WriteFile(data + "a.bin", std::string("\x01\x00\xff\x80", 4));
   testenv::WriteFile(data + "empty.txt", "");
   testenv::WriteFile(data + "notes.txt", "[4711]\nBDADDR = 00:11:22:33:44:55\n");
-  ASSERT_TRUE(world.StartService());
-  CIdentClient client(QuickOptions(nullptr));
+  options.serviceProgram = kBin + "/vci-identd";
+  CIdentClient client(options);
   ASSERT_EQ(client.Connect(), 0);
   const struct {
     uint32_t command;
     int result;
-  } rows[] = {{BT_CONNECT, -1}, {BT_DISCONNECT, -1}, {BT_SCAN, -1}, {BT_CHECK_CONNECT_STATE, -1},
-              {0, RESULT_BAD_ARGUMENT}, {5, RESULT_BAD_ARGUMENT}};
+  } rows[] = {{BT_CONNECT, -1}, {BT_CHECK_CONNECT_STATE, -1}, {0, RESULT_BAD_ARGUMENT}, {5, RESULT_BAD_ARGUMENT}};
   for (const auto& row : rows) EXPECT_EQ(client.BluetoothCommand(row.command, 4711), row.result) << row.command;
-  EXPECT_NE(BluetoothResultText(BT_CONNECT, -1).find("Bluetooth is disabled"), std::string::npos);
 
   uint32_t unreadable = 7;
   ASSERT_EQ(client.FetchDataFiles(files, &unreadable), 0);
@@ -162,16 +183,6 @@ TEST(IdentClient, RequestsGiveTheServiceResultOrTheLibraryCode) {
   const std::map<std::string, std::vector<uint8_t>> expected = {
       {"a.bin", {1, 0, 0xff, 0x80}}, {"empty.txt", {}}, {"notes.txt", std::vector<uint8_t>(notes.begin(), notes.end())}};
   EXPECT_EQ(files, expected);
-}
-
-TEST(IdentClient, ARefusingControlPortStartsTheConfiguredServiceProgram) {
-  ClientWorld world;
-  ClientOptions options = QuickOptions(nullptr);
-  options.serviceProgram = kBin + "/no-such-service";
-  EXPECT_EQ(CIdentClient(options).Connect(), RESULT_START_FAILED);
-  options.serviceProgram = kBin + "/vci-identd";
-  CIdentClient client(options);
-  ASSERT_EQ(client.Connect(), 0);
   EXPECT_EQ(client.Disconnect(), 0);
   // The service runs on its own; closing its window stops it in order.
   const HWND service = FindWindow(platform::SERVICE_WINDOW_CLASS, nullptr);
@@ -179,18 +190,49 @@ TEST(IdentClient, ARefusingControlPortStartsTheConfiguredServiceProgram) {
   SendMessage(service, WM_CLOSE, 0, 0);
 }
 
-TEST(IdentClient, DesignedWaitsAreTheDefaults) {
+// The Bluetooth reply wait covers the service's connect as its ident.ini
+// times it: the pairing attempts, the connect, the wait for the interface,
+// and a margin.
+TEST(IdentClient, TheBluetoothReplyWaitFollowsTheServiceTimeouts) {
   ClientWorld world;  // an installation without ident.ini timeouts
-  const ClientOptions d;
-  EXPECT_EQ(std::vector<uint32_t>({d.controlPort, d.eventPort, d.replyWaitMs, d.connectPauseMs, d.retryFirstMs,
-                                   d.retryLastMs, d.serviceStartWaitMs}),
-            std::vector<uint32_t>({8098, 0, 10000, 250, 500, 8000, 10000}));
-  EXPECT_EQ(d.serviceAddress + "|" + d.serviceProgram, "127.0.0.1|");
-  // Two pairing attempts of 20 s, the 10 s connect and the 20 s wait for the
-  // interface, with the margin.
   EXPECT_EQ(CIdentClient().GetBluetoothReplyWaitMs(), 85000u);
   testenv::WriteFile(world.Home() + "/ident.ini", "[timeouts]\nPAIR_TIMEOUT = 30000\nNUM_PAIR_ATTEMPTS = 3\n");
   EXPECT_EQ(CIdentClient().GetBluetoothReplyWaitMs(), 135000u);
+}
+
+// vci-ident as an engineer runs it: a mistake or a failure is one line and
+// nothing else (the sockets' own reports stay out of the command's output);
+// rows not alone begin so.
+TEST(VciIdentCommand, ExitCodesAndTheLineThatSaysWhy) {
+  const struct {
+    const char* command;
+    int status;
+    const char* first;
+    bool alone;
+  } rows[] = {
+      {"", 2, "usage: vci-ident [--service ADDR]", false},
+      {"--help", 0, "usage: vci-ident [--service ADDR]", false},
+      {"watch --help", 0, "usage: vci-ident watch [--json]", false},
+      {"nope", 2, "vci-ident: unknown command 'nope' (see vci-ident --help)", true},
+      {"--port x list", 2, "vci-ident: 'x' is not a port (see vci-ident --help)", true},
+      {"list extra", 2, "vci-ident: no operands expected (see vci-ident list --help)", true},
+      {"list --bogus", 2, "vci-ident: unknown option '--bogus' (see vci-ident list --help)", true},
+      {"show x", 2, "vci-ident: 'x' is not a serial number (see vci-ident show --help)", true},
+      {"bt fly 1", 2, "vci-ident: unknown Bluetooth command 'fly' (see vci-ident bt --help)", true},
+      {"bt check 1 --hold", 2, "vci-ident: --hold goes with connect only (see vci-ident bt --help)", true},
+      {"list", 1,
+       "vci-ident: the service does not answer (its control port refuses the connection) [127.0.0.1:8098, code 9237]",
+       true},
+  };
+  for (const auto& row : rows) {
+    auto run = VciIdent(row.command);
+    const std::string first = row.first;
+    EXPECT_EQ(run->ReadLineContaining("").substr(0, first.size()), first) << row.command;
+    if (row.alone) {
+      EXPECT_EQ(run->ReadLineContaining(""), "") << row.command;
+    }
+    EXPECT_EQ(run->Wait(), row.status) << row.command;
+  }
 }
 
 TEST(IdentClientText, ValuesInWords) {
@@ -216,6 +258,8 @@ TEST(IdentClientText, ValuesInWords) {
       {EventErrorText(20532), "Bluetooth error: pairing with the VCI failed"},
       {BluetoothResultText(BT_SCAN, 0), "scanning anew (every Bluetooth connection dropped)"},
       {BluetoothResultText(BT_CONNECT, 20532), "failed: pairing with the VCI failed"},
+      {BluetoothResultText(BT_CHECK_CONNECT_STATE, -1),
+       "not connected (or Bluetooth is disabled, or the VCI is not known to Bluetooth)"},
   };
   for (const auto& row : rows) EXPECT_EQ(row.text, row.expected);
 }

@@ -14,6 +14,7 @@
 #include "client_service/ClientConnectionMgr.h"
 #include "client_service/IdentConnect.h"
 #include "client_service/IdentEvent.h"
+#include "client_service/RecordFrame.h"
 #include "common/SocketPeers.h"
 #include "host/Brand.h"
 #include "host/TraceCapture.h"
@@ -22,27 +23,8 @@ namespace apptest {
 
 using namespace sockettest;
 
-template <class M>
-std::string FrameOf(M msg) {
-  CArchiveBuffer ar(CArchiveBuffer::STORING);
-  msg.Serialize(ar);
-  uint8_t* p;
-  uint32_t n;
-  ar.GetFrame(p, n);
-  return std::string(reinterpret_cast<char*>(p), n);
-}
-
-template <class M>
-bool Parse(const std::string& frame, M& msg) {
-  CArchiveBuffer ar(CArchiveBuffer::LOADING);
-  if (frame.size() < 8 || !ar.AllocateData(static_cast<uint32_t>(frame.size() - 4))) return false;
-  uint8_t* p;
-  uint32_t n;
-  ar.GetContent(p, n);
-  std::copy(frame.begin() + 4, frame.end(), p);
-  ar.Rewind(CArchiveBuffer::LOADING);
-  return msg.Serialize(ar);
-}
+using recordframe::FrameOf;
+using recordframe::Parse;
 
 // One control conversation; "refused" when nothing listens at address.
 inline std::string Ask(const std::string& frame, const char* address = "127.0.0.1") {

@@ -1,6 +1,5 @@
 // cache show / cache write through the built tool, on files stored by the
-// service's own cache records; and the VCI table inside an event message
-// through decode and encode.
+// service's own cache records.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -9,11 +8,6 @@
 #include "common/TestEnv.h"
 #include "discovery/InvalidVCIList.h"
 #include "discovery/VCICachedMap.h"
-#include "service_clients/WireBytes.h"
-
-using wire::Builder;
-using wire::Bytes;
-using wire::Hex;
 
 namespace {
 
@@ -95,59 +89,6 @@ TEST(CacheCommand, BrokenFilesExitOneWithTheReason) {
   Result missing = Tool("cache show " + dir.File("nothing.bin"));
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("cannot read"), std::string::npos) << missing.err;
-}
-
-// The table-changed event carries a whole VCI table; decode shows every
-// status and encode gives the same bytes back.
-TEST(StatusRecordsJson, TableChangedEventDecodesItsTableFully) {
-  Builder status;
-  status.u32(2108).u32(3).u32(42).u32(2);
-  status.u32(2114).i32(0).u32(1).u32(0);
-  status.u32(2118).i32(0).u8(1).u8(1).u32(2117).u32(1).u32(7).str("t1").str("t2").str("10.0.0.5").u32(1).u32(1);
-  status.u32(2154).i32(0).u32(1).u32(0).u32(2154).i32(0).u32(1).u32(0);
-  status.u32(2123).i32(0).u32(1).str("").u32(1).u32(2122).u32(1).str("ProductVersion").str("7");
-  status.u32(5).u8(1).u8(0).u32(2).u32(1).str("10.0.0.5").u32(4).str("192.168.1.9");
-  status.u32(2123).i32(0).u32(1).str("wl").u32(1).u32(2122).u32(1).str("IFEnable").str("False");
-  status.u32(0x1234);
-  Bytes table = Builder().u32(2121).u32(1).u32(1).raw(status);
-  Bytes event = Builder().u32(2075).u32(1).u32(0x8002).u32(0).raw(table);
-
-  for (const Bytes& image : {table, event}) {
-    Result r = Tool("decode", Hex(image));
-    ASSERT_EQ(r.status, 0) << r.err;
-    nlohmann::json j = nlohmann::json::parse(r.out);
-    tooltest::ExpectFields(j["class"] == "CIdentEvent_Send" ? j["payload"] : j, nlohmann::json::parse(R"({
-        "class": "CVCIStatusMap", "statuses": [{"serial": 42, "moduleState": 2, "kinds": 5, "legacy": true,
-            "addresses": [{}, {"kind": 4, "address": "192.168.1.9"}],
-            "sessions": {"sessions": [{"session": 7, "flag": true}]}, "deviceInfo": {"args": [{"value": "7"}]},
-            "wireless": {"listName": "wl"}, "moduleType": 4660}]})"));
-    Result back = Tool("encode --hex", r.out);
-    EXPECT_EQ(back.out, Hex(image) + "\n");
-  }
-
-  Bytes bindings = Builder().u32(2164).u32(1).u32(1).u32(1).str("10.0.0.5").u32(100).u32(0).u32(5).u32(0)
-                       .str("10.0.0.1");
-  Result b = Tool("decode", Hex(bindings));
-  ASSERT_EQ(b.status, 0) << b.err;
-  tooltest::ExpectFields(nlohmann::json::parse(b.out),
-                         nlohmann::json::parse(R"({"foreign": [{"bindings": [{"seconds": 100, "local": "10.0.0.1"}]}]})"));
-  EXPECT_EQ(Tool("encode --hex", b.out).out, Hex(bindings) + "\n");
-}
-
-TEST(StatusRecordsJson, SessionListBeyondOneByteCountIsRefused) {
-  nlohmann::json session = {{"class", "CSessionList::CSession"}, {"version", 1}, {"session", 1}, {"text1", ""},
-                            {"text2", ""}, {"address", ""}, {"kind", 1}, {"flag", false}};
-  nlohmann::json list = {{"class", "CSessionList"}, {"result", 0}, {"version", 1},
-                         {"sessions", nlohmann::json::array()}};
-  for (int i = 0; i < 255; ++i) list["sessions"].push_back(session);
-  Result full = Tool("encode --hex", list.dump());
-  ASSERT_EQ(full.status, 0) << full.err;
-  EXPECT_EQ(full.out.substr(0, 20), "460800000000000001FF");  // id, result, version 1, count 255
-
-  list["sessions"].push_back(session);
-  Result over = Tool("encode --hex", list.dump());
-  EXPECT_EQ(over.status, 1);
-  EXPECT_NE(over.err.find("255"), std::string::npos) << over.err;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// vci-ident-tool send against real sockets on loopback. (listen is what the
-// vci-sim tests receive the announcements with.)
+// vci-ident-tool send against a server socket on loopback. (listen is what
+// the vci-sim tests receive the announcements with; the client socket's
+// refusals and timeouts have tests of their own.)
 #include <gtest/gtest.h>
 
 #include <string>
@@ -37,13 +38,6 @@ TEST(SendCommand, PrintsTheReplyOfAServiceAsJson) {
                            {{"result", 0},
                             {"reply", {{"id", 2035}, {"length", 8}, {"hex", "F3070000FECA0000"}, {"enciphered", false}}}});
   }
-}
-
-TEST(SendCommand, RefusedConnectionEndsWith9237AndTheReportLines) {
-  Result r = Tool("send 127.0.0.1 " + std::to_string(sockettest::UnusedPort()), "F2070000");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("error code = 9237"), std::string::npos) << r.err;
-  EXPECT_NE(r.out.find("CliSkt::Connect Max connect Attempts Exceeded: error code = 10061"), std::string::npos) << r.out;
 }
 
 }  // namespace

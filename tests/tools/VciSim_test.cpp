@@ -112,7 +112,8 @@ TEST(VciSim, AnnouncesEachFormatWithItsOptionsFromItsOwnAddress) {
 
 // --count runs VCIs on consecutive addresses with consecutive serial
 // numbers; a command that ends in a serial number acts on that VCI alone.
-TEST(VciSim, CountRunsConsecutiveVcisThatCommandsAddressBySerialNumber) {
+// An identity file describes one VCI.
+TEST(VciSim, CountRunsConsecutiveVcisThatCommandsAddressBySerialNumberAndAFileDescribesOne) {
   VCI_REQUIRE_NET_NAMESPACE();
   Listener listener;
   ASSERT_TRUE(listener.Ready());
@@ -156,16 +157,11 @@ TEST(VciSim, CountRunsConsecutiveVcisThatCommandsAddressBySerialNumber) {
   };
   for (const auto& a : answers) EXPECT_EQ(vcis.Command(a.command).find(a.answer), 0u) << a.command;
   EXPECT_EQ(0, vcis.Stop());
-}
 
-// An identity file gives the contents; an option given beside it wins.
-TEST(VciSim, IdentityFileGivesTheContentsAndOptionsOverrideIt) {
-  VCI_REQUIRE_NET_NAMESPACE();
+  // An identity file gives the contents; an option given beside it wins.
   testenv::ScratchDir dir;
   testenv::WriteFile(dir.File("vci.json"), R"({"serial": 9001, "address": "127.0.0.7", "format": "legacy",
       "applications": [{"name": "FromFile", "version": "3.0"}, {"name": "Second", "version": "0.9"}]})");
-  Listener listener;
-  ASSERT_TRUE(listener.Ready());
   SimProcess vci({"--identity", dir.File("vci.json"), "--format", "current", "--interval", "100"});
   ASSERT_TRUE(vci.Ready());
   ExpectFields(listener.From("127.0.0.7")["record"], {{"class", "CVCIIdentMsg"}, {"serial", 9001}});
