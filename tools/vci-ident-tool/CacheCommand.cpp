@@ -59,7 +59,7 @@ int Show(const std::string& path, const char* className) {
   if (record.Load(path, &failure) != 0) return tool::Fail(path + ": " + failure.Describe(className));
   nlohmann::ordered_json out = recordjson::ToJson(record);
   out["enciphered"] = true;
-  std::cout << out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+  tool::PrintJson(out);
   return 0;
 }
 

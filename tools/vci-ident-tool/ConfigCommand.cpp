@@ -50,7 +50,7 @@ int Show() {
   out["LINK-QUALITY:num-zones"] = settings->m_uiNumLinkQualityZones;
   for (DWORD i = 0; i < settings->GetZonesInUse(); ++i)
     out["LINK-QUALITY:zone-" + std::to_string(i + 1)] = settings->m_Zones[i];
-  std::cout << out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+  tool::PrintJson(out);
   return 0;
 }
 

@@ -96,7 +96,7 @@ int RunDecode(const std::vector<std::string>& args) {
   std::copy(data.begin() + offset, data.end(), content);
   nlohmann::ordered_json out;
   if (!DecodeArchive(ar, out, err)) return tool::Fail(err);
-  std::cout << out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+  tool::PrintJson(out);
   return 0;
 }
 

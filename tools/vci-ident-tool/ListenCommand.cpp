@@ -11,6 +11,7 @@
 #include "FramePrint.h"
 #include "ToolCommand.h"
 #include "platform/AdapterInfo.h"
+#include "platform/StopSignals.h"
 #include "serialize/ArchiveBuffer.h"
 #include "transport/ServerSocket.h"
 
@@ -48,7 +49,7 @@ class CPrinter : public IServerEvent {
     for (auto it = content.begin(); it != content.end(); ++it) line[it.key()] = it.value();
     std::lock_guard<std::mutex> lock(m_Lock);
     if (m_ullLimit != 0 && m_ullPrinted >= m_ullLimit) return 0;
-    std::cout << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
+    tool::PrintJson(line, true);
     if (m_ullLimit != 0 && ++m_ullPrinted >= m_ullLimit) kill(getpid(), SIGTERM);
     return 0;
   }
@@ -101,7 +102,7 @@ int Run(const std::vector<std::string>& args) {
 
   // The signals are taken by sigwait below, never by a handler: blocked
   // before the receive threads start, so that they inherit the mask.
-  sigset_t stopSignals = tool::BlockStopSignals();
+  sigset_t stopSignals = platform::BlockStopSignals();
 
   CPrinter printer(count);
   std::vector<std::unique_ptr<CServerSocket>> sockets;

@@ -66,8 +66,7 @@ int Show() {
       {"MGR:splash_screen_resource_id", config.GetSplashScreenResourceId()},
       {"VCI:max_number_of_leds", config.GetMaxNumberOfLeds()},
   };
-  // Labels come from a file someone else wrote: never let bad UTF-8 abort.
-  std::cout << out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+  tool::PrintJson(out);
   return 0;
 }
 

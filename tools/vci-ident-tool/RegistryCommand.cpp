@@ -115,7 +115,7 @@ int Get(const std::string& sub, const std::string& value, bool json) {
     out["data"] = text;
   }
   if (json)
-    std::cout << out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+    tool::PrintJson(out);
   else
     std::cout << text << "\n";
   return 0;

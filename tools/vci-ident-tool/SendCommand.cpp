@@ -114,7 +114,7 @@ int Run(const std::vector<std::string>& args) {
   out["result"] = 0;
   out["reply"] = tool::ContentToJson(reply);
   if (closeResult != 0) out["close_result"] = closeResult;
-  std::cout << out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+  tool::PrintJson(out);
   return 0;
 }
 

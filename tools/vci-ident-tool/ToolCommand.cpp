@@ -11,6 +11,8 @@
 #include <iterator>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 namespace {
 std::vector<ToolCommand>& Table() {
   static std::vector<ToolCommand> table;
@@ -176,13 +178,12 @@ std::string TimeText(bool utc) {
   return text;
 }
 
-sigset_t BlockStopSignals() {
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  return stopSignals;
+void PrintJson(const nlohmann::ordered_json& doc, bool oneLine) {
+  const std::string text = doc.dump(oneLine ? -1 : 2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  if (oneLine)
+    std::cout << text << std::endl;
+  else
+    std::cout << text << "\n";
 }
 
 }  // namespace tool
