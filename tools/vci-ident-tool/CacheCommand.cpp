@@ -93,10 +93,7 @@ int RunWrite(const std::string& input, const std::string& out) {
 }
 
 int Run(const std::vector<std::string>& args) {
-  if (tool::WantsHelp(args)) {
-    std::cout << kUsage;
-    return 0;
-  }
+  if (tool::PrintedHelp(args, kUsage)) return 0;
   // The cache records log their failures to the trace log, which here would
   // be the service's own trace file.
   SetTraceLogSilenced(true);

@@ -55,10 +55,7 @@ int Show() {
 }
 
 int Run(const std::vector<std::string>& args) {
-  if (tool::WantsHelp(args)) {
-    std::cout << kUsage;
-    return 0;
-  }
+  if (tool::PrintedHelp(args, kUsage)) return 0;
   if (args.empty()) return tool::UsageError(kCommand, "config needs a subcommand");
   if (args[0] == "show") {
     if (args.size() != 1) return tool::UsageError(kCommand, "config show takes no arguments");

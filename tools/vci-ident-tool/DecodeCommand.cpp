@@ -66,10 +66,7 @@ bool ParseArgs(const ToolCommand& command, const std::vector<std::string>& args,
 }
 
 int RunDecode(const std::vector<std::string>& args) {
-  if (tool::WantsHelp(args)) {
-    std::cout << kDecodeUsage;
-    return 0;
-  }
+  if (tool::PrintedHelp(args, kDecodeUsage)) return 0;
   std::vector<bool> set;
   std::string path, data, err;
   int rc = 0;
@@ -101,10 +98,7 @@ int RunDecode(const std::vector<std::string>& args) {
 }
 
 int RunEncode(const std::vector<std::string>& args) {
-  if (tool::WantsHelp(args)) {
-    std::cout << kEncodeUsage;
-    return 0;
-  }
+  if (tool::PrintedHelp(args, kEncodeUsage)) return 0;
   std::vector<bool> set;
   std::string path, data, err;
   int rc = 0;

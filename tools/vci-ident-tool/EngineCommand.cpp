@@ -133,10 +133,7 @@ void Report(CVCIIdentClient& engine, uint32_t type, uint32_t value, bool asJson)
 }
 
 int Run(const std::vector<std::string>& args) {
-  if (tool::WantsHelp(args)) {
-    std::cout << kUsage;
-    return 0;
-  }
+  if (tool::PrintedHelp(args, kUsage)) return 0;
   bool asJson = false;
   unsigned long long seconds = 0;
   for (size_t i = 0; i < args.size(); ++i) {

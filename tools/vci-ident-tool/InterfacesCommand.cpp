@@ -78,10 +78,7 @@ class CChangeFlag : public IIFEvent {
 };
 
 int Run(const std::vector<std::string>& args) {
-  if (tool::WantsHelp(args)) {
-    std::cout << kUsage;
-    return 0;
-  }
+  if (tool::PrintedHelp(args, kUsage)) return 0;
   bool watch = false, asJson = false;
   for (const auto& a : args) {
     if (a == "--watch") watch = true;

@@ -74,10 +74,7 @@ std::vector<std::string> AllAddresses() {
 }
 
 int Run(const std::vector<std::string>& args) {
-  if (tool::WantsHelp(args)) {
-    std::cout << kUsage;
-    return 0;
-  }
+  if (tool::PrintedHelp(args, kUsage)) return 0;
   std::vector<std::string> addresses;
   unsigned long long port = 8194, count = 0;
   for (size_t i = 0; i < args.size(); ++i) {

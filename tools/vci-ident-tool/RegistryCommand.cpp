@@ -128,10 +128,7 @@ int Write(const std::string& sub, const std::string& value, LONG r) {
 }
 
 int Run(const std::vector<std::string>& args) {
-  if (tool::WantsHelp(args)) {
-    std::cout << kUsage;
-    return 0;
-  }
+  if (tool::PrintedHelp(args, kUsage)) return 0;
   if (args.empty()) return tool::UsageError(kCommand, "registry needs a subcommand");
   const std::string& sub = args[0];
   std::vector<std::string> rest(args.begin() + 1, args.end());

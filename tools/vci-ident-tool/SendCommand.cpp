@@ -54,10 +54,7 @@ bool ResolveHost(const std::string& host, std::string& dotted) {
 }
 
 int Run(const std::vector<std::string>& args) {
-  if (tool::WantsHelp(args)) {
-    std::cout << kUsage;
-    return 0;
-  }
+  if (tool::PrintedHelp(args, kUsage)) return 0;
   std::vector<std::string> positional;
   std::string local = "0.0.0.0";
   unsigned long long timeout = 0;

@@ -26,9 +26,13 @@ const std::vector<ToolCommand>& ToolCommands() { return Table(); }
 
 namespace tool {
 
-bool WantsHelp(const std::vector<std::string>& args) {
-  for (const auto& a : args)
-    if (a == "--help" || a == "-h") return true;
+bool PrintedHelp(const std::vector<std::string>& args, const char* usage) {
+  for (const auto& a : args) {
+    if (a == "--help" || a == "-h") {
+      std::cout << usage;
+      return true;
+    }
+  }
   return false;
 }
 

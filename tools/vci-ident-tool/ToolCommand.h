@@ -30,8 +30,9 @@ const std::vector<ToolCommand>& ToolCommands();
 
 // Shared helpers for the families.
 namespace tool {
-// True when args holds "--help" or "-h" anywhere.
-bool WantsHelp(const std::vector<std::string>& args);
+// When args holds "--help" or "-h" anywhere: prints usage on standard
+// output and is true.
+bool PrintedHelp(const std::vector<std::string>& args, const char* usage);
 // Prints "vci-ident-tool: <message>" and where the family's usage is, as one
 // line on standard error; returns 2.
 int UsageError(const ToolCommand& command, const std::string& message);
