@@ -83,7 +83,6 @@ class CBluetoothMgr : public IThread {
  private:
   // The discovery thread's steps; no lock held (m_CacheLock is taken inside
   // for a copy of the cached map).
-  //
   // The friendly-name query: 0 with name set, -1 on failure.
   int32_t QueryFriendlyName(const std::string& address, std::string& name);
   // One successful scan's devices judged and reported; false when the
