@@ -24,20 +24,9 @@ bool Plain(const char* value) {
 }
 
 std::string Install() {
-  const std::string folder = fuzz::ScratchPath("bt");
+  const std::string folder = fuzz::MakeDataLocation("bt");
   boost::filesystem::create_directories(folder + "/data_files");
-  fuzz::SetRegistryValue("IdentServiceDefaultLocation", folder);
   return folder + "/data_files/vci-bt.txt";
-}
-
-std::string ReadAll(const std::string& path) {
-  std::string text;
-  if (FILE* f = fopen(path.c_str(), "rb")) {
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
-    fclose(f);
-  }
-  return text;
 }
 
 }  // namespace
@@ -63,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // with a colon); otherwise the new file parses, holds the found VCI and
   // keeps the other VCIs.
   const std::string input(reinterpret_cast<const char*>(data), size);
-  if (ReadAll(path) == input) return 0;
+  if (fuzz::ReadFile(path) == input) return 0;
   FUZZ_CHECK(parsed);
   CIniFile after;
   FUZZ_CHECK(after.Load(path));

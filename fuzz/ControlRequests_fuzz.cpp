@@ -37,7 +37,7 @@ CClientConnectionMgr& Manager() {
     // A data file for the data-file request to send.
     const char text[] = "[4711]\nBDADDR = 00:11:22:33:44:55\n";
     fuzz::WriteFile(fuzz::ScratchPath("home/data_files/notes.txt"), text, sizeof text - 1);
-    fuzz::SetRegistryValue("IdentServiceDefaultLocation", fuzz::ScratchPath("home"));
+    fuzz::MakeDataLocation("home");
     CClientConnectionMgr* m = new CClientConnectionMgr;
     CClientSocket::Timeouts quick;
     quick.uiConnectPauseMs = 0;
@@ -65,11 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!fuzz::g_bPrivateNetwork && id == OBJID_CIdentConnect_Send && content.size() >= 12)
     std::memset(&content[8], 0, 4);
   CArchiveBuffer request(CArchiveBuffer::LOADING);
-  FUZZ_CHECK(request.AllocateData(static_cast<uint32_t>(content.size())));
-  uint8_t* p;
-  uint32_t n;
-  request.GetContent(p, n);
-  if (n > 0) std::memcpy(p, content.data(), n);
+  FUZZ_CHECK(fuzz::Fill(request, content));
   CArchiveBuffer reply(CArchiveBuffer::STORING);
   const int result = Manager().OnDataReceived(request, reply, "127.0.0.1", "127.0.0.1");
   FUZZ_CHECK(result == (content.size() < 4 ? -1 : 0));

@@ -32,11 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(content.data(), &id, 4);
   }
   CArchiveBuffer request(CArchiveBuffer::LOADING);
-  FUZZ_CHECK(request.AllocateData(static_cast<uint32_t>(content.size())));
-  uint8_t* p;
-  uint32_t n;
-  request.GetContent(p, n);
-  if (n > 0) std::memcpy(p, content.data(), n);
+  FUZZ_CHECK(fuzz::Fill(request, content));
   CArchiveBuffer reply(CArchiveBuffer::STORING);
   CVCIIdentClient engine;
   FUZZ_CHECK(engine.OnDataReceived(request, reply, kSenders[pick % 4], "127.0.0.1") == 0);

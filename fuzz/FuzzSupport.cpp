@@ -12,7 +12,6 @@
 
 #include "host/TraceLog.h"
 #include "platform/Registry.h"
-#include "serialize/ArchiveBuffer.h"
 #include "serialize/BlowfishCipher.h"
 #include "serialize/CipherKey.h"
 
@@ -68,6 +67,23 @@ void SetRegistryValue(const std::string& name, const std::string& value) {
   if (platform::RegistrySetString(key, name, value) != ERROR_SUCCESS) Fail(__FILE__, __LINE__, name.c_str());
 }
 
+std::string MakeDataLocation(const std::string& name) {
+  const std::string folder = ScratchPath(name);
+  std::filesystem::create_directories(folder);
+  SetRegistryValue("IdentServiceDefaultLocation", folder);
+  return folder;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::string text;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
+    std::fclose(f);
+  }
+  return text;
+}
+
 void Fail(const char* file, int line, const char* what) {
   dprintf(g_ReportFd, "%s:%d: fuzz check failed: %s\n", file, line, what);
   abort();
@@ -79,15 +95,21 @@ uint8_t Input::Byte() {
   return *m_pData++;
 }
 
-bool Load(CSerialize& record, const uint8_t* data, size_t size) {
+bool Fill(CArchiveBuffer& ar, const uint8_t* data, size_t size) {
   if (size > UINT32_MAX - 8) return false;
-  uint32_t n = static_cast<uint32_t>(size);
-  CArchiveBuffer ar(CArchiveBuffer::LOADING, n);
+  const uint32_t n = static_cast<uint32_t>(size);
   if (!ar.AllocateData(n)) return false;
   uint8_t* content;
   uint32_t length;
   ar.GetContent(content, length);
   if (n > 0) std::memcpy(content, data, n);
+  return true;
+}
+
+bool Load(CSerialize& record, const uint8_t* data, size_t size) {
+  if (size > UINT32_MAX - 8) return false;
+  CArchiveBuffer ar(CArchiveBuffer::LOADING, static_cast<uint32_t>(size));
+  if (!Fill(ar, data, size)) return false;
   ar.Rewind(CArchiveBuffer::LOADING);
   return record.Serialize(ar);
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "discovery/VCIIdentMsg.h"
+#include "serialize/ArchiveBuffer.h"
 #include "serialize/Serialize.h"
 
 namespace fuzz {
@@ -31,6 +32,11 @@ std::string ScratchPath(const std::string& name);
 void WriteFile(const std::string& path, const void* data, size_t size);
 // Sets a string value under the service's registry key of the scratch file.
 void SetRegistryValue(const std::string& name, const std::string& value);
+// Makes a scratch folder the service's data location
+// (IdentServiceDefaultLocation) and gives its path.
+std::string MakeDataLocation(const std::string& name);
+// A file's bytes; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
 
 // Reports a broken invariant on the standard error saved at start and aborts,
 // which libFuzzer records as a finding with its input.
@@ -51,6 +57,11 @@ class Input {
   size_t m_uiSize;
 };
 
+// Makes a loading archive hold exactly these bytes as its content, as a
+// received frame's content is handed on (the cursor after them); false when
+// they do not fit.
+bool Fill(CArchiveBuffer& ar, const uint8_t* data, size_t size);
+inline bool Fill(CArchiveBuffer& ar, const Bytes& bytes) { return Fill(ar, bytes.data(), bytes.size()); }
 // Reads a record from exactly these bytes, as from a received frame's
 // content: the archive holds nothing beyond them, so an over-read is caught.
 bool Load(CSerialize& record, const uint8_t* data, size_t size);

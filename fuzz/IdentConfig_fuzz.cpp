@@ -15,18 +15,10 @@ bool SameValue(const CIniFile& a, const CIniFile& b, const char* key) {
   return x == y || (x && y && std::string(x) == y);
 }
 
-// Names a folder of the scratch folder as IdentServiceDefaultLocation; the
-// path of ident.ini there.
-std::string Install() {
-  std::string folder = fuzz::ScratchPath("ident");
-  fuzz::SetRegistryValue("IdentServiceDefaultLocation", folder);
-  return folder + "/ident.ini";
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string iniPath = Install();
+  static const std::string iniPath = fuzz::MakeDataLocation("ident") + "/ident.ini";
   fuzz::WriteFile(iniPath, data, size);
   // A fresh object per input, which loads the file: a load keeps the zones
   // beyond the built-in four that the file does not name, so a long-lived

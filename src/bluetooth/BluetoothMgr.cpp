@@ -3,22 +3,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 
 #include "host/IdentConfig.h"
-#include "host/IniFile.h"
 #include "host/TraceLog.h"
-#include "platform/Kernel.h"
-#include "platform/Registry.h"
 
 namespace {
-
-const char kNonVciFile[] = "non-vci-bt.txt";
 
 // A serial number's text as a number: the default serial is written without
 // leading zeros, a name's serial with them.
 uint32_t SerialValue(const std::string& text) { return static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10)); }
-const char kNonVciSection[] = "Non_VCI_BT_Devices";
 // What the engine calls the PC's Bluetooth network connection.
 const char kPanConnection[] = "Bluetooth Personal";
 
@@ -44,25 +37,6 @@ void TrackMaximum(std::atomic<uint32_t>& max, uint32_t value, const char* what) 
   } else {
     TraceLog(TRACE_INFO, "%s = %u", what, max.load());
   }
-}
-
-// The C library's ctime text of the local time, line break included.
-std::string CTimeText() {
-  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  const SYSTEMTIME t = GetWallClock().Local;
-  char text[64];
-  snprintf(text, sizeof text, "%.3s %.3s%3d %.2d:%.2d:%.2d %d\n", kDays[t.wDayOfWeek % 7],
-           kMonths[(t.wMonth + 11) % 12], t.wDay, t.wHour, t.wMinute, t.wSecond, t.wYear);
-  return text;
-}
-
-bool NonVciPath(std::string& path) {
-  std::string folder;
-  if (platform::ReadRegistryString("IdentServiceDefaultLocation", 256, folder) != ERROR_SUCCESS) return false;
-  path = folder + "/" + kNonVciFile;
-  return true;
 }
 
 int HexDigit(char c) {
@@ -98,7 +72,7 @@ int32_t CBluetoothMgr::Initialize(IBluetoothEvent* pListener, const BtVciInfoMap
   m_MaxDiscoveryTime = 0;
   m_MaxDevices = 0;
   // A running thread owns the set; it already holds what the file holds.
-  if (!m_bRunning) LoadNonVciList();
+  if (!m_bRunning) m_NonVci.Load();
   // The listener goes in before the thread starts, so that the first scan
   // already reaches it.
   if (pListener) m_pListener = pListener;
@@ -337,7 +311,7 @@ bool CBluetoothMgr::ProcessScan() {
   const std::vector<std::string> devices = m_pStack->GetDeviceList();
   std::vector<std::string> found;
   for (const std::string& address : devices)
-    if (!m_NonVci.count(address)) found.push_back(address);
+    if (!m_NonVci.Contains(address)) found.push_back(address);
   TraceLog(TRACE_INFO, "Total Items Detected %u", static_cast<uint32_t>(devices.size()));
   TrackMaximum(m_MaxDevices, static_cast<uint32_t>(devices.size()), "Max Devices Detected");
 
@@ -384,8 +358,7 @@ bool CBluetoothMgr::ProcessScan() {
       Notify();
     } else {
       TraceLog(TRACE_INFO, "%s is not a VCI", address.c_str());
-      AppendNonVci(address, name);
-      m_NonVci.insert(address);
+      m_NonVci.Add(address, name);
     }
   }
 
@@ -460,62 +433,4 @@ bool CBluetoothMgr::CheckCachedVcis(std::vector<std::string>& found) {
     }
   }
   return notified;
-}
-
-int32_t CBluetoothMgr::LoadNonVciList() {
-  std::string path;
-  if (!NonVciPath(path)) return -1;
-  if (!std::ifstream(path).good()) {
-    TraceLog(TRACE_INFO, "Non-VCI cached file %s not found", path.c_str());
-    return 0;
-  }
-  CIniFile ini;
-  const std::vector<std::string> sections = ini.Load(path) ? ini.GetSections() : std::vector<std::string>();
-  if (sections.empty()) {
-    TraceLog(TRACE_WARN, "Error Parsing %s", path.c_str());
-    return 0;
-  }
-  const std::string& section = sections.front();
-  const long count = ini.GetInt((section + ":NumDevices").c_str(), -1);
-  if (count < 0) {
-    TraceLog(TRACE_WARN, "Error Parsing %s", (section + ":NumDevices").c_str());
-    return 0;
-  }
-  for (long n = 1; n <= count; ++n) {
-    const std::string key = section + ":bt_dev_" + std::to_string(n);
-    const char* address = ini.Find(key.c_str());
-    if (address)
-      m_NonVci.insert(address);
-    else
-      TraceLog(TRACE_WARN, "Error Parsing %s", key.c_str());
-  }
-  return 0;
-}
-
-void CBluetoothMgr::AppendNonVci(const std::string& address, const std::string& name) {
-  std::string path;
-  if (!NonVciPath(path)) return;
-  if (!std::ifstream(path).good()) std::ofstream(path).close();
-  CIniFile ini;
-  if (!ini.Load(path)) {
-    TraceLog(TRACE_WARN, "Can't load %s", path.c_str());
-    return;
-  }
-  const std::vector<std::string> sections = ini.GetSections();
-  std::string section = kNonVciSection;
-  long count = 1;
-  if (!sections.empty()) {
-    section = sections.front();
-    const char* text = ini.Find((section + ":NumDevices").c_str());
-    if (!text) return;
-    count = ini.GetInt((section + ":NumDevices").c_str(), 0) + 1;
-  } else {
-    ini.Set(section.c_str(), nullptr);
-  }
-  const std::string n = std::to_string(count);
-  ini.Set((section + ":NumDevices").c_str(), n.c_str());
-  ini.Set((section + ":bt_dev_" + n).c_str(), address.c_str());
-  ini.Set((section + ":bt_FN_" + n).c_str(), name.c_str());
-  ini.Set((section + ":bt_TS_" + n).c_str(), CTimeText().c_str());
-  ini.Save(path);
 }

@@ -16,12 +16,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 #include "bluetooth/BluetoothEvent.h"
 #include "bluetooth/BtApiSync.h"
 #include "bluetooth/BtVciInfo.h"
+#include "bluetooth/NonVciList.h"
 #include "transport/Thread.h"
 
 // How the manager switches the PC's Bluetooth network connection after a
@@ -81,11 +81,8 @@ class CBluetoothMgr : public IThread {
   void Run(uint32_t uiArg1, uint32_t uiArg2) override;
 
  private:
-  // Read by Initialize while no thread runs.
-  int32_t LoadNonVciList();
   // The discovery thread's steps; no lock held (m_CacheLock is taken inside
   // for a copy of the cached map).
-  void AppendNonVci(const std::string& address, const std::string& name);
   // The friendly-name query: 0 with name set, -1 on failure.
   int32_t QueryFriendlyName(const std::string& address, std::string& name);
   // One successful scan's devices judged and reported; false when the
@@ -108,7 +105,7 @@ class CBluetoothMgr : public IThread {
   // no thread runs (StartDiscovery, Uninitialize, Initialize's load): the
   // detected map, the non-VCI set.
   BtVciInfoMap m_Detected;
-  std::set<std::string> m_NonVci;
+  CNonVciList m_NonVci;
   std::atomic<uint32_t> m_MaxDiscoveryTime{0};
   std::atomic<uint32_t> m_MaxDevices{0};
   std::atomic<bool> m_bRunning{false};

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include <iniparser.h>
@@ -78,6 +79,17 @@ std::vector<std::string> CIniFile::GetSections() const {
     if (name) out.emplace_back(name);
   }
   return out;
+}
+
+long CIniFile::CountKeys(const std::string& section) const {
+  // Counted here rather than by iniparser_getsecnkeys, which builds the
+  // prefix in a buffer of fixed size.
+  const std::string prefix = section + ":";
+  long n = 0;
+  const dictionary* d = m_pDict.get();
+  for (ssize_t i = 0; d && i < d->size; ++i)
+    if (d->key[i] && std::strncmp(d->key[i], prefix.c_str(), prefix.size()) == 0) ++n;
+  return n;
 }
 
 bool CIniFile::Set(const char* key, const char* value) {

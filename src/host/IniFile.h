@@ -43,6 +43,8 @@ class CIniFile {
 
   // Section names in file order (as iniparser keeps them: lower case).
   std::vector<std::string> GetSections() const;
+  // How many keys a section (named as GetSections gives it) holds.
+  long CountKeys(const std::string& section) const;
   // Sets "section:key" to value, or files a section when key has no colon
   // and value is null; the section of a key must exist. An empty dictionary
   // is started when nothing is held. False when iniparser refuses.

@@ -133,6 +133,20 @@ std::string DriverName(const std::string& interfaceName) {
   return std::string(info.driver, strnlen(info.driver, sizeof info.driver));
 }
 
+// A request with one fixed body, which starts zeroed. The body follows the
+// header without padding (the header's size is a multiple of the alignment).
+template <typename Body>
+struct NetlinkRequest {
+  NetlinkRequest(uint16_t type, uint16_t flags, uint32_t seq) {
+    h.nlmsg_len = NLMSG_LENGTH(sizeof(Body));
+    h.nlmsg_type = type;
+    h.nlmsg_flags = NLM_F_REQUEST | flags;
+    h.nlmsg_seq = seq;
+  }
+  struct nlmsghdr h {};
+  Body body{};
+};
+
 // Sends one request and hands every answer of its sequence number to reply,
 // which returns true once it has set the result. ERROR_INVALID_HANDLE when
 // the request could not be sent, ERROR_INVALID_DATA when the answers end
@@ -157,16 +171,8 @@ DWORD Exchange(int fd, const struct nlmsghdr& request, Reply reply) {
 // the socket failed or the kernel answered with an error.
 template <typename Parse>
 bool Dump(int fd, uint16_t type, uint16_t replyType, unsigned char family, uint32_t seq, Parse parse) {
-  struct {
-    struct nlmsghdr h;
-    struct rtgenmsg g;
-  } req;
-  memset(&req, 0, sizeof req);
-  req.h.nlmsg_len = NLMSG_LENGTH(sizeof(struct rtgenmsg));
-  req.h.nlmsg_type = type;
-  req.h.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-  req.h.nlmsg_seq = seq;
-  req.g.rtgen_family = family;
+  NetlinkRequest<struct rtgenmsg> req(type, NLM_F_DUMP, seq);
+  req.body.rtgen_family = family;
   return Exchange(fd, req.h, [&](const struct nlmsghdr* h, DWORD& result) {
            if (h->nlmsg_type == replyType) parse(h);
            result = h->nlmsg_type == NLMSG_DONE ? ERROR_SUCCESS : ERROR_INVALID_DATA;
@@ -274,19 +280,11 @@ DWORD GetNetLinks(std::vector<CNetLink>& out) {
 DWORD SetNetLinkUp(uint32_t index, bool up) {
   FdGuard fd{socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE)};
   if (fd.fd < 0) return ERROR_INVALID_HANDLE;
-  struct {
-    struct nlmsghdr h;
-    struct ifinfomsg i;
-  } req;
-  memset(&req, 0, sizeof req);
-  req.h.nlmsg_len = NLMSG_LENGTH(sizeof(struct ifinfomsg));
-  req.h.nlmsg_type = RTM_NEWLINK;
-  req.h.nlmsg_flags = NLM_F_REQUEST | NLM_F_ACK;
-  req.h.nlmsg_seq = 1;
-  req.i.ifi_family = AF_UNSPEC;
-  req.i.ifi_index = static_cast<int>(index);
-  req.i.ifi_change = IFF_UP;
-  req.i.ifi_flags = up ? IFF_UP : 0;
+  NetlinkRequest<struct ifinfomsg> req(RTM_NEWLINK, NLM_F_ACK, 1);
+  req.body.ifi_family = AF_UNSPEC;
+  req.body.ifi_index = static_cast<int>(index);
+  req.body.ifi_change = IFF_UP;
+  req.body.ifi_flags = up ? IFF_UP : 0;
   // The acknowledgement is an NLMSG_ERROR whose code is 0 on success.
   return Exchange(fd.fd, req.h, [](const struct nlmsghdr* h, DWORD& result) {
     if (h->nlmsg_type != NLMSG_ERROR) return false;

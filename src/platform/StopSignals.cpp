@@ -79,3 +79,20 @@ void CStopSignals::Watch() {
       m_bPending = true;
   }
 }
+
+namespace platform {
+
+sigset_t StopSignalSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : kSignals) sigaddset(&set, sig);
+  return set;
+}
+
+sigset_t BlockStopSignals() {
+  const sigset_t set = StopSignalSet();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  return set;
+}
+
+}  // namespace platform

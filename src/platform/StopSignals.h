@@ -5,6 +5,8 @@
 // One object per process at a time.
 #pragma once
 
+#include <signal.h>
+
 #include <mutex>
 #include <thread>
 
@@ -33,3 +35,14 @@ class CStopSignals {
   HWND m_hTarget = 0;      // Guarded by m_Lock.
   bool m_bPending = false;  // Guarded by m_Lock.
 };
+
+namespace platform {
+
+// The stop signals (SIGTERM and SIGINT) as a set, for a program that takes
+// them with sigwait or a signalfd instead of through CStopSignals.
+sigset_t StopSignalSet();
+// Blocks the stop signals in the calling thread, and so in every thread it
+// starts afterwards, and gives their set.
+sigset_t BlockStopSignals();
+
+}  // namespace platform

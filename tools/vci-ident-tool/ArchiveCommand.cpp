@@ -22,10 +22,7 @@ const ToolCommand kCommand{"archive", "encipher or decipher an archive content f
 ToolCommandRegistration g_Registration(kCommand);
 
 int Run(const std::vector<std::string>& args) {
-  if (tool::WantsHelp(args)) {
-    std::cout << kUsage;
-    return 0;
-  }
+  if (tool::PrintedHelp(args, kUsage)) return 0;
   if (args.size() != 3 || (args[0] != "encrypt" && args[0] != "decrypt"))
     return tool::UsageError(kCommand, "archive takes 'encrypt' or 'decrypt', a FILE and an OUT");
   bool encrypt = args[0] == "encrypt";

@@ -21,10 +21,7 @@ const ToolCommand kCommand{"blowfish", "Blowfish encipherment of standard input"
 ToolCommandRegistration g_Registration(kCommand);
 
 int Run(const std::vector<std::string>& args) {
-  if (tool::WantsHelp(args)) {
-    std::cout << kUsage;
-    return 0;
-  }
+  if (tool::PrintedHelp(args, kUsage)) return 0;
   if (args.empty() || (args[0] != "encrypt" && args[0] != "decrypt"))
     return tool::UsageError(kCommand, "blowfish needs 'encrypt' or 'decrypt'");
   bool encrypt = args[0] == "encrypt";

@@ -93,10 +93,7 @@ int Get() {
 }
 
 int Run(const std::vector<std::string>& args) {
-  if (tool::WantsHelp(args)) {
-    std::cout << kUsage;
-    return 0;
-  }
+  if (tool::PrintedHelp(args, kUsage)) return 0;
   if (args.empty()) return tool::UsageError(kCommand, "brand needs a subcommand");
   const std::string& sub = args[0];
   if (sub == "list" || sub == "get") {

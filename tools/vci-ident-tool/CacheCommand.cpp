@@ -59,7 +59,7 @@ int Show(const std::string& path, const char* className) {
   if (record.Load(path, &failure) != 0) return tool::Fail(path + ": " + failure.Describe(className));
   nlohmann::ordered_json out = recordjson::ToJson(record);
   out["enciphered"] = true;
-  std::cout << out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+  tool::PrintJson(out);
   return 0;
 }
 
@@ -93,10 +93,7 @@ int RunWrite(const std::string& input, const std::string& out) {
 }
 
 int Run(const std::vector<std::string>& args) {
-  if (tool::WantsHelp(args)) {
-    std::cout << kUsage;
-    return 0;
-  }
+  if (tool::PrintedHelp(args, kUsage)) return 0;
   // The cache records log their failures to the trace log, which here would
   // be the service's own trace file.
   SetTraceLogSilenced(true);

@@ -50,15 +50,12 @@ int Show() {
   out["LINK-QUALITY:num-zones"] = settings->m_uiNumLinkQualityZones;
   for (DWORD i = 0; i < settings->GetZonesInUse(); ++i)
     out["LINK-QUALITY:zone-" + std::to_string(i + 1)] = settings->m_Zones[i];
-  std::cout << out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+  tool::PrintJson(out);
   return 0;
 }
 
 int Run(const std::vector<std::string>& args) {
-  if (tool::WantsHelp(args)) {
-    std::cout << kUsage;
-    return 0;
-  }
+  if (tool::PrintedHelp(args, kUsage)) return 0;
   if (args.empty()) return tool::UsageError(kCommand, "config needs a subcommand");
   if (args[0] == "show") {
     if (args.size() != 1) return tool::UsageError(kCommand, "config show takes no arguments");

@@ -66,10 +66,7 @@ bool ParseArgs(const ToolCommand& command, const std::vector<std::string>& args,
 }
 
 int RunDecode(const std::vector<std::string>& args) {
-  if (tool::WantsHelp(args)) {
-    std::cout << kDecodeUsage;
-    return 0;
-  }
+  if (tool::PrintedHelp(args, kDecodeUsage)) return 0;
   std::vector<bool> set;
   std::string path, data, err;
   int rc = 0;
@@ -96,15 +93,12 @@ int RunDecode(const std::vector<std::string>& args) {
   std::copy(data.begin() + offset, data.end(), content);
   nlohmann::ordered_json out;
   if (!DecodeArchive(ar, out, err)) return tool::Fail(err);
-  std::cout << out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+  tool::PrintJson(out);
   return 0;
 }
 
 int RunEncode(const std::vector<std::string>& args) {
-  if (tool::WantsHelp(args)) {
-    std::cout << kEncodeUsage;
-    return 0;
-  }
+  if (tool::PrintedHelp(args, kEncodeUsage)) return 0;
   std::vector<bool> set;
   std::string path, data, err;
   int rc = 0;

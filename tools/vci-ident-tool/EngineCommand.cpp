@@ -18,6 +18,7 @@
 #include "host/Brand.h"
 #include "netif/IFList.h"
 #include "platform/Registry.h"
+#include "platform/StopSignals.h"
 
 namespace {
 
@@ -122,7 +123,7 @@ void Report(CVCIIdentClient& engine, uint32_t type, uint32_t value, bool asJson)
     out["value"] = value;
     out["vcis"] = recordjson::ToJson(vcis);
     out["bindings"] = recordjson::ToJson(bindings);
-    std::cout << out.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
+    tool::PrintJson(out, true);
     return;
   }
   std::cout << tool::TimeText(true) << " " << Describe(type, value) << ": " << vcis.Count() << " VCI"
@@ -132,10 +133,7 @@ void Report(CVCIIdentClient& engine, uint32_t type, uint32_t value, bool asJson)
 }
 
 int Run(const std::vector<std::string>& args) {
-  if (tool::WantsHelp(args)) {
-    std::cout << kUsage;
-    return 0;
-  }
+  if (tool::PrintedHelp(args, kUsage)) return 0;
   bool asJson = false;
   unsigned long long seconds = 0;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -153,7 +151,7 @@ int Run(const std::vector<std::string>& args) {
     return tool::Fail(std::string("no brand: the value Brand under HKEY_LOCAL_MACHINE\\") + VCI_REGISTRY_KEY + " in " +
                       platform::RegistryFilePath() + " is missing or names no brand (see vci-ident-tool brand)");
 
-  sigset_t stopSignals = tool::BlockStopSignals();
+  sigset_t stopSignals = platform::BlockStopSignals();
 
   CReportQueue reports;
   CVCIIdentClient engine;

@@ -11,6 +11,7 @@
 #include "ToolCommand.h"
 #include "netif/IFList.h"
 #include "netif/IFMonitor.h"
+#include "platform/StopSignals.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ void Print(const CIFList& list, bool asJson, const std::string& time) {
                      {"name", i.m_strName}});
     }
     out["interfaces"] = ifs;
-    std::cout << out.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
+    tool::PrintJson(out, true);
     return;
   }
   if (!time.empty()) std::cout << time << "\n";
@@ -77,10 +78,7 @@ class CChangeFlag : public IIFEvent {
 };
 
 int Run(const std::vector<std::string>& args) {
-  if (tool::WantsHelp(args)) {
-    std::cout << kUsage;
-    return 0;
-  }
+  if (tool::PrintedHelp(args, kUsage)) return 0;
   bool watch = false, asJson = false;
   for (const auto& a : args) {
     if (a == "--watch") watch = true;
@@ -98,7 +96,7 @@ int Run(const std::vector<std::string>& args) {
 
   // The monitor's thread must start with SIGINT and SIGTERM blocked, so that
   // they reach this thread's sigtimedwait and end the watch cleanly.
-  sigset_t stopSignals = tool::BlockStopSignals();
+  sigset_t stopSignals = platform::BlockStopSignals();
 
   CChangeFlag listener;
   int r = monitor.Register(&listener, list);

@@ -11,6 +11,7 @@
 #include "FramePrint.h"
 #include "ToolCommand.h"
 #include "platform/AdapterInfo.h"
+#include "platform/StopSignals.h"
 #include "serialize/ArchiveBuffer.h"
 #include "transport/ServerSocket.h"
 
@@ -48,7 +49,7 @@ class CPrinter : public IServerEvent {
     for (auto it = content.begin(); it != content.end(); ++it) line[it.key()] = it.value();
     std::lock_guard<std::mutex> lock(m_Lock);
     if (m_ullLimit != 0 && m_ullPrinted >= m_ullLimit) return 0;
-    std::cout << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
+    tool::PrintJson(line, true);
     if (m_ullLimit != 0 && ++m_ullPrinted >= m_ullLimit) kill(getpid(), SIGTERM);
     return 0;
   }
@@ -73,10 +74,7 @@ std::vector<std::string> AllAddresses() {
 }
 
 int Run(const std::vector<std::string>& args) {
-  if (tool::WantsHelp(args)) {
-    std::cout << kUsage;
-    return 0;
-  }
+  if (tool::PrintedHelp(args, kUsage)) return 0;
   std::vector<std::string> addresses;
   unsigned long long port = 8194, count = 0;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -101,7 +99,7 @@ int Run(const std::vector<std::string>& args) {
 
   // The signals are taken by sigwait below, never by a handler: blocked
   // before the receive threads start, so that they inherit the mask.
-  sigset_t stopSignals = tool::BlockStopSignals();
+  sigset_t stopSignals = platform::BlockStopSignals();
 
   CPrinter printer(count);
   std::vector<std::unique_ptr<CServerSocket>> sockets;

@@ -16,10 +16,7 @@ const ToolCommand kCommand{"object-name", "log name of an object identifier", kU
 ToolCommandRegistration g_Registration(kCommand);
 
 int Run(const std::vector<std::string>& args) {
-  if (tool::WantsHelp(args)) {
-    std::cout << kUsage;
-    return 0;
-  }
+  if (tool::PrintedHelp(args, kUsage)) return 0;
   if (args.size() != 1) return tool::UsageError(kCommand, "object-name takes exactly one ID");
   unsigned long long id;
   if (!tool::ParseNumber(args[0], id) || id > 0xFFFFFFFFull)

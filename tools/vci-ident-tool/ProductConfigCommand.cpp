@@ -66,16 +66,12 @@ int Show() {
       {"MGR:splash_screen_resource_id", config.GetSplashScreenResourceId()},
       {"VCI:max_number_of_leds", config.GetMaxNumberOfLeds()},
   };
-  // Labels come from a file someone else wrote: never let bad UTF-8 abort.
-  std::cout << out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+  tool::PrintJson(out);
   return 0;
 }
 
 int Run(const std::vector<std::string>& args) {
-  if (tool::WantsHelp(args)) {
-    std::cout << kUsage;
-    return 0;
-  }
+  if (tool::PrintedHelp(args, kUsage)) return 0;
   if (args.empty()) return tool::UsageError(kCommand, "product-config needs a subcommand");
   const std::string& sub = args[0];
   if (sub == "encode") {

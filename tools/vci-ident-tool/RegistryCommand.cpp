@@ -115,7 +115,7 @@ int Get(const std::string& sub, const std::string& value, bool json) {
     out["data"] = text;
   }
   if (json)
-    std::cout << out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+    tool::PrintJson(out);
   else
     std::cout << text << "\n";
   return 0;
@@ -128,10 +128,7 @@ int Write(const std::string& sub, const std::string& value, LONG r) {
 }
 
 int Run(const std::vector<std::string>& args) {
-  if (tool::WantsHelp(args)) {
-    std::cout << kUsage;
-    return 0;
-  }
+  if (tool::PrintedHelp(args, kUsage)) return 0;
   if (args.empty()) return tool::UsageError(kCommand, "registry needs a subcommand");
   const std::string& sub = args[0];
   std::vector<std::string> rest(args.begin() + 1, args.end());

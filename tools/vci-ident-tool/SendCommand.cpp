@@ -54,10 +54,7 @@ bool ResolveHost(const std::string& host, std::string& dotted) {
 }
 
 int Run(const std::vector<std::string>& args) {
-  if (tool::WantsHelp(args)) {
-    std::cout << kUsage;
-    return 0;
-  }
+  if (tool::PrintedHelp(args, kUsage)) return 0;
   std::vector<std::string> positional;
   std::string local = "0.0.0.0";
   unsigned long long timeout = 0;
@@ -114,7 +111,7 @@ int Run(const std::vector<std::string>& args) {
   out["result"] = 0;
   out["reply"] = tool::ContentToJson(reply);
   if (closeResult != 0) out["close_result"] = closeResult;
-  std::cout << out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+  tool::PrintJson(out);
   return 0;
 }
 

@@ -11,6 +11,8 @@
 #include <iterator>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 namespace {
 std::vector<ToolCommand>& Table() {
   static std::vector<ToolCommand> table;
@@ -24,9 +26,13 @@ const std::vector<ToolCommand>& ToolCommands() { return Table(); }
 
 namespace tool {
 
-bool WantsHelp(const std::vector<std::string>& args) {
-  for (const auto& a : args)
-    if (a == "--help" || a == "-h") return true;
+bool PrintedHelp(const std::vector<std::string>& args, const char* usage) {
+  for (const auto& a : args) {
+    if (a == "--help" || a == "-h") {
+      std::cout << usage;
+      return true;
+    }
+  }
   return false;
 }
 
@@ -176,13 +182,12 @@ std::string TimeText(bool utc) {
   return text;
 }
 
-sigset_t BlockStopSignals() {
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  return stopSignals;
+void PrintJson(const nlohmann::ordered_json& doc, bool oneLine) {
+  const std::string text = doc.dump(oneLine ? -1 : 2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  if (oneLine)
+    std::cout << text << std::endl;
+  else
+    std::cout << text << "\n";
 }
 
 }  // namespace tool

@@ -7,10 +7,10 @@
 // error that names the mistake); 1 when the operation itself failed.
 #pragma once
 
-#include <signal.h>
-
 #include <string>
 #include <vector>
+
+#include <nlohmann/json_fwd.hpp>
 
 typedef int (*ToolCommandFn)(const std::vector<std::string>& args);
 
@@ -30,8 +30,9 @@ const std::vector<ToolCommand>& ToolCommands();
 
 // Shared helpers for the families.
 namespace tool {
-// True when args holds "--help" or "-h" anywhere.
-bool WantsHelp(const std::vector<std::string>& args);
+// When args holds "--help" or "-h" anywhere: prints usage on standard
+// output and is true.
+bool PrintedHelp(const std::vector<std::string>& args, const char* usage);
 // Prints "vci-ident-tool: <message>" and where the family's usage is, as one
 // line on standard error; returns 2.
 int UsageError(const ToolCommand& command, const std::string& message);
@@ -46,13 +47,13 @@ bool ReadArchiveInput(const std::string& path, std::string& data, std::string& e
 // digit count or a non-hex character.
 bool ParseHex(const std::string& text, std::string& bytes);
 std::string ToHex(const void* data, size_t length, bool upper = true);
+// Prints a JSON document on standard output: indented, or as one line that
+// is flushed at once (a stream of events). Text that is no UTF-8 (names and
+// labels come from files and peers) is replaced, never an abort.
+void PrintJson(const nlohmann::ordered_json& doc, bool oneLine = false);
 // Parses an unsigned number with automatic base (0x.., 0.., decimal).
 bool ParseNumber(const std::string& text, unsigned long long& value);
 // The current time with milliseconds: as UTC, 2026-12-06T14:03:07.125Z;
 // otherwise local, 2026-12-06 15:03:07.125.
 std::string TimeText(bool utc);
-// Blocks SIGINT and SIGTERM in the calling thread and returns them as a set
-// for sigwait. Called before any thread starts, so that every thread
-// inherits the mask and the signals reach the waiting command.
-sigset_t BlockStopSignals();
 }  // namespace tool

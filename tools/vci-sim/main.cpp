@@ -2,7 +2,6 @@
 // application development without hardware. See kUsage.
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -21,6 +20,7 @@
 #include <boost/thread/thread.hpp>
 
 #include "host/TraceLog.h"
+#include "platform/StopSignals.h"
 #include "SimAnnouncer.h"
 #include "SimIdentity.h"
 #include "SimVci.h"
@@ -401,11 +401,7 @@ int main(int argc, char** argv) {
 
   // Every thread inherits the blocked stop signals; the main thread waits
   // for them.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  const sigset_t stopSignals = platform::BlockStopSignals();
 
   std::vector<std::unique_ptr<CSimVci>> vcis;
   std::vector<CSimVci*> plain;

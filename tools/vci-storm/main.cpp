@@ -112,18 +112,23 @@ int Datagrams(uint64_t count) {
   return 0;
 }
 
+// A record's whole frame, length word included.
+std::vector<uint8_t> FrameOf(CSerialize& record) {
+  CArchiveBuffer ar(CArchiveBuffer::STORING);
+  record.Serialize(ar);
+  uint8_t* p = nullptr;
+  uint32_t n = 0;
+  ar.GetFrame(p, n);
+  return std::vector<uint8_t>(p, p + n);
+}
+
 // The frame of an announcement of `heard` with another module state.
 std::vector<uint8_t> Variant(const CVCIIdentMsg& heard, uint32_t state) {
   CVCIIdentMsg msg(heard.GetSerial(), state, heard.GetTokenLow(), heard.GetTokenHigh(), heard.GetSessions(),
                    heard.GetKind(), 0, 0, heard.GetModuleType());
   msg.SetVersion(heard.GetVersion());
   msg.SetWireless(heard.GetWireless());
-  CArchiveBuffer ar(CArchiveBuffer::STORING);
-  msg.Serialize(ar);
-  uint8_t* p = nullptr;
-  uint32_t n = 0;
-  ar.GetFrame(p, n);
-  return std::vector<uint8_t>(p, p + n);
+  return FrameOf(msg);
 }
 
 int Changes(const char* address, uint32_t rate, uint32_t seconds) {
@@ -172,15 +177,6 @@ int Changes(const char* address, uint32_t rate, uint32_t seconds) {
               SecondsSince(t0));
   close(s);
   return 0;
-}
-
-std::vector<uint8_t> FrameOf(CSerialize& record) {
-  CArchiveBuffer ar(CArchiveBuffer::STORING);
-  record.Serialize(ar);
-  uint8_t* p = nullptr;
-  uint32_t n = 0;
-  ar.GetFrame(p, n);
-  return std::vector<uint8_t>(p, p + n);
 }
 
 // One bad conversation; returns when the service has closed it (or after

@@ -14,6 +14,7 @@
 #include "Spawn.h"
 #include "bluetooth/TosBtApi.h"
 #include "platform/StackNotification.h"
+#include "platform/StopSignals.h"
 
 namespace btsim {
 
@@ -63,10 +64,7 @@ bool CBtSimulator::Start() {
               << (errno == EADDRINUSE ? " (another vci-btsim serves this registry)" : "") << std::endl;
     return false;
   }
-  sigset_t stop;
-  sigemptyset(&stop);
-  sigaddset(&stop, SIGINT);
-  sigaddset(&stop, SIGTERM);
+  const sigset_t stop = platform::StopSignalSet();
   m_Signals = signalfd(-1, &stop, SFD_CLOEXEC);
   if (m_Options.servicePath.empty()) {
     PostNotifications(m_Options.startCodes);

@@ -14,6 +14,7 @@
 #include "BtSimulator.h"
 #include "BtWorld.h"
 #include "platform/Registry.h"
+#include "platform/StopSignals.h"
 
 using namespace btsim;
 
@@ -164,11 +165,7 @@ int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IOLBF, 0);
   signal(SIGPIPE, SIG_IGN);
   // The stop signals are read from a descriptor in the simulator's loop.
-  sigset_t stop;
-  sigemptyset(&stop);
-  sigaddset(&stop, SIGINT);
-  sigaddset(&stop, SIGTERM);
-  sigprocmask(SIG_BLOCK, &stop, nullptr);
+  platform::BlockStopSignals();
   CBtSimulator simulator(world, options);
   return simulator.Run();
 }
