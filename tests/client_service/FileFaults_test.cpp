@@ -1,12 +1,13 @@
 // vci-identd started over broken files: a cache file, ident.ini or the
-// registry file truncated, garbled or replaced by a folder. A bad cache file
-// goes and the service serves; a bad ident.ini leaves the defaults; a
-// registry without a readable brand ends the start in order with exit code
-// 0; and nothing else is lost.
+// registry file truncated, garbled or replaced by a folder, or a data folder
+// it cannot write. A bad cache file goes and the service serves; a bad
+// ident.ini leaves the defaults; a registry without a readable brand ends
+// the start in order with exit code 0; and nothing else is lost.
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
+#include "client_service/ClientApp.h"
 #include "common/ServiceProcess.h"
 #include "discovery/InvalidVCIList.h"
 #include "discovery/VCICachedMap.h"
@@ -91,6 +92,45 @@ TEST(FileFaults, ABrokenFileCostsItselfAtMostAndNeverTheService) {
     }
     if (c.file == REGISTRY) unlink(path.c_str()), rmdir(path.c_str());
   }
+}
+
+// The data folder on a read-only mount of the service's own (which binds
+// root too): a fetched VCI is listed all the same, the fetch counts as failed
+// with its log line, the cache file there keeps its text, and the service
+// stops in order.
+TEST(FileFaults, AnUnwritableDataFolderCostsTheCacheAndNeverTheService) {
+  VCI_REQUIRE_NET_NAMESPACE();
+  testenv::ServiceHome home;
+  std::string brand;
+  ASSERT_TRUE(EncodeBrandText(GetBrandKeyName(1), brand));
+  ASSERT_EQ(platform::RegistrySetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI", "Brand", brand), 0);
+  const std::string registry = getenv("VCI_IDENT_REGISTRY");
+  const std::string dir = registry.substr(0, registry.rfind('/'));
+  const std::string data = dir + "/data_files", cacheFile = data + "/valid-module_1.bin";
+  CVCICachedMap cache;
+  cache.FindOrAdd(815);
+  ASSERT_EQ(cache.Store(cacheFile), 0);
+  const std::string before = testenv::ReadFile(cacheFile);
+
+  testenv::ChildProcess sim(std::string(VCI_BIN_DIR) + "/vci-sim", {"--serial", "4711", "--interval", "50"});
+  ASSERT_NE(sim.ReadLineContaining("ready"), "");
+  // unshare -m makes the mounts private to the service.
+  testenv::ChildProcess service("/usr/bin/unshare",
+                                {"-m", "/bin/sh", "-c",
+                                 "mount --bind '" + data + "' '" + data + "' && mount -o remount,bind,ro '" + data +
+                                     "' && exec '" VCI_BIN_DIR "/vci-identd'"});
+  ASSERT_TRUE(service.WaitReady());
+  ASSERT_TRUE(apptest::WaitUntil([&] {
+    return testenv::ReadFile(dir + "/ident/ident_log.txt").find("CAcquireDeviceStats::Run m_VCICachedMap.Store") !=
+           std::string::npos;
+  }));
+  apptest::App app;
+  CIdentConnect_Recv reply = app.Register("app", 0, true);
+  EXPECT_EQ(reply.GetResult(), 0);
+  EXPECT_EQ(reply.m_VCIStatusMap.m_Map.count(4711), 1u);
+  service.Signal(SIGTERM);
+  EXPECT_EQ(service.Wait(), 0);
+  EXPECT_EQ(testenv::ReadFile(cacheFile), before);
 }
 
 }  // namespace
