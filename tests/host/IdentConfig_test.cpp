@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "common/TestEnv.h"
@@ -82,9 +83,7 @@ TEST(CIdentConfig, EachKeyIsReadByItsRuleAndAnAbsentOneFallsBackToItsDefaultOrIt
   // SetDefaults resets the count and the four zones that have a default only.
   c.SetDefaults();
   std::map<std::string, long> values = Values(c);
-  EXPECT_EQ(values["num-zones"], 4);
-  EXPECT_EQ(values["zone-1"], 30);
-  EXPECT_EQ(values["zone-20"], 200);
+  EXPECT_EQ(std::make_tuple(values["num-zones"], values["zone-1"], values["zone-20"]), std::make_tuple(4L, 30L, 200L));
 }
 
 TEST(CIdentConfig, CheckForChangesFollowsTheFilesWriteTimeAndItsRemoval) {
