@@ -75,9 +75,8 @@ TEST(CProductConfig, WithoutARegistryValueOrAReadableFileEveryFieldKeepsItsDefau
     defaults = Values(CProductConfig());
   }
   Installation inst;
-  std::string good;
+  std::string good, syntax;
   ASSERT_TRUE(CProductConfig::EncipherText("[SYSTEM]\nmax_tcp_ports = 20\n", good));
-  std::string syntax;
   ASSERT_TRUE(CProductConfig::EncipherText("[SYSTEM]\nmax_tcp_ports = 20\nthis line is no setting\n", syntax));
   CProductConfig c;
   // A record of length 0 is the fuzz target's: it deciphers to a text that
@@ -101,11 +100,8 @@ TEST(CIniFile, SetAndSaveKeepEverySectionAndAFailedSaveKeepsTheOldFile) {
   testenv::ScratchDir dir;
   const std::string path = dir.Path() + "/devices.txt";
   CIniFile ini;
-  ASSERT_TRUE(ini.Set("4711", nullptr));
-  ASSERT_TRUE(ini.Set("4711:BDADDR", "00:1b:dc:00:47:11"));
-  ASSERT_TRUE(ini.Set("815", nullptr));
-  ASSERT_TRUE(ini.Set("815:ModuleType", "00000004"));
-  ASSERT_TRUE(ini.Save(path));
+  ASSERT_TRUE(ini.Set("4711", nullptr) && ini.Set("4711:BDADDR", "00:1b:dc:00:47:11") && ini.Set("815", nullptr) &&
+              ini.Set("815:ModuleType", "00000004") && ini.Save(path));
 
   CIniFile back;
   ASSERT_TRUE(back.Load(path));
@@ -119,9 +115,7 @@ TEST(CIniFile, SetAndSaveKeepEverySectionAndAFailedSaveKeepsTheOldFile) {
   EXPECT_FALSE(none.Save(path));
   // A garbled file's section named with a colon is written in a form that
   // does not read back: the old file stays.
-  ASSERT_TRUE(back.Set("815:", nullptr));
-  ASSERT_TRUE(back.Set("815::BDADDR", "00:1b:dc:00:08:15"));
-  ASSERT_TRUE(back.Set("815", nullptr));
+  ASSERT_TRUE(back.Set("815:", nullptr) && back.Set("815::BDADDR", "00:1b:dc:00:08:15") && back.Set("815", nullptr));
   EXPECT_FALSE(back.Save(path));
   EXPECT_TRUE(back.Load(path));
   EXPECT_EQ(back.GetSections().size(), 2u);
