@@ -137,16 +137,15 @@ TEST(CVCIServiceClient, FourQueriesReturnTheVcisContentsInClearAndEnciphered) {
   SimProcess cipherVci(With({"--address", "127.0.0.3", "--encrypt-replies"}, contents));
   ASSERT_TRUE(clearVci.Ready() && cipherVci.Ready());
   CAppList apps;
-  apps.Add(CAppList::CApp(CAppVersion("Diagnosis", "4.2.1")));
-  apps.Add(CAppList::CApp(CAppVersion("Flash", "1.0")));
   CCompList appComps, sysComps;
-  appComps.Add(CCompList::CComp(CAppVersion("CanDriver", "3.3")));
-  sysComps.Add(CCompList::CComp(CAppVersion("Kernel", "5.10.0")));
-  sysComps.Add(CCompList::CComp(CAppVersion("Boot", "1.1")));
+  using V = CAppVersion;
+  for (const V& v : {V("Diagnosis", "4.2.1"), V("Flash", "1.0")}) apps.Add(CAppList::CApp(v));
+  appComps.Add(CCompList::CComp(V("CanDriver", "3.3")));
+  for (const V& v : {V("Kernel", "5.10.0"), V("Boot", "1.1")}) sysComps.Add(CCompList::CComp(v));
   CArgList product;
-  product.SetValue("ProductVersion", "5.1.2");
-  product.SetValue("ProductDate", "20260105");
-  product.SetValue("ModuleType", "7");
+  for (const auto& kv : {std::make_pair("ProductVersion", "5.1.2"), std::make_pair("ProductDate", "20260105"),
+                         std::make_pair("ModuleType", "7")})
+    product.SetValue(kv.first, kv.second);
 
   // One set of answers for both VCIs: every query clears its answer first.
   Answers a;
@@ -158,12 +157,9 @@ TEST(CVCIServiceClient, FourQueriesReturnTheVcisContentsInClearAndEnciphered) {
     ASSERT_EQ(0, client.Initialize(address[0], "127.0.0.1", 0, 0));
     ASSERT_EQ(0, client.SetTransportLogging(true));
     for (Query query : {APPS, APP_COMPS, SYS_COMPS, CONFIG}) ASSERT_EQ(0, Ask(client, query, a)) << query;
-    EXPECT_TRUE(apps == a.apps);
-    EXPECT_TRUE(appComps == a.appComps);
-    EXPECT_TRUE(sysComps == a.sysComps);
     CArgList section;
     ASSERT_EQ(0, a.config.GetConfig(16, section));
-    EXPECT_TRUE(product == section);
+    EXPECT_TRUE(apps == a.apps && appComps == a.appComps && sysComps == a.sysComps && product == section);
     // A section the VCI does not have: an empty answer.
     EXPECT_EQ(0, client.GetConfig(17, a.config));
     EXPECT_TRUE(a.config.IsEmpty());
@@ -178,8 +174,7 @@ TEST(CVCIServiceClient, EveryFailureBecomesTheQueryResultAfterADisconnect) {
   ASSERT_TRUE(vci.Ready());
   const std::string ex = "PltClt::SendRecv_ArchiveBuffer ";
   const struct {
-    const char* on;
-    const char* off;
+    const char *on, *off;
     Query query;
     int result;
     std::string line;  // the one error line, or none
