@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
@@ -18,6 +19,7 @@
 #include "common/SocketPeers.h"
 #include "host/Brand.h"
 #include "host/TraceCapture.h"
+#include "platform/Registry.h"
 
 namespace apptest {
 
@@ -107,6 +109,16 @@ class App {
   std::vector<std::pair<uint32_t, size_t>> m_Events;  // Guarded by m_Mutex.
   std::thread m_Thread;
 };
+
+// Gives the service installation of the test (a testenv::ServiceHome) its
+// brand; returns the installation's folder.
+inline std::string BrandHome() {
+  std::string brand;
+  EXPECT_TRUE(EncodeBrandText(GetBrandKeyName(1), brand));
+  EXPECT_EQ(platform::RegistrySetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI", "Brand", brand), 0);
+  const std::string registry = getenv("VCI_IDENT_REGISTRY");
+  return registry.substr(0, registry.rfind('/'));
+}
 
 inline bool Logged(const std::string& text) {
   for (const std::string& line : tracetest::TraceCapture::Lines())

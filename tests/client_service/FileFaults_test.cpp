@@ -11,8 +11,7 @@
 #include "common/ServiceProcess.h"
 #include "discovery/InvalidVCIList.h"
 #include "discovery/VCICachedMap.h"
-#include "host/Brand.h"
-#include "platform/Registry.h"
+#include "tools/SimProcess.h"
 
 namespace {
 
@@ -31,8 +30,7 @@ TEST(FileFaults, ABrokenFileCostsItselfAtMostAndNeverTheService) {
   struct Case {
     File file;
     Fault fault;
-    bool serves;     // else the start fails in order, exit code 0
-    bool fileGoes;   // the broken file is deleted
+    bool serves, fileGoes;  // else the start fails in order, exit code 0; the broken file is deleted
   };
   const Case cases[] = {
       {DETAIL_CACHE, TRUNCATED, true, true}, {DETAIL_CACHE, GARBLED, true, true}, {DETAIL_CACHE, FOLDER, true, false},
@@ -43,15 +41,10 @@ TEST(FileFaults, ABrokenFileCostsItselfAtMostAndNeverTheService) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "file " << c.file << " fault " << c.fault);
     testenv::ServiceHome home;
-    std::string brand;
-    ASSERT_TRUE(EncodeBrandText(GetBrandKeyName(1), brand));
-    const std::string key = "HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI";
-    ASSERT_EQ(platform::RegistrySetString(key, "Brand", brand), 0);
-    ASSERT_EQ(platform::RegistrySetString(key, "Keep", "this value"), 0);
-    const std::string registry = getenv("VCI_IDENT_REGISTRY");
-    const std::string dir = registry.substr(0, registry.rfind('/'));
+    const std::string dir = apptest::BrandHome();
+    ASSERT_EQ(platform::RegistrySetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI", "Keep", "this value"), 0);
     const std::string paths[] = {dir + "/data_files/valid-module_1.bin", dir + "/data_files/invalid-module_1.bin",
-                                 dir + "/ident.ini", registry};
+                                 dir + "/ident.ini", getenv("VCI_IDENT_REGISTRY")};
     CVCICachedMap cache;
     cache.FindOrAdd(4711);
     ASSERT_EQ(cache.Store(paths[DETAIL_CACHE]), 0);
@@ -83,9 +76,7 @@ TEST(FileFaults, ABrokenFileCostsItselfAtMostAndNeverTheService) {
       EXPECT_NE(service.ReadLineContaining("Error: Identification Service Initialization failed"), "");
     }
     EXPECT_EQ(service.Wait(), 0);
-    if (c.fault != FOLDER) {
-      EXPECT_EQ(Exists(path), !c.fileGoes);
-    }
+    EXPECT_TRUE(c.fault == FOLDER || Exists(path) == !c.fileGoes);
     for (int f = 0; f < 4; ++f) {
       if (f == c.file) continue;
       EXPECT_EQ(testenv::ReadFile(paths[f]), before[f]) << "file " << f << " is kept";
@@ -101,19 +92,15 @@ TEST(FileFaults, ABrokenFileCostsItselfAtMostAndNeverTheService) {
 TEST(FileFaults, AnUnwritableDataFolderCostsTheCacheAndNeverTheService) {
   VCI_REQUIRE_NET_NAMESPACE();
   testenv::ServiceHome home;
-  std::string brand;
-  ASSERT_TRUE(EncodeBrandText(GetBrandKeyName(1), brand));
-  ASSERT_EQ(platform::RegistrySetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI", "Brand", brand), 0);
-  const std::string registry = getenv("VCI_IDENT_REGISTRY");
-  const std::string dir = registry.substr(0, registry.rfind('/'));
+  const std::string dir = apptest::BrandHome();
   const std::string data = dir + "/data_files", cacheFile = data + "/valid-module_1.bin";
   CVCICachedMap cache;
   cache.FindOrAdd(815);
   ASSERT_EQ(cache.Store(cacheFile), 0);
   const std::string before = testenv::ReadFile(cacheFile);
 
-  testenv::ChildProcess sim(std::string(VCI_BIN_DIR) + "/vci-sim", {"--serial", "4711", "--interval", "50"});
-  ASSERT_NE(sim.ReadLineContaining("ready"), "");
+  testenv::SimProcess sim({"--serial", "4711", "--interval", "50"});
+  ASSERT_TRUE(sim.Ready());
   // unshare -m makes the mounts private to the service.
   testenv::ChildProcess service("/usr/bin/unshare",
                                 {"-m", "/bin/sh", "-c",
