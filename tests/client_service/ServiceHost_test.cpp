@@ -6,7 +6,7 @@
 
 #include "client_service/ClientApp.h"
 #include "common/ServiceProcess.h"
-#include "platform/Registry.h"
+#include "tools/SimProcess.h"
 
 using namespace apptest;
 
@@ -18,12 +18,9 @@ namespace {
 TEST(ConnectionMgrHost, SigtermStopsTheServiceInOrderWithAVciListedAndAClientRegistered) {
   VCI_REQUIRE_NET_NAMESPACE();
   testenv::ServiceHome home;
-  std::string brand;
-  ASSERT_TRUE(EncodeBrandText(GetBrandKeyName(1), brand));
-  ASSERT_EQ(platform::RegistrySetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI", "Brand", brand), 0);
-  testenv::ChildProcess sim(std::string(VCI_BIN_DIR) + "/vci-sim",
-                           {"--serial", "4711", "--module-state", "2", "--interval", "50"});
-  ASSERT_NE(sim.ReadLineContaining("ready"), "");
+  BrandHome();
+  testenv::SimProcess sim({"--serial", "4711", "--module-state", "2", "--interval", "50"});
+  ASSERT_TRUE(sim.Ready());
   testenv::ChildProcess service(std::string(VCI_BIN_DIR) + "/vci-identd", {});
   ASSERT_TRUE(service.WaitReady());
   App app;
@@ -36,12 +33,9 @@ TEST(ConnectionMgrHost, SigtermStopsTheServiceInOrderWithAVciListedAndAClientReg
   service.Signal(SIGTERM);
   EXPECT_EQ(service.Wait(), 0);
   EXPECT_LT(MsSince(t0), 2000);
-  const std::vector<std::string> order = {"WM_CLOSE",
-                                          "CClientConnectionMgr::Uninitialize Leaving",
-                                          "CClientConnectionMgr::DisconnectClients Entering",
-                                          "CRegisteredClient::Uninitialize Leaving",
-                                          "CClientConnectionMgr::DisconnectClients Leaving",
-                                          "WM_DESTROY"};
+  const std::vector<std::string> order = {
+      "WM_CLOSE", "CClientConnectionMgr::Uninitialize Leaving", "CClientConnectionMgr::DisconnectClients Entering",
+      "CRegisteredClient::Uninitialize Leaving", "CClientConnectionMgr::DisconnectClients Leaving", "WM_DESTROY"};
   std::vector<std::string> seen;
   for (const std::string& m : home.Messages(service.Pid()))
     if (std::find(order.begin(), order.end(), m) != order.end()) seen.push_back(m);
