@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "client_service/BluetoothReq.h"
 #include "client_service/ClientApp.h"
 #include "client_service/IdentDisconnect.h"
@@ -30,10 +32,8 @@ int32_t Unregister(uint32_t sessionId) {
 
 TEST(ConnectionMgrVersion, VersionNumberAndBuildDateComeFromTheResourceStrings) {
   const struct {
-    const char* version;
-    const char* date;
-    uint32_t number;
-    uint32_t built;
+    const char *version, *date;
+    uint32_t number, built;
   } rows[] = {
       {"1.0.0", "2026dec06", 0x010000, (2026u << 24) + (12u << 16) + (6u << 8)},
       {"5, 1, 2, 10", "2025jan31", 0x0501020A, (2025u << 24) + (1u << 16) + (31u << 8)},
@@ -48,14 +48,13 @@ TEST(ConnectionMgrVersion, VersionNumberAndBuildDateComeFromTheResourceStrings) 
     }
     platform::SetVersionResource(&resource);
     uint32_t number = 1, built = 1;
-    EXPECT_TRUE(CClientConnectionMgr::ReadVersionResource(number, built)) << row.version;
-    EXPECT_EQ(number, row.number) << row.version;
-    EXPECT_EQ(built, row.built) << row.date;
+    const bool read = CClientConnectionMgr::ReadVersionResource(number, built);
+    EXPECT_EQ(std::make_tuple(read, number, built), std::make_tuple(true, row.number, row.built)) << row.version;
   }
   platform::SetNoVersionResource();
   uint32_t number = 1, built = 1;
-  EXPECT_FALSE(CClientConnectionMgr::ReadVersionResource(number, built));
-  EXPECT_EQ(number + built, 0u);
+  const bool read = CClientConnectionMgr::ReadVersionResource(number, built);
+  EXPECT_EQ(std::make_tuple(read, number, built), std::make_tuple(false, 0u, 0u));
   platform::SetVersionResource(nullptr);
 }
 
@@ -85,18 +84,14 @@ TEST_F(RegistrationTest, RepliesCarryTheServiceAndItsTablesIdsCountFrom0x4D2AndT
   EXPECT_LT(MsSince(t0), 2000);
   uint32_t number, built;
   CClientConnectionMgr::ReadVersionResource(number, built);
-  for (const CIdentConnect_Recv* r : {&failed, &first, &second}) {
-    EXPECT_EQ(r->m_uiVersionNumber, number);
-    EXPECT_EQ(r->m_uiBuildDate, built);
-    EXPECT_EQ(r->m_uiInstanceToken, failed.m_uiInstanceToken);
-    EXPECT_LT(r->m_uiInstanceToken, 32768u);
-    EXPECT_EQ(r->m_strProductName, "Identification Service");
-    EXPECT_EQ(r->m_VCIStatusMap.m_Map.count(4711), 1u);
-    EXPECT_EQ(r->m_BindMap.GetLocalAddr("127.0.0.2"), "127.0.0.1");
-  }
-  EXPECT_EQ(first.GetResult() + second.GetResult(), 0);
-  EXPECT_EQ(first.m_uiSessionId, 0x4D2u);
-  EXPECT_EQ(second.m_uiSessionId, 0x4D3u);
+  EXPECT_LT(failed.m_uiInstanceToken, 32768u);
+  for (const CIdentConnect_Recv* r : {&failed, &first, &second})
+    EXPECT_EQ(std::make_tuple(r->m_uiVersionNumber, r->m_uiBuildDate, r->m_uiInstanceToken, r->m_strProductName,
+                              r->m_VCIStatusMap.m_Map.count(4711), r->m_BindMap.GetLocalAddr("127.0.0.2")),
+              std::make_tuple(number, built, failed.m_uiInstanceToken, std::string("Identification Service"),
+                              size_t{1}, std::string("127.0.0.1")));
+  EXPECT_EQ(std::make_tuple(first.GetResult(), first.m_uiSessionId, second.GetResult(), second.m_uiSessionId),
+            std::make_tuple(0, 0x4D2u, 0, 0x4D3u));
   EXPECT_EQ(CIdentConfig::GetInstance().GetTraceLevel(), TRACE_INFO);
 
   EXPECT_EQ(Unregister(0x4D4), -1);
