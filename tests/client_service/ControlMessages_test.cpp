@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "client_service/BluetoothReq.h"
 #include "client_service/IdentConnect.h"
 #include "client_service/IdentDisconnect.h"
@@ -82,15 +84,12 @@ TEST(ControlMessages, EveryMessageReadsWritesTheNewestLayoutAndRefusesBrokenImag
 TEST(ControlMessages, RequestFieldsLandWhereTheServiceReadsThem) {
   CIdentConnect_Send reg;
   ASSERT_TRUE(wire::Load(reg, Registration(3)));
-  EXPECT_EQ(reg.GetEventPort(), 40000u);
-  EXPECT_EQ(reg.GetClientName(), "diag");
-  EXPECT_TRUE(reg.GetPersistLog());
-  EXPECT_EQ(reg.GetNoReplyTimeout(), 1u);
+  EXPECT_EQ(std::make_tuple(reg.GetEventPort(), reg.GetClientName(), reg.GetPersistLog(), reg.GetNoReplyTimeout()),
+            std::make_tuple(40000u, std::string("diag"), true, 1u));
   CBluetoothReq_Send bt;
   ASSERT_TRUE(wire::Load(bt, Builder().u32(2145).u32(1).u32(5).u32(123456).u32(1)));
-  EXPECT_EQ(bt.GetSessionId(), 5u);
-  EXPECT_EQ(bt.GetSerialNumber(), 123456u);
-  EXPECT_EQ(bt.GetCommand(), static_cast<uint32_t>(CBluetoothReq_Send::BT_CONNECT));
+  EXPECT_EQ(std::make_tuple(bt.GetSessionId(), bt.GetSerialNumber(), bt.GetCommand()),
+            std::make_tuple(5u, 123456u, static_cast<uint32_t>(CBluetoothReq_Send::BT_CONNECT)));
 
   // The payload must be of the kind the code names.
   CIdentEvent_Send event;
