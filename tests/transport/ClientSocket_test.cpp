@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <regex>
 #include <thread>
 
@@ -22,6 +23,17 @@ using namespace sockettest;
 void StoreRequest(CArchiveBuffer& request, std::vector<uint32_t> words) {
   for (uint32_t w : words) request.Write(w);
 }
+
+// Records the error codes the client socket reports, after running onError.
+struct Listener : IClientSocketEvent {
+  bool OnErrorDetected(int code) override {
+    if (onError) onError();
+    codes.push_back(code);
+    return false;
+  }
+  std::function<void()> onError;
+  std::vector<int> codes;
+};
 
 struct Client {
   explicit Client(uint16_t port, bool keep = false, CClientSocket::Timeouts timeouts = {}) : socket(keep) {
@@ -174,13 +186,7 @@ TEST(CClientSocket, ArgumentAndStateErrorsNeedNoNetwork) {
 TEST(CClientSocket, ShutdownFromAnotherThreadEndsAnExchangeWaitingForAReplyOrForRoomToSend) {
   for (bool send : {false, true}) {
     SCOPED_TRACE(send ? "a send to a peer that never reads" : "a wait without limit");
-    struct Listener : IClientSocketEvent {
-      bool OnErrorDetected(int code) override {
-        codes.push_back(code);
-        return false;
-      }
-      std::vector<int> codes;
-    } listener;
+    Listener listener;
     Latch requestRead;
     RawPeer peer([&](int s, const std::atomic<bool>& stop) {
       if (!send) ReadFrame(s);
@@ -239,13 +245,7 @@ TEST(CClientSocket, AnAbortOverlappingTheOrderlyCloseEndsItWhicheverGetsTheSocke
   CClientSocket client(true);
   std::thread orderly, abort;
   std::atomic<int> orderlyResult{-100}, abortResult{-100};
-  struct Listener : IClientSocketEvent {
-    std::function<void()> onError;
-    bool OnErrorDetected(int) override {
-      onError();
-      return false;
-    }
-  } listener;
+  Listener listener;
   listener.onError = [&] {
     orderly = std::thread([&] { orderlyResult = client.Shutdown(0); });
     abort = std::thread([&] { abortResult = client.Shutdown(CClientSocket::SHUTDOWN_ABORT); });
