@@ -52,12 +52,7 @@ bool WaitUntil(Condition done) {
 class App {
  public:
   explicit App(bool ack = true) {
-    m_Listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    struct sockaddr_in a = Address("127.0.0.1", 0);
-    socklen_t length = sizeof a;
-    bind(m_Listen, reinterpret_cast<struct sockaddr*>(&a), sizeof a);
-    getsockname(m_Listen, reinterpret_cast<struct sockaddr*>(&a), &length);
-    m_Port = ntohs(a.sin_port);
+    m_Listen = BoundSocket(&m_Port);
     listen(m_Listen, 1);
     m_Thread = std::thread([this, ack] {
       int s = accept(m_Listen, nullptr, nullptr);
