@@ -39,6 +39,15 @@ bool Traced(const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
+// What arrives on s until the server closes the connection or the guard
+// time ends, with "|closed" or "|open" behind it; s is closed.
+std::string UntilClosed(int s) {
+  bool closed = false;
+  const std::string got = ReadFor(s, kGuardMs, 0, &closed);
+  close(s);
+  return got + (closed ? "|closed" : "|open");
+}
+
 std::string LengthThenId(uint32_t length) {
   std::string bytes;
   PutWord(bytes, length);
@@ -132,10 +141,7 @@ TEST(CServerSocket, EveryEndOfAConversationIsReportedAndTheNextClientIsServed) {
     SendAll(next, Frame({7}));
     shutdown(next, SHUT_WR);
     if (holder >= 0) close(holder);
-    bool closed = false;
-    EXPECT_EQ(ReadFor(s, kGuardMs, 0, &closed), c.reply);
-    EXPECT_TRUE(closed);
-    close(s);
+    EXPECT_EQ(UntilClosed(s), c.reply + "|closed");
     const std::string nextReply =
         (c.knobs & NO_REPLY_FLAG) ? "" : (c.knobs & WRITES_NOTHING) ? Frame({}) : Frame({8});
     EXPECT_EQ(ReadFor(next, kGuardMs), nextReply);
@@ -189,12 +195,7 @@ TEST(CServerSocket, ShutdownEndsEveryBlockedStateAtOnceWithoutCallingTheListener
     EXPECT_EQ(server.socket.Shutdown(), 0);
     EXPECT_LT(MsSince(t0), kGuardMs);
     EXPECT_EQ(server.socket.GetState(), c.state);
-    if (s >= 0) {
-      bool closed = false;
-      ReadFor(s, kGuardMs, 0, &closed);
-      EXPECT_TRUE(closed);
-      close(s);
-    }
+    EXPECT_TRUE(s < 0 || UntilClosed(s) == "|closed");
     EXPECT_EQ(server.socket.Shutdown(), 0) << "a second shutdown is harmless";
     EXPECT_TRUE(server.recorder.Errors().empty());
   }
@@ -255,15 +256,12 @@ TEST(CServerSocket, ShutdownDuringAListenerCallCutsTheConnectionAtOnceAndReturns
     server.socket.Shutdown();
     returnedAfterCall = server.recorder.callEnded.load();
   });
-  bool closed = false;
-  EXPECT_EQ(ReadFor(s, kGuardMs, 0, &closed), "");
-  EXPECT_TRUE(closed) << "the connection is cut while the listener still runs";
+  EXPECT_EQ(UntilClosed(s), "|closed") << "the connection is cut while the listener still runs";
   EXPECT_FALSE(server.recorder.callEnded);
   server.recorder.release.Set();
   stopper.join();
   EXPECT_TRUE(returnedAfterCall);
   EXPECT_TRUE(server.recorder.Errors().empty());
-  close(s);
 }
 
 TEST(CServerSocket, InitializeRefusesASecondStartUnknownTypesAndAFixedPortInUse) {
@@ -373,11 +371,9 @@ TEST(CServerSocketPorts, EveryTcpListenerReusesItsAddressAndBindsAgainAfterClosi
     testing::internal::CaptureStdout();
     const int s = ConnectTo("127.0.0.1", 8098);
     SendAll(s, Frame({2034}));
-    bool closed = false;
-    ReadFor(s, kGuardMs, 0, &closed);
-    close(s);
+    const std::string got = UntilClosed(s);
     testing::internal::GetCapturedStdout();
-    ASSERT_TRUE(closed) << "the server closed first";
+    ASSERT_EQ(got, Frame({2035}) + "|closed") << "the server closed first";
   }
 }
 
