@@ -11,20 +11,15 @@ namespace {
 
 // Every field under the name of its key.
 std::map<std::string, std::string> Values(const CProductConfig& c) {
-  return {{"MGR:show_self_test_dlg", std::to_string(c.GetShowSelfTestDlg())},
-          {"MGR:hide_network_setup_dlg", std::to_string(c.GetHideNetworkSetupDlg())},
-          {"VCI:power_mod_present", std::to_string(c.GetPowerModPresent())},
-          {"MGR:hide_eth_sub_tab_dlg", std::to_string(c.GetHideEthSubTabDlg())},
-          {"VCI:has_ethernet", std::to_string(c.GetHasEthernet())},
-          {"VCI:display_all_module_types", std::to_string(c.GetDisplayAllModuleTypes())},
-          {"MGR:OE_label", c.GetOELabel()},
-          {"MGR:device_label", c.GetDeviceLabel()},
-          {"MGR:special_title_label", c.GetProductTitle()},
-          {"SYSTEM:max_tcp_ports", std::to_string(c.GetMaxTcpPorts())},
-          {"SYSTEM:max_number_of_sessions", std::to_string(c.GetMaxNumberOfSessions())},
-          {"MGR:splash_screen_resource_id", std::to_string(c.GetSplashScreenResourceId())},
-          {"VCI:max_number_of_leds", std::to_string(c.GetMaxNumberOfLeds())},
-          {"text", c.GetText()}};
+  auto n = [](long long v) { return std::to_string(v); };
+  return {{"MGR:show_self_test_dlg", n(c.GetShowSelfTestDlg())}, {"VCI:power_mod_present", n(c.GetPowerModPresent())},
+          {"MGR:hide_network_setup_dlg", n(c.GetHideNetworkSetupDlg())}, {"VCI:has_ethernet", n(c.GetHasEthernet())},
+          {"MGR:hide_eth_sub_tab_dlg", n(c.GetHideEthSubTabDlg())}, {"MGR:OE_label", c.GetOELabel()},
+          {"VCI:display_all_module_types", n(c.GetDisplayAllModuleTypes())}, {"MGR:device_label", c.GetDeviceLabel()},
+          {"MGR:special_title_label", c.GetProductTitle()}, {"SYSTEM:max_tcp_ports", n(c.GetMaxTcpPorts())},
+          {"SYSTEM:max_number_of_sessions", n(c.GetMaxNumberOfSessions())}, {"text", c.GetText()},
+          {"MGR:splash_screen_resource_id", n(c.GetSplashScreenResourceId())},
+          {"VCI:max_number_of_leds", n(c.GetMaxNumberOfLeds())}};
 }
 
 struct Installation {
