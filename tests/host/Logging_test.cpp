@@ -35,7 +35,8 @@ const char kCtime[] = "[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{2}:[0-9]{2}
 // As many lines as patterns, each matching the pattern in its place.
 void ExpectLinesMatch(const std::vector<std::string>& lines, const std::vector<std::string>& patterns) {
   ASSERT_EQ(lines.size(), patterns.size());
-  for (size_t i = 0; i < lines.size(); ++i) EXPECT_TRUE(std::regex_match(lines[i], std::regex(patterns[i]))) << lines[i];
+  for (size_t i = 0; i < lines.size(); ++i)
+    EXPECT_TRUE(std::regex_match(lines[i], std::regex(patterns[i]))) << lines[i];
 }
 
 TEST(TraceLog, LinesBelowTheLevelAreDroppedAndTheRestCarryTimeThreadAndLevel) {
