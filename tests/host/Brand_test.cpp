@@ -57,19 +57,15 @@ TEST(BrandText, KeyNamesResolveExactlyAndValuesDecodeOrFailByTheirShape) {
     BrandTextResult result;
     std::string name;
   } cases[] = {
-      {"", BRAND_TEXT_TOO_SHORT, ""},
-      {"AB", BRAND_TEXT_TOO_SHORT, ""},
-      {kivo + "0", BRAND_TEXT_ODD_LENGTH, ""},
-      {kivo.substr(0, kivo.size() - 1), BRAND_TEXT_ODD_LENGTH, ""},
+      {"", BRAND_TEXT_TOO_SHORT, ""}, {"AB", BRAND_TEXT_TOO_SHORT, ""}, {kivo + "0", BRAND_TEXT_ODD_LENGTH, ""},
+      {kivo.substr(0, kivo.size() - 1), BRAND_TEXT_ODD_LENGTH, ""}, {"ABCD", BRAND_TEXT_NOT_DECIPHERED, ""},
       {kivo + "00112233", BRAND_TEXT_NOT_DECIPHERED, ""},  // 12 bytes: not whole blocks
-      {"ABCD", BRAND_TEXT_NOT_DECIPHERED, ""},
       {Record(33, "KIVO", 16), BRAND_TEXT_BAD_LENGTH, ""},  // beyond the text
       {Record(9, "KIVO", 16), BRAND_TEXT_BAD_LENGTH, ""},   // beyond the record's bytes
       {Record(8, "KIVO_OEM", 16), BRAND_TEXT_OK, "KIVO_OEM"},
       {Record(9, std::string("DEMO\0junk", 9), 24), BRAND_TEXT_OK, "DEMO"},  // names end at a NUL
       {kivo + std::string(1, '\0') + "FF", BRAND_TEXT_OK, "KIVO"},  // the text ends at a NUL
-      {lower, BRAND_TEXT_OK, "TRUCKLINE"},
-      {slip, BRAND_TEXT_OK, "KIVO"},
+      {lower, BRAND_TEXT_OK, "TRUCKLINE"}, {slip, BRAND_TEXT_OK, "KIVO"},
   };
   for (const auto& c : cases) {
     std::string name;
