@@ -229,21 +229,17 @@ TEST(VciIdentCommand, ExitCodesAndTheLineThatSaysWhy) {
 }
 
 TEST(IdentClientText, ValuesInWords) {
+  // A build date as it travels: year, month and day from the high byte down.
+  auto date = [](uint32_t year, uint32_t month, uint32_t day) { return (year << 24) + (month << 16) + (day << 8); };
   const struct {
     std::string text, expected;
   } rows[] = {
-      {VersionText(0x00010000), "1.0.0"},
-      {VersionText(0x0501020A), "5.1.2.10"},
-      {VersionText(0), "0"},
-      {BuildDateText((2026u << 24) + (12u << 16) + (6u << 8), 2026), "2026-12-06"},
-      {BuildDateText((2025u << 24) + (1u << 16) + (31u << 8), 2026), "2025-01-31"},
+      {VersionText(0x00010000), "1.0.0"}, {VersionText(0x0501020A), "5.1.2.10"}, {VersionText(0), "0"},
+      {BuildDateText(date(2026, 12, 6), 2026), "2026-12-06"}, {BuildDateText(date(2025, 1, 31), 2026), "2025-01-31"},
       // Only the year's low byte travels: the nearest year with it.
-      {BuildDateText((2026u << 24) + (3u << 16) + (1u << 8), 2154), "2026-03-01"},
-      {BuildDateText((2026u << 24) + (3u << 16) + (1u << 8), 2155), "2282-03-01"},
-      {BuildDateText((2026u << 24) + (3u << 16) + (1u << 8), 1900), "2026-03-01"},
-      {BuildDateText(27071500, 2026), "unknown"},
-      {KindsText(KIND_ETHERNET | KIND_USB | KIND_BLUETOOTH), "Ethernet+USB+Bluetooth"},
-      {KindsText(0), "none"},
+      {BuildDateText(date(2026, 3, 1), 2154), "2026-03-01"}, {BuildDateText(date(2026, 3, 1), 2155), "2282-03-01"},
+      {BuildDateText(date(2026, 3, 1), 1900), "2026-03-01"}, {BuildDateText(27071500, 2026), "unknown"},
+      {KindsText(KIND_ETHERNET | KIND_USB | KIND_BLUETOOTH), "Ethernet+USB+Bluetooth"}, {KindsText(0), "none"},
       {ResultText(RESULT_REFUSED), "the service does not answer (its control port refuses the connection)"},
       {ResultText(9249), "connection to the service failed (socket error 9249)"},
       {ResultText(12345), "error 12345"},
