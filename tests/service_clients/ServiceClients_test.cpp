@@ -44,10 +44,7 @@ class SilentPeer {
       : m_Listen(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
     const int on = 1;  // the port of an earlier test's VCI may linger
     setsockopt(m_Listen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    inet_pton(AF_INET, address, &a.sin_addr);
+    sockaddr_in a = sockettest::Address(address, port);
     EXPECT_EQ(0, bind(m_Listen, reinterpret_cast<sockaddr*>(&a), sizeof a));
     listen(m_Listen, 4);
     m_Thread = std::thread([this, closes] {
