@@ -64,9 +64,7 @@ TEST(CClientSocket, AReplyOfTwelveBytesIsReadAndEveryBrokenReplyEndsWithItsOwnCo
     uint32_t replyFloorMs = 0, shutdownWaitMs = 0;
     int requestTimeoutMs = 0;
   };
-  std::string huge, tiny;
-  PutWord(huge, MAX_FRAME_LENGTH + 1);
-  PutWord(tiny, 3);
+  auto word = [](uint32_t w) { return Frame({w}).substr(4); };  // the word alone, as a length
   const std::string shutdownReport = "CliSkt::SendRecv_ArchiveBuffer Unexpected Socket Shutdown";
   // A close that no failing call reports carries the graceful-close number,
   // never the one the connect (10036) or an empty receive (10035) left.
@@ -77,8 +75,9 @@ TEST(CClientSocket, AReplyOfTwelveBytesIsReadAndEveryBrokenReplyEndsWithItsOwnCo
       {"", true, false, 9255, "a close before the length", graceful.c_str()},
       {std::string("\x0c\x00", 2), true, false, 9255, "a close inside the length", shutdownReport.c_str()},
       {Frame({1, 2}).substr(0, 8), true, false, 9258, "a close inside the content", shutdownReport.c_str()},
-      {huge, true, false, 9256, "a length beyond the largest frame", "AllocateData Error uiMsgSize = "},
-      {tiny, true, false, 9256, "a length below the slot", "AllocateData Error uiMsgSize = 3"},
+      {word(MAX_FRAME_LENGTH + 1), true, false, 9256, "a length beyond the largest frame",
+       "AllocateData Error uiMsgSize = "},
+      {word(3), true, false, 9256, "a length below the slot", "AllocateData Error uiMsgSize = 3"},
       {"", false, false, 9251, "no reply within the floor", "Timeout waiting for receive data: timeout = 100", 100, 0,
        20},
       {"", false, false, 9251, "no reply within the caller's time", "receive data: timeout = 150", 100, 0, 150},
