@@ -62,12 +62,6 @@ class BtWorld : public ClientWorld {
   std::unique_ptr<testenv::BtSimProcess> radio;
 };
 
-VciInfo Find(const CIdentClient& client, uint32_t serial) {
-  for (const VciInfo& vci : client.GetTable())
-    if (vci.serial == serial) return vci;
-  return VciInfo();
-}
-
 bool OnItsNetwork(const VciInfo& vci) {
   return vci.kinds == KIND_BLUETOOTH && vci.addresses.size() == 1 && vci.addresses[0].address == "192.168.178.2";
 }

@@ -102,6 +102,14 @@ class Recorder : public vciident::IIdentClientListener {
   std::vector<std::string> m_Lines;
 };
 
+// The client's entry for the VCI of that serial number; an empty one (serial
+// 0) when it has none.
+inline vciident::VciInfo Find(const vciident::CIdentClient& client, uint32_t serial) {
+  for (const vciident::VciInfo& vci : client.GetTable())
+    if (vci.serial == serial) return vci;
+  return vciident::VciInfo();
+}
+
 // vci-ident with the words of command, its standard error on its standard
 // output.
 inline std::unique_ptr<testenv::ChildProcess> VciIdent(const std::string& command) {

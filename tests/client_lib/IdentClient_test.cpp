@@ -30,12 +30,6 @@ namespace {
 ::testing::Environment* const g_Namespace =
     ::testing::AddGlobalTestEnvironment(new testenv::NetNamespaceEnvironment);
 
-const VciInfo* Find(const std::vector<VciInfo>& table, uint32_t serial) {
-  for (const VciInfo& vci : table)
-    if (vci.serial == serial) return &vci;
-  return nullptr;
-}
-
 TEST(IdentClient, ConnectGivesTheServiceAnswerAndTheFirstTableInPlainValues) {
   ClientWorld world;
   ASSERT_TRUE(world.StartSim({"--serial", "4711", "--address", "127.0.0.2", "--app", "Diagnosis=4.2.1",
@@ -54,16 +48,13 @@ TEST(IdentClient, ConnectGivesTheServiceAnswerAndTheFirstTableInPlainValues) {
   // of them yet; then an event brings it.
   ASSERT_TRUE(client.GetTable().size() >= 2 || recorder.WaitFor("table 4711 4712") >= 0);
 
-  const std::vector<VciInfo> table = client.GetTable();
-  const VciInfo* vci = Find(table, 4711);
-  ASSERT_NE(vci, nullptr);
-  EXPECT_EQ(vci->kinds, KIND_ETHERNET);
-  ASSERT_EQ(vci->addresses.size(), 1u);
-  EXPECT_EQ(vci->addresses[0].address, "127.0.0.2");
-  ASSERT_EQ(vci->applications.size(), 1u);
-  const VciSoftware& app = vci->applications[0];
-  EXPECT_EQ(std::make_tuple(vci->moduleType, vci->productVersion, app.name, app.version),
-            std::make_tuple(7u, std::string("5.1.2"), std::string("Diagnosis"), std::string("4.2.1")));
+  const VciInfo vci = Find(client, 4711);
+  ASSERT_TRUE(vci.serial == 4711 && vci.addresses.size() == 1 && vci.applications.size() == 1);
+  const VciSoftware& app = vci.applications[0];
+  EXPECT_EQ(std::make_tuple(vci.kinds, vci.addresses[0].address, vci.moduleType, vci.productVersion, app.name,
+                            app.version),
+            std::make_tuple(KIND_ETHERNET, std::string("127.0.0.2"), 7u, std::string("5.1.2"), std::string("Diagnosis"),
+                            std::string("4.2.1")));
   ASSERT_TRUE(client.GetBindings().size() >= 2 || recorder.WaitFor("bindings 127.0.0.2 127.0.0.3") >= 0);
   EXPECT_EQ(client.GetBindings()[0].localAddresses, std::vector<std::string>{"127.0.0.1"});
 
