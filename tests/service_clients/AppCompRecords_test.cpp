@@ -147,18 +147,17 @@ TEST(CCompList, ParseVersionNumberCombinesTokensEightBitsAtATime) {
 }
 
 TEST(CCompList, AddReplacesOnlyAnOlderComponentOfTheSameKindAndAssignmentKeepsTheResultCode) {
-  struct Step {
+  CCompList list;
+  const struct {
     CCompList::CComp comp;
     const char* kept;
-  };
-  CCompList list;
-  const Step steps[] = {
+  } steps[] = {
       {MakeComp("c", "1.2"), "1.2"},    {MakeComp("c", "1.10"), "1.10"},  // 0x010A > 0x0102
       {MakeComp("c", "1.2"), "1.10"},   {MakeComp("c", "1.a"), "1.10"},   // older; equal number
       {MakeComp("c", ""), "1.10"},                                        // does not parse
       {MakeComp("c", "9.9", "other"), "1.10"},                            // different fifth text
   };
-  for (const Step& s : steps) {
+  for (const auto& s : steps) {
     list.Add(s.comp);
     EXPECT_EQ(list.Find("c")->m_AppVersion.GetVersionText(), s.kept) << s.comp.m_AppVersion.GetVersionText();
   }
