@@ -76,7 +76,7 @@ TEST(CServerSocket, EveryEndOfAConversationIsReportedAndTheNextClientIsServed) {
   enum { KEEP = 1, NO_REPLY_FLAG = 2, WRITES_NOTHING = 4, THROWS_ONCE = 8, FAILS_ONCE = 16 };
   enum { SHORT_SILENCE = 32, SHORT_CLOSE_WAIT = 64, SHORT_REQUEST_WAIT = 128 };
   struct Case {
-    const char *what;
+    const char* what;
     int knobs;
     std::string send;
     bool closeSending;
@@ -170,7 +170,7 @@ TEST(CServerSocket, ShutdownEndsEveryBlockedStateAtOnceWithoutCallingTheListener
     int type;
     bool connect;
     uint32_t state;
-  } const cases[] = {
+  } cases[] = {
       {"never initialised", SOCKTYPE_NONE, false, CServerSocket::STATE_IDLE},
       {"blocked in accept", SOCKTYPE_TCP, false, CServerSocket::STATE_IDLE},
       {"blocked inside a frame", SOCKTYPE_TCP, true, CServerSocket::STATE_TERMINATING},
