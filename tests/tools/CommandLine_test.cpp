@@ -1,7 +1,7 @@
 // The command lines of both tools that a provisioning script or a developer
 // gets wrong, and the exit status and message each gets back.
+#include <map>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -20,12 +20,11 @@ TEST(CommandLine, EachMistakeGetsItsExitStatusAndALineNamingIt) {
   testenv::ScratchDir dir;
   testenv::ScopedRegistry registry(dir, (std::string(tooltest::kServiceKey) + "\"A\"=\"a\"\n").c_str());
   const std::string before = testenv::ReadFile(registry.Path());
-  testenv::WriteFile(dir.File("short.bin"), "ab");
-  testenv::WriteFile(dir.File("odd.txt"), "F2070 000");
-  testenv::WriteFile(dir.File("broken.json"), "{\"serial\": ");
-  testenv::WriteFile(dir.File("typed.json"), "{\"serial\": \"many\"}");
-  testenv::WriteFile(dir.File("misspelt.json"), "{\"serail\": 5}");
-  testenv::WriteFile(dir.File("address.json"), "{\"address\": \"1.2.3\"}");
+  for (const auto& f : std::map<std::string, std::string>{
+           {"short.bin", "ab"}, {"odd.txt", "F2070 000"}, {"broken.json", R"({"serial": )"},
+           {"typed.json", R"({"serial": "many"})"}, {"misspelt.json", R"({"serail": 5})"},
+           {"address.json", R"({"address": "1.2.3"})"}})
+    testenv::WriteFile(dir.File(f.first), f.second);
   // A vci-sim that wrongly starts binds the fixed ports: only in a network
   // namespace of the test's own.
   std::string why;

@@ -34,6 +34,13 @@ inline Result Run(const std::string& command, const std::string& input = "") {
 inline Result Tool(const std::string& args, const std::string& input = "") {
   return Run("vci-ident-tool " + args, input);
 }
+// What a tool command that must succeed prints, read as JSON (discarded when
+// it is none).
+inline nlohmann::json Json(const std::string& args, const std::string& input = "") {
+  const Result r = Tool(args, input);
+  EXPECT_EQ(r.status, 0) << args << ": " << r.err;
+  return nlohmann::json::parse(r.out, nullptr, false);
+}
 
 // The bytes that hexadecimal text spells.
 inline std::string FromHex(const std::string& hex) {
