@@ -89,7 +89,8 @@ TEST(ConfigCommand, ShowsWhatTheServiceTakesFromTheIniFile) {
     if (f.ini) testenv::WriteFile(dir.File("ident.ini"), f.ini);
     const nlohmann::json j = Json("config show");
     tooltest::ExpectFields(j, f.expected);
-    EXPECT_EQ(j.size(), 23 + j.value("LINK-QUALITY:num-zones", 0u)) << j.dump();  // file, loaded, 6 switches, 14 timeouts, the count, the zones
+    // file, loaded, 6 switches, 14 timeouts, the count, the zones
+    EXPECT_EQ(j.size(), 23 + j.value("LINK-QUALITY:num-zones", 0u)) << j.dump();
   }
   // The configuration logs its settings while loading; with persist set and
   // append clear those lines would truncate the trace file.
