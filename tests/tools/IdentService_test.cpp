@@ -93,9 +93,8 @@ TEST(IdentService, OnlyExactlyDashTIsTheStackModeAndAFailedStartStopsInOrder) {
       {{" -t"}, false, Join({kStart, {kByStack}, kStop})},
       {{"-T"}, false, Join({kStart, {kByDll, "FakeCore::Initialize 0"}, kStop})},
       {{"-t", "x"}, false, Join({kStart, {kByDll, "FakeCore::Initialize 0"}, kStop})},
-      {{}, true,
-       Join({kStart, {kByDll, "FakeCore::Initialize -1", "Identification Initialization failed"}, kStop,
-             {"Window Creation Failed!"}})},
+      {{}, true, Join({kStart, {kByDll, "FakeCore::Initialize -1", "Identification Initialization failed"}, kStop,
+                       {"Window Creation Failed!"}})},
   };
   for (const auto& row : rows) {
     testenv::ServiceHome home;
