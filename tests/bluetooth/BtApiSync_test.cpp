@@ -77,10 +77,7 @@ TEST(CBtApiSync, WithoutTheLibraryEveryOperationFailsAtOnceAndTheWrappersAnswerZ
   CBtApiSync bt("libTosBtApiNowhere.so");
   EXPECT_FALSE(bt.IsInitialized());
   EXPECT_TRUE(Logged("Cannot Load the Toshiba Bluetooth DLL"));
-  for (const auto& op : kOperations) {
-    EXPECT_FALSE(op.first(bt)) << op.second;
-    EXPECT_TRUE(Logged(op.second)) << op.second;
-  }
+  for (const auto& op : kOperations) EXPECT_TRUE(!op.first(bt) && Logged(op.second)) << op.second;
   int32_t status;
   uint16_t cid;
   uint8_t out[32];
@@ -166,10 +163,7 @@ TEST_F(BtApiSyncTest, ARunningDiscoveryRefusesOtherOperationsAndEndsWhenCancelle
     bool ok = false;
     std::thread discovery([&] { ok = m_Bt.DiscoverRemoteDevice(); });
     FakeBtWaitFor("BtDiscoverRemoteDevice2");
-    for (const auto& op : kOperations) {
-      EXPECT_FALSE(op.first(m_Bt)) << op.second;
-      EXPECT_TRUE(Logged(op.second)) << op.second;
-    }
+    for (const auto& op : kOperations) EXPECT_TRUE(!op.first(m_Bt) && Logged(op.second)) << op.second;
     EXPECT_TRUE(m_Bt.CancelDiscovery(force));
     discovery.join();
     EXPECT_TRUE(ok) << force;
