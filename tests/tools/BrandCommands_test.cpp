@@ -19,9 +19,8 @@ using tooltest::Tool;
 
 // The registry text that `brand encode` prints for a name.
 std::string Encode(const std::string& name) {
-  Result r = Tool("brand encode '" + name + "'");
-  EXPECT_EQ(r.status, 0) << name;
-  return r.out.substr(0, r.out.find('\n'));
+  const std::string out = tooltest::Out("brand encode '" + name + "'");
+  return out.substr(0, out.find('\n'));
 }
 
 TEST(BrandCommand, EncodedAndSetValuesResolveToTheRightNumber) {

@@ -39,10 +39,7 @@ TEST(CacheCommand, ShowPrintsTheStoredRecordsAndWriteStoresThemBack) {
   ASSERT_EQ(list.Store(dir.File("invalid-module_1.bin")), 0);
 
   for (const char* name : {"valid-module_1.bin", "invalid-module_1.bin"}) {
-    Result shown = Tool("cache show " + dir.File(name));
-    ASSERT_EQ(shown.status, 0) << shown.err;
-    Result written = Tool("cache write - " + dir.File("data_files/copy.bin"), shown.out);
-    ASSERT_EQ(written.status, 0) << written.err;
+    tooltest::Out("cache write - " + dir.File("data_files/copy.bin"), tooltest::Out("cache show " + dir.File(name)));
     EXPECT_EQ(testenv::ReadFile(dir.File("data_files/copy.bin")), testenv::ReadFile(dir.File(name))) << name;
   }
   tooltest::ExpectFields(nlohmann::json::parse(Tool("cache show " + dir.File("invalid-module_1.bin")).out),

@@ -167,17 +167,15 @@ TEST(DecodeEncode, EveryRecordComesBackInItsNewestLayout) {
 }
 
 TEST(DecodeEncode, EncipheredArchivesAreDecipheredAndEncipheredAgain) {
-  Result enc = Tool("encode --encrypt --frame --hex", R"({"class": "CGetConfigNEW_Send", "version": 1, "key": 16})");
-  ASSERT_EQ(enc.status, 0) << enc.err;
+  const std::string enc =
+      tooltest::Out("encode --encrypt --frame --hex", R"({"class": "CGetConfigNEW_Send", "version": 1, "key": 16})");
   // Frame of 16 bytes: length, id with the flag 0x8000, one enciphered block.
-  ASSERT_EQ(enc.out.size(), 33u);
-  EXPECT_EQ(enc.out.substr(0, 16), "10000000E5870000");
+  ASSERT_EQ(enc.size(), 33u);
+  EXPECT_EQ(enc.substr(0, 16), "10000000E5870000");
 
-  Result dec = Tool("decode --frame", enc.out);
-  ASSERT_EQ(dec.status, 0) << dec.err;
-  tooltest::ExpectFields(nlohmann::json::parse(dec.out), {{"key", 16}, {"enciphered", true}});
-  Result again = Tool("encode --frame --hex", dec.out);
-  EXPECT_EQ(again.out, enc.out);
+  const std::string dec = tooltest::Out("decode --frame", enc);
+  tooltest::ExpectFields(nlohmann::json::parse(dec, nullptr, false), {{"key", 16}, {"enciphered", true}});
+  EXPECT_EQ(Tool("encode --frame --hex", dec).out, enc);
 }
 
 // Bad input of every kind: exit status 1, nothing on standard output, and
