@@ -165,9 +165,7 @@ TEST_F(BluetoothMgrTest, VcisAreReportedUntilMissedOtherDevicesAreJudgedOnceAcro
 
   m_Observer.Add("");
   ASSERT_EQ("ok", Sim("device {\"address\": \"" + kVci + "\", \"in_range\": true}"));
-  BtVciInfoMap cached;
-  cached["00345678"].BDADDR = kVci;
-  Run(json::object(), cached);
+  Run(json::object(), {{"00345678", {kVci, 0, 0, 0, {}, 0}}});
   ASSERT_TRUE(m_Observer.Until("map: " + vci + "0", 2));
   EXPECT_EQ("0021", m_Observer.Logged(devices, "New Device: ", " Retrieving friendly name"));
 
@@ -197,7 +195,6 @@ TEST_F(BluetoothMgrTest, FailedScansAreReportedAtTheLimitAndTheFirstScanAfterThe
             m_Observer.Logged({"Number of BT Scan Consecutive ERRORS = 20", "Notifying Upper",
                                "Number of BT Scan Consecutive ERRORS = 21", "First attempt at discovery after error"}));
   EXPECT_EQ("Bluetooth Personal on;", g_Switched);
-
 }
 
 }  // namespace

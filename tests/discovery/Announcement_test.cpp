@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 
 #include "discovery/RecordImages.h"
@@ -70,6 +71,22 @@ std::string Value(const CArgList& list, const char* name) {
   return list.GetValue(name, v) ? v : "<absent>";
 }
 
+// "name=value ..." in name order.
+std::string Pairs(const CArgList& list) {
+  std::string out;
+  for (const auto& a : list.m_Args) out += (out.empty() ? "" : " ") + a.first + "=" + a.second.m_strValue;
+  return out;
+}
+
+// "serial state kind type version date [token] sessions pairs" of an announcement.
+std::string Brief(const CVCIIdentMsg& m) {
+  std::ostringstream o;
+  o << m.GetSerial() << " " << m.GetModuleState() << " " << m.GetKind() << " " << m.GetModuleType() << " "
+    << std::hex << m.GetProductVersion() << " " << m.GetProductDate() << std::dec
+    << (m.IsTokenZero() ? "" : " token") << " " << m.GetSessions().m_Sessions.size() << " " << m.GetWireless().Count();
+  return o.str();
+}
+
 bool LoadIdent(CVCIIdentMsg& msg, const Bytes& bytes) {
   msg.SetLinkQualityZones(4, kDefaultZones);
   return wire::Load(msg, bytes);
@@ -120,30 +137,21 @@ TEST(IdentMsg, ReadsTheWirelessBlockOfEachVersionAndMapsTheLinkQualityOntoTheLen
   CVCIIdentMsg::SetSequenceCounter(0);
   ASSERT_TRUE(LoadIdent(msg, IdentImage(3)));
   EXPECT_EQ(CVCIIdentMsg::GetSequenceCounter(), 0x2A);  // kept process-wide
-  const CArgList& wl = msg.GetWireless();
-  EXPECT_EQ(wl.Count(), 6u);
-  const std::pair<const char*, const char*> pairs[] = {{"IFEnable", "True"},         {"ap-state", "1"},
-                                                       {"link-quality", "2"},        {"link-quality-raw", "55"},
-                                                       {"signal-level", "-75"},      {"noise-level", "-90"}};
-  for (const auto& pair : pairs) EXPECT_EQ(Value(wl, pair.first), pair.second) << pair.first;
+  EXPECT_EQ(Pairs(msg.GetWireless()),
+            "IFEnable=True ap-state=1 link-quality=2 link-quality-raw=55 noise-level=-90 signal-level=-75");
   // Version 1: no wireless information at all; version 2 with flag 0:
   // "IFEnable" = "False" alone. A reused message keeps nothing of a longer read.
   ASSERT_TRUE(LoadIdent(msg, IdentImage(1)));
-  EXPECT_EQ(msg.GetWireless().Count(), 0u);
-  EXPECT_EQ(msg.GetModuleType(), 0u);
+  EXPECT_EQ(Pairs(msg.GetWireless()) + "|" + std::to_string(msg.GetModuleType()), "|0");
   ASSERT_TRUE(LoadIdent(msg, IdentImage(2, false)));
-  EXPECT_EQ(msg.GetWireless().Count(), 1u);
-  EXPECT_EQ(Value(msg.GetWireless(), "IFEnable"), "False");
+  EXPECT_EQ(Pairs(msg.GetWireless()), "IFEnable=False");
 
-  struct Case {
-    uint8_t raw;
-    const char* zone;
-  };
-  for (Case c : {Case{0, "0"}, Case{30, "0"}, Case{31, "1"}, Case{50, "1"}, Case{51, "2"}, Case{60, "2"},
-                 Case{61, "3"}, Case{100, "3"}, Case{101, "0"}, Case{130, "0"}, Case{255, "0"}}) {
-    ASSERT_TRUE(LoadIdent(msg, IdentImage(3, true, c.raw)));
-    EXPECT_EQ(Value(msg.GetWireless(), "link-quality"), c.zone) << "raw " << int(c.raw);
-    EXPECT_EQ(Value(msg.GetWireless(), "link-quality-raw"), std::to_string(c.raw));
+  const std::pair<int, const char*> zones[] = {{0, "0"},  {30, "0"},  {31, "1"},  {50, "1"},  {51, "2"}, {60, "2"},
+                                               {61, "3"}, {100, "3"}, {101, "0"}, {130, "0"}, {255, "0"}};
+  for (const auto& z : zones) {
+    ASSERT_TRUE(LoadIdent(msg, IdentImage(3, true, static_cast<uint8_t>(z.first))));
+    EXPECT_EQ(Value(msg.GetWireless(), "link-quality") + " " + Value(msg.GetWireless(), "link-quality-raw"),
+              z.second + (" " + std::to_string(z.first)));
   }
 
   // Thresholds are taken in table order, not sorted; copies share the table.
@@ -179,12 +187,8 @@ TEST(IdentMsg, WritingTakesTheSequenceCounterAndTheZoneNotTheRawValue) {
   CSessionList sessions;
   ASSERT_TRUE(wire::Load(sessions, OneSession()));
   CVCIIdentMsg msg(0x01020304, 0, 0x11223344, 0x55667788, sessions, VCI_KIND_WIRELESS, 0x0500, 0x20240101, 7);
-  msg.SetWireless(WirelessPairs({{"IFEnable", "True"},
-                                 {"ap-state", "1"},
-                                 {"link-quality", "2"},
-                                 {"link-quality-raw", "55"},
-                                 {"signal-level", "-75"},
-                                 {"noise-level", "-90"}}));
+  msg.SetWireless(WirelessPairs({{"IFEnable", "True"}, {"ap-state", "1"}, {"link-quality", "2"},
+                                 {"link-quality-raw", "55"}, {"signal-level", "-75"}, {"noise-level", "-90"}}));
   CVCIIdentMsg::SetSequenceCounter(0x2A);
   EXPECT_EQ(wire::Store(msg), Bytes(IdentImage(3, true, 2)));
   EXPECT_EQ(CVCIIdentMsg::GetSequenceCounter(), 0x2B);
@@ -220,48 +224,24 @@ TEST(IdentMsg, WritingTakesTheSequenceCounterAndTheZoneNotTheRawValue) {
 
 TEST(LegacyStatusMsg, ConvertsIntoTheCurrentAnnouncement) {
   CVCIStatusMsg msg;
-  ASSERT_TRUE(wire::Load(msg, LegacyImage(2,
-                                          {{1, "Modem"},  // unknown before any known name: USB
-                                           {2, "Ethernet"},
-                                           {3, "Local"},
-                                           {4, "Wireless"},
-                                           {5, "Bluetooth"},
-                                           {6, "Modem"},  // keeps the previous client's kind
-                                           {7, "USB"}},
-                                          0, 1, 1)));
+  // Modem before any known name is USB, after one it keeps the previous client's kind.
+  ASSERT_TRUE(wire::Load(msg, LegacyImage(2, {{1, "Modem"}, {2, "Ethernet"}, {3, "Local"}, {4, "Wireless"},
+                                              {5, "Bluetooth"}, {6, "Modem"}, {7, "USB"}}, 0, 1, 1)));
   CVCIIdentMsg ident = msg.ToIdentMsg();
-  EXPECT_EQ(ident.GetSerial(), 77u);
-  EXPECT_EQ(ident.GetModuleState(), 2u);
-  EXPECT_TRUE(ident.IsTokenZero());
-  EXPECT_EQ(ident.GetProductVersion(), 0x0203u);
-  EXPECT_EQ(ident.GetProductDate(), 0x20091231u);
-  EXPECT_EQ(ident.GetModuleType(), 0x1Fu);
-  EXPECT_EQ(ident.GetKind(), static_cast<uint32_t>(VCI_KIND_WIRELESS));  // Ethernet flag clear, Wireless set
-
-  struct Expected {
-    uint32_t kind;
-    const char* address;
-  };
-  const Expected expected[] = {{2, "169.254.10.2"}, {1, "10.0.0.5"},    {8, "127.0.0.1"},   {4, "192.168.1.9"},
-                               {16, "192.168.1.9"}, {16, "192.168.1.9"}, {2, "169.254.10.2"}};
-  const auto& sessions = ident.GetSessions().m_Sessions;
-  ASSERT_EQ(sessions.size(), 7u);
-  for (size_t i = 0; i < sessions.size(); ++i) {
-    EXPECT_EQ(sessions[i].m_uiSession, i + 1) << i;
-    EXPECT_EQ(sessions[i].m_uiKind, expected[i].kind) << i;
-    EXPECT_EQ(sessions[i].m_strAddress, expected[i].address) << i;
-    EXPECT_EQ(sessions[i].m_strText1, "app " + std::to_string(i + 1));
-    EXPECT_EQ(sessions[i].m_strText2, "pc");
-    EXPECT_TRUE(sessions[i].m_bFlag);
-  }
+  EXPECT_EQ(Brief(ident), "77 2 4 31 203 20091231 7 0");  // kind: Ethernet flag clear, Wireless set
+  std::string sessions;
+  for (const auto& c : ident.GetSessions().m_Sessions)
+    sessions += std::to_string(c.m_uiSession) + " " + std::to_string(c.m_uiKind) + " " + c.m_strAddress + " " +
+                c.m_strText1 + " " + c.m_strText2 + (c.m_bFlag ? "|" : " unflagged|");
+  EXPECT_EQ(sessions, "1 2 169.254.10.2 app 1 pc|2 1 10.0.0.5 app 2 pc|3 8 127.0.0.1 app 3 pc|"
+                      "4 4 192.168.1.9 app 4 pc|5 16 192.168.1.9 app 5 pc|6 16 192.168.1.9 app 6 pc|"
+                      "7 2 169.254.10.2 app 7 pc|");
 
   // The message's kind follows the presence flags of the last read.
   ASSERT_TRUE(wire::Load(msg, LegacyImage(1, {}, 1, 1, 1)));
-  EXPECT_EQ(msg.ToIdentMsg().GetKind(), static_cast<uint32_t>(VCI_KIND_ETHERNET));
-  EXPECT_EQ(msg.ToIdentMsg().GetModuleState(), 1u);
+  EXPECT_EQ(Brief(msg.ToIdentMsg()), "77 1 1 31 203 20091231 0 0");
   ASSERT_TRUE(wire::Load(msg, LegacyImage(1, {}, 0, 0, 0)));
-  EXPECT_EQ(msg.ToIdentMsg().GetKind(), static_cast<uint32_t>(VCI_KIND_USB));
-  EXPECT_TRUE(msg.ToIdentMsg().GetSessions().m_Sessions.empty());
+  EXPECT_EQ(Brief(msg.ToIdentMsg()), "77 1 2 31 203 20091231 0 0");
 }
 
 TEST(RecoveryStatus, CarriesATextBlockAndIsAlwaysTakenAsHeardOnUsb) {
@@ -272,13 +252,7 @@ TEST(RecoveryStatus, CarriesATextBlockAndIsAlwaysTakenAsHeardOnUsb) {
   rec.SetBlockText("boot loader");  // the text and its terminator
   EXPECT_EQ(wire::Store(rec), Bytes(RecoveryImage(2, "boot loader")));
 
-  CVCIIdentMsg ident = rec.ToIdentMsg();
-  EXPECT_EQ(ident.GetSerial(), 4711u);
-  EXPECT_EQ(ident.GetModuleState(), static_cast<uint32_t>(VCI_MODULE_STATE_RECOVERY));
-  EXPECT_EQ(ident.GetKind(), static_cast<uint32_t>(VCI_KIND_USB));
-  EXPECT_TRUE(ident.IsTokenZero());
-  EXPECT_TRUE(ident.GetSessions().m_Sessions.empty());
-  EXPECT_EQ(ident.GetWireless().Count(), 0u);
+  EXPECT_EQ(Brief(rec.ToIdentMsg()), "4711 " + std::to_string(VCI_MODULE_STATE_RECOVERY) + " 2 0 0 0 0 0");
 }
 
 TEST(LiveTable, ItemComparesWithAndUpdatesFromAnAnnouncement) {

@@ -194,16 +194,14 @@ TEST(CacheRecords, BrokenFilesFailToLoadAndLeaveTheCacheEmpty) {
   const Bytes clear = StoreWithSequence(good);
   const Bytes enciphered = Enciphered(clear, 0);
 
-  // described: what the failure's description must match (a regex).
-  struct Case {
+  Bytes flipped = enciphered;
+  flipped[20] ^= 0xFF;
+  const struct {
     const char* name;
     Bytes file;
     LoadFailure::Step step;
-    const char* described;
-  };
-  Bytes flipped = enciphered;
-  flipped[20] ^= 0xFF;
-  const std::vector<Case> cases = {
+    const char* described;  // a regex that the failure's description matches
+  } cases[] = {
       {"empty", Bytes(), LoadFailure::NO_ID_WORD, "holds 0 bytes, no object id"},
       {"short", Bytes{0x73, 0x88}, LoadFailure::NO_ID_WORD, ""},
       {"clear", clear, LoadFailure::NOT_ENCIPHERED, ""},
@@ -253,12 +251,6 @@ TEST(CacheRecords, RecordsHoldAtMostAboutTenTimesTheirBytesInMemory) {
   for (int i = 0; i < 2000; ++i) apps.Add(CAppList::CApp());
   CVCICachedMap cache;
   for (uint32_t serial = 1; serial <= 1000; ++serial) cache.FindOrAdd(serial) = MakeItem(serial);
-  struct Case {
-    const char* what;
-    CSerialize* record;
-    Bytes image;
-    bool reads;
-  };
   CAppList appsRead;
   CVCICachedMap cacheRead;
   CVCIStatusMap tableRead;
@@ -266,14 +258,19 @@ TEST(CacheRecords, RecordsHoldAtMostAboutTenTimesTheirBytesInMemory) {
   Builder forgedCache = Builder().u32(OBJID_CVCICachedMap).u32(1).count(kForged * 8 / 12);
   for (uint32_t i = 0; i < kForged; ++i) forgedApps.u32(OBJID_CAppList_CApp).u32(0);
   for (uint32_t i = 0; i < kForged * 8 / 12; ++i) forgedCache.u32(i).u32(OBJID_CVCICachedItem).u32(0);
-  const Case cases[] = {
+  const struct {
+    const char* what;
+    CSerialize* record;
+    Bytes image;
+    bool reads;
+  } cases[] = {
       {"4 MiB of version-0 applications", &appsRead, forgedApps, false},
       {"4 MiB of version-0 cached items", &cacheRead, forgedCache, false},
       {"2000 default applications", &appsRead, wire::Store(apps), true},
       {"1000 statuses without details", &tableRead, wire::Store(table), true},
       {"1000 cached items as fetches make them", &cacheRead, wire::Store(cache), true},
   };
-  for (const Case& c : cases) EXPECT_EQ(c.reads, wire::Load(*c.record, c.image)) << c.what;
+  for (const auto& c : cases) EXPECT_EQ(c.reads, wire::Load(*c.record, c.image)) << c.what;
   EXPECT_EQ(apps, appsRead);
   EXPECT_EQ(1000u, tableRead.m_Map.size());
   EXPECT_EQ(1000u, cacheRead.Count());
@@ -285,42 +282,27 @@ TEST(CacheRecords, RecordsHoldAtMostAboutTenTimesTheirBytesInMemory) {
 TEST(CacheRecords, ABrokenBluetoothFileIsReadAsFarAsItGoesAndNeverWrittenUnreadable) {
   const std::string good =
       "[4711]\nBDADDR = 00:1b:dc:00:47:11\nFW_Version = 02010700\nModuleType = 5\nModuleState = 1\n";
-  struct Case {
-    const char* name;
-    std::string text;  // empty: a folder in the file's place
-  };
-  const Case cases[] = {
-      {"truncated", good.substr(0, good.size() / 2)},
-      {"garbled", "[4711\n\x01\x02 = = ]\n[815:]\nBDADDR = x\n[815]\nBDADDR = 00:1b:dc:00:08:15\n"},
-      {"folder", ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  // Truncated, garbled, and a folder in the file's place.
+  for (const std::string& text : {good.substr(0, good.size() / 2), std::string("[4711\n\x01\x02 = = ]\n[815:]\n"
+                                  "BDADDR = x\n[815]\nBDADDR = 00:1b:dc:00:08:15\n"), std::string()}) {
+    SCOPED_TRACE(text);
     testenv::ScratchDir dir;
     testenv::ScopedRegistry registry(dir, nullptr);
     ASSERT_EQ(platform::RegistrySetString("HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI",
                                           "IdentServiceDefaultLocation", dir.Path()), 0);
     const std::string path = dir.File("data_files/vci-bt.txt");
-    if (c.text.empty())
-      testenv::WriteFile(path + "/x", "");
-    else
-      testenv::WriteFile(path, c.text);
+    testenv::WriteFile(text.empty() ? path + "/x" : path, text);
     CVCIIdentClient engine("libTosBtApiNowhere.so");
     EXPECT_EQ(engine.LoadDetectedVCIs(), 0);
-    BtVciInfo found;
-    found.BDADDR = "00:1b:dc:00:08:16";
-    found.FW_Version = 0x02010700;
-    found.ModuleType = 5;
-    found.ModuleState = 1;
+    const BtVciInfo found{"00:1b:dc:00:08:16", 0x02010700, 5, 1, {}, 0};
     EXPECT_EQ(engine.UpdateDetectedVCIs("816", found), 0);
     CIniFile back;
-    if (c.text.empty()) {
-      struct stat st;
-      EXPECT_EQ(stat((path + "/x").c_str(), &st), 0);  // the folder stays as it was
+    if (text.empty()) {
+      EXPECT_TRUE(FileExists(path + "/x"));  // the folder stays as it was
     } else if (back.Load(path) && back.Find("816:BDADDR")) {
       EXPECT_EQ(back.GetString("816:BDADDR", ""), found.BDADDR);
     } else {
-      EXPECT_EQ(testenv::ReadFile(path), c.text);
+      EXPECT_EQ(testenv::ReadFile(path), text);
     }
   }
 }

@@ -38,28 +38,22 @@ namespace {
     ::testing::AddGlobalTestEnvironment(new testenv::NetNamespaceEnvironment);
 
 class Sink : public IIdentEvent {
+  template <class F>
+  auto Locked(F f) {
+    std::lock_guard<std::mutex> g(m_Lock);
+    return f();
+  }
+
  public:
-  void OnIdentNotify(uint32_t type, uint32_t value) override {
-    std::lock_guard<std::mutex> g(m_Lock);
-    m_Events.emplace_back(type, value);
-  }
-  void OnIdentUsb(uint32_t code) override {
-    std::lock_guard<std::mutex> g(m_Lock);
-    m_Usb.push_back(code);
-  }
-  std::vector<Event> Events() {
-    std::lock_guard<std::mutex> g(m_Lock);
-    return m_Events;
-  }
-  std::vector<uint32_t> Usb() {
-    std::lock_guard<std::mutex> g(m_Lock);
-    return m_Usb;
-  }
+  void OnIdentNotify(uint32_t type, uint32_t value) override { Locked([&] { m_Events.emplace_back(type, value); }); }
+  void OnIdentUsb(uint32_t code) override { Locked([&] { m_Usb.push_back(code); }); }
+  std::vector<Event> Events() { return Locked([&] { return m_Events; }); }
+  std::vector<uint32_t> Usb() { return Locked([&] { return m_Usb; }); }
 
  private:
   std::mutex m_Lock;
-  std::vector<Event> m_Events;
-  std::vector<uint32_t> m_Usb;
+  std::vector<Event> m_Events;  // Guarded by m_Lock.
+  std::vector<uint32_t> m_Usb;  // Guarded by m_Lock.
 };
 
 // A second network namespace behind the veth pair vx0 (here) / vx1 (there),
@@ -92,8 +86,8 @@ class EngineTest : public ::testing::Test {
     m_Trace.reset(new tracetest::TraceCapture("[Log]\nLevel=info\n[Mode]\nShowWindow=true\n"));
     std::string brand;
     ASSERT_TRUE(EncodeBrandText(GetBrandKeyName(1), brand));
-    testenv::WriteFile(m_Trace->RegistryPath(), tracetest::RegistryText(Home(), Home()) + "\"Brand\"=\"" + brand +
-                                                    "\"\n");
+    const std::string registry = tracetest::RegistryText(Home(), Home()) + "\"Brand\"=\"" + brand + "\"\n";
+    testenv::WriteFile(m_Trace->RegistryPath(), registry);
     tracetest::TraceCapture::Clear();
     engine.reset(new CVCIIdentClient);
   }
@@ -194,14 +188,23 @@ std::string Info(const CVCIStatus& s, const char* name) {
   return s.m_DeviceInfo.GetValue(name, v) ? v : "<absent>";
 }
 
+// "serial kinds type [legacy] [bt] kind=address..." of a listed status.
+std::string Brief(const CVCIStatus& s) {
+  std::ostringstream o;
+  o << s.m_uiSerial << " " << s.m_uiKinds << " " << s.m_uiModuleType << (s.m_bLegacy ? " legacy" : "")
+    << (s.m_bBluetooth ? " bt" : "");
+  for (const auto& a : s.m_Addresses) o << " " << a.first << "=" << a.second;
+  return o.str();
+}
+
 TEST_F(EngineTest, KindsBindingsSweepsAndBluetoothFollowTheTableRules) {
   bool bluetooth = true;
   ASSERT_EQ(engine->Initialize(&sink, bluetooth), 0);
   EXPECT_FALSE(bluetooth);
   EXPECT_EQ(engine->GetBtInitError(), CVCIIdentClient::IDENT_BT_NO_STACK);
-  EXPECT_EQ(engine->GetBtInitError(), 0);
-  EXPECT_TRUE(Logged("CVCIIdentClient::Initialize TOSHIBA DLL is not loaded on this PC"));
-  EXPECT_TRUE(Logged("CVCIIdentClient::Initialize Bluetooth Initialization Error"));
+  EXPECT_EQ(engine->GetBtInitError(), 0);  // read once
+  EXPECT_TRUE(Logged("CVCIIdentClient::Initialize TOSHIBA DLL is not loaded on this PC") &&
+              Logged("CVCIIdentClient::Initialize Bluetooth Initialization Error"));
 
   // Module state 2 lists a VCI without a fetch. The same VCI on Ethernet,
   // unchanged, then on Wireless through another interface.
@@ -210,30 +213,19 @@ TEST_F(EngineTest, KindsBindingsSweepsAndBluetoothFollowTheTableRules) {
   Feed(Announcement(4711, 2, VCI_KIND_ETHERNET), "127.0.0.2", "127.0.0.1");
   Feed(Announcement(4711, 2, VCI_KIND_WIRELESS), "127.0.0.3", "127.0.0.9");
   EXPECT_EQ(sink.Events(), (std::vector<Event>{{4, 3}, {4, 3}}));
-  CVCIStatus s = Status(4711);
-  EXPECT_EQ(s.m_uiKinds, 5u);
-  EXPECT_EQ(s.m_Addresses, (std::map<uint32_t, std::string>{{1, "127.0.0.2"}, {4, "127.0.0.3"}}));
-  EXPECT_EQ(s.m_uiModuleType, 1u);  // the brand number
-  EXPECT_EQ(Bound("127.0.0.2"), "127.0.0.1");
-  EXPECT_EQ(Bound("127.0.0.3"), "127.0.0.9");
+  EXPECT_EQ(Brief(Status(4711)), "4711 5 1 1=127.0.0.2 4=127.0.0.3");  // type: the brand number
+  EXPECT_EQ(Bound("127.0.0.2") + " " + Bound("127.0.0.3"), "127.0.0.1 127.0.0.9");
 
   // Bluetooth: a VCI also heard on the network gets the flag; one heard
   // only over Bluetooth is listed with its firmware version.
-  BtVciInfoMap bt;
-  bt["4711"].FW_Version = 7;
-  bt["815"].FW_Version = 0x01020300;
-  bt["815"].ModuleState = 1;
-  bt["2748"].FW_Version = 0x1A2B;
-  bt["2748"].ModuleState = 10;
+  BtVciInfoMap bt = {{"4711", {"", 7, 0, 0, {}, 0}}, {"815", {"", 0x01020300, 0, 1, {}, 0}},
+                       {"2748", {"", 0x1A2B, 0, 10, {}, 0}}};
   engine->OnVciBtDetect(&bt);
   engine->OnVciBtDetect(&bt);
-  EXPECT_TRUE(Status(4711).m_bBluetooth);
-  EXPECT_TRUE(Status(815).m_bBluetooth);
+  EXPECT_EQ(Brief(Status(4711)) + "|" + Brief(Status(815)), "4711 5 1 bt 1=127.0.0.2 4=127.0.0.3|815 0 0 bt");
   EXPECT_EQ(Info(Status(815), "ProductVersion"), "16909056");
-  EXPECT_EQ(Status(815).m_uiKinds, 0u);
   engine->OnVciBtError(7);
-  EXPECT_EQ(Status(815).m_uiSerial, 0u);
-  EXPECT_FALSE(Status(4711).m_bBluetooth);
+  EXPECT_EQ(Brief(Status(4711)) + "|" + Brief(Status(815)), "4711 5 1 1=127.0.0.2 4=127.0.0.3|0 0 0");
   EXPECT_EQ(sink.Events(), (std::vector<Event>{{4, 3}, {4, 3}, {4, 1}, {0x8001, 7}, {4, 1}}));
 
   // The sweep applies the live table's kind limits (Ethernet falls silent
@@ -241,7 +233,7 @@ TEST_F(EngineTest, KindsBindingsSweepsAndBluetoothFollowTheTableRules) {
   const TimePoint after = TimePoint::Now();
   EXPECT_EQ(engine->Sweep(heard.PlusMilliseconds(5500)), 0u);
   EXPECT_EQ(engine->Sweep(after.PlusMilliseconds(5501)), 1u);
-  EXPECT_EQ(Status(4711).m_uiKinds, 4u);
+  EXPECT_EQ(Status(4711).m_uiKinds, static_cast<uint32_t>(VCI_KIND_WIRELESS));
   EXPECT_EQ(engine->Sweep(after.PlusMilliseconds(10501)), 1u);
   EXPECT_EQ(Listed(), 0u);
 
@@ -261,15 +253,14 @@ TEST_F(EngineTest, KindsBindingsSweepsAndBluetoothFollowTheTableRules) {
   engine->Uninitialize();
   m_Trace->Reconfigure("[Log]\nLevel=info\n[Mode]\nShowWindow=true\nLoadVCIs=true\n");
   ASSERT_EQ(engine->Initialize(&sink, bluetooth = true), 0);
-  EXPECT_EQ(Status(2748).m_uiModuleState, 16u);
-  EXPECT_EQ(Info(Status(2748), "ProductVersion"), "6699");
+  EXPECT_EQ(std::to_string(Status(2748).m_uiModuleState) + " " + Info(Status(2748), "ProductVersion"), "16 6699");
 }
 
 TEST_F(EngineTest, ANewVciIsFetchedOnceCachedAndListedFromTheCacheAfterARestart) {
   ASSERT_TRUE(Start());
-  SimProcess sim({"--serial", "4711", "--interval", "50", "--fault", "close", "--app", "Diagnosis=4.2.1", "--app-comp",
-                  "CanDriver=3.3", "--sys-comp", "Kernel=5.10.0", "--product-version", "5.1.2", "--product-date",
-                  "20260105", "--module-type", "7"});
+  SimProcess sim({"--serial", "4711", "--interval", "50", "--fault", "close", "--app", "Diagnosis=4.2.1",
+                  "--app-comp", "CanDriver=3.3", "--sys-comp", "Kernel=5.10.0", "--product-version", "5.1.2",
+                  "--product-date", "20260105", "--module-type", "7"});
   ASSERT_TRUE(sim.Ready());
   // A failed fetch stores nothing; the VCI stays unlisted.
   ASSERT_TRUE(WaitUntil([] { return Logged("CAcquireDeviceStats::Run GetApplications iRet = "); }));
@@ -285,12 +276,9 @@ TEST_F(EngineTest, ANewVciIsFetchedOnceCachedAndListedFromTheCacheAfterARestart)
   sim.Command("fault no-answer off");
   ASSERT_TRUE(WaitUntil([&] { return !sink.Events().empty(); }));
   EXPECT_EQ(sink.Events(), std::vector<Event>({{4, 3}}));
-  CVCIStatus s = Status(4711);
-  EXPECT_EQ(AppNames(s), "Diagnosis CanDriver Kernel ");
-  EXPECT_EQ(Info(s, "ProductVersion") + " " + Info(s, "ProductDate"), "5.1.2 20260105");
-  EXPECT_EQ(s.m_uiModuleType, 7u);
-  EXPECT_EQ(s.m_uiKinds, 1u);
-  EXPECT_EQ(s.m_Addresses[1], "127.0.0.2");
+  const CVCIStatus s = Status(4711);
+  EXPECT_EQ(Brief(s) + " " + AppNames(s) + Info(s, "ProductVersion") + " " + Info(s, "ProductDate"),
+            "4711 1 7 1=127.0.0.2 Diagnosis CanDriver Kernel 5.1.2 20260105");
   EXPECT_EQ(Bound("127.0.0.2"), "127.0.0.1");
 
   // With its services closed, a restarted engine lists it from the cache.
@@ -308,8 +296,7 @@ TEST_F(EngineTest, ANewVciIsFetchedOnceCachedAndListedFromTheCacheAfterARestart)
   ASSERT_TRUE(Start());
   ASSERT_TRUE(WaitUntil([&] { return Status(4711).m_uiSerial == 4711; }));
   EXPECT_EQ(AppNames(Status(4711)), "Diagnosis CanDriver Kernel ");
-  EXPECT_TRUE(Logged("SN 4711 found in cache, using cached info"));
-  EXPECT_FALSE(Logged("CAcquireDeviceStats::Run Entering"));
+  EXPECT_TRUE(Logged("SN 4711 found in cache, using cached info") && !Logged("CAcquireDeviceStats::Run Entering"));
 
   // New software (a new device token) is fetched again and replaces the entry.
   sim.Command("fault refuse off");
@@ -340,15 +327,13 @@ TEST_F(EngineTest, BadDatagramsChangeNothingAndAnnouncementsWithoutFetchAreListe
   wire::Bytes truncated = Announcement(5000, 0, 1);
   truncated.insert(truncated.begin(), {0, 0, 0, 0});
   truncated.resize(truncated.size() - 3);
-  const struct {
-    wire::Bytes datagram;
-    const char* line;
-  } bad[] = {{{1, 2, 3}, "OnDataReceived Serialization buffer ERROR"},
-             {wire::Builder().u32(12).u32(0x886D).u32(0), "OnDataReceived UNKNOWN PACKET"},
-             {truncated, "OnDataReceived IdentMsg.Serialize ERROR"}};
+  const std::pair<wire::Bytes, const char*> bad[] = {
+      {{1, 2, 3}, "OnDataReceived Serialization buffer ERROR"},
+      {wire::Builder().u32(12).u32(0x886D).u32(0), "OnDataReceived UNKNOWN PACKET"},
+      {truncated, "OnDataReceived IdentMsg.Serialize ERROR"}};
   for (const auto& b : bad) {
-    Announce(b.datagram);
-    EXPECT_TRUE(WaitUntil([&] { return Logged(b.line); })) << b.line;
+    Announce(b.first);
+    EXPECT_TRUE(WaitUntil([&] { return Logged(b.second); })) << b.second;
   }
   EXPECT_EQ(Listed(), 0u);
 
@@ -366,12 +351,10 @@ TEST_F(EngineTest, BadDatagramsChangeNothingAndAnnouncementsWithoutFetchAreListe
   // One whose fetch hangs, for the stop below.
   SimProcess silent({"--serial", "5004", "--address", "127.0.0.5", "--interval", "50", "--fault", "no-answer"});
   ASSERT_TRUE(WaitUntil([&] { return Listed() == 3 && Logged("Retrieving Status from 5004"); }));
-  EXPECT_EQ(Status(5001).m_uiModuleType, 1u);  // the brand number, not the announced type
-  EXPECT_EQ(Status(5001).m_Apps.GetCount(), 0u);
-  EXPECT_TRUE(Status(5002).m_bLegacy);
-  EXPECT_EQ(Info(Status(5002), "ProductVersion"), "7");
-  EXPECT_TRUE(Status(5003).m_bLegacy);
-  EXPECT_EQ(Status(5003).m_uiKinds, static_cast<uint32_t>(VCI_KIND_USB));
+  // Type 1: the brand number, not the announced type; the recovery VCI is heard on USB.
+  EXPECT_EQ(Brief(Status(5001)) + " " + AppNames(Status(5001)), "5001 1 1 1=127.0.0.2 ");
+  EXPECT_EQ(Brief(Status(5002)) + " " + Info(Status(5002), "ProductVersion"), "5002 1 1 legacy 1=127.0.0.3 7");
+  EXPECT_EQ(Brief(Status(5003)), "5003 2 1 legacy 2=127.0.0.4");
 
   // Stopping aborts the hanging fetch instead of waiting for its reply.
   ExpectPromptStop();
@@ -381,10 +364,10 @@ TEST_F(EngineTest, ForeignSubnetsNeedARouteCheckAndInterfacesComeAndGo) {
   ASSERT_TRUE(Start());
   FarNamespace far;
   ASSERT_TRUE(far.Up());
-  ASSERT_EQ(far.Run("ip link set lo up && ip link set vx1 up && ip addr add 10.1.0.2/24 dev vx1 && "
-                    "ip addr add 10.2.0.2/24 dev vx1 && ip addr add 10.2.0.3/24 dev vx1 && "
-                    "ip addr add 10.2.0.4/24 dev vx1"),
-            0);
+  std::string setup = "ip link set lo up && ip link set vx1 up";
+  for (const char* a : {"10.1.0.2", "10.2.0.2", "10.2.0.3", "10.2.0.4"})
+    setup += std::string(" && ip addr add ") + a + "/24 dev vx1";
+  ASSERT_EQ(far.Run(setup), 0);
   // An interface that appears while the engine runs gets its socket.
   ASSERT_EQ(testenv::Shell("ip addr add 10.1.0.1/24 dev vx0 && ip route add 10.2.0.0/24 via 10.1.0.2"), 0);
   ASSERT_TRUE(testenv::WaitForCarrier("vx0"));
@@ -397,15 +380,14 @@ TEST_F(EngineTest, ForeignSubnetsNeedARouteCheckAndInterfacesComeAndGo) {
   ASSERT_TRUE(routed->Ready());
   ASSERT_TRUE(routed->Write("fault no-answer off 6001\n"));
   EXPECT_EQ(routed->ReadLine([](const std::string& l) { return l == "ok" || l.compare(0, 6, "error:") == 0; }), "ok");
-  auto legacy = far.Sim({"--serial", "6003", "--address", "10.2.0.4", "--multicast-if", "10.2.0.4", "--interval",
-                         "50", "--format", "legacy", "--fault", "refuse"});
+  auto legacy = far.Sim({"--serial", "6003", "--address", "10.2.0.4", "--multicast-if", "10.2.0.4",
+                         "--interval", "50", "--format", "legacy", "--fault", "refuse"});
   ASSERT_TRUE(legacy->Ready());
   ASSERT_TRUE(WaitUntil([&] { return Status(6001).m_uiSerial && Status(6003).m_uiSerial; }));
-  EXPECT_TRUE(Logged("SN:6001 Address 10.2.0.2 is not routable"));
   EXPECT_EQ(Bound("10.2.0.2"), "10.1.0.1");
-  EXPECT_TRUE(Logged("Address 10.2.0.3 is currenlty being routed"));
   EXPECT_EQ(Status(6002).m_uiSerial, 0u);
-  EXPECT_FALSE(Logged("Address 10.2.0.4 is not routable"));
+  EXPECT_TRUE(Logged("SN:6001 Address 10.2.0.2 is not routable") &&
+              Logged("Address 10.2.0.3 is currenlty being routed") && !Logged("Address 10.2.0.4 is not routable"));
 
   // The interface goes: its socket and its bindings with it.
   size_t before = sink.Events().size();
@@ -444,8 +426,7 @@ class BtEngineTest : public EngineTest {
 
 TEST_F(BtEngineTest, CommandsFollowTheSessionsOfTheOneConnectedVci) {
   EXPECT_EQ(Bt(999, 5, CVCIIdentClient::BT_CHECK_CONNECT_STATE), -1);
-  EXPECT_TRUE(Logged("CVCIIdentClient::BtCommand Can't find 999 in the BT Map"));
-  EXPECT_FALSE(Logged("BT_CHECK_CONNECT_STATE 999"));
+  EXPECT_TRUE(Logged("BtCommand Can't find 999 in the BT Map") && !Logged("BT_CHECK_CONNECT_STATE 999"));
   ASSERT_TRUE(WaitUntil([this] { return Status(4711).m_bBluetooth && Status(815).m_bBluetooth; }));
   EXPECT_EQ(Bt(4711, 5, CVCIIdentClient::BT_DISCONNECT), -1);
   EXPECT_TRUE(Logged("Can't find session ID in BT list SessionID = 5, List Size = 0"));
@@ -458,11 +439,9 @@ TEST_F(BtEngineTest, CommandsFollowTheSessionsOfTheOneConnectedVci) {
   m_Trace->Reconfigure(std::string(kBtIni) + "0\n");
   tracetest::TraceCapture::Clear();
   EXPECT_EQ(Bt(4711, 5, CVCIIdentClient::BT_CONNECT), 0);
-  EXPECT_FALSE(Logged("BtCommand Pairing Error"));
-  EXPECT_TRUE(Logged("CVCIIdentClient::BtCommand BT_CONNECT Interface UP"));
+  EXPECT_TRUE(!Logged("BtCommand Pairing Error") && Logged("CVCIIdentClient::BtCommand BT_CONNECT Interface UP"));
   ASSERT_TRUE(WaitUntil([this] { return Status(4711).m_uiKinds == VCI_KIND_BLUETOOTH; }));
-  EXPECT_EQ(Status(4711).m_Addresses[VCI_KIND_BLUETOOTH], "192.168.178.2");
-  EXPECT_EQ(Bound("192.168.178.2"), "192.168.178.1");
+  EXPECT_EQ(Status(4711).m_Addresses[VCI_KIND_BLUETOOTH] + " " + Bound("192.168.178.2"), "192.168.178.2 192.168.178.1");
   EXPECT_EQ(Status(815).m_uiSerial, 0u) << "only the connected VCI is left";
 
   // A second session shares the connection without pairing again; another
@@ -470,9 +449,8 @@ TEST_F(BtEngineTest, CommandsFollowTheSessionsOfTheOneConnectedVci) {
   tracetest::TraceCapture::Clear();
   EXPECT_EQ(Bt(4711, CVCIIdentClient::DEFAULT_DEVICE_SESSION, CVCIIdentClient::BT_CONNECT), 0);
   EXPECT_FALSE(Logged("BtCommand Pairing with"));
-  BtVciInfoMap both;
-  both["00004711"].BDADDR = "00:1b:dc:00:47:11";
-  both["00000815"].BDADDR = "00:1b:dc:00:08:15";
+  BtVciInfoMap both = {{"00004711", {"00:1b:dc:00:47:11", 0, 0, 0, {}, 0}},
+                           {"00000815", {"00:1b:dc:00:08:15", 0, 0, 0, {}, 0}}};
   engine->OnVciBtDetect(&both);
   EXPECT_EQ(Bt(815, 7, CVCIIdentClient::BT_CONNECT), -1);
   EXPECT_TRUE(Logged("CVCIIdentClient::BtCommand Found existing BT connection 4711"));

@@ -25,11 +25,8 @@ Builder Status(uint32_t word, uint32_t fields) {
 }
 
 Builder Bindings() {
-  return Builder()
-      .u32(2164).u32(1).count(1)
-      .count(2).str("10.0.0.5")
-      .u32(100).u32(0).u32(5).u32(0).str("10.0.0.1")
-      .u32(0xFFFFFFFF).u32(0xFFFFFFFF).u32(0).u32(0).str("10.0.0.2");
+  return Builder().u32(2164).u32(1).count(1).count(2).str("10.0.0.5").u32(100).u32(0).u32(5).u32(0)
+      .str("10.0.0.1").u32(0xFFFFFFFF).u32(0xFFFFFFFF).u32(0).u32(0).str("10.0.0.2");
 }
 
 TEST(StatusRecords, EveryRecordReadsWritesTheNewestLayoutAndRefusesBrokenImages) {
@@ -56,16 +53,13 @@ TEST(StatusRecords, EveryRecordReadsWritesTheNewestLayoutAndRefusesBrokenImages)
       // Inside a status every list is followed by more fields: a list or an
       // entry of version 0 written with a 0 word would shift them.
       Rewritten<CVCIStatus>("status holding lists and entries of version 0",
-                            Builder()
-                                .u32(2108).u32(3).u32(0).u32(0).u32(2114).i32(0).u32(0)
-                                .raw(Sessions({Session(0), Session(1)})).u32(2154).i32(0).u32(0)
-                                .raw(EmptyList(2154)).u32(2123).i32(0).u32(0).u32(0).u8(0).u8(0).u32(0)
-                                .raw(Args("wl", {Arg(0, "", "")})).u32(9),
-                            Builder()
-                                .u32(2108).u32(3).u32(0).u32(0).raw(EmptyList(2114))
-                                .raw(Sessions({EmptySession(), Session(1)}))
-                                .raw(EmptyList(2154)).raw(EmptyList(2154)).raw(Args("", {})).u32(0).u8(0).u8(0)
-                                .u32(0).raw(Args("wl", {Arg(1, "", "")})).u32(9)),
+                            Builder().u32(2108).u32(3).u32(0).u32(0).u32(2114).i32(0).u32(0)
+                                .raw(Sessions({Session(0), Session(1)})).u32(2154).i32(0).u32(0).raw(EmptyList(2154))
+                                .u32(2123).i32(0).u32(0).u32(0).u8(0).u8(0).u32(0).raw(Args("wl", {Arg(0, "", "")}))
+                                .u32(9),
+                            Builder().u32(2108).u32(3).u32(0).u32(0).raw(EmptyList(2114))
+                                .raw(Sessions({EmptySession(), Session(1)})).raw(EmptyList(2154)).raw(EmptyList(2154))
+                                .raw(Args("", {})).u32(0).u8(0).u8(0).u32(0).raw(Args("wl", {Arg(1, "", "")})).u32(9)),
       Newest<CVCIStatusMap>("status table", Builder().u32(2121).u32(1).count(1).raw(Status(3, 3))),
       Rewritten<CVCIStatusMap>("status table of version 0", Builder().u32(2121).u32(0),
                                Builder().u32(2121).u32(1).u32(0)),

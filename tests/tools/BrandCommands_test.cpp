@@ -12,34 +12,29 @@
 
 namespace {
 
+using tooltest::Json;
 using tooltest::kServiceKey;
 using tooltest::Result;
 using tooltest::Tool;
 
 // The registry text that `brand encode` prints for a name.
 std::string Encode(const std::string& name) {
-  Result r = Tool("brand encode '" + name + "'");
-  EXPECT_EQ(r.status, 0) << name;
-  return r.out.substr(0, r.out.find('\n'));
+  const std::string out = tooltest::Out("brand encode '" + name + "'");
+  return out.substr(0, out.find('\n'));
 }
 
 TEST(BrandCommand, EncodedAndSetValuesResolveToTheRightNumber) {
   testenv::ScratchDir dir;
-  nlohmann::json brands = nlohmann::json::parse(Tool("brand list").out);
+  nlohmann::json brands = Json("brand list");
   ASSERT_EQ(brands.size(), 15u);
   EXPECT_EQ(brands[2], nlohmann::json({{"brand", 3}, {"keyName", GetBrandKeyName(3)},
                                        {"displayName", GetBrandDisplayName(3)}}));
   const std::string text = Encode("RAILCOM");
-  Result dec = Tool("brand decode " + text);
-  ASSERT_EQ(dec.status, 0);
-  EXPECT_EQ(nlohmann::json::parse(dec.out)["brand"], 10);
-  EXPECT_EQ(nlohmann::json::parse(dec.out)["keyName"], "RAILCOM");
+  tooltest::ExpectFields(Json("brand decode " + text), {{"brand", 10}, {"keyName", "RAILCOM"}});
   {
     // An encoded value written by hand into the registry.
     testenv::ScopedRegistry scoped(dir, (kServiceKey + ("\"Brand\"=\"" + text + "\"\n")).c_str());
-    Result get = Tool("brand get");
-    ASSERT_EQ(get.status, 0);
-    EXPECT_EQ(nlohmann::json::parse(get.out)["brand"], 10);
+    EXPECT_EQ(Json("brand get")["brand"], 10);
   }
   // brand set keeps the other values of the file and GetBrand resolves it.
   testenv::ScopedRegistry scoped(dir, (kServiceKey + std::string("\"LogFileLocation\"=\"/tmp\"\n")).c_str());
@@ -84,15 +79,11 @@ TEST(ProductConfigCommand, EncodedFilesAreWhatTheServiceReads) {
     ASSERT_EQ(Tool("product-config encode " + dir.File("product.ini") + " " + out).status, 0);
     EXPECT_EQ(testenv::ReadFile(out).size() % 8, 0u);
     EXPECT_EQ(Tool("product-config decode " + out).out, f.ini);
-    Result show = Tool("product-config show");
-    ASSERT_EQ(show.status, 0) << show.err;
-    tooltest::ExpectFields(nlohmann::json::parse(show.out), f.expected);
+    tooltest::ExpectFields(Json("product-config show"), f.expected);
   }
   testenv::WriteFile(out, "1234567");
   EXPECT_EQ(Tool("product-config decode " + out).status, 1);
-  Result show = Tool("product-config show");
-  ASSERT_EQ(show.status, 0);
-  EXPECT_EQ(nlohmann::json::parse(show.out)["loaded"], false);
+  EXPECT_EQ(Json("product-config show")["loaded"], false);
   testenv::WriteFile(dir.File("empty.ini"), "");
   EXPECT_EQ(Tool("product-config encode " + dir.File("empty.ini") + " " + dir.File("x")).status, 1);
 }

@@ -10,22 +10,17 @@
 namespace {
 
 using tooltest::FromHex;
-using tooltest::Result;
+using tooltest::Out;
 using tooltest::Tool;
 
 TEST(BlowfishCommand, EnciphersStandardInputInEveryMode) {
-  std::string block = FromHex("1111111111111111");
-  Result r = Tool("blowfish encrypt --key 0123456789ABCDEF", block);
-  ASSERT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, FromHex("61F9C3802281B096"));
-  r = Tool("blowfish decrypt --key 0123456789abcdef --mode ecb", r.out);
-  ASSERT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, block);
+  const std::string block = FromHex("1111111111111111"), enciphered = FromHex("61F9C3802281B096");
+  EXPECT_EQ(Out("blowfish encrypt --key 0123456789ABCDEF", block), enciphered);
+  EXPECT_EQ(Out("blowfish decrypt --key 0123456789abcdef --mode ecb", enciphered), block);
 
   std::string plain = FromHex("37363534333231204E6F77206973207468652074696D6520666F722000000000");
-  r = Tool("blowfish encrypt --key 0123456789ABCDEFF0E1D2C3B4A59687 --mode cbc --iv FEDCBA9876543210", plain);
-  ASSERT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, FromHex("6B77B4D63006DEE605B156E27403979358DEB9E7154616D959F1652BD5FF92CC"));
+  EXPECT_EQ(Out("blowfish encrypt --key 0123456789ABCDEFF0E1D2C3B4A59687 --mode cbc --iv FEDCBA9876543210", plain),
+            FromHex("6B77B4D63006DEE605B156E27403979358DEB9E7154616D959F1652BD5FF92CC"));
   for (const std::string mode : {"cfb", "ofb"}) {  // the longest key there is
     const std::string opts = " --key " + std::string(112, 'A') + " --iv FEDCBA9876543210 --mode " + mode;
     EXPECT_EQ(Tool("blowfish decrypt" + opts, Tool("blowfish encrypt" + opts, plain).out).out, plain) << mode;

@@ -1,7 +1,7 @@
 // The command lines of both tools that a provisioning script or a developer
 // gets wrong, and the exit status and message each gets back.
+#include <map>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -20,87 +20,73 @@ TEST(CommandLine, EachMistakeGetsItsExitStatusAndALineNamingIt) {
   testenv::ScratchDir dir;
   testenv::ScopedRegistry registry(dir, (std::string(tooltest::kServiceKey) + "\"A\"=\"a\"\n").c_str());
   const std::string before = testenv::ReadFile(registry.Path());
-  testenv::WriteFile(dir.File("short.bin"), "ab");
-  testenv::WriteFile(dir.File("odd.txt"), "F2070 000");
-  testenv::WriteFile(dir.File("broken.json"), "{\"serial\": ");
-  testenv::WriteFile(dir.File("typed.json"), "{\"serial\": \"many\"}");
-  testenv::WriteFile(dir.File("misspelt.json"), "{\"serail\": 5}");
-  testenv::WriteFile(dir.File("address.json"), "{\"address\": \"1.2.3\"}");
+  for (const auto& f : std::map<std::string, std::string>{
+           {"short.bin", "ab"}, {"odd.txt", "F2070 000"}, {"broken.json", R"({"serial": )"},
+           {"typed.json", R"({"serial": "many"})"}, {"misspelt.json", R"({"serail": 5})"},
+           {"address.json", R"({"address": "1.2.3"})"}})
+    testenv::WriteFile(dir.File(f.first), f.second);
   // A vci-sim that wrongly starts binds the fixed ports: only in a network
   // namespace of the test's own.
   std::string why;
   const bool isolated = testenv::EnterPrivateNetNamespace(&why);
 
   const struct {
-    std::string command;
+    std::string command;  // vci-ident-tool's arguments, or a vci-sim command line
     int status;
     std::string text;
     std::string input = "";  // standard input
   } cases[] = {
-      {"vci-ident-tool frobnicate", 2, "unknown command 'frobnicate'"},
-      {"vci-ident-tool cache", 2, "cache takes 'show' or 'write'"},
-      {"vci-ident-tool cache show", 2, "cache show takes one FILE"},
-      {"vci-ident-tool cache show a b", 2, "cache show takes one FILE"},
-      {"vci-ident-tool cache write a", 2, "cache write takes a JSON input and an OUT file"},
-      {"vci-ident-tool cache list", 2, "unknown cache command 'list'"},
-      {"vci-ident-tool cache write % out", 1, "cannot read %: it is a folder"},
-      {"vci-ident-tool cache --help", 0, "usage: vci-ident-tool cache show FILE"},
-      {"vci-ident-tool decode --bogus", 2, "unknown option '--bogus'"},
-      {"vci-ident-tool decode %", 1, "cannot read %: it is a folder"},
-      {"vci-ident-tool blowfish encrypt", 2, "--key is required"},
-      {"vci-ident-tool blowfish encrypt --key 0G", 2, "the key must be 1 to 56 bytes of hexadecimal"},
-      {"vci-ident-tool blowfish encrypt --key " + std::string(114, 'A'), 2, "the key must be 1 to 56 bytes"},
-      {"vci-ident-tool blowfish encrypt --key 00 --mode ctr", 2, "unknown mode 'ctr'"},
-      {"vci-ident-tool blowfish encrypt --key 00 --mode cbc --iv 0011", 2, "the initial vector must be 8 bytes"},
-      {"vci-ident-tool blowfish scramble --key 00", 2, "blowfish needs 'encrypt' or 'decrypt'"},
-      {"vci-ident-tool blowfish encrypt --key 00", 1, "the input is 7 bytes, not a whole number of 8-byte blocks",
-       "1234567"},
-      {"vci-ident-tool blowfish --help", 0, "usage: vci-ident-tool blowfish encrypt|decrypt"},
-      {"vci-ident-tool archive encrypt x", 2, "archive takes 'encrypt' or 'decrypt', a FILE and an OUT"},
-      {"vci-ident-tool brand encode", 2, "brand encode takes exactly one argument"},
-      {"vci-ident-tool brand frobnicate", 2, "unknown brand subcommand 'frobnicate'"},
-      {"vci-ident-tool product-config encode x", 2, "product-config encode takes INI and OUT"},
-      {"vci-ident-tool config", 2, "config needs a subcommand"},
-      {"vci-ident-tool config show extra", 2, "config show takes no arguments"},
-      {"vci-ident-tool config frobnicate", 2, "unknown config subcommand 'frobnicate'"},
-      {"vci-ident-tool registry", 2, "registry needs a subcommand"},
-      {"vci-ident-tool registry list", 2, "unknown registry subcommand 'list'"},
-      {"vci-ident-tool registry get -", 2, "registry get takes KEY VALUE"},
-      {"vci-ident-tool registry get - A extra", 2, "registry get takes KEY VALUE"},
-      {"vci-ident-tool registry set - A", 2, "registry set takes KEY VALUE TEXT"},
-      {"vci-ident-tool registry set-dword - A", 2, "registry set-dword takes KEY VALUE N"},
-      {"vci-ident-tool registry set-dword - A abc", 2, "'abc' is no 32-bit number"},
-      {"vci-ident-tool registry set-dword - A 0x100000000", 2, "'0x100000000' is no 32-bit number"},
-      {"vci-ident-tool registry set-dword - A -1", 2, "'-1' is no 32-bit number"},
-      {"vci-ident-tool registry get --xml - A", 2, "unknown option '--xml'"},
-      {"vci-ident-tool registry get 'HKEY_CURRENT_USER\\Software' A", 2,
+      {"frobnicate", 2, "unknown command 'frobnicate'"}, {"cache", 2, "cache takes 'show' or 'write'"},
+      {"cache show", 2, "cache show takes one FILE"}, {"cache show a b", 2, "cache show takes one FILE"},
+      {"cache write a", 2, "cache write takes a JSON input and an OUT file"},
+      {"cache list", 2, "unknown cache command 'list'"}, {"cache write % out", 1, "cannot read %: it is a folder"},
+      {"cache --help", 0, "usage: vci-ident-tool cache show FILE"}, {"decode --bogus", 2, "unknown option '--bogus'"},
+      {"decode %", 1, "cannot read %: it is a folder"}, {"blowfish encrypt", 2, "--key is required"},
+      {"blowfish encrypt --key 0G", 2, "the key must be 1 to 56 bytes of hexadecimal"},
+      {"blowfish encrypt --key " + std::string(114, 'A'), 2, "the key must be 1 to 56 bytes"},
+      {"blowfish encrypt --key 00 --mode ctr", 2, "unknown mode 'ctr'"},
+      {"blowfish encrypt --key 00 --mode cbc --iv 0011", 2, "the initial vector must be 8 bytes"},
+      {"blowfish scramble --key 00", 2, "blowfish needs 'encrypt' or 'decrypt'"},
+      {"blowfish encrypt --key 00", 1, "the input is 7 bytes, not a whole number of 8-byte blocks", "1234567"},
+      {"blowfish --help", 0, "usage: vci-ident-tool blowfish encrypt|decrypt"},
+      {"archive encrypt x", 2, "archive takes 'encrypt' or 'decrypt', a FILE and an OUT"},
+      {"brand encode", 2, "brand encode takes exactly one argument"},
+      {"brand frobnicate", 2, "unknown brand subcommand 'frobnicate'"},
+      {"product-config encode x", 2, "product-config encode takes INI and OUT"},
+      {"config", 2, "config needs a subcommand"}, {"config show extra", 2, "config show takes no arguments"},
+      {"config frobnicate", 2, "unknown config subcommand 'frobnicate'"},
+      {"registry", 2, "registry needs a subcommand"}, {"registry list", 2, "unknown registry subcommand 'list'"},
+      {"registry get -", 2, "registry get takes KEY VALUE"},
+      {"registry get - A extra", 2, "registry get takes KEY VALUE"},
+      {"registry set - A", 2, "registry set takes KEY VALUE TEXT"},
+      {"registry set-dword - A", 2, "registry set-dword takes KEY VALUE N"},
+      {"registry set-dword - A abc", 2, "'abc' is no 32-bit number"},
+      {"registry set-dword - A 0x100000000", 2, "'0x100000000' is no 32-bit number"},
+      {"registry set-dword - A -1", 2, "'-1' is no 32-bit number"},
+      {"registry get --xml - A", 2, "unknown option '--xml'"},
+      {"registry get 'HKEY_CURRENT_USER\\Software' A", 2,
        "'HKEY_CURRENT_USER\\Software' is no key path under HKEY_LOCAL_MACHINE"},
-      {"vci-ident-tool registry get '\\' A", 2, "'\\' is no key path"},
-      {"vci-ident-tool registry set - '' x", 2, "empty value name"},
-      {"vci-ident-tool registry set 'SOFTWARE\\\\KIVO' A x", 2, "'SOFTWARE\\\\KIVO' is no key path"},
-      {"vci-ident-tool registry set 'SOFTWARE\\KIVO\\' A x", 2, "'SOFTWARE\\KIVO\\' is no key path"},
-      {"vci-ident-tool registry set-dword 'HKLM\\\\SOFTWARE' A 1", 2, "'HKLM\\\\SOFTWARE' is no key path"},
-      {"vci-ident-tool registry delete 'SOFTWARE\\KIVO\\\\' A", 2, "'SOFTWARE\\KIVO\\\\' is no key path"},
-      {"vci-ident-tool registry get - B", 1, "HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI value \"B\": not found"},
-      {"vci-ident-tool registry get 'SOFTWARE\\Missing' A", 1, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Missing: not found"},
-      {"vci-ident-tool registry delete - B", 1, "value \"B\": not found"},
-      {"vci-ident-tool registry --help", 0, "registry set-dword KEY VALUE N"},
-      {"vci-ident-tool send 127.0.0.1", 2, "send takes HOST, PORT and an optional FILE"},
-      {"vci-ident-tool send 127.0.0.1 70000 x", 2, "not a port: '70000'"},
-      {"vci-ident-tool send 127.0.0.1 9 --local nowhere x", 2, "not a dotted IPv4 address: 'nowhere'"},
-      {"vci-ident-tool send 127.0.0.1 9 --bogus x", 2, "unknown option '--bogus'"},
-      {"vci-ident-tool send 127.0.0.1 9 %/missing.bin", 1, "cannot open %/missing.bin"},
-      {"vci-ident-tool send 127.0.0.1 9 %/short.bin", 1, "the content holds no object id word"},
-      {"vci-ident-tool send 127.0.0.1 9 %/odd.txt", 1, "the input is not whole hexadecimal bytes"},
-      {"vci-ident-tool send 127.0.0.1 9", 1, "neither archive bytes nor hexadecimal text: 'Z' at character 8",
-       "2E08000Z"},
-      {"vci-ident-tool send --help", 0, "usage: vci-ident-tool send HOST PORT"},
-      {"vci-ident-tool listen --port 0", 2, "not a port: '0'"},
-      {"vci-ident-tool listen --interface 1.2.3", 2, "not a dotted IPv4 address: '1.2.3'"},
+      {"registry get '\\' A", 2, "'\\' is no key path"}, {"registry set - '' x", 2, "empty value name"},
+      {"registry set 'SOFTWARE\\\\KIVO' A x", 2, "'SOFTWARE\\\\KIVO' is no key path"},
+      {"registry set 'SOFTWARE\\KIVO\\' A x", 2, "'SOFTWARE\\KIVO\\' is no key path"},
+      {"registry set-dword 'HKLM\\\\SOFTWARE' A 1", 2, "'HKLM\\\\SOFTWARE' is no key path"},
+      {"registry delete 'SOFTWARE\\KIVO\\\\' A", 2, "'SOFTWARE\\KIVO\\\\' is no key path"},
+      {"registry get - B", 1, "HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI value \"B\": not found"},
+      {"registry get 'SOFTWARE\\Missing' A", 1, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Missing: not found"},
+      {"registry delete - B", 1, "value \"B\": not found"}, {"registry --help", 0, "registry set-dword KEY VALUE N"},
+      {"send 127.0.0.1", 2, "send takes HOST, PORT and an optional FILE"},
+      {"send 127.0.0.1 70000 x", 2, "not a port: '70000'"},
+      {"send 127.0.0.1 9 --local nowhere x", 2, "not a dotted IPv4 address: 'nowhere'"},
+      {"send 127.0.0.1 9 --bogus x", 2, "unknown option '--bogus'"},
+      {"send 127.0.0.1 9 %/missing.bin", 1, "cannot open %/missing.bin"},
+      {"send 127.0.0.1 9 %/short.bin", 1, "the content holds no object id word"},
+      {"send 127.0.0.1 9 %/odd.txt", 1, "the input is not whole hexadecimal bytes"},
+      {"send 127.0.0.1 9", 1, "neither archive bytes nor hexadecimal text: 'Z' at character 8", "2E08000Z"},
+      {"send --help", 0, "usage: vci-ident-tool send HOST PORT"}, {"listen --port 0", 2, "not a port: '0'"},
+      {"listen --interface 1.2.3", 2, "not a dotted IPv4 address: '1.2.3'"},
       // No datagram count would never end.
-      {"vci-ident-tool listen --count 0", 2, "not a count: '0'"},
-      {"vci-ident-tool interfaces --bogus", 2, "unknown argument '--bogus'"},
-      {"vci-ident-tool interfaces --help", 0, "usage: vci-ident-tool interfaces"},
+      {"listen --count 0", 2, "not a count: '0'"}, {"interfaces --bogus", 2, "unknown argument '--bogus'"},
+      {"interfaces --help", 0, "usage: vci-ident-tool interfaces"},
       {"vci-sim --frobnicate", 2, "unknown option '--frobnicate'"},
       {"vci-sim --serial", 2, "--serial needs a 32-bit number"},
       {"vci-sim --count 0", 2, "--count needs a number 1..65535"},
@@ -125,9 +111,10 @@ TEST(CommandLine, EachMistakeGetsItsExitStatusAndALineNamingIt) {
     return text;
   };
   for (const auto& c : cases) {
-    if (!isolated && c.command.compare(0, 7, "vci-sim") == 0) continue;
-    const std::string program = c.command.substr(0, c.command.find(' '));
-    const Result r = tooltest::Run(inDir(c.command), c.input);
+    const bool sim = c.command.compare(0, 8, "vci-sim ") == 0;
+    if (!isolated && sim) continue;
+    const std::string program = sim ? "vci-sim" : "vci-ident-tool";
+    const Result r = tooltest::Run(inDir(sim ? c.command : program + " " + c.command), c.input);
     SCOPED_TRACE(c.command + "\n" + r.err);
     EXPECT_EQ(r.status, c.status);
     EXPECT_NE((c.status == 0 ? r.out : r.err).find(inDir(c.text)), std::string::npos);

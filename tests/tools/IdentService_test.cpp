@@ -35,8 +35,7 @@ TEST(IdentService, ANewInstanceReplacesTheRunningOneWhichStopsInOrderAsOnSigterm
   testenv::ChildProcess second(kService, {});
   ASSERT_TRUE(second.WaitReady());
   EXPECT_EQ(first.Wait(), 0);
-  second.Signal(SIGTERM);
-  EXPECT_EQ(second.Wait(), 0);
+  EXPECT_EQ(second.Stop(SIGTERM), 0);
   EXPECT_EQ(home.Messages(first.Pid()), Join({kStart, {kByDll, "FakeCore::Initialize 0"}, kStop}));
   EXPECT_EQ(home.Messages(second.Pid()),
             Join({{"Stopping VCI Identification Service", "Signalling shutdown to existing instance",
@@ -65,8 +64,7 @@ TEST(IdentService, StartedByTheStackTheCoreFollowsTheStackNotifications) {
   ASSERT_TRUE(service.WaitReady());
   for (const char* code : {"7", "1", "7", "10", "7", "20", "99"})
     EXPECT_EQ(tooltest::Tool(std::string("notify-stack ") + code).status, 0) << code;
-  service.Signal(SIGTERM);
-  EXPECT_EQ(service.Wait(), 0);
+  EXPECT_EQ(service.Stop(SIGTERM), 0);
   EXPECT_EQ(tooltest::Tool("notify-stack 1").status, 1) << "no service runs";
   EXPECT_NE(service.ReadLineContaining("Bluetooth Message received 99"), "") << "shown on standard output";
 
@@ -93,9 +91,8 @@ TEST(IdentService, OnlyExactlyDashTIsTheStackModeAndAFailedStartStopsInOrder) {
       {{" -t"}, false, Join({kStart, {kByStack}, kStop})},
       {{"-T"}, false, Join({kStart, {kByDll, "FakeCore::Initialize 0"}, kStop})},
       {{"-t", "x"}, false, Join({kStart, {kByDll, "FakeCore::Initialize 0"}, kStop})},
-      {{}, true,
-       Join({kStart, {kByDll, "FakeCore::Initialize -1", "Identification Initialization failed"}, kStop,
-             {"Window Creation Failed!"}})},
+      {{}, true, Join({kStart, {kByDll, "FakeCore::Initialize -1", "Identification Initialization failed"}, kStop,
+                       {"Window Creation Failed!"}})},
   };
   for (const auto& row : rows) {
     testenv::ServiceHome home;

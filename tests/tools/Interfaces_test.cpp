@@ -18,9 +18,7 @@ namespace {
 // SIGINT.
 TEST(InterfacesCommand, ListsLoopbackAloneAndWatchPrintsTheNewUsbAdapter) {
   VCI_REQUIRE_NET_NAMESPACE();
-  tooltest::Result r = tooltest::Tool("interfaces --json");
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(nlohmann::json::parse(r.out), nlohmann::json::parse(R"({"interfaces": [{"address": "127.0.0.1",
+  EXPECT_EQ(tooltest::Json("interfaces --json"), nlohmann::json::parse(R"({"interfaces": [{"address": "127.0.0.1",
       "mask": "255.0.0.0", "broadcast": "255.0.0.0", "hwAddr": "00:01:02:03:04:05", "kind": 8, "kindName": "Local",
       "name": ""}]})"));
 

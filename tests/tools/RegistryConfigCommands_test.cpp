@@ -11,8 +11,8 @@
 
 namespace {
 
+using tooltest::Json;
 using tooltest::kServiceKey;
-using tooltest::Result;
 using tooltest::Tool;
 
 TEST(RegistryCommand, ValuesWrittenAreReadBackWhateverTheSpellingOfKeyAndName) {
@@ -33,16 +33,12 @@ TEST(RegistryCommand, ValuesWrittenAreReadBackWhateverTheSpellingOfKeyAndName) {
       {"set 'SOFTWARE\\Other' @ fallback", "get 'SOFTWARE\\Other' @", "fallback\n"},
   };
   for (const auto& v : values) {
-    ASSERT_EQ(Tool(std::string("registry ") + v.write).status, 0) << v.write;
-    EXPECT_EQ(Tool(std::string("registry ") + v.read).out, v.shown) << v.read;
+    tooltest::Out(std::string("registry ") + v.write);
+    EXPECT_EQ(tooltest::Out(std::string("registry ") + v.read), v.shown) << v.read;
   }
-  Result json = Tool("registry get --json 'SOFTWARE\\KIVO\\KIVO_VCI' EnableBluetooth");
-  ASSERT_EQ(json.status, 0);
-  EXPECT_EQ(nlohmann::json::parse(json.out),
-            nlohmann::json({{"key", "HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI"},
-                            {"value", "EnableBluetooth"},
-                            {"type", "REG_DWORD"},
-                            {"data", 16}}));
+  EXPECT_EQ(Json("registry get --json 'SOFTWARE\\KIVO\\KIVO_VCI' EnableBluetooth"),
+            nlohmann::json({{"key", "HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI"}, {"value", "EnableBluetooth"},
+                            {"type", "REG_DWORD"}, {"data", 16}}));
   ASSERT_EQ(Tool("registry delete - EnableBluetooth").status, 0);
   EXPECT_EQ(Tool("registry get - EnableBluetooth").status, 1);
 }
@@ -69,9 +65,7 @@ TEST(ConfigCommand, ShowsWhatTheServiceTakesFromTheIniFile) {
   testenv::ScratchDir dir;
   {
     testenv::ScopedRegistry none(dir, nullptr);
-    Result r = Tool("config show");
-    ASSERT_EQ(r.status, 0);
-    EXPECT_TRUE(nlohmann::json::parse(r.out)["file"].is_null());
+    EXPECT_TRUE(Json("config show")["file"].is_null());
   }
   testenv::ScopedRegistry reg(dir, (std::string(kServiceKey) + "\"IdentServiceDefaultLocation\"=\"" + dir.Path() +
                                     "\"\n\"LogFileLocation\"=\"" + dir.Path() + "\"\n")
@@ -93,12 +87,10 @@ TEST(ConfigCommand, ShowsWhatTheServiceTakesFromTheIniFile) {
   testenv::WriteFile(trace, "the service's own lines\n");
   for (const auto& f : files) {
     if (f.ini) testenv::WriteFile(dir.File("ident.ini"), f.ini);
-    Result r = Tool("config show");
-    ASSERT_EQ(r.status, 0) << r.err;
-    nlohmann::json j = nlohmann::json::parse(r.out);
+    const nlohmann::json j = Json("config show");
     tooltest::ExpectFields(j, f.expected);
-    size_t zones = j["LINK-QUALITY:num-zones"];
-    EXPECT_EQ(j.size(), 23 + zones) << r.out;  // file, loaded, 6 switches, 14 timeouts, the count, the zones
+    // file, loaded, 6 switches, 14 timeouts, the count, the zones
+    EXPECT_EQ(j.size(), 23 + j.value("LINK-QUALITY:num-zones", 0u)) << j.dump();
   }
   // The configuration logs its settings while loading; with persist set and
   // append clear those lines would truncate the trace file.

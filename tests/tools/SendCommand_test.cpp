@@ -13,9 +13,6 @@
 
 namespace {
 
-using tooltest::Result;
-using tooltest::Tool;
-
 // The server replies with the request's id word + 1 and its other words.
 TEST(SendCommand, PrintsTheReplyOfAServiceAsJson) {
   testenv::ScratchDir dir;
@@ -32,11 +29,8 @@ TEST(SendCommand, PrintsTheReplyOfAServiceAsJson) {
       {to, "F2070000 FECA0000\n"},
   };
   for (const auto& way : ways) {
-    Result r = Tool(way.first, way.second);
-    ASSERT_EQ(r.status, 0) << way.first << "\n" << r.err;
-    tooltest::ExpectFields(nlohmann::json::parse(r.out),
-                           {{"result", 0},
-                            {"reply", {{"id", 2035}, {"length", 8}, {"hex", "F3070000FECA0000"}, {"enciphered", false}}}});
+    tooltest::ExpectFields(tooltest::Json(way.first, way.second), {{"result", 0}, {"reply", {{"id", 2035},
+                           {"length", 8}, {"hex", "F3070000FECA0000"}, {"enciphered", false}}}});
   }
 }
 

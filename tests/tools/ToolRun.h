@@ -34,6 +34,16 @@ inline Result Run(const std::string& command, const std::string& input = "") {
 inline Result Tool(const std::string& args, const std::string& input = "") {
   return Run("vci-ident-tool " + args, input);
 }
+// What a tool command that must succeed prints, as it is or read as JSON
+// (discarded when it is none).
+inline std::string Out(const std::string& args, const std::string& input = "") {
+  const Result r = Tool(args, input);
+  EXPECT_EQ(r.status, 0) << args << ": " << r.err;
+  return r.out;
+}
+inline nlohmann::json Json(const std::string& args, const std::string& input = "") {
+  return nlohmann::json::parse(Out(args, input), nullptr, false);
+}
 
 // The bytes that hexadecimal text spells.
 inline std::string FromHex(const std::string& hex) {

@@ -98,12 +98,11 @@ TEST(VciSim, AnnouncesEachFormatWithItsOptionsFromItsOwnAddress) {
     SCOPED_TRACE(i);
     nlohmann::json line = listener.From("127.0.0." + std::to_string(2 + i));
     ASSERT_TRUE(line.is_object());
-    EXPECT_EQ(line["local"], "127.0.0.1");
+    ExpectFields(line, {{"local", "127.0.0.1"}, {"record", {{"serial", 4711 + i}}}});
     const std::string bytes = tooltest::FromHex(line["hex"]);
     uint32_t read = 0;
     EXPECT_TRUE(wire::Load(*formats[i].record(), wire::Bytes(bytes.begin(), bytes.end()), &read));
     EXPECT_EQ(read, bytes.size());
-    EXPECT_EQ(line["record"]["serial"], 4711 + i);
     ExpectFields(line["record"], nlohmann::json::parse(formats[i].fields));
   }
   // The sequence byte moves on from one announcement to the next.
@@ -142,10 +141,7 @@ TEST(VciSim, CountRunsConsecutiveVcisThatCommandsAddressBySerialNumberAndAFileDe
   ASSERT_EQ("ok", vcis.Command("announce on 77"));
   EXPECT_EQ(listener.From("127.0.0.2")["record"]["serial"], 77);
 
-  const struct {
-    const char* command;
-    const char* answer;  // its start
-  } answers[] = {
+  const std::pair<const char*, const char*> answers[] = {  // a command, the start of its answer
       {"status 78", R"({"serial":78,"address":"127.0.0.3","device_token":"1122334455667788","module_state":2,)"},
       {"status 77", R"({"serial":77,"address":"127.0.0.2","device_token":"00000000000000aa","module_state":0,)"},
       {"state 2 79", "error: no VCI"},
@@ -155,7 +151,7 @@ TEST(VciSim, CountRunsConsecutiveVcisThatCommandsAddressBySerialNumberAndAFileDe
       {"jump", "error: unknown command"},
       {"delay soon", "error: "},
   };
-  for (const auto& a : answers) EXPECT_EQ(vcis.Command(a.command).find(a.answer), 0u) << a.command;
+  for (const auto& a : answers) EXPECT_EQ(vcis.Command(a.first).find(a.second), 0u) << a.first;
   EXPECT_EQ(0, vcis.Stop());
 
   // An identity file gives the contents; an option given beside it wins.
@@ -166,8 +162,8 @@ TEST(VciSim, CountRunsConsecutiveVcisThatCommandsAddressBySerialNumberAndAFileDe
   ASSERT_TRUE(vci.Ready());
   ExpectFields(listener.From("127.0.0.7")["record"], {{"class", "CVCIIdentMsg"}, {"serial", 9001}});
   CAppList apps = Applications("127.0.0.7");
-  ASSERT_EQ(apps.GetCount(), 2u);
-  EXPECT_EQ(apps.GetAt(0)->m_AppVersion.GetName(), "FromFile");
+  EXPECT_EQ(std::to_string(apps.GetCount()) + (apps.GetCount() ? apps.GetAt(0)->m_AppVersion.GetName() : ""),
+            "2FromFile");
 }
 
 }  // namespace

@@ -134,10 +134,9 @@ int32_t BtDiscoverRemoteName(const uint8_t* pBdAddr, char* pszName, int32_t* sta
   if (!Record("BtDiscoverRemoteName " + Text(pBdAddr), !Has("name-fail"), status)) return 0;
   const int i = memcmp(pBdAddr, kDevices[0], 6) == 0 ? 0 : 1;
   if (!Has("name-error")) snprintf(pszName, TOSBT_NAME_BUFFER_SIZE, "%s", kNames[i]);
-  Post(hWnd, uMsg, lParam,
-       {TOSBTAPI_NM_DISCOVERNAME_START,
-        Has("name-error") ? TOSBTAPI_NM_DISCOVERNAME_ERROR : TOSBTAPI_NM_DISCOVERNAME_FOUND,
-        TOSBTAPI_NM_DISCOVERNAME_END});
+  Post(hWnd, uMsg, lParam, {TOSBTAPI_NM_DISCOVERNAME_START,
+                            Has("name-error") ? TOSBTAPI_NM_DISCOVERNAME_ERROR : TOSBTAPI_NM_DISCOVERNAME_FOUND,
+                            TOSBTAPI_NM_DISCOVERNAME_END});
   return 1;
 }
 
