@@ -116,8 +116,12 @@ struct RecordCase {
 };
 
 template <typename T>
+std::unique_ptr<CSerialize> Make() {
+  return std::unique_ptr<CSerialize>(new T());
+}
+template <typename T>
 RecordCase Rewritten(const std::string& name, const Builder& image, const Bytes& newest) {
-  return {name, [] { return std::unique_ptr<CSerialize>(new T()); }, image, newest};
+  return {name, Make<T>, image, newest};
 }
 template <typename T>
 RecordCase Newest(const std::string& name, const Builder& image) {
