@@ -372,6 +372,9 @@ TEST_F(EngineTest, ForeignSubnetsNeedARouteCheckAndInterfacesComeAndGo) {
   ASSERT_EQ(testenv::Shell("ip addr add 10.1.0.1/24 dev vx0 && ip route add 10.2.0.0/24 via 10.1.0.2"), 0);
   ASSERT_TRUE(testenv::WaitForCarrier("vx0"));
   ASSERT_TRUE(WaitUntil([] { return Logged("CVCIIdentClient::AddIF Adding IF: 10.1.0.1"); }));
+  // The interface list's change is told after the socket is up, which is
+  // after the log line.
+  EXPECT_TRUE(WaitUntil([&] { return !sink.Usb().empty(); }));
   EXPECT_EQ(sink.Usb(), std::vector<uint32_t>{0});
 
   // 6001 answers its route check, 6002 never answers, 6003 is legacy.
