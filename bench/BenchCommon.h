@@ -25,7 +25,6 @@
 #include <thread>
 #include <vector>
 
-#include "../tests/client_service/RecordFrame.h"
 #include "client_service/ClientConnectionMgr.h"
 #include "client_service/IdentConnect.h"
 #include "client_service/IdentEvent.h"
@@ -82,8 +81,6 @@ inline std::string MakeHome(const char* tag) {
 inline void RemoveHome(const std::string& home) {
   if (!home.empty()) std::system(("rm -rf " + home).c_str());
 }
-
-using recordframe::FrameOf;
 
 inline CVCIIdentMsg Announcement(uint32_t serial, uint32_t state) {
   return CVCIIdentMsg(serial, state, kTokenLow, kTokenHigh, CSessionList(), 1);

@@ -38,9 +38,7 @@ std::string CTimeText() {
 // loader look up entries for ever, and the appender number past the
 // largest long).
 long EntryCount(const CIniFile& ini, const std::string& section) {
-  const std::string key = section + ":NumDevices";
-  if (!ini.Find(key.c_str())) return -1;
-  const long count = ini.GetInt(key.c_str(), -1);
+  const long count = ini.GetInt((section + ":NumDevices").c_str(), -1);
   return count > ini.CountKeys(section) ? -1 : count;
 }
 

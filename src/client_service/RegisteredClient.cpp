@@ -240,12 +240,7 @@ void CRegisteredClient::Queue(const EventImage& event) {
 
 uint32_t CRegisteredClient::EventCode(const EventImage& event) {
   // Object id, version, event code.
-  uint8_t* data = nullptr;
-  uint32_t length = 0;
-  if (event) event->GetContent(data, length);
-  if (data == nullptr || length < 12) return 0;
-  return static_cast<uint32_t>(data[8]) | (static_cast<uint32_t>(data[9]) << 8) |
-         (static_cast<uint32_t>(data[10]) << 16) | (static_cast<uint32_t>(data[11]) << 24);
+  return event ? event->ContentWord(8) : 0;
 }
 
 void CRegisteredClient::ReportBroken(const char* line) {

@@ -73,6 +73,14 @@ void CArchiveBuffer::GetContent(uint8_t*& data, uint32_t& length) const {
   length = m_pContent ? static_cast<uint32_t>(m_pCursor - m_pContent) : 0;
 }
 
+uint32_t CArchiveBuffer::ContentWord(uint32_t offset) const {
+  uint8_t* data = nullptr;
+  uint32_t length = 0;
+  GetContent(data, length);
+  if (data == nullptr || length < 4 || offset > length - 4) return 0;
+  return GetLittleEndian<uint32_t>(data + offset);
+}
+
 void CArchiveBuffer::GetFrame(uint8_t*& data, uint32_t& length) {
   data = m_pBlock;
   if (m_pBlock == nullptr) {

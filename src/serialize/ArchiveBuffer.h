@@ -33,6 +33,9 @@ class CArchiveBuffer {
 
   // Content start and cursor - content start.
   void GetContent(uint8_t*& data, uint32_t& length) const;
+  // The little-endian word at offset in the content (as GetContent gives
+  // it): a record's id at 0; 0 when the content is shorter.
+  uint32_t ContentWord(uint32_t offset) const;
   // Storing: writes the frame length into the slot and returns (block,
   // content length + 4). Otherwise: (block, receive size), nothing written.
   void GetFrame(uint8_t*& data, uint32_t& length);

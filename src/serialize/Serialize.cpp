@@ -20,3 +20,12 @@ bool CResponse::SerializeHead(CArchiveBuffer& ar, uint32_t& version, uint32_t ne
   if (ar.IsStoring()) return ar.Write(GetId()) && ar.Write(m_iResult) && ar.Write(newest);
   return CheckId(ar) && ar.Read(m_iResult) && ar.Read(version);
 }
+
+std::string FrameOf(CSerialize& record) {
+  CArchiveBuffer ar(CArchiveBuffer::STORING);
+  record.Serialize(ar);
+  uint8_t* p = nullptr;
+  uint32_t n = 0;
+  ar.GetFrame(p, n);
+  return std::string(reinterpret_cast<const char*>(p), n);
+}

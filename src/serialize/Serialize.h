@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 class CArchiveBuffer;
 
@@ -48,3 +49,8 @@ class CResponse : public CSerialize {
 
   int32_t m_iResult;
 };
+
+// A record's whole frame as it travels on a connection or in a datagram:
+// the length word, then the archive's content.
+std::string FrameOf(CSerialize& record);
+inline std::string FrameOf(CSerialize&& record) { return FrameOf(record); }

@@ -53,15 +53,6 @@ std::string InterfaceOfAddress(const std::string& address) {
   return "";
 }
 
-uint32_t FirstWord(CArchiveBuffer& archive) {
-  uint8_t* data = nullptr;
-  uint32_t length = 0;
-  archive.GetContent(data, length);
-  if (data == nullptr || length < 4) return 0;
-  return static_cast<uint32_t>(data[0]) | (static_cast<uint32_t>(data[1]) << 8) |
-         (static_cast<uint32_t>(data[2]) << 16) | (static_cast<uint32_t>(data[3]) << 24);
-}
-
 }  // namespace
 
 CServerSocket::CServerSocket(IServerEvent* pListener, bool bReply)
@@ -550,7 +541,7 @@ void CServerSocket::RunTCP() {
     if (!bFrame) continue;
 
     if (m_bTransportLog) {
-      const uint32_t id = FirstWord(request);
+      const uint32_t id = request.ContentWord(0);
       TrnLog("SS::Receive ID = %d [%s]", static_cast<int>(id), GetObjectName(id));
     }
 
@@ -572,7 +563,7 @@ void CServerSocket::RunTCP() {
           iRet = Send(reply);
           bSent = iRet == 0;
           if (bSent && m_bTransportLog) {
-            const uint32_t id = FirstWord(reply);
+            const uint32_t id = reply.ContentWord(0);
             TrnLog("SS::Sending ID = %d [%s]", static_cast<int>(id), GetObjectName(id));
           }
         }

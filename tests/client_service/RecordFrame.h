@@ -1,24 +1,17 @@
 // A record as it travels on a connection: its frame (the length word, then
-// the archive's content), and back. The connection manager's tests and the
-// benchmarks speak to the service with these.
+// the archive's content), and back. The connection manager's tests speak to
+// the service with these.
 #pragma once
 
 #include <algorithm>
 #include <string>
 
 #include "serialize/ArchiveBuffer.h"
+#include "serialize/Serialize.h"
 
 namespace recordframe {
 
-template <class M>
-std::string FrameOf(M&& msg) {
-  CArchiveBuffer ar(CArchiveBuffer::STORING);
-  msg.Serialize(ar);
-  uint8_t* p;
-  uint32_t n;
-  ar.GetFrame(p, n);
-  return std::string(reinterpret_cast<char*>(p), n);
-}
+using ::FrameOf;
 
 // False when the frame is too short or its content does not read as msg.
 template <class M>

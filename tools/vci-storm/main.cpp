@@ -113,13 +113,9 @@ int Datagrams(uint64_t count) {
 }
 
 // A record's whole frame, length word included.
-std::vector<uint8_t> FrameOf(CSerialize& record) {
-  CArchiveBuffer ar(CArchiveBuffer::STORING);
-  record.Serialize(ar);
-  uint8_t* p = nullptr;
-  uint32_t n = 0;
-  ar.GetFrame(p, n);
-  return std::vector<uint8_t>(p, p + n);
+std::vector<uint8_t> FrameBytes(CSerialize& record) {
+  const std::string frame = FrameOf(record);
+  return std::vector<uint8_t>(frame.begin(), frame.end());
 }
 
 // The frame of an announcement of `heard` with another module state.
@@ -128,7 +124,7 @@ std::vector<uint8_t> Variant(const CVCIIdentMsg& heard, uint32_t state) {
                    heard.GetKind(), 0, 0, heard.GetModuleType());
   msg.SetVersion(heard.GetVersion());
   msg.SetWireless(heard.GetWireless());
-  return FrameOf(msg);
+  return FrameBytes(msg);
 }
 
 int Changes(const char* address, uint32_t rate, uint32_t seconds) {
@@ -215,7 +211,7 @@ void Abuse(int kind, std::mt19937& random) {
     }
     default: {  // the data files, read no further than the first bytes
       CLogFile_Send request;
-      bytes = FrameOf(request);
+      bytes = FrameBytes(request);
       readReply = false;
       break;
     }
