@@ -1,5 +1,6 @@
 #include "host/IniFile.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,34 @@ std::once_flag g_QuietOnce;
 dictionary* Parse(const char* path) {
   std::call_once(g_QuietOnce, [] { iniparser_set_error_callback(Quiet); });
   return iniparser_load(path);
+}
+
+// A value as the reader can give it back: without the line breaks at its
+// end. The line's own end stands for them (a time stamp of the Bluetooth
+// files is ctime's text, which ends in one); the reader never returns one.
+std::string WithoutFinalLineBreaks(const char* value) {
+  std::string v = value;
+  while (!v.empty() && v.back() == '\n') v.pop_back();
+  return v;
+}
+
+// A value in the form that the reader gives back as it is. Bare, unless the
+// reader would take it otherwise: it strips blanks at either end, takes a
+// value that begins with a quote as a quoted one, ends a value at a comment
+// character and joins the next line to one that ends in a backslash. Then
+// between double quotes, or single ones when it holds a double quote, since
+// a quoted value ends at its quote. A value that no form holds (a line
+// break inside; both quotes and a blank at an end) is written bare all the
+// same and fails the check of the written text.
+std::string ValueText(const char* value) {
+  const std::string v = WithoutFinalLineBreaks(value);
+  auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+  if (v.empty() || (!blank(v.front()) && !blank(v.back()) && v.front() != '"' && v.front() != '\'' &&
+                    v.back() != '\\' && v.find_first_of(";#") == std::string::npos))
+    return v;
+  if (v.find('"') == std::string::npos) return '"' + v + '"';
+  if (v.find('\'') == std::string::npos) return '\'' + v + '\'';
+  return v;
 }
 
 }  // namespace
@@ -99,34 +128,35 @@ bool CIniFile::Set(const char* key, const char* value) {
 
 bool CIniFile::Save(const std::string& path) const {
   if (!m_pDict) return false;
+  // iniparser writes every value bare: it writes a copy that holds each
+  // value in the form that reads back as it is, in the same order.
+  const dictionary* d = m_pDict.get();
+  std::unique_ptr<dictionary, Deleter> copy(dictionary_new(0));
+  bool copied = copy != nullptr;
+  for (ssize_t i = 0; copied && i < d->size; ++i) {
+    if (!d->key[i]) continue;
+    copied = dictionary_set(copy.get(), d->key[i], d->val[i] ? ValueText(d->val[i]).c_str() : nullptr) == 0;
+  }
+  if (!copied) return false;
   // The text is made in memory first, so that a failed write never leaves a
   // half-written file where the old one was.
   char* text = nullptr;
   size_t size = 0;
   FILE* f = open_memstream(&text, &size);
   if (!f) return false;
-  iniparser_dump_ini(m_pDict.get(), f);
+  iniparser_dump_ini(copy.get(), f);
   const bool written = std::fclose(f) == 0;
   // iniparser writes some names that it cannot read back (a section named
-  // with a colon or with no name, from a garbled file): such a text would
-  // leave a file that no later load accepts, or one that has lost entries,
-  // so the file keeps its old text instead.
+  // with a colon or with no name, from a garbled file), and some values no
+  // form holds: such a text would leave a file that no later load accepts,
+  // or one that has lost entries or changed values, so the file keeps its
+  // old text instead.
   CIniFile check;
   const bool ok = written && check.LoadText(text, size) && SameEntries(check) &&
                   platform::ReplaceFileAtomically(path, text, size);
   std::free(text);
   return ok;
 }
-
-namespace {
-// A value as the ini reader gives it back: without surrounding blanks.
-std::string Trimmed(const char* value) {
-  std::string v = value;
-  const size_t first = v.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return std::string();
-  return v.substr(first, v.find_last_not_of(" \t\r\n") - first + 1);
-}
-}  // namespace
 
 bool CIniFile::SameEntries(const CIniFile& other) const {
   const dictionary* d = m_pDict.get();
@@ -135,7 +165,7 @@ bool CIniFile::SameEntries(const CIniFile& other) const {
     const char* theirs = other.Find(d->key[i]);
     if (!d->val[i]) {
       if (iniparser_find_entry(other.m_pDict.get(), d->key[i]) == 0) return false;
-    } else if (!theirs || Trimmed(d->val[i]) != Trimmed(theirs)) {
+    } else if (!theirs || WithoutFinalLineBreaks(d->val[i]) != theirs) {
       return false;
     }
   }

@@ -50,15 +50,17 @@ class CIniFile {
   // is started when nothing is held. False when iniparser refuses.
   bool Set(const char* key, const char* value);
   // Writes the whole dictionary as ini text in place of path, atomically
-  // (a reader sees the old file or the new one, never a part). False, with
-  // path as it was, when nothing is held, the text would not read back as
-  // ini text, or the file cannot be written.
+  // (a reader sees the old file or the new one, never a part); each value
+  // reads back as it is, quoted where it must be, but for line breaks at its
+  // end. False, with path as it was, when nothing is held, the text would
+  // not read back with every entry and value, or the file cannot be
+  // written.
   bool Save(const std::string& path) const;
 
  private:
   // Whether other holds every entry of this one with the same value (as the
-  // reader gives values back: without surrounding blanks). Requires both
-  // loaded.
+  // reader can give values back: without line breaks at their end).
+  // Requires both loaded.
   bool SameEntries(const CIniFile& other) const;
 
   struct Deleter {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -38,6 +39,19 @@ uint32_t FirstWord(const uint8_t* p) {
 }
 
 int ClampMs(uint64_t ms) { return ms > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(ms); }
+
+// The wait for the next piece of a frame: waitMs, cut to what is left until
+// the deadline (0 once it has passed).
+int PieceWaitMs(int waitMs, std::chrono::steady_clock::time_point deadline) {
+  // Rounded up, so that a wait cut short by the deadline ends after it.
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+  if (left <= 0) return 0;
+  return left < waitMs ? static_cast<int>(left) : waitMs;
+}
+
+// The report of 9251, a reply that did not come in time, wherever in the
+// reply the wait ran out.
+const char kReceiveTimeout[] = "CliSkt::WaitForDataInd Timeout waiting for receive data: timeout = %d";
 
 }  // namespace
 
@@ -116,6 +130,16 @@ void CClientSocket::SetTimeouts(const Timeouts& timeouts) {
 CClientSocket::Timeouts CClientSocket::GetTimeouts() const {
   Guard lock(m_Lock);
   return m_Timeouts;
+}
+
+uint64_t CClientSocket::TransferMs(uint32_t waitMs, uint64_t n) const {
+  const uint64_t rate = m_Timeouts.uiMinRateBytesPerSec == 0 ? 1 : m_Timeouts.uiMinRateBytesPerSec;
+  return waitMs + n * 1000 / rate;
+}
+
+void CClientSocket::ReportReceiveTimeout(uint64_t timeoutMs) {
+  errno = ETIMEDOUT;
+  ReportErrorf(kReceiveTimeout, ClampMs(timeoutMs));
 }
 
 int CClientSocket::CloseSocket() {
@@ -338,7 +362,7 @@ int CClientSocket::WaitForDataInd(uint32_t timeoutMs) {
       ReportError("CliSkt::WaitForDataInd Select Failed");
       return CS_ERR_WAIT_SELECT;
     case WAIT_TIMEOUT:
-      ReportErrorf("CliSkt::WaitForDataInd Timeout waiting for receive data: timeout = %d", static_cast<int>(effective));
+      ReportReceiveTimeout(effective);
       return CS_ERR_WAIT_TIMEOUT;
     case WAIT_ABORTED:
       // Shutdown from another thread ended the wait: no reply will come.
@@ -385,6 +409,8 @@ int CClientSocket::SendOnly_Bytes(const uint8_t* pData, uint32_t length) {
   Guard lock(m_Lock);
   if (pData == nullptr || length == 0) return CS_ERR_NO_DATA;
   if (m_iType == SOCKTYPE_TCP) {
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(TransferMs(m_Timeouts.uiWriteableWaitMs, length));
     int iRet = WaitForWriteable(m_Timeouts.uiWriteableWaitMs);
     if (iRet != 0) return iRet;
     uint32_t sent = 0;
@@ -403,7 +429,8 @@ int CClientSocket::SendOnly_Bytes(const uint8_t* pData, uint32_t length) {
         ReportErrorf("CliSkt::SendOnly_Bytes Send Error%d", error);
         return -1;
       }
-      if (WaitForWriteable(m_Timeouts.uiWriteableWaitMs) != 0) {
+      const int waitMs = PieceWaitMs(ClampMs(m_Timeouts.uiWriteableWaitMs), deadline);
+      if (waitMs == 0 || WaitForWriteable(static_cast<uint32_t>(waitMs)) != 0) {
         if (m_pListener != nullptr) m_pListener->OnErrorDetected(-2);
         ReportError("CliSkt::SendOnly_Bytes Timeout Waiting for Socket to become writeable");
         return CS_ERR_WRITEABLE_TIMEOUT;
@@ -445,15 +472,14 @@ int CClientSocket::SendOnly_ArchiveBuffer(CArchiveBuffer& archive) {
   return 0;
 }
 
-// Receives exactly n bytes. Between the pieces of one frame the peer gets
-// the same time as for the first byte of the reply; a peer that stops in
-// the middle of a frame is a receive error, never a hang.
-int CClientSocket::ReceiveExactly(uint8_t* pData, uint32_t n, int waitMs, int errorCode, int shutdownCode,
-                                  const char* errorMessage) {
+// Never a blocking receive: the socket is in blocking mode after Connect,
+// and a peer that stops in the middle of a frame, or keeps it going a byte
+// at a time, must meet the waits below. Running out of either is a reply
+// that did not come in time.
+int CClientSocket::ReceiveExactly(uint8_t* pData, uint32_t n, int waitMs, Clock::time_point deadline,
+                                  uint64_t timeoutMs, int errorCode, int shutdownCode, const char* errorMessage) {
   uint32_t got = 0;
   while (got < n) {
-    // Never a blocking receive: the socket is in blocking mode after Connect,
-    // and a peer that stops in the middle of a frame must meet the wait below.
     ssize_t r = recv(m_Socket, pData + got, n - got, MSG_DONTWAIT);
     if (r > 0) {
       got += static_cast<uint32_t>(r);
@@ -465,12 +491,20 @@ int CClientSocket::ReceiveExactly(uint8_t* pData, uint32_t n, int waitMs, int er
       return shutdownCode;
     }
     if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      short revents = 0;
-      if (WaitOnSocket(POLLIN, waitMs, revents) == WAIT_READY) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      ReportError(errorMessage);
+      return errorCode;
     }
-    ReportError(errorMessage);
-    return errorCode;
+    short revents = 0;
+    const int pieceMs = PieceWaitMs(waitMs, deadline);
+    const WaitResult w = pieceMs == 0 ? WAIT_TIMEOUT : WaitOnSocket(POLLIN, pieceMs, revents);
+    if (w == WAIT_READY) continue;
+    if (w == WAIT_FAILED) {
+      ReportError(errorMessage);
+      return errorCode;
+    }
+    if (w == WAIT_TIMEOUT) ReportReceiveTimeout(timeoutMs);
+    return CS_ERR_WAIT_TIMEOUT;
   }
   return 0;
 }
@@ -495,10 +529,17 @@ int CClientSocket::SendRecv_ArchiveBuffer(CArchiveBuffer& request, CArchiveBuffe
 
   iRet = WaitForDataInd(timeoutMs);
   if (iRet != 0) return iRet;
-  const int waitMs = m_uiNoReplyTimeout.load() != 0 ? -1 : ClampMs(ReplyWaitMs(timeoutMs));
+  // From its first byte on, the reply is bounded whatever the first wait
+  // was: each piece within the reply wait, the whole frame within the reply
+  // wait plus its length at the floor rate.
+  const Clock::time_point begun = Clock::now();
+  const uint32_t replyWaitMs = ReplyWaitMs(timeoutMs);
+  const int waitMs = ClampMs(replyWaitMs);
+  uint64_t boundMs = TransferMs(replyWaitMs, 4);
 
   uint8_t lengthBytes[4];
-  iRet = ReceiveExactly(lengthBytes, 4, waitMs, CS_ERR_RECV_LENGTH, CS_ERR_RECV_LENGTH_SHUTDOWN,
+  iRet = ReceiveExactly(lengthBytes, 4, waitMs, begun + std::chrono::milliseconds(boundMs), boundMs,
+                        CS_ERR_RECV_LENGTH, CS_ERR_RECV_LENGTH_SHUTDOWN,
                         "CliSkt::SendRecv_ArchiveBuffer Error during recv");
   if (iRet != 0) return iRet;
   const uint32_t length = FirstWord(lengthBytes);
@@ -517,7 +558,9 @@ int CClientSocket::SendRecv_ArchiveBuffer(CArchiveBuffer& request, CArchiveBuffe
     ReportError("CliSkt::SendRecv_ArchiveBuffer Unexpected Socket Shutdown");
     return CS_ERR_RECV_CONTENT_SHUTDOWN;
   }
-  iRet = ReceiveExactly(content, contentLength, waitMs, CS_ERR_RECV_CONTENT, CS_ERR_RECV_CONTENT_SHUTDOWN,
+  boundMs = TransferMs(replyWaitMs, length);
+  iRet = ReceiveExactly(content, contentLength, waitMs, begun + std::chrono::milliseconds(boundMs), boundMs,
+                        CS_ERR_RECV_CONTENT, CS_ERR_RECV_CONTENT_SHUTDOWN,
                         "CliSkt::SendRecv_ArchiveBuffer Socket Error During recv");
   if (iRet != 0) return iRet;
 

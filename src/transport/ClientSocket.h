@@ -17,6 +17,7 @@
 #include <netinet/in.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -91,6 +92,11 @@ class CClientSocket : public CTransportLogger {
     MIN_REPLY_WAIT_MS = 10000,
     WRITEABLE_WAIT_MS = 10000,
     SHUTDOWN_WAIT_MS = 10000,
+    // 64 KiB/s: the slowest link a VCI is reached over (a Bluetooth network
+    // carries several times that) meets it with room to spare; the replies
+    // of a VCI's services (a few KB) get a few milliseconds more than the
+    // reply wait, the largest frame accepted (4 MiB) about a minute.
+    MIN_TRANSFER_RATE = 64 * 1024,
   };
 
   // The waits of one socket (ms). Every socket starts with the designed
@@ -104,13 +110,22 @@ class CClientSocket : public CTransportLogger {
     // How long one connect call may take to be answered (9240).
     uint32_t uiConnectWaitMs = CONNECT_WAIT_MS;
     // The least time a reply is waited for, whatever the caller asks (9251);
-    // also the time between the pieces of one reply frame.
+    // also the longest pause between the pieces of one reply frame.
     uint32_t uiReplyFloorMs = MIN_REPLY_WAIT_MS;
     // How long a send waits for room in the socket (9260), and the wait of
     // WaitForWriteable (0).
     uint32_t uiWriteableWaitMs = WRITEABLE_WAIT_MS;
     // How long the peer has to close after the exchange (9223).
     uint32_t uiShutdownWaitMs = SHUTDOWN_WAIT_MS;
+    // The slowest a frame may travel (bytes per second; 0 counts as 1).
+    // The waits above restart with every piece, so a peer that keeps a frame
+    // going a byte at a time would hold the exchange for ever: a reply must
+    // be complete uiReplyFloorMs plus its announced length at this rate after
+    // its first byte (9251), a send uiWriteableWaitMs plus its length at this
+    // rate after it began (9260). The first byte of a reply is still waited
+    // for as the caller asks, without limit under the no-reply-timeout
+    // option.
+    uint32_t uiMinRateBytesPerSec = MIN_TRANSFER_RATE;
   };
 
   explicit CClientSocket(bool bKeepConnection);
@@ -149,6 +164,7 @@ class CClientSocket : public CTransportLogger {
   uint32_t GetAbortsPending() const { return m_uiAbortsPending.load(); }
 
  private:
+  typedef std::chrono::steady_clock Clock;
   enum WaitResult { WAIT_READY, WAIT_TIMEOUT, WAIT_FAILED, WAIT_ABORTED };
   // Waits for events on the socket, or for an abort; revents gets what the
   // socket reported. timeoutMs < 0: no limit.
@@ -159,9 +175,15 @@ class CClientSocket : public CTransportLogger {
   uint32_t ReplyWaitMs(uint32_t timeoutMs) const {
     return timeoutMs < m_Timeouts.uiReplyFloorMs ? m_Timeouts.uiReplyFloorMs : timeoutMs;
   }
+  // How long a frame of n bytes may take: waitMs plus n bytes at the
+  // floor rate. Requires m_Lock held.
+  uint64_t TransferMs(uint32_t waitMs, uint64_t n) const;
   int CloseSocket();
-  int ReceiveExactly(uint8_t* pData, uint32_t n, int waitMs, int errorCode, int shutdownCode,
-                     const char* errorMessage);
+  // Receives exactly n bytes, each piece within waitMs and all of them
+  // before the deadline; timeoutMs is the bound the report names.
+  int ReceiveExactly(uint8_t* pData, uint32_t n, int waitMs, Clock::time_point deadline, uint64_t timeoutMs,
+                     int errorCode, int shutdownCode, const char* errorMessage);
+  void ReportReceiveTimeout(uint64_t timeoutMs);
   void ReportError(const char* message, bool bConsole = true);
   void ReportErrorf(const char* format, ...) __attribute__((format(printf, 2, 3)));
 

@@ -34,7 +34,9 @@ TEST(IdentClient, ConnectGivesTheServiceAnswerAndTheFirstTableInPlainValues) {
   ClientWorld world;
   ASSERT_TRUE(world.StartSim({"--serial", "4711", "--address", "127.0.0.2", "--app", "Diagnosis=4.2.1",
                               "--product-version", "5.1.2", "--module-type", "7", "--interval", "100"}));
-  ASSERT_TRUE(world.StartSim({"--serial", "4712", "--address", "127.0.0.3", "--interval", "100"}));
+  // A session text that is not UTF-8, as any host of the LAN may announce.
+  ASSERT_TRUE(world.StartSim({"--serial", "4712", "--address", "127.0.0.3", "--interval", "100", "--session",
+                              "3:1:bench \xA3:tester"}));
   ASSERT_TRUE(world.StartService());
   Recorder recorder;
   CIdentClient client(QuickOptions(&recorder));
@@ -58,17 +60,24 @@ TEST(IdentClient, ConnectGivesTheServiceAnswerAndTheFirstTableInPlainValues) {
   ASSERT_TRUE(client.GetBindings().size() >= 2 || recorder.WaitFor("bindings 127.0.0.2 127.0.0.3") >= 0);
   EXPECT_EQ(client.GetBindings()[0].localAddresses, std::vector<std::string>{"127.0.0.1"});
 
-  // vci-ident list prints the same table.
-  auto list = VciIdent("list --json");
-  std::string text;
-  for (std::string line; !(line = list->ReadLineContaining("")).empty();) text += line + "\n";
-  EXPECT_EQ(list->Wait(), 0);
-  const nlohmann::json listed = nlohmann::json::parse(text, nullptr, false);
+  // vci-ident list prints the same table, and show the one VCI; the byte
+  // that is not UTF-8 shows as U+FFFD.
+  auto jsonOf = [](const std::string& command) {
+    auto vciIdent = VciIdent(command);
+    std::string text;
+    for (std::string line; !(line = vciIdent->ReadLineContaining("")).empty();) text += line + "\n";
+    EXPECT_EQ(vciIdent->Wait(), 0) << command << "\n" << text;
+    return nlohmann::json::parse(text, nullptr, false);
+  };
+  const nlohmann::json listed = jsonOf("list --json");
   EXPECT_EQ(listed["service"]["productName"], "Identification Service");
   std::set<std::string> vcis;
   for (const nlohmann::json& v : listed["vcis"])
-    vcis.insert(v["serial"].dump() + " " + v["addresses"][0]["address"].get<std::string>() + " " + v["kinds"].dump());
-  EXPECT_EQ(vcis, std::set<std::string>({"4711 127.0.0.2 [\"Ethernet\"]", "4712 127.0.0.3 [\"Ethernet\"]"}));
+    vcis.insert(v["serial"].dump() + " " + v["addresses"][0]["address"].get<std::string>() + " " + v["kinds"].dump() +
+                (v["sessions"].empty() ? "" : " " + v["sessions"][0]["text1"].get<std::string>()));
+  EXPECT_EQ(vcis,
+            std::set<std::string>({"4711 127.0.0.2 [\"Ethernet\"]", "4712 127.0.0.3 [\"Ethernet\"] bench \uFFFD"}));
+  EXPECT_EQ(jsonOf("show 4712 --json")["sessions"][0]["text1"], "bench \uFFFD");
 
   EXPECT_EQ(client.Connect(), RESULT_ALREADY_REGISTERED);
   EXPECT_EQ(client.Disconnect(), 0);

@@ -89,9 +89,9 @@ TEST(CProductConfig, WithoutARegistryValueOrAReadableFileEveryFieldKeepsItsDefau
 }  // namespace
 
 // The Bluetooth device files are written back whole after a change: what was
-// read (sections in order, every key) must come back, and a failed write must
-// leave the old file as it was.
-TEST(CIniFile, SetAndSaveKeepEverySectionAndAFailedSaveKeepsTheOldFile) {
+// read (sections in order, every key and value) must come back, and a failed
+// write must leave the old file as it was.
+TEST(CIniFile, SetAndSaveKeepEverySectionAndValueAndAFailedSaveKeepsTheOldFile) {
   testenv::ScratchDir dir;
   const std::string path = dir.Path() + "/devices.txt";
   CIniFile ini;
@@ -114,4 +114,23 @@ TEST(CIniFile, SetAndSaveKeepEverySectionAndAFailedSaveKeepsTheOldFile) {
   EXPECT_FALSE(back.Save(path));
   EXPECT_TRUE(back.Load(path));
   EXPECT_EQ(back.GetSections().size(), 2u);
+
+  // Each value as it reads back (null: the old file stays): the ini reader
+  // strips blanks, takes quotes, ends at comment characters and joins lines.
+  const struct {
+    const char *value, *back;
+  } values[] = {
+      {"\r 00:1b:dc:c  7 1", "\r 00:1b:dc:c  7 1"},  // read from a file that quoted it
+      {" a\t", " a\t"}, {"'a'", "'a'"}, {"\"\"", "\"\""}, {"a;b#c", "a;b#c"}, {"a\\", "a\\"}, {"", ""},
+      {"Mon Jan  5 10:00:00 2026\n", "Mon Jan  5 10:00:00 2026"}, {"a\nb", nullptr}, {" \"a' ", nullptr},
+  };
+  std::string was;
+  for (const auto& v : values) {
+    SCOPED_TRACE(v.value);
+    CIniFile one;
+    ASSERT_TRUE(one.Set("s", nullptr) && one.Set("s:k", v.value));
+    EXPECT_EQ(one.Save(path), v.back != nullptr);
+    if (v.back) was = v.back;
+    EXPECT_TRUE(back.Load(path) && back.GetString("s:k", "?") == was);
+  }
 }

@@ -54,7 +54,9 @@ struct Client {
 // waits out one of the client's waits, only that one is shortened. A stalled
 // reply is sent as soon as the peer accepts, and the exchange on the kept
 // connection begins only then: its first bytes are there before the wait
-// for them, whatever the machine's speed.
+// for them, whatever the machine's speed. A dripping peer sends its bytes,
+// then zeros, one every 5 ms, far slower than the rate the case allows, and
+// closes after the guard: a client that waited it out sees the close.
 TEST(CClientSocket, AReplyOfTwelveBytesIsReadAndEveryBrokenReplyEndsWithItsOwnCodeAndReport) {
   struct Case {
     std::string reply;
@@ -63,6 +65,7 @@ TEST(CClientSocket, AReplyOfTwelveBytesIsReadAndEveryBrokenReplyEndsWithItsOwnCo
     const char *what, *report;
     uint32_t replyFloorMs = 0, shutdownWaitMs = 0;
     int requestTimeoutMs = 0;
+    bool drip = false, noReplyTimeout = false;
   };
   auto word = [](uint32_t w) { return Frame({w}).substr(4); };  // the word alone, as a length
   const std::string shutdownReport = "CliSkt::SendRecv_ArchiveBuffer Unexpected Socket Shutdown";
@@ -81,10 +84,14 @@ TEST(CClientSocket, AReplyOfTwelveBytesIsReadAndEveryBrokenReplyEndsWithItsOwnCo
       {"", false, false, 9251, "no reply within the floor", "Timeout waiting for receive data: timeout = 100", 100, 0,
        20},
       {"", false, false, 9251, "no reply within the caller's time", "receive data: timeout = 150", 100, 0, 150},
-      {std::string("\x0c\x00", 2), false, true, 9254, "a reply stalled inside its length",
-       "SendRecv_ArchiveBuffer Error during recv: error code = 10060", 100},
-      {Frame({1, 2}).substr(0, 6), false, true, 9257, "a reply stalled inside its content",
-       "SendRecv_ArchiveBuffer Socket Error During recv: error code = 10060", 100},
+      {std::string("\x0c\x00", 2), false, true, 9251, "a reply stalled inside its length",
+       "receive data: timeout = 100: error code = 10060", 100},
+      {Frame({1, 2}).substr(0, 6), false, true, 9251, "a reply stalled inside its content",
+       "receive data: timeout = 100: error code = 10060", 100},
+      // 100 ms, then the 4 MiB announced at 4 MiB/s.
+      {word(MAX_FRAME_LENGTH), true, false, 9251, "a reply dripped", "receive data: timeout = 1100", 100, 0, 0, true},
+      {word(MAX_FRAME_LENGTH), true, false, 9251, "a reply dripped without a reply timeout",
+       "receive data: timeout = 1100", 100, 0, 0, true, true},
       {Frame({2037}), false, false, 9223, "a reply without the peer's close",
        "CliSkt::_Shutdown Timeout waiting for remote shutdown timeout = 100", 0, 100},
   };
@@ -92,10 +99,16 @@ TEST(CClientSocket, AReplyOfTwelveBytesIsReadAndEveryBrokenReplyEndsWithItsOwnCo
     SCOPED_TRACE(c.what);
     Latch sent, done;
     std::string seen;
+    const auto t0 = Clock::now();
     std::atomic<bool> peerSawClose{false};
     RawPeer peer([&](int s, const std::atomic<bool>& stop) {
       if (!c.early) seen = ReadFrame(s);
-      SendAll(s, c.reply);
+      for (size_t i = 0; c.drip && !stop && MsSince(t0) < kGuardMs; ++i) {
+        const char b = i < c.reply.size() ? c.reply[i] : 0;
+        if (send(s, &b, 1, MSG_NOSIGNAL) != 1) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      if (!c.drip) SendAll(s, c.reply);
       if (c.close) shutdown(s, SHUT_WR);
       sent.Set();
       peerSawClose = HoldOpen(s, stop);
@@ -105,12 +118,13 @@ TEST(CClientSocket, AReplyOfTwelveBytesIsReadAndEveryBrokenReplyEndsWithItsOwnCo
     CClientSocket::Timeouts timeouts;
     if (c.replyFloorMs != 0) timeouts.uiReplyFloorMs = c.replyFloorMs;
     if (c.shutdownWaitMs != 0) timeouts.uiShutdownWaitMs = c.shutdownWaitMs;
+    if (c.drip) timeouts.uiMinRateBytesPerSec = MAX_FRAME_LENGTH;
     Client client(peer.Port(), c.early, timeouts);
     ASSERT_EQ(client.result, 0);
+    client.socket.SetNoReplyTimeout(c.noReplyTimeout);
     ASSERT_TRUE(!c.early || sent.Wait());
     CArchiveBuffer reply(CArchiveBuffer::STORING);
     testing::internal::CaptureStdout();
-    auto t0 = Clock::now();
     EXPECT_EQ(client.Exchange({2034, 55}, reply, c.requestTimeoutMs), c.expected);
     const long ms = MsSince(t0);
     const std::string out = testing::internal::GetCapturedStdout();
@@ -151,6 +165,11 @@ TEST(CClientSocket, RefusedConnectionsEndAfterNineteenCallsWith9237AndTheReport)
 
 TEST(CClientSocket, ArgumentAndStateErrorsNeedNoNetwork) {
   CClientSocket client(false);
+  const CClientSocket::Timeouts t = client.GetTimeouts();
+  EXPECT_EQ(std::vector<uint32_t>({t.uiConnectPauseMs, t.uiConnectWaitMs, t.uiReplyFloorMs, t.uiWriteableWaitMs,
+                                   t.uiShutdownWaitMs, t.uiMinRateBytesPerSec}),
+            std::vector<uint32_t>({250, 15000, 10000, 10000, 10000, 65536}))
+      << "the designed waits, and a frame at 64 KiB/s";
   CArchiveBuffer request(CArchiveBuffer::STORING), reply(CArchiveBuffer::STORING);
   StoreRequest(request, {1});
   EXPECT_EQ(client.SendOnly_ArchiveBuffer(request), 9248);

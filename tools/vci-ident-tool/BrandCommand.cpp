@@ -37,7 +37,7 @@ nlohmann::ordered_json BrandJson(uint32_t selector) {
 int List() {
   nlohmann::ordered_json out = nlohmann::ordered_json::array();
   for (uint32_t s = 1; GetBrandKeyName(s) != nullptr; ++s) out.push_back(BrandJson(s));
-  std::cout << out.dump(2) << "\n";
+  tool::PrintJson(out);
   return 0;
 }
 
@@ -67,7 +67,7 @@ int Decode(const std::string& hex) {
   if (selector == 0)
     return tool::Fail("does not resolve: the key name '" + name + "' names no brand" + SlipNote(hex));
   nlohmann::ordered_json out = BrandJson(selector);
-  std::cout << out.dump(2) << "\n";
+  tool::PrintJson(out);
   return 0;
 }
 
@@ -88,7 +88,7 @@ int Get() {
   uint32_t brand = 0;
   if (!GetBrand(brand))
     return tool::Fail("no brand resolves from the registry file " + platform::RegistryFilePath());
-  std::cout << BrandJson(brand).dump(2) << "\n";
+  tool::PrintJson(BrandJson(brand));
   return 0;
 }
 

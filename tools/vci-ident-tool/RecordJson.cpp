@@ -3,6 +3,8 @@
 #include <limits>
 #include <vector>
 
+#include "JsonText.h"
+
 namespace {
 
 std::vector<RecordJson>& Registry() {
@@ -88,7 +90,8 @@ std::unique_ptr<CSerialize> FromJson(const nlohmann::ordered_json& in, std::stri
   // otherwise be dropped without a word.
   auto id = in.find("id");
   if (cls != in.end() && id != in.end() && !(id->is_number_unsigned() && id->get<uint64_t>() == e->id)) {
-    err = std::string(e->className) + ": \"id\" " + id->dump() + " is not its object identifier " + std::to_string(e->id);
+    err = std::string(e->className) + ": \"id\" " + JsonText(*id) + " is not its object identifier " +
+          std::to_string(e->id);
     return nullptr;
   }
   std::unique_ptr<CSerialize> record = e->make();

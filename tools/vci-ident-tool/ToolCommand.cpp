@@ -13,6 +13,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "JsonText.h"
+
 namespace {
 std::vector<ToolCommand>& Table() {
   static std::vector<ToolCommand> table;
@@ -183,7 +185,7 @@ std::string TimeText(bool utc) {
 }
 
 void PrintJson(const nlohmann::ordered_json& doc, bool oneLine) {
-  const std::string text = doc.dump(oneLine ? -1 : 2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  const std::string text = JsonText(doc, oneLine ? -1 : 2);
   if (oneLine)
     std::cout << text << std::endl;
   else

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "Cli.h"
+#include "JsonText.h"
 #include "VciJson.h"
 #include "VciText.h"
 
@@ -14,6 +15,8 @@ int RunWatch(const Command& command, const ClientOptions& options, const std::ve
 int RunBt(const Command& command, const ClientOptions& options, const std::vector<std::string>& args);
 
 namespace {
+
+void PrintJson(const json& document) { std::cout << JsonText(document, 2) << "\n"; }
 
 // The service's answer, table and bindings of one registration; 1 (after
 // the line that says why) when there is none.
@@ -36,7 +39,7 @@ int RunList(const Command& command, const ClientOptions& options, const std::vec
   std::vector<VciBinding> bindings;
   if (Snapshot(options, service, table, bindings) != 0) return 1;
   if (bJson)
-    std::cout << json{{"service", ServiceJson(service)}, {"vcis", TableJson(table, bindings)}}.dump(2) << "\n";
+    PrintJson({{"service", ServiceJson(service)}, {"vcis", TableJson(table, bindings)}});
   else
     std::cout << TableText(table) << table.size() << " VCI" << (table.size() == 1 ? "" : "s") << "\n";
   return 0;
@@ -54,7 +57,10 @@ int RunShow(const Command& command, const ClientOptions& options, const std::vec
   if (Snapshot(options, service, table, bindings) != 0) return 1;
   for (const VciInfo& vci : table) {
     if (vci.serial != serial) continue;
-    std::cout << (bJson ? VciJson(vci, bindings).dump(2) + "\n" : VciText(vci, bindings));
+    if (bJson)
+      PrintJson(VciJson(vci, bindings));
+    else
+      std::cout << VciText(vci, bindings);
     return 0;
   }
   return cli::Fail("VCI " + rest[0] + " is not in the service's table");
@@ -70,7 +76,7 @@ int RunInfo(const Command& command, const ClientOptions& options, const std::vec
   const std::string where = options.serviceAddress + ":" + std::to_string(options.controlPort);
   if (iRet != 0) {
     if (bJson)
-      std::cout << json{{"address", where}, {"answers", false}, {"code", iRet}, {"error", ResultText(iRet)}}.dump(2) << "\n";
+      PrintJson({{"address", where}, {"answers", false}, {"code", iRet}, {"error", ResultText(iRet)}});
     else
       std::cout << "address         " << where << "\nanswers         no: " << ResultText(iRet) << " (code " << iRet << ")\n";
     return 1;
@@ -80,7 +86,7 @@ int RunInfo(const Command& command, const ClientOptions& options, const std::vec
     json out = ServiceJson(service);
     out["address"] = where;
     out["answers"] = true;
-    std::cout << out.dump(2) << "\n";
+    PrintJson(out);
   } else {
     std::cout << "address         " << where << "\nanswers         yes\nproduct name    " << service.productName
               << "\nversion         " << VersionText(service.versionNumber) << "\nbuild date      "
@@ -123,8 +129,10 @@ int RunFetchData(const Command& command, const ClientOptions& options, const std
     if (!bJson) std::cout << file.second.size() << "\t" << path << "\n";
   }
   if (unreadable != 0) std::cerr << "vci-ident: the service could not read " << unreadable << " of its files\n";
-  if (bJson) std::cout << json{{"directory", rest[0]}, {"files", written}, {"unreadable", unreadable}}.dump(2) << "\n";
-  else std::cout << written.size() << " file" << (written.size() == 1 ? "" : "s") << " written to " << rest[0] << "\n";
+  if (bJson)
+    PrintJson({{"directory", rest[0]}, {"files", written}, {"unreadable", unreadable}});
+  else
+    std::cout << written.size() << " file" << (written.size() == 1 ? "" : "s") << " written to " << rest[0] << "\n";
   return failures == 0 && unreadable == 0 ? 0 : 1;
 }
 

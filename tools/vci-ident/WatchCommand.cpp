@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "Cli.h"
+#include "JsonText.h"
 #include "VciJson.h"
 #include "VciText.h"
 
@@ -73,7 +74,7 @@ class CWatchPrinter : public IIdentClientListener {
   }
   void Line(json event) {
     event["time"] = cli::TimeText();
-    std::cout << event.dump() << std::endl;
+    std::cout << JsonText(event) << std::endl;
   }
   void Redraw(const std::set<uint32_t>& changed) {
     std::cout << "\033[H\033[2J" << cli::TimeText() << "  " << m_Table.size() << " VCI"

@@ -1,6 +1,7 @@
 // vci-storm: hostile and heavy traffic against a running service, for
 // scripts/storm.sh. Each mode runs for a bounded count or time and prints
-// one line of figures.
+// one line of figures; SIGTERM or SIGINT ends any of them early (within
+// about a second), with the figures so far.
 //
 //   vci-storm datagrams COUNT            random datagrams to 225.1.1.1:8194
 //   vci-storm changes ADDRESS RATE SECS  the announcement heard from ADDRESS,
@@ -49,7 +50,8 @@ typedef std::chrono::steady_clock Clock;
 const uint16_t kAnnouncePort = 8194;
 const uint16_t kControlPort = 8098;
 
-volatile sig_atomic_t g_Stop = 0;
+// Read by every thread of a storm; a lock-free atomic is safe in a handler.
+std::atomic<int> g_Stop{0};
 void OnStop(int) { g_Stop = 1; }
 bool Running(Clock::time_point t0, uint32_t seconds) {
   return !g_Stop && (seconds == 0 || std::chrono::duration<double>(Clock::now() - t0).count() < seconds);
@@ -88,7 +90,7 @@ void Send(int s, const std::vector<uint8_t>& d, uint32_t rate, uint64_t n, Clock
     if (Clock::now() < due) std::this_thread::sleep_until(due);
   }
   while (sendto(s, d.data(), d.size(), 0, reinterpret_cast<const sockaddr*>(&group), sizeof group) < 0 &&
-         (errno == ENOBUFS || errno == EAGAIN || errno == EINTR)) {
+         (errno == ENOBUFS || errno == EAGAIN || errno == EINTR) && !g_Stop) {
   }
 }
 
@@ -98,7 +100,8 @@ int Datagrams(uint64_t count) {
   int s = GroupSender(nullptr);
   std::vector<uint8_t> d;
   const Clock::time_point t0 = Clock::now();
-  for (uint64_t n = 0; n < count; ++n) {
+  uint64_t n = 0;
+  for (; n < count && !g_Stop; ++n) {
     d.resize(random() % 1501);
     for (uint8_t& b : d) b = static_cast<uint8_t>(random());
     if (d.size() >= 8) {
@@ -107,7 +110,7 @@ int Datagrams(uint64_t count) {
     }
     Send(s, d, 0, n, t0);
   }
-  std::printf("datagrams sent=%llu seconds=%.1f\n", static_cast<unsigned long long>(count), SecondsSince(t0));
+  std::printf("datagrams sent=%llu seconds=%.1f\n", static_cast<unsigned long long>(n), SecondsSince(t0));
   close(s);
   return 0;
 }
@@ -140,12 +143,14 @@ int Changes(const char* address, uint32_t rate, uint32_t seconds) {
   inet_pton(AF_INET, "127.0.0.1", &join.imr_interface);
   setsockopt(r, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join);
   CVCIIdentMsg heard;
-  for (bool found = false; !found;) {
+  bool found = false;
+  while (!found && !g_Stop) {
     uint8_t buffer[8192];
     sockaddr_in from{};
     socklen_t length = sizeof from;
     pollfd pfd = {r, POLLIN, 0};
     if (poll(&pfd, 1, 10000) != 1) {
+      if (g_Stop) break;
       std::fprintf(stderr, "vci-storm: no announcement from %s\n", address);
       return 1;
     }
@@ -161,6 +166,7 @@ int Changes(const char* address, uint32_t rate, uint32_t seconds) {
     found = heard.Serialize(ar);
   }
   close(r);
+  if (!found) return 0;  // stopped before the VCI was heard
   const std::vector<uint8_t> variants[2] = {Variant(heard, 0), Variant(heard, 1)};
   int s = GroupSender(address);
   const Clock::time_point t0 = Clock::now();
@@ -182,7 +188,7 @@ void Abuse(int kind, std::mt19937& random) {
   // being replaced, and is asked again.
   const sockaddr_in a = Address("127.0.0.1", kControlPort);
   int s = -1;
-  for (const Clock::time_point t0 = Clock::now(); s < 0 && SecondsSince(t0) < 10;) {
+  for (const Clock::time_point t0 = Clock::now(); s < 0 && SecondsSince(t0) < 10 && !g_Stop;) {
     s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
       close(s);
@@ -224,7 +230,7 @@ void Abuse(int kind, std::mt19937& random) {
   // so that one waits 10 s, well beyond the service's 5 s for a reply.
   char buffer[1024];
   const Clock::time_point t0 = Clock::now();
-  for (bool first = true; SecondsSince(t0) < (readReply ? 60 : 10);) {
+  for (bool first = true; SecondsSince(t0) < (readReply ? 60 : 10) && !g_Stop;) {
     pollfd pfd = {s, static_cast<short>(readReply || first ? POLLIN : POLLRDHUP), 0};
     if (poll(&pfd, 1, 1000) != 1) continue;
     if (!readReply && !first) break;
@@ -241,10 +247,11 @@ int AbuseStorm(uint32_t count, uint32_t parallel) {
   for (uint32_t t = 0; t < parallel; ++t)
     threads.emplace_back([&, t] {
       std::mt19937 random(t);
-      for (uint32_t n; (n = next++) < count;) Abuse(static_cast<int>(n % 5), random);
+      for (uint32_t n; !g_Stop && (n = next++) < count;) Abuse(static_cast<int>(n % 5), random);
     });
   for (std::thread& t : threads) t.join();
-  std::printf("abuse connections=%u parallel=%u seconds=%.1f\n", count, parallel, SecondsSince(t0));
+  std::printf("abuse connections=%u parallel=%u seconds=%.1f\n", std::min(next.load(), count), parallel,
+              SecondsSince(t0));
   return 0;
 }
 

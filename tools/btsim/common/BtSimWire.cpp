@@ -14,6 +14,8 @@
 
 #include <boost/filesystem.hpp>
 
+#include "JsonText.h"
+
 namespace btsim {
 
 namespace {
@@ -68,7 +70,7 @@ int Connect(const std::string& name) {
 }
 
 bool Send(int fd, const nlohmann::json& packet) {
-  const std::string text = packet.dump();
+  const std::string text = JsonText(packet);
   return send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
 }
 

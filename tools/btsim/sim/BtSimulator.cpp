@@ -11,6 +11,7 @@
 #include <iostream>
 
 #include "BtSimWire.h"
+#include "JsonText.h"
 #include "Spawn.h"
 #include "bluetooth/TosBtApi.h"
 #include "platform/StackNotification.h"
@@ -125,7 +126,7 @@ void CBtSimulator::FireTimers() {
 void CBtSimulator::OnClient(int fd) {
   nlohmann::json request;
   if (Receive(fd, request, 0) <= 0) return DropClient(fd);
-  if (m_Options.verbosity) std::cerr << "vci-btsim: <- " << request.dump() << std::endl;
+  if (m_Options.verbosity) std::cerr << "vci-btsim: <- " << JsonText(request) << std::endl;
   try {
     HandleRequest(fd, request);
   } catch (const nlohmann::json::exception&) {
@@ -260,7 +261,7 @@ void CBtSimulator::Answer(const CRequest& r, int32_t status, nlohmann::json extr
 void CBtSimulator::Event(const CRequest& r, uint32_t code, nlohmann::json extra) {
   extra["req"] = r.req;
   extra["code"] = code;
-  if (m_Options.verbosity) std::cerr << "vci-btsim: -> " << extra.dump() << std::endl;
+  if (m_Options.verbosity) std::cerr << "vci-btsim: -> " << JsonText(extra) << std::endl;
   Send(r.client, extra);
 }
 
@@ -427,7 +428,7 @@ std::string CBtSimulator::Command(const std::string& verb, const std::string& ar
     status["pan"] = nullptr;
     if (m_Pan.State() != CPanLink::EState::DOWN)
       status["pan"] = {{"address", m_Pan.Address()}, {"state", m_Pan.State() == CPanLink::EState::UP ? "up" : "starting"}};
-    return status.dump();
+    return JsonText(status);
   }
   if (verb == "quit") {
     m_bQuit = true;
