@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include <boost/filesystem.hpp>
 #include <boost/thread/thread.hpp>
 
 #include "discovery/AcquireDeviceStats.h"
@@ -20,6 +21,7 @@
 #include "host/Brand.h"
 #include "host/TraceLog.h"
 #include "platform/AdapterInfo.h"
+#include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "serialize/ArchiveBuffer.h"
@@ -31,6 +33,10 @@ const char CVCIIdentClient::kBluetoothVciAddress[] = "192.168.178.2";
 const char CVCIIdentClient::kBluetoothSubnet[] = "192.168.178";
 
 namespace {
+
+// The cache files are named from these and the brand number.
+const char kValidModule[] = "valid-module";
+const char kInvalidModule[] = "invalid-module";
 
 // The log name of an announced kind; "USB" also for a value that is no kind.
 const char* KindName(uint32_t kind) {
@@ -94,10 +100,20 @@ void CVCIIdentClient::LoadCaches(const std::string& location) {
   std::string folder = platform::JoinPath(location, "data_files");
   if (!platform::CreateFolders(folder)) return;
   char name[64];
-  snprintf(name, sizeof name, "%s_%d.bin", "valid-module", static_cast<int>(m_uiBrand));
+  snprintf(name, sizeof name, "%s_%d.bin", kValidModule, static_cast<int>(m_uiBrand));
   m_sValidModulePath = platform::JoinPath(folder, name);
-  snprintf(name, sizeof name, "%s_%d.bin", "invalid-module", static_cast<int>(m_uiBrand));
+  snprintf(name, sizeof name, "%s_%d.bin", kInvalidModule, static_cast<int>(m_uiBrand));
   m_sInvalidModulePath = platform::JoinPath(folder, name);
+  // A store that was killed before its rename left its temporary file; no
+  // store is running now.
+  boost::system::error_code ec;
+  for (boost::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    if (!IsStoreTemporary(it->path().filename().string())) continue;
+    TraceLog(TRACE_WARN, "CVCIIdentClient::Initialize Removing %s, left by a store that did not end",
+             it->path().string().c_str());
+    boost::system::error_code removed;
+    boost::filesystem::remove(it->path(), removed);
+  }
   // A file that exists and does not load is deleted, so that the next store
   // starts it afresh.
   if (m_VCICachedMap.Load(m_sValidModulePath) != 0) {
@@ -108,6 +124,23 @@ void CVCIIdentClient::LoadCaches(const std::string& location) {
     TraceLog(TRACE_WARN, "CVCIIdentClient::Initialize Unable to load invalid module cache");
     std::remove(m_sInvalidModulePath.c_str());
   }
+}
+
+bool CVCIIdentClient::IsStoreTemporary(const std::string& name) {
+  std::string target;
+  if (!platform::TemporaryFileTarget(name, target)) return false;
+  if (target == kBtFileName) return true;
+  // <cache>_<brand number>.bin
+  for (const std::string stem : {kValidModule, kInvalidModule}) {
+    const std::string prefix = stem + "_", suffix = ".bin";
+    if (target.size() <= prefix.size() + suffix.size() || target.compare(0, prefix.size(), prefix) != 0 ||
+        target.compare(target.size() - suffix.size(), suffix.size(), suffix) != 0)
+      continue;
+    const std::string brand = target.substr(prefix.size(), target.size() - prefix.size() - suffix.size());
+    const size_t digits = brand[0] == '-' ? 1 : 0;
+    if (brand.size() > digits && brand.find_first_not_of("0123456789", digits) == std::string::npos) return true;
+  }
+  return false;
 }
 
 int32_t CVCIIdentClient::AddAll(const CIFList& list, int& counted) {

@@ -80,6 +80,8 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   static const char kBluetoothSubnet[];
   // The PC's Bluetooth network connection, by a part of its device name.
   static const char kBluetoothConnection[];
+  // The file of the Bluetooth VCIs in the data folder.
+  static const char kBtFileName[];
 
   class CDefDevice;
 
@@ -111,6 +113,11 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   bool IsInitialized() const { return m_bInitialized; }
   // Datagrams taken in by OnDataReceived so far, whatever became of them.
   uint64_t GetDatagramCount() const { return m_uiDatagrams.load(std::memory_order_relaxed); }
+  // True for the name of a temporary file that a store of a file of the
+  // data folder (the caches, vci-bt.txt) leaves behind when the service is
+  // killed in the middle: Initialize removes them, and they are never handed
+  // out as data files.
+  static bool IsStoreTemporary(const std::string& name);
 
   // A Bluetooth command for the VCI serial on behalf of session: 0, or -1
   // (no stack, unknown serial, another VCI in use, a connect that failed);

@@ -291,9 +291,17 @@ TEST_F(EngineTest, ANewVciIsFetchedOnceCachedAndListedFromTheCacheAfterARestart)
   ASSERT_NE(cache.Find(4711), nullptr);
   EXPECT_EQ(AppNames(cache.Find(4711)->m_Status), "Diagnosis CanDriver Kernel ");
   const uint32_t oldToken = cache.Find(4711)->m_Announcement.GetTokenLow();
+  // Stores killed before their rename left temporary files; another file stays.
+  const std::string data = Home() + "/data_files/";
+  for (const char* name : {"valid-module_1.bin.abc123", "vci-bt.txt.Zz09aB", "notes.txt.abc123"})
+    testenv::WriteFile(data + name, "x");
   engine.reset(new CVCIIdentClient);
   tracetest::TraceCapture::Clear();
   ASSERT_TRUE(Start());
+  std::string left;
+  for (const char* name : {"valid-module_1.bin.abc123", "vci-bt.txt.Zz09aB", "notes.txt.abc123"})
+    if (access((data + name).c_str(), F_OK) == 0) left += name;
+  EXPECT_EQ(left, "notes.txt.abc123");
   ASSERT_TRUE(WaitUntil([&] { return Status(4711).m_uiSerial == 4711; }));
   EXPECT_EQ(AppNames(Status(4711)), "Diagnosis CanDriver Kernel ");
   EXPECT_TRUE(Logged("SN 4711 found in cache, using cached info") && !Logged("CAcquireDeviceStats::Run Entering"));
