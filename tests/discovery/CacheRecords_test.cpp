@@ -166,9 +166,11 @@ TEST(CacheRecords, StoredFileIsEncipheredLoadsBackAndAFailedStoreKeepsTheOldOne)
   ASSERT_EQ(loaded.Load(path), 0);
   EXPECT_EQ(StoreWithSequence(loaded), StoreWithSequence(map));
 
-  // A second store replaces the file whole.
+  // A second store replaces the file whole; an empty item in the file (as
+  // older versions stored them) is not loaded.
   CVCICachedMap smaller;
   smaller.Set(3, MakeItem(3));
+  smaller.FindOrAdd(8);
   ASSERT_EQ(smaller.Store(path), 0);
   ASSERT_EQ(loaded.Load(path), 0);
   EXPECT_EQ(loaded.Count(), 1u);
