@@ -2,8 +2,8 @@
 // the first input byte picks the sender (a VCI on this machine's subnet, one
 // behind a router, the Bluetooth VCI's address) and the rest is the
 // datagram's content. A fresh engine, not initialised (no sockets, no
-// event sink, no engine thread), takes one datagram; detail fetches and
-// route checks it starts fail at once in the target's own network. It
+// event sink, no engine thread, no workers), takes one datagram; the detail
+// fetches and route checks it asks for find no worker and are dropped. It
 // always answers 0, and whatever table and bindings it built write and read
 // back.
 #include "FuzzSupport.h"
@@ -41,8 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(engine.GetVCIStatusMap(table) == 0 && engine.GetBindMap(bindings) == 0);
   fuzz::CheckRewrite(table);
   fuzz::CheckRewrite(bindings);
-  // Joins the fetches and route checks the datagram started, as the
-  // service's stop does; they use the engine until then.
+  // Empties the engine as the service's stop does.
   engine.Uninitialize();
   return 0;
 }

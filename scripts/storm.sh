@@ -10,9 +10,15 @@
 #      and unregister over and over and a third acknowledges each event late;
 #   3. bad conversations on the control port (silent, 3 bytes, a 4 GiB frame
 #      length, random frames, a reply left unread) from 20 peers at a time,
-#      while an application registers, takes events and unregisters.
+#      while an application registers, takes events and unregisters;
+#   4. spoofed serial numbers: two senders announce a new serial number in
+#      every announcement, one in normal state from an address without
+#      services (each a detail fetch), one in recovery state (each listed at
+#      once), while the table is polled: every poll must list the 50 VCIs, and
+#      the service's threads and memory must stay bounded and come back down.
 # STORM_SCALE scales the counts: 1 gives 1 000 000 datagrams, 10 s of changes
-# and 10 000 bad conversations; the default 0.005 is CI's brief run.
+# and 10 000 bad conversations and 30 s of spoofed serial numbers; the
+# default 0.005 is CI's brief run (8 s of them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(cd "${1:-build}" && pwd)
@@ -26,6 +32,7 @@ count() { awk -v s="$scale" -v n="$1" -v least="$2" 'BEGIN { c = int(n * s); pri
 datagrams=$(count 1000000 1000)
 change_seconds=$(count 10 1)
 abusers=$(count 10000 50)
+flood_seconds=$(count 30 8)
 limit_kb=$((64 * 1024))
 
 bin=$build/tools
@@ -112,6 +119,55 @@ wait "$good" || true
 wait "$ticks" || true
 sed 's/^/well-behaved /' "$tmp/good"
 check abuse
+
+# Storm 4. The figures: the fewest of the 50 VCIs that a poll listed, the
+# service's threads and resident memory before, at their peak during the
+# flood and once the spoofed VCIs have timed out (5.5 s) and been swept.
+flood_serials() {
+  local seconds=$1 rate=$2 thread_limit=$3 polls=0 least=50 n threads rss
+  local peak_threads=0 peak_rss=0 start_threads start_rss
+  real_listed() {
+    "$bin/vci-ident" list --json 2>/dev/null | grep -o '"serial": *[0-9]*' | awk '$2 >= 1000 && $2 < 1050' | wc -l
+  }
+  sample() {
+    threads=$(awk '/^Threads/ {print $2}' "/proc/$service/status")
+    rss=$(awk '/^VmRSS/ {print $2}' "/proc/$service/status")
+    [ "$threads" -gt "$peak_threads" ] && peak_threads=$threads
+    [ "$rss" -gt "$peak_rss" ] && peak_rss=$rss
+    return 0
+  }
+  sample
+  start_threads=$threads start_rss=$rss
+  "$bin/vci-storm" serials 127.0.0.200 0 1000000 "$rate" "$seconds" >"$tmp/serials-normal" &
+  local normal=$!
+  "$bin/vci-storm" serials 127.0.0.201 2 2000000 "$rate" "$seconds" >"$tmp/serials-recovery" &
+  local recovery=$!
+  while kill -0 "$normal" 2>/dev/null || kill -0 "$recovery" 2>/dev/null; do
+    kill -0 "$service" 2>/dev/null || break
+    n=$(real_listed)
+    polls=$((polls + 1))
+    [ "$n" -lt "$least" ] && least=$n
+    sample
+  done
+  wait "$normal" "$recovery" || true
+  cat "$tmp/serials-normal" "$tmp/serials-recovery"
+  if ! kill -0 "$service" 2>/dev/null; then
+    echo "storm serials: FAILED, the service has ended"; exit 1
+  fi
+  sleep 7
+  sample
+  echo "storm serials: $polls polls, at least $least of the 50 VCIs listed in each;" \
+    "threads $start_threads before, $peak_threads at the peak, $threads after;" \
+    "resident $start_rss kB before, $peak_rss kB at the peak, $rss kB after"
+  if [ "$least" -lt 50 ] || [ "$peak_rss" -ge "$limit_kb" ] || [ "$peak_threads" -gt "$thread_limit" ] ||
+    [ "$rss" -gt $((start_rss + 8192)) ]; then
+    echo "storm serials: FAILED (50 VCIs in every poll, resident below $limit_kb kB and back within 8 MB" \
+      "of before, at most $thread_limit threads expected)"
+    status=1
+  fi
+}
+flood_serials "$flood_seconds" 5000 40
+check serials
 
 [ $status -eq 0 ] && echo "storm: passed" || echo "storm: FAILED"
 exit $status

@@ -448,12 +448,14 @@ void CClientConnectionMgr::DataFileRequest(CArchiveBuffer& request, CArchiveBuff
   // The names the application lists are not used: it gets every file of
   // the folder, not of its subfolders, in name order. A file that cannot
   // be read comes with result -1 and no name (once: names are the keys).
+  // A store's leftover temporary file is not one of the files.
   if (msg.Serialize(request) &&
       platform::ReadRegistryString("IdentServiceDefaultLocation", kLocationValueSize, location) == ERROR_SUCCESS) {
     boost::system::error_code ec;
     for (boost::filesystem::directory_iterator it(platform::JoinPath(location, kDataFolder), ec), end;
          !ec && it != end; it.increment(ec))
-      answer.Add(CLogFile_Recv(0, it->path().filename().string(), it->path().string()));
+      if (!CVCIIdentClient::IsStoreTemporary(it->path().filename().string()))
+        answer.Add(CLogFile_Recv(0, it->path().filename().string(), it->path().string()));
   }
   if (!answer.Serialize(reply)) TraceLog(TRACE_ERR, "CClientConnectionMgr::OnDataReceived Serialization Error");
 }

@@ -13,13 +13,12 @@ CAcquireDeviceStats::CAcquireDeviceStats(const std::string& remote, const std::s
                                          uint32_t serial, CVCIIdentClient* pEngine, const CVCIIdentMsg& msg)
     : m_uiSerial(serial), m_uiModuleType(moduleType), m_sRemote(remote), m_sLocal(local), m_pEngine(pEngine),
       m_Msg(msg) {
-  if (remote.empty() || local.empty() || !pEngine || Start() != 0) Finish(false, false);
+  if (remote.empty() || local.empty() || !pEngine) Finish(false, false);
 }
 
 CAcquireDeviceStats::~CAcquireDeviceStats() {
   TraceLog(TRACE_INFO, "CAcquireDeviceStats::~CAcquireDeviceStats Entering");
   Abort();
-  Stop();
   TraceLog(TRACE_INFO, "CAcquireDeviceStats::~CAcquireDeviceStats Leaving");
 }
 
@@ -29,22 +28,26 @@ void CAcquireDeviceStats::Abort() {
 }
 
 bool CAcquireDeviceStats::GetFlags(bool& success, bool& bindingsChanged) {
-  boost::lock_guard<boost::mutex> lock(GetLock());
+  boost::lock_guard<boost::mutex> lock(m_Lock);
   success = m_bSuccess;
   bindingsChanged = m_bBindingsChanged;
   return m_bFinished;
 }
 
 void CAcquireDeviceStats::Finish(bool success, bool bindingsChanged) {
-  boost::lock_guard<boost::mutex> lock(GetLock());
+  boost::lock_guard<boost::mutex> lock(m_Lock);
   m_bSuccess = success;
   m_bBindingsChanged = bindingsChanged;
   m_bFinished = true;
 }
 
-void CAcquireDeviceStats::Run(uint32_t, uint32_t) {
+void CAcquireDeviceStats::Run() {
+  {
+    // An inert fetch has nothing to do.
+    boost::lock_guard<boost::mutex> lock(m_Lock);
+    if (m_bFinished) return;
+  }
   TraceLog(TRACE_INFO, "CAcquireDeviceStats::Run Entering");
-  SignalStarted();
   // The kind's time is that of the start of the fetch, as if the VCI had
   // been listed when it was heard.
   const TimePoint started = TimePoint::Now();
@@ -120,9 +123,11 @@ int32_t CAcquireDeviceStats::Store(const CVCIStatus& status, const TimePoint& st
   item.m_Token[1] = m_Msg.GetTokenHigh();
   item.AddKinds(m_Msg.GetKind());
   item.SetKindAddress(started, m_Msg.GetKind(), m_sRemote.c_str());
-  engine.m_VCIStatusDynMap.FindOrAdd(m_uiSerial) = item;
+  // Admitted when it was announced; the bound on the table may be reached
+  // meanwhile, by at most the fetches pending.
+  engine.AddEntry(m_uiSerial, m_sRemote) = item;
 
-  engine.m_VCICachedMap.FindOrAdd(m_uiSerial) = CVCICachedItem(m_Msg, status);
+  engine.m_VCICachedMap.Set(m_uiSerial, CVCICachedItem(m_Msg, status));
   int32_t stored = engine.m_VCICachedMap.Store(engine.m_sValidModulePath);
   if (stored != 0) TraceLog(TRACE_ERR, "CAcquireDeviceStats::Run m_VCICachedMap.Store %d", stored);
   CVCICachedMap readBack;

@@ -1,43 +1,51 @@
 // CAcquireDeviceStats: the fetch of a new VCI's details (applications,
 // components, product version, date and module type) from the VCI's own
-// services, on a thread of its own so that the receive path never waits for
-// the network. The result goes into the engine's live table and detail
-// cache; the engine's timeout monitor reaps the finished fetch and reports
-// it.
+// services, off the receive path so that it never waits for the network.
+// The result goes into the engine's live table and detail cache; the
+// engine's timeout monitor reaps the finished fetch and reports it.
+//
+// A fetch is one job of the engine's fetch pool rather than a thread of its
+// own: every new serial number that a LAN host announces asks for a fetch,
+// and a thread per fetch would let one host create threads without limit.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <string>
 
+#include <boost/thread/mutex.hpp>
+
 #include "discovery/TimePoint.h"
 #include "discovery/VCIIdentMsg.h"
 #include "discovery/VCIStatus.h"
 #include "service_clients/VCIServiceClient.h"
-#include "transport/Thread.h"
+#include "transport/WorkerPool.h"
 
 class CVCIIdentClient;
 
-class CAcquireDeviceStats final : public IThread {
+class CAcquireDeviceStats final : public CWorkerPool::IJob {
  public:
   // The configuration section that holds the product values.
   enum : uint32_t { PRODUCT_SECTION_KEY = 16 };
 
-  // Copies its arguments and starts the fetch. Without an address or an
-  // engine, or when the thread cannot start, the fetch is finished and
-  // failed at once, so that the engine reaps it like any other.
+  // Copies its arguments; the fetch runs when a worker of the pool takes
+  // it. Without an address or an engine it is finished and failed at once,
+  // so that the engine reaps it like any other.
   CAcquireDeviceStats(const std::string& remote, const std::string& local, uint32_t moduleType, uint32_t serial,
                       CVCIIdentClient* pEngine, const CVCIIdentMsg& msg);
-  // Aborts the fetch and joins its thread. Requires the engine's
-  // m_TableLock not held.
+  CAcquireDeviceStats(const CAcquireDeviceStats&) = delete;
+  CAcquireDeviceStats& operator=(const CAcquireDeviceStats&) = delete;
   ~CAcquireDeviceStats() override;
 
-  void Run(uint32_t uiArg1, uint32_t uiArg2) override;
+  // The fetch, on a worker of the pool. Takes the engine's m_RecvLock and
+  // m_TableLock to store what it found.
+  void Run() override;
   // The finished flag, with the success and bindings-changed flags beside
-  // it. Takes the thread's own lock (after m_TableLock).
+  // it. Takes m_Lock (after m_TableLock).
   bool GetFlags(bool& success, bool& bindingsChanged);
-  // Ends the fetch early: nothing is stored. Any thread.
+  // Ends the fetch early (or before it runs): nothing is stored. Any thread.
   void Abort();
+  const std::string& GetRemote() const { return m_sRemote; }
 
  private:
   // The service queries into status; 0 or the failing query's code.
@@ -46,7 +54,7 @@ class CAcquireDeviceStats final : public IThread {
   // reading the cache file back.
   int32_t Store(const CVCIStatus& status, const TimePoint& started, bool& bindingsChanged);
   void Finish(bool success, bool bindingsChanged);
-  bool Aborted() const { return m_bAbort.load() || IsStopRequested(); }
+  bool Aborted() const { return m_bAbort.load(); }
 
   // Constant after construction.
   const uint32_t m_uiSerial;
@@ -56,12 +64,13 @@ class CAcquireDeviceStats final : public IThread {
   CVCIIdentClient* const m_pEngine;  // Not owned.
   const CVCIIdentMsg m_Msg;
 
-  // Guarded by GetLock().
+  boost::mutex m_Lock;
+  // Guarded by m_Lock.
   bool m_bFinished = false;
   bool m_bSuccess = false;
   bool m_bBindingsChanged = false;
 
-  // Used by the fetch thread; aborted from any.
+  // Used by the fetch's worker; aborted from any thread.
   CVCIServiceClient m_Client;
   std::atomic<bool> m_bAbort{false};
 };

@@ -7,15 +7,10 @@
 CCheckDeviceRoute::CCheckDeviceRoute(const std::string& remote, const std::string& local, CVCIIdentClient* pEngine,
                                      uint32_t brand, uint32_t serial)
     : m_sRemote(remote), m_sLocal(local), m_pEngine(pEngine) {
-  if (remote.empty() || !pEngine || m_Client.Initialize(remote.c_str(), local.c_str(), brand, serial) != 0 ||
-      Start() != 0)
-    Finish();
+  if (remote.empty() || !pEngine || m_Client.Initialize(remote.c_str(), local.c_str(), brand, serial) != 0) Finish();
 }
 
-CCheckDeviceRoute::~CCheckDeviceRoute() {
-  Abort();
-  Stop();
-}
+CCheckDeviceRoute::~CCheckDeviceRoute() { Abort(); }
 
 void CCheckDeviceRoute::Abort() {
   m_bAbort = true;
@@ -23,18 +18,19 @@ void CCheckDeviceRoute::Abort() {
 }
 
 bool CCheckDeviceRoute::IsFinished() {
-  boost::lock_guard<boost::mutex> lock(GetLock());
+  boost::lock_guard<boost::mutex> lock(m_Lock);
   return m_bFinished;
 }
 
 void CCheckDeviceRoute::Finish() {
-  boost::lock_guard<boost::mutex> lock(GetLock());
+  boost::lock_guard<boost::mutex> lock(m_Lock);
   m_bFinished = true;
 }
 
-void CCheckDeviceRoute::Run(uint32_t, uint32_t) {
+void CCheckDeviceRoute::Run() {
+  // An inert check has nothing to do.
+  if (IsFinished()) return;
   TraceLog(TRACE_INFO, "CCheckDeviceRoute::Run Entering");
-  SignalStarted();
   CAppList apps;
   int32_t r = m_bAbort ? -1 : m_Client.GetAppServiceClient().GetApplications(apps);
   {

@@ -1,7 +1,9 @@
 // CVCICachedMap: the detail cache, what the engine learnt from each VCI's own
 // services, keyed by serial number. It lives in the file
 // valid-module_<brand>.bin, is loaded at start and rewritten whole after
-// every successful fetch; entries are never removed.
+// every successful fetch; entries are never removed. It holds an item only
+// for a VCI whose details were fetched: the engine looks a serial number up
+// with Find, never with FindOrAdd.
 #pragma once
 
 #include <cstdint>
@@ -27,7 +29,8 @@ class CVCICachedMap : public CSerialMap<CVCICachedItem> {
   // 0 or -1. A failed store leaves the previous file in place (except that a
   // body that could not be enciphered is written in clear).
   int32_t Store(const std::string& path);
-  // 0 or -1. A file that does not load leaves the cache empty (version 1);
-  // failure, when given, says how far the load got.
+  // 0 or -1. Empty items of the file are left out. A file that does not
+  // load leaves the cache empty (version 1); failure, when given, says how
+  // far the load got.
   int32_t Load(const std::string& path, cache_file::LoadFailure* failure = nullptr);
 };

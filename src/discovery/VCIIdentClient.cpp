@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include <boost/filesystem.hpp>
 #include <boost/thread/thread.hpp>
 
 #include "discovery/AcquireDeviceStats.h"
@@ -20,6 +21,8 @@
 #include "host/Brand.h"
 #include "host/TraceLog.h"
 #include "platform/AdapterInfo.h"
+#include "platform/Files.h"
+#include "platform/Kernel.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "serialize/ArchiveBuffer.h"
@@ -31,6 +34,22 @@ const char CVCIIdentClient::kBluetoothVciAddress[] = "192.168.178.2";
 const char CVCIIdentClient::kBluetoothSubnet[] = "192.168.178";
 
 namespace {
+
+// The cache files are named from these and the brand number.
+const char kValidModule[] = "valid-module";
+const char kInvalidModule[] = "invalid-module";
+
+// A job for a pool, shared with it; null when there is no memory for it.
+template <class Job, class... Args>
+std::shared_ptr<Job> MakeJob(Args&&... args) {
+  try {
+    return std::make_shared<Job>(std::forward<Args>(args)...);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+unsigned long long Count(uint64_t n) { return static_cast<unsigned long long>(n); }
 
 // The log name of an announced kind; "USB" also for a value that is no kind.
 const char* KindName(uint32_t kind) {
@@ -67,6 +86,9 @@ int32_t CVCIIdentClient::Initialize(IIdentEvent* pEventSink, bool& bEnableBlueto
   m_bBtEnabled = bEnableBluetooth;
   m_pEventSink = pEventSink;
   IThread::Start();
+  // Without workers every fetch and route check is dropped (and logged).
+  m_FetchPool.Start();
+  m_RoutePool.Start();
 
   // Without the stack library the run goes on without Bluetooth.
   if (bEnableBluetooth) InitializeBluetooth(bEnableBluetooth);
@@ -94,10 +116,20 @@ void CVCIIdentClient::LoadCaches(const std::string& location) {
   std::string folder = platform::JoinPath(location, "data_files");
   if (!platform::CreateFolders(folder)) return;
   char name[64];
-  snprintf(name, sizeof name, "%s_%d.bin", "valid-module", static_cast<int>(m_uiBrand));
+  snprintf(name, sizeof name, "%s_%d.bin", kValidModule, static_cast<int>(m_uiBrand));
   m_sValidModulePath = platform::JoinPath(folder, name);
-  snprintf(name, sizeof name, "%s_%d.bin", "invalid-module", static_cast<int>(m_uiBrand));
+  snprintf(name, sizeof name, "%s_%d.bin", kInvalidModule, static_cast<int>(m_uiBrand));
   m_sInvalidModulePath = platform::JoinPath(folder, name);
+  // A store that was killed before its rename left its temporary file; no
+  // store is running now.
+  boost::system::error_code ec;
+  for (boost::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    if (!IsStoreTemporary(it->path().filename().string())) continue;
+    TraceLog(TRACE_WARN, "CVCIIdentClient::Initialize Removing %s, left by a store that did not end",
+             it->path().string().c_str());
+    boost::system::error_code removed;
+    boost::filesystem::remove(it->path(), removed);
+  }
   // A file that exists and does not load is deleted, so that the next store
   // starts it afresh.
   if (m_VCICachedMap.Load(m_sValidModulePath) != 0) {
@@ -108,6 +140,23 @@ void CVCIIdentClient::LoadCaches(const std::string& location) {
     TraceLog(TRACE_WARN, "CVCIIdentClient::Initialize Unable to load invalid module cache");
     std::remove(m_sInvalidModulePath.c_str());
   }
+}
+
+bool CVCIIdentClient::IsStoreTemporary(const std::string& name) {
+  std::string target;
+  if (!platform::TemporaryFileTarget(name, target)) return false;
+  if (target == kBtFileName) return true;
+  // <cache>_<brand number>.bin
+  for (const std::string stem : {kValidModule, kInvalidModule}) {
+    const std::string prefix = stem + "_", suffix = ".bin";
+    if (target.size() <= prefix.size() + suffix.size() || target.compare(0, prefix.size(), prefix) != 0 ||
+        target.compare(target.size() - suffix.size(), suffix.size(), suffix) != 0)
+      continue;
+    const std::string brand = target.substr(prefix.size(), target.size() - prefix.size() - suffix.size());
+    const size_t digits = brand[0] == '-' ? 1 : 0;
+    if (brand.size() > digits && brand.find_first_not_of("0123456789", digits) == std::string::npos) return true;
+  }
+  return false;
 }
 
 int32_t CVCIIdentClient::AddAll(const CIFList& list, int& counted) {
@@ -180,10 +229,11 @@ int32_t CVCIIdentClient::Uninitialize() {
     m_IFList.Clear();
   }
 
-  // The fetches and route checks are aborted together and joined without
-  // the table lock, which they take to store what they found.
-  std::map<uint32_t, std::unique_ptr<CAcquireDeviceStats>> fetches;
-  std::map<std::string, std::unique_ptr<CCheckDeviceRoute>> routes;
+  // The fetches and route checks are aborted together, and the workers
+  // that run them joined without the table lock, which they take to store
+  // what they found.
+  std::map<uint32_t, std::shared_ptr<CAcquireDeviceStats>> fetches;
+  std::map<std::string, std::shared_ptr<CCheckDeviceRoute>> routes;
   {
     boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
     fetches.swap(m_AcquireDeviceStatsMap);
@@ -191,11 +241,14 @@ int32_t CVCIIdentClient::Uninitialize() {
   }
   for (auto& f : fetches) f.second->Abort();
   for (auto& c : routes) c.second->Abort();
+  m_FetchPool.Stop();
+  m_RoutePool.Stop();
   fetches.clear();
   routes.clear();
   {
     boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
     m_VCIStatusDynMap.Clear();
+    m_SenderTally.Clear();
     m_VCICachedMap.Clear();
     m_BtVciMap.clear();
     m_BindMap.Clear();
@@ -234,15 +287,21 @@ void CVCIIdentClient::Run(uint32_t, uint32_t) {
 }
 
 uint32_t CVCIIdentClient::Sweep(const TimePoint& now) {
-  std::vector<std::unique_ptr<CAcquireDeviceStats>> doneFetches;
-  std::vector<std::unique_ptr<CCheckDeviceRoute>> doneRoutes;
+  std::vector<std::shared_ptr<CAcquireDeviceStats>> doneFetches;
+  std::vector<std::shared_ptr<CCheckDeviceRoute>> doneRoutes;
   uint32_t events = 0;
+  bool trim = false;
   {
     boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    const size_t listed = m_VCIStatusDynMap.Count();
     if (m_VCIStatusDynMap.CheckTimeouts(now)) {
       TraceLog(TRACE_INFO, "CVCIIdentClient::Run Timeout Monitor: Notifying Upper");
       events |= EVENT_TABLE_CHANGED;
     }
+    m_SenderTally.Prune(m_VCIStatusDynMap);
+    m_uiSweptSinceTrim += listed - m_VCIStatusDynMap.Count();
+    trim = m_uiSweptSinceTrim >= TRIM_AFTER_SWEPT;
+    if (trim) m_uiSweptSinceTrim = 0;
     bool completed = false, bindingsChanged = false;
     for (auto it = m_AcquireDeviceStatsMap.begin(); it != m_AcquireDeviceStatsMap.end();) {
       bool success = false, bound = false;
@@ -272,7 +331,13 @@ uint32_t CVCIIdentClient::Sweep(const TimePoint& now) {
       events |= EVENT_BINDINGS_CHANGED;
     }
   }
-  // Finished threads are joined here, after the table lock is released.
+  // Finished fetches and route checks go here, after the table lock is
+  // released (or with their worker, if it has not let go of them yet).
+  doneFetches.clear();
+  doneRoutes.clear();
+  // The allocator keeps what the swept entries held, which after a flood
+  // of spoofed VCIs is many times what the real ones need.
+  if (trim) ReleaseFreeMemory();
   return events;
 }
 
@@ -354,6 +419,7 @@ void CVCIIdentClient::OnIFError(int32_t iError) {
   {
     boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
     m_VCIStatusDynMap.Clear();
+    m_SenderTally.Clear();
   }
   if (iError >= 1 && iError <= 4) Notify(10 + static_cast<uint32_t>(iError), 2u << iError);
   NotifyUsb(static_cast<uint32_t>(iError));
@@ -444,6 +510,12 @@ int32_t CVCIIdentClient::ProcessIncomingStatus(const CVCIIdentMsg& msg, const st
   const TimePoint now = TimePoint::Now();
   uint32_t events = 0;
   TraceLog(TRACE_INFO, "CVCIIdentClient::ProcessIncomingStatus Entering");
+  {
+    // A new serial number beyond a bound is dropped before anything is
+    // made for it, a route check included.
+    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    if (!m_VCIStatusDynMap.Find(serial) && !MayAdd(serial, remote)) return 0;
+  }
   if (!CheckIsAddrRoutable(remote, local, msg, m_uiBrand, serial)) {
     TraceLog(TRACE_WARN, "CVCIIdentClient::ProcessIncomingStatus SN:%d Address %s is not routable", serial,
              remote.c_str());
@@ -461,7 +533,7 @@ int32_t CVCIIdentClient::ProcessIncomingStatus(const CVCIIdentMsg& msg, const st
   int32_t r = 0;
   {
     boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
-    CVCIStatusDynItem& item = m_VCIStatusDynMap.FindOrAdd(serial);
+    CVCIStatusDynItem& item = AddEntry(serial, remote);
     bool stored = false;
     if (item.m_Status.m_uiSerial != 0) {
       if (item.HasChanged(msg)) {
@@ -551,12 +623,29 @@ bool CVCIIdentClient::CheckIsAddrRoutable(const std::string& remote, const std::
     TraceLog(TRACE_INFO, "CVCIIdentClient::CheckIsAddrRoutable Address %s is currenlty being routed", remote.c_str());
     return false;
   }
-  CCheckDeviceRoute* check = new (std::nothrow) CCheckDeviceRoute(remote, local, this, brand, serial);
+  uint64_t dropped = 0;
+  if (m_CheckDeviceRouteMap.size() >= MAX_ROUTE_CHECKS) {
+    if (m_DroppedRouteChecks.Due(dropped))
+      TraceLog(TRACE_WARN,
+               "CVCIIdentClient::CheckIsAddrRoutable Address %s not checked: %u route checks pending, the most "
+               "there may be (%llu dropped since the last report)",
+               remote.c_str(), static_cast<uint32_t>(MAX_ROUTE_CHECKS), Count(dropped));
+    return false;
+  }
+  std::shared_ptr<CCheckDeviceRoute> check = MakeJob<CCheckDeviceRoute>(remote, local, this, brand, serial);
   if (!check) {
     TraceLog(TRACE_ERR, "CVCIIdentClient::CheckIsAddrRoutable pDevRoute == NULL");
     return false;
   }
-  m_CheckDeviceRouteMap[remote].reset(check);
+  if (!m_RoutePool.Post(check)) {
+    if (m_DroppedRouteChecks.Due(dropped))
+      TraceLog(TRACE_WARN,
+               "CVCIIdentClient::CheckIsAddrRoutable Address %s not checked: no worker takes it (%llu dropped since "
+               "the last report)",
+               remote.c_str(), Count(dropped));
+    return false;
+  }
+  m_CheckDeviceRouteMap[remote] = check;
   TraceLog(TRACE_INFO, "CVCIIdentClient::CheckIsAddrRoutable Leaving");
   return false;
 }
@@ -565,10 +654,12 @@ int32_t CVCIIdentClient::UpdateDetectedVCIs(const CVCIIdentMsg& msg, const std::
                                             const std::string& remote, bool& stored) {
   TraceLog(TRACE_INFO, "CVCIIdentClient::UpdateDetectedVCIs Entering");
   const uint32_t serial = msg.GetSerial();
-  const CVCICachedItem& cached = m_VCICachedMap.FindOrAdd(serial);
-  if (!cached.IsEmpty()) {
-    if (cached.HasToken(msg)) {
-      const CVCIStatus& c = cached.m_Status;
+  // Looked up without adding: an empty item for every serial number heard
+  // would stay in the cache and its file for good.
+  const CVCICachedItem* cached = m_VCICachedMap.Find(serial);
+  if (cached) {
+    if (cached->HasToken(msg)) {
+      const CVCIStatus& c = cached->m_Status;
       CVCIStatusDynItem& item = m_VCIStatusDynMap.FindOrAdd(serial);
       item.m_Status.AssignKeepingKinds(CVCIStatus(serial, msg.GetModuleState(), c.m_SysComps, c.m_Apps,
                                                   c.m_AppComps, c.m_DeviceInfo, msg.GetSessions(),
@@ -590,16 +681,10 @@ int32_t CVCIIdentClient::UpdateDetectedVCIs(const CVCIIdentMsg& msg, const std::
   CArgList deviceInfo;
   if (!msg.IsTokenZero()) {
     if (msg.GetModuleState() != VCI_MODULE_STATE_RECOVERY) {
-      if (m_AcquireDeviceStatsMap.count(serial) != 0) {
+      if (m_AcquireDeviceStatsMap.count(serial) != 0)
         TraceLog(TRACE_INFO, "CVCIIdentClient::UpdateDetectedVCIs AcquireDeviceStatsMap found for device %d", serial);
-        return IDENT_FETCH_PENDING;
-      }
-      CAcquireDeviceStats* fetch = new (std::nothrow) CAcquireDeviceStats(remote, local, moduleType, serial, this, msg);
-      if (fetch)
-        m_AcquireDeviceStatsMap[serial].reset(fetch);
       else
-        TraceLog(TRACE_ERR, "CVCIIdentClient::UpdateDetectedVCIs Can't create CAcquireDeviceStats from %s local %s SN = %d",
-                 remote.c_str(), local.c_str(), serial);
+        StartFetch(msg, local, remote);
       return IDENT_FETCH_PENDING;
     }
     moduleType = m_uiBrand;
@@ -623,6 +708,63 @@ int32_t CVCIIdentClient::UpdateDetectedVCIs(const CVCIIdentMsg& msg, const std::
   stored = true;
   TraceLog(TRACE_INFO, "CVCIIdentClient::UpdateDetectedVCIs Leaving");
   return 0;
+}
+
+bool CVCIIdentClient::MayAdd(uint32_t serial, const std::string& sender) {
+  const uint32_t listed = static_cast<uint32_t>(m_VCIStatusDynMap.Count());
+  const uint32_t fromSender = listed < MAX_VCIS ? m_SenderTally.Count(sender) : 0;
+  if (listed < MAX_VCIS && fromSender < MAX_VCIS_PER_SENDER) return true;
+  uint64_t dropped = 0;
+  if (!m_DroppedVcis.Due(dropped)) return false;
+  if (listed >= MAX_VCIS)
+    TraceLog(TRACE_WARN,
+             "CVCIIdentClient::ProcessIncomingStatus SN:%d from %s dropped: %u VCIs in the table, the most it "
+             "takes (%llu new serial numbers dropped since the last report)",
+             serial, sender.c_str(), listed, Count(dropped));
+  else
+    TraceLog(TRACE_WARN,
+             "CVCIIdentClient::ProcessIncomingStatus SN:%d from %s dropped: %u VCIs from that address in the "
+             "table, the most one address may add (%llu new serial numbers dropped since the last report)",
+             serial, sender.c_str(), fromSender, Count(dropped));
+  return false;
+}
+
+CVCIStatusDynItem& CVCIIdentClient::AddEntry(uint32_t serial, const std::string& sender) {
+  if (CVCIStatusDynItem* item = m_VCIStatusDynMap.Find(serial)) return *item;
+  m_SenderTally.Add(serial, sender);
+  return m_VCIStatusDynMap.FindOrAdd(serial);
+}
+
+void CVCIIdentClient::StartFetch(const CVCIIdentMsg& msg, const std::string& local, const std::string& remote) {
+  const uint32_t serial = msg.GetSerial();
+  uint32_t fromRemote = 0;
+  for (const auto& f : m_AcquireDeviceStatsMap) fromRemote += f.second->GetRemote() == remote;
+  uint32_t pending = static_cast<uint32_t>(m_AcquireDeviceStatsMap.size());
+  const char* bound = "fetches pending, the most there may be";
+  if (pending < MAX_FETCHES && fromRemote >= MAX_FETCHES_PER_SENDER) {
+    pending = fromRemote;
+    bound = "fetches from that address pending, the most one address may have";
+  } else if (pending < MAX_FETCHES) {
+    std::shared_ptr<CAcquireDeviceStats> fetch =
+        MakeJob<CAcquireDeviceStats>(remote, local, msg.GetModuleType(), serial, this, msg);
+    if (!fetch) {
+      TraceLog(TRACE_ERR,
+               "CVCIIdentClient::UpdateDetectedVCIs Can't create CAcquireDeviceStats from %s local %s SN = %d",
+               remote.c_str(), local.c_str(), serial);
+      return;
+    }
+    if (m_FetchPool.Post(fetch)) {
+      m_AcquireDeviceStatsMap[serial] = fetch;
+      return;
+    }
+    bound = "fetches pending, and no worker takes more";
+  }
+  uint64_t dropped = 0;
+  if (m_DroppedFetches.Due(dropped))
+    TraceLog(TRACE_WARN,
+             "CVCIIdentClient::UpdateDetectedVCIs SN %d from %s not fetched: %u %s (%llu dropped since the last "
+             "report)",
+             serial, remote.c_str(), pending, bound, Count(dropped));
 }
 
 int32_t CVCIIdentClient::GetVCIStatusMap(CVCIStatusMap& map) {

@@ -3,18 +3,24 @@
 // monitor as interfaces come and go; it turns every announcement into the
 // live table of VCIs and the bindings of VCI addresses to local interfaces,
 // fetches the details of new VCIs and checks the route to VCIs on foreign
-// subnets on threads of their own, sweeps out VCIs that fell silent, merges
+// subnets off the receive path, sweeps out VCIs that fell silent, merges
 // what the Bluetooth discovery reports, and tells its owner through
 // IIdentEvent whenever the table or the bindings change.
 //
+// What LAN hosts can make the engine hold is bounded (see the limits below):
+// a host may announce a new serial number in every datagram, from any
+// address. Beyond a bound a new serial number, fetch or route check is
+// dropped with a rate-limited line; a VCI already listed is always served,
+// so real VCIs keep their place during such a flood.
+//
 // Lock order: m_RecvLock, then m_IFLock, then m_TableLock (recursive);
 // m_IFListLock before m_IFLock and m_TableLock; a fetch's or route check's
-// own lock after m_TableLock. OnIdentNotify is never called with
-// m_TableLock held. A socket is never shut down while a lock that
+// own lock after m_TableLock; the pools' locks after every other.
+// OnIdentNotify is never called with m_TableLock held. A socket is never shut down while a lock that
 // OnDataReceived takes (m_RecvLock, m_IFLock, m_TableLock) is held, since
-// the shutdown waits for the listener call in progress; and fetch and route
-// check threads are joined without m_TableLock, which they take to store
-// their results.
+// the shutdown waits for the listener call in progress; and the pools'
+// workers are joined without m_TableLock, which fetches and route checks
+// take to store their results.
 //
 // Bluetooth commands (BtCommand) run one at a time under m_CmdLock, which
 // comes before every other engine lock. A connect waits for its interface
@@ -43,14 +49,17 @@
 #include "discovery/BindMap.h"
 #include "discovery/IdentEvent.h"
 #include "discovery/InvalidVCIList.h"
+#include "discovery/SenderTally.h"
 #include "discovery/TimePoint.h"
 #include "discovery/VCICachedMap.h"
 #include "discovery/VCIStatusDynMap.h"
 #include "host/IdentConfig.h"
+#include "host/RateLimit.h"
 #include "netif/IFList.h"
 #include "netif/IFMonitor.h"
 #include "transport/ServerEvent.h"
 #include "transport/Thread.h"
+#include "transport/WorkerPool.h"
 
 class CAcquireDeviceStats;
 class CCheckDeviceRoute;
@@ -75,11 +84,37 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   // Bluetooth command codes, and the session of the default-device watcher.
   enum : uint32_t { BT_CONNECT = 1, BT_DISCONNECT = 2, BT_SCAN = 3, BT_CHECK_CONNECT_STATE = 4 };
   enum : uint32_t { DEFAULT_DEVICE_SESSION = 1233 };
+  // Bounds on what LAN hosts can make the engine hold.
+  enum : uint32_t {
+    // VCIs listed: a test bay holds a few hundred, the benchmarks 1200; a
+    // listed VCI holds a few kB.
+    MAX_VCIS = 4096,
+    // New serial numbers listed per sender address: every real VCI (the
+    // Bluetooth and USB VCIs too) announces from an address of its own.
+    MAX_VCIS_PER_SENDER = 16,
+    // Detail fetches pending (queued, running or not yet reaped), in all
+    // and per sender address, and the workers that run them. A fetch is a
+    // few short requests on the LAN, so four workers take in a bay of new
+    // VCIs within seconds; the limit per address keeps a host that never
+    // answers to two of them. A fetch beyond a bound is dropped, and the
+    // VCI's next announcement asks again.
+    MAX_FETCHES = 64,
+    MAX_FETCHES_PER_SENDER = 2,
+    FETCH_WORKERS = 4,
+    // Route checks pending (one per address already) and their workers:
+    // VCIs behind a router are few.
+    MAX_ROUTE_CHECKS = 16,
+    ROUTE_CHECK_WORKERS = 2,
+  };
+  // Entries swept out after which the heap's free memory is handed back.
+  enum : uint32_t { TRIM_AFTER_SWEPT = 256 };
   // The Bluetooth VCI's address on the Bluetooth network, and that network.
   static const char kBluetoothVciAddress[];
   static const char kBluetoothSubnet[];
   // The PC's Bluetooth network connection, by a part of its device name.
   static const char kBluetoothConnection[];
+  // The file of the Bluetooth VCIs in the data folder.
+  static const char kBtFileName[];
 
   class CDefDevice;
 
@@ -111,6 +146,11 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   bool IsInitialized() const { return m_bInitialized; }
   // Datagrams taken in by OnDataReceived so far, whatever became of them.
   uint64_t GetDatagramCount() const { return m_uiDatagrams.load(std::memory_order_relaxed); }
+  // True for the name of a temporary file that a store of a file of the
+  // data folder (the caches, vci-bt.txt) leaves behind when the service is
+  // killed in the middle: Initialize removes them, and they are never handed
+  // out as data files.
+  static bool IsStoreTemporary(const std::string& name);
 
   // A Bluetooth command for the VCI serial on behalf of session: 0, or -1
   // (no stack, unknown serial, another VCI in use, a connect that failed);
@@ -199,6 +239,15 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   int32_t AddAll(const CIFList& list, int& counted);
   // Initialize's cache paths and loads. Requires m_TableLock held.
   void LoadCaches(const std::string& location);
+  // Whether an announcement of serial from sender, which the live table
+  // does not hold, may add it; logs a drop. Requires m_TableLock held.
+  bool MayAdd(uint32_t serial, const std::string& sender);
+  // The live entry of serial, added for sender when absent. Requires
+  // m_TableLock held.
+  CVCIStatusDynItem& AddEntry(uint32_t serial, const std::string& sender);
+  // Files a fetch of serial from remote and queues it, when the bounds
+  // allow; logs a drop. Requires m_TableLock held.
+  void StartFetch(const CVCIIdentMsg& msg, const std::string& local, const std::string& remote);
   // Initialize's sockets and monitor registration. Requires m_IFListLock.
   int32_t OpenSockets();
   bool IsOnLocalSubnet(const std::string& remote) const;
@@ -233,8 +282,11 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   CInvalidVCIList m_InvalidVCIList;
   CVCICachedMap m_VCICachedMap;
   CBindMap m_BindMap;
-  std::map<uint32_t, std::unique_ptr<CAcquireDeviceStats>> m_AcquireDeviceStatsMap;
-  std::map<std::string, std::unique_ptr<CCheckDeviceRoute>> m_CheckDeviceRouteMap;
+  // Shared with the pools, which hold a job until its worker is done.
+  std::map<uint32_t, std::shared_ptr<CAcquireDeviceStats>> m_AcquireDeviceStatsMap;
+  std::map<std::string, std::shared_ptr<CCheckDeviceRoute>> m_CheckDeviceRouteMap;
+  CSenderTally m_SenderTally;
+  size_t m_uiSweptSinceTrim = 0;  // entries the sweep removed since the last trim
   BtVciInfoMap m_BtVciMap;        // the Bluetooth discovery's current VCIs
   BtVciInfoMap m_StoredBtVciMap;  // the VCIs stored in vci-bt.txt
 
@@ -256,6 +308,17 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   boost::mutex m_IFLock;
   boost::mutex m_CmdLock;  // serialises the Bluetooth commands and the manager's Uninitialize
   boost::mutex m_IFListLock;
+
+  // Locks of their own; started by Initialize, stopped by Uninitialize.
+  // Fetches and route checks run as jobs of these small pools rather than
+  // on a thread each, which would let one LAN host start threads without
+  // limit (one per new serial number or address it announces).
+  CWorkerPool m_FetchPool{FETCH_WORKERS, MAX_FETCHES};
+  CWorkerPool m_RoutePool{ROUTE_CHECK_WORKERS, MAX_ROUTE_CHECKS};
+  // Locks of their own: when the drop lines are due.
+  CRateLimit m_DroppedVcis;
+  CRateLimit m_DroppedFetches;
+  CRateLimit m_DroppedRouteChecks;
 
   // Locks of its own (see its header); the engine is its listener.
   CBluetoothMgr m_BtMgr;

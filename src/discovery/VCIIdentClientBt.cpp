@@ -19,6 +19,7 @@
 #include "platform/Registry.h"
 
 const char CVCIIdentClient::kBluetoothConnection[] = "Bluetooth Personal";
+const char CVCIIdentClient::kBtFileName[] = "vci-bt.txt";
 
 namespace {
 
@@ -63,7 +64,7 @@ void CVCIIdentClient::InitializeBluetooth(bool& enable) {
 }
 
 std::string CVCIIdentClient::BtFilePath(const std::string& location) {
-  return platform::JoinPath(platform::JoinPath(location, "data_files"), "vci-bt.txt");
+  return platform::JoinPath(platform::JoinPath(location, "data_files"), kBtFileName);
 }
 
 int32_t CVCIIdentClient::LoadDetectedVCIs() {

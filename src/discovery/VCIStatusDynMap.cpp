@@ -52,9 +52,13 @@ void CVCIStatusDynItem::UpdateFromAnnouncement(const CVCIIdentMsg& msg) {
 CVCIStatusDynMap::CVCIStatusDynMap() : CSerialMap(OBJID_CVCIStatusDynMap) {}
 
 CVCIStatusDynItem& CVCIStatusDynMap::FindOrAdd(uint32_t serial) {
-  auto it = m_Map.find(serial);
-  if (it != m_Map.end()) return it->second;
+  if (CVCIStatusDynItem* item = Find(serial)) return *item;
   return m_Map.emplace(serial, CVCIStatusDynItem()).first->second;
+}
+
+CVCIStatusDynItem* CVCIStatusDynMap::Find(uint32_t serial) {
+  auto it = m_Map.find(serial);
+  return it == m_Map.end() ? nullptr : &it->second;
 }
 
 bool CVCIStatusDynMap::CheckTimeouts(const TimePoint& now) {

@@ -53,6 +53,8 @@ class CVCIStatusDynMap : public CSerialMap<CVCIStatusDynItem> {
 
   // The item of a serial number, inserting an empty placeholder when absent.
   CVCIStatusDynItem& FindOrAdd(uint32_t serial);
+  // The item of a serial number (a placeholder too); null when absent.
+  CVCIStatusDynItem* Find(uint32_t serial);
   // Drops kinds silent beyond their limit and items left without kinds; true
   // when a kind was dropped.
   bool CheckTimeouts(const TimePoint& now);

@@ -13,6 +13,10 @@ namespace platform {
 
 namespace {
 
+// mkostemp's pattern: it replaces the six X by letters and digits.
+const char kTemporarySuffix[] = ".XXXXXX";
+const size_t kTemporarySuffixLength = sizeof kTemporarySuffix - 1;
+
 std::string FolderOf(const std::string& path) {
   size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";
@@ -45,7 +49,7 @@ bool ReplaceFileAtomically(const std::string& path, const void* data, size_t siz
   if (path.empty() || path.back() == '/') return false;
   const std::string folder = FolderOf(path);
   CreateFolders(folder);
-  std::string tmpl = path + ".XXXXXX";
+  std::string tmpl = path + kTemporarySuffix;
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
   int fd = mkostemp(name.data(), O_CLOEXEC);
@@ -60,6 +64,18 @@ bool ReplaceFileAtomically(const std::string& path, const void* data, size_t siz
     return false;
   }
   SyncFolder(folder);
+  return true;
+}
+
+bool TemporaryFileTarget(const std::string& name, std::string& target) {
+  if (name.size() <= kTemporarySuffixLength) return false;
+  const size_t dot = name.size() - kTemporarySuffixLength;
+  if (name[dot] != '.') return false;
+  for (size_t i = dot + 1; i < name.size(); ++i) {
+    const char c = name[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) return false;
+  }
+  target = name.substr(0, dot);
   return true;
 }
 

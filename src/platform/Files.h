@@ -23,6 +23,12 @@ inline bool ReplaceFileAtomically(const std::string& path, const std::string& da
   return ReplaceFileAtomically(path, data.data(), data.size());
 }
 
+// True when name (a file name without folder) is one that
+// ReplaceFileAtomically gives the temporary file of a file named target: the
+// target's name, a dot and six letters or digits. target receives that name.
+// Such a file outlives its write only when the writer was killed mid-way.
+bool TemporaryFileTarget(const std::string& name, std::string& target);
+
 // True when the open stream reads a plain file: a folder opens for reading
 // too, and a device or a pipe has no size to load.
 bool IsPlainFile(FILE* f);

@@ -1,5 +1,6 @@
 #include "platform/Kernel.h"
 
+#include <malloc.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -45,3 +46,5 @@ void Beep(DWORD, DWORD duration) {
   while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
   }
 }
+
+void ReleaseFreeMemory() { malloc_trim(0); }

@@ -28,3 +28,9 @@ void GetRealTime(int64_t& seconds, int64_t& nanoseconds);
 // output is a terminal (the frequency is not heard), then a sleep of the
 // duration.
 void Beep(DWORD frequency, DWORD duration);
+
+// Hands the free memory at the top and inside the heap back to the system,
+// which the allocator otherwise keeps for later allocations: after a burst
+// of short-lived records (a flood of spoofed VCIs swept out again) the
+// resident size comes back down.
+void ReleaseFreeMemory();

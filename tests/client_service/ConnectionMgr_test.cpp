@@ -198,7 +198,8 @@ TEST_F(RequestTest, RequestsAnswerAsDesignedAndABrokenOneReplacesTheServerOnTheS
   EXPECT_FALSE(Logged("Time to execute BT Command"));
 
   // Every file of data_files, in name order; one that cannot be read comes
-  // without a name. No folder: an empty list.
+  // without a name, a store's leftover temporary not at all. No folder: an
+  // empty list.
   const std::string folder = Home() + "/data_files";
   CLogFiles_Recv files;
   testenv::Shell("rm -rf " + folder);
@@ -206,6 +207,7 @@ TEST_F(RequestTest, RequestsAnswerAsDesignedAndABrokenOneReplacesTheServerOnTheS
   EXPECT_TRUE(files.GetFiles().empty());
   testenv::WriteFile(folder + "/b.bin", std::string("\0\1\2", 3));
   testenv::WriteFile(folder + "/a.txt", "");
+  testenv::WriteFile(folder + "/valid-module_1.bin.abc123", "x");
   ASSERT_EQ(mkdir((folder + "/sub").c_str(), 0755), 0);
   ASSERT_TRUE(Parse(Ask(FrameOf(CLogFile_Send({"ignored"}))), files));
   std::string listing;

@@ -166,9 +166,11 @@ TEST(CacheRecords, StoredFileIsEncipheredLoadsBackAndAFailedStoreKeepsTheOldOne)
   ASSERT_EQ(loaded.Load(path), 0);
   EXPECT_EQ(StoreWithSequence(loaded), StoreWithSequence(map));
 
-  // A second store replaces the file whole.
+  // A second store replaces the file whole; an empty item in the file (as
+  // older versions stored them) is not loaded.
   CVCICachedMap smaller;
   smaller.Set(3, MakeItem(3));
+  smaller.FindOrAdd(8);
   ASSERT_EQ(smaller.Store(path), 0);
   ASSERT_EQ(loaded.Load(path), 0);
   EXPECT_EQ(loaded.Count(), 1u);
@@ -183,6 +185,16 @@ TEST(CacheRecords, StoredFileIsEncipheredLoadsBackAndAFailedStoreKeepsTheOldOne)
   EXPECT_EQ(map.Store(path), -1);
   EXPECT_EQ(ReadBytes(path), before);
   EXPECT_FALSE(FileExists(path + ".tmp"));
+}
+
+// What an interrupted store of the data folder leaves, told from the files
+// that belong there.
+TEST(CacheRecords, OnlyTheTemporaryFilesOfTheStoresCountAsLeftovers) {
+  const std::pair<const char*, bool> names[] = {
+      {"valid-module_1.bin.abc123", true}, {"invalid-module_47.bin.ZZZZZZ", true}, {"vci-bt.txt.09aZbY", true},
+      {"valid-module_1.bin", false},       {"valid-module_1.bin.abc12", false},    {"valid-module_1.bin.ab-123", false},
+      {"valid-module_.bin.abc123", false}, {"valid-module_x.bin.abc123", false},   {"non-vci-bt.txt.abc123", false}};
+  for (const auto& n : names) EXPECT_EQ(CVCIIdentClient::IsStoreTemporary(n.first), n.second) << n.first;
 }
 
 // Every way a file can be unfit: the load fails with the step named, and the

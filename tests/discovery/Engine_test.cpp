@@ -15,10 +15,12 @@
 #include <thread>
 #include <vector>
 
+#include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 
 #include "common/BtSimProcess.h"
 #include "common/TestEnv.h"
+#include "discovery/CacheFile.h"
 #include "discovery/VCIIdentClient.h"
 #include "discovery/VCIIdentMsg.h"
 #include "discovery/VCIStatusMap.h"
@@ -291,9 +293,17 @@ TEST_F(EngineTest, ANewVciIsFetchedOnceCachedAndListedFromTheCacheAfterARestart)
   ASSERT_NE(cache.Find(4711), nullptr);
   EXPECT_EQ(AppNames(cache.Find(4711)->m_Status), "Diagnosis CanDriver Kernel ");
   const uint32_t oldToken = cache.Find(4711)->m_Announcement.GetTokenLow();
+  // Stores killed before their rename left temporary files; another file stays.
+  const std::string data = Home() + "/data_files/";
+  for (const char* name : {"valid-module_1.bin.abc123", "vci-bt.txt.Zz09aB", "notes.txt.abc123"})
+    testenv::WriteFile(data + name, "x");
   engine.reset(new CVCIIdentClient);
   tracetest::TraceCapture::Clear();
   ASSERT_TRUE(Start());
+  std::string left;
+  for (const char* name : {"valid-module_1.bin.abc123", "vci-bt.txt.Zz09aB", "notes.txt.abc123"})
+    if (access((data + name).c_str(), F_OK) == 0) left += name;
+  EXPECT_EQ(left, "notes.txt.abc123");
   ASSERT_TRUE(WaitUntil([&] { return Status(4711).m_uiSerial == 4711; }));
   EXPECT_EQ(AppNames(Status(4711)), "Diagnosis CanDriver Kernel ");
   EXPECT_TRUE(Logged("SN 4711 found in cache, using cached info") && !Logged("CAcquireDeviceStats::Run Entering"));
@@ -358,6 +368,46 @@ TEST_F(EngineTest, BadDatagramsChangeNothingAndAnnouncementsWithoutFetchAreListe
 
   // Stopping aborts the hanging fetch instead of waiting for its reply.
   ExpectPromptStop();
+}
+
+size_t Threads() {
+  return static_cast<size_t>(std::distance(boost::filesystem::directory_iterator("/proc/self/task"), {}));
+}
+
+// One host announces a new serial number in every datagram: the engine makes
+// no thread for it, lists at most its share, keeps serving the VCIs listed
+// and lists a new real one; the cache learns only what was fetched.
+TEST_F(EngineTest, FloodsOfNewSerialNumbersAreBoundedAndListedVcisKeepTheirPlace) {
+  // Written before the sockets receive: a write takes the process-wide
+  // sequence counter that the receive path sets.
+  std::vector<wire::Bytes> fetched, listed;  // a fetch each; listed at once
+  for (uint32_t n = 0; n < 100; ++n) {
+    fetched.push_back(Announcement(100000 + n, 0, VCI_KIND_ETHERNET));
+    listed.push_back(Announcement(200000 + n, 2, VCI_KIND_USB));
+  }
+  const wire::Bytes refreshed = Announcement(200000, 2, VCI_KIND_WIRELESS);
+  ASSERT_TRUE(Start());
+  SimProcess silent({"--serial", "5004", "--address", "127.0.0.5", "--interval", "50", "--fault", "no-answer"});
+  ASSERT_TRUE(silent.Ready());
+  const size_t threads = Threads();
+  for (size_t n = 0; n < fetched.size(); ++n) {
+    Feed(fetched[n], "127.0.0.5", "127.0.0.1");
+    Feed(listed[n], "127.0.0.6", "127.0.0.1");
+  }
+  EXPECT_LE(Threads(), threads);
+  EXPECT_EQ(Listed(), size_t{CVCIIdentClient::MAX_VCIS_PER_SENDER});
+  EXPECT_TRUE(Logged("dropped: 16 VCIs from that address in the table") &&
+              Logged("from 127.0.0.5 not fetched: 2 fetches from that address pending"));
+  Feed(refreshed, "127.0.0.6", "127.0.0.1");
+  EXPECT_EQ(Status(200000).m_uiKinds, uint32_t{VCI_KIND_USB | VCI_KIND_WIRELESS});
+
+  SimProcess real({"--serial", "4711", "--interval", "50"});
+  ASSERT_TRUE(real.Ready());
+  ASSERT_TRUE(WaitUntil([&] { return Status(4711).m_uiSerial == 4711; }));
+  ExpectPromptStop();
+  CVCICachedMap stored;
+  ASSERT_TRUE(cache_file::Load(CachePath(), stored, "stored"));
+  EXPECT_EQ(stored.Count(), 1u);
 }
 
 TEST_F(EngineTest, ForeignSubnetsNeedARouteCheckAndInterfacesComeAndGo) {

@@ -8,6 +8,11 @@
 //                                        its module state flipped in each one;
 //                                        SECS 0: until SIGTERM or SIGINT
 //   vci-storm abuse COUNT PARALLEL       bad conversations on the control port
+//   vci-storm serials ADDRESS STATE FIRST RATE SECS
+//                                        announcements from ADDRESS, each with
+//                                        a serial number never sent before
+//                                        (FIRST, FIRST + 1, ...) in module
+//                                        state STATE; RATE 0: as fast as it goes
 //   vci-storm client SECS [ACK_MS]       a registered application: through
 //                                        the client library, or acknowledging
 //                                        each event ACK_MS late; SECS 0: until
@@ -176,6 +181,28 @@ int Changes(const char* address, uint32_t rate, uint32_t seconds) {
   // Back to the state the VCI announces itself.
   Send(s, Variant(heard, heard.GetModuleState()), 0, 0, t0);
   std::printf("changes serial=%u sent=%llu seconds=%.1f\n", heard.GetSerial(), static_cast<unsigned long long>(n),
+              SecondsSince(t0));
+  close(s);
+  return 0;
+}
+
+// A sender that spoofs VCIs: every announcement names a new serial number,
+// so that each one is a new VCI to the service (a fetch in normal state,
+// a listing at once in recovery state, 2).
+int Serials(const char* address, uint32_t state, uint32_t first, uint32_t rate, uint32_t seconds) {
+  CVCIIdentMsg msg(first, state, 0x5700F00D, 0x0BADC0DE, CSessionList(), 1);
+  std::vector<uint8_t> d = FrameBytes(msg);
+  // The serial number follows the length word, the id word and the version.
+  const size_t at = 9;
+  int s = GroupSender(address);
+  const Clock::time_point t0 = Clock::now();
+  uint64_t n = 0;
+  for (; Running(t0, seconds); ++n) {
+    const uint32_t serial = first + static_cast<uint32_t>(n);
+    std::memcpy(d.data() + at, &serial, sizeof serial);
+    Send(s, d, rate, n, t0);
+  }
+  std::printf("serials from=%s state=%u sent=%llu seconds=%.1f\n", address, state, static_cast<unsigned long long>(n),
               SecondsSince(t0));
   close(s);
   return 0;
@@ -376,11 +403,14 @@ int main(int argc, char** argv) {
     return Changes(argv[2], static_cast<uint32_t>(arg(3, 0)), static_cast<uint32_t>(arg(4, 0)));
   if (mode == "abuse" && argc == 4)
     return AbuseStorm(static_cast<uint32_t>(arg(2, 0)), static_cast<uint32_t>(arg(3, 1)));
+  if (mode == "serials" && argc == 7)
+    return Serials(argv[2], static_cast<uint32_t>(arg(3, 0)), static_cast<uint32_t>(arg(4, 0)),
+                   static_cast<uint32_t>(arg(5, 0)), static_cast<uint32_t>(arg(6, 0)));
   if (mode == "client" && argc == 3) return LibraryClient(static_cast<uint32_t>(arg(2, 0)));
   if (mode == "client" && argc == 4)
     return SlowClient(static_cast<uint32_t>(arg(2, 0)), static_cast<uint32_t>(arg(3, 0)));
   std::fprintf(stderr,
                "usage: vci-storm datagrams COUNT | changes ADDRESS RATE SECONDS | abuse COUNT PARALLEL |"
-               " client SECONDS [ACK_MS]\n");
+               " client SECONDS [ACK_MS] | serials ADDRESS STATE FIRST RATE SECONDS\n");
   return 2;
 }
