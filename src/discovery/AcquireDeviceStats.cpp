@@ -127,7 +127,7 @@ int32_t CAcquireDeviceStats::Store(const CVCIStatus& status, const TimePoint& st
   // meanwhile, by at most the fetches pending.
   engine.AddEntry(m_uiSerial, m_sRemote) = item;
 
-  engine.m_VCICachedMap.Set(m_uiSerial, CVCICachedItem(m_Msg, status));
+  engine.CacheDetails(m_uiSerial, CVCICachedItem(m_Msg, status));
   int32_t stored = engine.m_VCICachedMap.Store(engine.m_sValidModulePath);
   if (stored != 0) TraceLog(TRACE_ERR, "CAcquireDeviceStats::Run m_VCICachedMap.Store %d", stored);
   CVCICachedMap readBack;

@@ -1,7 +1,8 @@
 // CVCICachedMap: the detail cache, what the engine learnt from each VCI's own
 // services, keyed by serial number. It lives in the file
 // valid-module_<brand>.bin, is loaded at start and rewritten whole after
-// every successful fetch; entries are never removed. It holds an item only
+// every successful fetch. Items go only to make room at the engine's bound
+// (MAX_CACHED_VCIS), and then only those of VCIs not listed. It holds an item only
 // for a VCI whose details were fetched: the engine looks a serial number up
 // with Find, never with FindOrAdd.
 #pragma once

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <new>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -572,6 +573,10 @@ bool CVCIIdentClient::SetIFBinding(const std::string& local, const std::string& 
   bool added = true;
   {
     boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    if (m_BindMap.m_Map.count(foreign) == 0 && !MakeRoomForBinding(foreign)) {
+      TraceLog(TRACE_INFO, "CVCIIdentClient::SetIFBinding Leaving");
+      return false;
+    }
     CBindMap::BindingList& bindings = m_BindMap.GetOrCreate(foreign);
     for (CBindMap::Binding& b : bindings)
       if (b.m_strLocal == local) {
@@ -587,6 +592,44 @@ bool CVCIIdentClient::SetIFBinding(const std::string& local, const std::string& 
   }
   TraceLog(TRACE_INFO, "CVCIIdentClient::SetIFBinding Leaving");
   return added;
+}
+
+bool CVCIIdentClient::MakeRoomForBinding(const std::string& foreign) {
+  if (m_BindMap.Count() < MAX_BINDINGS) return true;
+  std::set<std::string> listed;
+  for (auto& entry : m_VCIStatusDynMap.m_Map)
+    for (auto& kind : entry.second.m_KindTable) listed.insert(kind.second.first);
+  for (auto it = m_BindMap.m_Map.begin(); it != m_BindMap.m_Map.end();)
+    it = listed.count(it->first) ? std::next(it) : m_BindMap.m_Map.erase(it);
+  if (m_BindMap.Count() < MAX_BINDINGS) return true;
+  uint64_t dropped = 0;
+  if (m_DroppedBindings.Due(dropped))
+    TraceLog(TRACE_WARN,
+             "CVCIIdentClient::SetIFBinding %s not bound: %u addresses of listed VCIs bound, the most there may be "
+             "(%llu bindings refused since the last report)",
+             foreign.c_str(), static_cast<uint32_t>(m_BindMap.Count()), Count(dropped));
+  return false;
+}
+
+void CVCIIdentClient::CacheDetails(uint32_t serial, const CVCICachedItem& item) {
+  std::map<uint32_t, CVCICachedItem>& cache = m_VCICachedMap.m_Map;
+  if (cache.size() >= MAX_CACHED_VCIS && cache.count(serial) == 0) {
+    auto unlisted = std::find_if(cache.begin(), cache.end(),
+                                 [this](const std::pair<const uint32_t, CVCICachedItem>& e) {
+                                   return m_VCIStatusDynMap.Find(e.first) == nullptr;
+                                 });
+    if (unlisted == cache.end()) {
+      uint64_t dropped = 0;
+      if (m_UncachedVcis.Due(dropped))
+        TraceLog(TRACE_WARN,
+                 "CAcquireDeviceStats::Run SN %d not cached: %u listed VCIs cached, the most there may be "
+                 "(%llu VCIs left out since the last report)",
+                 serial, static_cast<uint32_t>(cache.size()), Count(dropped));
+      return;
+    }
+    cache.erase(unlisted);
+  }
+  m_VCICachedMap.Set(serial, item);
 }
 
 void CVCIIdentClient::ClearIFBinding(const std::string& local) {

@@ -105,6 +105,14 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
     // VCIs behind a router are few.
     MAX_ROUTE_CHECKS = 16,
     ROUTE_CHECK_WORKERS = 2,
+    // VCI addresses bound, and VCIs in the detail cache: each real VCI
+    // has one address and one cache item, so the bound of the table
+    // serves. Bindings and cache items outlive their VCI's place in the
+    // table, so a host that rotates its address or serves details of
+    // ever new serial numbers would grow them without end: at the bound,
+    // those of VCIs no longer listed make room.
+    MAX_BINDINGS = MAX_VCIS,
+    MAX_CACHED_VCIS = MAX_VCIS,
   };
   // Entries swept out after which the heap's free memory is handed back.
   enum : uint32_t { TRIM_AFTER_SWEPT = 256 };
@@ -248,6 +256,15 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   // Files a fetch of serial from remote and queues it, when the bounds
   // allow; logs a drop. Requires m_TableLock held.
   void StartFetch(const CVCIIdentMsg& msg, const std::string& local, const std::string& remote);
+  // Whether a binding of the new VCI address foreign may be added: below
+  // MAX_BINDINGS, or once the bindings of addresses that no listed VCI
+  // has were dropped to make room; logs a refusal. Requires m_TableLock
+  // held.
+  bool MakeRoomForBinding(const std::string& foreign);
+  // Files a fetched VCI's item in the detail cache; at MAX_CACHED_VCIS an
+  // item of a VCI not listed now makes room, and without one the item is
+  // not cached (logged). Requires m_TableLock held.
+  void CacheDetails(uint32_t serial, const CVCICachedItem& item);
   // Initialize's sockets and monitor registration. Requires m_IFListLock.
   int32_t OpenSockets();
   bool IsOnLocalSubnet(const std::string& remote) const;
@@ -319,6 +336,8 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   CRateLimit m_DroppedVcis;
   CRateLimit m_DroppedFetches;
   CRateLimit m_DroppedRouteChecks;
+  CRateLimit m_DroppedBindings;
+  CRateLimit m_UncachedVcis;
 
   // Locks of its own (see its header); the engine is its listener.
   CBluetoothMgr m_BtMgr;

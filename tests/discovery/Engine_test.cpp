@@ -410,6 +410,19 @@ TEST_F(EngineTest, FloodsOfNewSerialNumbersAreBoundedAndListedVcisKeepTheirPlace
   EXPECT_EQ(stored.Count(), 1u);
 }
 
+TEST_F(EngineTest, BindingsOfVcisNoLongerListedMakeRoomAtTheirBound) {
+  bool bluetooth = false;
+  ASSERT_EQ(engine->Initialize(&sink, bluetooth), 0);
+  auto address = [](uint32_t i) { return "127.1." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1); };
+  const TimePoint heard = TimePoint::Now();
+  for (uint32_t i = 0; i < CVCIIdentClient::MAX_BINDINGS; ++i)
+    Feed(Announcement(300000 + i, 2, VCI_KIND_ETHERNET), address(i), "127.0.0.1");
+  EXPECT_EQ(Listed(), size_t{CVCIIdentClient::MAX_BINDINGS});
+  engine->Sweep(heard.PlusMilliseconds(60000));
+  Feed(Announcement(4711, 2, VCI_KIND_ETHERNET), "127.0.0.2", "127.0.0.1");
+  EXPECT_EQ(Bound("127.0.0.2") + "|" + Bound(address(0)), "127.0.0.1|");
+}
+
 TEST_F(EngineTest, ForeignSubnetsNeedARouteCheckAndInterfacesComeAndGo) {
   ASSERT_TRUE(Start());
   FarNamespace far;
