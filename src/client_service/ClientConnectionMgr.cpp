@@ -21,12 +21,13 @@
 #include "client_service/RegisteredClient.h"
 #include "host/IdentConfig.h"
 #include "host/TraceLog.h"
+#include "platform/Kernel.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "platform/VersionInfo.h"
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/ObjectId.h"
-#include "transport/ServerSocket.h"
+#include "transport/ControlServer.h"
 #include "transport/SocketTypes.h"
 
 namespace {
@@ -36,6 +37,7 @@ const DWORD kLocationValueSize = 256;
 const char kProductName[] = "Identification Service";
 const char kDataFolder[] = "data_files";
 const uint32_t kEventArchiveSize = CArchiveBuffer::DEFAULT_SIZE;
+const size_t kLargeBlockBytes = 1 << 20;
 
 // The IdentEvent codes of the interface-monitor bits of an event mask.
 const struct {
@@ -93,7 +95,9 @@ CClientConnectionMgr::CClientConnectionMgr()
     : m_sProductName(kProductName),
       m_Random(static_cast<std::minstd_rand::result_type>(std::time(nullptr))),
       m_iSavedTraceLevel(CIdentConfig::GetInstance().GetTraceLevel()),
-      m_bSavedPersist(CIdentConfig::GetInstance().GetPersist()) {}
+      m_bSavedPersist(CIdentConfig::GetInstance().GetPersist()) {
+  m_ClientSocketTimeouts.uiConnectWaitMs = EVENT_CONNECT_WAIT_MS;
+}
 
 CClientConnectionMgr::~CClientConnectionMgr() {
   if (m_bInitialized || m_pControlServer || m_pEventQueue) Uninitialize();
@@ -105,6 +109,11 @@ void CClientConnectionMgr::SetShowWindowHook(ShowWindowHook hook) { s_ShowWindow
 void CClientConnectionMgr::SetClientSocketTimeouts(const CClientSocket::Timeouts& timeouts) {
   boost::lock_guard<boost::mutex> request(GetSyncLock());
   m_ClientSocketTimeouts = timeouts;
+}
+
+void CClientConnectionMgr::SetRegistrationLimits(const RegistrationLimits& limits) {
+  boost::lock_guard<boost::mutex> request(GetSyncLock());
+  m_RegistrationLimits = limits;
 }
 
 bool CClientConnectionMgr::ReadVersionResource(uint32_t& versionNumber, uint32_t& buildDate) {
@@ -151,6 +160,11 @@ int32_t CClientConnectionMgr::Initialize() {
   if (!ReadVersionResource(m_uiVersionNumber, m_uiBuildDate))
     TraceLog(TRACE_WARN, "CClientConnectionMgr::Initialize Unable to read version information");
   m_sControlAddress = CIdentConfig::GetInstance().GetControlAddress();
+  // What peers can make the service hold for a moment (frames up to 4 MiB,
+  // data-file replies of megabytes) goes back to the system when it is
+  // freed; the table events (about 300 KB for a thousand VCIs) stay in the
+  // heap, where each reuses the last one's memory.
+  MapLargeBlocks(kLargeBlockBytes);
 
   int32_t iRet;
   {
@@ -178,22 +192,32 @@ int32_t CClientConnectionMgr::Initialize() {
 }
 
 int32_t CClientConnectionMgr::StartControlServer() {
-  m_pControlServer.reset(new (std::nothrow) CServerSocket(this));
+  m_pControlServer.reset(new (std::nothrow) CControlServer(this));
   if (!m_pControlServer) return -1;
   // Every local address unless the configuration names one: a machine on
   // an untrusted network keeps the control port to itself.
   if (!m_sControlAddress.empty()) m_pControlServer->SetLocalAddress(m_sControlAddress);
-  return m_pControlServer->Initialize(SOCKTYPE_TCP, CONTROL_PORT, false);
+  return m_pControlServer->Initialize(CONTROL_PORT);
+}
+
+void CClientConnectionMgr::CutRegistrations(bool refuse) {
+  boost::lock_guard<boost::mutex> pending(m_PendingLock);
+  m_bRefuseRegistrations = refuse;
+  for (const auto& entry : m_Pending) entry.first->AbortConnect();
 }
 
 void CClientConnectionMgr::StopAll() {
   {
+    // A stop never waits on a peer: the registrations connecting to an
+    // event port are cut, so that the control server's workers end at once.
+    CutRegistrations(true);
     boost::lock_guard<boost::mutex> server(m_ServerLock);
     if (m_pControlServer) {
       if (m_pControlServer->Shutdown() != 0)
         TraceLog(TRACE_ERR, "CClientConnectionMgr::Uninitialize Failed to shutdown control socket");
       m_pControlServer.reset();
     }
+    CutRegistrations(false);
   }
   if (m_Engine.Uninitialize() != 0)
     TraceLog(TRACE_ERR, "CClientConnectionMgr::Uninitialize Failed to uninitialize the IdentClient");
@@ -283,11 +307,13 @@ void CClientConnectionMgr::DrawInstanceToken() { m_uiInstanceToken = static_cast
 int CClientConnectionMgr::OnDataReceived(CArchiveBuffer& request, CArchiveBuffer& reply,
                                          const std::string& remoteAddress, const std::string& localAddress) {
   TraceLog(TRACE_INFO, "CClientConnectionMgr::OnDataReceived Entering");
+  boost::unique_lock<boost::mutex> lock(GetSyncLock());
+  // Drawn under the request lock: requests come on several threads, and an
+  // unregistration draws from the same generator.
   if (m_uiInstanceToken == 0) {
     m_Random.seed(static_cast<std::minstd_rand::result_type>(std::time(nullptr)));
     DrawInstanceToken();
   }
-  boost::lock_guard<boost::mutex> lock(GetSyncLock());
   if (request.GetDataLength() < 4) return -1;
   request.Rewind(CArchiveBuffer::LOADING);
   uint32_t id = 0;
@@ -298,7 +324,7 @@ int CClientConnectionMgr::OnDataReceived(CArchiveBuffer& request, CArchiveBuffer
   bool bHandled = true;
   switch (id) {
     case OBJID_CIdentConnect_Send:
-      bHandled = Register(request, reply, remoteAddress, localAddress);
+      bHandled = Register(lock, request, reply, remoteAddress, localAddress);
       break;
     case OBJID_CIdentDisconnect_Send:
       bHandled = Unregister(request, reply);
@@ -313,11 +339,15 @@ int CClientConnectionMgr::OnDataReceived(CArchiveBuffer& request, CArchiveBuffer
       // No reply for an unknown request.
       break;
   }
+  // A registration lets go of the request lock while it connects; one that
+  // Uninitialize overtook meanwhile gets no reply, as any request then.
+  if (m_bShuttingDown) return -1;
   if (bHandled) TraceLog(TRACE_INFO, "CClientConnectionMgr::OnDataReceived Leaving");
   return 0;
 }
 
-bool CClientConnectionMgr::Register(CArchiveBuffer& request, CArchiveBuffer& reply, const std::string& remoteAddress,
+bool CClientConnectionMgr::Register(boost::unique_lock<boost::mutex>& requestLock, CArchiveBuffer& request,
+                                    CArchiveBuffer& reply, const std::string& remoteAddress,
                                     const std::string& localAddress) {
   TraceLog(TRACE_INFO, "CClientConnectionMgr::OnDataReceived Client connecting");
   CIdentConnect_Send msg;
@@ -325,16 +355,27 @@ bool CClientConnectionMgr::Register(CArchiveBuffer& request, CArchiveBuffer& rep
     TraceLog(TRACE_ERR, "CClientConnectionMgr::OnDataReceived IdentConnect_Send.Serialize");
     return false;
   }
+  std::unique_ptr<CRegisteredClient> client(new (std::nothrow) CRegisteredClient);
+  int32_t iRet = -1;
+  if (client && Admit(msg.GetClientName(), remoteAddress, client.get())) {
+    client->SetEventTimeouts(m_ClientSocketTimeouts);
+    // The connect to the event port goes on without the request lock: an
+    // event port that never answers holds this registration alone, for its
+    // connect timeout at most (or until Uninitialize cuts it). Everything
+    // that changes the clients' map happens under the lock again, so the
+    // session ids still follow the order of successful registrations.
+    requestLock.unlock();
+    client->ConnectEventPort(remoteAddress, msg.GetEventPort(), localAddress);
+    requestLock.lock();
+    Connected(client.get());
+    // Uninitialize has begun meanwhile: the connection goes with the client.
+    if (!m_bShuttingDown)
+      iRet = client->Initialize(remoteAddress, msg.GetEventPort(), this, m_uiNextSessionId, localAddress,
+                                msg.GetNoReplyTimeout());
+  }
   // A failed registration consumes no id: its reply carries the id that
   // the next registration gets.
   const uint32_t sessionId = m_uiNextSessionId;
-  std::unique_ptr<CRegisteredClient> client(new (std::nothrow) CRegisteredClient);
-  int32_t iRet = -1;
-  if (client) {
-    client->SetEventTimeouts(m_ClientSocketTimeouts);
-    iRet = client->Initialize(remoteAddress, msg.GetEventPort(), this, sessionId, localAddress,
-                              msg.GetNoReplyTimeout());
-  }
   if (iRet == 0) {
     client->SetClientName(msg.GetClientName());
     size_t count;
@@ -364,6 +405,48 @@ bool CClientConnectionMgr::Register(CArchiveBuffer& request, CArchiveBuffer& rep
                             btInitError, m_uiInstanceToken);
   if (!answer.Serialize(reply)) TraceLog(TRACE_ERR, "CClientConnectionMgr::OnDataReceived Serialization Error");
   return true;
+}
+
+bool CClientConnectionMgr::Admit(const std::string& name, const std::string& address, CRegisteredClient* client) {
+  uint32_t heldBack = 0;
+  if (name.size() > MAX_CLIENT_NAME) {
+    if (m_NameLine.Due(heldBack))
+      TraceLog(TRACE_WARN,
+               "CClientConnectionMgr::OnDataReceived Registration from %s refused: a client name of %u bytes, at "
+               "most %u (%u more refused since the last line)",
+               address.c_str(), static_cast<unsigned>(name.size()), static_cast<unsigned>(MAX_CLIENT_NAME), heldBack);
+    return false;
+  }
+  uint32_t total = 0, fromAddress = 0;
+  {
+    boost::lock_guard<boost::mutex> clients(m_ClientsLock);
+    for (const auto& entry : m_Clients) fromAddress += entry.second->GetClientAddress() == address ? 1 : 0;
+    total = static_cast<uint32_t>(m_Clients.size());
+  }
+  boost::lock_guard<boost::mutex> pending(m_PendingLock);
+  for (const auto& entry : m_Pending) fromAddress += entry.second == address ? 1 : 0;
+  total += static_cast<uint32_t>(m_Pending.size());
+  if (m_bRefuseRegistrations) return false;
+  if (total >= m_RegistrationLimits.uiTotal || fromAddress >= m_RegistrationLimits.uiPerAddress) {
+    if (m_CapLine.Due(heldBack))
+      TraceLog(TRACE_WARN,
+               "CClientConnectionMgr::OnDataReceived Registration from %s refused: %u registrations, %u of them "
+               "from there, at most %u and %u (%u more refused since the last line)",
+               address.c_str(), total, fromAddress, m_RegistrationLimits.uiTotal, m_RegistrationLimits.uiPerAddress,
+               heldBack);
+    return false;
+  }
+  m_Pending.emplace_back(client, address);
+  return true;
+}
+
+void CClientConnectionMgr::Connected(CRegisteredClient* client) {
+  boost::lock_guard<boost::mutex> pending(m_PendingLock);
+  for (auto it = m_Pending.begin(); it != m_Pending.end(); ++it)
+    if (it->first == client) {
+      m_Pending.erase(it);
+      return;
+    }
 }
 
 bool CClientConnectionMgr::Unregister(CArchiveBuffer& request, CArchiveBuffer& reply) {

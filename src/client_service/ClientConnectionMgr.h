@@ -4,19 +4,24 @@
 // fetch), the discovery engine, one CRegisteredClient per registered
 // application, and an event queue with a thread of its own that turns the
 // engine's reports into events at every registered client. It repairs
-// itself: a failed control server is replaced, a client whose connection
-// broke is removed.
+// itself: a control server whose listening socket failed is replaced, a
+// client whose connection broke is removed.
 //
-// Lock order: the request lock (CThreadSync's) before m_ClientsLock. The
-// request lock is held for the whole of each request and of
-// DisconnectClients, so requests run one at a time. m_ClientsLock guards the
-// map alone: under it a client is at most marked terminating, and every call
+// Lock order: the request lock (CThreadSync's) before m_ClientsLock, and
+// before m_PendingLock. The control server runs requests on several
+// threads; the request lock is held for each request and for
+// DisconnectClients, so requests take effect one at a time, in the designed
+// order, except that a registration lets go of it while it connects to the
+// application's event port (see Register). m_ClientsLock guards the map
+// alone: under it a client is at most marked terminating, and every call
 // that notifies a client is made without it, on a copy of the map. The
 // copies stay valid because while the manager is initialised only the event
 // thread deletes clients, and DisconnectClients runs after Uninitialize has
-// stopped that thread. m_ServerLock (the control server pointer) is never
-// taken by a listener call, so the server may be shut down under it;
-// m_QueueLock is held only for a push or for replacing the queue.
+// stopped that thread. m_PendingLock guards the registrations still
+// connecting, which Uninitialize cuts short under it. m_ServerLock (the
+// control server pointer) is never taken by a listener call, so the server
+// may be shut down under it; m_QueueLock is held only for a push or for
+// replacing the queue.
 #pragma once
 
 #include <atomic>
@@ -25,6 +30,8 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <boost/thread/mutex.hpp>
 
@@ -34,17 +41,34 @@
 #include "discovery/VCIIdentClient.h"
 #include "transport/ClientSocket.h"
 #include "transport/EventQueue.h"
+#include "transport/LogRateLimit.h"
 #include "transport/ServerEvent.h"
 #include "transport/Thread.h"
 #include "transport/ThreadSync.h"
 
 class CRegisteredClient;
-class CServerSocket;
+class CControlServer;
 
 class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public IThread, public CThreadSync {
  public:
   enum : uint16_t { CONTROL_PORT = 8098 };
   enum : uint32_t { FIRST_SESSION_ID = 0x4D2, FIRST_REGISTRATION_WAIT_MS = 2000 };
+  // The longest client name a registration may carry; the name only labels
+  // the client's log lines, and a longer one is refused as a failed
+  // registration.
+  enum : uint32_t { MAX_CLIENT_NAME = 256 };
+  // How long a registration's connect to the application's event port may
+  // take: the application is on this PC, or on a LAN that has just carried
+  // its request.
+  enum : uint32_t { EVENT_CONNECT_WAIT_MS = 2000 };
+  // The registrations kept at once (and still connecting), in all and from
+  // one address. Each costs two threads and three descriptors. Far above
+  // the applications of a PC, which all register from 127.0.0.1, so the cap
+  // per address leaves room for them beside another host's.
+  struct RegistrationLimits {
+    uint32_t uiTotal = 64;
+    uint32_t uiPerAddress = 32;
+  };
   // The build date when the compile date cannot be read.
   enum : uint32_t { UNKNOWN_BUILD_DATE = 27071500 };
   // Shows (true) or hides the main window; installed by the host, which owns
@@ -72,12 +96,14 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   // of a client's Uninitialize. Takes the request lock.
   int32_t DisconnectClients();
 
-  // IServerEvent: one control request (see the .cpp for each). 0 when
-  // handled, reply or not; -1 for a request shorter than 4 bytes or while
-  // uninitialising, which makes the server fail and be replaced.
+  // IServerEvent: one control request (see the .cpp for each), on one of
+  // the control server's workers. 0 when handled, reply or not; -1 for a
+  // request shorter than 4 bytes or while uninitialising, which ends that
+  // conversation without a reply.
   int OnDataReceived(CArchiveBuffer& request, CArchiveBuffer& reply, const std::string& remoteAddress,
                      const std::string& localAddress) override;
-  // Queues the control server's replacement; true (its thread ends).
+  // The control server's listening socket failed: queues its replacement;
+  // true (its thread ends).
   bool OnErrorDetected(int code) override;
   void OnAccept(const std::string& remoteAddress) override { (void)remoteAddress; }
 
@@ -90,9 +116,12 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   void Run(uint32_t uiArg1, uint32_t uiArg2) override;
 
   static void SetShowWindowHook(ShowWindowHook hook);
-  // The waits of the event connections of clients registered from now on;
-  // the designed ones unless changed.
+  // The waits of the event connections of clients registered from now on:
+  // the designed ones, with EVENT_CONNECT_WAIT_MS for the connect, unless
+  // changed.
   void SetClientSocketTimeouts(const CClientSocket::Timeouts& timeouts);
+  // For registrations from now on.
+  void SetRegistrationLimits(const RegistrationLimits& limits);
   CVCIIdentClient& GetEngine() { return m_Engine; }
 
   // The version number (one byte per part of ProductVersion) and the build
@@ -108,8 +137,19 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
 
   // The requests; each requires the request lock held. False when the
   // request could not be read (no reply then).
-  bool Register(CArchiveBuffer& request, CArchiveBuffer& reply, const std::string& remoteAddress,
-                const std::string& localAddress);
+  bool Register(boost::unique_lock<boost::mutex>& requestLock, CArchiveBuffer& request, CArchiveBuffer& reply,
+                const std::string& remoteAddress, const std::string& localAddress);
+  // Whether a registration may go on: its name within MAX_CLIENT_NAME and
+  // room for it under the caps beside the clients kept and the
+  // registrations connecting; from then on it counts as connecting. A
+  // refusal is logged, rate-limited. Requires the request lock held.
+  bool Admit(const std::string& name, const std::string& address, CRegisteredClient* client);
+  // The registration's connect has returned: it counts as connecting no
+  // more. Requires the request lock held.
+  void Connected(CRegisteredClient* client);
+  // Cuts the connects of registrations in progress, and refuses new ones
+  // until Uninitialize has stopped the control server (refuse false).
+  void CutRegistrations(bool refuse);
   bool Unregister(CArchiveBuffer& request, CArchiveBuffer& reply);
   bool BluetoothRequest(CArchiveBuffer& request, CArchiveBuffer& reply);
   void DataFileRequest(CArchiveBuffer& request, CArchiveBuffer& reply);
@@ -148,7 +188,7 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
 
   // Guarded by m_ServerLock.
   boost::mutex m_ServerLock;
-  std::unique_ptr<CServerSocket> m_pControlServer;
+  std::unique_ptr<CControlServer> m_pControlServer;
 
   // Guarded by m_QueueLock (the pointer; the queue locks itself).
   boost::mutex m_QueueLock;
@@ -167,12 +207,18 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   // Guarded by the request lock.
   uint32_t m_uiNextSessionId = FIRST_SESSION_ID;
   CClientSocket::Timeouts m_ClientSocketTimeouts;
+  RegistrationLimits m_RegistrationLimits;
   uint32_t m_uiLargestBtCommandMs = 0;
-
-  // The control server's thread draws it before the request lock is taken;
-  // there is one such thread at a time.
+  CLogRateLimit m_NameLine, m_CapLine;
+  // Drawn under the request lock; read by the registrations in flight.
   std::atomic<uint32_t> m_uiInstanceToken{0};
-  std::minstd_rand m_Random;  // The control server's thread only.
+  std::minstd_rand m_Random;
+
+  // The registrations connecting to their application's event port (the
+  // request lock let go meanwhile), with their clients' addresses.
+  boost::mutex m_PendingLock;
+  std::vector<std::pair<CRegisteredClient*, std::string>> m_Pending;  // Guarded by m_PendingLock.
+  bool m_bRefuseRegistrations = false;                                // Guarded by m_PendingLock.
 
   // Read by every reporting thread.
   std::atomic<bool> m_bShuttingDown{false};

@@ -35,18 +35,12 @@ int32_t CRegisteredClient::Initialize(const std::string& clientAddress, uint32_t
     TraceLog(TRACE_ERR, "CRegisteredClient::Initialize Already Initialized");
     return -1;
   }
-  int32_t iRet = 0;
-  m_pEventSocket.reset(new (std::nothrow) CClientSocket(true));
-  if (!m_pEventSocket) iRet = -1;
-  if (iRet == 0) {
-    m_pEventSocket->SetTimeouts(m_EventTimeouts);
-    // With keep connection this connects at once: an application that does
-    // not listen fails its registration here.
-    iRet = m_pEventSocket->Initialize(nullptr, SOCKTYPE_TCP, clientAddress, localAddress, eventPort, false);
-    if (iRet != 0)
-      TraceLog(TRACE_INFO, "CRegisteredClient::Initialize Error Initializing Socket Connection to client iRet = %d",
-               iRet);
-  }
+  // An application that does not listen fails its registration here.
+  int32_t iRet = m_bConnectMade ? m_iConnectResult : ConnectEventPort(clientAddress, eventPort, localAddress);
+  m_bConnectMade = false;
+  if (iRet != 0)
+    TraceLog(TRACE_INFO, "CRegisteredClient::Initialize Error Initializing Socket Connection to client iRet = %d",
+             iRet);
   if (iRet == 0) {
     m_pEventSocket->SetNoReplyTimeout(noReplyTimeout);
     m_EventFd = m_pEventSocket->GetSocket();
@@ -77,6 +71,47 @@ int32_t CRegisteredClient::Initialize(const std::string& clientAddress, uint32_t
     ReleaseAll(CClientSocket::SHUTDOWN_ABORT);
   TraceLog(TRACE_INFO, "CRegisteredClient::Initialize Leaving");
   return iRet;
+}
+
+int32_t CRegisteredClient::ConnectEventPort(const std::string& clientAddress, uint32_t eventPort,
+                                            const std::string& localAddress) {
+  m_sClientAddress = clientAddress;
+  m_bConnectMade = true;
+  m_iConnectResult = -1;
+  std::unique_ptr<CClientSocket> socket(new (std::nothrow) CClientSocket(true));
+  if (!socket) return m_iConnectResult;
+  socket->SetTimeouts(m_EventTimeouts);
+  {
+    boost::lock_guard<boost::mutex> lock(m_StateLock);
+    if (m_bConnectAborted) return m_iConnectResult;
+    m_pEventSocket = std::move(socket);
+    m_bConnecting = true;
+  }
+  // With keep connection this connects at once.
+  int32_t iRet = m_pEventSocket->Initialize(nullptr, SOCKTYPE_TCP, clientAddress, localAddress, eventPort, false);
+  {
+    boost::lock_guard<boost::mutex> lock(m_StateLock);
+    m_bConnecting = false;
+    if (m_bConnectAborted && iRet == 0) iRet = CClientSocket::CS_ERR_CONNECT_TIMEOUT;
+  }
+  m_ConnectEnded.notify_all();
+  m_iConnectResult = iRet;
+  return iRet;
+}
+
+void CRegisteredClient::AbortConnect() {
+  boost::unique_lock<boost::mutex> lock(m_StateLock);
+  m_bConnectAborted = true;
+  // A socket's Shutdown cuts the waits of a connect in progress; one that
+  // came before the connect had begun would be missed, so it is made again
+  // until the connect has returned.
+  while (m_bConnecting) {
+    CClientSocket* socket = m_pEventSocket.get();
+    lock.unlock();
+    socket->Shutdown(CClientSocket::SHUTDOWN_ABORT);
+    lock.lock();
+    m_ConnectEnded.wait_for(lock, boost::chrono::milliseconds(1));
+  }
 }
 
 int CRegisteredClient::ReleaseAll(int mode) {

@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 
+#include <boost/thread/condition_variable.hpp>
 #include <boost/thread/mutex.hpp>
 #include <boost/thread/thread.hpp>
 
@@ -53,9 +54,19 @@ class CRegisteredClient : public IThread {
   // Connects to clientAddress:eventPort from localAddress and starts both
   // threads. 0, -1, or the event socket's error code; on failure nothing is
   // left running. noReplyTimeout non-zero: acknowledgements are waited for
-  // without a time limit.
+  // without a time limit. After ConnectEventPort, its connection (or its
+  // failure) is taken instead of connecting again.
   int32_t Initialize(const std::string& clientAddress, uint32_t eventPort, IIdentEvent* pEventSink,
                      uint32_t sessionId, const std::string& localAddress, uint32_t noReplyTimeout);
+  // Makes the event connection alone, before the client has its session id:
+  // the manager connects outside its request lock, so that an event port
+  // that does not answer holds no other request. 0 or the socket's code.
+  int32_t ConnectEventPort(const std::string& clientAddress, uint32_t eventPort, const std::string& localAddress);
+  // Cuts a ConnectEventPort in progress on another thread short (it then
+  // fails) and fails any that comes later; returns once it has returned.
+  void AbortConnect();
+  // The application's address (where its event port is), once connecting.
+  const std::string& GetClientAddress() const { return m_sClientAddress; }
   // Stops both threads (events still queued are not delivered) and closes
   // the event connection with the given mode. -1 when not initialised, else
   // the socket's Shutdown result. Returns promptly even while the notify
@@ -114,6 +125,10 @@ class CRegisteredClient : public IThread {
 
   // Set before Initialize; constant while the threads run.
   CClientSocket::Timeouts m_EventTimeouts;
+  // Set by ConnectEventPort or Initialize on the registering thread.
+  std::string m_sClientAddress;
+  bool m_bConnectMade = false;
+  int32_t m_iConnectResult = 0;
   // Set by Initialize before either thread starts; constant while they run.
   IIdentEvent* m_pEventSink = nullptr;
   uint32_t m_uiSessionId = 0;
@@ -133,6 +148,10 @@ class CRegisteredClient : public IThread {
   bool m_bTerminating = false;  // Guarded by m_StateLock.
   bool m_bInExchange = false;   // Guarded by m_StateLock.
   std::string m_sClientName;    // Guarded by m_StateLock.
+  // A ConnectEventPort is in progress, and its end for AbortConnect.
+  bool m_bConnecting = false;      // Guarded by m_StateLock.
+  bool m_bConnectAborted = false;  // Guarded by m_StateLock.
+  boost::condition_variable m_ConnectEnded;
 
   // Written by either thread, read by every thread: a late read costs at
   // most one more attempted event.

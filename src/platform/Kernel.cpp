@@ -1,6 +1,7 @@
 #include "platform/Kernel.h"
 
 #include <malloc.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -48,3 +49,16 @@ void Beep(DWORD, DWORD duration) {
 }
 
 void ReleaseFreeMemory() { malloc_trim(0); }
+
+uint32_t RaiseDescriptorLimit() {
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  if (limit.rlim_cur < limit.rlim_max) {
+    struct rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  return limit.rlim_cur > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(limit.rlim_cur);
+}
+
+void MapLargeBlocks(size_t bytes) { mallopt(M_MMAP_THRESHOLD, static_cast<int>(bytes)); }

@@ -1,6 +1,7 @@
 // Process and thread odds and ends under their Windows names.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/WinTypes.h"
@@ -34,3 +35,14 @@ void Beep(DWORD frequency, DWORD duration);
 // of short-lived records (a flood of spoofed VCIs swept out again) the
 // resident size comes back down.
 void ReleaseFreeMemory();
+
+// Raises the soft limit of open descriptors to the hard one (the control
+// port alone may hold a thousand conversations) and returns the soft limit
+// then in force.
+uint32_t RaiseDescriptorLimit();
+
+// Blocks of at least the given size are mapped for themselves and unmapped
+// when freed. glibc raises that threshold after a large block is freed (up
+// to 32 MiB), so that the megabytes of a peer's large frames or replies
+// would then stay in a thread's arena for good; a fixed one gives them back.
+void MapLargeBlocks(size_t bytes);

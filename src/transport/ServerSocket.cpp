@@ -38,12 +38,6 @@ const uint32_t kMulticastBindAttempts = 100;
 boost::mutex g_AutomaticPortLock;
 uint16_t g_usNextAutomaticPort = CServerSocket::FIRST_AUTOMATIC_PORT;  // Guarded by g_AutomaticPortLock.
 
-std::string AddressText(const struct in_addr& addr) {
-  char text[INET_ADDRSTRLEN] = {0};
-  inet_ntop(AF_INET, &addr, text, sizeof text);
-  return text;
-}
-
 // The name of the interface that carries the IPv4 address text, or "".
 std::string InterfaceOfAddress(const std::string& address) {
   std::vector<CInterfaceAddress> list;
@@ -68,18 +62,7 @@ CServerSocket::~CServerSocket() {
 
 void CServerSocket::SetLocalAddress(const std::string& address) { m_sLocalAddress = address; }
 
-void CServerSocket::ReportError(const char* message) {
-  const int code = WSAGetLastError();
-  auto it = m_ErrorTexts.find(code);
-  const char* text = it != m_ErrorTexts.end() ? it->second.c_str() : "Unknown Error Code";
-  if (GetSocketConsoleReports()) {
-    std::printf("%s: error code = %d, error string = %s\n", message, code, text);
-    std::fflush(stdout);
-  }
-  long seconds = 0, ticks = 0;
-  GetSocketTimeStamp(seconds, ticks);
-  TrnLog("SS: %ld.%ld - %s: error code = %d, error string = %s\n", seconds, ticks, message, code, text);
-}
+void CServerSocket::ReportError(const char* message) { ReportServerSocketError(*this, message); }
 
 uint16_t CServerSocket::TakeAutomaticPort() {
   boost::lock_guard<boost::mutex> lock(g_AutomaticPortLock);

@@ -1,8 +1,9 @@
-// CServerSocket: the receiving end of every conversation that the service
-// does not start itself. TCP: accept, read one archive frame, hand it to the
-// listener, send its reply in one send, then wait for the peer to close
-// (unless the connection is kept). UDP: hand every datagram to the listener.
-// One receive thread per socket.
+// CServerSocket: the receiving end of the conversations that the service
+// does not start itself, but for the control port (CControlServer, which
+// holds its conversations the same way, side by side). TCP: accept, read one
+// archive frame, hand it to the listener, send its reply in one send, then
+// wait for the peer to close (unless the connection is kept). UDP: hand every
+// datagram to the listener. One receive thread per socket.
 //
 // Lock order: m_Lock before m_SocketLock. m_Lock is held for each listener
 // call and its reply, so one socket never runs two listener calls at once.
@@ -74,11 +75,11 @@ class CServerSocket : public IThread, public CTransportLogger {
     // this long makes the send end short: a client that connects and sends
     // nothing, or stops reading, never holds the receive thread for good.
     uint32_t uiSilentPeerMs = SILENT_PEER_TIMEOUT_MS;
-    // A conversation without keep connection (the control server's) has
+    // A conversation without keep connection (a VCI service's in vci-sim) has
     // this long from its accept to deliver its whole request, and the reply
     // send this long to be taken: such a server serves one conversation at a
     // time, so a peer that sends nothing, or a part, or stops reading holds
-    // up every application behind it. The reply's bound stays below the
+    // up every client behind it. The reply's bound stays below the
     // 10 s that an application waits for a reply.
     uint32_t uiRequestWaitMs = REQUEST_WAIT_MS;
     uint32_t uiReplySendMs = REMOTE_SHUTDOWN_WAIT_MS;

@@ -1,8 +1,13 @@
 #include "transport/SocketTypes.h"
 
-#include <atomic>
+#include <arpa/inet.h>
 
+#include <atomic>
+#include <cstdio>
+
+#include "host/TransportLogger.h"
 #include "platform/Kernel.h"
+#include "platform/SocketError.h"
 
 const char* const VCI_MULTICAST_GROUP = "225.1.1.1";
 
@@ -72,4 +77,24 @@ void GetSocketTimeStamp(long& seconds, long& ticks100ns) {
   const WallClock now = GetWallClock();
   seconds = static_cast<long>(now.llSeconds);
   ticks100ns = static_cast<long>(now.uiTicks100ns);
+}
+
+std::string AddressText(const struct in_addr& address) {
+  char text[INET_ADDRSTRLEN] = {0};
+  inet_ntop(AF_INET, &address, text, sizeof text);
+  return text;
+}
+
+void ReportServerSocketError(CTransportLogger& logger, const char* message) {
+  const int code = WSAGetLastError();
+  const auto& texts = GetSocketErrorTexts();
+  auto it = texts.find(code);
+  const char* text = it != texts.end() ? it->second.c_str() : "Unknown Error Code";
+  if (GetSocketConsoleReports()) {
+    std::printf("%s: error code = %d, error string = %s\n", message, code, text);
+    std::fflush(stdout);
+  }
+  long seconds = 0, ticks = 0;
+  GetSocketTimeStamp(seconds, ticks);
+  logger.TrnLog("SS: %ld.%ld - %s: error code = %d, error string = %s\n", seconds, ticks, message, code, text);
 }

@@ -2,6 +2,8 @@
 // socket types, and the frame-size limit of the TCP exchanges.
 #pragma once
 
+#include <netinet/in.h>
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -40,6 +42,15 @@ const std::map<int, std::string>& GetSocketErrorTexts();
 // inside an application) turns it off; the reports still reach the logs.
 void SetSocketConsoleReports(bool on);
 bool GetSocketConsoleReports();
+
+// The dotted text of an IPv4 address.
+std::string AddressText(const struct in_addr& address);
+
+class CTransportLogger;
+// A server socket's error report: the last socket error with its text (or
+// "Unknown Error Code") on standard output, when console reports are on,
+// and as an "SS:" line of the transport log.
+void ReportServerSocketError(CTransportLogger& logger, const char* message);
 
 // Seconds since 1970 and the fraction of the current second in 100 ns units,
 // the time stamp of the sockets' transport-log error lines.

@@ -4,11 +4,8 @@
 // library's words for its values.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <future>
 #include <map>
 #include <set>
-#include <sstream>
 #include <thread>
 #include <tuple>
 
@@ -17,7 +14,6 @@
 #include "BuildVersion.h"
 #include "ClientWorld.h"
 #include "RecordView.h"
-#include "common/SocketPeers.h"
 #include "discovery/VCIStatus.h"
 #include "platform/StackNotification.h"
 #include "platform/WinUser.h"
@@ -103,44 +99,6 @@ TEST(IdentClient, TheServiceRestartedUnderTheLibraryIsToldAndEventsFlowAgainWith
   ASSERT_TRUE(world.StartSim({"--serial", "4711", "--interval", "100"}));
   EXPECT_GT(recorder.WaitFor("table 4711"), back);
   EXPECT_TRUE(client.IsRegistered());
-  EXPECT_EQ(client.Disconnect(), 0);
-}
-
-// Server-side connections on the control port in the namespace, accepted
-// or waiting in the backlog.
-int ControlConnections() {
-  std::ifstream tcp("/proc/net/tcp");
-  int count = 0;
-  for (std::string line; std::getline(tcp, line);) {
-    std::istringstream fields(line);
-    std::string slot, local, remote, state;
-    fields >> slot >> local >> remote >> state;
-    if (local.size() > 5 && local.substr(local.size() - 5) == ":1FA2" && state == "01") ++count;
-  }
-  return count;
-}
-
-// A peer holds the control server (its request answered, its close
-// withheld) while the application's registration waits in the backlog;
-// then the peer's error makes the service replace the server, which resets
-// the waiting connection unanswered, and the library asks again.
-TEST(IdentClient, ARequestResetUnansweredByAReplacedControlServerIsMadeAgain) {
-  ClientWorld world;
-  ASSERT_TRUE(world.StartService());
-  const int holder = sockettest::ConnectTo("127.0.0.1", 8098);
-  ASSERT_TRUE(sockettest::SendAll(holder, sockettest::Frame({1})));
-  ASSERT_EQ(sockettest::ReadFor(holder, sockettest::kGuardMs, 4), sockettest::Frame({}));
-  ClientOptions options = QuickOptions(nullptr);
-  options.connectPauseMs = ClientOptions().connectPauseMs;  // the replacement may take a moment
-  CIdentClient client(options);
-  std::future<int> connected = std::async(std::launch::async, [&] { return client.Connect(); });
-  for (auto t0 = sockettest::Clock::now(); ControlConnections() < 2;) {
-    ASSERT_LT(sockettest::MsSince(t0), sockettest::kGuardMs);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  sockettest::SendAll(holder, "x");
-  EXPECT_EQ(connected.get(), 0);
-  close(holder);
   EXPECT_EQ(client.Disconnect(), 0);
 }
 

@@ -28,9 +28,10 @@ using namespace sockettest;
 using recordframe::FrameOf;
 using recordframe::Parse;
 
-// One control conversation; "refused" when nothing listens at address.
-inline std::string Ask(const std::string& frame, const char* address = "127.0.0.1") {
-  int s = ConnectTo(address, CClientConnectionMgr::CONTROL_PORT);
+// One control conversation (from the address from when given); "refused"
+// when nothing listens at address.
+inline std::string Ask(const std::string& frame, const char* address = "127.0.0.1", const char* from = nullptr) {
+  int s = ConnectTo(address, CClientConnectionMgr::CONTROL_PORT, from);
   if (s < 0) return "refused";
   SendAll(s, frame);
   shutdown(s, SHUT_WR);
@@ -46,13 +47,13 @@ bool WaitUntil(Condition done) {
     if (MsSince(t0) > kGuardMs) return false;
   return true;
 }
-// A client application's event port: the first connection's events are
-// recorded as (code, number of VCIs) and acknowledged unless ack is false;
-// while held, the acknowledgement waits.
+// A client application's event port on address: the first connection's
+// events are recorded as (code, number of VCIs) and acknowledged unless ack
+// is false; while held, the acknowledgement waits. It registers from address.
 class App {
  public:
-  explicit App(bool ack = true) {
-    m_Listen = BoundSocket(&m_Port);
+  explicit App(bool ack = true, const char* address = "127.0.0.1") : m_Address(address) {
+    m_Listen = BoundSocket(&m_Port, address);
     listen(m_Listen, 1);
     m_Thread = std::thread([this, ack] {
       int s = accept(m_Listen, nullptr, nullptr);
@@ -83,9 +84,9 @@ class App {
     ASSERT_TRUE(WaitUntil([this] { return m_Conn.load() >= 0; }));
     shutdown(m_Conn.load(), SHUT_RDWR);
   }
-  CIdentConnect_Recv Register(const char* name, uint32_t noReplyTimeout = 0, bool persistLog = false) {
+  CIdentConnect_Recv Register(const std::string& name, uint32_t noReplyTimeout = 0, bool persistLog = false) {
     CIdentConnect_Recv reply;
-    Parse(Ask(FrameOf(CIdentConnect_Send(Port(), name, persistLog, noReplyTimeout))), reply);
+    Parse(Ask(FrameOf(CIdentConnect_Send(Port(), name, persistLog, noReplyTimeout)), "127.0.0.1", m_Address), reply);
     return reply;
   }
   uint16_t Port() const { return m_Port; }
@@ -96,6 +97,7 @@ class App {
   }
 
  private:
+  const char* m_Address;
   int m_Listen;
   uint16_t m_Port;
   std::atomic<int> m_Conn{-1};

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <tuple>
 
 #include "client_service/BluetoothReq.h"
@@ -107,7 +108,63 @@ TEST_F(RegistrationTest, RepliesCarryTheServiceAndItsTablesIdsCountFrom0x4D2AndT
   CClientConnectionMgr::SetShowWindowHook(nullptr);
 }
 
+// A name beyond 256 bytes, and a registration beyond the caps (in all, from
+// one address), fail as a registration fails: result -1, no client kept, no
+// id used up; one line tells of each kind.
+TEST_F(RegistrationTest, NamesAndRegistrationsBeyondTheirCapsAreRefusedAsFailedRegistrations) {
+  mgr->SetRegistrationLimits({3, 2});
+  const struct {
+    size_t name;
+    const char* from;
+    int32_t result;
+    uint32_t id;
+  } rows[] = {{256, "127.0.0.1", 0, 0x4D2}, {257, "127.0.0.1", -1, 0x4D3}, {1, "127.0.0.1", 0, 0x4D3},
+              {1, "127.0.0.1", -1, 0x4D4},  {1, "127.0.0.2", 0, 0x4D4},    {1, "127.0.0.2", -1, 0x4D5}};
+  std::vector<std::unique_ptr<App>> apps;
+  for (const auto& row : rows) {
+    apps.emplace_back(new App(true, row.from));
+    const CIdentConnect_Recv reply = apps.back()->Register(std::string(row.name, 'n'));
+    EXPECT_EQ(std::make_tuple(reply.GetResult(), reply.m_uiSessionId), std::make_tuple(row.result, row.id))
+        << row.name << " " << row.from;
+  }
+  EXPECT_FALSE(Logged("Number of connected clients = 4"));
+  std::vector<std::string> lines = tracetest::TraceCapture::Messages();
+  for (const char* refusal : {"refused: a client name of 257 bytes, at most 256 (0 more refused since the last line)",
+                              "refused: 2 registrations, 2 of them from there, at most 3 and 2 (0 more refused"})
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [&](const std::string& l) { return l.find(refusal) != std::string::npos; }),
+              1)
+        << refusal;
+  EXPECT_FALSE(Logged("refused: 3 registrations"));
+}
+
 using EventTest = ManagerTest;
+
+// A registration whose event port never completes the handshake (its
+// listener's backlog is full) holds no other request: another application
+// registers, and takes the first id, while it still connects; stopping the
+// manager cuts that connect at once.
+TEST_F(EventTest, AnEventPortThatNeverAnswersHoldsNoOtherRegistrationNorTheStop) {
+  CClientSocket::Timeouts timeouts;
+  timeouts.uiConnectWaitMs = 4 * kGuardMs;
+  mgr->SetClientSocketTimeouts(timeouts);
+  uint16_t port = 0;
+  const int full = BoundSocket(&port);
+  listen(full, 0);
+  const int filler = ConnectTo("127.0.0.1", port);
+  std::future<std::string> halfOpen =
+      std::async(std::launch::async, [port] { return Ask(FrameOf(CIdentConnect_Send(port, "half-open"))); });
+  ASSERT_TRUE(WaitLogged("CClientConnectionMgr::OnDataReceived Client connecting"));
+  App app;
+  EXPECT_EQ(std::make_tuple(app.Register("app").GetResult(), halfOpen.wait_for(std::chrono::seconds(0))),
+            std::make_tuple(0, std::future_status::timeout));
+  const auto t0 = Clock::now();
+  mgr->Uninitialize();
+  EXPECT_LT(MsSince(t0), kGuardMs);
+  EXPECT_EQ(halfOpen.get(), "") << "no reply";
+  close(filler);
+  close(full);
+}
 
 TEST_F(EventTest, ChangesReachEveryClientInOrderAndAcknowledged) {
   App a, b;
@@ -190,7 +247,7 @@ class RequestTest : public ManagerTest {
   }
 };
 
-TEST_F(RequestTest, RequestsAnswerAsDesignedAndABrokenOneReplacesTheServerOnTheSameAddress) {
+TEST_F(RequestTest, RequestsAnswerAsDesignedAndABrokenOneEndsOnlyItsOwnConversation) {
   CBluetoothReq_Recv bt(0);
   ASSERT_TRUE(Parse(Ask(FrameOf(CBluetoothReq_Send(0x4D2, 4711, CBluetoothReq_Send::BT_SCAN))), bt));
   EXPECT_EQ(bt.GetResult(), -1);
@@ -222,16 +279,17 @@ TEST_F(RequestTest, RequestsAnswerAsDesignedAndABrokenOneReplacesTheServerOnTheS
   EXPECT_EQ(Ask(Frame({2034})), Frame({}));
   EXPECT_EQ(Ask(Frame({}), "127.0.0.2"), "refused");
 
-  // A request of 3 bytes: no reply; the server closes the connection (so
-  // that its end lingers in TIME_WAIT) and is replaced on its address.
+  // A request of 3 bytes: no reply; the server closes that connection and
+  // goes on serving, on its address alone, without a replacement.
   int s = ConnectTo("127.0.0.1", CClientConnectionMgr::CONTROL_PORT);
   SendAll(s, std::string("\7\0\0\0\1\2\3", 7));
   EXPECT_EQ(ReadFor(s, kGuardMs), "");
   close(s);
-  ASSERT_TRUE(WaitLogged("CClientConnectionMgr::Run Restart Successful"));
-  EXPECT_EQ(Ask(Frame({}), "127.0.0.2"), "refused");
   App app;
   EXPECT_EQ(app.Register("after").GetResult(), 0);
+  EXPECT_EQ(Ask(Frame({}), "127.0.0.2"), "refused");
+  EXPECT_TRUE(Logged("RecvFromRemote_7::bTerminate = 0"));
+  EXPECT_FALSE(Logged("CClientConnectionMgr::OnErrorDetected"));
 }
 
 }  // namespace

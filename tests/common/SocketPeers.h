@@ -79,10 +79,12 @@ inline struct sockaddr_in Address(const char* address, uint16_t port) {
   return a;
 }
 
-inline int ConnectTo(const char* address, uint16_t port) {
+// A TCP connection to address:port, from the address from when given.
+inline int ConnectTo(const char* address, uint16_t port, const char* from = nullptr) {
   int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  struct sockaddr_in to = Address(address, port);
-  if (connect(s, reinterpret_cast<struct sockaddr*>(&to), sizeof to) != 0) {
+  struct sockaddr_in to = Address(address, port), local = Address(from ? from : "0.0.0.0", 0);
+  if (bind(s, reinterpret_cast<struct sockaddr*>(&local), sizeof local) != 0 ||
+      connect(s, reinterpret_cast<struct sockaddr*>(&to), sizeof to) != 0) {
     close(s);
     return -1;
   }
@@ -157,10 +159,10 @@ inline size_t SettledDescriptorCount(size_t expected) {
   return n;
 }
 
-// A TCP socket bound to an ephemeral port of 127.0.0.1, and that port.
-inline int BoundSocket(uint16_t* port) {
+// A TCP socket bound to an ephemeral port of address, and that port.
+inline int BoundSocket(uint16_t* port, const char* address = "127.0.0.1") {
   int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  struct sockaddr_in a = Address("127.0.0.1", 0);
+  struct sockaddr_in a = Address(address, 0);
   socklen_t length = sizeof a;
   bind(s, reinterpret_cast<struct sockaddr*>(&a), sizeof a);
   getsockname(s, reinterpret_cast<struct sockaddr*>(&a), &length);

@@ -1,16 +1,20 @@
 // The server socket over loopback: every way a conversation ends, the stop
-// from every state, datagrams, ports, and multicast per interface.
+// from every state, datagrams, ports, and multicast per interface; the
+// control server's conversations side by side.
 #include "transport/ServerSocket.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <thread>
+#include <tuple>
 
 #include "common/SocketPeers.h"
 #include "common/TestEnv.h"
 #include "host/TraceCapture.h"
 #include "transport/ClientSocket.h"
+#include "transport/ControlServer.h"
 
 namespace {
 
@@ -22,7 +26,7 @@ struct CBigReplies : CRecorder {
   int OnDataReceived(CArchiveBuffer& request, CArchiveBuffer& reply, const std::string& remote,
                      const std::string& local) override {
     int result = CRecorder::OnDataReceived(request, reply, remote, local);
-    if (Calls().back().content.substr(0, 4) == Frame({2034}).substr(4)) reply.WriteFill(0x5A, 32u * 1024u * 1024u);
+    if (request.ContentWord(0) == 2034) reply.WriteFill(0x5A, 32u * 1024u * 1024u);
     return result;
   }
 };
@@ -234,34 +238,161 @@ TEST(CServerSocket, AReplyThatThePeerStopsReadingEndsAfterTheReplyTimeOrAtOnceOn
   }
 }
 
+// A listener whose call waits until released.
+struct CSlow : CRecorder {
+  int OnDataReceived(CArchiveBuffer& request, CArchiveBuffer& reply, const std::string& remote,
+                     const std::string& local) override {
+    CRecorder::OnDataReceived(request, reply, remote, local);
+    release.Wait();
+    callEnded = true;
+    return 0;
+  }
+  Latch release;
+  std::atomic<bool> callEnded{false};
+};
+
+// The control server on 127.0.0.1 (a port the system chooses), shut down
+// with the object.
+template <typename Listener = CRecorder>
+struct Control {
+  explicit Control(CControlServer::Timeouts timeouts = {}, CControlServer::Limits limits = {}) : server(&recorder) {
+    server.SetTimeouts(timeouts);
+    server.SetLimits(limits);
+    server.SetLocalAddress("127.0.0.1");
+  }
+  ~Control() { server.Shutdown(); }
+  Listener recorder;
+  CControlServer server;
+};
+
 TEST(CServerSocket, ShutdownDuringAListenerCallCutsTheConnectionAtOnceAndReturnsWhenTheCallEnds) {
-  struct CSlow : CRecorder {
-    int OnDataReceived(CArchiveBuffer& request, CArchiveBuffer& reply, const std::string& remote,
-                       const std::string& local) override {
-      CRecorder::OnDataReceived(request, reply, remote, local);
-      release.Wait();
-      callEnded = true;
-      return 0;
-    }
-    Latch release;
-    std::atomic<bool> callEnded{false};
-  };
   Server<CSlow> server;
+  Control<CSlow> control;
   ASSERT_EQ(server.Start(), 0);
-  int s = ConnectTo("127.0.0.1", server.Port());
-  ASSERT_TRUE(SendAll(s, Frame({2034})));
-  ASSERT_TRUE(server.recorder.WaitForCalls(1));
-  std::atomic<bool> returnedAfterCall{false};
-  std::thread stopper([&] {
-    server.socket.Shutdown();
-    returnedAfterCall = server.recorder.callEnded.load();
-  });
-  EXPECT_EQ(UntilClosed(s), "|closed") << "the connection is cut while the listener still runs";
-  EXPECT_FALSE(server.recorder.callEnded);
-  server.recorder.release.Set();
-  stopper.join();
-  EXPECT_TRUE(returnedAfterCall);
-  EXPECT_TRUE(server.recorder.Errors().empty());
+  ASSERT_EQ(control.server.Initialize(0), 0);
+  const std::vector<std::tuple<CSlow*, uint16_t, std::function<int()>>> both = {
+      {&server.recorder, server.Port(), [&] { return server.socket.Shutdown(); }},
+      {&control.recorder, control.server.GetPort(), [&] { return control.server.Shutdown(); }}};
+  for (const auto& s : both) {
+    CSlow& recorder = *std::get<0>(s);
+    int c = ConnectTo("127.0.0.1", std::get<1>(s));
+    ASSERT_TRUE(SendAll(c, Frame({2034})));
+    ASSERT_TRUE(recorder.WaitForCalls(1));
+    std::atomic<bool> returnedAfterCall{false};
+    std::thread stopper([&] {
+      std::get<2>(s)();
+      returnedAfterCall = recorder.callEnded.load();
+    });
+    EXPECT_EQ(UntilClosed(c), "|closed") << "the connection is cut while the listener still runs";
+    EXPECT_FALSE(recorder.callEnded);
+    recorder.release.Set();
+    stopper.join();
+    EXPECT_TRUE(returnedAfterCall);
+    EXPECT_TRUE(recorder.Errors().empty());
+  }
+}
+
+// Each bad peer's conversation ends alone, with the report and trace line a
+// server socket gives it, never as an error of the server, which answers the
+// next conversation as it is.
+TEST(CControlServer, EachBadConversationEndsAloneWithItsReportAndTheServerGoesOn) {
+  tracetest::TraceCapture trace("[Log]\nLevel = info\n[Mode]\nShowWindow = true\n");
+  enum { SHORT_WAITS = 1, THROWS = 2, FAILS = 4, UNREAD = 8, NO_REPLY_ROOM = 16 };
+  const struct {
+    const char* what;
+    int knobs;
+    std::string send;
+    bool closeSending;
+    std::string reply;
+    const char *report, *trace;
+  } cases[] = {
+      {"one request", 0, Frame({100, 7}), true, Frame({101, 7}), "", ""},
+      {"a close before any byte", 0, "", true, "", "", ""},
+      {"a close inside the content", 0, Frame({100, 1, 2}).substr(0, 6), true, "", "",
+       "RecvFromRemote_5::bTerminate = 0"},
+      {"data instead of the close", 0, Frame({100, 1}) + "more", true, Frame({101, 1}),
+       "WaitForRemoteShutdown:Recv: error code = ", "RecvFromRemote_7::bTerminate = 0"},
+      {"a length beyond the largest frame", 0, LengthThenId(MAX_FRAME_LENGTH + 1), false, "",
+       "Recv Error: error code = 10040", "RecvFromRemote_6::bTerminate = 0"},
+      {"a length below the length slot", 0, LengthThenId(3), false, "", "Recv Error: error code = 10040",
+       "RecvFromRemote_6::bTerminate = 0"},
+      {"a large frame beyond the bytes left for them", 0, LengthThenId(CControlServer::SMALL_FRAME + 1), false, "",
+       "Recv Error: error code = 10055", "RecvFromRemote_6::bTerminate = 0"},
+      {"a listener that throws", THROWS, Frame({100}), true, "", "Exception Caught in CServerSocket::RunTCP", ""},
+      {"a listener that fails", FAILS, Frame({100}), true, "", "", "RecvFromRemote_7::bTerminate = 0"},
+      {"a reply beyond the bytes left for replies", NO_REPLY_ROOM, Frame({2034}), true, "", "", ""},
+      {"a silent peer", SHORT_WAITS, "", false, "", "Recv Error: error code = 10060",
+       "RecvFromRemote::bTerminate = 0"},
+      {"a peer stalled inside the content", SHORT_WAITS, Frame({100, 1, 2}).substr(0, 6), false, "",
+       "Recv Error: error code = 10060", "RecvFromRemote::bTerminate_4 = 0"},
+      {"a peer that never closes", SHORT_WAITS, Frame({100, 1}), false, Frame({101, 1}),
+       "CServerSocket::Timeout waiting for remote shutdown: error code = ", "RecvFromRemote_7::bTerminate = 0"},
+      {"a reply the peer does not take", SHORT_WAITS | UNREAD, Frame({2034}), true, "",
+       "Wrong number of bytes sent", "RecvFromRemote_7::bTerminate = 0"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    tracetest::TraceCapture::Clear();
+    CControlServer::Timeouts timeouts;
+    timeouts.uiRequestWaitMs = timeouts.uiReplyWaitMs = (c.knobs & SHORT_WAITS) ? 100 : 4 * kGuardMs;
+    CControlServer::Limits limits;
+    limits.uiRequestBytes = CControlServer::SMALL_FRAME;
+    if (c.knobs & UNREAD) limits.uiReplyBytes = 64u << 20;
+    if (c.knobs & NO_REPLY_ROOM) limits.uiReplyBytes = 1u << 20;
+    Control<CBigReplies> control(timeouts, limits);
+    control.recorder.m_bThrowOnce = c.knobs & THROWS;
+    control.recorder.m_iResultOnce = (c.knobs & FAILS) ? -1 : 0;
+    ASSERT_EQ(control.server.Initialize(0), 0);
+    testing::internal::CaptureStdout();
+    int s = ConnectTo("127.0.0.1", control.server.GetPort());
+    ASSERT_TRUE(SendAll(s, c.send));
+    if (c.closeSending) shutdown(s, SHUT_WR);
+    // The call that throws or fails is the bad peer's.
+    ASSERT_TRUE(!(c.knobs & (THROWS | FAILS)) || control.recorder.WaitForCalls(1));
+    EXPECT_EQ(Converse(control.server.GetPort(), Frame({7})), Frame({8}));
+    // The reply left unread stays so until the server gives up on it.
+    for (auto t0 = Clock::now(); (c.knobs & UNREAD) && !Traced(c.trace) && MsSince(t0) < kGuardMs;)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const std::string got = (c.knobs & UNREAD) ? c.reply + "|closed" : UntilClosed(s);
+    if (c.knobs & UNREAD) close(s);
+    EXPECT_EQ(got, c.reply + "|closed");
+    control.server.Shutdown();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(control.recorder.Errors().empty());
+    EXPECT_NE(out.find(c.report), std::string::npos) << out;
+    EXPECT_TRUE(*c.trace == '\0' || Traced(c.trace)) << c.trace;
+    EXPECT_EQ(Traced("CControlServer::Run Reply of 33554440 bytes to 127.0.0.1 dropped: 0 bytes of replies not yet "
+                     "taken, at most 1048576 (0 more since the last line)"),
+              (c.knobs & NO_REPLY_ROOM) != 0);
+  }
+}
+
+// Beyond the cap, the oldest connection that has not sent its request is
+// closed (one line tells), and a request is answered whatever number of
+// idle peers wait beside it.
+TEST(CControlServer, IdleConnectionsBeyondTheCapCloseTheOldestAndARequestIsAnswered) {
+  tracetest::TraceCapture trace("[Log]\nLevel = info\n[Mode]\nShowWindow = true\n");
+  CControlServer::Timeouts timeouts;
+  timeouts.uiRequestWaitMs = 4 * kGuardMs;
+  CControlServer::Limits limits;
+  limits.uiConversations = 8;
+  Control<> control(timeouts, limits);
+  ASSERT_EQ(control.server.Initialize(0), 0);
+  std::vector<int> idle;
+  for (int i = 0; i < 20; ++i) idle.push_back(ConnectTo("127.0.0.1", control.server.GetPort()));
+  EXPECT_EQ(Converse(control.server.GetPort(), Frame({7})), Frame({8}));
+  // Closed: the 12 the idle ones pushed out, and one for the request.
+  for (size_t i = 0; i < idle.size(); ++i) {
+    bool closed = false;
+    ReadFor(idle[i], i < 13 ? kGuardMs : 0, 0, &closed);
+    EXPECT_EQ(closed, i < 13) << i;
+    close(idle[i]);
+  }
+  const std::vector<std::string> lines = tracetest::TraceCapture::Messages();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                       "CControlServer::Run 8 conversations open: the oldest that has not sent its request is "
+                       "closed (0 more since the last line)"),
+            1);
 }
 
 TEST(CServerSocket, InitializeRefusesASecondStartUnknownTypesAndAFixedPortInUse) {

@@ -17,6 +17,20 @@
 //                                        the client library, or acknowledging
 //                                        each event ACK_MS late; SECS 0: until
 //                                        SIGTERM or SIGINT
+//   vci-storm idle COUNT                 COUNT idle control connections, each
+//                                        made again when the service cuts it,
+//                                        until SIGTERM or SIGINT
+//   vci-storm halfopen PARALLEL          registrations naming an event port
+//                                        that never completes the handshake,
+//                                        PARALLEL at a time, until SIGTERM
+//   vci-storm answers SECS P99_MS        a well-behaved application timing
+//                                        every answer (register, unregister);
+//                                        fails when p99 passes P99_MS
+//   vci-storm hold COUNT NAME_BYTES ADDRESS...
+//                                        COUNT registrations from the
+//                                        addresses in turn whose event ports
+//                                        take the connection and never read;
+//                                        held until SIGTERM or SIGINT
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -391,6 +405,176 @@ int SlowClient(uint32_t seconds, uint32_t ackMs) {
   return 0;
 }
 
+// ---- The control port under load: idle connections, half-open event
+// ports, registrations that never read, and the answers a well-behaved
+// application gets beside them.
+
+// A TCP connection to the control port from `from` (port 0); -1 when refused.
+int ControlConnection(const char* from) {
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const sockaddr_in local = Address(from, 0), to = Address("127.0.0.1", kControlPort);
+  if (bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+      connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+    close(s);
+    return -1;
+  }
+  return s;
+}
+
+// A listening socket on from:0 with the given backlog; its port in *port.
+int EventPort(const char* from, int backlog, uint16_t* port) {
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a = Address(from, 0);
+  socklen_t length = sizeof a;
+  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  listen(s, backlog);
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
+  *port = ntohs(a.sin_port);
+  return s;
+}
+
+// One control conversation from `from`: the request's frame out, the reply
+// read until the service closes (at most waitMs). 0 with the reply read
+// into `reply`, or -1 (refused, cut, no reply or a reply that does not read).
+int Converse(CSerialize& request, CSerialize& reply, const char* from, int waitMs) {
+  int s = ControlConnection(from);
+  if (s < 0) return -1;
+  const std::string frame = FrameOf(request);
+  send(s, frame.data(), frame.size(), MSG_NOSIGNAL);
+  shutdown(s, SHUT_WR);
+  std::string got;
+  char buffer[65536];
+  for (const Clock::time_point t0 = Clock::now(); SecondsSince(t0) * 1000 < waitMs && !g_Stop;) {
+    pollfd pfd = {s, POLLIN, 0};
+    if (poll(&pfd, 1, 100) != 1) continue;
+    const ssize_t n = recv(s, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    got.append(buffer, static_cast<size_t>(n));
+  }
+  close(s);
+  if (got.size() < 8) return -1;
+  CArchiveBuffer in(CArchiveBuffer::LOADING);
+  uint8_t* content = nullptr;
+  uint32_t size = 0;
+  if (!in.AllocateData(static_cast<uint32_t>(got.size() - 4))) return -1;
+  in.GetContent(content, size);
+  std::memcpy(content, got.data() + 4, size);
+  in.Rewind(CArchiveBuffer::LOADING);
+  return reply.Serialize(in) ? 0 : -1;
+}
+
+int Idle(uint32_t count) {
+  std::vector<pollfd> fds(count, pollfd{-1, POLLIN, 0});
+  uint64_t cuts = 0;
+  const Clock::time_point t0 = Clock::now();
+  while (!g_Stop) {
+    for (pollfd& p : fds)
+      if (p.fd < 0) p.fd = ControlConnection("127.0.0.1");
+    if (poll(fds.data(), fds.size(), 10) <= 0) continue;
+    for (pollfd& p : fds) {
+      char buffer[256];
+      if (p.fd < 0 || p.revents == 0 || recv(p.fd, buffer, sizeof buffer, MSG_DONTWAIT) > 0) continue;
+      close(p.fd);
+      p.fd = -1;
+      ++cuts;
+    }
+  }
+  for (pollfd& p : fds)
+    if (p.fd >= 0) close(p.fd);
+  std::printf("idle connections=%u cut=%llu seconds=%.1f\n", count, static_cast<unsigned long long>(cuts),
+              SecondsSince(t0));
+  return 0;
+}
+
+int HalfOpen(uint32_t parallel) {
+  // A listener whose backlog of one is taken by a connection it never
+  // accepts: the kernel drops every further handshake.
+  uint16_t port = 0;
+  const int listener = EventPort("127.0.0.1", 0, &port);
+  const int filler = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const sockaddr_in to = Address("127.0.0.1", port);
+  connect(filler, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  std::atomic<uint64_t> sent{0}, answered{0};
+  std::vector<std::thread> threads;
+  const Clock::time_point t0 = Clock::now();
+  for (uint32_t t = 0; t < parallel; ++t)
+    threads.emplace_back([&] {
+      while (!g_Stop) {
+        CIdentConnect_Send request(port, "storm-halfopen");
+        CIdentConnect_Recv reply;
+        ++sent;
+        if (Converse(request, reply, "127.0.0.1", 60000) == 0) ++answered;
+      }
+    });
+  for (std::thread& t : threads) t.join();
+  close(filler);
+  close(listener);
+  std::printf("halfopen registrations=%llu answered=%llu parallel=%u seconds=%.1f\n",
+              static_cast<unsigned long long>(sent.load()), static_cast<unsigned long long>(answered.load()), parallel,
+              SecondsSince(t0));
+  return 0;
+}
+
+int Answers(uint32_t seconds, uint32_t p99LimitMs) {
+  CSlowAcks acks(0);
+  CServerSocket events(&acks);
+  events.SetSystemChosenPort(true);
+  events.SetLocalAddress("127.0.0.1");
+  if (events.Initialize(SOCKTYPE_TCP, 0, true) != 0) return 1;
+  std::vector<double> ms;
+  int failures = 0;
+  auto timed = [&](CSerialize& request, CSerialize& reply) {
+    const Clock::time_point t = Clock::now();
+    const int r = Converse(request, reply, "127.0.0.1", 60000);
+    ms.push_back(SecondsSince(t) * 1000);
+    return r;
+  };
+  for (const Clock::time_point t0 = Clock::now(); Running(t0, seconds);) {
+    CIdentConnect_Send hello(events.GetPort(), "storm-answers");
+    CIdentConnect_Recv registered;
+    if (timed(hello, registered) != 0 || registered.GetResult() != 0) {
+      ++failures;
+      continue;
+    }
+    CIdentDisconnect_Send bye(registered.m_uiSessionId);
+    CIdentDisconnect_Recv unregistered;
+    if (timed(bye, unregistered) != 0 || unregistered.GetResult() != 0) ++failures;
+  }
+  events.Shutdown();
+  std::sort(ms.begin(), ms.end());
+  auto at = [&](double q) { return ms.empty() ? 0.0 : ms[std::min(ms.size() - 1, static_cast<size_t>(q * ms.size()))]; };
+  std::printf("answers n=%zu failures=%d p50_ms=%.0f p99_ms=%.0f max_ms=%.0f\n", ms.size(), failures, at(0.5),
+              at(0.99), ms.empty() ? 0.0 : ms.back());
+  return failures == 0 && !ms.empty() && at(0.99) <= p99LimitMs ? 0 : 1;
+}
+
+int Hold(uint32_t count, uint32_t nameBytes, const std::vector<const char*>& from) {
+  std::vector<int> held;
+  uint32_t registered = 0;
+  const std::string name(nameBytes, 'h');
+  const Clock::time_point t0 = Clock::now();
+  for (uint32_t n = 0; n < count && !g_Stop; ++n) {
+    const char* address = from[n % from.size()];
+    uint16_t port = 0;
+    const int listener = EventPort(address, 1, &port);
+    CIdentConnect_Send request(port, name);
+    CIdentConnect_Recv reply;
+    if (Converse(request, reply, address, 60000) == 0 && reply.GetResult() == 0) {
+      ++registered;
+      // The service's event connection, taken and never read.
+      pollfd pfd = {listener, POLLIN, 0};
+      if (poll(&pfd, 1, 1000) == 1) held.push_back(accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+    }
+    close(listener);
+  }
+  std::printf("hold registrations=%u registered=%u name_bytes=%u seconds=%.1f\n", count, registered, nameBytes,
+              SecondsSince(t0));
+  std::fflush(stdout);
+  while (!g_Stop) pause();
+  for (int s : held) close(s);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -409,8 +593,16 @@ int main(int argc, char** argv) {
   if (mode == "client" && argc == 3) return LibraryClient(static_cast<uint32_t>(arg(2, 0)));
   if (mode == "client" && argc == 4)
     return SlowClient(static_cast<uint32_t>(arg(2, 0)), static_cast<uint32_t>(arg(3, 0)));
+  if (mode == "idle" && argc == 3) return Idle(static_cast<uint32_t>(arg(2, 0)));
+  if (mode == "halfopen" && argc == 3) return HalfOpen(static_cast<uint32_t>(arg(2, 1)));
+  if (mode == "answers" && argc == 4)
+    return Answers(static_cast<uint32_t>(arg(2, 0)), static_cast<uint32_t>(arg(3, 0)));
+  if (mode == "hold" && argc >= 5)
+    return Hold(static_cast<uint32_t>(arg(2, 0)), static_cast<uint32_t>(arg(3, 0)),
+                std::vector<const char*>(argv + 4, argv + argc));
   std::fprintf(stderr,
                "usage: vci-storm datagrams COUNT | changes ADDRESS RATE SECONDS | abuse COUNT PARALLEL |"
-               " client SECONDS [ACK_MS] | serials ADDRESS STATE FIRST RATE SECONDS\n");
+               " client SECONDS [ACK_MS] | serials ADDRESS STATE FIRST RATE SECONDS | idle COUNT |"
+               " halfopen PARALLEL | answers SECONDS P99_MS | hold COUNT NAME_BYTES ADDRESS...\n");
   return 2;
 }

@@ -11,10 +11,12 @@ namespace vciident {
 
 namespace {
 
-// The service replaces its control server after a peer's error, and the
-// connections waiting in the old one's backlog are reset unanswered: their
-// requests were never read. Such an exchange is made again on a new
-// connection, as many times as a storm of bad peers may need; a port that
+// A connection can be reset before its request was read: the service closes
+// the oldest conversations that have not delivered their request when it
+// holds the most it takes (a storm of idle peers), and it replaces its
+// control server when the listening socket itself fails, which resets the
+// connections waiting in the old one's backlog. Such an exchange is made
+// again on a new connection, as many times as a storm may need; a port that
 // refuses right after such a reset is a replacement under way.
 const int kExchangeAttempts = 20;
 
