@@ -408,13 +408,14 @@ bool CClientConnectionMgr::Register(boost::unique_lock<boost::mutex>& requestLoc
 }
 
 bool CClientConnectionMgr::Admit(const std::string& name, const std::string& address, CRegisteredClient* client) {
-  uint32_t heldBack = 0;
+  uint64_t count = 0;
   if (name.size() > MAX_CLIENT_NAME) {
-    if (m_NameLine.Due(heldBack))
+    if (m_NameLine.Due(count))
       TraceLog(TRACE_WARN,
                "CClientConnectionMgr::OnDataReceived Registration from %s refused: a client name of %u bytes, at "
-               "most %u (%u more refused since the last line)",
-               address.c_str(), static_cast<unsigned>(name.size()), static_cast<unsigned>(MAX_CLIENT_NAME), heldBack);
+               "most %u (%llu more refused since the last line)",
+               address.c_str(), static_cast<unsigned>(name.size()), static_cast<unsigned>(MAX_CLIENT_NAME),
+               static_cast<unsigned long long>(count - 1));
     return false;
   }
   uint32_t total = 0, fromAddress = 0;
@@ -428,12 +429,12 @@ bool CClientConnectionMgr::Admit(const std::string& name, const std::string& add
   total += static_cast<uint32_t>(m_Pending.size());
   if (m_bRefuseRegistrations) return false;
   if (total >= m_RegistrationLimits.uiTotal || fromAddress >= m_RegistrationLimits.uiPerAddress) {
-    if (m_CapLine.Due(heldBack))
+    if (m_CapLine.Due(count))
       TraceLog(TRACE_WARN,
                "CClientConnectionMgr::OnDataReceived Registration from %s refused: %u registrations, %u of them "
-               "from there, at most %u and %u (%u more refused since the last line)",
+               "from there, at most %u and %u (%llu more refused since the last line)",
                address.c_str(), total, fromAddress, m_RegistrationLimits.uiTotal, m_RegistrationLimits.uiPerAddress,
-               heldBack);
+               static_cast<unsigned long long>(count - 1));
     return false;
   }
   m_Pending.emplace_back(client, address);

@@ -41,7 +41,7 @@
 #include "discovery/VCIIdentClient.h"
 #include "transport/ClientSocket.h"
 #include "transport/EventQueue.h"
-#include "transport/LogRateLimit.h"
+#include "host/RateLimit.h"
 #include "transport/ServerEvent.h"
 #include "transport/Thread.h"
 #include "transport/ThreadSync.h"
@@ -209,7 +209,7 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   CClientSocket::Timeouts m_ClientSocketTimeouts;
   RegistrationLimits m_RegistrationLimits;
   uint32_t m_uiLargestBtCommandMs = 0;
-  CLogRateLimit m_NameLine, m_CapLine;
+  CRateLimit m_NameLine, m_CapLine;
   // Drawn under the request lock; read by the registrations in flight.
   std::atomic<uint32_t> m_uiInstanceToken{0};
   std::minstd_rand m_Random;

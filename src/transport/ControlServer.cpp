@@ -322,12 +322,12 @@ bool CControlServer::AcceptAll() {
       // Every conversation has delivered its request: the next connection
       // waits in the backlog until one has ended.
       if (m_Reading.empty()) return true;
-      uint32_t heldBack = 0;
-      if (m_CapLine.Due(heldBack))
+      uint64_t count = 0;
+      if (m_CapLine.Due(count))
         TraceLog(TRACE_WARN,
                  "CControlServer::Run %u conversations open: the oldest that has not sent its request is closed "
-                 "(%u more since the last line)",
-                 m_uiConversationCap, heldBack);
+                 "(%llu more since the last line)",
+                 m_uiConversationCap, static_cast<unsigned long long>(count - 1));
       End(m_Reading.begin());
     }
     struct sockaddr_in remote {};
@@ -358,8 +358,8 @@ bool CControlServer::AcceptAll() {
       case ENFILE:
       case ENOBUFS:
       case ENOMEM: {
-        uint32_t heldBack = 0;
-        if (m_AcceptLine.Due(heldBack)) ReportError("m_AcceptSocket == SOCKET_ERROR");
+        uint64_t count = 0;
+        if (m_AcceptLine.Due(count)) ReportError("m_AcceptSocket == SOCKET_ERROR");
         m_AcceptPausedUntil = Clock::now() + std::chrono::milliseconds(kAcceptPauseMs);
         return true;
       }
@@ -484,13 +484,13 @@ void CControlServer::Answer(Conversations::iterator it) {
   c.reply->GetFrame(data, length);
   if (length > SMALL_REPLY) {
     if (m_ullReplyBytes + length > m_Limits.uiReplyBytes) {
-      uint32_t heldBack = 0;
-      if (m_ReplyLine.Due(heldBack))
+      uint64_t count = 0;
+      if (m_ReplyLine.Due(count))
         TraceLog(TRACE_WARN,
                  "CControlServer::Run Reply of %u bytes to %s dropped: %llu bytes of replies not yet taken, at most "
-                 "%u (%u more since the last line)",
+                 "%u (%llu more since the last line)",
                  length, c.remote.c_str(), static_cast<unsigned long long>(m_ullReplyBytes), m_Limits.uiReplyBytes,
-                 heldBack);
+                 static_cast<unsigned long long>(count - 1));
       End(it);
       return;
     }

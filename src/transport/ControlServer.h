@@ -39,7 +39,7 @@
 
 #include "host/TransportLogger.h"
 #include "platform/AdapterInfo.h"
-#include "transport/LogRateLimit.h"
+#include "host/RateLimit.h"
 #include "transport/ServerEvent.h"
 #include "transport/SocketTypes.h"
 #include "transport/Thread.h"
@@ -174,7 +174,7 @@ class CControlServer : public IThread, public CTransportLogger {
   uint64_t m_ullRequestBytes = 0;
   uint64_t m_ullReplyBytes = 0;
   Clock::time_point m_AcceptPausedUntil;
-  CLogRateLimit m_CapLine, m_ReplyLine, m_AcceptLine;
+  CRateLimit m_CapLine, m_ReplyLine, m_AcceptLine;
   // The workers by slot (sized by Initialize). A slot whose worker has
   // ended is joined when it is taken again, or by EndAll.
   std::vector<std::unique_ptr<boost::thread>> m_Workers;
