@@ -3,6 +3,7 @@
 // with BtMemFree, filled from the simulator's JSON items.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -31,5 +32,9 @@ inline void FillDeviceEntry(BTDEVINFO& entry, const nlohmann::json& device) {
   entry.dwFlags = (device.value("paired", false) ? uint32_t(TOSBT_DEV_PAIRED) : 0u) |
                   (device.value("connected", false) ? uint32_t(TOSBT_DEV_CONNECTED) : 0u);
   btsim::ParseAddress(device.value("address", ""), entry.BdAddr);
-  strncpy(entry.FriendlyName, device.value("name", "").c_str(), sizeof entry.FriendlyName);
+  // Zero-terminated unless the name fills the field, as the stack's lists
+  // hold it.
+  const std::string name = device.value("name", "");
+  memset(entry.FriendlyName, 0, sizeof entry.FriendlyName);
+  memcpy(entry.FriendlyName, name.data(), std::min(name.size(), sizeof entry.FriendlyName));
 }

@@ -63,7 +63,7 @@ const char kUsage[] =
     "                       'HKEY_LOCAL_MACHINE\\SOFTWARE\\TOSHIBA\\BluetoothStack\\V1.0'\n"
     "                       InstallPath <folder>/ ; note the closing \"/\")\n"
     "  --stack-dir DIR      the stack's folder for --register (default: btstack\n"
-    "                       beside vci-btsim)\n"
+    "                       beside vci-btsim, else the installed folder)\n"
     "  -v, --verbose        every request and notification on standard error\n"
     "  -h, --help           this text\n"
     "\n";
@@ -110,7 +110,10 @@ int main(int argc, char** argv) {
   CBtWorld world;
   CBtSimulator::COptions options;
   options.vciSimPath = (home / "vci-sim").string();
+  // In a build tree the stack is beside the simulator; installed, in its
+  // own folder under the library folder.
   std::string stackDir = (home / "btstack").string();
+  if (!boost::filesystem::is_directory(stackDir)) stackDir = VCI_BTSTACK_DIR;
   bool notifyGiven = false, registerStack = false;
   std::vector<std::string> args(argv + 1, argv + argc);
   for (size_t i = 0; i < args.size(); ++i) {
