@@ -523,7 +523,9 @@ void CBluezStack::Acquire(const std::string& adapter, std::function<void(bool ok
   if (m_DiscoveryUsers[adapter]++ > 0) return done(true);
   auto failed = [this, adapter, done](const sd_bus_error* error) {
     if (!error) return false;
-    if (--m_DiscoveryUsers[adapter] == 0) m_DiscoveryUsers.erase(adapter);
+    // Gone already when the bus went meanwhile.
+    auto users = m_DiscoveryUsers.find(adapter);
+    if (users != m_DiscoveryUsers.end() && --users->second == 0) m_DiscoveryUsers.erase(users);
     done(false);
     return true;
   };
