@@ -3,9 +3,9 @@
 // instance replaces the running one of the same registry file.
 #include <cstdio>
 
-#include "BuildVersion.h"
 #include "IdentService.h"
 #include "ServiceCore.h"
+#include "VersionText.h"
 
 namespace {
 
@@ -31,10 +31,7 @@ int main(int argc, char** argv) {
     fputs(kUsage, stdout);
     return 0;
   }
-  if (commandLine == "--version") {
-    printf("vci-identd %s (%s)\n", VCI_PRODUCT_VERSION, VCI_COMPILE_DATE);
-    return 0;
-  }
+  if (commandLine == "--version") return PrintVersion("vci-identd");
   CIdentService service(ServiceCore());
   return service.Run(commandLine);
 }

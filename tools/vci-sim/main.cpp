@@ -19,6 +19,7 @@
 
 #include <boost/thread/thread.hpp>
 
+#include "VersionText.h"
 #include "host/TraceLog.h"
 #include "platform/StopSignals.h"
 #include "SimAnnouncer.h"
@@ -93,6 +94,7 @@ const char kUsage[] =
     "  -v, --verbose          a line per request served and per announcement burst\n"
     "                         (standard error)\n"
     "  -h, --help             this text\n"
+    "      --version          the version\n"
     "\n"
     "Commands on standard input, one a line; each may end in a serial number to\n"
     "act on that VCI only (default: all). Each is answered \"ok\" or \"error: ...\":\n"
@@ -154,11 +156,15 @@ struct Options {
   int verbosity = 0;
 };
 
-// 0 to run, 1 after --help, 2 for a usage error (already reported).
+// 0 to run, 1 after --help or --version, 2 for a usage error (already reported).
 int ParseOptions(int argc, char** argv, Options& o) {
   std::vector<std::string> args(argv + 1, argv + argc);
   // The identity file first, so that every other option overrides it.
   for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--version") {
+      PrintVersion("vci-sim");
+      return 1;
+    }
     if (args[i] == "-h" || args[i] == "--help") {
       std::cout << kUsage;
       return 1;
