@@ -1,15 +1,9 @@
 // vci-sim: one or many simulated VCIs on this machine, for tests, demos and
 // application development without hardware. See kUsage.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -21,6 +15,7 @@
 
 #include "VersionText.h"
 #include "host/TraceLog.h"
+#include "platform/LocalAddress.h"
 #include "platform/StopSignals.h"
 #include "SimAnnouncer.h"
 #include "SimIdentity.h"
@@ -300,24 +295,6 @@ int ParseOptions(int argc, char** argv, Options& o) {
   return 0;
 }
 
-// Whether this machine has the address, so that a VCI on a foreign one
-// fails at once instead of after the server socket's bind attempts.
-bool IsLocalAddress(const std::string& address, std::string& error) {
-  struct sockaddr_in a {};
-  a.sin_family = AF_INET;
-  if (inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1) {
-    error = "not an IPv4 address";
-    return false;
-  }
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) return true;  // No way to tell; the services report it.
-  bool ok = bind(fd, reinterpret_cast<struct sockaddr*>(&a), sizeof a) == 0;
-  int code = ok ? 0 : errno;
-  close(fd);
-  if (code != 0) error = strerror(code);
-  return code != EADDRNOTAVAIL;
-}
-
 // Runs one command line; the answer goes to standard output.
 void RunCommand(const std::string& line, const std::vector<std::unique_ptr<CSimVci>>& vcis) {
   std::istringstream in(line);
@@ -425,17 +402,15 @@ int main(int argc, char** argv) {
   }
   for (auto& vci : vcis) {
     std::string error;
-    if (!IsLocalAddress(vci->GetAddress(), error)) {
-      std::cerr << "vci-sim: " << vci->GetSerial() << ": " << vci->GetAddress()
-                << " is not an address of this machine (" << error << ")\n";
+    if (!platform::IsLocalAddress(vci->GetAddress(), error)) {
+      std::cerr << "vci-sim: " << vci->GetSerial() << ": " << vci->GetAddress() << " is " << error << "\n";
       return 1;
     }
   }
   {
     std::string error;
-    if (!IsLocalAddress(o.multicastIf, error)) {
-      std::cerr << "vci-sim: --multicast-if " << o.multicastIf << " is not an address of this machine (" << error
-                << ")\n";
+    if (!platform::IsLocalAddress(o.multicastIf, error)) {
+      std::cerr << "vci-sim: --multicast-if " << o.multicastIf << " is " << error << "\n";
       return 1;
     }
   }
