@@ -60,6 +60,7 @@
 #include "transport/ClientSocket.h"
 #include "transport/ServerEvent.h"
 #include "transport/ServerSocket.h"
+#include "VersionText.h"
 #include "vci-ident/IdentClient.h"
 #include "vci-ident/IdentClientListener.h"
 
@@ -582,6 +583,7 @@ int main(int argc, char** argv) {
   signal(SIGTERM, OnStop);
   signal(SIGINT, OnStop);
   auto arg = [&](int i, unsigned long fallback) { return argc > i ? std::strtoul(argv[i], nullptr, 0) : fallback; };
+  if (mode == "--version" && argc == 2) return PrintVersion("vci-storm");
   if (mode == "datagrams" && argc == 3) return Datagrams(arg(2, 0));
   if (mode == "changes" && argc == 5)
     return Changes(argv[2], static_cast<uint32_t>(arg(3, 0)), static_cast<uint32_t>(arg(4, 0)));
@@ -603,6 +605,6 @@ int main(int argc, char** argv) {
   std::fprintf(stderr,
                "usage: vci-storm datagrams COUNT | changes ADDRESS RATE SECONDS | abuse COUNT PARALLEL |"
                " client SECONDS [ACK_MS] | serials ADDRESS STATE FIRST RATE SECONDS | idle COUNT |"
-               " halfopen PARALLEL | answers SECONDS P99_MS | hold COUNT NAME_BYTES ADDRESS...\n");
+               " halfopen PARALLEL | answers SECONDS P99_MS | hold COUNT NAME_BYTES ADDRESS... | --version\n");
   return 2;
 }
