@@ -45,6 +45,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <random>
 #include <string>
@@ -524,28 +525,33 @@ int Answers(uint32_t seconds, uint32_t p99LimitMs) {
   if (events.Initialize(SOCKTYPE_TCP, 0, true) != 0) return 1;
   std::vector<double> ms;
   int failures = 0;
-  auto timed = [&](CSerialize& request, CSerialize& reply) {
+  // Why requests failed: "register" or "unregister", then the result the
+  // service gave ("no-reply" when none came), with their counts.
+  std::map<std::string, int> why;
+  auto timed = [&](CSerialize& request, CResponse& reply, const char* what) {
     const Clock::time_point t = Clock::now();
     const int r = Converse(request, reply, "127.0.0.1", 60000);
     ms.push_back(SecondsSince(t) * 1000);
-    return r;
+    if (r == 0 && reply.GetResult() == 0) return true;
+    ++failures;
+    ++why[std::string(what) + ":" + (r != 0 ? std::string("no-reply") : std::to_string(reply.GetResult()))];
+    return false;
   };
   for (const Clock::time_point t0 = Clock::now(); Running(t0, seconds);) {
     CIdentConnect_Send hello(events.GetPort(), "storm-answers");
     CIdentConnect_Recv registered;
-    if (timed(hello, registered) != 0 || registered.GetResult() != 0) {
-      ++failures;
-      continue;
-    }
+    if (!timed(hello, registered, "register")) continue;
     CIdentDisconnect_Send bye(registered.m_uiSessionId);
     CIdentDisconnect_Recv unregistered;
-    if (timed(bye, unregistered) != 0 || unregistered.GetResult() != 0) ++failures;
+    timed(bye, unregistered, "unregister");
   }
   events.Shutdown();
   std::sort(ms.begin(), ms.end());
   auto at = [&](double q) { return ms.empty() ? 0.0 : ms[std::min(ms.size() - 1, static_cast<size_t>(q * ms.size()))]; };
-  std::printf("answers n=%zu failures=%d p50_ms=%.0f p99_ms=%.0f max_ms=%.0f\n", ms.size(), failures, at(0.5),
-              at(0.99), ms.empty() ? 0.0 : ms.back());
+  std::string reasons;
+  for (const auto& w : why) reasons += " " + w.first + "x" + std::to_string(w.second);
+  std::printf("answers n=%zu failures=%d%s p50_ms=%.0f p99_ms=%.0f max_ms=%.0f\n", ms.size(), failures,
+              reasons.c_str(), at(0.5), at(0.99), ms.empty() ? 0.0 : ms.back());
   return failures == 0 && !ms.empty() && at(0.99) <= p99LimitMs ? 0 : 1;
 }
 
