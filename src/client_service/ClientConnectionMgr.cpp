@@ -19,9 +19,11 @@
 #include "client_service/IdentEvent.h"
 #include "client_service/LogFile.h"
 #include "client_service/RegisteredClient.h"
+#include "host/Brand.h"
 #include "host/IdentConfig.h"
 #include "host/TraceLog.h"
 #include "platform/Kernel.h"
+#include "platform/ListenSockets.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "platform/VersionInfo.h"
@@ -95,7 +97,8 @@ CClientConnectionMgr::CClientConnectionMgr()
     : m_sProductName(kProductName),
       m_Random(static_cast<std::minstd_rand::result_type>(std::time(nullptr))),
       m_iSavedTraceLevel(CIdentConfig::GetInstance().GetTraceLevel()),
-      m_bSavedPersist(CIdentConfig::GetInstance().GetPersist()) {
+      m_bSavedPersist(CIdentConfig::GetInstance().GetPersist()),
+      m_Status([this] { return StatusText(); }) {
   m_ClientSocketTimeouts.uiConnectWaitMs = EVENT_CONNECT_WAIT_MS;
 }
 
@@ -154,12 +157,32 @@ int32_t CClientConnectionMgr::Initialize() {
   platform::RegistryStep failed = platform::RegistryStep::NONE;
   DWORD enable = 0;
   const LONG r = platform::ReadRegistryDword("EnableBluetooth", kBluetoothValueSize, enable, &failed);
-  if (r != ERROR_SUCCESS && failed != platform::RegistryStep::QUERY) return -1;
+  if (r != ERROR_SUCCESS && failed != platform::RegistryStep::QUERY) {
+    TraceStartFailure("CClientConnectionMgr::Initialize No registry: %s",
+                      platform::DescribeRegistryFailure(r, failed, "EnableBluetooth").c_str());
+    return -1;
+  }
   if (r == ERROR_SUCCESS && enable == 1) m_bBluetoothEnabled = true;
 
   if (!ReadVersionResource(m_uiVersionNumber, m_uiBuildDate))
     TraceLog(TRACE_WARN, "CClientConnectionMgr::Initialize Unable to read version information");
-  m_sControlAddress = CIdentConfig::GetInstance().GetControlAddress();
+  {
+    // An address that cannot be listened on fails the start: falling back
+    // to every address would open the port to the network.
+    const std::shared_ptr<const CIdentConfig::CSettings> settings = CIdentConfig::GetInstance().GetSettings();
+    if (!settings->m_sControlAddressError.empty()) {
+      std::string path;
+      CIdentConfig::IniFilePath(path);
+      TraceStartFailure("CClientConnectionMgr::Initialize ControlAddress = %s in %s: %s; the service does not start",
+                        settings->m_sControlAddress.c_str(), path.c_str(), settings->m_sControlAddressError.c_str());
+      return -1;
+    }
+    m_sControlAddress = settings->m_sControlAddress;
+  }
+  if (!m_bHandOverTaken) {
+    m_iHandedOverSocket = platform::TakeListenSocket();
+    m_bHandOverTaken = true;
+  }
   // What peers can make the service hold for a moment (frames up to 4 MiB,
   // data-file replies of megabytes) goes back to the system when it is
   // freed; the table events (about 300 KB for a thousand VCIs) stay in the
@@ -186,7 +209,10 @@ int32_t CClientConnectionMgr::Initialize() {
       TraceLog(TRACE_ERR, "CClientConnectionMgr::Initialize Error Initializing the Identification Service iRet = %d",
                iRet);
   }
-  if (iRet == 0) m_bInitialized = true;
+  if (iRet == 0) {
+    m_bInitialized = true;
+    m_Status.Start();
+  }
   TraceLog(TRACE_INFO, "CClientConnectionMgr::Initialize Leaving");
   return iRet;
 }
@@ -194,10 +220,75 @@ int32_t CClientConnectionMgr::Initialize() {
 int32_t CClientConnectionMgr::StartControlServer() {
   m_pControlServer.reset(new (std::nothrow) CControlServer(this));
   if (!m_pControlServer) return -1;
-  // Every local address unless the configuration names one: a machine on
-  // an untrusted network keeps the control port to itself.
-  if (!m_sControlAddress.empty()) m_pControlServer->SetLocalAddress(m_sControlAddress);
+  // The socket unit decides the address and port of a handed-over socket.
+  // Otherwise every local address unless the configuration names one: a
+  // machine on an untrusted network keeps the control port to itself.
+  if (m_iHandedOverSocket >= 0)
+    m_pControlServer->SetListenSocket(m_iHandedOverSocket);
+  else if (!m_sControlAddress.empty())
+    m_pControlServer->SetLocalAddress(m_sControlAddress);
   return m_pControlServer->Initialize(CONTROL_PORT);
+}
+
+std::string CClientConnectionMgr::Describe() {
+  if (!m_bInitialized) return "identification not started";
+  const uint32_t brand = m_Engine.GetBrandNumber();
+  const char* name = GetBrandKeyName(brand);
+  std::string text = brand == 0 ? std::string("no brand (no home folder)")
+                                 : "brand " + std::string(name ? name : "?") + " (" + std::to_string(brand) + ")";
+  boost::lock_guard<boost::mutex> server(m_ServerLock);
+  if (m_pControlServer)
+    text += ", control port " + m_pControlServer->GetAddressText() +
+            (m_iHandedOverSocket >= 0 ? " (socket from the service manager)" : "");
+  return text;
+}
+
+std::string CClientConnectionMgr::StatusText() {
+  const size_t vcis = m_Engine.GetVCICount();
+  size_t clients;
+  {
+    boost::lock_guard<boost::mutex> lock(m_ClientsLock);
+    clients = m_Clients.size();
+  }
+  return std::to_string(vcis) + (vcis == 1 ? " VCI, " : " VCIs, ") + std::to_string(clients) +
+         (clients == 1 ? " application" : " applications") + " registered";
+}
+
+void CClientConnectionMgr::Reload() {
+  boost::lock_guard<boost::mutex> config(m_ConfigLock);
+  size_t clients;
+  {
+    boost::lock_guard<boost::mutex> lock(m_ClientsLock);
+    clients = m_Clients.size();
+  }
+  if (clients == 0) {
+    TakeInConfiguration(true);
+    return;
+  }
+  m_bReloadPending = true;
+  TraceLog(TRACE_WARN,
+           "CClientConnectionMgr::Reload ident.ini is read again when the last of %d registered applications has gone",
+           static_cast<int>(clients));
+}
+
+void CClientConnectionMgr::TakeInConfiguration(bool always) {
+  CIdentConfig& config = CIdentConfig::GetInstance();
+  const bool changed = always ? config.Reload() : config.CheckForChanges();
+  m_bReloadPending = false;
+  if (changed) {
+    m_iSavedTraceLevel = config.GetTraceLevel();
+    m_bSavedPersist = config.GetPersist();
+  }
+  if (always) {
+    static const char* const kLevels[] = {"INFO", "WARN", "ERROR"};
+    const int level = config.GetTraceLevel();
+    TraceLog(TRACE_WARN, "CClientConnectionMgr::Reload ident.ini read again: trace level %s, window %s, trace file %s",
+             level >= 0 && level <= 2 ? kLevels[level] : "ERROR", config.GetShowWindow() ? "on" : "off",
+             config.GetPersist() ? "on" : "off");
+  }
+  if (changed) {
+    if (ShowWindowHook hook = s_ShowWindowHook.load()) hook(config.GetShowWindow());
+  }
 }
 
 void CClientConnectionMgr::CutRegistrations(bool refuse) {
@@ -207,6 +298,7 @@ void CClientConnectionMgr::CutRegistrations(bool refuse) {
 }
 
 void CClientConnectionMgr::StopAll() {
+  m_Status.Stop();
   {
     // A stop never waits on a peer: the registrations connecting to an
     // event port are cut, so that the control server's workers end at once.
@@ -385,6 +477,7 @@ bool CClientConnectionMgr::Register(boost::unique_lock<boost::mutex>& requestLoc
       count = m_Clients.size();
     }
     ++m_uiNextSessionId;
+    m_Status.Changed();
     TraceLog(TRACE_INFO, "CClientConnectionMgr::OnDataReceived %s connected. Number of connected clients = %d",
              msg.GetClientName().c_str(), static_cast<int>(count));
     // The first application gets its table after the engine has had time
@@ -393,6 +486,7 @@ bool CClientConnectionMgr::Register(boost::unique_lock<boost::mutex>& requestLoc
       boost::this_thread::sleep_for(boost::chrono::milliseconds(FIRST_REGISTRATION_WAIT_MS));
       m_bFirstRegistrationPending = false;
     }
+    boost::lock_guard<boost::mutex> config(m_ConfigLock);
     CIdentConfig::GetInstance().SetTraceLevel(TRACE_INFO);
     CIdentConfig::GetInstance().SetPersist(msg.GetPersistLog());
   }
@@ -559,6 +653,7 @@ void CClientConnectionMgr::OnIdentNotify(uint32_t type, uint32_t value) {
   TraceLog(TRACE_INFO, "CClientConnectionMgr::OnIdentNotify Entering");
   switch (type) {
     case CConnMgrEvent::VCI_STATUS:
+      m_Status.Changed();
       // The first registration's reply carries the table; till then no
       // change is reported.
       if (m_bFirstRegistrationPending) return;
@@ -672,16 +767,20 @@ void CClientConnectionMgr::RemoveClient(uint32_t sessionId) {
   }
   TraceLog(TRACE_INFO, "CClientConnectionMgr::Run %s disconnected. Clients remaining = %d",
            client->GetClientName().c_str(), static_cast<int>(remaining));
+  m_Status.Changed();
   const int32_t r = client->Uninitialize(0);
   if (r != 0) TraceLog(TRACE_ERR, "CClientConnectionMgr::Run Client Uninitialize error iRet = %d", r);
   client.reset();
   if (remaining != 0) return;
-  CIdentConfig& config = CIdentConfig::GetInstance();
-  config.SetTraceLevel(m_iSavedTraceLevel);
-  config.SetPersist(m_bSavedPersist);
-  if (config.CheckForChanges()) {
-    if (ShowWindowHook hook = s_ShowWindowHook.load()) hook(config.GetShowWindow());
+  boost::lock_guard<boost::mutex> config(m_ConfigLock);
+  {
+    // A registration since the count has set the trace for itself.
+    boost::lock_guard<boost::mutex> lock(m_ClientsLock);
+    if (!m_Clients.empty()) return;
   }
+  CIdentConfig::GetInstance().SetTraceLevel(m_iSavedTraceLevel);
+  CIdentConfig::GetInstance().SetPersist(m_bSavedPersist);
+  TakeInConfiguration(m_bReloadPending);
 }
 
 void CClientConnectionMgr::NotifyClients(uint32_t mask) {

@@ -7,11 +7,11 @@
 // itself: a control server whose listening socket failed is replaced, a
 // client whose connection broke is removed.
 //
-// Lock order: the request lock (CThreadSync's) before m_ClientsLock, and
-// before m_PendingLock. The control server runs requests on several
-// threads; the request lock is held for each request and for
-// DisconnectClients, so requests take effect one at a time, in the designed
-// order, except that a registration lets go of it while it connects to the
+// Lock order: the request lock (CThreadSync's) before m_ConfigLock, and
+// m_ConfigLock before m_ClientsLock; the request lock before m_PendingLock.
+// The control server runs requests on several threads; the request lock is
+// held for each request and for DisconnectClients, so requests take effect
+// one at a time, in the designed order, except that a registration lets go of it while it connects to the
 // application's event port (see Register). m_ClientsLock guards the map
 // alone: under it a client is at most marked terminating, and every call
 // that notifies a client is made without it, on a copy of the map. The
@@ -21,7 +21,9 @@
 // connecting, which Uninitialize cuts short under it. m_ServerLock (the
 // control server pointer) is never taken by a listener call, so the server
 // may be shut down under it; m_QueueLock is held only for a push or for
-// replacing the queue.
+// replacing the queue. m_ConfigLock makes each change of the run-time trace
+// settings (a registration's, the last client's going, a reload) one step
+// with the count of clients it depends on.
 #pragma once
 
 #include <atomic>
@@ -42,6 +44,7 @@
 #include "transport/ClientSocket.h"
 #include "transport/EventQueue.h"
 #include "host/RateLimit.h"
+#include "host/ServiceStatus.h"
 #include "transport/ServerEvent.h"
 #include "transport/Thread.h"
 #include "transport/ThreadSync.h"
@@ -86,8 +89,12 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   CClientConnectionMgr& operator=(const CClientConnectionMgr&) = delete;
 
   // Control server, event thread, discovery engine. 0; -1 when already
-  // initialised or the registry key cannot be read; otherwise the control
-  // server's or the engine's code. Main thread.
+  // initialised, the registry key cannot be read or ControlAddress cannot
+  // be listened on; otherwise the control server's or the engine's code.
+  // Each failure that has no designed line is logged at ERR with its cause.
+  // The control server listens on the socket that the service manager
+  // handed over, when there is one (socket activation); otherwise it binds
+  // CONTROL_PORT on ControlAddress. Main thread.
   int32_t Initialize();
   // Stops the control server, the engine and the event thread; registered
   // clients stay until DisconnectClients. 0. Main thread.
@@ -95,6 +102,14 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   // Uninitialises and deletes every registered client; 0 or the last failure
   // of a client's Uninitialize. Takes the request lock.
   int32_t DisconnectClients();
+  // Reads ident.ini again now, whatever its write time, when no application
+  // is registered; otherwise marks it to be read when the last one has gone
+  // (while applications are registered, the trace follows them). A line
+  // either way. Any thread but a listener call's.
+  void Reload();
+  // For the service's start line: "brand KIVO (1), control port
+  // 127.0.0.1:8098". Main thread.
+  std::string Describe();
 
   // IServerEvent: one control request (see the .cpp for each), on one of
   // the control server's workers. 0 when handled, reply or not; -1 for a
@@ -160,9 +175,15 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   void NotifyClients(uint32_t mask);
   void ReplaceControlServer();
 
-  // A new control server on CONTROL_PORT (on m_sControlAddress when set);
-  // 0 or its code. Requires m_ServerLock held.
+  // A new control server on CONTROL_PORT (on m_sControlAddress when set),
+  // or on the handed-over socket; 0 or its code. Requires m_ServerLock held.
   int32_t StartControlServer();
+  // CheckForChanges, or with always a reload whatever the file's time; the
+  // saved trace settings follow what was read, and the window is shown or
+  // hidden. Requires m_ConfigLock held and no client registered.
+  void TakeInConfiguration(bool always);
+  // "3 VCIs, 1 application registered".
+  std::string StatusText();
   // Shuts down and deletes the control server, the event queue and thread,
   // and the engine, whatever an earlier Initialize left of them.
   void StopAll();
@@ -180,6 +201,11 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   uint32_t m_uiVersionNumber = 0;
   const std::string m_sProductName;
   std::string m_sControlAddress;  // empty: every local address
+  // The listening socket that the service manager handed over, taken by the
+  // first Initialize and kept for the manager's life: every control server
+  // listens on a copy of it. -1 when there is none.
+  int m_iHandedOverSocket = -1;
+  bool m_bHandOverTaken = false;  // The main thread only.
 
   // From the registry at Initialize, cleared by the engine's Initialize
   // when there is no Bluetooth stack; read by the request and client
@@ -226,8 +252,15 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   // The main thread only.
   bool m_bInitialized = false;
 
-  // Taken from the configuration at construction; restored when the last
-  // client has gone (registration forces the trace level to INFO).
-  const int m_iSavedTraceLevel;
-  const bool m_bSavedPersist;
+  // Taken from the configuration at construction and at every take-in of
+  // ident.ini; restored when the last client has gone (registration forces
+  // the trace level to INFO).
+  boost::mutex m_ConfigLock;
+  int m_iSavedTraceLevel;         // Guarded by m_ConfigLock.
+  bool m_bSavedPersist;           // Guarded by m_ConfigLock.
+  bool m_bReloadPending = false;  // Guarded by m_ConfigLock.
+
+  // The counts for the service manager; started and stopped by the main
+  // thread.
+  CServiceStatus m_Status;
 };

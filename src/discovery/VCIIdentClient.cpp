@@ -96,7 +96,11 @@ int32_t CVCIIdentClient::Initialize(IIdentEvent* pEventSink, bool& bEnableBlueto
 
   std::string location;
   if (platform::ReadRegistryString("IdentServiceDefaultLocation", 256, location) == ERROR_SUCCESS) {
-    if (!GetBrand(m_uiBrand)) return -1;
+    std::string why;
+    if (!GetBrand(m_uiBrand, &why)) {
+      TraceStartFailure("CVCIIdentClient::Initialize No brand: %s", why.c_str());
+      return -1;
+    }
     LoadCaches(location);
   }
 
@@ -832,6 +836,15 @@ int32_t CVCIIdentClient::GetVCIStatusMap(CVCIStatusMap& map) {
   }
   TraceLog(TRACE_INFO, "CVCIIdentClient::GetVCIStatusMap Leaving");
   return 0;
+}
+
+size_t CVCIIdentClient::GetVCICount() {
+  boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+  if (m_BtVciMap.empty()) return m_VCIStatusDynMap.Count();
+  // Bluetooth VCIs merge into the table by serial number.
+  CVCIStatusMap map;
+  GetVCIStatusMap(map);
+  return map.Count();
 }
 
 bool CVCIIdentClient::SerializeVCIStatusMap(CArchiveBuffer& ar) {

@@ -145,6 +145,11 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   // Copies taken under m_TableLock; 0.
   int32_t GetVCIStatusMap(CVCIStatusMap& map);
   int32_t GetBindMap(CBindMap& map);
+  // How many VCIs GetVCIStatusMap would list now.
+  size_t GetVCICount();
+  // The brand number Initialize resolved; 0 before, or without a home
+  // folder. The thread that initialises.
+  uint32_t GetBrandNumber() const { return m_uiBrand; }
   // The bytes of the map that GetVCIStatusMap fills, written into ar under
   // m_TableLock without copying a status first (the table event of every
   // change). False when ar could not take them.

@@ -126,7 +126,7 @@ const char* GetBrandDisplayName(uint32_t selector) {
   return r ? r->displayName : nullptr;
 }
 
-bool GetBrand(uint32_t& brand) {
+bool GetBrand(uint32_t& brand, std::string* why) {
   {
     std::lock_guard<std::mutex> guard(g_BrandLock);
     if (g_uiBrand != 0) {
@@ -136,13 +136,31 @@ bool GetBrand(uint32_t& brand) {
   }
   // The resolution itself runs unlocked: its only caller is the discovery
   // engine's Initialize.
-  std::string value;
-  if (platform::ReadRegistryString("Brand", kValueBufferSize, value) != ERROR_SUCCESS) return false;
-
-  std::string keyName;
-  if (DecodeBrandText(value, keyName) != BRAND_TEXT_OK) return false;
+  std::string value, keyName, ignored;
+  std::string& reason = why ? *why : ignored;
+  platform::RegistryStep step = platform::RegistryStep::NONE;
+  const LONG r = platform::ReadRegistryString("Brand", kValueBufferSize, value, &step);
+  if (r != ERROR_SUCCESS) {
+    reason = platform::DescribeRegistryFailure(r, step, "Brand");
+    return false;
+  }
+  const std::string named = "the value \"Brand\" under HKEY_LOCAL_MACHINE\\" + std::string(VCI_REGISTRY_KEY) + " in " +
+                            platform::RegistryFilePath();
+  const BrandTextResult decoded = DecodeBrandText(value, keyName);
+  if (decoded != BRAND_TEXT_OK) {
+    reason = named + " is garbled: " + BrandTextResultText(decoded);
+    return false;
+  }
   uint32_t selector = FindBrandByKeyName(keyName);
-  if (selector == 0) return false;
+  if (selector == 0) {
+    // A garbled record may decipher to any bytes: only a printable name is shown.
+    bool printable = !keyName.empty();
+    for (char c : keyName) printable = printable && c >= ' ' && c <= '~';
+    reason = named + " names no brand of this program (" +
+             (printable ? "\"" + keyName + "\"" : "a key name of " + std::to_string(keyName.size()) + " bytes") +
+             "; vci-ident-tool brand list shows the brands)";
+    return false;
+  }
   std::lock_guard<std::mutex> guard(g_BrandLock);
   g_uiBrand = selector;
   brand = selector;

@@ -13,8 +13,10 @@
 
 // True with the brand number on success. The first success is kept for the
 // life of the process and later calls never read the registry again; a
-// failure keeps nothing, so the next call tries again. No log lines.
-bool GetBrand(uint32_t& brand);
+// failure keeps nothing, so the next call tries again. No log lines: on
+// failure why (when given) says what is wrong for the caller to log ("the
+// value \"Brand\" ... is garbled: ...").
+bool GetBrand(uint32_t& brand, std::string* why = nullptr);
 
 // Why a value text does not decode (BRAND_TEXT_OK when it does).
 enum BrandTextResult {

@@ -8,12 +8,19 @@
 // one file's values throughout, a zone count with its own zones. The trace
 // switches, asked for on every trace line and also set at run time by the
 // client connection manager, are plain atomics beside the set.
+//
+// Every key and value is checked as it is read: an unknown section or key,
+// or a value that the service reads otherwise than it is written ("yes" for
+// a switch, "debug" for the level, "10s" for a time), is a finding, logged
+// at WARN with the file, section, key and value and what is used instead.
+// The values used stay the designed ones: the finding only says so.
 #pragma once
 
 #include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/WinTypes.h"
 
@@ -53,6 +60,10 @@ class CIdentConfig {
     // "Network:ControlAddress": the one local address that the control
     // server listens on; empty (absent) for every local address.
     std::string m_sControlAddress;
+    // Why the address given cannot be listened on (not an IPv4 address, not
+    // one of this machine); empty when it can or none is given. The service
+    // then does not start: it never falls back to every address.
+    std::string m_sControlAddressError;
     DWORD GetZonesInUse() const {
       return m_uiNumLinkQualityZones < DWORD(MAX_ZONES) ? m_uiNumLinkQualityZones : DWORD(MAX_ZONES);
     }
@@ -90,6 +101,11 @@ class CIdentConfig {
   static DWORD TimeoutDefault(Timeout which);
   // Path of ident.ini from the registry; false on any registry failure.
   static bool IniFilePath(std::string& path);
+  // The findings of an ident.ini file, each "[section] key = value: what is
+  // wrong; what is used instead", read as the service reads it (the trace
+  // level a bad Level keeps is the default's). False when the file cannot
+  // be read or parsed.
+  static bool Check(const std::string& path, std::vector<std::string>& findings);
 
   void SetDefaults();
   // 0 on success, -1 when the registry value or the file cannot be read
@@ -98,12 +114,17 @@ class CIdentConfig {
   // True when the file's last-write time changed (reloaded) or the file
   // disappeared (defaults).
   bool CheckForChanges();
+  // Takes the file in now, whatever its write time (a reload the
+  // administrator asked for): as CheckForChanges does on a change. False
+  // without the registry value.
+  bool Reload();
 
  private:
   // Each requires m_ReloadLock held.
   void SetDefaultsLocked();
   int LoadLocked();
   void Publish(const CSettings& settings);
+  bool TakeInLocked(bool always);
 
   void LogStartup();
 

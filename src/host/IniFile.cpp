@@ -121,6 +121,14 @@ long CIniFile::CountKeys(const std::string& section) const {
   return n;
 }
 
+std::vector<std::string> CIniFile::GetKeys() const {
+  std::vector<std::string> keys;
+  const dictionary* d = m_pDict.get();
+  for (ssize_t i = 0; d && i < d->size; ++i)
+    if (d->key[i] && d->val[i] && std::strchr(d->key[i], ':')) keys.emplace_back(d->key[i]);
+  return keys;
+}
+
 bool CIniFile::Set(const char* key, const char* value) {
   if (!m_pDict) m_pDict.reset(dictionary_new(0));
   return m_pDict && iniparser_set(m_pDict.get(), key, value) == 0;

@@ -45,6 +45,9 @@ class CIniFile {
   std::vector<std::string> GetSections() const;
   // How many keys a section (named as GetSections gives it) holds.
   long CountKeys(const std::string& section) const;
+  // Every "section:key" that has a value, in file order (as iniparser keeps
+  // them: lower case). A key before the first section is ":key".
+  std::vector<std::string> GetKeys() const;
   // Sets "section:key" to value, or files a section when key has no colon
   // and value is null; the section of a key must exist. An empty dictionary
   // is started when nothing is held. False when iniparser refuses.

@@ -9,7 +9,9 @@
 #include <string>
 
 #include "host/IdentConfig.h"
+#include "host/JournalPriority.h"
 #include "host/MainWindowHandle.h"
+#include "platform/Journal.h"
 #include "platform/Kernel.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
@@ -23,6 +25,8 @@ std::mutex& Lock() {
 std::string g_TracePath;         // Guarded by Lock(); computed once.
 bool g_FirstWritePending = true;  // Guarded by Lock().
 std::atomic<bool> g_Silenced{false};
+std::atomic<int> g_JournalFd{-1};
+std::string g_StartFailure;  // Guarded by Lock().
 const DWORD kLocationBufferSize = 256;  // LogFileLocation is read into this many bytes.
 
 // The C library's ctime text of a local time: "Mon Dec  7 01:02:03 2026\n".
@@ -51,8 +55,18 @@ bool ComputeTracePath() {
 void TraceLog(int level, const char* format, ...) {
   if (g_Silenced.load(std::memory_order_relaxed)) return;
   CIdentConfig& config = CIdentConfig::GetInstance();
-  bool show = config.GetShowWindow(), persist = config.GetPersist();
-  if (!show && !persist) return;
+  const bool traced = level >= config.GetTraceLevel();
+  bool show = config.GetShowWindow() && traced;
+  const bool persist = config.GetPersist() && traced;
+  const int journalFd = g_JournalFd.load(std::memory_order_relaxed);
+  int priority = platform::JOURNAL_INFO;
+  bool journal = false;
+  if (journalFd >= 0) {
+    priority = JournalPriorityOf(level, format);
+    journal = priority <= platform::JOURNAL_NOTICE || show;
+    show = false;
+  }
+  if (!show && !persist && !journal) return;
   const char* name = level == TRACE_WARN ? "WARN" : level == TRACE_ERR ? "ERR " : "INFO";
 
   std::lock_guard<std::mutex> g(Lock());
@@ -65,7 +79,8 @@ void TraceLog(int level, const char* format, ...) {
   int n = vsnprintf(message, sizeof message, format, ap);
   va_end(ap);
   if (n < 0 || n > 1023) return;  // Too long: dropped everywhere.
-  if (level < config.GetTraceLevel()) return;
+  if (journal) platform::WriteJournalLine(journalFd, priority, message, static_cast<size_t>(n));
+  if (!show && !persist) return;
 
   char clock[24];
   snprintf(clock, sizeof clock, "%02d:%02d:%02d", now.wHour, now.wMinute, now.wSecond);
@@ -99,3 +114,43 @@ void ResetTraceLogState() {
 }
 
 void SetTraceLogSilenced(bool silenced) { g_Silenced.store(silenced); }
+
+void SetTraceJournal(int fd) { g_JournalFd.store(fd); }
+bool IsTraceJournalOn() { return g_JournalFd.load() >= 0; }
+
+void TraceStartFailure(const char* format, ...) {
+  char message[1024];
+  va_list ap;
+  va_start(ap, format);
+  vsnprintf(message, sizeof message, format, ap);
+  va_end(ap);
+  {
+    std::lock_guard<std::mutex> g(Lock());
+    if (g_StartFailure.empty()) g_StartFailure = message;
+  }
+  TraceLog(TRACE_ERR, "%s", message);
+}
+
+std::string GetStartFailure() {
+  std::lock_guard<std::mutex> g(Lock());
+  return g_StartFailure;
+}
+
+std::string TraceSinksText() {
+  static const char* const kFrom[] = {" from INFO", " from WARN", " from ERROR"};
+  CIdentConfig& config = CIdentConfig::GetInstance();
+  const int level = config.GetTraceLevel();
+  const char* from = level >= 0 && level <= 2 ? kFrom[level] : kFrom[2];
+  std::string sinks;
+  auto add = [&sinks](const std::string& sink) { sinks += (sinks.empty() ? "" : ", ") + sink; };
+  if (g_JournalFd.load() >= 0)
+    add(std::string("journal") + (config.GetShowWindow() ? from : " from WARN"));
+  else if (config.GetShowWindow())
+    add(std::string("standard output") + from);
+  if (config.GetPersist()) {
+    std::lock_guard<std::mutex> g(Lock());
+    add("file " + (g_TracePath.empty() && !ComputeTracePath() ? std::string("(no LogFileLocation)") : g_TracePath) +
+        from);
+  }
+  return sinks.empty() ? "none" : sinks;
+}

@@ -2,7 +2,17 @@
 // "Class::Method text" lines through TraceLog at one of three levels; the
 // configuration decides whether a line reaches the main window's output list,
 // the trace file "ident_log.txt", both or neither.
+//
+// A service under systemd has a third sink, the journal, with a threshold
+// of its own: every line whose journal priority (JournalPriority.h) is
+// notice or above, whatever ident.ini says, so that warnings and errors are
+// never lost; with ShowWindow also every line that the trace level lets
+// through. There the journal is the output window: lines are not posted to
+// the window as well. Each sink's threshold is checked before the line is
+// formatted.
 #pragma once
+
+#include <string>
 
 enum { TRACE_INFO = 0, TRACE_WARN = 1, TRACE_ERR = 2 };
 
@@ -17,3 +27,21 @@ void ResetTraceLogState();
 // only inspect the installation (the provisioning tool): their lines would
 // land in the service's own trace file and, at their first write, truncate it.
 void SetTraceLogSilenced(bool silenced);
+
+// A line at ERR that says why the service cannot start (no registry, no
+// brand, no control port). The first one of the process is also kept, so
+// that a start that fails can name its cause on standard error when the
+// journal does not have it already.
+void TraceStartFailure(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The first such line's message; empty when there was none.
+std::string GetStartFailure();
+
+// The journal sink: the descriptor of the journal stream, -1 (the default)
+// for none. Set it before the first line of the process.
+void SetTraceJournal(int fd);
+bool IsTraceJournalOn();
+
+// The sinks that take lines now and from which level, for the service's
+// start line: "journal from WARN, file /var/log/vci-ident/ident/ident_log.txt
+// from ERROR", "none".
+std::string TraceSinksText();

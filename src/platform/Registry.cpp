@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -198,13 +199,51 @@ void ReportOnce(const std::string& path, size_t lineNo, const std::string& why) 
 
 typedef std::map<std::string, std::map<std::string, RegValue>> RegTree;
 
-// Reads the file into lines; 2 when missing.
+// UTF-16LE (after its byte-order mark) as UTF-8. A surrogate without its
+// partner becomes U+FFFD, and an odd last byte is left out.
+std::string Utf8FromUtf16(const std::string& bytes, size_t start) {
+  std::string out;
+  auto unit = [&bytes](size_t i) {
+    return static_cast<uint32_t>(static_cast<uint8_t>(bytes[i])) |
+           static_cast<uint32_t>(static_cast<uint8_t>(bytes[i + 1])) << 8;
+  };
+  for (size_t i = start; i + 1 < bytes.size(); i += 2) {
+    uint32_t c = unit(i);
+    if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 && unit(i + 2) < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+      i += 2;
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | c >> 18);
+      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// Reads the file as text; 2 when missing. The registry editor of Windows
+// exports UTF-16LE with a byte-order mark: such a file reads as its UTF-8
+// text (and a writer writes it back as UTF-8).
 LONG ReadFileText(const std::string& path, std::string& text) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return ERROR_FILE_NOT_FOUND;
   std::stringstream ss;
   ss << in.rdbuf();
   text = ss.str();
+  if (text.compare(0, 2, "\xFF\xFE") == 0) text = Utf8FromUtf16(text, 2);
   return ERROR_SUCCESS;
 }
 
@@ -338,6 +377,26 @@ LONG ReadValue(const char* key, const char* name, DWORD bufferSize, std::vector<
 }
 
 }  // namespace
+
+std::string DescribeRegistryFailure(LONG code, RegistryStep step, const char* name, const char* key) {
+  const std::string path = RegistryFilePath(), file = "the registry file " + path;
+  const std::string where = "HKEY_LOCAL_MACHINE\\" + std::string(key);
+  if (code == ERROR_INVALID_DATA && step == RegistryStep::OPEN) {
+    std::lock_guard<std::mutex> g(g_ReportLock);
+    return file + " does not parse (" + (g_LastReport.empty() ? "see standard error" : g_LastReport) + ")";
+  }
+  if (code == ERROR_FILE_NOT_FOUND && step == RegistryStep::OPEN) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return file + " does not exist";
+    if (!std::ifstream(path, std::ios::binary)) return file + " cannot be read: " + std::strerror(errno);
+    return file + " has no key " + where;
+  }
+  const std::string value = "the value \"" + std::string(name) + "\" under " + where + " in " + path;
+  if (code == ERROR_FILE_NOT_FOUND) return file + " has no value \"" + name + "\" under " + where;
+  if (code == ERROR_MORE_DATA) return value + " is too long";
+  if (code == ERROR_INVALID_DATA) return value + " is of another type";
+  return value + " cannot be read (error " + std::to_string(code) + ")";
+}
 
 LONG ReadRegistryString(const char* name, DWORD bufferSize, std::string& text, RegistryStep* failed,
                         const char* key) {

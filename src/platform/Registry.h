@@ -1,5 +1,7 @@
 // The registry: one text file in the Windows registry export format, named by
-// $VCI_IDENT_REGISTRY (default /etc/vci-ident/registry.reg). The operations
+// $VCI_IDENT_REGISTRY (default /etc/vci-ident/registry.reg), in UTF-8 or, as
+// the Windows registry editor exports it, UTF-16LE with a byte-order mark
+// (the writers below write UTF-8). The operations
 // mirror their Windows namesakes, result codes included, so that callers read
 // as they would against the real registry:
 //   0 success, 2 missing file, key or value, 234 value larger than the
@@ -71,6 +73,13 @@ LONG ReadRegistryDword(const char* name, DWORD bufferSize, DWORD& value, Registr
 
 // Path of the registry file in force ($VCI_IDENT_REGISTRY or the default).
 std::string RegistryFilePath();
+
+// Why a read of the value name under HKEY_LOCAL_MACHINE\key failed with code
+// at step, for a person: "the registry file /etc/vci-ident/registry.reg
+// does not exist", "... has no value \"Brand\" under HKEY_LOCAL_MACHINE\...",
+// or the line that does not parse.
+std::string DescribeRegistryFailure(LONG code, RegistryStep step, const char* name,
+                                    const char* key = VCI_REGISTRY_KEY);
 
 // Writers used by the provisioning tool. keyPath is the full path as written
 // in a section header, root included ("HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI"). Each rewrites the whole file

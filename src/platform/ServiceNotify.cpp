@@ -10,6 +10,8 @@
 
 namespace platform {
 
+bool HasServiceManager() { return getenv("NOTIFY_SOCKET") != nullptr; }
+
 bool NotifyServiceManager(const char* state) {
   const char* path = getenv("NOTIFY_SOCKET");
   sockaddr_un addr;

@@ -8,5 +8,7 @@ namespace platform {
 
 // False when $NOTIFY_SOCKET is not set or the datagram cannot be sent.
 bool NotifyServiceManager(const char* state);
+// Whether a service manager listens ($NOTIFY_SOCKET is set).
+bool HasServiceManager();
 
 }  // namespace platform

@@ -10,6 +10,8 @@
 namespace {
 
 const int kSignals[] = {SIGTERM, SIGINT};
+// Caught by CStopSignals beside the stop signals.
+const int kReloadSignal = SIGHUP;
 volatile sig_atomic_t g_WriteFd = -1;
 
 void OnSignal(int sig) {
@@ -41,10 +43,12 @@ CStopSignals::CStopSignals() {
   m_Watcher = std::thread(&CStopSignals::Watch, this);
   SetAction(SIGPIPE, SIG_IGN);
   for (int sig : kSignals) SetAction(sig, &OnSignal);
+  SetAction(kReloadSignal, &OnSignal);
 }
 
 CStopSignals::~CStopSignals() {
   for (int sig : kSignals) SetAction(sig, SIG_DFL);
+  SetAction(kReloadSignal, SIG_DFL);
   if (m_Pipe[1] < 0) return;
   g_WriteFd = -1;
   // Byte 0 is no signal: it stops the watcher. Blocking here, so it cannot
@@ -73,10 +77,13 @@ void CStopSignals::Watch() {
     if (n < 0 && errno == EINTR) continue;
     if (n != 1 || sig == 0) return;
     std::lock_guard<std::mutex> g(m_Lock);
-    if (m_hTarget)
+    if (sig == kReloadSignal) {
+      if (m_hTarget) PostMessage(m_hTarget, WM_RELOAD_CONFIG, 0, 0);
+    } else if (m_hTarget) {
       PostMessage(m_hTarget, WM_CLOSE, 0, 0);
-    else
+    } else {
       m_bPending = true;
+    }
   }
 }
 

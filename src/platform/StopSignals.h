@@ -1,8 +1,9 @@
 // CStopSignals: SIGTERM and SIGINT become a WM_CLOSE posted to the main
 // window, so that `systemctl stop` and Ctrl-C stop the service in order;
-// SIGPIPE is ignored. The handler only writes the signal to a pipe; a watcher
-// thread posts the message, as no window code may run in a signal handler.
-// One object per process at a time.
+// SIGHUP becomes WM_RELOAD_CONFIG (`systemctl reload`: read the settings
+// again), SIGPIPE is ignored. The handler only writes the signal to a pipe; a
+// watcher thread posts the message, as no window code may run in a signal
+// handler. One object per process at a time.
 #pragma once
 
 #include <signal.h>
@@ -12,17 +13,21 @@
 
 #include "platform/WinUser.h"
 
+// Posted to the main window for SIGHUP. A reload before the window exists
+// is dropped: the settings are read at start anyway.
+enum : UINT { WM_RELOAD_CONFIG = WM_USER + 11 };
+
 class CStopSignals {
  public:
   CStopSignals();
-  // Stops and joins the watcher and gives SIGTERM and SIGINT their default
-  // actions back.
+  // Stops and joins the watcher and gives SIGTERM, SIGINT and SIGHUP their
+  // default actions back.
   ~CStopSignals();
   CStopSignals(const CStopSignals&) = delete;
   CStopSignals& operator=(const CStopSignals&) = delete;
 
-  // The window that receives WM_CLOSE. A signal that came before it was set
-  // is delivered now.
+  // The window that receives the messages. A stop signal that came before
+  // it was set is delivered now.
   void SetTarget(HWND hwnd);
 
  private:

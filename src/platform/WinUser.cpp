@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Journal.h"
 #include "platform/ListBox.h"
 #include "platform/MessageQueue.h"
 #include "platform/WindowPublisher.h"
@@ -387,7 +388,13 @@ LONG_PTR SetWindowLongPtr(HWND hWnd, int nIndex, LONG_PTR dwNewLong) {
 }
 
 int MessageBox(HWND, LPCSTR lpText, LPCSTR lpCaption, UINT) {
-  fprintf(stderr, "%s: %s\n", lpCaption ? lpCaption : "Error", lpText ? lpText : "");
+  const std::string line = std::string(lpCaption ? lpCaption : "Error") + ": " + (lpText ? lpText : "");
+  // Every message box of the service reports an error; the journal records
+  // it as one.
+  if (platform::IsJournalStream(2))
+    platform::WriteJournalLine(2, platform::JOURNAL_ERR, line.data(), line.size());
+  else
+    fprintf(stderr, "%s\n", line.c_str());
   return IDOK;
 }
 

@@ -215,7 +215,8 @@ BOOL SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy,
 LONG_PTR GetWindowLongPtr(HWND hWnd, int nIndex);
 LONG_PTR SetWindowLongPtr(HWND hWnd, int nIndex, LONG_PTR dwNewLong);
 
-// Writes "caption: text" to standard error and returns IDOK at once.
+// Writes "caption: text" to standard error (at priority err when that is the
+// journal) and returns IDOK at once.
 int MessageBox(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 
 // Plain heap blocks (GMEM_ZEROINIT zeroes); GlobalFree answers 0.

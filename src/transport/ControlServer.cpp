@@ -1,6 +1,7 @@
 #include "transport/ControlServer.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "host/ProductConfig.h"
@@ -79,17 +81,28 @@ int CControlServer::Initialize(uint16_t port) {
     m_bStopping = false;
   }
   int iRet = 0;
-  m_Listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
   const int on = 1;
-  if (m_Listen == INVALID_SOCKET) {
-    ReportError("ServerSocket:CreateSocket::socket()");
-    iRet = CServerSocket::SS_ERR_CREATE;
-  } else if (setsockopt(m_Listen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
-    ReportError("ServerSocket:Initialize:SO_REUSEADDR");
-    iRet = CServerSocket::SS_ERR_REUSEADDR;
+  struct sockaddr_in local {};
+  socklen_t length = sizeof local;
+  if (m_iHandedOver >= 0) {
+    // A copy of its own, which Shutdown closes; the poll loop needs it
+    // non-blocking, which does no harm to the service manager's copy.
+    m_Listen = fcntl(m_iHandedOver, F_DUPFD_CLOEXEC, 0);
+    if (m_Listen == INVALID_SOCKET || fcntl(m_Listen, F_SETFL, fcntl(m_Listen, F_GETFL) | O_NONBLOCK) != 0) {
+      ReportError("ServerSocket:CreateSocket::socket()");
+      iRet = CServerSocket::SS_ERR_CREATE;
+    }
+  } else {
+    m_Listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
+    if (m_Listen == INVALID_SOCKET) {
+      ReportError("ServerSocket:CreateSocket::socket()");
+      iRet = CServerSocket::SS_ERR_CREATE;
+    } else if (setsockopt(m_Listen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
+      ReportError("ServerSocket:Initialize:SO_REUSEADDR");
+      iRet = CServerSocket::SS_ERR_REUSEADDR;
+    }
   }
-  if (iRet == 0) {
-    struct sockaddr_in local {};
+  if (iRet == 0 && m_iHandedOver < 0) {
     local.sin_family = AF_INET;
     local.sin_port = htons(port);
     if (m_sLocalAddress.empty())
@@ -108,14 +121,17 @@ int CControlServer::Initialize(uint16_t port) {
                       static_cast<unsigned>(m_Listen));
         errno = error;
         ReportError(message);
+        TraceStartFailure("CControlServer::Initialize Cannot listen on %s:%d: %s", AddressText(local.sin_addr).c_str(),
+                          static_cast<int>(port), std::strerror(error));
         iRet = CServerSocket::SS_ERR_BIND;
         break;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    socklen_t length = sizeof local;
-    if (iRet == 0 && getsockname(m_Listen, reinterpret_cast<struct sockaddr*>(&local), &length) == 0)
-      m_usPort = ntohs(local.sin_port);
+  }
+  if (iRet == 0 && getsockname(m_Listen, reinterpret_cast<struct sockaddr*>(&local), &length) == 0) {
+    m_usPort = ntohs(local.sin_port);
+    m_sAddressText = AddressText(local.sin_addr) + ":" + std::to_string(m_usPort);
   }
   if (iRet == 0) {
     // Conversations take at most half of the process's descriptors: the

@@ -102,6 +102,10 @@ class CControlServer : public IThread, public CTransportLogger {
 
   // Call before Initialize.
   void SetLocalAddress(const std::string& address) { m_sLocalAddress = address; }
+  // A listening socket to serve instead of binding one (the service
+  // manager's, socket activation): the server listens on a copy of it and
+  // leaves fd to the caller; the port and address are the socket's.
+  void SetListenSocket(int fd) { m_iHandedOver = fd; }
   void SetTimeouts(const Timeouts& timeouts) { m_Timeouts = timeouts; }
   void SetLimits(const Limits& limits) { m_Limits = limits; }
 
@@ -116,6 +120,8 @@ class CControlServer : public IThread, public CTransportLogger {
   void Run(uint32_t uiArg1, uint32_t uiArg2) override;
 
   uint16_t GetPort() const { return m_usPort; }
+  // "127.0.0.1:8098", "0.0.0.0:8098": where it listens. After Initialize.
+  std::string GetAddressText() const { return m_sAddressText; }
 
  private:
   struct CConversation;
@@ -158,7 +164,9 @@ class CControlServer : public IThread, public CTransportLogger {
   Timeouts m_Timeouts;
   Limits m_Limits;
   std::string m_sLocalAddress;
+  int m_iHandedOver = -1;
   // Set by Initialize before the threads start.
+  std::string m_sAddressText;
   SOCKET m_Listen = INVALID_SOCKET;
   uint16_t m_usPort = 0;
   bool m_bTransportLog = false;

@@ -30,8 +30,9 @@ using recordframe::Parse;
 
 // One control conversation (from the address from when given); "refused"
 // when nothing listens at address.
-inline std::string Ask(const std::string& frame, const char* address = "127.0.0.1", const char* from = nullptr) {
-  int s = ConnectTo(address, CClientConnectionMgr::CONTROL_PORT, from);
+inline std::string Ask(const std::string& frame, const char* address = "127.0.0.1", const char* from = nullptr,
+                       uint16_t port = CClientConnectionMgr::CONTROL_PORT) {
+  int s = ConnectTo(address, port, from);
   if (s < 0) return "refused";
   SendAll(s, frame);
   shutdown(s, SHUT_WR);
@@ -84,9 +85,12 @@ class App {
     ASSERT_TRUE(WaitUntil([this] { return m_Conn.load() >= 0; }));
     shutdown(m_Conn.load(), SHUT_RDWR);
   }
-  CIdentConnect_Recv Register(const std::string& name, uint32_t noReplyTimeout = 0, bool persistLog = false) {
+  CIdentConnect_Recv Register(const std::string& name, uint32_t noReplyTimeout = 0, bool persistLog = false,
+                              uint16_t controlPort = CClientConnectionMgr::CONTROL_PORT) {
     CIdentConnect_Recv reply;
-    Parse(Ask(FrameOf(CIdentConnect_Send(Port(), name, persistLog, noReplyTimeout)), "127.0.0.1", m_Address), reply);
+    Parse(Ask(FrameOf(CIdentConnect_Send(Port(), name, persistLog, noReplyTimeout)), "127.0.0.1", m_Address,
+              controlPort),
+          reply);
     return reply;
   }
   uint16_t Port() const { return m_Port; }

@@ -98,12 +98,22 @@ TEST_F(RegistrationTest, RepliesCarryTheServiceAndItsTablesIdsCountFrom0x4D2AndT
   EXPECT_EQ(Unregister(0x4D4), -1);
   EXPECT_EQ(Unregister(0x4D2), 0);
   ASSERT_TRUE(WaitLogged("CClientConnectionMgr::Run A disconnected. Clients remaining = 1"));
-  // A changed ident.ini is taken in when the last client has gone.
+  // A changed ident.ini is taken in when the last client has gone, also
+  // when a reload was asked for meanwhile; without clients, a reload reads
+  // it at once.
   tracetest::WriteIni(m_Trace->Dir().File("ident.ini"), "[Log]\nLevel=warn\n[Mode]\nShowWindow=false\n");
+  mgr->Reload();
+  EXPECT_TRUE(Logged("CClientConnectionMgr::Reload ident.ini is read again when the last of 1 registered applications "
+                     "has gone"));
+  EXPECT_EQ(CIdentConfig::GetInstance().GetTraceLevel(), TRACE_INFO);
   EXPECT_EQ(Unregister(0x4D3), 0);
   ASSERT_TRUE(WaitLogged("CClientConnectionMgr::Run B disconnected. Clients remaining = 0"));
   ASSERT_TRUE(WaitUntil([] { return g_ShownAs == 0; }));
   EXPECT_EQ(CIdentConfig::GetInstance().GetTraceLevel(), TRACE_WARN);
+  tracetest::WriteIni(m_Trace->Dir().File("ident.ini"), "[Log]\nLevel=info\n[Mode]\nShowWindow=true\n");
+  mgr->Reload();
+  EXPECT_EQ(std::make_tuple(CIdentConfig::GetInstance().GetTraceLevel(), g_ShownAs.load()), std::make_tuple(0, 1));
+  EXPECT_TRUE(Logged("CClientConnectionMgr::Reload ident.ini read again: trace level INFO, window on, trace file off"));
   EXPECT_FALSE(Logged("CClientConnectionMgr::Run Event = 2 SessionId = 1236"));
   CClientConnectionMgr::SetShowWindowHook(nullptr);
 }

@@ -2,7 +2,7 @@
 // registry file truncated, garbled or replaced by a folder, or a data folder
 // it cannot write. A bad cache file goes and the service serves; a bad
 // ident.ini leaves the defaults; a registry without a readable brand ends
-// the start in order with exit code 0; and nothing else is lost.
+// the start in order with exit code 1; and nothing else is lost.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,7 +26,7 @@ TEST(FileFaults, ABrokenFileCostsItselfAtMostAndNeverTheService) {
   struct Case {
     File file;
     Fault fault;
-    bool serves, fileGoes;  // else the start fails in order, exit code 0; the broken file is deleted
+    bool serves, fileGoes;  // else the start fails in order, exit code 1; the broken file is deleted
   };
   const Case cases[] = {
       {DETAIL_CACHE, TRUNCATED, true, true}, {DETAIL_CACHE, GARBLED, true, true}, {DETAIL_CACHE, FOLDER, true, false},
@@ -71,7 +71,7 @@ TEST(FileFaults, ABrokenFileCostsItselfAtMostAndNeverTheService) {
       // is in the registry that failed).
       EXPECT_NE(service.ReadLineContaining("Error: Identification Service Initialization failed"), "");
     }
-    EXPECT_EQ(service.Wait(), 0);
+    EXPECT_EQ(service.Wait(), c.serves ? 0 : 1);
     EXPECT_TRUE(c.fault == FOLDER || (access(path.c_str(), F_OK) == 0) == !c.fileGoes);
     for (int f = 0; f < 4; ++f) {
       if (f == c.file) continue;

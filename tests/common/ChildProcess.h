@@ -2,15 +2,17 @@
 // output and error come through one pipe that the test reads line by line,
 // its standard input takes what the test writes, and $NOTIFY_SOCKET names a
 // socket of this object, so that the test can wait for the program's
-// "READY=1". Start it inside the test's private network namespace when it
-// binds the fixed ports (the child inherits the namespace). The time limits
-// only guard against a broken program; nothing waits for a time to pass.
+// "READY=1" and read what else it tells the service manager. Start it inside
+// the test's private network namespace when it binds the fixed ports (the
+// child inherits the namespace). The time limits only guard against a broken
+// program; nothing waits for a time to pass.
 #pragma once
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -33,8 +35,11 @@ class ChildProcess {
  public:
   // program: a path, or the name of a program in VCI_BIN_DIR. Unless ready
   // is empty, waits for an output line that contains it; Ready() tells
-  // whether it came.
-  ChildProcess(const std::string& program, const std::vector<std::string>& args, const std::string& ready = "") {
+  // whether it came. env: "NAME=value" added to the child's environment;
+  // "JOURNAL_STREAM" alone names the output pipe as systemd names the
+  // journal stream it connects a service to.
+  ChildProcess(const std::string& program, const std::vector<std::string>& args, const std::string& ready = "",
+               const std::vector<std::string>& extraEnv = {}) {
     static int serial = 0;
     const std::string notify = "vci-test-notify-" + std::to_string(getpid()) + "-" + std::to_string(++serial);
     sockaddr_un addr = {};
@@ -43,15 +48,6 @@ class ChildProcess {
     m_Notify = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     bind(m_Notify, reinterpret_cast<sockaddr*>(&addr), offsetof(sockaddr_un, sun_path) + 1 + notify.size());
 
-    // Everything the child needs is built before the fork: the parent may
-    // already run threads.
-    std::vector<std::string> env{"NOTIFY_SOCKET=@" + notify};
-    for (char** e = environ; *e; ++e)
-      if (strncmp(*e, "NOTIFY_SOCKET=", 14) != 0) env.push_back(*e);
-    const std::string path = program.find('/') == std::string::npos ? std::string(VCI_BIN_DIR) + "/" + program : program;
-    std::vector<std::string> argv{path};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> argp = Pointers(argv), envp = Pointers(env);
     // Close-on-exec, so that no other child holds the pipes open.
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0) return;
@@ -60,6 +56,21 @@ class ChildProcess {
       close(in[1]);
       return;
     }
+    // Everything the child needs is built before the fork: the parent may
+    // already run threads.
+    std::vector<std::string> env{"NOTIFY_SOCKET=@" + notify};
+    for (std::string e : extraEnv) {
+      struct stat st;
+      if (e == "JOURNAL_STREAM" && fstat(out[1], &st) == 0)
+        e += "=" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+      env.push_back(e);
+    }
+    for (char** e = environ; *e; ++e)
+      if (strncmp(*e, "NOTIFY_SOCKET=", 14) != 0) env.push_back(*e);
+    const std::string path = program.find('/') == std::string::npos ? std::string(VCI_BIN_DIR) + "/" + program : program;
+    std::vector<std::string> argv{path};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> argp = Pointers(argv), envp = Pointers(env);
     m_Pid = fork();
     if (m_Pid == 0) {
       dup2(in[0], 0);
@@ -99,10 +110,20 @@ class ChildProcess {
   }
 
   // True once the program has sent READY=1.
-  bool WaitReady() {
-    char text[64] = {};
-    return Readable(m_Notify, sockettest::Clock::now() + std::chrono::milliseconds(sockettest::kGuardMs)) &&
-           recv(m_Notify, text, sizeof text - 1, 0) > 0 && std::string(text) == "READY=1";
+  bool WaitReady() { return WaitNotify("READY=1"); }
+  // True once the program has sent message; the others are passed over.
+  bool WaitNotify(const std::string& message) {
+    for (std::string m; !(m = ReadNotify()).empty();)
+      if (m == message) return true;
+    return false;
+  }
+  // The program's next message to the service manager; "" when none comes.
+  std::string ReadNotify() {
+    char text[256] = {};
+    if (!Readable(m_Notify, sockettest::Clock::now() + std::chrono::milliseconds(sockettest::kGuardMs)) ||
+        recv(m_Notify, text, sizeof text - 1, 0) <= 0)
+      return "";
+    return text;
   }
 
   // The next output line that match accepts, passing the others over; ""

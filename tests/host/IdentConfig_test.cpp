@@ -86,6 +86,38 @@ TEST(CIdentConfig, EachKeyIsReadByItsRuleAndAnAbsentOneFallsBackToItsDefaultOrIt
   EXPECT_EQ(std::make_tuple(values["num-zones"], values["zone-1"], values["zone-20"]), std::make_tuple(4L, 30L, 200L));
 }
 
+// What the service does not take as written is a finding that says what is
+// used instead; the designed texts give none.
+TEST(CIdentConfig, EveryUnknownSectionOrKeyAndEveryValueReadOtherwiseThanWrittenIsAFinding) {
+  testenv::ScratchDir dir;
+  std::vector<std::string> findings;
+  testenv::WriteFile(dir.File("a.ini"), "[Log]\nLevel = Warn\npersist = TRUE\n[timeouts]\nPAIR_TIMEOUT = 0x4E20\n"
+                                        "[LINK-QUALITY]\nnum-zones = 2\nzone-2 = 0\n"
+                                        "[Network]\nControlAddress = 127.0.0.1\n");
+  ASSERT_TRUE(CIdentConfig::Check(dir.File("a.ini"), findings));
+  EXPECT_EQ(findings, std::vector<std::string>());
+  testenv::WriteFile(dir.File("b.ini"),
+                     "top = 1\n[Log]\nLevel = debug\npersist = yes\n[Mode]\nShowWindow = 1\nShowWindows = true\n"
+                     "[timeouts]\nPAIR_TIMEOUT = 10s\nBT_CONNECT_TIMEOUT = 010\nDISCOVERY_TIMEOUT = -1\n"
+                     "[LINK-QUALITY]\nnum-zones = 2\nzone-3 = 5\n[Logg]\nLevel = info\n"
+                     "[Network]\nControlAddress = banana\n");
+  ASSERT_TRUE(CIdentConfig::Check(dir.File("b.ini"), findings));
+  EXPECT_EQ(findings, std::vector<std::string>({
+                          "[log] level = debug: not info, warn or error; the trace level stays ERROR",
+                          "[log] persist = yes: not true or false; false is used",
+                          "[mode] showwindow = 1: not true or false; false is used",
+                          "[timeouts] BT_CONNECT_TIMEOUT = 010: a leading 0 makes it octal; 8 is used",
+                          "[timeouts] DISCOVERY_TIMEOUT = -1: not a number from 0 to 4294967295; 4294967295 is used",
+                          "[timeouts] PAIR_TIMEOUT = 10s: not a whole number; 10 is used",
+                          "[network] controladdress = banana: not an IPv4 address; the service does not start",
+                          "[logg]: unknown section; its key is ignored",
+                          "[] top = 1: outside any section; ignored",
+                          "[mode] showwindows = true: unknown key; ignored",
+                          "[link-quality] zone-3 = 5: not used, as num-zones is 2; ignored",
+                      }));
+  EXPECT_FALSE(CIdentConfig::Check(dir.File("missing.ini"), findings));
+}
+
 TEST(CIdentConfig, CheckForChangesFollowsTheFilesWriteTimeAndItsRemoval) {
   Home home;
   WriteIni(home.Ini(), "[LINK-QUALITY]\nnum-zones = 25\n");

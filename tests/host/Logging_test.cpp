@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <boost/filesystem.hpp>
+#include <unistd.h>
 
 #include "common/TestEnv.h"
 #include "host/LogManager.h"
@@ -78,6 +79,34 @@ TEST(TraceLog, TheFirstWriteOfAProcessTruncatesOrAppendsAndStartsWithTheDate) {
   TraceLog(TRACE_ERR, "CTest::Run three");
   ExpectLinesMatch(FileLines(capture.TraceFile()),
                    {kCtime, ".*:INFO: CTest::Run one", ".*:WARN: a{1023}", kCtime, ".*:ERR : CTest::Run three"});
+}
+
+// Under systemd the journal takes warnings and errors whatever ident.ini
+// says, each line with its priority, and a routine line that the design logs
+// at ERR at the priority of its meaning; with ShowWindow it takes every line
+// that the level lets through, and the window none.
+TEST(TraceLog, TheJournalTakesEachLineAtItsPriorityBesideTheDesignedSinks) {
+  TraceCapture capture("[Log]\nLevel = error\n");
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  SetTraceJournal(fds[1]);
+  const char kRoutine[] = "CClientConnectionMgr::Run Shutdown in process. Exiting Notify Thread";
+  TraceLog(TRACE_INFO, "CTest::Run not for the journal");
+  TraceLog(TRACE_WARN, "CTest::Run warned %d", 1);
+  TraceLog(TRACE_ERR, kRoutine);
+  TraceLog(TRACE_ERR, "CTest::Run failed\nbadly");
+  capture.Reconfigure("[Log]\nLevel = info\n[Mode]\nShowWindow = true\n");
+  TraceLog(TRACE_INFO, "CTest::Run shown");
+  TraceLog(TRACE_ERR, kRoutine);
+  SetTraceJournal(-1);
+  close(fds[1]);
+  std::string journal;
+  char chunk[256];
+  for (ssize_t n; (n = read(fds[0], chunk, sizeof chunk)) > 0;) journal.append(chunk, static_cast<size_t>(n));
+  close(fds[0]);
+  EXPECT_EQ(journal, "<4>CTest::Run warned 1\n<3>CTest::Run failed badly\n<6>CTest::Run shown\n<6>" +
+                         std::string(kRoutine) + "\n");
+  EXPECT_TRUE(TraceCapture::Lines().empty());
 }
 
 TEST(TraceLog, TheTraceFileFolderIsReadFromTheRegistryUntilFoundAndThenKept) {

@@ -58,6 +58,18 @@ TEST(Registry, ValuesReadWithTheCallersBufferSizeAndFailWithTheCodeOfTheirStep) 
   EXPECT_EQ(Read("A"), "untouched <13 at 1>");
   std::remove(reg.Path().c_str());
   EXPECT_EQ(Read("A"), "untouched <2 at 1>");
+
+  // As the Windows registry editor exports it: UTF-16LE with a byte-order
+  // mark, lines ending in CR LF; a character beyond 16 bits as a pair.
+  const std::u16string exported = u"\uFEFFWindows Registry Editor Version 5.00\r\n\r\n"
+                                  u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI]\r\n"
+                                  u"\"Place\"=\"K\u00f6ln \U0001F697\"\r\n\"EnableBluetooth\"=dword:00000001\r\n";
+  std::string bytes;
+  for (char16_t c : exported) bytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+  testenv::WriteFile(reg.Path(), bytes);
+  EXPECT_EQ(Read("Place"), "K\xC3\xB6ln \xF0\x9F\x9A\x97");
+  EXPECT_EQ(ReadRegistryDword("EnableBluetooth", 240, d), ERROR_SUCCESS);
+  EXPECT_EQ(d, 1u);
 }
 
 // What the fuzz target does not drive: a name of another case, DWORD values,

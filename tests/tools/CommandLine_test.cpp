@@ -2,6 +2,7 @@
 // gets wrong, and the exit status and message each gets back.
 #include <map>
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -127,6 +128,15 @@ TEST(CommandLine, EachMistakeGetsItsExitStatusAndALineNamingIt) {
   // Nothing refused has touched the registry file.
   EXPECT_EQ(testenv::ReadFile(registry.Path()), before);
   if (!isolated) GTEST_SKIP() << "vci-sim cases left out: " << why;
+}
+
+TEST(CommandLine, EveryProgramTellsTheSameVersion) {
+  const std::string version = tooltest::Run("vci-identd --version").out.substr(sizeof "vci-identd");
+  EXPECT_NE(version.find(" ("), std::string::npos) << version;
+  for (const std::string program : {"vci-ident", "vci-ident-tool", "vci-sim", "vci-btsim", "vci-storm"}) {
+    const Result r = tooltest::Run(program + " --version");
+    EXPECT_EQ(std::make_tuple(r.status, r.out), std::make_tuple(0, program + " " + version));
+  }
 }
 
 }  // namespace

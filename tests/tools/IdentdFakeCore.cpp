@@ -30,6 +30,8 @@ class CFakeCore : public IServiceCore {
     TraceLog(TRACE_INFO, "FakeCore::DisconnectClients");
     return 0;
   }
+  void Reload() override { TraceLog(TRACE_INFO, "FakeCore::Reload"); }
+  std::string Describe() override { return m_bInitialised ? "a fake core" : "a fake core, not initialised"; }
 
  private:
   bool m_bInitialised = false;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
@@ -95,6 +96,16 @@ TEST(ConfigCommand, ShowsWhatTheServiceTakesFromTheIniFile) {
   // The configuration logs its settings while loading; with persist set and
   // append clear those lines would truncate the trace file.
   EXPECT_EQ(testenv::ReadFile(trace), "the service's own lines\n");
+
+  // check: the findings of a file, one a line, and exit status 1.
+  const std::string ini = dir.File("ident.ini");
+  testenv::WriteFile(ini, "[Log]\nLevel = warn\n");
+  EXPECT_EQ(Tool("config check " + ini).status, 0);
+  testenv::WriteFile(ini, "[Mode]\nShowWindow = yes\n");
+  const tooltest::Result r = Tool("config check " + ini);
+  EXPECT_EQ(std::make_tuple(r.status, r.out),
+            std::make_tuple(1, ini + ": [mode] showwindow = yes: not true or false; false is used\n"));
+  EXPECT_EQ(Tool("config check " + dir.File("missing.ini")).status, 1);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// config show: the service's settings from ident.ini as the service takes
-// them, defaults included.
+// config show|check: the service's settings from ident.ini as the service
+// takes them, defaults included, and what it does not take as written.
 #include <iostream>
 
 #include <nlohmann/json.hpp>
@@ -11,7 +11,8 @@
 namespace {
 
 const char kUsage[] =
-    "usage: vci-ident-tool config show\n\n"
+    "usage: vci-ident-tool config show\n"
+    "       vci-ident-tool config check FILE\n\n"
     "show  loads ident.ini from the folder named by the registry value\n"
     "      IdentServiceDefaultLocation (HKEY_LOCAL_MACHINE\\SOFTWARE\\KIVO\\KIVO_VCI in\n"
     "      $VCI_IDENT_REGISTRY) exactly as the service does and prints every\n"
@@ -19,11 +20,18 @@ const char kUsage[] =
     "      \"file\" is the ini path (null without a registry value), \"loaded\"\n"
     "      whether it was read; settings the file does not give show their\n"
     "      defaults. The link-quality zones are listed as far as\n"
-    "      \"LINK-QUALITY:num-zones\" reaches (at most 20).\n\n"
-    "example: vci-ident-tool config show\n";
+    "      \"LINK-QUALITY:num-zones\" reaches (at most 20).\n"
+    "check reads FILE as the service reads ident.ini and prints, one a line,\n"
+    "      what it would not take as written: an unknown section or key, a\n"
+    "      value read otherwise than it looks (\"yes\" for a switch, \"10s\" for a\n"
+    "      time), each with what is used instead. The service logs the same\n"
+    "      lines (WARN). Exit status 0 when there is none, 1 otherwise or when\n"
+    "      FILE cannot be read.\n\n"
+    "examples: vci-ident-tool config show\n"
+    "          vci-ident-tool config check /etc/vci-ident/ident.ini\n";
 
 int Run(const std::vector<std::string>& args);
-const ToolCommand kCommand{"config", "the service's settings from ident.ini", kUsage, Run};
+const ToolCommand kCommand{"config", "the service's settings from ident.ini, and its findings", kUsage, Run};
 ToolCommandRegistration g_Registration(kCommand);
 
 int Show() {
@@ -54,12 +62,26 @@ int Show() {
   return 0;
 }
 
+int Check(const std::string& path) {
+  std::vector<std::string> findings;
+  if (!CIdentConfig::Check(path, findings)) {
+    std::cerr << "vci-ident-tool: " << path << ": cannot be read or is no ini text\n";
+    return 1;
+  }
+  for (const std::string& finding : findings) std::cout << path << ": " << finding << "\n";
+  return findings.empty() ? 0 : 1;
+}
+
 int Run(const std::vector<std::string>& args) {
   if (tool::PrintedHelp(args, kUsage)) return 0;
   if (args.empty()) return tool::UsageError(kCommand, "config needs a subcommand");
   if (args[0] == "show") {
     if (args.size() != 1) return tool::UsageError(kCommand, "config show takes no arguments");
     return Show();
+  }
+  if (args[0] == "check") {
+    if (args.size() != 2) return tool::UsageError(kCommand, "config check takes one FILE");
+    return Check(args[1]);
   }
   return tool::UsageError(kCommand, "unknown config subcommand '" + args[0] + "'");
 }

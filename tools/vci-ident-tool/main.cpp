@@ -3,11 +3,13 @@
 #include <iostream>
 
 #include "ToolCommand.h"
+#include "VersionText.h"
 #include "host/TraceLog.h"
 
 static void PrintOverview(std::ostream& out) {
   out << "usage: vci-ident-tool COMMAND [ARGS...]\n"
-         "       vci-ident-tool COMMAND --help\n\n"
+         "       vci-ident-tool COMMAND --help\n"
+         "       vci-ident-tool --version\n\n"
          "Provisioning and diagnostics for the VCI identification service.\n"
          "The registry file is $VCI_IDENT_REGISTRY (default /etc/vci-ident/registry.reg).\n\n"
          "commands:\n";
@@ -32,6 +34,7 @@ int main(int argc, char** argv) {
     PrintOverview(std::cout);
     return 0;
   }
+  if (name == "--version") return PrintVersion("vci-ident-tool");
   std::vector<std::string> args(argv + 2, argv + argc);
   for (const auto& c : ToolCommands()) {
     if (name == c.name) {

@@ -4,12 +4,14 @@
 #include <iostream>
 
 #include "Cli.h"
+#include "VersionText.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: vci-ident [--service ADDR] [--port N] [--start PROGRAM] [--persist-log] COMMAND [ARGS...]\n"
-    "       vci-ident COMMAND --help\n\n"
+    "       vci-ident COMMAND --help\n"
+    "       vci-ident --version\n\n"
     "Asks the VCI identification service of this PC which VCIs it knows.\n\n"
     "  --service ADDR   the service's address, one of this PC's (default 127.0.0.1)\n"
     "  --port N         its control port (default 8098)\n"
@@ -45,6 +47,7 @@ int main(int argc, char** argv) {
       PrintUsage(std::cout);
       return 0;
     }
+    if (option == "--version") return PrintVersion("vci-ident");
     if (option == "--persist-log") {
       options.persistLog = true;
       continue;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <chrono>
 #include <thread>
 
@@ -10,6 +11,8 @@
 #include "host/MainWindowHandle.h"
 #include "host/TraceLog.h"
 #include "host/TransportLogger.h"
+#include "VersionText.h"
+#include "platform/Journal.h"
 #include "platform/ServiceNotify.h"
 #include "platform/StackNotification.h"
 #include "platform/StopSignals.h"
@@ -50,6 +53,26 @@ std::string CIdentService::CommandLineTail(int argc, char** argv) {
 }
 
 int CIdentService::Run(const std::string& commandLine) {
+  // Before the first line, which reads the settings (and logs what is
+  // wrong with them): under systemd, warnings and errors reach the journal
+  // whatever ident.ini says.
+  SetTraceJournal(platform::IsJournalStream(2) ? 2 : -1);
+  const int exitCode = RunService(commandLine);
+  if (exitCode == EXIT_STOPPED) {
+    TraceLog(TRACE_WARN, "VCI Identification Service %s stopped, exit status %d", VersionText().c_str(), exitCode);
+    return exitCode;
+  }
+  TraceLog(TRACE_ERR, "VCI Identification Service %s did not start, exit status %d", VersionText().c_str(), exitCode);
+  // Whoever started it by hand, or a client library, learns why; the
+  // journal has the line already.
+  if (!IsTraceJournalOn()) {
+    const std::string cause = GetStartFailure();
+    std::fprintf(stderr, "vci-identd: %s\n", cause.empty() ? "the service did not start" : cause.c_str());
+  }
+  return exitCode;
+}
+
+int CIdentService::RunService(const std::string& commandLine) {
   // From here a stop signal waits for the main window instead of killing.
   CStopSignals stopSignals;
   m_sCommandLine = commandLine;
@@ -57,12 +80,12 @@ int CIdentService::Run(const std::string& commandLine) {
 
   if (!StopRunningInstance()) {
     TraceLog(TRACE_ERR, "Cannot start the VCI Identification Service");
-    return 0;
+    return EXIT_START_FAILED;
   }
   WSADATA wsaData;
   if (WSAStartup(MAKEWORD(2, 2), &wsaData) != 0) {
     TraceLog(TRACE_ERR, "WSAStartup Error");
-    return 1;
+    return EXIT_START_FAILED;
   }
   CLogManager::GetInstance().Register("client-system", 4, 0xFFFF, 1);
   TraceLog(TRACE_INFO, "Starting VCI Identification Service");
@@ -79,14 +102,17 @@ int CIdentService::Run(const std::string& commandLine) {
   if (!RegisterClassEx(&wc)) {
     MessageBox(0, "Window Registration Failed!", "Error!", MB_ICONEXCLAMATION | MB_OK);
     TraceLog(TRACE_ERR, "Window Registration Failed!");
-    return 0;
+    return EXIT_START_FAILED;
   }
   HWND hwnd = CreateWindowEx(WS_EX_CLIENTEDGE, platform::SERVICE_WINDOW_CLASS, kWindowTitle, WS_OVERLAPPEDWINDOW,
                              CW_USEDEFAULT, CW_USEDEFAULT, 600, 700, 0, 0, nullptr, nullptr);
+  // A core that failed to start has closed the window in WM_CREATE, after
+  // its own lines: the window itself did not fail.
+  if (m_bStartFailed) return EXIT_START_FAILED;
   if (!hwnd) {
     MessageBox(0, "Window Creation Failed!", "Error!", MB_ICONEXCLAMATION | MB_OK);
     TraceLog(TRACE_ERR, "Window Creation Failed!");
-    return 0;
+    return EXIT_START_FAILED;
   }
   if (m_bStackMode) m_uStackMessage = RegisterWindowMessage(platform::STACK_NOTIFY_MESSAGE);
   m_hMainWnd = hwnd;
@@ -98,6 +124,8 @@ int CIdentService::Run(const std::string& commandLine) {
   ShowWindow(hwnd, CIdentConfig::GetInstance().GetShowWindow() ? SW_SHOWNORMAL : SW_HIDE);
   UpdateWindow(hwnd);
   platform::NotifyServiceManager("READY=1");
+  TraceLog(TRACE_WARN, "VCI Identification Service %s started %s: %s; trace: %s", VersionText().c_str(),
+           m_bStackMode ? "by the Bluetooth stack" : "by DLL", m_Core.Describe().c_str(), TraceSinksText().c_str());
 
   MSG msg;
   while (GetMessage(&msg, 0, 0, 0)) {
@@ -163,6 +191,7 @@ LRESULT CIdentService::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
       return 0;
     }
     case WM_CLOSE:
+      platform::NotifyServiceManager("STOPPING=1");
       TraceLog(TRACE_INFO, "WM_CLOSE");
       CTransportLogger::CloseTransportLog();
       m_Core.Uninitialize();
@@ -186,6 +215,11 @@ LRESULT CIdentService::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
       DestroyWindow(hwnd);
       return 0;
     case WM_POWERBROADCAST: return 0;
+    case WM_RELOAD_CONFIG:
+      platform::NotifyServiceManager("RELOADING=1");
+      m_Core.Reload();
+      platform::NotifyServiceManager("READY=1");
+      return 0;
     default: return DefWindowProc(hwnd, message, wParam, lParam);
   }
 }
@@ -203,6 +237,7 @@ void CIdentService::OnCreate(HWND hwnd) {
   }
   TraceLog(TRACE_INFO, "VCI Identification Service started by DLL");
   if (!InitializeCore()) {
+    m_bStartFailed = true;
     MessageBox(hwnd, "Identification Service Initialization failed", "Error", MB_OK | MB_ICONERROR);
     SendMessage(hwnd, WM_CLOSE, 0, 0);
   }

@@ -24,6 +24,8 @@ class CManagerServiceCore : public IServiceCore {
   int Initialize() override { return CClientConnectionMgr::GetInstance().Initialize(); }
   int Uninitialize() override { return CClientConnectionMgr::GetInstance().Uninitialize(); }
   int DisconnectClients() override { return CClientConnectionMgr::GetInstance().DisconnectClients(); }
+  void Reload() override { CClientConnectionMgr::GetInstance().Reload(); }
+  std::string Describe() override { return CClientConnectionMgr::GetInstance().Describe(); }
 };
 
 }  // namespace

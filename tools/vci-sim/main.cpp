@@ -1,15 +1,9 @@
 // vci-sim: one or many simulated VCIs on this machine, for tests, demos and
 // application development without hardware. See kUsage.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -19,7 +13,9 @@
 
 #include <boost/thread/thread.hpp>
 
+#include "VersionText.h"
 #include "host/TraceLog.h"
+#include "platform/LocalAddress.h"
 #include "platform/StopSignals.h"
 #include "SimAnnouncer.h"
 #include "SimIdentity.h"
@@ -93,6 +89,7 @@ const char kUsage[] =
     "  -v, --verbose          a line per request served and per announcement burst\n"
     "                         (standard error)\n"
     "  -h, --help             this text\n"
+    "      --version          the version\n"
     "\n"
     "Commands on standard input, one a line; each may end in a serial number to\n"
     "act on that VCI only (default: all). Each is answered \"ok\" or \"error: ...\":\n"
@@ -154,11 +151,15 @@ struct Options {
   int verbosity = 0;
 };
 
-// 0 to run, 1 after --help, 2 for a usage error (already reported).
+// 0 to run, 1 after --help or --version, 2 for a usage error (already reported).
 int ParseOptions(int argc, char** argv, Options& o) {
   std::vector<std::string> args(argv + 1, argv + argc);
   // The identity file first, so that every other option overrides it.
   for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--version") {
+      PrintVersion("vci-sim");
+      return 1;
+    }
     if (args[i] == "-h" || args[i] == "--help") {
       std::cout << kUsage;
       return 1;
@@ -294,24 +295,6 @@ int ParseOptions(int argc, char** argv, Options& o) {
   return 0;
 }
 
-// Whether this machine has the address, so that a VCI on a foreign one
-// fails at once instead of after the server socket's bind attempts.
-bool IsLocalAddress(const std::string& address, std::string& error) {
-  struct sockaddr_in a {};
-  a.sin_family = AF_INET;
-  if (inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1) {
-    error = "not an IPv4 address";
-    return false;
-  }
-  int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  if (fd < 0) return true;  // No way to tell; the services report it.
-  bool ok = bind(fd, reinterpret_cast<struct sockaddr*>(&a), sizeof a) == 0;
-  int code = ok ? 0 : errno;
-  close(fd);
-  if (code != 0) error = strerror(code);
-  return code != EADDRNOTAVAIL;
-}
-
 // Runs one command line; the answer goes to standard output.
 void RunCommand(const std::string& line, const std::vector<std::unique_ptr<CSimVci>>& vcis) {
   std::istringstream in(line);
@@ -419,17 +402,15 @@ int main(int argc, char** argv) {
   }
   for (auto& vci : vcis) {
     std::string error;
-    if (!IsLocalAddress(vci->GetAddress(), error)) {
-      std::cerr << "vci-sim: " << vci->GetSerial() << ": " << vci->GetAddress()
-                << " is not an address of this machine (" << error << ")\n";
+    if (!platform::IsLocalAddress(vci->GetAddress(), error)) {
+      std::cerr << "vci-sim: " << vci->GetSerial() << ": " << vci->GetAddress() << " is " << error << "\n";
       return 1;
     }
   }
   {
     std::string error;
-    if (!IsLocalAddress(o.multicastIf, error)) {
-      std::cerr << "vci-sim: --multicast-if " << o.multicastIf << " is not an address of this machine (" << error
-                << ")\n";
+    if (!platform::IsLocalAddress(o.multicastIf, error)) {
+      std::cerr << "vci-sim: --multicast-if " << o.multicastIf << " is " << error << "\n";
       return 1;
     }
   }

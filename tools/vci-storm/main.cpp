@@ -45,6 +45,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <random>
 #include <string>
@@ -60,6 +61,7 @@
 #include "transport/ClientSocket.h"
 #include "transport/ServerEvent.h"
 #include "transport/ServerSocket.h"
+#include "VersionText.h"
 #include "vci-ident/IdentClient.h"
 #include "vci-ident/IdentClientListener.h"
 
@@ -523,28 +525,33 @@ int Answers(uint32_t seconds, uint32_t p99LimitMs) {
   if (events.Initialize(SOCKTYPE_TCP, 0, true) != 0) return 1;
   std::vector<double> ms;
   int failures = 0;
-  auto timed = [&](CSerialize& request, CSerialize& reply) {
+  // Why requests failed: "register" or "unregister", then the result the
+  // service gave ("no-reply" when none came), with their counts.
+  std::map<std::string, int> why;
+  auto timed = [&](CSerialize& request, CResponse& reply, const char* what) {
     const Clock::time_point t = Clock::now();
     const int r = Converse(request, reply, "127.0.0.1", 60000);
     ms.push_back(SecondsSince(t) * 1000);
-    return r;
+    if (r == 0 && reply.GetResult() == 0) return true;
+    ++failures;
+    ++why[std::string(what) + ":" + (r != 0 ? std::string("no-reply") : std::to_string(reply.GetResult()))];
+    return false;
   };
   for (const Clock::time_point t0 = Clock::now(); Running(t0, seconds);) {
     CIdentConnect_Send hello(events.GetPort(), "storm-answers");
     CIdentConnect_Recv registered;
-    if (timed(hello, registered) != 0 || registered.GetResult() != 0) {
-      ++failures;
-      continue;
-    }
+    if (!timed(hello, registered, "register")) continue;
     CIdentDisconnect_Send bye(registered.m_uiSessionId);
     CIdentDisconnect_Recv unregistered;
-    if (timed(bye, unregistered) != 0 || unregistered.GetResult() != 0) ++failures;
+    timed(bye, unregistered, "unregister");
   }
   events.Shutdown();
   std::sort(ms.begin(), ms.end());
   auto at = [&](double q) { return ms.empty() ? 0.0 : ms[std::min(ms.size() - 1, static_cast<size_t>(q * ms.size()))]; };
-  std::printf("answers n=%zu failures=%d p50_ms=%.0f p99_ms=%.0f max_ms=%.0f\n", ms.size(), failures, at(0.5),
-              at(0.99), ms.empty() ? 0.0 : ms.back());
+  std::string reasons;
+  for (const auto& w : why) reasons += " " + w.first + "x" + std::to_string(w.second);
+  std::printf("answers n=%zu failures=%d%s p50_ms=%.0f p99_ms=%.0f max_ms=%.0f\n", ms.size(), failures,
+              reasons.c_str(), at(0.5), at(0.99), ms.empty() ? 0.0 : ms.back());
   return failures == 0 && !ms.empty() && at(0.99) <= p99LimitMs ? 0 : 1;
 }
 
@@ -582,6 +589,7 @@ int main(int argc, char** argv) {
   signal(SIGTERM, OnStop);
   signal(SIGINT, OnStop);
   auto arg = [&](int i, unsigned long fallback) { return argc > i ? std::strtoul(argv[i], nullptr, 0) : fallback; };
+  if (mode == "--version" && argc == 2) return PrintVersion("vci-storm");
   if (mode == "datagrams" && argc == 3) return Datagrams(arg(2, 0));
   if (mode == "changes" && argc == 5)
     return Changes(argv[2], static_cast<uint32_t>(arg(3, 0)), static_cast<uint32_t>(arg(4, 0)));
@@ -603,6 +611,6 @@ int main(int argc, char** argv) {
   std::fprintf(stderr,
                "usage: vci-storm datagrams COUNT | changes ADDRESS RATE SECONDS | abuse COUNT PARALLEL |"
                " client SECONDS [ACK_MS] | serials ADDRESS STATE FIRST RATE SECONDS | idle COUNT |"
-               " halfopen PARALLEL | answers SECONDS P99_MS | hold COUNT NAME_BYTES ADDRESS...\n");
+               " halfopen PARALLEL | answers SECONDS P99_MS | hold COUNT NAME_BYTES ADDRESS... | --version\n");
   return 2;
 }

@@ -10,6 +10,7 @@
 
 #include <boost/filesystem.hpp>
 
+#include "VersionText.h"
 #include "host/TraceLog.h"
 #include "BtSimulator.h"
 #include "BtWorld.h"
@@ -66,6 +67,7 @@ const char kUsage[] =
     "                       beside vci-btsim, else the installed folder)\n"
     "  -v, --verbose        every request and notification on standard error\n"
     "  -h, --help           this text\n"
+    "      --version        the version\n"
     "\n";
 
 const char kExamples[] =
@@ -127,6 +129,8 @@ int main(int argc, char** argv) {
     if (a == "-h" || a == "--help") {
       std::cout << kUsage << kWorldHelp << "\n" << kCommandHelp << kExamples;
       return 0;
+    } else if (a == "--version") {
+      return PrintVersion("vci-btsim");
     } else if (a == "-v" || a == "--verbose") {
       ++options.verbosity;
     } else if (a == "--world") {
