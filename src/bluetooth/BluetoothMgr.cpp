@@ -342,6 +342,8 @@ bool CBluetoothMgr::ProcessScan() {
     bool queried = false, vci = false;
     for (DWORD i = 0; i < attempts; ++i) {
       queried = QueryFriendlyName(address, name) == 0;
+      // A stop cuts the query short: what it gave judges nothing.
+      if (StopWanted()) return false;
       if (!queried) break;
       if (!name.empty()) {
         vci = ParseFriendlyName(name, serial, info);
@@ -349,7 +351,10 @@ bool CBluetoothMgr::ProcessScan() {
       }
       TraceLog(TRACE_INFO, "Friendly Name is empty iCount = %u", static_cast<uint32_t>(i));
     }
-    if (!queried) continue;  // unjudged: asked again after the next scan
+    // Unjudged, asked again after the next scan: a name that could not be
+    // read, or one that stayed empty (a real radio often learns a name only
+    // in a later inquiry, and a VCI filed as none would never be asked again).
+    if (!queried || name.empty()) continue;
     if (vci) {
       TraceLog(TRACE_INFO, "New VCI detected SN = %s", serial.c_str());
       info.BDADDR = address;

@@ -530,7 +530,7 @@ int32_t CVCIIdentClient::ProcessIncomingStatus(const CVCIIdentMsg& msg, const st
            remote.c_str(), KindName(kind), local.c_str());
   {
     boost::lock_guard<boost::mutex> lock(m_IFLock);
-    if (m_bWaitingForIF && remote == kBluetoothVciAddress && local.rfind(kBluetoothSubnet, 0) == 0) {
+    if (m_bWaitingForIF && remote == kBluetoothVciAddress) {
       m_bIFSeen = true;
       m_IFCond.notify_all();
     }

@@ -277,16 +277,14 @@ DWORD GetNetLinks(std::vector<CNetLink>& out) {
   });
 }
 
-DWORD SetNetLinkUp(uint32_t index, bool up) {
+namespace {
+
+// Sends one RTM_NEWLINK change of a link and waits for its
+// acknowledgement, an NLMSG_ERROR whose code is 0 on success.
+DWORD ChangeLink(const struct nlmsghdr& request) {
   FdGuard fd{socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE)};
   if (fd.fd < 0) return ERROR_INVALID_HANDLE;
-  NetlinkRequest<struct ifinfomsg> req(RTM_NEWLINK, NLM_F_ACK, 1);
-  req.body.ifi_family = AF_UNSPEC;
-  req.body.ifi_index = static_cast<int>(index);
-  req.body.ifi_change = IFF_UP;
-  req.body.ifi_flags = up ? IFF_UP : 0;
-  // The acknowledgement is an NLMSG_ERROR whose code is 0 on success.
-  return Exchange(fd.fd, req.h, [](const struct nlmsghdr* h, DWORD& result) {
+  return Exchange(fd.fd, request, [](const struct nlmsghdr* h, DWORD& result) {
     if (h->nlmsg_type != NLMSG_ERROR) return false;
     const int err = -static_cast<const struct nlmsgerr*>(NLMSG_DATA(h))->error;
     result = err == 0        ? ERROR_SUCCESS
@@ -295,6 +293,33 @@ DWORD SetNetLinkUp(uint32_t index, bool up) {
                                              : ERROR_INVALID_DATA;
     return true;
   });
+}
+
+}  // namespace
+
+DWORD SetNetLinkUp(uint32_t index, bool up) {
+  NetlinkRequest<struct ifinfomsg> req(RTM_NEWLINK, NLM_F_ACK, 1);
+  req.body.ifi_family = AF_UNSPEC;
+  req.body.ifi_index = static_cast<int>(index);
+  req.body.ifi_change = IFF_UP;
+  req.body.ifi_flags = up ? IFF_UP : 0;
+  return ChangeLink(req.h);
+}
+
+DWORD SetNetLinkAlias(uint32_t index, const std::string& alias) {
+  if (alias.size() >= IFALIASZ) return ERROR_INVALID_DATA;
+  struct {
+    NetlinkRequest<struct ifinfomsg> link{RTM_NEWLINK, NLM_F_ACK, 1};
+    char attributes[RTA_SPACE(IFALIASZ)];
+  } req;
+  req.link.body.ifi_family = AF_UNSPEC;
+  req.link.body.ifi_index = static_cast<int>(index);
+  auto* rta = reinterpret_cast<struct rtattr*>(reinterpret_cast<char*>(&req.link.h) + NLMSG_ALIGN(req.link.h.nlmsg_len));
+  rta->rta_type = IFLA_IFALIAS;
+  rta->rta_len = static_cast<unsigned short>(RTA_LENGTH(alias.size()));
+  memcpy(RTA_DATA(rta), alias.data(), alias.size());
+  req.link.h.nlmsg_len = NLMSG_ALIGN(req.link.h.nlmsg_len) + RTA_ALIGN(rta->rta_len);
+  return ChangeLink(req.link.h);
 }
 
 bool CWakeSemaphore::Create(uint32_t initialCount, uint32_t maximumCount) {

@@ -73,6 +73,8 @@ DWORD GetNetLinks(std::vector<CNetLink>& out);
 // ERROR_FILE_NOT_FOUND (no such link), ERROR_ACCESS_DENIED (not allowed), or
 // another nonzero code.
 DWORD SetNetLinkUp(uint32_t index, bool up);
+// Sets the link's alias (IFLA_IFALIAS), with the same results.
+DWORD SetNetLinkAlias(uint32_t index, const std::string& alias);
 
 // A counting semaphore whose waits can be combined with the address-change
 // notification. Unnamed; holds a descriptor from Create to Close.

@@ -2,6 +2,8 @@
 // discovery thread against the simulated stack (vci-btsim and its
 // libTosBtApi.so), observed through the listener and the trace lines. Every
 // wait is for a listener call or a trace line.
+#include <unistd.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
@@ -18,6 +20,12 @@
 #include "common/ChildProcess.h"
 #include "host/IniFile.h"
 #include "host/TraceCapture.h"
+
+extern "C" {
+void FakeBtSetScenario(const char* text);
+void FakeBtWaitFor(const char* prefix);
+}
+std::string FakeBtCalls();
 
 namespace {
 
@@ -134,18 +142,34 @@ TEST(CBluetoothMgr, AFriendlyNameOfEitherFormGivesTheSerialAndTheRecordAnyOtherN
   for (const char* name : others) EXPECT_EQ("/0", parse(name)) << name;
 }
 
+// A stop that cuts a name query short judges nothing from it: on the
+// scripted stack, whose first name request never ends, the device is neither
+// filed nor asked again.
+TEST(CBluetoothMgr, AStopDuringANameQueryJudgesNothing) {
+  tracetest::TraceCapture capture("[timeouts]\nDISCOVERY_TIMEOUT = 600000\nBT_NUM_FALSE_DETECTS = 2\n");
+  FakeBtSetScenario("name-hang");
+  CBluetoothMgr mgr(VCI_FAKE_STACK_DIR "/libTosBtApi.so");
+  ASSERT_EQ(0, mgr.Initialize(nullptr, BtVciInfoMap(), 0));
+  FakeBtWaitFor("BtDiscoverRemoteName 00:11:22:33:44:55");
+  EXPECT_EQ(0, mgr.Uninitialize());
+  const std::string calls = FakeBtCalls();
+  const std::regex query("BtDiscoverRemoteName");
+  EXPECT_EQ(1, std::distance(std::sregex_iterator(calls.begin(), calls.end(), query), std::sregex_iterator())) << calls;
+  EXPECT_NE(0, access(capture.Dir().File("non-vci-bt.txt").c_str(), F_OK));
+}
+
 // A VCI is reported after every scan until it has been missed
 // NUM_TIMES_NO_DETECT times. Other devices are asked for their names once
 // and written to non-vci-bt.txt, which the next run reads; a device whose
-// name cannot be read stays unjudged and is asked again. The next run also
-// knows the VCI from the engine's cached map.
+// name cannot be read, or stays empty, stays unjudged and is asked again. The
+// next run also knows the VCI from the engine's cached map.
 TEST_F(BluetoothMgrTest, VcisAreReportedUntilMissedOtherDevicesAreJudgedOnceAcrossRunsAndTheDefaultVciEndsDiscovery) {
   Run(json::object());
   const std::string vci = "00345678/" + kVci + "/5/02010700/1/";
   ASSERT_TRUE(m_Observer.Until("map: " + vci + "0", 2));
   const std::vector<std::string> devices = {kHeadset, kQuiet, kBroken, kVci};
-  EXPECT_EQ("1221", m_Observer.Logged(devices, "New Device: ", " Retrieving friendly name"))
-      << "the broken one once per scan, the empty one BT_NUM_FALSE_DETECTS times";
+  EXPECT_EQ("1421", m_Observer.Logged(devices, "New Device: ", " Retrieving friendly name"))
+      << "the broken one once per scan, the empty one BT_NUM_FALSE_DETECTS times per scan";
 
   ASSERT_EQ("ok", Sim("device {\"address\": \"" + kVci + "\", \"in_range\": false}"));
   ASSERT_TRUE(m_Observer.Until("map: " + vci + "1"));
@@ -160,14 +184,14 @@ TEST_F(BluetoothMgrTest, VcisAreReportedUntilMissedOtherDevicesAreJudgedOnceAcro
     entries += file.GetString((std::string("Non_VCI_BT_Devices:") + key).c_str(), "-") + "|";
   const std::string ctime = "[A-Z][a-z]{2} [A-Z][a-z]{2} [ 123][0-9] [0-9:]{8} [0-9]{4}\\|";
   EXPECT_TRUE(
-      std::regex_match(entries, std::regex("2\\|" + kHeadset + "\\|Headset\\|" + ctime + kQuiet + "\\|\\|" + ctime)))
+      std::regex_match(entries, std::regex("1\\|" + kHeadset + "\\|Headset\\|" + ctime + "-\\|-\\|-\\|")))
       << entries;
 
   m_Observer.Add("");
   ASSERT_EQ("ok", Sim("device {\"address\": \"" + kVci + "\", \"in_range\": true}"));
   Run(json::object(), {{"00345678", {kVci, 0, 0, 0, {}, 0}}});
   ASSERT_TRUE(m_Observer.Until("map: " + vci + "0", 2));
-  EXPECT_EQ("0021", m_Observer.Logged(devices, "New Device: ", " Retrieving friendly name"));
+  EXPECT_EQ("0421", m_Observer.Logged(devices, "New Device: ", " Retrieving friendly name"));
 
   // The default VCI ends the thread, which counts as running until
   // StopDiscovery.

@@ -73,6 +73,9 @@ dpkg_in_root --install $(cd "$root" && echo tmp/*.deb)
 [ -L "$root/etc/systemd/system/multi-user.target.wants/vci-identd.service" ] || fail "the service is not enabled"
 [ ! -e "$root/etc/systemd/system/sockets.target.wants/vci-identd.socket" ] || fail "the socket unit is enabled"
 in_root grep -qx 'ControlAddress = 127.0.0.1' /var/lib/vci-ident/ident.ini || fail "the service's ident.ini is not the shipped one"
+stack=$(cd "$root" && echo usr/lib/*/vci-ident/bluez)
+[ -x "$root/$stack/TosBtPcs" ] && [ -e "$root/$stack/libTosBtApi.so" ] && [ -e "$root/usr/share/dbus-1/system.d/vci-identd.conf" ] &&
+  grep -qxF "\"InstallPath\"=\"/$stack/\"" "$root/etc/vci-ident/registry.reg" || fail "no BlueZ stack where the registry names it"
 units="/lib/systemd/system/vci-identd.service /lib/systemd/system/vci-identd.socket"
 # A unit that verifies with a remark (a misspelt directive, say) counts as failed.
 verify=$(in_root systemd-analyze verify $units 2>&1) && [ -z "$verify" ] || fail "systemd-analyze verify: $verify"

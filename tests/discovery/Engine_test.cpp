@@ -532,6 +532,13 @@ TEST_F(BtEngineTest, CommandsFollowTheSessionsOfTheOneConnectedVci) {
   EXPECT_EQ(Bt(4711, CVCIIdentClient::DEFAULT_DEVICE_SESSION, CVCIIdentClient::BT_DISCONNECT), 0);
   EXPECT_TRUE(Logged("CVCIIdentClient::BtCommand BT_DISCONNECT Interface DOWN"));
   EXPECT_TRUE(WaitUntil([] { return Logged("OnVciBtDetect *******New VCI Detected"); }));
+
+  // The VCI's announcement ends the wait for the interface whatever the
+  // PC's own address on that network.
+  ASSERT_EQ(testenv::Shell("ip addr flush dev bnep0 && ip addr add 192.168.1.1/16 dev bnep0"), 0);
+  tracetest::TraceCapture::Clear();
+  EXPECT_EQ(Bt(4711, 5, CVCIIdentClient::BT_CONNECT), 0);
+  EXPECT_TRUE(Logged("CVCIIdentClient::BtCommand BT_CONNECT Interface UP"));
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 // Two devices are in range: 00:11:22:33:44:55 named "VCI-1" and
 // 0a:0b:0c:0d:0e:0f without a name. The scenario (FakeBtSetScenario) is a
 // list of words that change the stack's behaviour:
-//   open-fail  discover-fail|discover-error|discover-never  name-fail|name-error
+//   open-fail  discover-fail|discover-error|discover-never  name-fail|name-error|
+//   name-hang (the first name request never ends)
 //   paired|other-paired (has a link key)  deletekey-fail
 //   connect-fail|connect-error|connect-block (until FakeBtRelease)
 //   link|other-link (connected, handle 7)  cid (65 on 7)|wrong-cid (65 on 8)|
@@ -30,6 +31,7 @@ std::condition_variable g_Changed;
 std::string g_Scenario;          // Guarded by g_Lock; " word word ".
 std::string g_Calls;             // Guarded by g_Lock.
 bool g_Release = false;          // Guarded by g_Lock.
+bool g_NameHung = false;         // Guarded by g_Lock.
 uint32_t g_DiscoveryWindow = 0;  // Guarded by g_Lock; the discovery left running.
 intptr_t g_DiscoveryParam = 0;   // Guarded by g_Lock.
 #define LOCKED std::unique_lock<std::mutex> lock(g_Lock)
@@ -76,6 +78,7 @@ void FakeBtSetScenario(const char* words) {
   g_Scenario = " " + std::string(words) + " ";
   g_Calls.clear();
   g_Release = false;
+  g_NameHung = false;
   g_DiscoveryWindow = 0;
 }
 
@@ -132,6 +135,11 @@ int32_t BtDiscoverRemoteName(const uint8_t* pBdAddr, char* pszName, int32_t* sta
                              intptr_t lParam) {
   LOCKED;
   if (!Record("BtDiscoverRemoteName " + Text(pBdAddr), !Has("name-fail"), status)) return 0;
+  if (Has("name-hang") && !g_NameHung) {
+    g_NameHung = true;
+    Post(hWnd, uMsg, lParam, {TOSBTAPI_NM_DISCOVERNAME_START});
+    return 1;
+  }
   const int i = memcmp(pBdAddr, kDevices[0], 6) == 0 ? 0 : 1;
   if (!Has("name-error")) snprintf(pszName, TOSBT_NAME_BUFFER_SIZE, "%s", kNames[i]);
   Post(hWnd, uMsg, lParam, {TOSBTAPI_NM_DISCOVERNAME_START,
