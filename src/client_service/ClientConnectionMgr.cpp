@@ -488,7 +488,10 @@ bool CClientConnectionMgr::Register(boost::unique_lock<boost::mutex>& requestLoc
     }
     boost::lock_guard<boost::mutex> config(m_ConfigLock);
     CIdentConfig::GetInstance().SetTraceLevel(TRACE_INFO);
-    CIdentConfig::GetInstance().SetPersist(msg.GetPersistLog());
+    // A registration without the wish for the trace file (version 1) states
+    // none: the setting in force stays, whoever asked for it, so that a
+    // look at the table does not switch off another application's trace.
+    if (msg.m_uiVersion >= 2) CIdentConfig::GetInstance().SetPersist(msg.GetPersistLog());
   }
   CVCIStatusMap table;
   CBindMap bindings;

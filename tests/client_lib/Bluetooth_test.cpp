@@ -80,6 +80,13 @@ TEST(IdentClientBluetooth, AVciInRangeIsConnectedListedOnItsNetworkDisconnectedA
   // No pairing is tried (4711 would refuse it).
   EXPECT_EQ(client.BluetoothCommand(BT_CONNECT, 4711), 0);
   ASSERT_TRUE(BtWorld::Eventually([&] { return OnItsNetwork(Find(client, 4711)); }));
+  // Another application hears why its requests fail, from its table.
+  CIdentClient other(BtWorld::Options(nullptr));
+  ASSERT_EQ(other.Connect(), 0);
+  for (const auto& row : {std::make_pair(BT_DISCONNECT, 4711u), std::make_pair(BT_CONNECT, 815u)})
+    EXPECT_EQ(BluetoothResultText(row.first, other.BluetoothCommand(row.first, row.second), row.second, other.GetTable()),
+              row.first == BT_CONNECT ? "another VCI is connected (4711)" : "the connection belongs to another application");
+  EXPECT_EQ(other.Disconnect(), 0);
   EXPECT_EQ(client.BluetoothCommand(BT_CHECK_CONNECT_STATE, 4711), 0);
   EXPECT_EQ(client.BluetoothCommand(BT_DISCONNECT, 4711), 0);
   EXPECT_EQ(client.BluetoothCommand(BT_CHECK_CONNECT_STATE, 4711), -1);

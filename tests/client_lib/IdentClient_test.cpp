@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <regex>
 #include <set>
 #include <thread>
 #include <tuple>
@@ -28,23 +29,30 @@ namespace {
 
 TEST(IdentClient, ConnectGivesTheServiceAnswerAndTheFirstTableInPlainValues) {
   ClientWorld world;
-  ASSERT_TRUE(world.StartSim({"--serial", "4711", "--address", "127.0.0.2", "--app", "Diagnosis=4.2.1",
-                              "--product-version", "5.1.2", "--module-type", "7", "--interval", "100"}));
+  testenv::ChildProcess* sim = world.StartSim({"--serial", "4711", "--address", "127.0.0.2", "--app", "Diagnosis=4.2.1",
+                                               "--product-version", "5.1.2", "--module-type", "7", "--interval", "100"});
+  ASSERT_NE(sim, nullptr);
   // A session text that is not UTF-8, as any host of the LAN may announce.
   ASSERT_TRUE(world.StartSim({"--serial", "4712", "--address", "127.0.0.3", "--interval", "100", "--session",
                               "3:1:bench \xA3:tester"}));
+  ASSERT_TRUE(world.StartSim({"--serial", "4713", "--address", "127.0.0.4", "--format", "legacy",
+                              "--product-version", "2.4.1", "--interval", "100"}));
   ASSERT_TRUE(world.StartService());
   Recorder recorder;
-  CIdentClient client(QuickOptions(&recorder));
+  // This application wants the trace file, which the looks of vci-ident
+  // below leave on.
+  ClientOptions options = QuickOptions(&recorder);
+  options.persistLog = true;
+  CIdentClient client(options);
   ServiceInfo service;
   ASSERT_EQ(client.Connect(&service), 0);
   EXPECT_EQ(std::make_tuple(service.productName, VersionText(service.versionNumber), service.sessionId),
             std::make_tuple(std::string("Identification Service"), std::string(VCI_PRODUCT_VERSION), 0x4D2u));
   EXPECT_TRUE(client.IsRegistered());
   EXPECT_NE(client.GetEventPort(), 0);
-  // Both VCIs are in the first table unless the service had not heard one
-  // of them yet; then an event brings it.
-  ASSERT_TRUE(client.GetTable().size() >= 2 || recorder.WaitFor("table 4711 4712") >= 0);
+  // The VCIs are in the first table unless the service had not heard one of
+  // them yet; then an event brings it.
+  ASSERT_TRUE(client.GetTable().size() >= 3 || recorder.WaitFor("table 4711 4712 4713") >= 0);
 
   const VciInfo vci = Find(client, 4711);
   ASSERT_TRUE(vci.serial == 4711 && vci.addresses.size() == 1 && vci.applications.size() == 1);
@@ -58,13 +66,14 @@ TEST(IdentClient, ConnectGivesTheServiceAnswerAndTheFirstTableInPlainValues) {
 
   // vci-ident list prints the same table, and show the one VCI; the byte
   // that is not UTF-8 shows as U+FFFD.
-  auto jsonOf = [](const std::string& command) {
+  auto textOf = [](const std::string& command) {
     auto vciIdent = VciIdent(command);
     std::string text;
     for (std::string line; !(line = vciIdent->ReadLineContaining("")).empty();) text += line + "\n";
     EXPECT_EQ(vciIdent->Wait(), 0) << command << "\n" << text;
-    return nlohmann::json::parse(text, nullptr, false);
+    return text;
   };
+  auto jsonOf = [&](const std::string& command) { return nlohmann::json::parse(textOf(command), nullptr, false); };
   const nlohmann::json listed = jsonOf("list --json");
   EXPECT_EQ(listed["service"]["productName"], "Identification Service");
   std::set<std::string> vcis;
@@ -72,8 +81,29 @@ TEST(IdentClient, ConnectGivesTheServiceAnswerAndTheFirstTableInPlainValues) {
     vcis.insert(v["serial"].dump() + " " + v["addresses"][0]["address"].get<std::string>() + " " + v["kinds"].dump() +
                 (v["sessions"].empty() ? "" : " " + v["sessions"][0]["text1"].get<std::string>()));
   EXPECT_EQ(vcis,
-            std::set<std::string>({"4711 127.0.0.2 [\"Ethernet\"]", "4712 127.0.0.3 [\"Ethernet\"] bench \uFFFD"}));
+            std::set<std::string>({"4711 127.0.0.2 [\"Ethernet\"]", "4712 127.0.0.3 [\"Ethernet\"] bench \uFFFD",
+                                   "4713 127.0.0.4 [\"Ethernet\"]"}));
   EXPECT_EQ(jsonOf("show 4712 --json")["sessions"][0]["text1"], "bench \uFFFD");
+  EXPECT_EQ(listed["vcis"][0]["moduleTypeName"].dump() + listed["vcis"][0]["moduleStateName"].dump(),
+            "\"Velomoto Powersports\"\"free\"");
+  // States and types in words, the legacy VCI's version number dotted too.
+  std::string rows = std::regex_replace(textOf("list"), std::regex("  +"), "|");
+  EXPECT_NE(rows.find("4711|free|Velomoto Powersports|Ethernet 127.0.0.2|5.1.2|1|no\n"), std::string::npos) << rows;
+  EXPECT_NE(rows.find("4713|free|KIVO VCI|Ethernet 127.0.0.4|2.4.1|0|no\n"), std::string::npos) << rows;
+  // The three looks stated no wish for the trace file: it stayed on.
+  const std::string trace = testenv::ReadFile(world.Home() + "/ident/ident_log.txt");
+  size_t looks = 0;
+  for (size_t at = 0; (at = trace.find("vci-ident connected", at)) != std::string::npos; ++at) ++looks;
+  EXPECT_EQ(looks, 3u);
+
+  // watch into a pipe: a line per VCI, then one per change.
+  auto watch = VciIdent("watch");
+  EXPECT_EQ(watch->ReadLineContaining("+ 4711"), "+ 4711 Ethernet 127.0.0.2; state free; type Velomoto Powersports; "
+                                                  "version 5.1.2; applications Diagnosis 4.2.1; Bluetooth no");
+  ASSERT_TRUE(sim->Write("state 1\n"));
+  EXPECT_EQ(watch->ReadLineContaining("= 4711"), "= 4711 state in use");
+  watch->Signal(SIGTERM);
+  EXPECT_EQ(watch->Wait(), 0);
 
   EXPECT_EQ(client.Connect(), RESULT_ALREADY_REGISTERED);
   EXPECT_EQ(client.Disconnect(), 0);
@@ -102,17 +132,21 @@ TEST(IdentClient, TheServiceRestartedUnderTheLibraryIsToldAndEventsFlowAgainWith
   EXPECT_EQ(client.Disconnect(), 0);
 }
 
-// Without a service the library answers with its own codes; a refusing
-// control port starts the configured service program, which then answers
-// the requests and runs on its own.
+// Without a service the library answers with its own codes, a refusing
+// control port at once, whatever the pauses of the connects made in the
+// background (with the hour's pauses here, ctest's time limit ends a wait);
+// a refusing control port starts the configured service program, which
+// then answers the requests and runs on its own.
 TEST(IdentClient, RequestsGiveTheLibraryCodeOrTheResultOfTheServiceThatARefusedConnectStarted) {
   ClientWorld world;
   ClientOptions options = QuickOptions(nullptr);
+  options.connectPauseMs = 3600000;
   CIdentClient idle(options);
   EXPECT_EQ(idle.BluetoothCommand(BT_SCAN, 0), RESULT_NOT_REGISTERED);
   std::map<std::string, std::vector<uint8_t>> files;
   EXPECT_EQ(idle.FetchDataFiles(files), RESULT_REFUSED) << "no service yet";
   EXPECT_EQ(idle.Connect(), RESULT_REFUSED);
+  EXPECT_EQ(idle.Query(nullptr, nullptr, nullptr), RESULT_REFUSED);
   options.serviceProgram = kBin + "/no-such-service";
   EXPECT_EQ(CIdentClient(options).Connect(), RESULT_START_FAILED);
 
@@ -136,6 +170,12 @@ TEST(IdentClient, RequestsGiveTheLibraryCodeOrTheResultOfTheServiceThatARefusedC
   const std::map<std::string, std::vector<uint8_t>> expected = {
       {"a.bin", {1, 0, 0xff, 0x80}}, {"empty.txt", {}}, {"notes.txt", std::vector<uint8_t>(notes.begin(), notes.end())}};
   EXPECT_EQ(files, expected);
+  // The service's Bluetooth is off; vci-ident says so, and what a scan does.
+  auto scan = VciIdent("bt scan");
+  EXPECT_EQ(scan->ReadLineContaining("bt scan"), "bt scan drops every Bluetooth connection, of every application, "
+                                                 "then scans anew");
+  EXPECT_EQ(scan->ReadLineContaining("bt scan"), "bt scan: Bluetooth is disabled (code -1)");
+  EXPECT_EQ(scan->Wait(), 1);
   EXPECT_EQ(client.Disconnect(), 0);
   // The service runs on its own; closing its window stops it in order.
   const HWND service = FindWindow(platform::SERVICE_WINDOW_CLASS, nullptr);
@@ -163,9 +203,10 @@ TEST(VciIdentCommand, ExitCodesAndTheLineThatSaysWhy) {
     const char* first;
     bool alone;
   } rows[] = {
-      {"", 2, "usage: vci-ident [--service ADDR]", false},
-      {"--help", 0, "usage: vci-ident [--service ADDR]", false},
-      {"watch --help", 0, "usage: vci-ident watch [--json]", false},
+      {"", 2, "vci-ident: no command given (see vci-ident --help)", true},
+      {"--help", 0, "NAME", false},
+      {"watch --help", 0, "NAME", false},
+      {"watch --json --lines", 2, "vci-ident: --json and --lines exclude each other (see vci-ident watch --help)", true},
       {"nope", 2, "vci-ident: unknown command 'nope' (see vci-ident --help)", true},
       {"--port x list", 2, "vci-ident: 'x' is not a port (see vci-ident --help)", true},
       {"list extra", 2, "vci-ident: no operands expected (see vci-ident list --help)", true},
@@ -189,6 +230,17 @@ TEST(VciIdentCommand, ExitCodesAndTheLineThatSaysWhy) {
 TEST(IdentClientText, ValuesInWords) {
   // A build date as it travels: year, month and day from the high byte down.
   auto date = [](uint32_t year, uint32_t month, uint32_t day) { return (year << 24) + (month << 16) + (day << 8); };
+  auto vci = [](uint32_t serial, const char* version, uint32_t kinds, bool bluetooth, bool legacy) {
+    VciInfo v;
+    std::tie(v.serial, v.productVersion, v.kinds, v.bluetooth, v.legacy) =
+        std::make_tuple(serial, version, kinds, bluetooth, legacy);
+    return v;
+  };
+  // What the service's -1 means, from the table held when asking: 4711 and
+  // 815 known over Bluetooth, 900 on the LAN only; then 815 connected.
+  const std::vector<VciInfo> seen = {vci(4711, "", 0, true, false), vci(815, "", 0, true, false),
+                                     vci(900, "", KIND_ETHERNET, false, false)};
+  const std::vector<VciInfo> connected = {vci(815, "", KIND_BLUETOOTH, true, false), vci(4711, "", 0, false, false)};
   const struct {
     std::string text, expected;
   } rows[] = {
@@ -207,6 +259,29 @@ TEST(IdentClientText, ValuesInWords) {
       {BluetoothResultText(BT_CONNECT, 20532), "failed: pairing with the VCI failed"},
       {BluetoothResultText(BT_CHECK_CONNECT_STATE, -1),
        "not connected (or Bluetooth is disabled, or the VCI is not known to Bluetooth)"},
+      {BluetoothResultText(BT_SCAN, -1, 0, seen), "Bluetooth is disabled"},
+      {BluetoothResultText(BT_CONNECT, -1, 4711, {}),
+       "Bluetooth is disabled, or no VCI has been found over Bluetooth yet (the service answers both alike)"},
+      {BluetoothResultText(BT_CONNECT, -1, 900, seen), "no such VCI found over Bluetooth"},
+      {BluetoothResultText(BT_CONNECT, -1, 4711, seen), "the connect failed"},
+      {BluetoothResultText(BT_CONNECT, -1, 4711, connected), "another VCI is connected (815)"},
+      {BluetoothResultText(BT_DISCONNECT, -1, 815, connected), "the connection belongs to another application"},
+      {BluetoothResultText(BT_DISCONNECT, -1, 4711, seen),
+       "not connected, or the connection belongs to another application"},
+      {BluetoothResultText(BT_CHECK_CONNECT_STATE, -1, 4711, seen), "not connected"},
+      {BluetoothResultText(BT_CONNECT, 20532, 4711, seen), "failed: pairing with the VCI failed"},
+      {ModuleStateName(0) + ", " + ModuleStateName(1) + ", " + ModuleStateName(2) + ", " + ModuleStateName(9),
+       "free, in use, recovery, 9"},
+      {ModuleTypeName(1) + ", " + ModuleTypeName(7) + ", " + ModuleTypeName(0) + ", " + ModuleTypeName(16),
+       "KIVO VCI, Velomoto Powersports, 0, 16"},
+      // Every version dotted: the firmware word of a VCI known only over
+      // Bluetooth, a legacy announcement's number (0: none), a VCI's text.
+      {ProductVersionText(vci(4711, "33621760", 0, true, false)), "2.1.7"},
+      {ProductVersionText(vci(815, "2621440", 0, true, false)), "0.40.0"},
+      {ProductVersionText(vci(815, "132097", KIND_ETHERNET, false, true)), "2.4.1"},
+      {ProductVersionText(vci(816, "0", KIND_USB, false, true)), ""},
+      {ProductVersionText(vci(1000, "33621760", KIND_ETHERNET, true, false)), "33621760"},
+      {ProductVersionText(vci(1000, "5.1.2", 0, true, false)), "5.1.2"},
   };
   for (const auto& row : rows) EXPECT_EQ(row.text, row.expected);
 }

@@ -1,6 +1,7 @@
 // The command lines of both tools that a provisioning script or a developer
 // gets wrong, and the exit status and message each gets back.
 #include <map>
+#include <sstream>
 #include <string>
 #include <tuple>
 
@@ -136,6 +137,36 @@ TEST(CommandLine, EveryProgramTellsTheSameVersion) {
   for (const std::string program : {"vci-ident", "vci-ident-tool", "vci-sim", "vci-btsim", "vci-storm"}) {
     const Result r = tooltest::Run(program + " --version");
     EXPECT_EQ(std::make_tuple(r.status, r.out), std::make_tuple(0, program + " " + version));
+  }
+}
+
+// The bash completion as bash runs it, on the programs of the build: each
+// line to complete, with the cursor at its end, and the words offered.
+TEST(CommandLine, BashCompletesCommandsSubcommandsAndOptionsFromTheHelpTexts) {
+  const std::string tree = std::string(__FILE__).substr(0, std::string(__FILE__).rfind("/tests/"));
+  const struct {
+    std::string line, words;
+  } cases[] = {
+      {"vci-ident l", "list"}, {"vci-ident --p", "--persist-log --port"}, {"vci-ident --port 9000 w", "watch"},
+      {"vci-ident bt c", "check connect"}, {"vci-ident watch --", "--json --lines"}, {"vci-ident show ", ""},
+      {"vci-ident-tool reg", "registry"}, {"vci-ident-tool registry set", "set set-dword"},
+      {"vci-ident-tool blowfish ", "decrypt encrypt"}, {"vci-ident-tool send --l", "--local"},
+      {"vci-sim --fault r", "refuse"}, {"vci-sim --format ", "current legacy recovery"},
+      {"vci-sim --serial ", ""}, {"vci-sim --enc", "--encrypt-replies"},
+  };
+  testenv::ScratchDir dir;
+  for (const auto& c : cases) {
+    std::istringstream in(c.line + (c.line.back() == ' ' ? "''" : ""));
+    std::string program, words;
+    int last = 0;
+    in >> program;
+    for (std::string w; in >> w; ++last) words += " " + w;
+    testenv::WriteFile(dir.File("complete"), ". " + tree + "/packaging/bash-completion/vci-ident\nCOMP_WORDS=(" +
+                                                 VCI_BIN_DIR + "/" + program + words + ")\nCOMP_CWORD=" +
+                                                 std::to_string(last) + "\nf=$(complete -p " + program +
+                                                 ")\nf=${f##*-F }\n${f%% *}\necho \"${COMPREPLY[*]}\"\n");
+    testenv::Shell("bash " + dir.File("complete") + " > " + dir.File("out") + " 2>&1");
+    EXPECT_EQ(testenv::ReadFile(dir.File("out")), c.words + "\n") << c.line;
   }
 }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -30,7 +31,8 @@ TEST(InterfacesCommand, ListsLoopbackAloneAndWatchPrintsTheNewUsbAdapter) {
   testenv::Sh("ip addr add 10.77.0.1/24 dev vciUsbA");
   nlohmann::json list = nlohmann::json::parse(watch.ReadLineContaining("\"10.77.0.1\""), nullptr, false);
   ASSERT_TRUE(list.is_object());
-  EXPECT_TRUE(list["time"].is_string());
+  // UTC in ISO 8601, as every JSON of the tools writes its times.
+  EXPECT_TRUE(std::regex_match(list["time"].get<std::string>(), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
   // In the list's order, by address as text.
   const nlohmann::json& ifs = list["interfaces"];
   ASSERT_GE(ifs.size(), 2u);

@@ -118,7 +118,7 @@ void Report(CVCIIdentClient& engine, uint32_t type, uint32_t value, bool asJson)
   engine.GetBindMap(bindings);
   if (asJson) {
     nlohmann::ordered_json out;
-    out["time"] = tool::TimeText(true);
+    out["time"] = TimeText(true);
     out["type"] = type;
     out["value"] = value;
     out["vcis"] = recordjson::ToJson(vcis);
@@ -126,7 +126,7 @@ void Report(CVCIIdentClient& engine, uint32_t type, uint32_t value, bool asJson)
     tool::PrintJson(out, true);
     return;
   }
-  std::cout << tool::TimeText(true) << " " << Describe(type, value) << ": " << vcis.Count() << " VCI"
+  std::cout << TimeText(true) << " " << Describe(type, value) << ": " << vcis.Count() << " VCI"
             << (vcis.Count() == 1 ? "" : "s") << "\n";
   PrintText(vcis, bindings);
   std::cout << std::endl;

@@ -104,7 +104,7 @@ int Run(const std::vector<std::string>& args) {
     monitor.Stop();
     return tool::Fail("the interface monitor did not start (iRet = " + std::to_string(r) + ")");
   }
-  Print(list, asJson, tool::TimeText(false));
+  Print(list, asJson, TimeText(asJson));
   const struct timespec tick = {0, 50 * 1000 * 1000};
   for (;;) {
     int sig = sigtimedwait(&stopSignals, nullptr, &tick);
@@ -112,7 +112,7 @@ int Run(const std::vector<std::string>& args) {
     if (!listener.m_bChanged.exchange(false)) continue;
     int32_t error = listener.m_iError.exchange(0);
     if (error != 0) std::cerr << "vci-ident-tool: the interface monitor reported error " << error << "\n";
-    if (monitor.GetIFList(list) == 0) Print(list, asJson, tool::TimeText(false));
+    if (monitor.GetIFList(list) == 0) Print(list, asJson, TimeText(asJson));
   }
   monitor.Unregister(&listener);
   monitor.Stop();

@@ -42,7 +42,7 @@ class CPrinter : public IServerEvent {
   int OnDataReceived(CArchiveBuffer& request, CArchiveBuffer&, const std::string& remoteAddress,
                      const std::string& localAddress) override {
     nlohmann::ordered_json line;
-    line["time"] = tool::TimeText(true);
+    line["time"] = TimeText(true);
     line["sender"] = remoteAddress;
     line["local"] = localAddress;
     nlohmann::ordered_json content = tool::ContentToJson(request);

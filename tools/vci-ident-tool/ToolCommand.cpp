@@ -1,11 +1,8 @@
 #include "ToolCommand.h"
 
-#include <sys/time.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -168,20 +165,6 @@ bool ParseNumber(const std::string& text, unsigned long long& value) {
   char* end = nullptr;
   value = std::strtoull(text.c_str(), &end, 0);
   return errno == 0 && end && *end == '\0';
-}
-
-std::string TimeText(bool utc) {
-  struct timeval tv;
-  gettimeofday(&tv, nullptr);
-  struct tm parts;
-  if (utc)
-    gmtime_r(&tv.tv_sec, &parts);
-  else
-    localtime_r(&tv.tv_sec, &parts);
-  char text[40];
-  size_t n = strftime(text, sizeof text, utc ? "%Y-%m-%dT%H:%M:%S" : "%Y-%m-%d %H:%M:%S", &parts);
-  snprintf(text + n, sizeof text - n, utc ? ".%03dZ" : ".%03d", static_cast<int>(tv.tv_usec / 1000));
-  return text;
 }
 
 void PrintJson(const nlohmann::ordered_json& doc, bool oneLine) {

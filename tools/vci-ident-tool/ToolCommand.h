@@ -12,6 +12,8 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "TimeText.h"
+
 typedef int (*ToolCommandFn)(const std::vector<std::string>& args);
 
 struct ToolCommand {
@@ -53,7 +55,4 @@ std::string ToHex(const void* data, size_t length, bool upper = true);
 void PrintJson(const nlohmann::ordered_json& doc, bool oneLine = false);
 // Parses an unsigned number with automatic base (0x.., 0.., decimal).
 bool ParseNumber(const std::string& text, unsigned long long& value);
-// The current time with milliseconds: as UTC, 2026-12-06T14:03:07.125Z;
-// otherwise local, 2026-12-06 15:03:07.125.
-std::string TimeText(bool utc);
 }  // namespace tool

@@ -11,13 +11,16 @@ using namespace vciident;
 namespace {
 
 int Run(CIdentClient& client, uint32_t command, uint32_t serial, const std::string& label) {
+  // The service answers -1 for several causes; the table as it was when
+  // the command was asked tells most of them apart.
+  const std::vector<VciInfo> table = client.GetTable();
   int iRet;
   {
     const uint32_t seconds = (client.GetBluetoothReplyWaitMs() + 999) / 1000;
     CProgress progress(label + " (the service may take up to " + std::to_string(seconds) + " s)", 300);
     iRet = client.BluetoothCommand(command, serial);
   }
-  std::cout << label << ": " << BluetoothResultText(command, iRet);
+  std::cout << label << ": " << BluetoothResultText(command, iRet, serial, table);
   if (iRet != 0) std::cout << " (code " << iRet << ")";
   std::cout << std::endl;
   return iRet;
@@ -53,8 +56,9 @@ int RunBt(const Command& command, const ClientOptions& options, const std::vecto
   sigaddset(&stop, SIGTERM);
   if (bHold) pthread_sigmask(SIG_BLOCK, &stop, nullptr);
   CIdentClient client(options);
-  if (cli::Connect(client, options, nullptr) != 0) return 1;
+  if (cli::Connect(client, options) != 0) return 1;
   const std::string label = "bt " + rest[0] + (bScan ? "" : " " + std::to_string(serial));
+  if (bScan) std::cout << "bt scan drops every Bluetooth connection, of every application, then scans anew" << std::endl;
   int iRet = Run(client, code, serial, label);
   if (iRet == 0 && bHold) {
     std::cout << "holding the connection; Ctrl-C disconnects" << std::endl;

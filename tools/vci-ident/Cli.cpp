@@ -1,15 +1,24 @@
 #include "Cli.h"
 
-#include <sys/time.h>
-
-#include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <iostream>
 
 #include "Progress.h"
 
 namespace cli {
+
+namespace {
+
+const char kWaiting[] = "waiting for the service (one that has just started answers its first registration after 2 s)";
+
+}  // namespace
+
+std::string HelpText(const Command& command) {
+  std::string text = std::string("NAME\n  vci-ident ") + command.name + " - " + command.summary + "\n\nSYNOPSIS\n" +
+                     command.synopsis + "\nDESCRIPTION\n" + command.description;
+  if (*command.options != '\0') text += std::string("\nOPTIONS\n") + command.options;
+  return text;
+}
 
 int UsageError(const Command& command, const std::string& message) {
   std::cerr << "vci-ident: " << message << " (see vci-ident " << command.name << " --help)\n";
@@ -44,24 +53,23 @@ int ParseArgs(const Command& command, const std::vector<std::string>& args, size
   return 0;
 }
 
-int Connect(vciident::CIdentClient& client, const vciident::ClientOptions& options, vciident::ServiceInfo* service) {
-  CProgress progress("waiting for the service (one that has just started answers its first registration after 2 s)", 500);
-  const int iRet = client.Connect(service);
-  progress.Done();
-  if (iRet == 0) return 0;
-  return Fail(vciident::ResultText(iRet) + " [" + options.serviceAddress + ":" + std::to_string(options.controlPort) +
-              ", code " + std::to_string(iRet) + "]");
+int FailNoService(const vciident::ClientOptions& options, int result) {
+  return Fail(vciident::ResultText(result) + " [" + options.serviceAddress + ":" + std::to_string(options.controlPort) +
+              ", code " + std::to_string(result) + "]");
 }
 
-std::string TimeText() {
-  struct timeval now {};
-  gettimeofday(&now, nullptr);
-  struct tm local {};
-  localtime_r(&now.tv_sec, &local);
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
-                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(now.tv_usec / 1000));
-  return text;
+int Connect(vciident::CIdentClient& client, const vciident::ClientOptions& options) {
+  CProgress progress(kWaiting, 500);
+  const uint32_t flags = options.persistLog ? 0u : uint32_t(vciident::CONNECT_KEEP_TRACE_SETTING);
+  const int iRet = client.Connect(nullptr, flags);
+  progress.Done();
+  return iRet == 0 ? 0 : FailNoService(options, iRet);
+}
+
+int Query(const vciident::ClientOptions& options, vciident::ServiceInfo& service, std::vector<vciident::VciInfo>& table,
+          std::vector<vciident::VciBinding>& bindings) {
+  CProgress progress(kWaiting, 500);
+  return vciident::CIdentClient(options).Query(&service, &table, &bindings);
 }
 
 bool ParseSerial(const std::string& text, uint32_t& serial) {

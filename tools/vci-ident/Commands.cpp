@@ -1,4 +1,5 @@
-// list, show, info and fetch-data: register, ask, print, unregister.
+// list, show and info: one look at the service each; fetch-data: its data
+// files. And the table of the commands with their help texts.
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -18,18 +19,6 @@ namespace {
 
 void PrintJson(const json& document) { std::cout << JsonText(document, 2) << "\n"; }
 
-// The service's answer, table and bindings of one registration; 1 (after
-// the line that says why) when there is none.
-int Snapshot(const ClientOptions& options, ServiceInfo& service, std::vector<VciInfo>& table,
-             std::vector<VciBinding>& bindings) {
-  CIdentClient client(options);
-  if (cli::Connect(client, options, &service) != 0) return 1;
-  table = client.GetTable();
-  bindings = client.GetBindings();
-  client.Disconnect();
-  return 0;
-}
-
 int RunList(const Command& command, const ClientOptions& options, const std::vector<std::string>& args) {
   bool bJson;
   std::vector<std::string> rest;
@@ -37,7 +26,7 @@ int RunList(const Command& command, const ClientOptions& options, const std::vec
   ServiceInfo service;
   std::vector<VciInfo> table;
   std::vector<VciBinding> bindings;
-  if (Snapshot(options, service, table, bindings) != 0) return 1;
+  if (int iRet = cli::Query(options, service, table, bindings)) return cli::FailNoService(options, iRet);
   if (bJson)
     PrintJson({{"service", ServiceJson(service)}, {"vcis", TableJson(table, bindings)}});
   else
@@ -54,7 +43,7 @@ int RunShow(const Command& command, const ClientOptions& options, const std::vec
   ServiceInfo service;
   std::vector<VciInfo> table;
   std::vector<VciBinding> bindings;
-  if (Snapshot(options, service, table, bindings) != 0) return 1;
+  if (int iRet = cli::Query(options, service, table, bindings)) return cli::FailNoService(options, iRet);
   for (const VciInfo& vci : table) {
     if (vci.serial != serial) continue;
     if (bJson)
@@ -70,9 +59,10 @@ int RunInfo(const Command& command, const ClientOptions& options, const std::vec
   bool bJson;
   std::vector<std::string> rest;
   if (int usage = cli::ParseArgs(command, args, 0, bJson, rest)) return usage;
-  CIdentClient client(options);
   ServiceInfo service;
-  const int iRet = client.Connect(&service);
+  std::vector<VciInfo> table;
+  std::vector<VciBinding> bindings;
+  const int iRet = cli::Query(options, service, table, bindings);
   const std::string where = options.serviceAddress + ":" + std::to_string(options.controlPort);
   if (iRet != 0) {
     if (bJson)
@@ -81,7 +71,6 @@ int RunInfo(const Command& command, const ClientOptions& options, const std::vec
       std::cout << "address         " << where << "\nanswers         no: " << ResultText(iRet) << " (code " << iRet << ")\n";
     return 1;
   }
-  client.Disconnect();
   if (bJson) {
     json out = ServiceJson(service);
     out["address"] = where;
@@ -140,54 +129,79 @@ int RunFetchData(const Command& command, const ClientOptions& options, const std
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
-      {"list", "register, print the VCI table, unregister",
-       "usage: vci-ident list [--json]\n\n"
-       "Registers with the service, prints its VCI table (serial number, module state\n"
-       "and type, the interface kinds and addresses the VCI is heard on now, product\n"
-       "version, number of applications, Bluetooth) and unregisters. A service that has\n"
-       "just started answers its first registration after 2 s.\n\n"
-       "--json  {\"service\": {...}, \"vcis\": [...]}, each VCI in full\n",
+      {"list", "print the VCI table",
+       "  vci-ident [OPTIONS] list [--json]\n",
+       "  Registers with the service for one look, prints its VCI table and\n"
+       "  unregisters: per VCI its serial number, module state (free, in use,\n"
+       "  recovery), product type by name (its number when it has none), the\n"
+       "  interface kinds and addresses it is heard on now, product version (one\n"
+       "  dotted form for every VCI, the firmware of one known only over Bluetooth\n"
+       "  included), number of applications, Bluetooth. The look states no wish for\n"
+       "  the service's trace file: the settings in force stay. A service that has\n"
+       "  just started answers its first registration after 2 s.\n",
+       "  --json  {\"service\": {...}, \"vcis\": [...]}, each VCI in full: moduleState\n"
+       "          and moduleType as numbers, moduleStateName and moduleTypeName\n",
        RunList},
-      {"watch", "keep the table on screen until Ctrl-C",
-       "usage: vci-ident watch [--json]\n\n"
-       "Registers and keeps the VCI table on screen: on a terminal it is redrawn in\n"
-       "place at every change, the changed rows highlighted, with the time of the\n"
-       "change. With --json, or when standard output is not a terminal, one JSON line\n"
-       "per event instead: {\"time\", \"event\": \"table\", \"vcis\"}, {\"event\": \"bindings\"},\n"
-       "{\"event\": \"error\"}, {\"event\": \"service-lost\"}, {\"event\": \"service-back\"};\n"
-       "the first line is the table at registration. When the service goes away the\n"
-       "command says so and registers again once it answers. Ctrl-C (or SIGTERM)\n"
-       "unregisters and ends with exit code 0.\n",
+      {"watch", "follow the VCI table until Ctrl-C",
+       "  vci-ident [OPTIONS] watch [--lines | --json]\n",
+       "  Registers and follows the VCI table until Ctrl-C (or SIGTERM), which\n"
+       "  unregisters and ends with exit status 0. On a terminal the table is\n"
+       "  redrawn in place at every change, the changed rows highlighted, the time\n"
+       "  of the change on top, VCIs that went named below it. When standard output\n"
+       "  is not a terminal, or with --lines, one line per change instead, first one\n"
+       "  per VCI of the table at registration:\n"
+       "    + 4711 Ethernet 10.0.0.7; state free; type KIVO VCI; version 1.0.0; ...\n"
+       "    = 4711 state in use\n"
+       "    - 4711\n"
+       "  and \"! TEXT\" for news of the service. When the service goes away the\n"
+       "  command says so and registers again once it answers.\n",
+       "  --lines  a line per change, also on a terminal\n"
+       "  --json   one JSON line per event, with its \"time\" (UTC, ISO 8601):\n"
+       "           table (with vcis), bindings, error (code, text), service-lost,\n"
+       "           service-back; the first is the table at registration\n",
        RunWatch},
       {"show", "one VCI in full",
-       "usage: vci-ident show SERIAL [--json]\n\n"
-       "Prints one VCI of the service's table in full: module state and type, the\n"
-       "addresses it is heard on and the local interfaces that reach them, product\n"
-       "version and date, applications, components, sessions, wireless values.\n"
-       "Exit code 1 when the VCI is not in the table.\n",
+       "  vci-ident [OPTIONS] show SERIAL [--json]\n",
+       "  Prints one VCI of the service's table in full: module state and type by\n"
+       "  name and number, the addresses it is heard on and the local interfaces\n"
+       "  that reach them, product version and date, applications, components,\n"
+       "  sessions, wireless values. A look as list takes. Exit status 1 when the\n"
+       "  VCI is not in the table.\n",
+       "  --json  the VCI as list --json prints it\n",
        RunShow},
       {"info", "the service's name, version, build date, instance token",
-       "usage: vci-ident info [--json]\n\n"
-       "Registers and prints the service's product name, version, build date and\n"
-       "instance token, or that it does not answer (exit code 1 then).\n",
+       "  vci-ident [OPTIONS] info [--json]\n",
+       "  Prints the service's address, product name, version, build date and\n"
+       "  instance token, from a look as list takes; or that it does not answer\n"
+       "  (exit status 1 then).\n",
+       "  --json  the same as one JSON object, with \"answers\"\n",
        RunInfo},
       {"bt", "Bluetooth: scan, connect, disconnect, check",
-       "usage: vci-ident bt scan\n"
-       "       vci-ident bt connect SERIAL [--hold]\n"
-       "       vci-ident bt disconnect SERIAL\n"
-       "       vci-ident bt check SERIAL\n\n"
-       "Asks the service to run a Bluetooth command and prints its result in words.\n"
-       "A connect pairs when needed and waits for the VCI on the Bluetooth network:\n"
-       "about a minute at most with the default timeouts. The connection belongs to\n"
-       "this command's registration: with --hold the command keeps it until Ctrl-C,\n"
-       "then disconnects; without, it stays up until a scan drops every connection.\n"
-       "Exit code 0 only when the result is success (check: connected).\n",
+       "  vci-ident [OPTIONS] bt scan\n"
+       "  vci-ident [OPTIONS] bt connect SERIAL [--hold]\n"
+       "  vci-ident [OPTIONS] bt disconnect SERIAL\n"
+       "  vci-ident [OPTIONS] bt check SERIAL\n",
+       "  Registers, has the service run one Bluetooth command and prints its\n"
+       "  result in words; a waiting mark shows on a terminal meanwhile. scan drops\n"
+       "  every Bluetooth connection, of every application, and scans anew (the\n"
+       "  command says so first). connect pairs when needed and waits for the VCI on\n"
+       "  the Bluetooth network: about a minute at most with the default timeouts.\n"
+       "  The connection belongs to the registration that made it: this command's,\n"
+       "  so that a disconnect from another command fails. A failure names its\n"
+       "  cause as far as the service's answer and the table tell it: Bluetooth is\n"
+       "  disabled, no such VCI found over Bluetooth, another VCI is connected, the\n"
+       "  connection belongs to another application, the connect failed. Exit\n"
+       "  status 0 only when the result is success (check: connected).\n",
+       "  --hold  keep the connection until Ctrl-C, then disconnect; without it, it\n"
+       "          stays up until a scan drops every connection\n",
        RunBt},
       {"fetch-data", "write the files of the service's data folder to DIR",
-       "usage: vci-ident fetch-data DIR [--json]\n\n"
-       "Fetches the files of the service's data folder (caches, Bluetooth lists) and\n"
-       "writes each into DIR (created when missing) under its own name. Needs no\n"
-       "registration. Exit code 1 when a file could not be read or written.\n",
+       "  vci-ident [OPTIONS] fetch-data DIR [--json]\n",
+       "  Fetches the files of the service's data folder (detail caches, Bluetooth\n"
+       "  lists) and writes each into DIR (created when missing) under its own\n"
+       "  name. Needs no registration. Exit status 1 when a file could not be read\n"
+       "  or written.\n",
+       "  --json  {\"directory\", \"files\": [{\"name\", \"size\"}], \"unreadable\"}\n",
        RunFetchData},
   };
   return commands;

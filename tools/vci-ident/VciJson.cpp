@@ -45,10 +45,12 @@ json VciJson(const VciInfo& vci, const std::vector<VciBinding>& bindings) {
   }
   return {{"serial", vci.serial},
           {"moduleState", vci.moduleState},
+          {"moduleStateName", ModuleStateName(vci.moduleState)},
           {"moduleType", vci.moduleType},
+          {"moduleTypeName", ModuleTypeName(vci.moduleType)},
           {"kinds", kinds},
           {"addresses", addresses},
-          {"productVersion", vci.productVersion},
+          {"productVersion", ProductVersionText(vci)},
           {"productDate", vci.productDate},
           {"applications", SoftwareJson(vci.applications)},
           {"appComponents", SoftwareJson(vci.appComponents)},

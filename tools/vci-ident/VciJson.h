@@ -1,5 +1,7 @@
 // The JSON forms that vci-ident prints: one VCI (with the local interfaces
-// that reach each of its addresses), the bindings, the service.
+// that reach each of its addresses, its module state and type as numbers
+// and names, its product version in the dotted form of every VCI), the
+// bindings, the service.
 #pragma once
 
 #include <vector>

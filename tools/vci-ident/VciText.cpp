@@ -1,7 +1,9 @@
 #include "VciText.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
+#include <utility>
 
 #include "vci-ident/IdentResult.h"
 
@@ -9,22 +11,15 @@ using namespace vciident;
 
 namespace {
 
-std::string StateText(uint32_t state) {
-  return state == MODULE_STATE_RECOVERY ? "2 recovery" : std::to_string(state);
-}
-
 std::string HeardOn(const VciInfo& vci) {
   std::string text;
   for (const VciAddress& a : vci.addresses) text += (text.empty() ? "" : ", ") + KindName(a.kind) + " " + a.address;
   return text.empty() ? (vci.bluetooth ? "Bluetooth only" : "-") : text;
 }
 
-std::string Row(const VciInfo& vci) {
-  char line[512];
-  std::snprintf(line, sizeof line, "%-8u  %-10s  %-4u  %-36s  %-10s  %4zu  %s", vci.serial, StateText(vci.moduleState).c_str(),
-                vci.moduleType, HeardOn(vci).c_str(), vci.productVersion.empty() ? "-" : vci.productVersion.c_str(),
-                vci.applications.size(), vci.bluetooth ? "yes" : "no");
-  return line;
+std::string VersionOf(const VciInfo& vci) {
+  const std::string version = ProductVersionText(vci);
+  return version.empty() ? "-" : version;
 }
 
 std::string SoftwareText(const std::vector<VciSoftware>& list) {
@@ -33,16 +28,46 @@ std::string SoftwareText(const std::vector<VciSoftware>& list) {
   return text.empty() ? "-" : text;
 }
 
+// A name with its number beside it, unless the name is the number.
+std::string Named(const std::string& name, uint32_t number) {
+  const std::string digits = std::to_string(number);
+  return name == digits ? digits : name + " (" + digits + ")";
+}
+
+// What a change line tells of a VCI, in its order; the first value stands
+// without its label on a "+" line.
+std::vector<std::pair<const char*, std::string>> Values(const VciInfo& vci) {
+  return {{"heard on", HeardOn(vci)},
+          {"state", ModuleStateName(vci.moduleState)},
+          {"type", ModuleTypeName(vci.moduleType)},
+          {"version", VersionOf(vci)},
+          {"applications", SoftwareText(vci.applications)},
+          {"Bluetooth", vci.bluetooth ? "yes" : "no"}};
+}
+
+std::map<uint32_t, const VciInfo*> BySerial(const std::vector<VciInfo>& table) {
+  std::map<uint32_t, const VciInfo*> out;
+  for (const VciInfo& vci : table) out[vci.serial] = &vci;
+  return out;
+}
+
 }  // namespace
 
 std::string TableText(const std::vector<VciInfo>& table, const std::set<uint32_t>& highlight) {
-  char header[256];
-  std::snprintf(header, sizeof header, "%-8s  %-10s  %-4s  %-36s  %-10s  %4s  %s\n", "SERIAL", "STATE", "TYPE",
-                "HEARD ON", "VERSION", "APPS", "BLUETOOTH");
-  std::string text = header;
-  for (const VciInfo& vci : table) {
-    const bool mark = highlight.count(vci.serial) != 0;
-    text += (mark ? "\033[7m" : "") + Row(vci) + (mark ? "\033[0m" : "") + "\n";
+  std::vector<std::vector<std::string>> rows = {{"SERIAL", "STATE", "TYPE", "HEARD ON", "VERSION", "APPS", "BLUETOOTH"}};
+  for (const VciInfo& vci : table)
+    rows.push_back({std::to_string(vci.serial), ModuleStateName(vci.moduleState), ModuleTypeName(vci.moduleType),
+                    HeardOn(vci), VersionOf(vci), std::to_string(vci.applications.size()), vci.bluetooth ? "yes" : "no"});
+  std::vector<size_t> widths(rows[0].size(), 0);
+  for (const auto& row : rows)
+    for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+  std::string text;
+  for (size_t r = 0; r < rows.size(); ++r) {
+    std::string line;
+    for (size_t i = 0; i < rows[r].size(); ++i)
+      line += i + 1 < rows[r].size() ? rows[r][i] + std::string(widths[i] - rows[r][i].size() + 2, ' ') : rows[r][i];
+    const bool mark = r > 0 && highlight.count(table[r - 1].serial) != 0;
+    text += (mark ? "\033[7m" : "") + line + (mark ? "\033[0m" : "") + "\n";
   }
   return text;
 }
@@ -68,11 +93,10 @@ std::string VciText(const VciInfo& vci, const std::vector<VciBinding>& bindings)
                "), signal " + std::to_string(vci.wireless.signalLevel) + ", noise " +
                std::to_string(vci.wireless.noiseLevel);
   const std::pair<const char*, std::string> lines[] = {
-      {"module state", StateText(vci.moduleState)},
-      {"module type", std::to_string(vci.moduleType)},
+      {"module state", Named(ModuleStateName(vci.moduleState), vci.moduleState)},
+      {"module type", Named(ModuleTypeName(vci.moduleType), vci.moduleType)},
       {"heard on", heard.empty() ? (vci.bluetooth ? "Bluetooth only" : "-") : heard},
-      {"product", "version " + (vci.productVersion.empty() ? "-" : vci.productVersion) + ", date " +
-                      (vci.productDate.empty() ? "-" : vci.productDate)},
+      {"product", "version " + VersionOf(vci) + ", date " + (vci.productDate.empty() ? "-" : vci.productDate)},
       {"applications", SoftwareText(vci.applications)},
       {"app components", SoftwareText(vci.appComponents)},
       {"sys components", SoftwareText(vci.sysComponents)},
@@ -91,12 +115,34 @@ std::string VciText(const VciInfo& vci, const std::vector<VciBinding>& bindings)
 }
 
 std::set<uint32_t> ChangedSerials(const std::vector<VciInfo>& before, const std::vector<VciInfo>& after) {
-  std::map<uint32_t, std::string> old;
-  for (const VciInfo& vci : before) old[vci.serial] = VciText(vci, {});
+  const std::map<uint32_t, const VciInfo*> old = BySerial(before);
   std::set<uint32_t> changed;
   for (const VciInfo& vci : after) {
     const auto it = old.find(vci.serial);
-    if (it == old.end() || it->second != VciText(vci, {})) changed.insert(vci.serial);
+    if (it == old.end() || VciText(*it->second, {}) != VciText(vci, {})) changed.insert(vci.serial);
   }
   return changed;
+}
+
+std::vector<std::string> ChangeLines(const std::vector<VciInfo>& before, const std::vector<VciInfo>& after) {
+  const std::map<uint32_t, const VciInfo*> old = BySerial(before), now = BySerial(after);
+  std::vector<std::string> lines;
+  for (const auto& entry : old)
+    if (now.count(entry.first) == 0) lines.push_back("- " + std::to_string(entry.first));
+  for (const auto& entry : now) {
+    const std::string serial = std::to_string(entry.first);
+    const auto values = Values(*entry.second);
+    const auto it = old.find(entry.first);
+    if (it == old.end()) {
+      std::string line = "+ " + serial + " " + values[0].second;
+      for (size_t i = 1; i < values.size(); ++i) line += std::string("; ") + values[i].first + " " + values[i].second;
+      lines.push_back(line);
+      continue;
+    }
+    const auto was = Values(*it->second);
+    for (size_t i = 0; i < values.size(); ++i)
+      if (values[i].second != was[i].second)
+        lines.push_back("= " + serial + " " + values[i].first + " " + values[i].second);
+  }
+  return lines;
 }

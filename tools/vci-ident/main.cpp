@@ -1,5 +1,5 @@
 // vci-ident: the VCI identification service from the command line. See
-// kUsage and each command's --help.
+// kHelp and each command's --help.
 #include <cstdlib>
 #include <iostream>
 
@@ -8,26 +8,43 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: vci-ident [--service ADDR] [--port N] [--start PROGRAM] [--persist-log] COMMAND [ARGS...]\n"
-    "       vci-ident COMMAND --help\n"
-    "       vci-ident --version\n\n"
-    "Asks the VCI identification service of this PC which VCIs it knows.\n\n"
+const char kHelp[] =
+    "NAME\n"
+    "  vci-ident - the VCIs that the VCI identification service knows\n\n"
+    "SYNOPSIS\n"
+    "  vci-ident [--service ADDR] [--port N] [--start PROGRAM] [--persist-log] COMMAND [ARGS...]\n"
+    "  vci-ident COMMAND --help\n"
+    "  vci-ident --help | --version\n\n"
+    "DESCRIPTION\n"
+    "  Asks the VCI identification service of this PC (vci-identd) which VCIs it\n"
+    "  knows, and has it run Bluetooth commands. list, show and info take one look\n"
+    "  at the service and leave its settings as they are; watch and bt stay\n"
+    "  registered while they run.\n\n"
+    "OPTIONS\n"
     "  --service ADDR   the service's address, one of this PC's (default 127.0.0.1)\n"
     "  --port N         its control port (default 8098)\n"
-    "  --start PROGRAM  start the service program when nothing answers on the port\n"
-    "  --persist-log    keep the service writing its trace file while this command is\n"
-    "                   registered (each registration sets it; without this, off)\n\n"
-    "Exit codes: 0 success, 1 failure (a line on standard error says why), 2 usage.\n\n"
-    "commands:\n";
+    "  --start PROGRAM  start the service program when its control port refuses\n"
+    "                   the connection (never on a slow answer: a new instance\n"
+    "                   replaces a running one)\n"
+    "  --persist-log    have the service write its trace file while watch or bt is\n"
+    "                   registered; without it they leave the trace file as it is\n"
+    "  -h, --help       this text\n"
+    "  --version        the version\n\n"
+    "COMMANDS\n";
 
-void PrintUsage(std::ostream& out) {
-  out << kUsage;
+const char kExitStatus[] =
+    "\nEXIT STATUS\n"
+    "  0 success; 1 failure, with one line on standard error that says why; 2 a\n"
+    "  usage mistake, with one line naming it.\n";
+
+void PrintHelp() {
+  std::cout << kHelp;
   for (const Command& c : Commands()) {
     std::string name = c.name;
     name.resize(12, ' ');
-    out << "  " << name << c.summary << "\n";
+    std::cout << "  " << name << c.summary << "\n";
   }
+  std::cout << kExitStatus;
 }
 
 int GlobalUsageError(const std::string& message) {
@@ -44,7 +61,7 @@ int main(int argc, char** argv) {
   for (; i < argc && argv[i][0] == '-'; ++i) {
     const std::string option = argv[i];
     if (option == "--help" || option == "-h") {
-      PrintUsage(std::cout);
+      PrintHelp();
       return 0;
     }
     if (option == "--version") return PrintVersion("vci-ident");
@@ -66,17 +83,14 @@ int main(int argc, char** argv) {
       options.controlPort = static_cast<uint16_t>(port);
     }
   }
-  if (i >= argc) {
-    PrintUsage(std::cerr);
-    return 2;
-  }
+  if (i >= argc) return GlobalUsageError("no command given");
   const std::string name = argv[i];
   const std::vector<std::string> args(argv + i + 1, argv + argc);
   for (const Command& c : Commands()) {
     if (name != c.name) continue;
     for (const std::string& a : args)
       if (a == "--help" || a == "-h") {
-        std::cout << c.usage;
+        std::cout << cli::HelpText(c);
         return 0;
       }
     return c.run(c, options, args);

@@ -4,6 +4,7 @@
 #include "client_service/IdentDisconnect.h"
 #include "client_service/LogFile.h"
 #include "serialize/ArchiveBuffer.h"
+#include "serialize/ObjectId.h"
 #include "transport/ClientSocket.h"
 #include "vci-ident/IdentResult.h"
 
@@ -24,9 +25,26 @@ bool ResetUnanswered(int result) {
   return result == CClientSocket::CS_ERR_RECV_LENGTH || result == CClientSocket::CS_ERR_RECV_LENGTH_SHUTDOWN;
 }
 
+// A registration without a wish for the service's trace file: the layout of
+// version 1, event port and client name, which ends before the wish.
+class CIdentConnectWithoutWish : public CSerialize {
+ public:
+  CIdentConnectWithoutWish(uint32_t eventPort, const std::string& clientName)
+      : CSerialize(OBJID_CIdentConnect_Send), m_uiEventPort(eventPort), m_strClientName(clientName) {}
+  bool Serialize(CArchiveBuffer& ar) override {
+    uint32_t version = 1;
+    return ar.IsStoring() && SerializeHead(ar, version, version) && ar.Write(m_uiEventPort) &&
+           ar.Write(m_strClientName);
+  }
+
+ private:
+  const uint32_t m_uiEventPort;
+  const std::string m_strClientName;
+};
+
 }  // namespace
 
-int CControlChannel::Exchange(CSerialize& request, CSerialize& reply, uint32_t waitMs) const {
+int CControlChannel::Exchange(CSerialize& request, CSerialize& reply, uint32_t waitMs, Refusal refusal) const {
   CArchiveBuffer out(CArchiveBuffer::STORING);
   CArchiveBuffer in(CArchiveBuffer::LOADING);
   if (!request.Serialize(out)) return RESULT_FAILED;
@@ -39,7 +57,8 @@ int CControlChannel::Exchange(CSerialize& request, CSerialize& reply, uint32_t w
   for (int attempt = 0; attempt == 0 || (attempt < kExchangeAttempts && again()); ++attempt) {
     CClientSocket socket(false);
     CClientSocket::Timeouts timeouts;
-    timeouts.uiConnectPauseMs = m_Settings.connectPauseMs;
+    // Without pauses the connect calls to a refusing port are over at once.
+    timeouts.uiConnectPauseMs = refusal == REFUSAL_ANSWERS ? 0 : m_Settings.connectPauseMs;
     timeouts.uiReplyFloorMs = m_Settings.replyWaitMs;
     socket.SetTimeouts(timeouts);
     in.Rewind(CArchiveBuffer::LOADING);
@@ -54,10 +73,15 @@ int CControlChannel::Exchange(CSerialize& request, CSerialize& reply, uint32_t w
   return !in.IsStoring() && reply.Serialize(in) ? 0 : RESULT_BAD_REPLY;
 }
 
-int CControlChannel::Register(uint16_t eventPort, const std::string& clientName, bool persistLog,
-                              bool noReplyTimeout, CIdentConnect_Recv& reply) const {
-  CIdentConnect_Send request(eventPort, clientName, persistLog, noReplyTimeout ? 1 : 0);
-  return Exchange(request, reply, m_Settings.replyWaitMs);
+int CControlChannel::Register(uint16_t eventPort, const std::string& clientName, PersistWish wish,
+                              bool noReplyTimeout, Refusal refusal, CIdentConnect_Recv& reply) const {
+  if (wish == PERSIST_AS_IS) {
+    if (noReplyTimeout) return RESULT_BAD_ARGUMENT;
+    CIdentConnectWithoutWish request(eventPort, clientName);
+    return Exchange(request, reply, m_Settings.replyWaitMs, refusal);
+  }
+  CIdentConnect_Send request(eventPort, clientName, wish == PERSIST_ON, noReplyTimeout ? 1 : 0);
+  return Exchange(request, reply, m_Settings.replyWaitMs, refusal);
 }
 
 int CControlChannel::Unregister(uint32_t sessionId) const {
@@ -79,7 +103,7 @@ int CControlChannel::FetchDataFiles(std::map<std::string, std::vector<uint8_t>>&
   CLogFiles_Recv reply;
   files.clear();
   unreadable = 0;
-  const int iRet = Exchange(request, reply, m_Settings.replyWaitMs);
+  const int iRet = Exchange(request, reply, m_Settings.replyWaitMs, REFUSAL_ANSWERS);
   if (iRet != 0) return iRet;
   if (reply.GetResult() != 0) return reply.GetResult();
   for (const auto& entry : reply.GetFiles()) {

@@ -6,7 +6,11 @@ namespace vciident {
 
 CIdentClient::CIdentClient(const ClientOptions& options) : m_pImpl(new CImpl(options)) {}
 CIdentClient::~CIdentClient() = default;
-int CIdentClient::Connect(ServiceInfo* service) { return m_pImpl->Connect(service); }
+int CIdentClient::Connect(ServiceInfo* service) { return m_pImpl->Connect(service, 0); }
+int CIdentClient::Connect(ServiceInfo* service, uint32_t flags) { return m_pImpl->Connect(service, flags); }
+int CIdentClient::Query(ServiceInfo* service, std::vector<VciInfo>* table, std::vector<VciBinding>* bindings) {
+  return m_pImpl->Query(service, table, bindings);
+}
 int CIdentClient::Disconnect() { return m_pImpl->Disconnect(); }
 bool CIdentClient::IsRegistered() const { return m_pImpl->IsRegistered(); }
 ServiceInfo CIdentClient::GetServiceInfo() const { return m_pImpl->GetServiceInfo(); }

@@ -15,6 +15,15 @@ namespace {
 
 typedef boost::unique_lock<boost::mutex> Lock;
 
+// The event port of a one-look registration: what the service sends before
+// the unregistration is acknowledged and left.
+class CIgnoringSink : public IEventSink {
+ public:
+  void OnEventConnection() override {}
+  void OnEvent(const CIdentEvent_Send&) override {}
+  void OnEventConnectionClosed() override {}
+};
+
 // The longest a Bluetooth connect can take before the service replies, as
 // the service's own configuration sets it.
 uint32_t BluetoothReplyWaitFromConfig() {
@@ -52,9 +61,12 @@ CIdentClient::CImpl::CImpl(const ClientOptions& options)
 
 CIdentClient::CImpl::~CImpl() { Disconnect(); }
 
-int CIdentClient::CImpl::Connect(ServiceInfo* service) {
+int CIdentClient::CImpl::Connect(ServiceInfo* service, uint32_t flags) {
   boost::lock_guard<boost::mutex> api(m_ApiLock);
   if (m_pEvents) return RESULT_ALREADY_REGISTERED;
+  if ((flags & ~uint32_t(CONNECT_KEEP_TRACE_SETTING)) != 0 ||
+      ((flags & CONNECT_KEEP_TRACE_SETTING) != 0 && m_Options.noReplyTimeout))
+    return RESULT_BAD_ARGUMENT;
   std::unique_ptr<CEventListener> events(new CEventListener(*this));
   int iRet = events->Start(m_Options.serviceAddress, m_Options.eventPort);
   if (iRet != 0) return iRet;
@@ -62,11 +74,12 @@ int CIdentClient::CImpl::Connect(ServiceInfo* service) {
     Lock lock(m_Lock);
     m_State = REGISTERING;
     m_bStop = false;
+    m_uiFlags = flags;
     m_usEventPort = events->GetPort();
     m_Calls.clear();
   }
   m_pEvents = std::move(events);
-  iRet = RegisterStartingService();
+  iRet = StartingService([this] { return Register(CControlChannel::REFUSAL_ANSWERS); });
   if (iRet != 0) {
     {
       Lock lock(m_Lock);
@@ -79,6 +92,33 @@ int CIdentClient::CImpl::Connect(ServiceInfo* service) {
   if (service != nullptr) *service = GetServiceInfo();
   m_Thread = boost::thread(&CImpl::Run, this);
   return 0;
+}
+
+int CIdentClient::CImpl::Query(ServiceInfo* service, std::vector<VciInfo>* table, std::vector<VciBinding>* bindings) {
+  boost::lock_guard<boost::mutex> api(m_ApiLock);
+  if (m_pEvents) return RESULT_ALREADY_REGISTERED;
+  // The service connects to the event port at the registration and keeps
+  // the connection until the unregistration.
+  CIgnoringSink sink;
+  CEventListener events(sink);
+  int iRet = events.Start(m_Options.serviceAddress, m_Options.eventPort);
+  if (iRet != 0) return iRet;
+  CIdentConnect_Recv reply;
+  iRet = StartingService([&] {
+    const int r = m_Control.Register(events.GetPort(), m_Options.clientName, CControlChannel::PERSIST_AS_IS, false,
+                                     CControlChannel::REFUSAL_ANSWERS, reply);
+    return r != 0 ? r : reply.GetResult();
+  });
+  if (iRet == 0) {
+    if (service != nullptr) *service = ServiceOf(reply);
+    if (table != nullptr) *table = ViewOf(reply.m_VCIStatusMap);
+    if (bindings != nullptr) *bindings = ViewOf(reply.m_BindMap);
+    // The look is taken; a failed unregistration leaves a client whose event
+    // port is closed below, which the service drops at its next event.
+    m_Control.Unregister(reply.m_uiSessionId);
+  }
+  events.Stop();
+  return iRet;
 }
 
 int CIdentClient::CImpl::Disconnect() {
@@ -159,17 +199,22 @@ int CIdentClient::CImpl::FetchDataFiles(std::map<std::string, std::vector<uint8_
   return iRet;
 }
 
-int CIdentClient::CImpl::Register() {
+int CIdentClient::CImpl::Register(CControlChannel::Refusal refusal) {
   uint16_t port;
+  uint32_t flags;
   {
     Lock lock(m_Lock);
     m_uiAcceptsAtRegister = m_uiAccepts;
     m_bTableFromEvent = false;
     m_bBindingsFromEvent = false;
     port = m_usEventPort;
+    flags = m_uiFlags;
   }
+  const CControlChannel::PersistWish wish = (flags & CONNECT_KEEP_TRACE_SETTING) != 0 ? CControlChannel::PERSIST_AS_IS
+                                            : m_Options.persistLog                    ? CControlChannel::PERSIST_ON
+                                                                                      : CControlChannel::PERSIST_OFF;
   CIdentConnect_Recv reply;
-  int iRet = m_Control.Register(port, m_Options.clientName, m_Options.persistLog, m_Options.noReplyTimeout, reply);
+  int iRet = m_Control.Register(port, m_Options.clientName, wish, m_Options.noReplyTimeout, refusal, reply);
   if (iRet == 0) iRet = reply.GetResult();
   if (iRet != 0) return iRet;
   const std::vector<VciInfo> table = ViewOf(reply.m_VCIStatusMap);
@@ -192,8 +237,8 @@ int CIdentClient::CImpl::Register() {
   return 0;
 }
 
-int CIdentClient::CImpl::RegisterStartingService() {
-  int iRet = Register();
+int CIdentClient::CImpl::StartingService(const std::function<int()>& attempt) {
+  int iRet = attempt();
   if (iRet != RESULT_REFUSED || m_Options.serviceProgram.empty()) return iRet;
   if (platform::StartDetachedProgram(m_Options.serviceProgram, m_Options.serviceArguments) != 0)
     return RESULT_START_FAILED;
@@ -202,7 +247,7 @@ int CIdentClient::CImpl::RegisterStartingService() {
   while (iRet == RESULT_REFUSED && Clock::now() + boost::chrono::milliseconds(pauseMs) < deadline) {
     boost::this_thread::sleep_for(boost::chrono::milliseconds(pauseMs));
     pauseMs = std::min(2 * pauseMs, m_Options.retryLastMs);
-    iRet = Register();
+    iRet = attempt();
   }
   return iRet;
 }
@@ -223,7 +268,7 @@ void CIdentClient::CImpl::Run() {
       m_Wake.wait_until(lock, m_NextAttempt);
     } else {
       lock.unlock();
-      const int iRet = Register();
+      const int iRet = Register(CControlChannel::REFUSAL_RETRIED);
       bool bStart = false;
       lock.lock();
       if (iRet != 0 && m_State == LOST) {

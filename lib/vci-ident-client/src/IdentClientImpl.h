@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 
 #include <boost/chrono.hpp>
@@ -31,7 +32,8 @@ class __attribute__((visibility("hidden"))) CIdentClient::CImpl : private IEvent
   CImpl(const CImpl&) = delete;
   CImpl& operator=(const CImpl&) = delete;
 
-  int Connect(ServiceInfo* service);
+  int Connect(ServiceInfo* service, uint32_t flags);
+  int Query(ServiceInfo* service, std::vector<VciInfo>* table, std::vector<VciBinding>* bindings);
   int Disconnect();
   bool IsRegistered() const;
   ServiceInfo GetServiceInfo() const;
@@ -62,10 +64,11 @@ class __attribute__((visibility("hidden"))) CIdentClient::CImpl : private IEvent
   void OnEventConnectionClosed() override;
 
   // One registration; 0 or why not. Requires m_Lock not held.
-  int Register();
-  // Register, starting the service program when the control port refuses
-  // and one is configured, until registered or the start wait is over.
-  int RegisterStartingService();
+  int Register(CControlChannel::Refusal refusal);
+  // One attempt (a registration), and when the control port refuses it and
+  // a service program is configured: the program started, and the attempt
+  // made again until it is answered or the start wait is over.
+  int StartingService(const std::function<int()>& attempt);
   // The body of the library's thread.
   void Run();
   void Deliver(const Call& call);
@@ -92,6 +95,7 @@ class __attribute__((visibility("hidden"))) CIdentClient::CImpl : private IEvent
   // Guarded by m_Lock.
   State m_State = IDLE;
   bool m_bStop = false;
+  uint32_t m_uiFlags = 0;  // Connect's
   uint16_t m_usEventPort = 0;
   ServiceInfo m_Service;
   std::vector<VciInfo> m_Table;

@@ -2,8 +2,11 @@
 #include "vci-ident/VciInfo.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <map>
+
+#include "host/Brand.h"
 
 namespace vciident {
 
@@ -88,6 +91,40 @@ std::string BluetoothResultText(uint32_t command, int result) {
   return "failed: " + ResultText(result);
 }
 
+std::string BluetoothResultText(uint32_t command, int result, uint32_t serial, const std::vector<VciInfo>& table) {
+  if (result != RESULT_FAILED || command < BT_CONNECT || command > BT_CHECK_CONNECT_STATE)
+    return BluetoothResultText(command, result);
+  // The service fails a scan only when its Bluetooth is off (or has no
+  // stack); the other commands fail alike for a VCI it does not know.
+  if (command == BT_SCAN) return "Bluetooth is disabled";
+  const VciInfo* vci = nullptr;
+  const VciInfo* connected = nullptr;  // another VCI on the Bluetooth network
+  bool anyKnown = false;
+  for (const VciInfo& v : table) {
+    if (v.serial == serial)
+      vci = &v;
+    else if ((v.kinds & KIND_BLUETOOTH) != 0)
+      connected = &v;
+    anyKnown = anyKnown || v.bluetooth;
+  }
+  // A connect leaves only the connected VCI in the service's Bluetooth list,
+  // so that this one may be unknown to it until the next scan.
+  if (command == BT_CONNECT && connected != nullptr)
+    return "another VCI is connected (" + std::to_string(connected->serial) + ")";
+  if (vci == nullptr || !vci->bluetooth)
+    return anyKnown ? "no such VCI found over Bluetooth"
+                    : "Bluetooth is disabled, or no VCI has been found over Bluetooth yet (the service answers both "
+                      "alike)";
+  switch (command) {
+    case BT_CONNECT: return "the connect failed";
+    case BT_DISCONNECT:
+      // Only the registrations that connected it may disconnect it.
+      return (vci->kinds & KIND_BLUETOOTH) != 0 ? "the connection belongs to another application"
+                                                 : "not connected, or the connection belongs to another application";
+    default: return "not connected";
+  }
+}
+
 std::string VersionText(uint32_t versionNumber) {
   int top = 3;
   while (top > 0 && ((versionNumber >> (8 * top)) & 0xFF) == 0) --top;
@@ -136,6 +173,38 @@ std::string KindsText(uint32_t kinds) {
     text += KindName(bit);
   }
   return text.empty() ? "none" : text;
+}
+
+std::string ModuleStateName(uint32_t state) {
+  switch (state) {
+    case MODULE_STATE_FREE: return "free";
+    case MODULE_STATE_IN_USE: return "in use";
+    case MODULE_STATE_RECOVERY: return "recovery";
+    default: return std::to_string(state);
+  }
+}
+
+std::string ModuleTypeName(uint32_t type) {
+  // The product types are numbered as the brands are: a legacy or recovery
+  // announcement without a type gets the installation's brand number.
+  const char* name = type != 0 ? GetBrandDisplayName(type) : nullptr;
+  return name != nullptr ? name : std::to_string(type);
+}
+
+std::string ProductVersionText(const VciInfo& vci) {
+  const std::string& text = vci.productVersion;
+  if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return text;
+  const unsigned long long number = std::strtoull(text.c_str(), nullptr, 10);
+  if (number > 0xFFFFFFFFull) return text;
+  const uint32_t word = static_cast<uint32_t>(number);
+  if (vci.kinds == 0 && vci.bluetooth) {
+    // Known only over Bluetooth: the firmware word of its device name.
+    char dotted[16];
+    std::snprintf(dotted, sizeof dotted, "%u.%u.%u", word >> 24, (word >> 16) & 0xFF, (word >> 8) & 0xFF);
+    return dotted;
+  }
+  if (vci.legacy) return word == 0 ? std::string() : VersionText(word);
+  return text;
 }
 
 }  // namespace vciident

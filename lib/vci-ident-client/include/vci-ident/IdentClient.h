@@ -53,7 +53,8 @@ struct ClientOptions {
   // about 85 s with the defaults.
   uint32_t bluetoothReplyWaitMs = 0;
   // The pause before each of the last nine of the 19 connect calls to a
-  // control port that refuses (ms).
+  // control port that refuses (ms), in the registrations that the library
+  // makes on its own while the service is away.
   uint32_t connectPauseMs = 250;
   // Pauses between registrations while the service is away: the first,
   // doubled after each failure up to the last (ms).
@@ -65,6 +66,15 @@ struct ClientOptions {
   std::string serviceProgram;
   std::vector<std::string> serviceArguments;
   uint32_t serviceStartWaitMs = 10000;
+};
+
+// Flags of Connect.
+enum : uint32_t {
+  // The registrations state no wish for the service's trace file
+  // (persistLog is not sent), so that what other applications asked for
+  // stays in force. They then cannot ask for an acknowledgement wait
+  // without limit: with noReplyTimeout Connect answers RESULT_BAD_ARGUMENT.
+  CONNECT_KEEP_TRACE_SETTING = 1,
 };
 
 // Added to the Bluetooth timeouts: a request waits behind the one in
@@ -81,8 +91,19 @@ class VCI_IDENT_API CIdentClient {
 
   // Opens the event port and registers; service (when given) receives the
   // service's answer. The first table and bindings are then in GetTable and
-  // GetBindings. RESULT_ALREADY_REGISTERED when connected already.
+  // GetBindings. RESULT_ALREADY_REGISTERED when connected already. A control
+  // port that refuses is answered at once, RESULT_REFUSED (the port of a
+  // running service never refuses), unless serviceProgram is set.
   int Connect(ServiceInfo* service = nullptr);
+  // The same with CONNECT_ flags.
+  int Connect(ServiceInfo* service, uint32_t flags);
+  // One look at the service: opens the event port, registers, takes the
+  // answer, table and bindings of the registration (each when given),
+  // unregisters and closes the port; the listener hears nothing. The
+  // registration states no wish for the service's trace file, so that
+  // what the registered applications asked for stays in force. Answers as
+  // Connect does; RESULT_ALREADY_REGISTERED while connected.
+  int Query(ServiceInfo* service, std::vector<VciInfo>* table, std::vector<VciBinding>* bindings);
   // Unregisters (when registered), stops re-registering and closes the
   // event port; no listener call comes after it returns.
   // RESULT_NOT_REGISTERED when not connected, RESULT_IN_CALLBACK from a
@@ -104,7 +125,7 @@ class VCI_IDENT_API CIdentClient {
   int BluetoothCommand(uint32_t command, uint32_t serial);
   // The files of the service's data folder, name -> bytes; files the service
   // could not read are left out and counted in unreadable. Needs no
-  // registration.
+  // registration; a refusing control port is answered at once.
   int FetchDataFiles(std::map<std::string, std::vector<uint8_t>>& files, uint32_t* unreadable = nullptr);
 
   // The Bluetooth reply wait in force (ms).

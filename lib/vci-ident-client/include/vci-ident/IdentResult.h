@@ -7,8 +7,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "vci-ident/Export.h"
+#include "vci-ident/VciInfo.h"
 
 namespace vciident {
 
@@ -42,6 +44,13 @@ VCI_IDENT_API std::string EventErrorText(uint32_t code);
 VCI_IDENT_API std::string BluetoothCommandName(uint32_t command);
 // A Bluetooth command's result in words, e.g. "connected".
 VCI_IDENT_API std::string BluetoothResultText(uint32_t command, int result);
+// The same, with the service's -1 told apart as far as the table that the
+// application held when it asked allows: "Bluetooth is disabled", "no such
+// VCI found over Bluetooth", "another VCI is connected", "the connection
+// belongs to another application", "the connect failed"; where the table
+// cannot tell two causes apart, the text names both.
+VCI_IDENT_API std::string BluetoothResultText(uint32_t command, int result, uint32_t serial,
+                                              const std::vector<VciInfo>& table);
 
 // 0x00010000 -> "1.0.0": the parts from the highest byte that is not zero
 // down to the lowest ("0" for 0).
@@ -55,5 +64,15 @@ VCI_IDENT_API std::string BuildDateText(uint32_t buildDate);
 VCI_IDENT_API std::string KindName(uint32_t kind);
 // The names of the bits set, joined with "+"; "none" for 0.
 VCI_IDENT_API std::string KindsText(uint32_t kinds);
+// "free", "in use", "recovery"; the number for any other state.
+VCI_IDENT_API std::string ModuleStateName(uint32_t state);
+// The product type's name ("KIVO VCI" for 1); the number for a type without
+// one (0: not known).
+VCI_IDENT_API std::string ModuleTypeName(uint32_t type);
+// The VCI's product version in the dotted form the VCIs report it in: a
+// VCI known only over Bluetooth reports its firmware word (three parts in
+// the upper three bytes), a legacy announcement its version number (one
+// byte per part, as VersionText), both as decimal text; "" when not known.
+VCI_IDENT_API std::string ProductVersionText(const VciInfo& vci);
 
 }  // namespace vciident

@@ -17,7 +17,9 @@ constexpr uint32_t KIND_WIRELESS = 4;
 constexpr uint32_t KIND_LOCAL = 8;
 constexpr uint32_t KIND_BLUETOOTH = 16;
 
-// Module state of a VCI that runs in recovery mode.
+// The module states that have a name (ModuleStateName).
+constexpr uint32_t MODULE_STATE_FREE = 0;
+constexpr uint32_t MODULE_STATE_IN_USE = 1;
 constexpr uint32_t MODULE_STATE_RECOVERY = 2;
 
 struct VciAddress {
@@ -61,8 +63,8 @@ struct VciInfo {
   // kind order); a kind it fell silent on is in neither.
   uint32_t kinds = 0;
   std::vector<VciAddress> addresses;
-  // As the VCI reports them (decimal or hexadecimal text); empty when not
-  // known yet.
+  // As the VCI reports them (decimal or hexadecimal text; ProductVersionText
+  // shows the version in one form); empty when not known yet.
   std::string productVersion;
   std::string productDate;
   std::vector<VciSoftware> applications;
