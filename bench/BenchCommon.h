@@ -287,11 +287,13 @@ inline int Connect(uint16_t port) {
 }
 
 // Registers an application with the service on the loopback: its event
-// port and name. Connection attempts are repeated for up to 10 s (the
-// service may be starting); connected receives the time of the one that
-// succeeded. The reply frame's content, "" when none came.
-inline std::string Register(uint16_t eventPort, const std::string& name, Clock::time_point* connected = nullptr) {
-  CIdentConnect_Send registration(eventPort, name);
+// port and name, and whether it wants the trace file. Connection attempts
+// are repeated for up to 10 s (the service may be starting); connected
+// receives the time of the one that succeeded. The reply frame's content,
+// "" when none came.
+inline std::string Register(uint16_t eventPort, const std::string& name, Clock::time_point* connected = nullptr,
+                            bool persist = false) {
+  CIdentConnect_Send registration(eventPort, name, persist);
   const std::string request = FrameOf(registration);
   int s = -1;
   for (auto t0 = Clock::now(); s < 0 && Clock::now() - t0 < std::chrono::seconds(10);) {
@@ -313,13 +315,13 @@ inline std::string Register(uint16_t eventPort, const std::string& name, Clock::
 // events, which acknowledges each; reply receives the registration's reply.
 inline std::unique_ptr<Receiver> RegisterClient(const std::string& name, Completions& done,
                                                 std::string* reply = nullptr,
-                                                Clock::time_point* connected = nullptr) {
+                                                Clock::time_point* connected = nullptr, bool persist = false) {
   uint16_t port;
   int listener = Listener(port);
   const struct timeval limit = {10, 0};
   setsockopt(listener, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   std::string answer;
-  std::thread ask([&] { answer = Register(port, name, connected); });
+  std::thread ask([&] { answer = Register(port, name, connected, persist); });
   std::unique_ptr<Receiver> receiver(new Receiver(accept(listener, nullptr, nullptr), true, done));
   ask.join();
   close(listener);
