@@ -258,6 +258,15 @@ void CIdentConfig::SetDefaultsLocked() {
   m_bPersist = false;
   m_bShowWindow = false;
   Publish(s);
+  HandToLog(true);
+}
+
+void CIdentConfig::HandToLog(bool reopen) {
+  // Only the service's own configuration decides its trace; the separate
+  // instances of tools and tests do not.
+  if (this != reinterpret_cast<CIdentConfig*>(g_Storage)) return;
+  std::lock_guard<std::mutex> g(m_HandLock);
+  SetTraceSinks(GetTraceLevel(), GetShowWindow(), GetPersist(), GetAppend(), reopen);
 }
 
 bool CIdentConfig::IniFilePath(std::string& path) {
@@ -290,6 +299,7 @@ int CIdentConfig::LoadLocked() {
   m_iTraceLevel = level;
   m_bPersist = persist;
   m_bShowWindow = show;
+  HandToLog(true);
   for (const std::string& finding : findings)
     TraceLog(TRACE_WARN, "CIdentConfig::Load %s: %s", path.c_str(), finding.c_str());
   return 0;
