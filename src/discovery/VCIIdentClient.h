@@ -216,6 +216,8 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   // True when a new binding of foreign to local was added; a known one only
   // gets its time refreshed. Takes m_TableLock.
   bool SetIFBinding(const std::string& local, const std::string& foreign);
+  // The same at now. Requires m_TableLock held.
+  bool SetIFBindingLocked(const std::string& local, const std::string& foreign, const TimePoint& now);
   // Drops the bindings through local and reports (4, 2). Requires
   // m_TableLock not held.
   void ClearIFBinding(const std::string& local);
@@ -322,8 +324,11 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   bool m_bWaitingForIF = false;
   bool m_bIFSeen = false;  // the Bluetooth interface came up or went down
 
-  // Guarded by m_RecvLock: the link-quality zones lent to each read.
+  // Guarded by m_RecvLock: the link-quality zones lent to each read, as
+  // the configuration's settings of the generation given held them.
   uint32_t m_Zones[CIdentConfig::MAX_ZONES] = {};
+  uint32_t m_uiZoneCount = 0;
+  uint64_t m_uiZonesGeneration = 0;  // none: the configuration's start at 1
 
   boost::recursive_mutex m_TableLock;
   boost::mutex m_RecvLock;

@@ -234,8 +234,11 @@ std::shared_ptr<const CIdentConfig::CSettings> CIdentConfig::GetSettings() const
 
 void CIdentConfig::Publish(const CSettings& settings) {
   auto next = std::make_shared<const CSettings>(settings);
-  std::lock_guard<std::mutex> g(m_SettingsLock);
-  m_pSettings.swap(next);
+  {
+    std::lock_guard<std::mutex> g(m_SettingsLock);
+    m_pSettings.swap(next);
+  }
+  m_uiGeneration.fetch_add(1, std::memory_order_release);
   // The old set goes when its last reader lets go of it (here, when next
   // leaves scope, unless a reader still holds it).
 }

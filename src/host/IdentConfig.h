@@ -95,6 +95,9 @@ class CIdentConfig {
   // The current set; a reader that needs several values that belong
   // together (the zone count and the zones) takes them from one set.
   std::shared_ptr<const CSettings> GetSettings() const;
+  // Counts the sets published, from 1: a reader that keeps values of a set
+  // takes them again only when it changed.
+  uint64_t GetSettingsGeneration() const { return m_uiGeneration.load(std::memory_order_acquire); }
   bool GetAppend() const { return GetSettings()->m_bAppend; }
   bool GetLoadVCIs() const { return GetSettings()->m_bLoadVCIs; }
   bool GetSkipPair() const { return GetSettings()->m_bSkipPair; }
@@ -146,6 +149,7 @@ class CIdentConfig {
 
   mutable std::mutex m_SettingsLock;
   std::shared_ptr<const CSettings> m_pSettings;  // Guarded by m_SettingsLock; never null.
+  std::atomic<uint64_t> m_uiGeneration{0};       // raised after each swap of m_pSettings
 
   // Serialises the hand-overs, so that the last one holds the switches in
   // force. Taken after m_ReloadLock, before the trace log's lock.

@@ -34,6 +34,9 @@ std::atomic<int> g_Level{TRACE_ERR};
 std::atomic<bool> g_Show{false};
 std::atomic<bool> g_Persist{false};
 std::string g_StartFailure;  // Guarded by Lock().
+// The local time of the last line's second, so that a line within the same
+// second takes only the clock, not the time zone's conversion.
+WallClock g_LastClock{};  // Guarded by Lock().
 const DWORD kLocationBufferSize = 256;  // LogFileLocation is read into this many bytes.
 
 // The C library's ctime text of a local time: "Mon Dec  7 01:02:03 2026\n".
@@ -108,7 +111,11 @@ void TraceLog(int level, const char* format, ...) {
   if (journal) platform::WriteJournalLine(journalFd, priority, message, static_cast<size_t>(n));
   if (!show && !persist) return;
   const int tid = static_cast<int>(GetCurrentThreadId());
-  const SYSTEMTIME now = GetWallClock().Local;
+  int64_t seconds = 0, nanoseconds = 0;
+  GetRealTime(seconds, nanoseconds);
+  if (seconds != g_LastClock.llSeconds) g_LastClock = GetWallClock();
+  SYSTEMTIME now = g_LastClock.Local;
+  if (seconds == g_LastClock.llSeconds) now.wMilliseconds = static_cast<WORD>(nanoseconds / 1000000);
   char line[1100];
   snprintf(line, sizeof line, "%02d:%02d:%02d.%03d:%5d:%s: %s\n", now.wHour, now.wMinute, now.wSecond,
            static_cast<int>(now.wMilliseconds), tid, name, message);
