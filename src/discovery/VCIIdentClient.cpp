@@ -20,6 +20,7 @@
 #include "discovery/VCIStatusMap.h"
 #include "discovery/VCIStatusMsg.h"
 #include "host/Brand.h"
+#include "discovery/CacheFile.h"
 #include "host/TraceLog.h"
 #include "platform/AdapterInfo.h"
 #include "platform/Files.h"
@@ -651,6 +652,29 @@ void CVCIIdentClient::CacheDetails(uint32_t serial, const CVCICachedItem& item) 
     cache.erase(unlisted);
   }
   m_VCICachedMap.Set(serial, item);
+}
+
+CVCIIdentClient::CacheSnapshot CVCIIdentClient::SnapshotCache() {
+  CacheSnapshot snapshot;
+  snapshot.generation = ++m_uiCacheSnapshots;
+  std::shared_ptr<CArchiveBuffer> ar(new (std::nothrow) CArchiveBuffer(CArchiveBuffer::STORING));
+  if (ar && ar->IsUsable() && cache_file::Serialize(m_VCICachedMap, *ar, "m_VCICachedMap")) snapshot.archive = ar;
+  return snapshot;
+}
+
+int32_t CVCIIdentClient::StoreCache(const CacheSnapshot& snapshot, int32_t& stored) {
+  boost::lock_guard<boost::mutex> file(m_CacheFileLock);
+  stored = -1;
+  if (snapshot.generation <= m_uiCacheStored) {
+    stored = 0;
+  } else if (snapshot.archive) {
+    stored = cache_file::Write(*snapshot.archive, m_sValidModulePath, "m_VCICachedMap");
+    // A write that failed may have left the old file: a later snapshot is
+    // written all the same.
+    if (stored == 0) m_uiCacheStored = snapshot.generation;
+  }
+  CVCICachedMap readBack;
+  return readBack.Load(m_sValidModulePath);
 }
 
 void CVCIIdentClient::ClearIFBinding(const std::string& local) {

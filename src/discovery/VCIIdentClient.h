@@ -16,6 +16,9 @@
 // Lock order: m_RecvLock, then m_IFLock, then m_TableLock (recursive);
 // m_IFListLock before m_IFLock and m_TableLock; a fetch's or route check's
 // own lock after m_TableLock; the pools' locks after every other.
+// m_CacheFileLock is taken with no other engine lock held: the detail
+// cache's file is written and read back under it alone, so that no receive
+// thread waits while the disk syncs.
 // OnIdentNotify is never called with m_TableLock held. A socket is never shut down while a lock that
 // OnDataReceived takes (m_RecvLock, m_IFLock, m_TableLock) is held, since
 // the shutdown waits for the listener call in progress; and the pools'
@@ -242,6 +245,22 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   int32_t LoadDetectedVCIs();
   int32_t UpdateDetectedVCIs(const std::string& name, const BtVciInfo& info);
 
+  // The detail cache's bytes for its file, taken under the locks that
+  // guard the cache, and their place in the order of snapshots.
+  struct CacheSnapshot {
+    std::shared_ptr<CArchiveBuffer> archive;  // null when the cache could not be serialised
+    uint64_t generation = 0;
+  };
+  // Requires m_RecvLock (the cached announcements take the sequence counter
+  // that the receive path sets) and m_TableLock held.
+  CacheSnapshot SnapshotCache();
+  // Writes the snapshot to the detail cache file unless a later one is
+  // there already (which holds all this one does), then reads the file
+  // back: the read's result, 0 or -1; stored receives the write's (0 when a
+  // later snapshot made it unneeded). Takes m_CacheFileLock; requires no
+  // other engine lock held.
+  int32_t StoreCache(const CacheSnapshot& snapshot, int32_t& stored);
+
  private:
   friend class CAcquireDeviceStats;
   friend class CCheckDeviceRoute;
@@ -335,6 +354,10 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   boost::mutex m_IFLock;
   boost::mutex m_CmdLock;  // serialises the Bluetooth commands and the manager's Uninitialize
   boost::mutex m_IFListLock;
+  boost::mutex m_CacheFileLock;
+
+  uint64_t m_uiCacheSnapshots = 0;  // Guarded by m_TableLock: the last snapshot's generation.
+  uint64_t m_uiCacheStored = 0;     // Guarded by m_CacheFileLock: the generation in the file.
 
   // Locks of their own; started by Initialize, stopped by Uninitialize.
   // Fetches and route checks run as jobs of these small pools rather than

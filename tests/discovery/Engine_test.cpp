@@ -316,6 +316,21 @@ TEST_F(EngineTest, ANewVciIsFetchedOnceCachedAndListedFromTheCacheAfterARestart)
   engine->Uninitialize();
   ASSERT_EQ(cache.Load(CachePath()), 0);
   EXPECT_NE(cache.Find(4711)->m_Announcement.GetTokenLow(), oldToken);
+
+  // Snapshots of the cache reach the file in their order, whatever the
+  // order of the writes: an earlier one after a later one is not written.
+  CVCICachedMap older = cache;
+  cache.Set(4712, *cache.Find(4711));
+  for (CVCICachedMap* map : {&cache, &older}) {
+    CVCIIdentClient::CacheSnapshot snapshot{std::make_shared<CArchiveBuffer>(CArchiveBuffer::STORING),
+                                            map == &cache ? 1000u : 999u};
+    ASSERT_TRUE(cache_file::Serialize(*map, *snapshot.archive, "m_VCICachedMap"));
+    int32_t stored = -1;
+    EXPECT_EQ(engine->StoreCache(snapshot, stored), 0);
+    EXPECT_EQ(stored, 0);
+  }
+  ASSERT_EQ(older.Load(CachePath()), 0);
+  EXPECT_NE(older.Find(4712), nullptr);
 }
 
 // A datagram to the announcement group through the loopback.
