@@ -49,6 +49,16 @@ void OnTable(vci_ident_client*, const vci_ident_table* table, void* userdata) {
   seen.cond.notify_all();
 }
 
+void OnLost(vci_ident_client*, int reason, void* userdata) {
+  static_cast<Seen*>(userdata)->tables.push_back("lost " + std::to_string(reason));
+}
+
+// Disconnects its client from inside the dispatch: the table of the new
+// registration, which may wait already, must not come.
+void OnBack(vci_ident_client* client, const vci_ident_service*, void* userdata) {
+  static_cast<Seen*>(userdata)->tables.push_back("back " + std::to_string(vci_ident_disconnect(client)));
+}
+
 bool Readable(int fd, int ms) {
   pollfd p = {fd, POLLIN, 0};
   return poll(&p, 1, ms) > 0;
@@ -59,6 +69,10 @@ std::unique_ptr<vci_ident_client, void (*)(vci_ident_client*)> NewClient(int run
   vci_ident_options* options = vci_ident_options_new();
   EXPECT_EQ(vci_ident_options_set_run_mode(options, runMode), 0);
   EXPECT_EQ(vci_ident_options_on_table(options, OnTable, seen), 0);
+  EXPECT_EQ(vci_ident_options_on_service_lost(options, OnLost, seen), 0);
+  EXPECT_EQ(vci_ident_options_on_service_back(options, OnBack, seen), 0);
+  EXPECT_EQ(vci_ident_options_set_connect_pause_ms(options, 1), 0);
+  EXPECT_EQ(vci_ident_options_set_retry_ms(options, 20, 100), 0);
   vci_ident_client* client = nullptr;
   EXPECT_EQ(vci_ident_new(&client, options), 0);
   vci_ident_options_free(options);
@@ -120,6 +134,19 @@ TEST(IdentClientC, InTheLoopCallbacksRunOnTheCallersThreadOtherwiseOnTheLibrarys
   EXPECT_TRUE(onLibraryThread.Saw(" 4711 4712"));
   EXPECT_EQ(vci_ident_disconnect(threaded.get()), 0);
   EXPECT_TRUE(onLibraryThread.noneOnTestThread);
+
+  // The service goes and comes back; the loop hears both, and the callback
+  // that disconnects leaves nothing due.
+  ASSERT_EQ(world.StopService(), 0);
+  ASSERT_TRUE(world.StartService());
+  while (inLoop.tables.back().compare(0, 4, "back") != 0) {
+    ASSERT_TRUE(Readable(vci_ident_fd(loop.get()), sockettest::kGuardMs));
+    ASSERT_EQ(vci_ident_dispatch(loop.get()), 0);
+  }
+  EXPECT_EQ(inLoop.tables.back(), "back 0");
+  EXPECT_EQ(inLoop.tables.at(inLoop.tables.size() - 2), "lost " + std::to_string(RESULT_EVENTS_CLOSED));
+  EXPECT_FALSE(Readable(vci_ident_fd(loop.get()), 0));
+  EXPECT_EQ(vci_ident_is_registered(loop.get()), 0);
 }
 
 // The requests and the words for the codes, as the C++ interface gives them.
