@@ -371,6 +371,10 @@ class Client:
     def watch(self, timeout: Optional[float] = None) -> Iterator[Event]:
         """The events from now on, in order, as they come; the iteration ends
         when none came for timeout seconds (None: never)."""
+        # poll, not select: an application may hold descriptors beyond
+        # select's limit.
+        ready = select.poll()
+        ready.register(self.fileno(), select.POLLIN)
         self._watching += 1
         try:
             while True:
@@ -379,8 +383,8 @@ class Client:
                     continue
                 deadline = None if timeout is None else time.monotonic() + timeout
                 while not self._events:
-                    wait = None if deadline is None else max(0.0, deadline - time.monotonic())
-                    if not select.select([self.fileno()], [], [], wait)[0]:
+                    wait = None if deadline is None else max(0, int((deadline - time.monotonic()) * 1000))
+                    if not ready.poll(wait):
                         return
                     self.dispatch()
         finally:
