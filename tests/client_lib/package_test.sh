@@ -80,7 +80,7 @@ dpkg_in_root --install $(cd "$root" && echo tmp/*.deb)
 [ ! -e "$root/etc/systemd/system/sockets.target.wants/vci-identd.socket" ] || fail "the socket unit is enabled"
 in_root grep -qx 'ControlAddress = 127.0.0.1' /var/lib/vci-ident/ident.ini || fail "the service's ident.ini is not the shipped one"
 # The system's Python finds the package, and the package the library by its soname.
-[ "$(in_root python3 -c 'import vci_ident; print(vci_ident.result_text(9237))')" = \
+[ "$(in_root /usr/bin/python3 -c 'import vci_ident; print(vci_ident.result_text(9237))')" = \
   "the service does not answer (its control port refuses the connection)" ] || fail "python3 does not import vci_ident"
 units="/lib/systemd/system/vci-identd.service /lib/systemd/system/vci-identd.socket"
 # A unit that verifies with a remark (a misspelt directive, say) counts as failed.
