@@ -140,7 +140,7 @@ TEST(IdentClientC, InTheLoopCallbacksRunOnTheCallersThreadOtherwiseOnTheLibrarys
   ASSERT_EQ(world.StopService(), 0);
   ASSERT_TRUE(world.StartService());
   while (inLoop.tables.back().compare(0, 4, "back") != 0) {
-    ASSERT_TRUE(Readable(vci_ident_fd(loop.get()), sockettest::kGuardMs));
+    ASSERT_TRUE(Readable(vci_ident_fd(loop.get()), sockettest::kGuardMs)) << inLoop.tables.back();
     ASSERT_EQ(vci_ident_dispatch(loop.get()), 0);
   }
   EXPECT_EQ(inLoop.tables.back(), "back 0");
