@@ -8,6 +8,7 @@ import os
 import re
 import subprocess
 import sys
+import tempfile
 import threading
 import unittest
 
@@ -68,6 +69,17 @@ class VciIdentTest(unittest.TestCase):
                     for _ in watcher.watch(timeout=GUARD):
                         pass
                 self.assertIs(caught.exception, raised)
+
+    def test_pip_installs_the_package_offline(self):
+        source = os.path.dirname(os.path.dirname(os.path.abspath(vci_ident.__file__)))
+        with tempfile.TemporaryDirectory() as target:
+            subprocess.run([sys.executable, "-m", "pip", "install", "--quiet", "--no-index", "--no-cache-dir",
+                            "--disable-pip-version-check", "--root-user-action=ignore", "--target", target, source],
+                           check=True, timeout=GUARD)
+            imported = subprocess.run([sys.executable, "-c", "import vci_ident; print(vci_ident.__file__)"],
+                                      env=dict(os.environ, PYTHONPATH=target), capture_output=True, text=True,
+                                      check=True, timeout=GUARD).stdout
+            self.assertEqual(imported, os.path.join(target, "vci_ident", "__init__.py\n"))
 
     def test_the_readme_script(self):
         with open(os.environ["VCI_README"], encoding="utf-8") as readme:
