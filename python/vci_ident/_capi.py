@@ -9,7 +9,7 @@ import ctypes.util
 import os
 
 SONAME = "libvci-ident-client.so.1"
-TEXT_MAX = 256
+TEXT_MAX = 512
 
 
 def _load():

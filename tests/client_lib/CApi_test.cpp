@@ -177,6 +177,7 @@ TEST(IdentClientC, RequestsAndTextsAreTheLibrarysOwn) {
   EXPECT_EQ(vci_ident_result_text(RESULT_NO_RESOURCES, text, sizeof text), 24u);
   EXPECT_EQ(vci_ident_bluetooth_result_text(BT_SCAN, 0, text, sizeof text), BluetoothResultText(BT_SCAN, 0).size());
   EXPECT_EQ(text, BluetoothResultText(BT_SCAN, 0));
+  EXPECT_LT(vci_ident_kinds_text(0xffffffffu, nullptr, 0), size_t{VCI_IDENT_TEXT_MAX}) << "the longest text fits";
 }
 
 // A loop that does not dispatch holds the newest table and bindings and at

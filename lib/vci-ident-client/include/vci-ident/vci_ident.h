@@ -95,8 +95,9 @@ enum {
   VCI_IDENT_WIRELESS_NOISE_LEVEL = 4
 };
 
-/* A buffer of this size holds every text of the functions below whole. */
-#define VCI_IDENT_TEXT_MAX 256
+/* A buffer of this size holds every text of the functions below whole (the
+ * longest, every kind bit named, is 360 bytes). */
+#define VCI_IDENT_TEXT_MAX 512
 
 typedef struct vci_ident_options vci_ident_options;
 typedef struct vci_ident_client vci_ident_client;
