@@ -57,8 +57,9 @@ class VciIdentTest(unittest.TestCase):
             self.assertFalse(client.bt_check(4711))  # Bluetooth is disabled here
             with self.assertRaises(vci_ident.BluetoothError) as failed:
                 client.bt_connect(4711)
-            self.assertEqual(failed.exception.code, -1)
-            self.assertTrue(str(failed.exception).startswith("failed: Bluetooth is disabled"))
+            self.assertEqual((failed.exception.code, str(failed.exception)),
+                             (-1, vci_ident.bluetooth_result_text(vci_ident.BT_CONNECT, -1)))
+            self.assertIn("Bluetooth is disabled", str(failed.exception))
             raised = RuntimeError("from a callback")
 
             def on_table(table):
