@@ -8,7 +8,8 @@ packages=(build-essential cmake ninja-build pkg-config git
           libiniparser-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
           iproute2 util-linux python3 dpkg-dev file binutils
           debhelper lintian scdoc systemd man-db  # the Debian packages, their units and manual pages
-          clang libclang-rt-14-dev)  # the fuzz targets: clang 14 and its libFuzzer and sanitizer runtimes
+          clang libclang-rt-14-dev  # the fuzz targets: clang 14 and its libFuzzer and sanitizer runtimes
+          tshark)  # the dissector test; noninteractive answers its capture question no (tests capture as root)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -411,7 +411,7 @@ local REQUEST_NAMES = {[2094] = "GetApplications", [2156] = "GetAppComps", [2189
 local requestOfStream = {}
 local f_stream = Field.new("tcp.stream")
 
-local function kindName(kind) return KIND_NAMES[kind] or ("kind " .. tostring(kind)) end
+local function kindName(kind) return KIND_NAMES[kind] or (kind and "kind " .. kind or "?") end
 local function countOf(seen, class) return (seen[class] or {}).count or 0 end
 local function resultText(s) return s.result ~= 0 and string.format(" result=%d", s.result) or "" end
 local function plural(count, word, suffix)
@@ -492,10 +492,12 @@ local function dissectFrame(tvb, pinfo, root, overTcp)
   local tree = root:add(vci, tvb())
   local length = tvb(0, 4):le_uint()
   tree:add(F.length, tvb(0, 4), length)
-  local stop = have
+  local stop, bad = have, false
   if length > have then
+    bad = true
     tree:add_proto_expert_info(E.length, string.format("the length word says %d bytes, %d arrived", length, have))
   elseif length < 4 then
+    bad = true
     tree:add_proto_expert_info(E.length, string.format("the length word says %d bytes, less than itself", length))
   else
     stop = length
@@ -540,7 +542,7 @@ local function dissectFrame(tvb, pinfo, root, overTcp)
   stream = stream and stream.value
   if stream and REQUEST_NAMES[id] then requestOfStream[stream] = id end
   local text = infoText(id, R.seen, stream and requestOfStream[stream])
-  setInfo(pinfo, ok and text or text .. " [malformed]")
+  setInfo(pinfo, (ok and not bad) and text or text .. " [malformed]")
 
   -- A registration names the port its events go to: connections to it are
   -- read as event connections.
