@@ -10,7 +10,8 @@ packages=(build-essential cmake ninja-build pkg-config git
           debhelper dh-python lintian scdoc systemd man-db  # the Debian packages, their units and manual pages
           libsystemd-dev  # sd-bus: the Bluetooth stack over BlueZ talks D-Bus through it
           dbus-daemon python3-dbusmock libglib2.0-bin  # its tests: a private bus, a mock of bluetoothd, gdbus
-          clang libclang-rt-14-dev)  # the fuzz targets: clang 14 and its libFuzzer and sanitizer runtimes
+          clang libclang-rt-14-dev  # the fuzz targets: clang 14 and its libFuzzer and sanitizer runtimes
+          tshark)  # the dissector test; noninteractive answers its capture question no (tests capture as root)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
