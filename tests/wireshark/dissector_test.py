@@ -64,8 +64,11 @@ def check_against_decode(layers, failures):
         # tshark's values as decode prints them; frame length and counts are the wire's, not a record's.
         shown = [(k, str(int(v, 16)) if v.startswith("0x") else v.replace(":", "").upper() if k in ("contents", "block")
                   else v) for k, v in fields if k not in ("length", "count")]
-        if (not experts or experts == ["vciident.unknown_version"]) and decoded(raw) != shown:
-            failures.append("frame %d: tshark %s, decode %s" % (number, shown, decoded(raw)))
+        # A record of an older version carries fewer fields (a query's registration of version 1):
+        # decode prints the rest with their defaults after them.
+        fromDecode = decoded(raw)
+        if (not experts or experts == ["vciident.unknown_version"]) and (fromDecode is None or fromDecode[:len(shown)] != shown):
+            failures.append("frame %d: tshark %s, decode %s" % (number, shown, fromDecode))
 
 
 # A capture of the world scripts/run.sh shows, made in a private network
