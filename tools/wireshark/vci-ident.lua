@@ -204,6 +204,7 @@ local function record(R, parent, expect)
     if version > layout.newest then
       t:add_proto_expert_info(E.version, string.format("version %d; this layout knows up to %d, later fields are not shown",
                                                        version, layout.newest))
+      R.unknownVersion = true
     end
   end
   if version ~= 0 and layout.body then layout.body(R, t, version or 0) end
@@ -542,7 +543,7 @@ local function dissectFrame(tvb, pinfo, root, overTcp)
   stream = stream and stream.value
   if stream and REQUEST_NAMES[id] then requestOfStream[stream] = id end
   local text = infoText(id, R.seen, stream and requestOfStream[stream])
-  setInfo(pinfo, (ok and not bad) and text or text .. " [malformed]")
+  setInfo(pinfo, (ok and not bad and not R.unknownVersion) and text or text .. " [malformed]")
 
   -- A registration names the port its events go to: connections to it are
   -- read as event connections.
