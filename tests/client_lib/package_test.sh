@@ -3,7 +3,7 @@
 # them from the build folder given (debian/rules with VCI_PREBUILT); lintian
 # finds no error and no warning; every binary has bind-now, fortify and the
 # stack protector; the client library exports its API only and a program
-# builds against an unpacked copy with pkg-config. Then dpkg installs,
+# builds against an unpacked copy with pkg-config, in C++ and in C. Then dpkg installs,
 # reinstalls over edited settings, removes and purges them in a scratch
 # root: a copy-on-write view of this machine (overlayfs over a tmpfs, in a
 # mount namespace of its own) that goes with the test, so that the
@@ -35,14 +35,20 @@ while read -r elf; do
 done < <(find "$unpacked" -type f -exec sh -c 'file -b "$1" | grep -q ^ELF && echo "$1"' _ {} \;)
 
 lib=usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
-exports=$(nm -D --defined-only "$unpacked/$lib/libvci-ident-client.so.1" | c++filt | cut -d' ' -f3- | grep -v '^vciident::' || true)
-[ -z "$exports" ] || fail "the library exports more than its API: $exports"
+exports=$(nm -D --defined-only "$unpacked/$lib/libvci-ident-client.so.1" | c++filt | cut -d' ' -f3- |
+  grep -v -e '^vciident::.*@@VCI_IDENT_1$' -e '^vci_ident_[a-z0-9_]*@@VCI_IDENT_1$' -e '^VCI_IDENT_1$' || true)
+[ -z "$exports" ] || fail "the library exports more than its API, or without its version node: $exports"
 flags=$(PKG_CONFIG_PATH=$unpacked/$lib/pkgconfig pkg-config --cflags --libs vci-ident-client)
 printf '%s\n' '#include <vci-ident/IdentClient.h>' '#include <cstdio>' \
   'int main() { vciident::CIdentClient client; std::puts(vciident::VersionText(0x10000).c_str()); return client.IsRegistered(); }' \
   >"$scratch/app.cpp"
-g++ -std=c++17 "$scratch/app.cpp" $flags -o "$scratch/app" || fail "the program does not build with: $flags"
-[ "$(LD_LIBRARY_PATH=$unpacked/$lib "$scratch/app")" = 1.0.0 ] || fail "the program does not run"
+printf '%s\n' '#include <vci-ident/vci_ident.h>' '#include <stdio.h>' \
+  'int main(void) { char t[VCI_IDENT_TEXT_MAX]; vci_ident_version_text(0x10000, t, sizeof t); puts(t); return 0; }' \
+  >"$scratch/app.c"
+g++ -std=c++17 "$scratch/app.cpp" $flags -o "$scratch/app" && cc -std=c99 "$scratch/app.c" $flags -o "$scratch/app-c" ||
+  fail "the programs do not build with: $flags"
+[ "$(LD_LIBRARY_PATH=$unpacked/$lib "$scratch/app")$(LD_LIBRARY_PATH=$unpacked/$lib "$scratch/app-c")" = 1.0.01.0.0 ] ||
+  fail "the programs do not run"
 
 # The scratch root. Everything below runs in the private mount namespace;
 # its mounts and the tmpfs holding every change go with it.
@@ -62,7 +68,7 @@ mount -t tmpfs tmpfs "$root/tmp"
 cp "$scratch"/*.deb "$root/tmp/"
 in_root() { chroot "$root" "$@" </dev/null; }
 dpkg_in_root() { in_root dpkg "$@" >>"$scratch/dpkg.log" 2>&1 || { tail -n 20 "$scratch/dpkg.log" >&2; fail "dpkg $*"; }; }
-packages="vci-identd libvci-ident-client1 libvci-ident-client-dev vci-ident-tools vci-ident-sim"
+packages="vci-identd libvci-ident-client1 libvci-ident-client-dev python3-vci-ident vci-ident-tools vci-ident-sim"
 dpkg_in_root --purge $packages  # a machine that has them already
 dpkg_in_root --install $(cd "$root" && echo tmp/*.deb)
 
@@ -76,6 +82,9 @@ in_root grep -qx 'ControlAddress = 127.0.0.1' /var/lib/vci-ident/ident.ini || fa
 stack=$(cd "$root" && echo usr/lib/*/vci-ident/bluez)
 [ -x "$root/$stack/TosBtPcs" ] && [ -e "$root/$stack/libTosBtApi.so" ] && [ -e "$root/usr/share/dbus-1/system.d/vci-identd.conf" ] &&
   grep -qxF "\"InstallPath\"=\"/$stack/\"" "$root/etc/vci-ident/registry.reg" || fail "no BlueZ stack where the registry names it"
+# The system's Python finds the package, and the package the library by its soname.
+[ "$(in_root /usr/bin/python3 -c 'import vci_ident; print(vci_ident.result_text(9237))')" = \
+  "the service does not answer (its control port refuses the connection)" ] || fail "python3 does not import vci_ident"
 units="/lib/systemd/system/vci-identd.service /lib/systemd/system/vci-identd.socket"
 # A unit that verifies with a remark (a misspelt directive, say) counts as failed.
 verify=$(in_root systemd-analyze verify $units 2>&1) && [ -z "$verify" ] || fail "systemd-analyze verify: $verify"

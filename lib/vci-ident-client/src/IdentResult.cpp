@@ -26,6 +26,7 @@ const std::map<int, const char*>& ResultTexts() {
       {RESULT_IN_CALLBACK, "not allowed from a listener call"},
       {RESULT_START_FAILED, "the service program cannot be started"},
       {RESULT_EVENTS_CLOSED, "the service closed the event connection"},
+      {RESULT_NO_RESOURCES, "out of memory or threads"},
       {9216, "no socket can be created"},
       {9231, "the service's address is not an address of this machine"},
       {9237, "the service does not answer (its control port refuses the connection)"},

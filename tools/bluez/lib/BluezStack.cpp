@@ -1,12 +1,9 @@
 #include "BluezStack.h"
 
-#include <dlfcn.h>
 #include <poll.h>
-#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -46,15 +43,8 @@ uint64_t Millis(const char* variable, uint64_t fallback) {
 uint64_t ScanMs() { return Millis("VCI_BLUEZ_SCAN_MS", 10240); }
 uint64_t NameMs() { return Millis("VCI_BLUEZ_NAME_MS", 5120); }
 
-// The calling thread's session number, 0 for none; trivial, so that a
-// thread's end needs nothing of the library.
-thread_local uint64_t t_Session = 0;
 // A thread that ends without BtCloseAPI ends its session on its way out.
-pthread_key_t g_LapseKey;
-std::atomic<CBluezStack*> g_pStack{nullptr};
-void Lapse(void* session) {
-  if (CBluezStack* stack = g_pStack.load()) stack->EndSession(reinterpret_cast<uintptr_t>(session));
-}
+void ThreadEnded(uint64_t session) { CBluezStack::Instance().EndSession(session); }
 
 // A bus error's meaning for the stack's status word.
 int32_t StatusOf(const sd_bus_error* error) {
@@ -88,18 +78,14 @@ CBluezStack& CBluezStack::Instance() {
   return stack;
 }
 
-CBluezStack::CBluezStack() : m_Post(reinterpret_cast<PostMessageFn>(dlsym(RTLD_DEFAULT, "PostMessage"))) {
-  m_bLapseKey = pthread_key_create(&g_LapseKey, &Lapse) == 0;
-  g_pStack = this;
-}
+CBluezStack::CBluezStack() : m_Sessions(&ThreadEnded), m_Post(m_Sessions.Post()) {}
 
 CBluezStack::~CBluezStack() {
-  g_pStack = nullptr;
-  if (m_bLapseKey) pthread_key_delete(g_LapseKey);
+  m_Sessions.Stop();
   {
     std::lock_guard<std::mutex> g(m_Lock);
     m_Requests.clear();
-    m_Sessions.clear();
+    m_Sessions.Clear();
   }
   {
     std::lock_guard<std::mutex> g(m_WorkLock);
@@ -123,27 +109,21 @@ CBluezStack::~CBluezStack() {
 // ---- Sessions ---------------------------------------------------------------
 
 int32_t CBluezStack::Open(HWND hWnd) {
-  if (!m_Post) {
-    fprintf(stderr, "libTosBtApi: the program exports no PostMessage to post notifications with\n");
-    return TOSBT_STATUS_NO_RADIO;
-  }
+  if (!m_Sessions.CanPost()) return TOSBT_STATUS_NO_RADIO;
   std::lock_guard<std::mutex> g(m_Lock);
-  if (!m_Sessions.count(t_Session)) {
-    t_Session = ++m_uiLastSession;
-    if (m_bLapseKey) pthread_setspecific(g_LapseKey, reinterpret_cast<void*>(static_cast<uintptr_t>(t_Session)));
-  }
-  m_Sessions[t_Session] = hWnd;
+  m_Sessions.Open(hWnd);
   return TOSBT_STATUS_OK;
 }
 
 bool CBluezStack::Close() {
-  if (m_bLapseKey) pthread_setspecific(g_LapseKey, nullptr);
+  m_Sessions.Release();
+  const uint64_t session = CStackSessions::Current();
   bool open;
   {
     std::lock_guard<std::mutex> g(m_Lock);
-    open = m_Sessions.count(t_Session) != 0;
+    open = m_Sessions.IsOpen(session);
   }
-  EndSession(t_Session);
+  EndSession(session);
   return open;
 }
 
@@ -151,7 +131,7 @@ void CBluezStack::EndSession(uint64_t session) {
   std::vector<std::pair<uint32_t, CRequest>> dropped;
   {
     std::lock_guard<std::mutex> g(m_Lock);
-    if (!m_Sessions.erase(session)) return;
+    if (!m_Sessions.Erase(session)) return;
     for (auto it = m_Requests.begin(); it != m_Requests.end();) {
       if (it->second.session == session) {
         dropped.emplace_back(it->first, std::move(it->second));
@@ -176,12 +156,12 @@ int32_t CBluezStack::Accept(CRequest request, HWND hWnd, UINT uMsg, intptr_t lPa
   uint32_t id;
   {
     std::lock_guard<std::mutex> g(m_Lock);
-    if (!m_Sessions.count(t_Session)) return TOSBT_STATUS_NOT_OPEN;
+    if (!m_Sessions.IsOpen(CStackSessions::Current())) return TOSBT_STATUS_NOT_OPEN;
     size_t same = 0;
     for (const auto& r : m_Requests) same += r.second.kind == request.kind;
     const size_t bound = request.kind == NAME ? kMaxNames : 1;
     if (same >= bound) return TOSBT_STATUS_BUSY;
-    request.session = t_Session;
+    request.session = CStackSessions::Current();
     id = ++m_uiNextId;
     m_Requests.emplace(id, std::move(request));
   }

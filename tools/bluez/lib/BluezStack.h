@@ -48,6 +48,7 @@
 #include <vector>
 
 #include "BluezObjects.h"
+#include "StackSessions.h"
 #include "bluetooth/TosBtApi.h"
 
 class CBluezStack {
@@ -158,9 +159,9 @@ class CBluezStack {
   CLink& EnsureLink(const std::string& path, const std::string& address);
   void Refresh(const bluez::CObjects& objects);
 
-  typedef BOOL (*PostMessageFn)(HWND, UINT, WPARAM, LPARAM);
-  const PostMessageFn m_Post;  // the program's; null when it exports none
-  bool m_bLapseKey = false;    // constant after construction
+  // The table of sessions Requires m_Lock held; before m_Post, which it finds.
+  CStackSessions m_Sessions;
+  const CStackSessions::PostMessageFn m_Post;  // the program's; null when it exports none
 
   // Starting and stopping the event thread; taken before m_Lock and m_WorkLock.
   std::mutex m_StartLock;
@@ -172,8 +173,6 @@ class CBluezStack {
   bool m_bQuit = false;                      // Guarded by m_WorkLock.
 
   std::mutex m_Lock;
-  uint64_t m_uiLastSession = 0;                    // Guarded by m_Lock.
-  std::map<uint64_t, HWND> m_Sessions;             // Guarded by m_Lock.
   uint32_t m_uiNextId = 0;                         // Guarded by m_Lock.
   std::map<uint32_t, CRequest> m_Requests;         // by id; Guarded by m_Lock.
   std::map<std::string, std::string> m_Pins;       // by address; Guarded by m_Lock.

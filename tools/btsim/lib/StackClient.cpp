@@ -1,13 +1,9 @@
 #include "StackClient.h"
 
-#include <dlfcn.h>
-#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -16,20 +12,8 @@
 
 namespace {
 
-// The calling thread's session number, 0 for none. Trivial, so that a
-// thread's end needs nothing of the library.
-thread_local uint64_t t_Session = 0;
-
-// A thread that ends without BtCloseAPI ends its session on its way out
-// (its requests would otherwise live on and write into its memory). The
-// key goes with the client, so that threads ending after the library's
-// unload no longer call into it.
-pthread_key_t g_LapseKey;
-std::atomic<CStackClient*> g_pClient{nullptr};
-
-void Lapse(void* session) {
-  if (CStackClient* client = g_pClient.load()) client->EndSession(reinterpret_cast<uintptr_t>(session));
-}
+// A thread that ends without BtCloseAPI ends its session on its way out.
+void ThreadEnded(uint64_t session) { CStackClient::Instance().EndSession(session); }
 
 }  // namespace
 
@@ -39,20 +23,16 @@ CStackClient& CStackClient::Instance() {
   return client;
 }
 
-CStackClient::CStackClient() : m_Post(reinterpret_cast<PostMessageFn>(dlsym(RTLD_DEFAULT, "PostMessage"))) {
-  m_bLapseKey = pthread_key_create(&g_LapseKey, &Lapse) == 0;
-  g_pClient = this;
-}
+CStackClient::CStackClient() : m_Sessions(&ThreadEnded), m_Post(m_Sessions.Post()) {}
 
 CStackClient::~CStackClient() {
-  g_pClient = nullptr;
-  if (m_bLapseKey) pthread_key_delete(g_LapseKey);
+  m_Sessions.Stop();
   std::lock_guard<std::mutex> connecting(m_ConnectLock);
   int fd;
   {
     std::lock_guard<std::mutex> lock(m_Lock);
     m_Pending.clear();
-    m_Sessions.clear();
+    m_Sessions.Clear();
     fd = m_Fd;
   }
   if (fd < 0) return;
@@ -62,31 +42,24 @@ CStackClient::~CStackClient() {
 }
 
 int32_t CStackClient::Open(HWND hWnd) {
-  if (!m_Post) {
-    fprintf(stderr, "libTosBtApi: the program exports no PostMessage to post notifications with\n");
-    return TOSBT_STATUS_NO_RADIO;
-  }
+  if (!m_Sessions.CanPost()) return TOSBT_STATUS_NO_RADIO;
   {
     std::lock_guard<std::mutex> connecting(m_ConnectLock);
     if (!Connect()) return TOSBT_STATUS_NO_RADIO;
   }
   std::lock_guard<std::mutex> lock(m_Lock);
-  if (!m_Sessions.count(t_Session)) {
-    t_Session = ++m_uiLastSession;
-    if (m_bLapseKey) pthread_setspecific(g_LapseKey, reinterpret_cast<void*>(static_cast<uintptr_t>(t_Session)));
-  }
-  m_Sessions[t_Session] = hWnd;
+  m_Sessions.Open(hWnd);
   return TOSBT_STATUS_OK;
 }
 
 bool CStackClient::Close() {
-  if (m_bLapseKey) pthread_setspecific(g_LapseKey, nullptr);
-  return EndSession(t_Session);
+  m_Sessions.Release();
+  return EndSession(CStackSessions::Current());
 }
 
 bool CStackClient::EndSession(uint64_t session) {
   std::lock_guard<std::mutex> lock(m_Lock);
-  if (!m_Sessions.erase(session)) return false;
+  if (!m_Sessions.Erase(session)) return false;
   std::vector<uint32_t> dropped;
   for (auto it = m_Pending.begin(); it != m_Pending.end();) {
     if (it->second.session == session) {
@@ -128,10 +101,10 @@ int32_t CStackClient::Call(nlohmann::json request, nlohmann::json& answer, const
   const uint64_t generation = m_uiGeneration;
   request["id"] = id;
   if (pending) {
-    if (!m_Sessions.count(t_Session)) return TOSBT_STATUS_NOT_OPEN;
+    if (!m_Sessions.IsOpen(CStackSessions::Current())) return TOSBT_STATUS_NOT_OPEN;
     // Before the request goes: its events may come before this thread wakes.
     m_Pending[id] = *pending;
-    m_Pending[id].session = t_Session;
+    m_Pending[id].session = CStackSessions::Current();
   }
   bool answered = !m_bBroken && btsim::Send(m_Fd, request) &&
                   m_Answered.wait_for(lock, std::chrono::milliseconds(TOSBT_MAX_CALL_MS), [&]() {

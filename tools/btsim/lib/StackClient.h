@@ -26,6 +26,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "StackSessions.h"
 #include "bluetooth/TosBtApi.h"
 
 class CStackClient {
@@ -72,9 +73,9 @@ class CStackClient {
   void OnEvent(const nlohmann::json& event);  // Requires m_Lock held.
   void EndAll();                              // Requires m_Lock held.
 
-  typedef BOOL (*PostMessageFn)(HWND, UINT, WPARAM, LPARAM);
-  const PostMessageFn m_Post;  // the program's; null when it exports none
-  bool m_bLapseKey = false;    // the thread-end key exists; constant after construction
+  // The table of sessions Requires m_Lock held; before m_Post, which it finds.
+  CStackSessions m_Sessions;
+  const CStackSessions::PostMessageFn m_Post;  // the program's; null when it exports none
 
   // Connecting, and the reader's start and join; taken before m_Lock.
   std::mutex m_ConnectLock;
@@ -86,8 +87,6 @@ class CStackClient {
   bool m_bBroken = false;                            // the reader ended; Guarded by m_Lock.
   uint64_t m_uiGeneration = 0;                       // connections ended so far; Guarded by m_Lock.
   uint32_t m_uiNextId = 0;                           // Guarded by m_Lock.
-  uint64_t m_uiLastSession = 0;                      // Guarded by m_Lock.
-  std::map<uint64_t, HWND> m_Sessions;               // by number; Guarded by m_Lock.
   std::map<uint32_t, CPending> m_Pending;            // by request id; Guarded by m_Lock.
   std::map<uint32_t, nlohmann::json> m_Answers;      // by request id; Guarded by m_Lock.
 };

@@ -26,6 +26,8 @@ enum : int {
   RESULT_IN_CALLBACK = 40005,
   RESULT_START_FAILED = 40006,
   RESULT_EVENTS_CLOSED = 40007,
+  // The system refused the library memory or a thread.
+  RESULT_NO_RESOURCES = 40008,
 };
 
 // Bluetooth commands.
