@@ -116,19 +116,49 @@ void TraceLog(int level, const char* format, ...) {
   if (seconds != g_LastClock.llSeconds) g_LastClock = GetWallClock();
   SYSTEMTIME now = g_LastClock.Local;
   if (seconds == g_LastClock.llSeconds) now.wMilliseconds = static_cast<WORD>(nanoseconds / 1000000);
+  // "%02d:%02d:%02d.%03d:%5d:%s: %s" and a line end, written field by
+  // field: the message is formatted once, not a second time into the line.
   char line[1100];
-  snprintf(line, sizeof line, "%02d:%02d:%02d.%03d:%5d:%s: %s\n", now.wHour, now.wMinute, now.wSecond,
-           static_cast<int>(now.wMilliseconds), tid, name, message);
+  char* p = line;
+  auto digits = [&p](unsigned value, int width) {
+    for (int i = width - 1; i >= 0; --i, value /= 10) p[i] = static_cast<char>('0' + value % 10);
+    p += width;
+  };
+  digits(now.wHour % 100, 2);
+  *p++ = ':';
+  digits(now.wMinute % 100, 2);
+  *p++ = ':';
+  digits(now.wSecond % 100, 2);
+  *p++ = '.';
+  digits(now.wMilliseconds % 1000, 3);
+  *p++ = ':';
+  // The thread id right-aligned in five places (wider when it is longer).
+  char id[12];
+  int idLength = 0;
+  for (unsigned v = static_cast<unsigned>(tid); idLength == 0 || v != 0; v /= 10)
+    id[idLength++] = static_cast<char>('0' + v % 10);
+  for (int i = idLength; i < 5; ++i) *p++ = ' ';
+  while (idLength > 0) *p++ = id[--idLength];
+  *p++ = ':';
+  std::memcpy(p, name, 4);
+  p += 4;
+  *p++ = ':';
+  *p++ = ' ';
+  // Up to a NUL that a %c may have put inside, as %s would take it.
+  const size_t length = strlen(message);
+  std::memcpy(p, message, length);
+  p += length;
   if (show) {
     // The window takes the line without its line end.
-    std::string text(line, strlen(line) - 1);
-    PostLogLine(text.c_str());
+    *p = '\0';
+    PostLogLine(line);
   }
+  *p++ = '\n';
   if (!persist) return;
   if (FILE* f = TraceFile(now)) {
     // Flushed line by line: a reader of the file (or a crash) never finds
     // half of a line, and nothing waits in the buffer for the next line.
-    fputs(line, f);
+    fwrite(line, 1, static_cast<size_t>(p - line), f);
     fflush(f);
   }
 }
