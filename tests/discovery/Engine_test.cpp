@@ -364,7 +364,7 @@ TEST_F(EngineTest, BadDatagramsChangeNothingAndAnnouncementsWithoutFetchAreListe
 
   // Services closed: a VCI that needed a fetch would stay unlisted.
   std::vector<std::unique_ptr<SimProcess>> sims;
-  for (const char* args : {"--serial 5001 --address 127.0.0.2 --module-state 2 --module-type 9",
+  for (const char* args : {"--serial 5001 --address 127.0.0.2 --module-state 2 --module-type 9 --wireless 55",
                            "--serial 5002 --address 127.0.0.3 --format legacy --product-version 7",
                            "--serial 5003 --address 127.0.0.4 --format recovery"}) {
     std::vector<std::string> words{"--interval", "50", "--fault", "refuse"};
@@ -380,6 +380,15 @@ TEST_F(EngineTest, BadDatagramsChangeNothingAndAnnouncementsWithoutFetchAreListe
   EXPECT_EQ(Brief(Status(5001)) + " " + AppNames(Status(5001)), "5001 1 1 1=127.0.0.2 ");
   EXPECT_EQ(Brief(Status(5002)) + " " + Info(Status(5002), "ProductVersion"), "5002 1 1 legacy 1=127.0.0.3 7");
   EXPECT_EQ(Brief(Status(5003)), "5003 2 1 legacy 2=127.0.0.4");
+  // The link quality's zone follows the zones of ident.ini as it is read again.
+  auto zone = [&] {
+    std::string value;
+    Status(5001).m_Wireless.GetValue(wireless_info::LINK_QUALITY, value);
+    return value;
+  };
+  EXPECT_TRUE(WaitUntil([&] { return zone() == "2"; })) << zone();
+  m_Trace->Reconfigure("[Log]\nLevel=info\n[Mode]\nShowWindow=true\n[LINK-QUALITY]\nnum-zones=1\nzone-1=60\n");
+  EXPECT_TRUE(WaitUntil([&] { return zone() == "0"; })) << zone();
 
   // Stopping aborts the hanging fetch instead of waiting for its reply.
   ExpectPromptStop();
