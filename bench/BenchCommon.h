@@ -140,6 +140,32 @@ struct Announcer {
   }
 };
 
+// The bare receive loop's socket, set up as the engine's announcement
+// sockets are: group 225.1.1.1 on the loopback at port (shared), a 4 MiB
+// receive buffer (granted receives what the kernel gave); joined tells
+// whether it joined the group.
+inline int BareSocket(uint16_t port, bool& joined, int& granted) {
+  const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  const int on = 1, off = 0, buffer = 4 * 1048576;
+  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (setsockopt(s, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0)
+    setsockopt(s, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+  setsockopt(s, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off);
+  setsockopt(s, SOL_SOCKET, SO_BINDTODEVICE, "lo", 2);
+  struct sockaddr_in a {};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  inet_pton(AF_INET, "225.1.1.1", &a.sin_addr);
+  struct ip_mreq request {};
+  inet_pton(AF_INET, "225.1.1.1", &request.imr_multiaddr);
+  inet_pton(AF_INET, "127.0.0.1", &request.imr_interface);
+  joined = bind(s, reinterpret_cast<struct sockaddr*>(&a), sizeof a) == 0 &&
+           setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0;
+  socklen_t length = sizeof granted;
+  getsockopt(s, SOL_SOCKET, SO_RCVBUF, &granted, &length);
+  return s;
+}
+
 // VCIs first..first+count-1 (serial numbers from serial) with an announcer
 // each and their unchanged announcement in the given state.
 struct Bay {

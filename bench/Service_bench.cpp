@@ -73,22 +73,10 @@ void Stop(pid_t pid) {
 // and port on the loopback (sharing the port, as the service's socket does),
 // one recvmmsg per wake-up. Forked before this process starts a thread.
 pid_t SpawnBareLoop() {
-  const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  const int on = 1, off = 0, buffer = 4 * 1048576;
-  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  if (setsockopt(s, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0)
-    setsockopt(s, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
-  setsockopt(s, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off);
-  setsockopt(s, SOL_SOCKET, SO_BINDTODEVICE, "lo", 2);
-  struct sockaddr_in a {};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(CVCIIdentClient::ANNOUNCE_PORT);
-  inet_pton(AF_INET, "225.1.1.1", &a.sin_addr);
-  struct ip_mreq request {};
-  inet_pton(AF_INET, "225.1.1.1", &request.imr_multiaddr);
-  inet_pton(AF_INET, "127.0.0.1", &request.imr_interface);
-  if (bind(s, reinterpret_cast<struct sockaddr*>(&a), sizeof a) != 0 ||
-      setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) != 0) {
+  bool joined = false;
+  int granted = 0;
+  const int s = BareSocket(CVCIIdentClient::ANNOUNCE_PORT, joined, granted);
+  if (!joined) {
     close(s);
     return -1;
   }
