@@ -130,6 +130,9 @@ int32_t CAcquireDeviceStats::Store(const CVCIStatus& status, const TimePoint& st
     engine.AddEntry(m_uiSerial, m_sRemote) = item;
     engine.CacheDetails(m_uiSerial, CVCICachedItem(m_Msg, status));
     snapshot = engine.SnapshotCache();
+    // With the entry, so that no reader of the table finds the VCI's
+    // address without its binding.
+    bindingsChanged = engine.SetIFBindingLocked(m_sLocal, m_sRemote, TimePoint::Now());
   }
   // The file is written and read back without the engine's locks, which
   // every datagram takes; the snapshots' order keeps an earlier one from
@@ -137,6 +140,5 @@ int32_t CAcquireDeviceStats::Store(const CVCIStatus& status, const TimePoint& st
   int32_t stored = 0;
   int32_t r = engine.StoreCache(snapshot, stored);
   if (stored != 0) TraceLog(TRACE_ERR, "CAcquireDeviceStats::Run m_VCICachedMap.Store %d", stored);
-  bindingsChanged = engine.SetIFBinding(m_sLocal, m_sRemote);
   return r;
 }
