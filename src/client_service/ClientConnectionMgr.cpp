@@ -70,6 +70,28 @@ uint32_t VersionNumber(const std::string& text) {
   return value;
 }
 
+// The bytes of a record's serialised form (0 when it cannot be written).
+uint32_t WireLength(CSerialize& record) {
+  CArchiveBuffer ar(CArchiveBuffer::STORING);
+  return record.Serialize(ar) ? ar.GetDataLength() : 0;
+}
+
+// Leaves the largest VCI records out of table until at least excess bytes
+// of its serialised form are gone (a host of the LAN can stuff a record; the
+// records of real VCIs are small); returns how many went.
+uint32_t LeaveOutLargest(CVCIStatusMap& table, uint64_t excess) {
+  std::vector<std::pair<uint32_t, uint32_t>> sizes;  // (bytes, serial number)
+  for (auto& entry : table.m_Map) sizes.emplace_back(WireLength(entry.second), entry.first);
+  std::sort(sizes.rbegin(), sizes.rend());
+  uint64_t gone = 0;
+  uint32_t count = 0;
+  for (auto it = sizes.begin(); it != sizes.end() && gone < excess; ++it, ++count) {
+    table.m_Map.erase(it->second);
+    gone += it->first;
+  }
+  return count;
+}
+
 // Year, month and day of a compile date read as 4, 3 and 2 characters
 // ("2026dec06"), packed into the three upper bytes.
 uint32_t BuildDate(const std::string& text) {
@@ -497,7 +519,9 @@ bool CClientConnectionMgr::Register(boost::unique_lock<boost::mutex>& requestLoc
   const int32_t btInitError = m_Engine.GetBtInitError();
   CIdentConnect_Recv answer(iRet, sessionId, table, bindings, m_uiVersionNumber, m_uiBuildDate, m_sProductName,
                             btInitError, m_uiInstanceToken);
-  if (!answer.Serialize(reply)) TraceLog(TRACE_ERR, "CClientConnectionMgr::OnDataReceived Serialization Error");
+  if (!WriteTableFrame(reply, answer.m_VCIStatusMap, [&](CArchiveBuffer& ar) { return answer.Serialize(ar); },
+                       m_TableReplyLine, "OnDataReceived"))
+    TraceLog(TRACE_ERR, "CClientConnectionMgr::OnDataReceived Serialization Error");
   return true;
 }
 
@@ -629,13 +653,70 @@ void CClientConnectionMgr::DataFileRequest(CArchiveBuffer& request, CArchiveBuff
   // A store's leftover temporary file is not one of the files.
   if (msg.Serialize(request) &&
       platform::ReadRegistryString("IdentServiceDefaultLocation", kLocationValueSize, location) == ERROR_SUCCESS) {
+    std::map<std::string, std::string> paths;  // name -> path, in name order
     boost::system::error_code ec;
     for (boost::filesystem::directory_iterator it(platform::JoinPath(location, kDataFolder), ec), end;
          !ec && it != end; it.increment(ec))
       if (!CVCIIdentClient::IsStoreTemporary(it->path().filename().string()))
-        answer.Add(CLogFile_Recv(0, it->path().filename().string(), it->path().string()));
+        paths.emplace(it->path().filename().string(), it->path().string());
+    // The reply is one frame, and an application takes none longer than
+    // MAX_FRAME_LENGTH: the files go in, in name order, while they fit. One
+    // that does not is listed as a file that cannot be read, so that the
+    // application learns that the list is not whole, and the smaller ones
+    // after it still come. Room stays for that one entry.
+    CLogFile_Recv unreadable(-1, "", "");
+    const uint64_t entryBytes = 4 + WireLength(unreadable);  // the key's count word, the entry without name or bytes
+    uint64_t room = MAX_FRAME_LENGTH - 4 - WireLength(answer) - entryBytes;
+    uint32_t leftOut = 0;
+    uint64_t leftOutBytes = 0;
+    for (const auto& file : paths) {
+      const uint64_t overhead = entryBytes + 2 * file.first.size();
+      boost::system::error_code sizeError;
+      uint64_t size = boost::filesystem::file_size(file.second, sizeError);
+      if (sizeError) size = 0;  // not a file: its read fails below
+      if (overhead + size > room) {
+        ++leftOut;
+        leftOutBytes += size;
+        answer.Add(unreadable);
+        continue;
+      }
+      // One that grew since it was measured is read as far as it fits, and
+      // is then unreadable too.
+      const CLogFile_Recv read(0, file.first, file.second, room - overhead);
+      if (read.GetResult() == 0) room -= overhead + read.GetSize();
+      answer.Add(read);
+    }
+    uint64_t count = 0;
+    if (leftOut != 0 && m_DataFileLine.Due(count))
+      TraceLog(TRACE_WARN,
+               "CClientConnectionMgr::OnDataReceived %u data files of %llu bytes do not fit in a reply of at most %u "
+               "bytes: listed as unreadable (%llu more such replies since the last line)",
+               leftOut, static_cast<unsigned long long>(leftOutBytes), static_cast<unsigned>(MAX_FRAME_LENGTH),
+               static_cast<unsigned long long>(count - 1));
   }
   if (!answer.Serialize(reply)) TraceLog(TRACE_ERR, "CClientConnectionMgr::OnDataReceived Serialization Error");
+}
+
+bool CClientConnectionMgr::WriteTableFrame(CArchiveBuffer& ar, CVCIStatusMap& table,
+                                           const std::function<bool(CArchiveBuffer&)>& write, CRateLimit& line,
+                                           const char* where) {
+  const uint32_t limit = m_uiTableFrameLimit;
+  bool ok = write(ar);
+  uint32_t leftOut = 0;
+  while (ok && ar.GetDataLength() + 4 > limit) {
+    const uint32_t n = LeaveOutLargest(table, ar.GetDataLength() + 4 - limit);
+    if (n == 0) break;
+    leftOut += n;
+    ar.Rewind(CArchiveBuffer::STORING);
+    ok = write(ar);
+  }
+  uint64_t count = 0;
+  if (leftOut != 0 && line.Due(count))
+    TraceLog(TRACE_WARN,
+             "CClientConnectionMgr::%s VCI table of more than %u bytes: %u VCIs with the largest records left out "
+             "(%llu more such tables since the last line)",
+             where, static_cast<unsigned>(limit), leftOut, static_cast<unsigned long long>(count - 1));
+  return ok;
 }
 
 bool CClientConnectionMgr::OnErrorDetected(int code) {
@@ -795,6 +876,19 @@ void CClientConnectionMgr::NotifyClients(uint32_t mask) {
     tableEvent = CRegisteredClient::SerializeImage(
         [&](CArchiveBuffer& ar) { return event.StoreHead(ar) && m_Engine.SerializeVCIStatusMap(ar); },
         m_uiTableEventSize);
+    if (tableEvent && tableEvent->GetDataLength() + 4 > m_uiTableFrameLimit) {
+      // Longer than an application takes: written again from a copy that
+      // leaves out what does not fit.
+      CVCIStatusMap table;
+      m_Engine.GetVCIStatusMap(table);
+      CIdentEvent_Send fitted(CIdentEvent_Send::EVENT_TABLE_CHANGED, 0, table);
+      tableEvent = CRegisteredClient::SerializeImage(
+          [&](CArchiveBuffer& ar) {
+            return WriteTableFrame(ar, fitted.m_VCIStatusMap, [&](CArchiveBuffer& a) { return fitted.Serialize(a); },
+                                   m_TableEventLine, "Run");
+          },
+          m_uiTableEventSize);
+    }
     if (tableEvent) m_uiTableEventSize = std::max(tableEvent->GetDataLength(), kEventArchiveSize);
   }
   for (const auto& entry : clients) {

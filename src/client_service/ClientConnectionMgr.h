@@ -28,6 +28,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <random>
@@ -137,6 +138,9 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   void SetClientSocketTimeouts(const CClientSocket::Timeouts& timeouts);
   // For registrations from now on.
   void SetRegistrationLimits(const RegistrationLimits& limits);
+  // The longest frame that carries the VCI table: MAX_TABLE_FRAME_LENGTH,
+  // what an application takes, unless changed (tests).
+  void SetTableFrameLimit(uint32_t bytes) { m_uiTableFrameLimit = bytes; }
   CVCIIdentClient& GetEngine() { return m_Engine; }
 
   // The version number (one byte per part of ProductVersion) and the build
@@ -168,6 +172,13 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   bool Unregister(CArchiveBuffer& request, CArchiveBuffer& reply);
   bool BluetoothRequest(CArchiveBuffer& request, CArchiveBuffer& reply);
   void DataFileRequest(CArchiveBuffer& request, CArchiveBuffer& reply);
+  // Writes into ar, with write, a frame that carries table (a table event, a
+  // registration's reply). While it is longer than an application takes
+  // (SetTableFrameLimit), the largest VCI records leave table and it is
+  // written again, with a line (limited by line) naming where (the
+  // caller's function). False when write fails.
+  bool WriteTableFrame(CArchiveBuffer& ar, CVCIStatusMap& table, const std::function<bool(CArchiveBuffer&)>& write,
+                       CRateLimit& line, const char* where);
   int32_t BtCommand(uint32_t serialNumber, uint32_t sessionId, uint32_t command);
 
   // The event thread's handling of one event.
@@ -229,13 +240,17 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
 
   // The event thread only.
   uint32_t m_uiTableEventSize = CArchiveBuffer::DEFAULT_SIZE;
+  // A VCI table left short in an event (the event thread) and in a reply
+  // (the requests).
+  CRateLimit m_TableEventLine, m_TableReplyLine;
+  std::atomic<uint32_t> m_uiTableFrameLimit{MAX_TABLE_FRAME_LENGTH};
 
   // Guarded by the request lock.
   uint32_t m_uiNextSessionId = FIRST_SESSION_ID;
   CClientSocket::Timeouts m_ClientSocketTimeouts;
   RegistrationLimits m_RegistrationLimits;
   uint32_t m_uiLargestBtCommandMs = 0;
-  CRateLimit m_NameLine, m_CapLine;
+  CRateLimit m_NameLine, m_CapLine, m_DataFileLine;
   // Drawn under the request lock; read by the registrations in flight.
   std::atomic<uint32_t> m_uiInstanceToken{0};
   std::minstd_rand m_Random;

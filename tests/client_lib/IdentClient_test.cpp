@@ -13,7 +13,10 @@
 
 #include "BuildVersion.h"
 #include "ClientWorld.h"
+#include "EventListener.h"
 #include "RecordView.h"
+#include "client_service/IdentEvent.h"
+#include "transport/ClientSocket.h"
 #include "discovery/VCIStatus.h"
 #include "platform/StackNotification.h"
 #include "platform/WinUser.h"
@@ -209,6 +212,32 @@ TEST(IdentClientText, ValuesInWords) {
        "not connected (or Bluetooth is disabled, or the VCI is not known to Bluetooth)"},
   };
   for (const auto& row : rows) EXPECT_EQ(row.text, row.expected);
+}
+
+// The event port takes a table event longer than the frames of any other
+// conversation: a table of 4096 VCIs of 1.5 KB each, which the service sends.
+TEST(IdentClientEvents, TheEventPortTakesTheTableEventsOfTheLargestTable) {
+  struct Sink : IEventSink {
+    void OnEventConnection() override {}
+    void OnEvent(const CIdentEvent_Send& event) override { vcis = event.m_VCIStatusMap.Count(); }
+    void OnEventConnectionClosed() override {}
+    std::atomic<size_t> vcis{0};
+  } sink;
+  CEventListener events(sink);
+  ASSERT_EQ(events.Start("127.0.0.1", 0), 0);
+  CVCIStatusMap table;
+  for (uint32_t serial = 1; serial <= 4096; ++serial) {
+    table.FindOrAdd(serial).m_uiSerial = serial;
+    table.FindOrAdd(serial).m_DeviceInfo.SetValue("Padding", std::string(1500, 'p'));
+  }
+  CIdentEvent_Send event(CIdentEvent_Send::EVENT_TABLE_CHANGED, 0, table);
+  CArchiveBuffer frame(CArchiveBuffer::STORING), ack(CArchiveBuffer::LOADING);
+  ASSERT_TRUE(event.Serialize(frame));
+  ASSERT_GT(frame.GetDataLength(), MAX_FRAME_LENGTH);
+  CClientSocket service(true);
+  ASSERT_EQ(service.Initialize(nullptr, SOCKTYPE_TCP, "127.0.0.1", "127.0.0.1", events.GetPort(), false), 0);
+  EXPECT_EQ(service.SendRecv_ArchiveBuffer(frame, ack, 0), 0);
+  EXPECT_EQ(sink.vcis, 4096u);
 }
 
 TEST(IdentClientView, OnlyTheAddressesOfTheKindsHeardNowAreShown) {

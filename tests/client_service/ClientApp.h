@@ -4,6 +4,7 @@
 // the test program's private network namespace.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <memory>
@@ -121,11 +122,13 @@ inline std::string BrandHome() {
   return registry.substr(0, registry.rfind('/'));
 }
 
-inline bool Logged(const std::string& text) {
-  for (const std::string& line : tracetest::TraceCapture::Lines())
-    if (line.find(text) != std::string::npos) return true;
-  return false;
+// The trace lines that hold text.
+inline long Occurrences(const std::string& text) {
+  const std::vector<std::string> lines = tracetest::TraceCapture::Lines();
+  return std::count_if(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
 }
+inline bool Logged(const std::string& text) { return Occurrences(text) != 0; }
 inline bool WaitLogged(const std::string& text) { return WaitUntil([&] { return Logged(text); }); }
 
 // A fresh manager per test, initialised on an installation of its own (a

@@ -138,13 +138,9 @@ TEST_F(RegistrationTest, NamesAndRegistrationsBeyondTheirCapsAreRefusedAsFailedR
         << row.name << " " << row.from;
   }
   EXPECT_FALSE(Logged("Number of connected clients = 4"));
-  std::vector<std::string> lines = tracetest::TraceCapture::Messages();
   for (const char* refusal : {"refused: a client name of 257 bytes, at most 256 (0 more refused since the last line)",
                               "refused: 2 registrations, 2 of them from there, at most 3 and 2 (0 more refused"})
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [&](const std::string& l) { return l.find(refusal) != std::string::npos; }),
-              1)
-        << refusal;
+    EXPECT_EQ(Occurrences(refusal), 1) << refusal;
   EXPECT_FALSE(Logged("refused: 3 registrations"));
 }
 
@@ -194,12 +190,8 @@ TEST_F(EventTest, ChangesReachEveryClientInOrderAndAcknowledged) {
   // application recorded the event.
   for (const char* line : {"Client Notified 1234", "Client Notified 1235"}) {
     const std::string text = std::string("CRegisteredClient::NotifyThread ") + line;
-    auto count = [&] {
-      std::vector<std::string> lines = tracetest::TraceCapture::Messages();
-      return std::count(lines.begin(), lines.end(), text);
-    };
-    EXPECT_TRUE(WaitUntil([&] { return count() >= 4; }));
-    EXPECT_EQ(count(), 4);
+    EXPECT_TRUE(WaitUntil([&] { return Occurrences(text) >= 4; }));
+    EXPECT_EQ(Occurrences(text), 4);
   }
 }
 
@@ -251,6 +243,29 @@ TEST_F(EventTest, AStormOfChangesKeepsEveryQueueBounded) {
   EXPECT_EQ(slow.Events(), expected);
 }
 
+// A VCI table longer than an application takes leaves its largest records
+// out of the registration's reply and of the events, with a line.
+TEST_F(EventTest, ATableLongerThanAnApplicationTakesLeavesOutItsLargestRecords) {
+  testenv::SimProcess small({"--serial", "4711", "--module-state", "2", "--interval", "50", "--address", "127.0.0.2"});
+  testenv::SimProcess large({"--serial", "4712", "--module-state", "2", "--interval", "50", "--address", "127.0.0.3",
+                             "--session", "3:1:" + std::string(1000, 'b') + ":tester"});
+  ASSERT_TRUE(small.Ready() && large.Ready());
+  ASSERT_TRUE(WaitUntil([&] { return Listed() == 2; }));
+  App whole, fitted;
+  const std::string frame = Ask(FrameOf(CIdentConnect_Send(whole.Port(), "whole")));
+  // The event, without the bindings and the service's fields, is shorter.
+  mgr->SetTableFrameLimit(static_cast<uint32_t>(frame.size()) - 200);
+  const CIdentConnect_Recv reply = fitted.Register("fitted");
+  mgr->OnIdentNotify(CConnMgrEvent::VCI_STATUS, CConnMgrEvent::MASK_TABLE);
+  ASSERT_TRUE(WaitUntil([&] { return fitted.Events().size() == 1; }));
+  EXPECT_EQ(std::make_tuple(reply.GetResult(), reply.m_VCIStatusMap.m_Map.count(4711),
+                            reply.m_VCIStatusMap.m_Map.count(4712), fitted.Events()[0].second),
+            std::make_tuple(0, size_t{1}, size_t{0}, size_t{1}));
+  for (const char* where : {"OnDataReceived", "Run"})
+    EXPECT_TRUE(Logged(std::string("CClientConnectionMgr::") + where + " VCI table of more than " +
+                       std::to_string(frame.size() - 200) + " bytes: 1 VCIs with the largest records left out"));
+}
+
 class RequestTest : public ManagerTest {
   std::string Ini() override {
     return "[Log]\nLevel=info\n[Mode]\nShowWindow=true\n[Network]\nControlAddress=127.0.0.1\n";
@@ -272,17 +287,24 @@ TEST_F(RequestTest, RequestsAnswerAsDesignedAndABrokenOneEndsOnlyItsOwnConversat
   testenv::Shell("rm -rf " + folder);
   ASSERT_TRUE(Parse(Ask(FrameOf(CLogFile_Send())), files));
   EXPECT_TRUE(files.GetFiles().empty());
+  // A file beyond what one reply frame holds is listed as unreadable; the
+  // files after it still come.
   testenv::WriteFile(folder + "/b.bin", std::string("\0\1\2", 3));
   testenv::WriteFile(folder + "/a.txt", "");
+  testenv::WriteFile(folder + "/big.bin", std::string(MAX_FRAME_LENGTH - 100, 'x'));
+  testenv::WriteFile(folder + "/c.txt", "z");
   testenv::WriteFile(folder + "/valid-module_1.bin.abc123", "x");
   ASSERT_EQ(mkdir((folder + "/sub").c_str(), 0755), 0);
-  ASSERT_TRUE(Parse(Ask(FrameOf(CLogFile_Send({"ignored"}))), files));
+  const std::string frame = Ask(FrameOf(CLogFile_Send({"ignored"})));
+  ASSERT_LE(frame.size(), MAX_FRAME_LENGTH);
+  ASSERT_TRUE(Parse(frame, files));
   std::string listing;
   for (const auto& f : files.GetFiles())
     listing += "[" + f.first + " " + std::to_string(f.second.GetResult()) + " " +
                std::string(f.second.GetContents().begin(), f.second.GetContents().end()) + "]";
-  static const char kListing[] = "[ -1 ][a.txt 0 ][b.bin 0 \0\1\2]";
+  static const char kListing[] = "[ -1 ][a.txt 0 ][b.bin 0 \0\1\2][c.txt 0 z]";
   EXPECT_EQ(listing, std::string(kListing, sizeof kListing - 1));
+  EXPECT_TRUE(Logged("1 data files of 4194204 bytes do not fit in a reply of at most 4194304 bytes"));
 
   // Nothing for an unknown request but the empty frame.
   EXPECT_EQ(Ask(Frame({9999, 1})), Frame({}));

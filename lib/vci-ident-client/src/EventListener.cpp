@@ -19,6 +19,7 @@ int CEventListener::Start(const std::string& address, uint16_t port) {
   CServerSocket::Timeouts timeouts;
   timeouts.uiSilentPeerMs = INT_MAX;
   m_pServer->SetTimeouts(timeouts);
+  m_pServer->SetMaxFrameLength(MAX_TABLE_FRAME_LENGTH);
   m_pServer->SetSystemChosenPort(true);
   m_pServer->SetLocalAddress(address);
   const int iRet = m_pServer->Initialize(SOCKTYPE_TCP, port, true);
