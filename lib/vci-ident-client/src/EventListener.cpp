@@ -27,6 +27,17 @@ int CEventListener::Start(const std::string& address, uint16_t port) {
   return iRet;
 }
 
+int CEventListener::Restart(const std::string& address, uint16_t port) {
+  std::unique_ptr<CServerSocket> old = std::move(m_pServer);
+  if (old && port != 0) {
+    old->Shutdown();
+    old.reset();
+  }
+  const int iRet = Start(address, port);
+  if (old) old->Shutdown();
+  return iRet;
+}
+
 void CEventListener::Stop() {
   if (!m_pServer) return;
   m_pServer->Shutdown();

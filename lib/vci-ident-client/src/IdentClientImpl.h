@@ -63,6 +63,9 @@ class __attribute__((visibility("hidden"))) CIdentClient::CImpl : private IEvent
 
   // One registration; 0 or why not. Requires m_Lock not held.
   int Register();
+  // The event port opened anew (CEventListener::Restart); 0 or why not.
+  // Requires m_Lock not held.
+  int ReopenEvents();
   // Register, starting the service program when the control port refuses
   // and one is configured, until registered or the start wait is over.
   int RegisterStartingService();
@@ -83,7 +86,9 @@ class __attribute__((visibility("hidden"))) CIdentClient::CImpl : private IEvent
   const CControlChannel m_Control;
 
   boost::mutex m_ApiLock;
-  // Guarded by m_ApiLock.
+  // Guarded by m_ApiLock. Set by Connect before the library's thread starts
+  // and reset by Disconnect after it has been joined; in between the
+  // registrations (on that thread, or on Connect's) open it anew.
   std::unique_ptr<CEventListener> m_pEvents;
   boost::thread m_Thread;
 
