@@ -393,15 +393,18 @@ bool CClientConnectionMgr::Queue(uint32_t type, uint32_t sessionId, uint32_t val
   boost::lock_guard<boost::mutex> queue(m_QueueLock);
   // No queue: the manager is not initialised and nobody would handle it.
   if (!m_pEventQueue) return false;
-  // A change report still waiting takes the new one's mask: the event
-  // thread reads the table and the bindings when it handles the report, so
-  // one report stands for every change before it, and a storm of changes
-  // keeps one event in the queue, not one per change.
+  // A change report waiting at the back takes the new one's mask: the
+  // event thread reads the table and the bindings when it handles the
+  // report, so one report stands for every change before it, and a storm of
+  // changes keeps one event in the queue, not one per change. Only at the
+  // back: one waiting before another event (an error, a removal) would
+  // report the newer state ahead of it.
   if (type == CConnMgrEvent::VCI_STATUS) {
+    typedef CEventQueue<CConnMgrEvent> EventQueue;
     m_pEventQueue->PushOrAbsorb(std::move(event), [](CConnMgrEvent& waiting, const CConnMgrEvent& e) {
-      if (waiting.m_uiType != CConnMgrEvent::VCI_STATUS) return false;
+      if (waiting.m_uiType != CConnMgrEvent::VCI_STATUS) return EventQueue::STOP;
       waiting.m_uiValue |= e.m_uiValue;
-      return true;
+      return EventQueue::TAKEN;
     });
     return true;
   }

@@ -261,11 +261,21 @@ void CRegisteredClient::Queue(const EventImage& event) {
     // Each of these carries the whole table or the whole bindings, so a
     // newer one replaces an undelivered one where it waits: an application
     // slower than the changes gets the newest state, and its queue holds at
-    // most one of each, however fast the VCIs change.
+    // most one of each behind the last other event, however fast the VCIs
+    // change. It never passes another event (an interface or Bluetooth
+    // error): that would report the newer state ahead of the error that came
+    // before it.
+    typedef CEventQueue<EventImage> Queue;
     m_pEventQueue->PushOrAbsorb(std::move(item), [code](EventImage& waiting, const EventImage& newer) {
-      if (EventCode(waiting) != code) return false;
-      waiting = newer;
-      return true;
+      const uint32_t waitingCode = EventCode(waiting);
+      if (waitingCode == code) {
+        waiting = newer;
+        return Queue::TAKEN;
+      }
+      return waitingCode == CIdentEvent_Send::EVENT_TABLE_CHANGED ||
+                     waitingCode == CIdentEvent_Send::EVENT_BINDINGS_CHANGED
+                 ? Queue::PASS
+                 : Queue::STOP;
     });
   } else if (m_pEventQueue) {
     m_pEventQueue->Push(std::move(item));

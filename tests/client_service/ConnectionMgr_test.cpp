@@ -224,22 +224,27 @@ TEST_F(EventTest, ClientsThatCloseOrNeverAcknowledgeGoWithoutHoldingUpTheOthers)
 
 // A storm of changes against a client that acknowledges slowly: the
 // manager keeps one change report waiting, the slow client's queue one table
-// and one bindings event (the newest), whatever else it holds stays; the
-// fast client keeps receiving.
-TEST_F(EventTest, AStormOfChangesKeepsEveryQueueBounded) {
+// and one bindings event (the newest) behind each other event, which stays
+// where it is; the fast client keeps receiving.
+TEST_F(EventTest, AStormOfChangesKeepsEveryQueueBoundedAndInOrder) {
   App slow, fast;
   ASSERT_EQ(slow.Register("slow", 1).GetResult() + fast.Register("fast").GetResult(), 0);
   slow.Hold(true);
   mgr->OnIdentNotify(CConnMgrEvent::VCI_STATUS, CConnMgrEvent::MASK_TABLE);
   ASSERT_TRUE(WaitUntil([&] { return slow.Events().size() == 1; }));
-  for (int i = 0; i < 5000; ++i)
-    mgr->OnIdentNotify(CConnMgrEvent::VCI_STATUS, CConnMgrEvent::MASK_TABLE | CConnMgrEvent::MASK_BINDINGS);
-  mgr->OnIdentNotify(CConnMgrEvent::IF_ERROR_3, CConnMgrEvent::MASK_IF_ERROR_3);
-  ASSERT_TRUE(WaitUntil([&] { return !fast.Events().empty() && fast.Events().back().first == 0x8006; }));
+  const std::pair<uint32_t, uint32_t> errors[] = {{CConnMgrEvent::IF_ERROR_3, CConnMgrEvent::MASK_IF_ERROR_3},
+                                                  {CConnMgrEvent::BT_ERROR, 7}};
+  for (const auto& error : errors) {
+    for (int i = 0; i < 5000; ++i)
+      mgr->OnIdentNotify(CConnMgrEvent::VCI_STATUS, CConnMgrEvent::MASK_TABLE | CConnMgrEvent::MASK_BINDINGS);
+    mgr->OnIdentNotify(error.first, error.second);
+  }
+  ASSERT_TRUE(WaitUntil([&] { return !fast.Events().empty() && fast.Events().back().first == 7; }));
   EXPECT_LT(fast.Events().size(), 2u * 5000);
   slow.Hold(false);
-  ASSERT_TRUE(WaitUntil([&] { return slow.Events().size() == 4; }));
-  const std::vector<std::pair<uint32_t, size_t>> expected = {{0x8002, 0}, {0x8002, 0}, {0x8003, 0}, {0x8006, 0}};
+  ASSERT_TRUE(WaitUntil([&] { return !slow.Events().empty() && slow.Events().back().first == 7; }));
+  const std::vector<std::pair<uint32_t, size_t>> expected = {{0x8002, 0}, {0x8002, 0}, {0x8003, 0}, {0x8006, 0},
+                                                             {0x8002, 0}, {0x8003, 0}, {7, 0}};
   EXPECT_EQ(slow.Events(), expected);
 }
 
