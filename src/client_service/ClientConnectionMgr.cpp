@@ -221,6 +221,17 @@ int32_t CClientConnectionMgr::Initialize() {
     boost::lock_guard<boost::mutex> queue(m_QueueLock);
     m_pEventQueue.reset(new (std::nothrow) CEventQueue<CConnMgrEvent>);
     if (!m_pEventQueue) iRet = -1;
+    // Clients whose connection broke while the manager was not initialised
+    // (between the Bluetooth stack's stop and start) go first.
+    std::vector<uint32_t> kept;
+    for (uint32_t sessionId : m_CarriedRemovals) {
+      std::unique_ptr<CConnMgrEvent> event(new (std::nothrow) CConnMgrEvent(CConnMgrEvent::CLIENT_GONE, sessionId));
+      if (event && m_pEventQueue)
+        m_pEventQueue->Push(std::move(event));
+      else
+        kept.push_back(sessionId);
+    }
+    m_CarriedRemovals.swap(kept);
   }
   if (iRet == 0 && IThread::Start() != 0) iRet = -1;
   if (iRet == 0) {
@@ -341,8 +352,12 @@ void CClientConnectionMgr::StopAll() {
     if (m_pEventQueue) m_pEventQueue->Shutdown();
   }
   IThread::Stop();
-  // Events still queued are not handled; the queue frees them.
+  // Events still queued are not handled; the queue frees them. Removals
+  // among them are carried over to the next Initialize.
   boost::lock_guard<boost::mutex> queue(m_QueueLock);
+  if (m_pEventQueue)
+    for (const auto& event : m_pEventQueue->Drain())
+      if (event->m_uiType == CConnMgrEvent::CLIENT_GONE) m_CarriedRemovals.push_back(event->m_uiSessionId);
   m_pEventQueue.reset();
 }
 
@@ -369,6 +384,10 @@ int32_t CClientConnectionMgr::DisconnectClients() {
     boost::lock_guard<boost::mutex> lock(m_ClientsLock);
     clients.swap(m_Clients);
   }
+  {
+    boost::lock_guard<boost::mutex> queue(m_QueueLock);
+    m_CarriedRemovals.clear();
+  }
   int32_t result = 0;
   for (auto& entry : clients) {
     entry.second->SetTerminating();
@@ -391,8 +410,14 @@ bool CClientConnectionMgr::Queue(uint32_t type, uint32_t sessionId, uint32_t val
     return false;
   }
   boost::lock_guard<boost::mutex> queue(m_QueueLock);
-  // No queue: the manager is not initialised and nobody would handle it.
-  if (!m_pEventQueue) return false;
+  if (!m_pEventQueue) {
+    // The manager is not initialised and nobody would handle the event. A
+    // client's removal is carried over to the next Initialize: the client is
+    // marked terminating, and nothing else would ever remove it.
+    if (type != CConnMgrEvent::CLIENT_GONE) return false;
+    m_CarriedRemovals.push_back(sessionId);
+    return true;
+  }
   // A change report waiting at the back takes the new one's mask: the
   // event thread reads the table and the bindings when it handles the
   // report, so one report stands for every change before it, and a storm of
@@ -496,11 +521,19 @@ bool CClientConnectionMgr::Register(boost::unique_lock<boost::mutex>& requestLoc
   if (iRet == 0) {
     client->SetClientName(msg.GetClientName());
     size_t count;
+    bool bBroken;
     {
       boost::lock_guard<boost::mutex> clients(m_ClientsLock);
+      bBroken = client->IsLinkBroken();
       m_Clients[sessionId] = std::move(client);
       count = m_Clients.size();
     }
+    // A connection that closed once the client's threads ran, but before it
+    // was listed, was reported when there was no client to remove: it is
+    // removed now. The flag is set before the report looks for the client,
+    // so either the report finds it listed or this sees the flag (or both:
+    // the second finds it terminating).
+    if (bBroken) OnIdentNotify(CRegisteredClient::EVENT_LINK_BROKEN, sessionId);
     ++m_uiNextSessionId;
     m_Status.Changed();
     TraceLog(TRACE_INFO, "CClientConnectionMgr::OnDataReceived %s connected. Number of connected clients = %d",

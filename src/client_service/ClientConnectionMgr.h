@@ -230,6 +230,10 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   // Guarded by m_QueueLock (the pointer; the queue locks itself).
   boost::mutex m_QueueLock;
   std::unique_ptr<CEventQueue<CConnMgrEvent>> m_pEventQueue;
+  // Removals that no event thread took (reported while the manager was not
+  // initialised, or still queued when it stopped), queued by the next
+  // Initialize. Guarded by m_QueueLock. At most one per client.
+  std::vector<uint32_t> m_CarriedRemovals;
 
   CVCIIdentClient m_Engine;
 

@@ -289,8 +289,8 @@ uint32_t CRegisteredClient::EventCode(const EventImage& event) {
 }
 
 void CRegisteredClient::ReportBroken(const char* line) {
-  if (m_pEventSink == nullptr || IsTerminating()) return;
   m_bLinkBroken = true;
+  if (m_pEventSink == nullptr || IsTerminating()) return;
   TraceLog(TRACE_ERR, line, static_cast<int>(m_uiSessionId));
   m_pEventSink->OnIdentNotify(EVENT_LINK_BROKEN, m_uiSessionId);
 }

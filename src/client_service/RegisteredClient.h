@@ -116,7 +116,8 @@ class CRegisteredClient : public IThread {
   void Queue(const EventImage& event);
   // The event code of a serialised IdentEvent_Send, 0 when it has none.
   static uint32_t EventCode(const EventImage& event);
-  // Link broken, reported once unless the client is already on its way out.
+  // Marks the link broken; reported once unless the client is already on
+  // its way out.
   void ReportBroken(const char* line);
   // Releases what Initialize created: the queue shut down and the notify
   // thread joined, the link-detection thread stopped, the socket closed.

@@ -271,6 +271,27 @@ TEST_F(EventTest, ATableLongerThanAnApplicationTakesLeavesOutItsLargestRecords) 
                        std::to_string(frame.size() - 200) + " bytes: 1 VCIs with the largest records left out"));
 }
 
+// A client whose event connection closes at once is removed, also when its
+// close was seen before the client was listed; and one whose connection
+// breaks while the manager is stopped (the Bluetooth stack's stop and
+// start), once it runs again.
+TEST_F(EventTest, AClientWhoseConnectionClosesWhenNobodyCouldRemoveItIsRemovedAfterwards) {
+  std::vector<std::unique_ptr<App>> apps;
+  for (int i = 0; i < 20; ++i) {
+    apps.emplace_back(new App(true, "127.0.0.1", App::AT_ONCE));
+    ASSERT_EQ(apps.back()->Register("gone").GetResult(), 0);
+  }
+  EXPECT_TRUE(WaitUntil([&] { return Occurrences("CClientConnectionMgr::Run gone disconnected") == 20; }));
+
+  App app;
+  ASSERT_EQ(app.Register("app").GetResult(), 0);
+  mgr->Uninitialize();
+  app.Close();
+  ASSERT_TRUE(WaitLogged("CRegisteredClient::Run Client Connection Broken 1254"));
+  ASSERT_EQ(mgr->Initialize(), 0);
+  EXPECT_TRUE(WaitLogged("CClientConnectionMgr::Run app disconnected. Clients remaining = 0"));
+}
+
 class RequestTest : public ManagerTest {
   std::string Ini() override {
     return "[Log]\nLevel=info\n[Mode]\nShowWindow=true\n[Network]\nControlAddress=127.0.0.1\n";
