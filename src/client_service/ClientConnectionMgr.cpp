@@ -126,7 +126,7 @@ CClientConnectionMgr::CClientConnectionMgr()
 
 CClientConnectionMgr::~CClientConnectionMgr() {
   if (m_bInitialized || m_pControlServer || m_pEventQueue) Uninitialize();
-  if (!m_Clients.empty()) DisconnectClients();
+  if (!m_Clients.empty() || !m_Departing.empty()) DisconnectClients();
 }
 
 void CClientConnectionMgr::SetShowWindowHook(ShowWindowHook hook) { s_ShowWindowHook.store(hook); }
@@ -378,26 +378,31 @@ int32_t CClientConnectionMgr::DisconnectClients() {
   // The map is emptied first, so that a client thread that reports its
   // broken link meanwhile finds nothing to act on, and no client is
   // uninitialised (its threads joined) under m_ClientsLock, which those
-  // reports take.
-  OwnedClients clients;
+  // reports take. Clients still departing go with them (their waits on the
+  // application are cut), and removals carried over have nothing left to
+  // remove.
+  std::vector<std::unique_ptr<CRegisteredClient>> leaving;
   {
     boost::lock_guard<boost::mutex> lock(m_ClientsLock);
-    clients.swap(m_Clients);
+    for (auto& entry : m_Clients) leaving.push_back(std::move(entry.second));
+    m_Clients.clear();
+    for (auto& client : m_Departing) leaving.push_back(std::move(client));
+    m_Departing.clear();
   }
   {
     boost::lock_guard<boost::mutex> queue(m_QueueLock);
     m_CarriedRemovals.clear();
   }
   int32_t result = 0;
-  for (auto& entry : clients) {
-    entry.second->SetTerminating();
-    const int32_t r = entry.second->Uninitialize(0);
+  for (auto& client : leaving) {
+    client->SetTerminating();
+    const int32_t r = client->Uninitialize(0);
     if (r != 0) {
       TraceLog(TRACE_ERR, "CClientConnectionMgr::DisconnectClients Failed to uninitialize connected client %s",
-               entry.second->GetClientName().c_str());
+               client->GetClientName().c_str());
       result = r;
     }
-    entry.second.reset();
+    client.reset();
   }
   TraceLog(TRACE_INFO, "CClientConnectionMgr::DisconnectClients Leaving");
   return result;
@@ -497,6 +502,10 @@ bool CClientConnectionMgr::Register(boost::unique_lock<boost::mutex>& requestLoc
     TraceLog(TRACE_ERR, "CClientConnectionMgr::OnDataReceived IdentConnect_Send.Serialize");
     return false;
   }
+  // Clients that have departed are reaped here as well as on the event
+  // thread: with no event in between, a peer that registers and
+  // unregisters in a loop would otherwise pile up their unjoined threads.
+  ReapDeparted();
   std::unique_ptr<CRegisteredClient> client(new (std::nothrow) CRegisteredClient);
   int32_t iRet = -1;
   if (client && Admit(msg.GetClientName(), remoteAddress, client.get())) {
@@ -574,9 +583,16 @@ bool CClientConnectionMgr::Admit(const std::string& name, const std::string& add
   }
   uint32_t total = 0, fromAddress = 0;
   {
+    // A client still departing holds its threads and connection as a
+    // registered one does.
     boost::lock_guard<boost::mutex> clients(m_ClientsLock);
     for (const auto& entry : m_Clients) fromAddress += entry.second->GetClientAddress() == address ? 1 : 0;
     total = static_cast<uint32_t>(m_Clients.size());
+    for (const auto& client : m_Departing)
+      if (!client->HasDeparted()) {
+        ++total;
+        fromAddress += client->GetClientAddress() == address ? 1 : 0;
+      }
   }
   boost::lock_guard<boost::mutex> pending(m_PendingLock);
   for (const auto& entry : m_Pending) fromAddress += entry.second == address ? 1 : 0;
@@ -837,6 +853,7 @@ void CClientConnectionMgr::Run(uint32_t, uint32_t) {
     }
     TraceLog(TRACE_INFO, "CClientConnectionMgr::Run Event = %d SessionId = %d", static_cast<int>(event->m_uiType),
              static_cast<int>(event->m_uiSessionId));
+    ReapDeparted();
     switch (event->m_uiType) {
       case CConnMgrEvent::CLIENT_GONE:
         RemoveClient(event->m_uiSessionId);
@@ -885,9 +902,20 @@ void CClientConnectionMgr::RemoveClient(uint32_t sessionId) {
   TraceLog(TRACE_INFO, "CClientConnectionMgr::Run %s disconnected. Clients remaining = %d",
            client->GetClientName().c_str(), static_cast<int>(remaining));
   m_Status.Changed();
-  const int32_t r = client->Uninitialize(0);
-  if (r != 0) TraceLog(TRACE_ERR, "CClientConnectionMgr::Run Client Uninitialize error iRet = %d", r);
-  client.reset();
+  // Nothing here waits for an application, or every other client would get
+  // no events meanwhile. A client whose link broke is closed at once: no
+  // event reaches its application any more, and its close may never come.
+  // One that unregistered gets what was queued for it, then its connection
+  // is closed in order, both on its own notify thread; it is uninitialised
+  // once it has departed (ReapDeparted).
+  if (client->IsLinkBroken()) {
+    UninitializeRemoved(*client, CClientSocket::SHUTDOWN_ABORT);
+    client.reset();
+  } else {
+    client->Depart();
+    boost::lock_guard<boost::mutex> lock(m_ClientsLock);
+    m_Departing.push_back(std::move(client));
+  }
   if (remaining != 0) return;
   boost::lock_guard<boost::mutex> config(m_ConfigLock);
   {
@@ -898,6 +926,28 @@ void CClientConnectionMgr::RemoveClient(uint32_t sessionId) {
   CIdentConfig::GetInstance().SetTraceLevel(m_iSavedTraceLevel);
   CIdentConfig::GetInstance().SetPersist(m_bSavedPersist);
   TakeInConfiguration(m_bReloadPending);
+}
+
+void CClientConnectionMgr::UninitializeRemoved(CRegisteredClient& client, int mode) {
+  const int32_t r = client.Uninitialize(mode);
+  if (r != 0) TraceLog(TRACE_ERR, "CClientConnectionMgr::Run Client Uninitialize error iRet = %d", r);
+}
+
+void CClientConnectionMgr::ReapDeparted() {
+  std::vector<std::unique_ptr<CRegisteredClient>> departed;
+  {
+    boost::lock_guard<boost::mutex> lock(m_ClientsLock);
+    for (auto it = m_Departing.begin(); it != m_Departing.end();) {
+      if ((*it)->HasDeparted()) {
+        departed.push_back(std::move(*it));
+        it = m_Departing.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  // Their threads have ended or are ending: nothing here waits.
+  for (auto& client : departed) UninitializeRemoved(*client, 0);
 }
 
 void CClientConnectionMgr::NotifyClients(uint32_t mask) {

@@ -12,13 +12,17 @@
 // The control server runs requests on several threads; the request lock is
 // held for each request and for DisconnectClients, so requests take effect
 // one at a time, in the designed order, except that a registration lets go of it while it connects to the
-// application's event port (see Register). m_ClientsLock guards the map
-// alone: under it a client is at most marked terminating, and every call
-// that notifies a client is made without it, on a copy of the map. The
-// copies stay valid because while the manager is initialised only the event
-// thread deletes clients, and DisconnectClients runs after Uninitialize has
-// stopped that thread. m_PendingLock guards the registrations still
-// connecting, which Uninitialize cuts short under it. m_ServerLock (the
+// application's event port (see Register). m_ClientsLock guards the map and
+// the clients departing: under it a client is at most marked terminating,
+// and every call that notifies a client is made without it, on a copy of
+// the map. The copies stay valid because while the manager is initialised
+// only the event thread deletes listed clients (a registration reaps only
+// departed ones, which no copy holds), and DisconnectClients runs after
+// Uninitialize has stopped that thread. The event thread never waits for an
+// application: a removed client delivers what is queued for it and closes
+// its connection on its own notify thread (see RemoveClient). m_PendingLock
+// guards the registrations still connecting, which Uninitialize cuts short
+// under it. m_ServerLock (the
 // control server pointer) is never taken by a listener call, so the server
 // may be shut down under it; m_QueueLock is held only for a push or for
 // replacing the queue. m_ConfigLock makes each change of the run-time trace
@@ -183,6 +187,11 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
 
   // The event thread's handling of one event.
   void RemoveClient(uint32_t sessionId);
+  // Uninitialises and deletes the departing clients that have departed
+  // (nothing waits). The event thread, or a registration under the request
+  // lock: each takes its own out of the list.
+  void ReapDeparted();
+  void UninitializeRemoved(CRegisteredClient& client, int mode);
   void NotifyClients(uint32_t mask);
   void ReplaceControlServer();
 
@@ -241,6 +250,9 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   // thread while initialised, by DisconnectClients otherwise).
   boost::mutex m_ClientsLock;
   OwnedClients m_Clients;
+  // Removed clients that unregistered, until they have departed: they count
+  // towards the registration caps meanwhile.
+  std::vector<std::unique_ptr<CRegisteredClient>> m_Departing;
 
   // The event thread only.
   uint32_t m_uiTableEventSize = CArchiveBuffer::DEFAULT_SIZE;

@@ -198,8 +198,14 @@ TEST_F(EventTest, ChangesReachEveryClientInOrderAndAcknowledged) {
 TEST_F(EventTest, ClientsThatCloseOrNeverAcknowledgeGoWithoutHoldingUpTheOthers) {
   EXPECT_EQ(CRegisteredClient().GetEventTimeouts().uiReplyFloorMs, 10000u);
   // The first is notified first and waits for ever; the others still get
-  // their events, the silent one with a time limit goes after the floor.
-  App forever(false), silent(false), closing, acking;
+  // their events, the silent one with a time limit goes after the floor and
+  // never closes its end: an orderly close would hold up everyone else.
+  CClientSocket::Timeouts timeouts;
+  timeouts.uiConnectPauseMs = 1;
+  timeouts.uiReplyFloorMs = 300;
+  timeouts.uiShutdownWaitMs = 4 * kGuardMs;
+  mgr->SetClientSocketTimeouts(timeouts);
+  App forever(false), silent(false, "127.0.0.1", App::NEVER), closing, acking;
   ASSERT_EQ(forever.Register("forever", 1).m_uiSessionId, 0x4D2u);
   ASSERT_EQ(silent.Register("silent").m_uiSessionId, 0x4D3u);
   ASSERT_EQ(closing.Register("closing").m_uiSessionId, 0x4D4u);
@@ -214,6 +220,8 @@ TEST_F(EventTest, ClientsThatCloseOrNeverAcknowledgeGoWithoutHoldingUpTheOthers)
   ASSERT_TRUE(WaitUntil([&] { return acking.Events().size() == 1; }));
   ASSERT_TRUE(WaitLogged("CRegisteredClient::NotifyThread Client Connection Broken 1235"));
   ASSERT_TRUE(WaitLogged("CClientConnectionMgr::Run silent disconnected. Clients remaining = 2"));
+  mgr->OnIdentNotify(CConnMgrEvent::IF_ERROR_3, CConnMgrEvent::MASK_IF_ERROR_3);
+  ASSERT_TRUE(WaitUntil([&] { return acking.Events().size() == 2; }));
   ASSERT_TRUE(WaitUntil([&] { return forever.Events().size() == 1; }));
   // Kept until it unregisters; its endless wait does not hold up its removal.
   EXPECT_EQ(Unregister(0x4D2), 0);
@@ -225,10 +233,15 @@ TEST_F(EventTest, ClientsThatCloseOrNeverAcknowledgeGoWithoutHoldingUpTheOthers)
 // A storm of changes against a client that acknowledges slowly: the
 // manager keeps one change report waiting, the slow client's queue one table
 // and one bindings event (the newest) behind each other event, which stays
-// where it is; the fast client keeps receiving.
+// where it is; the fast client keeps receiving. Unregistered, the slow
+// client still gets what was queued for it.
 TEST_F(EventTest, AStormOfChangesKeepsEveryQueueBoundedAndInOrder) {
+  CClientSocket::Timeouts timeouts;
+  timeouts.uiConnectPauseMs = 1;
+  timeouts.uiReplyFloorMs = 4 * kGuardMs;
+  mgr->SetClientSocketTimeouts(timeouts);
   App slow, fast;
-  ASSERT_EQ(slow.Register("slow", 1).GetResult() + fast.Register("fast").GetResult(), 0);
+  ASSERT_EQ(slow.Register("slow").GetResult() + fast.Register("fast").GetResult(), 0);
   slow.Hold(true);
   mgr->OnIdentNotify(CConnMgrEvent::VCI_STATUS, CConnMgrEvent::MASK_TABLE);
   ASSERT_TRUE(WaitUntil([&] { return slow.Events().size() == 1; }));
@@ -241,6 +254,8 @@ TEST_F(EventTest, AStormOfChangesKeepsEveryQueueBoundedAndInOrder) {
   }
   ASSERT_TRUE(WaitUntil([&] { return !fast.Events().empty() && fast.Events().back().first == 7; }));
   EXPECT_LT(fast.Events().size(), 2u * 5000);
+  EXPECT_EQ(Unregister(0x4D2), 0);
+  ASSERT_TRUE(WaitLogged("CClientConnectionMgr::Run slow disconnected. Clients remaining = 1"));
   slow.Hold(false);
   ASSERT_TRUE(WaitUntil([&] { return !slow.Events().empty() && slow.Events().back().first == 7; }));
   const std::vector<std::pair<uint32_t, size_t>> expected = {{0x8002, 0}, {0x8002, 0}, {0x8003, 0}, {0x8006, 0},
