@@ -1,16 +1,20 @@
 // JSON form of the VCI announcements: the current announcement, the legacy
 // status message with its client entries, and the recovery announcement.
 //
-// What the announcements keep outside the record shows up in the JSON too,
-// so that decode | encode gives back the bytes: the sequence byte each
-// announcement was read with, and the legacy presence flags (process-wide
-// variables, filled by the read).
+// What the announcements keep outside the record shows up in the JSON too:
+// the sequence counter and the legacy presence flags (process-wide variables,
+// filled by the read).
 //
-// A writer takes its sequence byte from one process-wide counter and
-// increments it, so the announcements of one record (the entries of a detail
-// cache) go out numbered one after another, as the service numbers them. The
-// tool builds one record per run: its first announcement sets the counter
-// from its "sequence", the ones behind it are numbered on from there.
+// The sequence byte is not kept in an announcement: a read stores it into
+// the process-wide counter (a version 0 announcement carries none and leaves
+// the counter alone), and a write sends the counter and increments it. So
+// "sequence" is the counter as the read of the whole record left it, the
+// same in every announcement of the record: the byte its first announcement
+// is written with. Encode stores each "sequence" into the counter as a read
+// does, and the record's announcements are then numbered on from there. A
+// record of one announcement thus comes back byte for byte, while a detail
+// cache of several is numbered on from the last byte read, as the service
+// numbers it when it writes the cache again.
 #include <cstdlib>
 
 #include "NestedRecordJson.h"
@@ -28,9 +32,6 @@ namespace {
 // The service's built-in link-quality zones, lent to every announcement the
 // tool reads.
 const uint32_t kDefaultZones[] = {30, 50, 60, 100};
-
-// Whether an announcement of this run has set the sequence counter.
-bool g_bSequenceSet = false;
 
 std::unique_ptr<CSerialize> MakeIdentMsg() {
   std::unique_ptr<CVCIIdentMsg> msg(new CVCIIdentMsg());
@@ -70,7 +71,7 @@ void IdentMsgToJson(const CSerialize& r, json& out) {
   out["kind"] = m.GetKind();
   out["moduleState"] = m.GetModuleState();
   out["sessions"] = recordjson::ToJson(m.GetSessions());
-  out["sequence"] = m.GetReadSequence();
+  out["sequence"] = CVCIIdentMsg::GetSequenceCounter();
   const CArgList& wl = m.GetWireless();
   std::string enable;
   bool enabled = wl.GetValue(wireless_info::IF_ENABLE, enable) && enable == "True";
@@ -121,8 +122,7 @@ bool IdentMsgFromJson(const json& in, CSerialize& r, std::string& err) {
   m.SetVersion(version);
   m.SetWireless(wl);
   m.SetLinkQualityZones(sizeof kDefaultZones / sizeof kDefaultZones[0], kDefaultZones);
-  if (!g_bSequenceSet) CVCIIdentMsg::SetSequenceCounter(sequence);
-  g_bSequenceSet = true;
+  CVCIIdentMsg::SetSequenceCounter(sequence);
   return true;
 }
 RecordJsonRegistration g_IdentMsg({OBJID_CVCIIdentMsg, "CVCIIdentMsg", MakeIdentMsg, IdentMsgToJson,
