@@ -157,8 +157,8 @@ std::vector<Golden> Goldens() {
        Builder().u32(2163).u32(1).u32(3).raw(Entry(1, Status(), Announcement(1, 7, 3, 0)))
            .raw(Entry(2, Status(), Announcement(2, 8))).raw(Entry(3, images::EmptyStatus(), Builder().u32(2157).u8(3)
            .u32(0).u32(0).u32(0).u8(0).u8(0).raw(images::Sessions({})).u8(9).u8(0).u8(0))),
-       R"({"entries": [{"item": {"announcement": {"sequence": 7}}}, {"item": {"announcement": {"sequence": 7}}},
-          {"item": {"announcement": {"version": 0, "sequence": 7}}}]})"},
+       R"({"entries": [{"item": {"announcement": {"sequence": 7}}}, {"item": {"announcement": {"sequence": 8}}},
+          {"item": {"announcement": {"version": 0, "sequence": 9}}}]})"},
   };
   for (Golden& g : goldens)
     if (g.out.empty()) g.out = g.in;

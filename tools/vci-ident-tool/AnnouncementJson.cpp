@@ -8,13 +8,13 @@
 // The sequence byte is not kept in an announcement: a read stores it into
 // the process-wide counter (a version 0 announcement carries none and leaves
 // the counter alone), and a write sends the counter and increments it. So
-// "sequence" is the counter as the read of the whole record left it, the
-// same in every announcement of the record: the byte its first announcement
-// is written with. Encode stores each "sequence" into the counter as a read
-// does, and the record's announcements are then numbered on from there. A
-// record of one announcement thus comes back byte for byte, while a detail
-// cache of several is numbered on from the last byte read, as the service
-// numbers it when it writes the cache again.
+// "sequence" is the byte each announcement is written with: the counter as
+// the read of the whole record left it for the first, counted up for each
+// one after it, as a write of the record counts it. Encode sets the counter
+// from the record's first "sequence" and numbers the others on from there.
+// A record of one announcement thus comes back byte for byte, while a
+// detail cache of several is numbered on from the last byte read, as the
+// service numbers it when it writes the cache again.
 #include <cstdlib>
 
 #include "NestedRecordJson.h"
@@ -32,6 +32,10 @@ namespace {
 // The service's built-in link-quality zones, lent to every announcement the
 // tool reads.
 const uint32_t kDefaultZones[] = {30, 50, 60, 100};
+
+// Whether an announcement of this run has set the sequence counter: the
+// tool encodes one record a run.
+bool g_bSequenceSet = false;
 
 std::unique_ptr<CSerialize> MakeIdentMsg() {
   std::unique_ptr<CVCIIdentMsg> msg(new CVCIIdentMsg());
@@ -71,7 +75,10 @@ void IdentMsgToJson(const CSerialize& r, json& out) {
   out["kind"] = m.GetKind();
   out["moduleState"] = m.GetModuleState();
   out["sessions"] = recordjson::ToJson(m.GetSessions());
-  out["sequence"] = CVCIIdentMsg::GetSequenceCounter();
+  // Taken as a write takes it: the next announcement shows the next byte.
+  const uint8_t sequence = CVCIIdentMsg::GetSequenceCounter();
+  CVCIIdentMsg::SetSequenceCounter(static_cast<uint8_t>(sequence + 1));
+  out["sequence"] = sequence;
   const CArgList& wl = m.GetWireless();
   std::string enable;
   bool enabled = wl.GetValue(wireless_info::IF_ENABLE, enable) && enable == "True";
@@ -122,7 +129,8 @@ bool IdentMsgFromJson(const json& in, CSerialize& r, std::string& err) {
   m.SetVersion(version);
   m.SetWireless(wl);
   m.SetLinkQualityZones(sizeof kDefaultZones / sizeof kDefaultZones[0], kDefaultZones);
-  CVCIIdentMsg::SetSequenceCounter(sequence);
+  if (!g_bSequenceSet) CVCIIdentMsg::SetSequenceCounter(sequence);
+  g_bSequenceSet = true;
   return true;
 }
 RecordJsonRegistration g_IdentMsg({OBJID_CVCIIdentMsg, "CVCIIdentMsg", MakeIdentMsg, IdentMsgToJson,
