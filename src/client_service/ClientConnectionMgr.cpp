@@ -70,6 +70,28 @@ uint32_t VersionNumber(const std::string& text) {
   return value;
 }
 
+// The bytes of a record's serialised form (0 when it cannot be written).
+uint32_t WireLength(CSerialize& record) {
+  CArchiveBuffer ar(CArchiveBuffer::STORING);
+  return record.Serialize(ar) ? ar.GetDataLength() : 0;
+}
+
+// Leaves the largest VCI records out of table until at least excess bytes
+// of its serialised form are gone (a host of the LAN can stuff a record; the
+// records of real VCIs are small); returns how many went.
+uint32_t LeaveOutLargest(CVCIStatusMap& table, uint64_t excess) {
+  std::vector<std::pair<uint32_t, uint32_t>> sizes;  // (bytes, serial number)
+  for (auto& entry : table.m_Map) sizes.emplace_back(WireLength(entry.second), entry.first);
+  std::sort(sizes.rbegin(), sizes.rend());
+  uint64_t gone = 0;
+  uint32_t count = 0;
+  for (auto it = sizes.begin(); it != sizes.end() && gone < excess; ++it, ++count) {
+    table.m_Map.erase(it->second);
+    gone += it->first;
+  }
+  return count;
+}
+
 // Year, month and day of a compile date read as 4, 3 and 2 characters
 // ("2026dec06"), packed into the three upper bytes.
 uint32_t BuildDate(const std::string& text) {
@@ -104,7 +126,7 @@ CClientConnectionMgr::CClientConnectionMgr()
 
 CClientConnectionMgr::~CClientConnectionMgr() {
   if (m_bInitialized || m_pControlServer || m_pEventQueue) Uninitialize();
-  if (!m_Clients.empty()) DisconnectClients();
+  if (!m_Clients.empty() || !m_Departing.empty()) DisconnectClients();
 }
 
 void CClientConnectionMgr::SetShowWindowHook(ShowWindowHook hook) { s_ShowWindowHook.store(hook); }
@@ -199,6 +221,17 @@ int32_t CClientConnectionMgr::Initialize() {
     boost::lock_guard<boost::mutex> queue(m_QueueLock);
     m_pEventQueue.reset(new (std::nothrow) CEventQueue<CConnMgrEvent>);
     if (!m_pEventQueue) iRet = -1;
+    // Clients whose connection broke while the manager was not initialised
+    // (between the Bluetooth stack's stop and start) go first.
+    std::vector<uint32_t> kept;
+    for (uint32_t sessionId : m_CarriedRemovals) {
+      std::unique_ptr<CConnMgrEvent> event(new (std::nothrow) CConnMgrEvent(CConnMgrEvent::CLIENT_GONE, sessionId));
+      if (event && m_pEventQueue)
+        m_pEventQueue->Push(std::move(event));
+      else
+        kept.push_back(sessionId);
+    }
+    m_CarriedRemovals.swap(kept);
   }
   if (iRet == 0 && IThread::Start() != 0) iRet = -1;
   if (iRet == 0) {
@@ -319,8 +352,12 @@ void CClientConnectionMgr::StopAll() {
     if (m_pEventQueue) m_pEventQueue->Shutdown();
   }
   IThread::Stop();
-  // Events still queued are not handled; the queue frees them.
+  // Events still queued are not handled; the queue frees them. Removals
+  // among them are carried over to the next Initialize.
   boost::lock_guard<boost::mutex> queue(m_QueueLock);
+  if (m_pEventQueue)
+    for (const auto& event : m_pEventQueue->Drain())
+      if (event->m_uiType == CConnMgrEvent::CLIENT_GONE) m_CarriedRemovals.push_back(event->m_uiSessionId);
   m_pEventQueue.reset();
 }
 
@@ -341,22 +378,31 @@ int32_t CClientConnectionMgr::DisconnectClients() {
   // The map is emptied first, so that a client thread that reports its
   // broken link meanwhile finds nothing to act on, and no client is
   // uninitialised (its threads joined) under m_ClientsLock, which those
-  // reports take.
-  OwnedClients clients;
+  // reports take. Clients still departing go with them (their waits on the
+  // application are cut), and removals carried over have nothing left to
+  // remove.
+  std::vector<std::unique_ptr<CRegisteredClient>> leaving;
   {
     boost::lock_guard<boost::mutex> lock(m_ClientsLock);
-    clients.swap(m_Clients);
+    for (auto& entry : m_Clients) leaving.push_back(std::move(entry.second));
+    m_Clients.clear();
+    for (auto& client : m_Departing) leaving.push_back(std::move(client));
+    m_Departing.clear();
+  }
+  {
+    boost::lock_guard<boost::mutex> queue(m_QueueLock);
+    m_CarriedRemovals.clear();
   }
   int32_t result = 0;
-  for (auto& entry : clients) {
-    entry.second->SetTerminating();
-    const int32_t r = entry.second->Uninitialize(0);
+  for (auto& client : leaving) {
+    client->SetTerminating();
+    const int32_t r = client->Uninitialize(0);
     if (r != 0) {
       TraceLog(TRACE_ERR, "CClientConnectionMgr::DisconnectClients Failed to uninitialize connected client %s",
-               entry.second->GetClientName().c_str());
+               client->GetClientName().c_str());
       result = r;
     }
-    entry.second.reset();
+    client.reset();
   }
   TraceLog(TRACE_INFO, "CClientConnectionMgr::DisconnectClients Leaving");
   return result;
@@ -369,17 +415,26 @@ bool CClientConnectionMgr::Queue(uint32_t type, uint32_t sessionId, uint32_t val
     return false;
   }
   boost::lock_guard<boost::mutex> queue(m_QueueLock);
-  // No queue: the manager is not initialised and nobody would handle it.
-  if (!m_pEventQueue) return false;
-  // A change report still waiting takes the new one's mask: the event
-  // thread reads the table and the bindings when it handles the report, so
-  // one report stands for every change before it, and a storm of changes
-  // keeps one event in the queue, not one per change.
+  if (!m_pEventQueue) {
+    // The manager is not initialised and nobody would handle the event. A
+    // client's removal is carried over to the next Initialize: the client is
+    // marked terminating, and nothing else would ever remove it.
+    if (type != CConnMgrEvent::CLIENT_GONE) return false;
+    m_CarriedRemovals.push_back(sessionId);
+    return true;
+  }
+  // A change report waiting at the back takes the new one's mask: the
+  // event thread reads the table and the bindings when it handles the
+  // report, so one report stands for every change before it, and a storm of
+  // changes keeps one event in the queue, not one per change. Only at the
+  // back: one waiting before another event (an error, a removal) would
+  // report the newer state ahead of it.
   if (type == CConnMgrEvent::VCI_STATUS) {
+    typedef CEventQueue<CConnMgrEvent> EventQueue;
     m_pEventQueue->PushOrAbsorb(std::move(event), [](CConnMgrEvent& waiting, const CConnMgrEvent& e) {
-      if (waiting.m_uiType != CConnMgrEvent::VCI_STATUS) return false;
+      if (waiting.m_uiType != CConnMgrEvent::VCI_STATUS) return EventQueue::STOP;
       waiting.m_uiValue |= e.m_uiValue;
-      return true;
+      return EventQueue::TAKEN;
     });
     return true;
   }
@@ -447,6 +502,10 @@ bool CClientConnectionMgr::Register(boost::unique_lock<boost::mutex>& requestLoc
     TraceLog(TRACE_ERR, "CClientConnectionMgr::OnDataReceived IdentConnect_Send.Serialize");
     return false;
   }
+  // Clients that have departed are reaped here as well as on the event
+  // thread: with no event in between, a peer that registers and
+  // unregisters in a loop would otherwise pile up their unjoined threads.
+  ReapDeparted();
   std::unique_ptr<CRegisteredClient> client(new (std::nothrow) CRegisteredClient);
   int32_t iRet = -1;
   if (client && Admit(msg.GetClientName(), remoteAddress, client.get())) {
@@ -471,11 +530,19 @@ bool CClientConnectionMgr::Register(boost::unique_lock<boost::mutex>& requestLoc
   if (iRet == 0) {
     client->SetClientName(msg.GetClientName());
     size_t count;
+    bool bBroken;
     {
       boost::lock_guard<boost::mutex> clients(m_ClientsLock);
+      bBroken = client->IsLinkBroken();
       m_Clients[sessionId] = std::move(client);
       count = m_Clients.size();
     }
+    // A connection that closed once the client's threads ran, but before it
+    // was listed, was reported when there was no client to remove: it is
+    // removed now. The flag is set before the report looks for the client,
+    // so either the report finds it listed or this sees the flag (or both:
+    // the second finds it terminating).
+    if (bBroken) OnIdentNotify(CRegisteredClient::EVENT_LINK_BROKEN, sessionId);
     ++m_uiNextSessionId;
     m_Status.Changed();
     TraceLog(TRACE_INFO, "CClientConnectionMgr::OnDataReceived %s connected. Number of connected clients = %d",
@@ -500,7 +567,9 @@ bool CClientConnectionMgr::Register(boost::unique_lock<boost::mutex>& requestLoc
   const int32_t btInitError = m_Engine.GetBtInitError();
   CIdentConnect_Recv answer(iRet, sessionId, table, bindings, m_uiVersionNumber, m_uiBuildDate, m_sProductName,
                             btInitError, m_uiInstanceToken);
-  if (!answer.Serialize(reply)) TraceLog(TRACE_ERR, "CClientConnectionMgr::OnDataReceived Serialization Error");
+  if (!WriteTableFrame(reply, answer.m_VCIStatusMap, [&](CArchiveBuffer& ar) { return answer.Serialize(ar); },
+                       m_TableReplyLine, "OnDataReceived"))
+    TraceLog(TRACE_ERR, "CClientConnectionMgr::OnDataReceived Serialization Error");
   return true;
 }
 
@@ -517,9 +586,16 @@ bool CClientConnectionMgr::Admit(const std::string& name, const std::string& add
   }
   uint32_t total = 0, fromAddress = 0;
   {
+    // A client still departing holds its threads and connection as a
+    // registered one does.
     boost::lock_guard<boost::mutex> clients(m_ClientsLock);
     for (const auto& entry : m_Clients) fromAddress += entry.second->GetClientAddress() == address ? 1 : 0;
     total = static_cast<uint32_t>(m_Clients.size());
+    for (const auto& client : m_Departing)
+      if (!client->HasDeparted()) {
+        ++total;
+        fromAddress += client->GetClientAddress() == address ? 1 : 0;
+      }
   }
   boost::lock_guard<boost::mutex> pending(m_PendingLock);
   for (const auto& entry : m_Pending) fromAddress += entry.second == address ? 1 : 0;
@@ -632,13 +708,70 @@ void CClientConnectionMgr::DataFileRequest(CArchiveBuffer& request, CArchiveBuff
   // A store's leftover temporary file is not one of the files.
   if (msg.Serialize(request) &&
       platform::ReadRegistryString("IdentServiceDefaultLocation", kLocationValueSize, location) == ERROR_SUCCESS) {
+    std::map<std::string, std::string> paths;  // name -> path, in name order
     boost::system::error_code ec;
     for (boost::filesystem::directory_iterator it(platform::JoinPath(location, kDataFolder), ec), end;
          !ec && it != end; it.increment(ec))
       if (!CVCIIdentClient::IsStoreTemporary(it->path().filename().string()))
-        answer.Add(CLogFile_Recv(0, it->path().filename().string(), it->path().string()));
+        paths.emplace(it->path().filename().string(), it->path().string());
+    // The reply is one frame, and an application takes none longer than
+    // MAX_FRAME_LENGTH: the files go in, in name order, while they fit. One
+    // that does not is listed as a file that cannot be read, so that the
+    // application learns that the list is not whole, and the smaller ones
+    // after it still come. Room stays for that one entry.
+    CLogFile_Recv unreadable(-1, "", "");
+    const uint64_t entryBytes = 4 + WireLength(unreadable);  // the key's count word, the entry without name or bytes
+    uint64_t room = MAX_FRAME_LENGTH - 4 - WireLength(answer) - entryBytes;
+    uint32_t leftOut = 0;
+    uint64_t leftOutBytes = 0;
+    for (const auto& file : paths) {
+      const uint64_t overhead = entryBytes + 2 * file.first.size();
+      boost::system::error_code sizeError;
+      uint64_t size = boost::filesystem::file_size(file.second, sizeError);
+      if (sizeError) size = 0;  // not a file: its read fails below
+      if (overhead + size > room) {
+        ++leftOut;
+        leftOutBytes += size;
+        answer.Add(unreadable);
+        continue;
+      }
+      // One that grew since it was measured is read as far as it fits, and
+      // is then unreadable too.
+      const CLogFile_Recv read(0, file.first, file.second, room - overhead);
+      if (read.GetResult() == 0) room -= overhead + read.GetSize();
+      answer.Add(read);
+    }
+    uint64_t count = 0;
+    if (leftOut != 0 && m_DataFileLine.Due(count))
+      TraceLog(TRACE_WARN,
+               "CClientConnectionMgr::OnDataReceived %u data files of %llu bytes do not fit in a reply of at most %u "
+               "bytes: listed as unreadable (%llu more such replies since the last line)",
+               leftOut, static_cast<unsigned long long>(leftOutBytes), static_cast<unsigned>(MAX_FRAME_LENGTH),
+               static_cast<unsigned long long>(count - 1));
   }
   if (!answer.Serialize(reply)) TraceLog(TRACE_ERR, "CClientConnectionMgr::OnDataReceived Serialization Error");
+}
+
+bool CClientConnectionMgr::WriteTableFrame(CArchiveBuffer& ar, CVCIStatusMap& table,
+                                           const std::function<bool(CArchiveBuffer&)>& write, CRateLimit& line,
+                                           const char* where) {
+  const uint32_t limit = m_uiTableFrameLimit;
+  bool ok = write(ar);
+  uint32_t leftOut = 0;
+  while (ok && ar.GetDataLength() + 4 > limit) {
+    const uint32_t n = LeaveOutLargest(table, ar.GetDataLength() + 4 - limit);
+    if (n == 0) break;
+    leftOut += n;
+    ar.Rewind(CArchiveBuffer::STORING);
+    ok = write(ar);
+  }
+  uint64_t count = 0;
+  if (leftOut != 0 && line.Due(count))
+    TraceLog(TRACE_WARN,
+             "CClientConnectionMgr::%s VCI table of more than %u bytes: %u VCIs with the largest records left out "
+             "(%llu more such tables since the last line)",
+             where, static_cast<unsigned>(limit), leftOut, static_cast<unsigned long long>(count - 1));
+  return ok;
 }
 
 bool CClientConnectionMgr::OnErrorDetected(int code) {
@@ -723,6 +856,7 @@ void CClientConnectionMgr::Run(uint32_t, uint32_t) {
     }
     TraceLog(TRACE_INFO, "CClientConnectionMgr::Run Event = %d SessionId = %d", static_cast<int>(event->m_uiType),
              static_cast<int>(event->m_uiSessionId));
+    ReapDeparted();
     switch (event->m_uiType) {
       case CConnMgrEvent::CLIENT_GONE:
         RemoveClient(event->m_uiSessionId);
@@ -771,9 +905,20 @@ void CClientConnectionMgr::RemoveClient(uint32_t sessionId) {
   TraceLog(TRACE_INFO, "CClientConnectionMgr::Run %s disconnected. Clients remaining = %d",
            client->GetClientName().c_str(), static_cast<int>(remaining));
   m_Status.Changed();
-  const int32_t r = client->Uninitialize(0);
-  if (r != 0) TraceLog(TRACE_ERR, "CClientConnectionMgr::Run Client Uninitialize error iRet = %d", r);
-  client.reset();
+  // Nothing here waits for an application, or every other client would get
+  // no events meanwhile. A client whose link broke is closed at once: no
+  // event reaches its application any more, and its close may never come.
+  // One that unregistered gets what was queued for it, then its connection
+  // is closed in order, both on its own notify thread; it is uninitialised
+  // once it has departed (ReapDeparted).
+  if (client->IsLinkBroken()) {
+    UninitializeRemoved(*client, CClientSocket::SHUTDOWN_ABORT);
+    client.reset();
+  } else {
+    client->Depart();
+    boost::lock_guard<boost::mutex> lock(m_ClientsLock);
+    m_Departing.push_back(std::move(client));
+  }
   if (remaining != 0) return;
   boost::lock_guard<boost::mutex> config(m_ConfigLock);
   {
@@ -784,6 +929,28 @@ void CClientConnectionMgr::RemoveClient(uint32_t sessionId) {
   CIdentConfig::GetInstance().SetTraceLevel(m_iSavedTraceLevel);
   CIdentConfig::GetInstance().SetPersist(m_bSavedPersist);
   TakeInConfiguration(m_bReloadPending);
+}
+
+void CClientConnectionMgr::UninitializeRemoved(CRegisteredClient& client, int mode) {
+  const int32_t r = client.Uninitialize(mode);
+  if (r != 0) TraceLog(TRACE_ERR, "CClientConnectionMgr::Run Client Uninitialize error iRet = %d", r);
+}
+
+void CClientConnectionMgr::ReapDeparted() {
+  std::vector<std::unique_ptr<CRegisteredClient>> departed;
+  {
+    boost::lock_guard<boost::mutex> lock(m_ClientsLock);
+    for (auto it = m_Departing.begin(); it != m_Departing.end();) {
+      if ((*it)->HasDeparted()) {
+        departed.push_back(std::move(*it));
+        it = m_Departing.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  // Their threads have ended or are ending: nothing here waits.
+  for (auto& client : departed) UninitializeRemoved(*client, 0);
 }
 
 void CClientConnectionMgr::NotifyClients(uint32_t mask) {
@@ -798,6 +965,19 @@ void CClientConnectionMgr::NotifyClients(uint32_t mask) {
     tableEvent = CRegisteredClient::SerializeImage(
         [&](CArchiveBuffer& ar) { return event.StoreHead(ar) && m_Engine.SerializeVCIStatusMap(ar); },
         m_uiTableEventSize);
+    if (tableEvent && tableEvent->GetDataLength() + 4 > m_uiTableFrameLimit) {
+      // Longer than an application takes: written again from a copy that
+      // leaves out what does not fit.
+      CVCIStatusMap table;
+      m_Engine.GetVCIStatusMap(table);
+      CIdentEvent_Send fitted(CIdentEvent_Send::EVENT_TABLE_CHANGED, 0, table);
+      tableEvent = CRegisteredClient::SerializeImage(
+          [&](CArchiveBuffer& ar) {
+            return WriteTableFrame(ar, fitted.m_VCIStatusMap, [&](CArchiveBuffer& a) { return fitted.Serialize(a); },
+                                   m_TableEventLine, "Run");
+          },
+          m_uiTableEventSize);
+    }
     if (tableEvent) m_uiTableEventSize = std::max(tableEvent->GetDataLength(), kEventArchiveSize);
   }
   // The bindings likewise, once for every client.

@@ -12,13 +12,17 @@
 // The control server runs requests on several threads; the request lock is
 // held for each request and for DisconnectClients, so requests take effect
 // one at a time, in the designed order, except that a registration lets go of it while it connects to the
-// application's event port (see Register). m_ClientsLock guards the map
-// alone: under it a client is at most marked terminating, and every call
-// that notifies a client is made without it, on a copy of the map. The
-// copies stay valid because while the manager is initialised only the event
-// thread deletes clients, and DisconnectClients runs after Uninitialize has
-// stopped that thread. m_PendingLock guards the registrations still
-// connecting, which Uninitialize cuts short under it. m_ServerLock (the
+// application's event port (see Register). m_ClientsLock guards the map and
+// the clients departing: under it a client is at most marked terminating,
+// and every call that notifies a client is made without it, on a copy of
+// the map. The copies stay valid because while the manager is initialised
+// only the event thread deletes listed clients (a registration reaps only
+// departed ones, which no copy holds), and DisconnectClients runs after
+// Uninitialize has stopped that thread. The event thread never waits for an
+// application: a removed client delivers what is queued for it and closes
+// its connection on its own notify thread (see RemoveClient). m_PendingLock
+// guards the registrations still connecting, which Uninitialize cuts short
+// under it. m_ServerLock (the
 // control server pointer) is never taken by a listener call, so the server
 // may be shut down under it; m_QueueLock is held only for a push or for
 // replacing the queue. m_ConfigLock makes each change of the run-time trace
@@ -28,6 +32,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <random>
@@ -137,6 +142,9 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   void SetClientSocketTimeouts(const CClientSocket::Timeouts& timeouts);
   // For registrations from now on.
   void SetRegistrationLimits(const RegistrationLimits& limits);
+  // The longest frame that carries the VCI table: MAX_TABLE_FRAME_LENGTH,
+  // what an application takes, unless changed (tests).
+  void SetTableFrameLimit(uint32_t bytes) { m_uiTableFrameLimit = bytes; }
   CVCIIdentClient& GetEngine() { return m_Engine; }
 
   // The version number (one byte per part of ProductVersion) and the build
@@ -168,10 +176,22 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   bool Unregister(CArchiveBuffer& request, CArchiveBuffer& reply);
   bool BluetoothRequest(CArchiveBuffer& request, CArchiveBuffer& reply);
   void DataFileRequest(CArchiveBuffer& request, CArchiveBuffer& reply);
+  // Writes into ar, with write, a frame that carries table (a table event, a
+  // registration's reply). While it is longer than an application takes
+  // (SetTableFrameLimit), the largest VCI records leave table and it is
+  // written again, with a line (limited by line) naming where (the
+  // caller's function). False when write fails.
+  bool WriteTableFrame(CArchiveBuffer& ar, CVCIStatusMap& table, const std::function<bool(CArchiveBuffer&)>& write,
+                       CRateLimit& line, const char* where);
   int32_t BtCommand(uint32_t serialNumber, uint32_t sessionId, uint32_t command);
 
   // The event thread's handling of one event.
   void RemoveClient(uint32_t sessionId);
+  // Uninitialises and deletes the departing clients that have departed
+  // (nothing waits). The event thread, or a registration under the request
+  // lock: each takes its own out of the list.
+  void ReapDeparted();
+  void UninitializeRemoved(CRegisteredClient& client, int mode);
   void NotifyClients(uint32_t mask);
   void ReplaceControlServer();
 
@@ -219,6 +239,10 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   // Guarded by m_QueueLock (the pointer; the queue locks itself).
   boost::mutex m_QueueLock;
   std::unique_ptr<CEventQueue<CConnMgrEvent>> m_pEventQueue;
+  // Removals that no event thread took (reported while the manager was not
+  // initialised, or still queued when it stopped), queued by the next
+  // Initialize. Guarded by m_QueueLock. At most one per client.
+  std::vector<uint32_t> m_CarriedRemovals;
 
   CVCIIdentClient m_Engine;
 
@@ -226,16 +250,23 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   // thread while initialised, by DisconnectClients otherwise).
   boost::mutex m_ClientsLock;
   OwnedClients m_Clients;
+  // Removed clients that unregistered, until they have departed: they count
+  // towards the registration caps meanwhile.
+  std::vector<std::unique_ptr<CRegisteredClient>> m_Departing;
 
   // The event thread only.
   uint32_t m_uiTableEventSize = CArchiveBuffer::DEFAULT_SIZE;
+  // A VCI table left short in an event (the event thread) and in a reply
+  // (the requests).
+  CRateLimit m_TableEventLine, m_TableReplyLine;
+  std::atomic<uint32_t> m_uiTableFrameLimit{MAX_TABLE_FRAME_LENGTH};
 
   // Guarded by the request lock.
   uint32_t m_uiNextSessionId = FIRST_SESSION_ID;
   CClientSocket::Timeouts m_ClientSocketTimeouts;
   RegistrationLimits m_RegistrationLimits;
   uint32_t m_uiLargestBtCommandMs = 0;
-  CRateLimit m_NameLine, m_CapLine;
+  CRateLimit m_NameLine, m_CapLine, m_DataFileLine;
   // Drawn under the request lock; read by the registrations in flight.
   std::atomic<uint32_t> m_uiInstanceToken{0};
   std::minstd_rand m_Random;

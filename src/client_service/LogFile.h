@@ -26,10 +26,10 @@ class CLogFile_Recv : public CResponse {
  public:
   enum : uint32_t { CURRENT_VERSION = 1 };
   CLogFile_Recv();
-  // With result 0, reads the whole file at path. Any failure makes the result
-  // -1 and leaves name and contents empty; the name is taken only once the
-  // file has been read.
-  CLogFile_Recv(int32_t result, const std::string& name, const std::string& path);
+  // With result 0, reads the whole file at path. Any failure, and a file
+  // longer than maxSize, makes the result -1 and leaves name and contents
+  // empty; the name is taken only once the file has been read.
+  CLogFile_Recv(int32_t result, const std::string& name, const std::string& path, uint64_t maxSize = UINT32_MAX);
   bool Serialize(CArchiveBuffer& ar) override;
 
   const std::string& GetName() const { return m_strName; }

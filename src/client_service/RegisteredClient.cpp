@@ -14,6 +14,7 @@
 namespace {
 
 const uint32_t kArchiveSize = CArchiveBuffer::DEFAULT_SIZE;
+const char kShuttingDownLine[] = "CRegisteredClient::Uninitialize Shutting down connection to client";
 // Raised to what the system allows (net.core.wmem_max).
 const int kEventSendBuffer = 4 << 20;
 
@@ -54,7 +55,8 @@ int32_t CRegisteredClient::Initialize(const std::string& clientAddress, uint32_t
     m_uiSessionId = sessionId;
     m_uiNoReplyTimeout = noReplyTimeout;
     m_pEventQueue.reset(new (std::nothrow) CEventQueue<EventImage>);
-    if (!m_pEventQueue) iRet = -1;
+    m_pDepartMark.reset(new (std::nothrow) EventImage);
+    if (!m_pEventQueue || !m_pDepartMark) iRet = -1;
   }
   if (iRet == 0) {
     try {
@@ -122,24 +124,35 @@ int CRegisteredClient::ReleaseAll(int mode) {
   if (m_pEventQueue) {
     TraceLog(TRACE_INFO, "CRegisteredClient::Uninitialize Deleting Event Queue");
     m_pEventQueue->Shutdown();
-    // A notify thread waiting for an acknowledgement (without a time limit,
-    // or for the reply floor) would hold the join as long: its wait is cut
-    // and the connection closed at once instead. One that is not inside an
-    // exchange now finds the queue shut down or the client terminating and
-    // starts none.
+    // A notify thread waiting on the application (for an acknowledgement,
+    // without a time limit or for the reply floor, or for the close of a
+    // departure) would hold the join as long: its wait is cut and the
+    // connection closed at once instead. One that is not waiting now finds
+    // the queue shut down or the client stopping and starts no wait.
     boost::lock_guard<boost::mutex> lock(m_StateLock);
+    m_bStopping = true;
     bCut = m_bInExchange;
   }
   int iRet = 0;
   if (bCut && m_pEventSocket) {
-    TraceLog(TRACE_INFO, "CRegisteredClient::Uninitialize Shutting down connection to client");
+    TraceLog(TRACE_INFO, kShuttingDownLine);
     iRet = m_pEventSocket->Shutdown(CClientSocket::SHUTDOWN_ABORT);
   }
   if (m_pNotifyThread) m_pNotifyThread->join();
   m_pNotifyThread.reset();
+  if (m_pEventQueue) {
+    uint32_t undelivered = 0;
+    for (const auto& item : m_pEventQueue->Drain()) undelivered += *item ? 1 : 0;
+    if (undelivered != 0)
+      TraceLog(TRACE_INFO, "CRegisteredClient::Uninitialize %u events for client %d not delivered", undelivered,
+               static_cast<int>(m_uiSessionId));
+  }
   m_pEventQueue.reset();
-  if (m_pEventSocket && !bCut) {
-    TraceLog(TRACE_INFO, "CRegisteredClient::Uninitialize Shutting down connection to client");
+  m_pDepartMark.reset();
+  if (m_bDeparted) {
+    iRet = m_iDepartResult;
+  } else if (m_pEventSocket && !bCut) {
+    TraceLog(TRACE_INFO, kShuttingDownLine);
     iRet = m_pEventSocket->Shutdown(mode);
   }
   m_pEventSocket.reset();
@@ -148,7 +161,49 @@ int CRegisteredClient::ReleaseAll(int mode) {
   // taken back so that the next Initialize starts with it clear.
   while (m_StopEvent.TryAcquire()) {
   }
+  {
+    boost::lock_guard<boost::mutex> lock(m_StateLock);
+    m_bStopping = m_bDeparting = m_bInExchange = false;
+  }
+  m_bDeparted = false;
   return iRet;
+}
+
+void CRegisteredClient::Depart() {
+  bool bCut;
+  {
+    boost::lock_guard<boost::mutex> lock(m_StateLock);
+    m_bTerminating = true;
+    m_bDeparting = true;
+    // Set under the lock that the notify thread takes before an exchange:
+    // an exchange begun after this waits with the limit; one begun before
+    // may be waiting without it.
+    m_pEventSocket->SetNoReplyTimeout(0);
+    bCut = m_bInExchange && m_uiNoReplyTimeout != 0;
+  }
+  m_StopEvent.Release();
+  if (m_pDepartMark) m_pEventQueue->Push(std::move(m_pDepartMark));
+  if (bCut) m_pEventSocket->Shutdown(CClientSocket::SHUTDOWN_ABORT);
+}
+
+void CRegisteredClient::Leave(uint32_t undelivered) {
+  if (undelivered != 0)
+    TraceLog(TRACE_INFO, "CRegisteredClient::NotifyThread %u events for client %d not delivered: its connection broke",
+             undelivered, static_cast<int>(m_uiSessionId));
+  {
+    // Once Uninitialize has begun, it closes the connection.
+    boost::lock_guard<boost::mutex> lock(m_StateLock);
+    if (m_bStopping) return;
+    m_bInExchange = true;
+  }
+  TraceLog(TRACE_INFO, kShuttingDownLine);
+  const int iRet = m_pEventSocket->Shutdown(m_bLinkBroken ? CClientSocket::SHUTDOWN_ABORT : 0);
+  {
+    boost::lock_guard<boost::mutex> lock(m_StateLock);
+    m_bInExchange = false;
+  }
+  m_iDepartResult = iRet;
+  m_bDeparted = true;
 }
 
 int32_t CRegisteredClient::Uninitialize(int mode) {
@@ -260,11 +315,21 @@ void CRegisteredClient::Queue(const EventImage& event) {
     // Each of these carries the whole table or the whole bindings, so a
     // newer one replaces an undelivered one where it waits: an application
     // slower than the changes gets the newest state, and its queue holds at
-    // most one of each, however fast the VCIs change.
+    // most one of each behind the last other event, however fast the VCIs
+    // change. It never passes another event (an interface or Bluetooth
+    // error): that would report the newer state ahead of the error that came
+    // before it.
+    typedef CEventQueue<EventImage> Queue;
     m_pEventQueue->PushOrAbsorb(std::move(item), [code](EventImage& waiting, const EventImage& newer) {
-      if (EventCode(waiting) != code) return false;
-      waiting = newer;
-      return true;
+      const uint32_t waitingCode = EventCode(waiting);
+      if (waitingCode == code) {
+        waiting = newer;
+        return Queue::TAKEN;
+      }
+      return waitingCode == CIdentEvent_Send::EVENT_TABLE_CHANGED ||
+                     waitingCode == CIdentEvent_Send::EVENT_BINDINGS_CHANGED
+                 ? Queue::PASS
+                 : Queue::STOP;
     });
   } else if (m_pEventQueue) {
     m_pEventQueue->Push(std::move(item));
@@ -278,8 +343,8 @@ uint32_t CRegisteredClient::EventCode(const EventImage& event) {
 }
 
 void CRegisteredClient::ReportBroken(const char* line) {
-  if (m_pEventSink == nullptr || IsTerminating()) return;
   m_bLinkBroken = true;
+  if (m_pEventSink == nullptr || IsTerminating()) return;
   TraceLog(TRACE_ERR, line, static_cast<int>(m_uiSessionId));
   m_pEventSink->OnIdentNotify(EVENT_LINK_BROKEN, m_uiSessionId);
 }
@@ -291,6 +356,8 @@ void CRegisteredClient::NotifyThread() {
   // goes out of this thread's own copy of the shared image; the archive
   // keeps its size from one event to the next.
   CArchiveBuffer request(CArchiveBuffer::STORING, kArchiveSize);
+  // Events of a departure that found the connection broken.
+  uint32_t undelivered = 0;
   for (;;) {
     reply.Rewind(CArchiveBuffer::LOADING);
     size_t remaining = 0;
@@ -300,13 +367,25 @@ void CRegisteredClient::NotifyThread() {
       TraceLog(TRACE_ERR, "CRegisteredClient::NotifyThread Shutdown in process. Exiting Notify Thread");
       break;
     }
+    if (!*event) {
+      // The departure mark: what was queued before it has gone out.
+      Leave(undelivered);
+      break;
+    }
     TraceLog(TRACE_INFO, "CRegisteredClient::NotifyThread Sending to client %d Queue Size = %ld",
              static_cast<int>(m_uiSessionId), static_cast<long>(remaining));
     {
       // Uninitialize cuts an exchange that it finds running; one that has
-      // not begun when the client is marked terminating does not begin.
+      // not begun when Uninitialize began does not begin. A client marked
+      // terminating still gets what was queued for it: an unregistration
+      // is followed by a departure, which delivers it, unless the link has
+      // broken.
       boost::lock_guard<boost::mutex> lock(m_StateLock);
-      if (m_bTerminating) continue;
+      if (m_bStopping) continue;
+      if (m_bDeparting && m_bLinkBroken) {
+        ++undelivered;
+        continue;
+      }
       m_bInExchange = true;
     }
     uint8_t* data = nullptr;

@@ -7,10 +7,10 @@
 // link broken and is reported once through IIdentEvent::OnIdentNotify (1,
 // session id); the connection manager then removes the client.
 //
-// Threads: the manager's event thread queues events and uninitialises; the
-// control server's thread initialises and marks the client terminating; the
-// notify and link-detection threads report. The queue is the only hand-over
-// to the notify thread.
+// Threads: the manager's event thread queues events, sends the client on its
+// way (Depart) and uninitialises; the control server's thread initialises and
+// marks the client terminating; the notify and link-detection threads report.
+// The queue is the only hand-over to the notify thread.
 #pragma once
 
 #include <atomic>
@@ -66,13 +66,26 @@ class CRegisteredClient : public IThread {
   void AbortConnect();
   // The application's address (where its event port is), once connecting.
   const std::string& GetClientAddress() const { return m_sClientAddress; }
-  // Stops both threads (events still queued are not delivered) and closes
-  // the event connection with the given mode. -1 when not initialised, else
+  // Stops both threads (events still queued are not delivered: a line
+  // counts them) and closes the event connection with the given mode, unless
+  // a departure closed it (its result is then returned). -1 when not initialised, else
   // the socket's Shutdown result. Returns promptly even while the notify
   // thread waits for an acknowledgement that never comes: that wait is cut
   // and the connection closed at once. Never call it from either thread of
   // this client.
   int32_t Uninitialize(int mode);
+  // The removal of a client whose application unregistered, without
+  // waiting for the application: nothing more is queued, the link-detection
+  // thread ends, and the notify thread delivers what is queued (each event
+  // with the acknowledgement wait of a client without the no-reply-timeout
+  // option), then closes the connection in order (at once once a delivery
+  // failed) and counts as departed. An exchange already waiting without a
+  // time limit is cut, as an unregistration always ended it. Returns at
+  // once; Uninitialize follows, which then does not wait. Requires the
+  // client initialised; the manager's event thread only.
+  void Depart();
+  // The notify thread has closed the connection after Depart. Any thread.
+  bool HasDeparted() const { return m_bDeparted.load(); }
   // Marks the client terminating; returns whether it was already.
   bool SetTerminating();
   bool IsTerminating() const;
@@ -116,8 +129,11 @@ class CRegisteredClient : public IThread {
   void Queue(const EventImage& event);
   // The event code of a serialised IdentEvent_Send, 0 when it has none.
   static uint32_t EventCode(const EventImage& event);
-  // Link broken, reported once unless the client is already on its way out.
+  // Marks the link broken; reported once unless the client is already on
+  // its way out.
   void ReportBroken(const char* line);
+  // The notify thread's end of a departure: the connection closed.
+  void Leave(uint32_t undelivered);
   // Releases what Initialize created: the queue shut down and the notify
   // thread joined, the link-detection thread stopped, the socket closed.
   // Returns the socket's Shutdown result.
@@ -134,6 +150,9 @@ class CRegisteredClient : public IThread {
   uint32_t m_uiSessionId = 0;
   uint32_t m_uiNoReplyTimeout = 0;
   std::unique_ptr<CEventQueue<EventImage>> m_pEventQueue;
+  // The departure mark (an empty image), made by Initialize so that Depart
+  // cannot fail; queued by Depart behind everything else.
+  std::unique_ptr<EventImage> m_pDepartMark;
   std::unique_ptr<CClientSocket> m_pEventSocket;
   // The connected event socket that the link-detection thread watches.
   SOCKET m_EventFd = INVALID_SOCKET;
@@ -142,11 +161,15 @@ class CRegisteredClient : public IThread {
   // wait; a descriptor that the wait polls beside the event socket.
   CWakeSemaphore m_StopEvent;
 
-  // Makes SetTerminating one step and tells Uninitialize whether the notify
-  // thread is inside an exchange.
+  // Makes SetTerminating one step and tells Uninitialize and Depart whether
+  // the notify thread is waiting on the application (an exchange, or the
+  // departure's close).
   mutable boost::mutex m_StateLock;
   bool m_bTerminating = false;  // Guarded by m_StateLock.
   bool m_bInExchange = false;   // Guarded by m_StateLock.
+  // Uninitialize has begun: no exchange or close starts any more.
+  bool m_bStopping = false;  // Guarded by m_StateLock.
+  bool m_bDeparting = false;  // Guarded by m_StateLock.
   std::string m_sClientName;    // Guarded by m_StateLock.
   // A ConnectEventPort is in progress, and its end for AbortConnect.
   bool m_bConnecting = false;      // Guarded by m_StateLock.
@@ -156,6 +179,10 @@ class CRegisteredClient : public IThread {
   // Written by either thread, read by every thread: a late read costs at
   // most one more attempted event.
   std::atomic<bool> m_bLinkBroken{false};
+  // Set by the notify thread once it has closed the connection after
+  // Depart, with the close's result written before it.
+  std::atomic<bool> m_bDeparted{false};
+  int m_iDepartResult = 0;
   // The owner's threads only (Initialize, Uninitialize).
   bool m_bInitialized = false;
 };

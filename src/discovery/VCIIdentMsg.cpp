@@ -23,8 +23,7 @@ std::string Decimal(int value) {
 
 CVCIIdentMsg::CVCIIdentMsg()
     : CSerialize(OBJID_CVCIIdentMsg), m_ucVersion(CURRENT_VERSION), m_uiSerial(0), m_uiProductVersion(0),
-      m_uiProductDate(0), m_uiModuleType(0), m_uiKind(0), m_uiModuleState(0), m_ucReadSequence(0),
-      m_uiNumZones(0), m_pZones(nullptr) {
+      m_uiProductDate(0), m_uiModuleType(0), m_uiKind(0), m_uiModuleState(0), m_uiNumZones(0), m_pZones(nullptr) {
   m_Token[0] = m_Token[1] = 0;
 }
 
@@ -109,7 +108,7 @@ bool CVCIIdentMsg::Load(CArchiveBuffer& ar) {
   m_uiKind = kind;
   m_uiModuleState = state;
   if (!m_Sessions.Serialize(ar) || !ar.Read(sequence)) return false;
-  g_ucSequence = m_ucReadSequence = sequence;
+  g_ucSequence = sequence;
 
   if (version >= 2) {
     unsigned char flag;

@@ -62,10 +62,6 @@ class CVCIIdentMsg : public CSerialize {
   static void SetSequenceCounter(uint8_t value);
 
   uint8_t GetVersion() const { return m_ucVersion; }
-  // The sequence byte this message was read with (0 for one built here). The
-  // engine has no use for it; it lets the tools show what arrived, since the
-  // counter only keeps the last value read.
-  uint8_t GetReadSequence() const { return m_ucReadSequence; }
   uint32_t GetSerial() const { return m_uiSerial; }
   uint32_t GetProductVersion() const { return m_uiProductVersion; }
   uint32_t GetProductDate() const { return m_uiProductDate; }
@@ -100,7 +96,6 @@ class CVCIIdentMsg : public CSerialize {
   CSessionList m_Sessions;
   CArgList m_Wireless;
   uint32_t m_Token[2];  // Low word first on the wire.
-  uint8_t m_ucReadSequence;
   // Lent by the engine, not owned, not serialised.
   uint32_t m_uiNumZones;
   const uint32_t* m_pZones;

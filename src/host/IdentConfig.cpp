@@ -36,6 +36,7 @@ void ApplyDefaults(CIdentConfig::CSettings& s) {
   for (int i = 0; i < 4; ++i) s.m_Zones[i] = kDefaultZones[i];
   s.m_sControlAddress.clear();
   s.m_sControlAddressError.clear();
+  s.m_uiOutputLines = CIdentConfig::DEFAULT_OUTPUT_LINES;
 }
 
 const char* BoolText(bool b) { return b ? "true" : "false"; }
@@ -50,7 +51,7 @@ const struct {
   std::vector<const char*> keys;
 } kSections[] = {
     {"log", {"level", "persist", "append"}},
-    {"mode", {"skippair", "showwindow", "loadvcis"}},
+    {"mode", {"skippair", "showwindow", "loadvcis", "outputlines"}},
     {"timeouts", {}},
     {"link-quality", {"num-zones"}},
     {"network", {"controladdress"}},
@@ -179,6 +180,7 @@ void ReadIni(const CIniFile& ini, CIdentConfig::CSettings& s, int& level, bool& 
   s.m_bSkipPair = r.Switch("mode:skippair");
   show = r.Switch("mode:showwindow");
   s.m_bLoadVCIs = r.Switch("mode:loadvcis");
+  s.m_uiOutputLines = r.Number("mode:outputlines", CIdentConfig::DEFAULT_OUTPUT_LINES);
   for (int i = 0; i < CIdentConfig::NUM_TIMEOUTS; ++i)
     s.m_Timeouts[i] = r.Number(("timeouts:" + std::string(kTimeouts[i].name)).c_str(), kTimeouts[i].def);
   s.m_uiNumLinkQualityZones = r.Number("link-quality:num-zones", s.m_uiNumLinkQualityZones);

@@ -46,6 +46,9 @@ class CIdentConfig {
     NUM_TIMEOUTS
   };
   enum { MAX_ZONES = 20 };
+  // The output list's lines unless "Mode:OutputLines" says otherwise: a
+  // screenful many times over, a few hundred KB.
+  enum : DWORD { DEFAULT_OUTPUT_LINES = 1000 };
 
   // The settings other than the trace switches, as one load or reset left
   // them. Never changed once published.
@@ -65,6 +68,9 @@ class CIdentConfig {
     // one of this machine); empty when it can or none is given. The service
     // then does not start: it never falls back to every address.
     std::string m_sControlAddressError;
+    // "Mode:OutputLines": the trace lines that the output list keeps, the
+    // newest; older ones leave it as new ones come.
+    DWORD m_uiOutputLines;
     DWORD GetZonesInUse() const {
       return m_uiNumLinkQualityZones < DWORD(MAX_ZONES) ? m_uiNumLinkQualityZones : DWORD(MAX_ZONES);
     }
@@ -103,6 +109,7 @@ class CIdentConfig {
   bool GetSkipPair() const { return GetSettings()->m_bSkipPair; }
   DWORD GetTimeout(Timeout which) const { return GetSettings()->m_Timeouts[which]; }
   std::string GetControlAddress() const { return GetSettings()->m_sControlAddress; }
+  DWORD GetOutputLines() const { return GetSettings()->m_uiOutputLines; }
   // True while values of a file are in force (its write time is recorded).
   bool IsLoaded() const;
 

@@ -1,5 +1,6 @@
 #include "platform/ListBox.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -30,6 +31,15 @@ LRESULT CListBox::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
       }
       return static_cast<LRESULT>(count);
     }
+    case LB_DELETESTRING:
+      if (!inRange) return LB_ERR;
+      self->m_Lines.erase(self->m_Lines.begin() + static_cast<std::ptrdiff_t>(wParam));
+      // The selection stays on its line; it is gone with its line.
+      if (self->m_Selection == static_cast<LRESULT>(wParam))
+        self->m_Selection = LB_ERR;
+      else if (self->m_Selection > static_cast<LRESULT>(wParam))
+        --self->m_Selection;
+      return static_cast<LRESULT>(count - 1);
     case LB_RESETCONTENT:
       self->m_Lines.clear();
       self->m_Selection = LB_ERR;

@@ -5,7 +5,7 @@
 #pragma once
 
 #include <string>
-#include <vector>
+#include <deque>
 
 #include "platform/WinUser.h"
 
@@ -14,6 +14,7 @@ class CListBox {
   static LRESULT WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
  private:
-  std::vector<std::string> m_Lines;
+  // A deque: the owner of a long-lived list deletes its oldest lines.
+  std::deque<std::string> m_Lines;
   LRESULT m_Selection = LB_ERR;
 };

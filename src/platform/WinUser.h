@@ -120,7 +120,8 @@ enum : UINT {
 // its top-level window is shown, every added line is also written to
 // standard output as one line, flushed.
 enum : UINT {
-  LB_ADDSTRING = 0x0180,  // lParam: const char*; result: index of the line
+  LB_ADDSTRING = 0x0180,     // lParam: const char*; result: index of the line
+  LB_DELETESTRING = 0x0182,  // wParam: index; result: the lines left
   LB_RESETCONTENT = 0x0184,
   LB_SETCURSEL = 0x0186,  // wParam: index
   LB_GETCURSEL = 0x0188,

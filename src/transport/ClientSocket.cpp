@@ -544,7 +544,7 @@ int CClientSocket::SendRecv_ArchiveBuffer(CArchiveBuffer& request, CArchiveBuffe
   if (iRet != 0) return iRet;
   const uint32_t length = FirstWord(lengthBytes);
   // The length is checked before anything is allocated for it.
-  if (length < 4 || length > MAX_FRAME_LENGTH || !reply.AllocateData(length - 4)) {
+  if (length < 4 || length > m_uiMaxReplyLength || !reply.AllocateData(length - 4)) {
     ReportErrorf("CliSkt::SendRecv_ArchiveBuffer AllocateData Error uiMsgSize = %d", static_cast<int>(length));
     return CS_ERR_ALLOCATE;
   }

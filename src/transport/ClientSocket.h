@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <string>
 
+#include <boost/thread/lock_guard.hpp>
 #include <boost/thread/recursive_mutex.hpp>
 
 #include "host/TransportLogger.h"
@@ -154,6 +155,13 @@ class CClientSocket : public CTransportLogger {
   void SetTimeouts(const Timeouts& timeouts);
   Timeouts GetTimeouts() const;
 
+  // The longest reply frame taken (longer: 9256, nothing allocated);
+  // MAX_FRAME_LENGTH unless changed. Call before the exchange.
+  void SetMaxReplyLength(uint32_t length) {
+    boost::lock_guard<boost::recursive_mutex> lock(m_Lock);
+    m_uiMaxReplyLength = length;
+  }
+
   const std::string& GetRemoteAddress() const { return m_sRemoteAddress; }
   void SetNoReplyTimeout(uint32_t value) { m_uiNoReplyTimeout = value; }
   SOCKET GetSocket() const { return m_Socket; }
@@ -211,6 +219,7 @@ class CClientSocket : public CTransportLogger {
   bool m_bTransportLog = false;
   uint32_t m_uiConnectCalls = 0;
   Timeouts m_Timeouts;
+  uint32_t m_uiMaxReplyLength = MAX_FRAME_LENGTH;
 
   std::atomic<uint32_t> m_uiNoReplyTimeout{0};
 };

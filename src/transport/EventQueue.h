@@ -30,16 +30,26 @@ class CEventQueue {
     m_NotEmpty.notify_one();
   }
 
-  // Offers the item to the items still waiting, newest first: the first one
-  // for which absorb(waiting, item) returns true has taken it in (merged it,
-  // or been replaced by it where it waits), and nothing is appended;
-  // otherwise the item is appended as Push does. This is how a producer
-  // that outpaces its consumer keeps the queue bounded.
+  // What an absorb function answers for one waiting item.
+  enum Offer {
+    TAKEN,  // the waiting item has taken the new one in (merged it, or been replaced by it)
+    PASS,   // the new item may go on to the items before this one
+    STOP,   // the new item may not pass this one: it is appended
+  };
+
+  // Offers the item to the items still waiting, newest first, as long as
+  // absorb(waiting, item) answers PASS: TAKEN ends with nothing appended,
+  // STOP (or the front reached) appends the item as Push does. This is how a
+  // producer that outpaces its consumer keeps the queue bounded without
+  // moving anything ahead of an item that has to stay behind it.
   template <typename Absorb>
   void PushOrAbsorb(Item item, Absorb absorb) {
     boost::lock_guard<boost::mutex> lock(m_Lock);
-    for (auto it = m_Items.rbegin(); it != m_Items.rend(); ++it)
-      if (absorb(**it, *item)) return;
+    for (auto it = m_Items.rbegin(); it != m_Items.rend(); ++it) {
+      const Offer offer = absorb(**it, *item);
+      if (offer == TAKEN) return;
+      if (offer == STOP) break;
+    }
     m_Items.push_back(std::move(item));
     m_NotEmpty.notify_one();
   }

@@ -487,7 +487,7 @@ void CServerSocket::RunTCP() {
         request.Rewind(CArchiveBuffer::LOADING);
         // The length is checked before anything is allocated for it; a length
         // that cannot be received counts as a receive error.
-        if (length < 4 || length > MAX_FRAME_LENGTH || !request.AllocateData(length - 4)) {
+        if (length < 4 || length > m_uiMaxFrameLength || !request.AllocateData(length - 4)) {
           errno = EMSGSIZE;
           ReportError("Recv Error");
           SetState(STATE_RECV_ERROR);

@@ -103,6 +103,9 @@ class CServerSocket : public IThread, public CTransportLogger {
   // automatic ports would collide with the service's. Call before Initialize.
   void SetSystemChosenPort(bool on) { m_bSystemChosenPort = on; }
   const Timeouts& GetTimeouts() const { return m_Timeouts; }
+  // The longest TCP frame taken (longer: a receive error, nothing
+  // allocated); MAX_FRAME_LENGTH unless changed. Call before Initialize.
+  void SetMaxFrameLength(uint32_t length) { m_uiMaxFrameLength = length; }
   // Closes everything and joins the receive thread; the listener is never
   // called again once this returns. Valid from every state. Every wait on
   // the network ends at once; a listener call in progress is waited for
@@ -158,6 +161,7 @@ class CServerSocket : public IThread, public CTransportLogger {
   // Set before Initialize; constant while the receive thread runs.
   Timeouts m_Timeouts;
   bool m_bSystemChosenPort = false;
+  uint32_t m_uiMaxFrameLength = MAX_FRAME_LENGTH;
 
   // Set by Initialize before the receive thread starts; constant while it runs.
   SOCKET m_Socket = INVALID_SOCKET;

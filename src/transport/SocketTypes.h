@@ -32,6 +32,15 @@ extern const char* const VCI_MULTICAST_GROUP;  // "225.1.1.1"
 // allocated for it.
 enum : uint32_t { MAX_FRAME_LENGTH = 4u * 1024u * 1024u };
 
+// The largest frame that carries the VCI table (a table event, a
+// registration's reply): the service sends none larger, and an application's
+// event port and its registration accept up to this. The table holds at most
+// 4096 VCIs; a fetched VCI's record takes about 0.6 KB and one heard only
+// from its announcements less, so 4 KiB each leaves room to spare. What a
+// host of the LAN makes a record hold beyond that is left out of the frame
+// (the largest records first), not sent for the receiver to refuse.
+enum : uint32_t { MAX_TABLE_FRAME_LENGTH = 4096u * 4096u };
+
 // The Windows Sockets error texts (49 entries) that both sockets report
 // their errors with.
 const std::map<int, std::string>& GetSocketErrorTexts();

@@ -74,14 +74,16 @@ class Recorder : public vciident::IIdentClientListener {
   void OnServiceLost(int reason) override { Add("lost " + std::to_string(reason)); }
   void OnServiceBack(const vciident::ServiceInfo& s) override { Add("back " + std::to_string(s.sessionId)); }
 
-  // Waits for a call whose line is line, after the place given, and returns
-  // its place (-1 when it never came).
+  // Waits for a call whose line is line (begins with it, when it ends with
+  // a blank), after the place given, and returns its place (-1 when it never
+  // came).
   int WaitFor(const std::string& line, int after = -1) {
     std::unique_lock<std::mutex> lock(m_Lock);
     int place = -1;
+    const size_t compared = line.back() == ' ' ? line.size() : std::string::npos;
     m_Cond.wait_for(lock, std::chrono::seconds(30), [&] {
       for (size_t i = static_cast<size_t>(after + 1); i < m_Lines.size() && place < 0; ++i)
-        if (m_Lines[i] == line) place = static_cast<int>(i);
+        if (m_Lines[i].compare(0, compared, line) == 0) place = static_cast<int>(i);
       return place >= 0;
     });
     return place;

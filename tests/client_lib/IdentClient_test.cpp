@@ -14,7 +14,10 @@
 
 #include "BuildVersion.h"
 #include "ClientWorld.h"
+#include "EventListener.h"
 #include "RecordView.h"
+#include "client_service/IdentEvent.h"
+#include "transport/ClientSocket.h"
 #include "discovery/VCIStatus.h"
 #include "platform/StackNotification.h"
 #include "platform/WinUser.h"
@@ -111,11 +114,26 @@ TEST(IdentClient, ConnectGivesTheServiceAnswerAndTheFirstTableInPlainValues) {
   EXPECT_TRUE(client.GetTable().empty());
 }
 
+// The service's count of registrations, as the last line of its trace file
+// that states one has it (-1 before any; npos + 1 is 0).
+int Registrations(const ClientWorld& world) {
+  const std::string trace = testenv::ReadFile(world.Home() + "/ident/ident_log.txt");
+  const size_t at = std::max(trace.rfind("connected clients = ") + 1, trace.rfind("Clients remaining = ") + 1);
+  return at == 0 ? -1 : std::atoi(trace.c_str() + trace.find("= ", at) + 2);
+}
+
+// The library registers again with a reply wait below the 2 s after which a
+// fresh service answers its first registration: the registrations that time
+// out are carried out all the same, and are gone again when it is back.
 TEST(IdentClient, TheServiceRestartedUnderTheLibraryIsToldAndEventsFlowAgainWithoutTheApplication) {
   ClientWorld world;
   ASSERT_TRUE(world.StartService());
+  ASSERT_EQ(CIdentClient(QuickOptions(nullptr)).Connect(), 0) << "the service's first registration";
   Recorder recorder;
-  CIdentClient client(QuickOptions(&recorder));
+  ClientOptions options = QuickOptions(&recorder);
+  options.replyWaitMs = 500;
+  options.persistLog = true;  // the trace file tells the service's registrations
+  CIdentClient client(options);
   ASSERT_EQ(client.Connect(), 0);
   EXPECT_EQ(world.StopService(), 0);
   ASSERT_GE(recorder.WaitFor("lost " + std::to_string(RESULT_EVENTS_CLOSED)), 0);
@@ -123,9 +141,13 @@ TEST(IdentClient, TheServiceRestartedUnderTheLibraryIsToldAndEventsFlowAgainWith
   EXPECT_EQ(client.BluetoothCommand(BT_SCAN, 0), RESULT_NOT_REGISTERED);
 
   ASSERT_TRUE(world.StartService());
-  const int back = recorder.WaitFor("back 1234");
+  const int back = recorder.WaitFor("back ");
   ASSERT_GE(back, 0);
   EXPECT_EQ(recorder.WaitFor("table", back), back + 1) << "the new registration's table follows";
+  const auto t0 = sockettest::Clock::now();
+  while (Registrations(world) != 1 && sockettest::MsSince(t0) < sockettest::kGuardMs)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(Registrations(world), 1);
   ASSERT_TRUE(world.StartSim({"--serial", "4711", "--interval", "100"}));
   EXPECT_GT(recorder.WaitFor("table 4711"), back);
   EXPECT_TRUE(client.IsRegistered());
@@ -284,6 +306,32 @@ TEST(IdentClientText, ValuesInWords) {
       {ProductVersionText(vci(1000, "5.1.2", 0, true, false)), "5.1.2"},
   };
   for (const auto& row : rows) EXPECT_EQ(row.text, row.expected);
+}
+
+// The event port takes a table event longer than the frames of any other
+// conversation: a table of 4096 VCIs of 1.5 KB each, which the service sends.
+TEST(IdentClientEvents, TheEventPortTakesTheTableEventsOfTheLargestTable) {
+  struct Sink : IEventSink {
+    void OnEventConnection() override {}
+    void OnEvent(const CIdentEvent_Send& event) override { vcis = event.m_VCIStatusMap.Count(); }
+    void OnEventConnectionClosed() override {}
+    std::atomic<size_t> vcis{0};
+  } sink;
+  CEventListener events(sink);
+  ASSERT_EQ(events.Start("127.0.0.1", 0), 0);
+  CVCIStatusMap table;
+  for (uint32_t serial = 1; serial <= 4096; ++serial) {
+    table.FindOrAdd(serial).m_uiSerial = serial;
+    table.FindOrAdd(serial).m_DeviceInfo.SetValue("Padding", std::string(1500, 'p'));
+  }
+  CIdentEvent_Send event(CIdentEvent_Send::EVENT_TABLE_CHANGED, 0, table);
+  CArchiveBuffer frame(CArchiveBuffer::STORING), ack(CArchiveBuffer::LOADING);
+  ASSERT_TRUE(event.Serialize(frame));
+  ASSERT_GT(frame.GetDataLength(), MAX_FRAME_LENGTH);
+  CClientSocket service(true);
+  ASSERT_EQ(service.Initialize(nullptr, SOCKTYPE_TCP, "127.0.0.1", "127.0.0.1", events.GetPort(), false), 0);
+  EXPECT_EQ(service.SendRecv_ArchiveBuffer(frame, ack, 0), 0);
+  EXPECT_EQ(sink.vcis, 4096u);
 }
 
 TEST(IdentClientView, OnlyTheAddressesOfTheKindsHeardNowAreShown) {

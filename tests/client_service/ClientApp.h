@@ -4,6 +4,7 @@
 // the test program's private network namespace.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <memory>
@@ -50,15 +51,18 @@ bool WaitUntil(Condition done) {
 }
 // A client application's event port on address: the first connection's
 // events are recorded as (code, number of VCIs) and acknowledged unless ack
-// is false; while held, the acknowledgement waits. It registers from address.
+// is false; while held, the acknowledgement waits. It closes the connection
+// when the service does, at once, or never (ends). It registers from address.
 class App {
  public:
-  explicit App(bool ack = true, const char* address = "127.0.0.1") : m_Address(address) {
+  enum Ends { WITH_THE_SERVICE, AT_ONCE, NEVER };
+  explicit App(bool ack = true, const char* address = "127.0.0.1", Ends ends = WITH_THE_SERVICE) : m_Address(address) {
     m_Listen = BoundSocket(&m_Port, address);
     listen(m_Listen, 1);
-    m_Thread = std::thread([this, ack] {
+    m_Thread = std::thread([this, ack, ends] {
       int s = accept(m_Listen, nullptr, nullptr);
       if (s < 0) return;
+      if (ends == AT_ONCE) return (void)close(s);
       m_Conn = s;
       for (std::string frame; (frame = ReadFrame(s)).size() >= 8;) {
         CIdentEvent_Send event;
@@ -70,10 +74,12 @@ class App {
         WaitUntil([this] { return !m_bHold.load(); });
         if (ack) SendAll(s, FrameOf(CIdentEvent_Recv(0)));
       }
+      if (ends == NEVER) WaitUntil([this] { return m_bGoing.load(); });
       close(s);
     });
   }
   ~App() {
+    m_bGoing = true;
     int s = m_Conn.load();
     if (s >= 0) shutdown(s, SHUT_RDWR);
     shutdown(m_Listen, SHUT_RDWR);
@@ -106,6 +112,7 @@ class App {
   uint16_t m_Port;
   std::atomic<int> m_Conn{-1};
   std::atomic<bool> m_bHold{false};
+  std::atomic<bool> m_bGoing{false};
   std::mutex m_Mutex;
   std::vector<std::pair<uint32_t, size_t>> m_Events;  // Guarded by m_Mutex.
   std::thread m_Thread;
@@ -121,11 +128,13 @@ inline std::string BrandHome() {
   return registry.substr(0, registry.rfind('/'));
 }
 
-inline bool Logged(const std::string& text) {
-  for (const std::string& line : tracetest::TraceCapture::Lines())
-    if (line.find(text) != std::string::npos) return true;
-  return false;
+// The trace lines that hold text.
+inline long Occurrences(const std::string& text) {
+  const std::vector<std::string> lines = tracetest::TraceCapture::Lines();
+  return std::count_if(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
 }
+inline bool Logged(const std::string& text) { return Occurrences(text) != 0; }
 inline bool WaitLogged(const std::string& text) { return WaitUntil([&] { return Logged(text); }); }
 
 // A fresh manager per test, initialised on an installation of its own (a

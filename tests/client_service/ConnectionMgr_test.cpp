@@ -138,13 +138,9 @@ TEST_F(RegistrationTest, NamesAndRegistrationsBeyondTheirCapsAreRefusedAsFailedR
         << row.name << " " << row.from;
   }
   EXPECT_FALSE(Logged("Number of connected clients = 4"));
-  std::vector<std::string> lines = tracetest::TraceCapture::Messages();
   for (const char* refusal : {"refused: a client name of 257 bytes, at most 256 (0 more refused since the last line)",
                               "refused: 2 registrations, 2 of them from there, at most 3 and 2 (0 more refused"})
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [&](const std::string& l) { return l.find(refusal) != std::string::npos; }),
-              1)
-        << refusal;
+    EXPECT_EQ(Occurrences(refusal), 1) << refusal;
   EXPECT_FALSE(Logged("refused: 3 registrations"));
 }
 
@@ -194,20 +190,22 @@ TEST_F(EventTest, ChangesReachEveryClientInOrderAndAcknowledged) {
   // application recorded the event.
   for (const char* line : {"Client Notified 1234", "Client Notified 1235"}) {
     const std::string text = std::string("CRegisteredClient::NotifyThread ") + line;
-    auto count = [&] {
-      std::vector<std::string> lines = tracetest::TraceCapture::Messages();
-      return std::count(lines.begin(), lines.end(), text);
-    };
-    EXPECT_TRUE(WaitUntil([&] { return count() >= 4; }));
-    EXPECT_EQ(count(), 4);
+    EXPECT_TRUE(WaitUntil([&] { return Occurrences(text) >= 4; }));
+    EXPECT_EQ(Occurrences(text), 4);
   }
 }
 
 TEST_F(EventTest, ClientsThatCloseOrNeverAcknowledgeGoWithoutHoldingUpTheOthers) {
   EXPECT_EQ(CRegisteredClient().GetEventTimeouts().uiReplyFloorMs, 10000u);
   // The first is notified first and waits for ever; the others still get
-  // their events, the silent one with a time limit goes after the floor.
-  App forever(false), silent(false), closing, acking;
+  // their events, the silent one with a time limit goes after the floor and
+  // never closes its end: an orderly close would hold up everyone else.
+  CClientSocket::Timeouts timeouts;
+  timeouts.uiConnectPauseMs = 1;
+  timeouts.uiReplyFloorMs = 300;
+  timeouts.uiShutdownWaitMs = 4 * kGuardMs;
+  mgr->SetClientSocketTimeouts(timeouts);
+  App forever(false), silent(false, "127.0.0.1", App::NEVER), closing, acking;
   ASSERT_EQ(forever.Register("forever", 1).m_uiSessionId, 0x4D2u);
   ASSERT_EQ(silent.Register("silent").m_uiSessionId, 0x4D3u);
   ASSERT_EQ(closing.Register("closing").m_uiSessionId, 0x4D4u);
@@ -222,6 +220,8 @@ TEST_F(EventTest, ClientsThatCloseOrNeverAcknowledgeGoWithoutHoldingUpTheOthers)
   ASSERT_TRUE(WaitUntil([&] { return acking.Events().size() == 1; }));
   ASSERT_TRUE(WaitLogged("CRegisteredClient::NotifyThread Client Connection Broken 1235"));
   ASSERT_TRUE(WaitLogged("CClientConnectionMgr::Run silent disconnected. Clients remaining = 2"));
+  mgr->OnIdentNotify(CConnMgrEvent::IF_ERROR_3, CConnMgrEvent::MASK_IF_ERROR_3);
+  ASSERT_TRUE(WaitUntil([&] { return acking.Events().size() == 2; }));
   ASSERT_TRUE(WaitUntil([&] { return forever.Events().size() == 1; }));
   // Kept until it unregisters; its endless wait does not hold up its removal.
   EXPECT_EQ(Unregister(0x4D2), 0);
@@ -232,23 +232,79 @@ TEST_F(EventTest, ClientsThatCloseOrNeverAcknowledgeGoWithoutHoldingUpTheOthers)
 
 // A storm of changes against a client that acknowledges slowly: the
 // manager keeps one change report waiting, the slow client's queue one table
-// and one bindings event (the newest), whatever else it holds stays; the
-// fast client keeps receiving.
-TEST_F(EventTest, AStormOfChangesKeepsEveryQueueBounded) {
+// and one bindings event (the newest) behind each other event, which stays
+// where it is; the fast client keeps receiving. Unregistered, the slow
+// client still gets what was queued for it.
+TEST_F(EventTest, AStormOfChangesKeepsEveryQueueBoundedAndInOrder) {
+  CClientSocket::Timeouts timeouts;
+  timeouts.uiConnectPauseMs = 1;
+  timeouts.uiReplyFloorMs = 4 * kGuardMs;
+  mgr->SetClientSocketTimeouts(timeouts);
   App slow, fast;
-  ASSERT_EQ(slow.Register("slow", 1).GetResult() + fast.Register("fast").GetResult(), 0);
+  ASSERT_EQ(slow.Register("slow").GetResult() + fast.Register("fast").GetResult(), 0);
   slow.Hold(true);
   mgr->OnIdentNotify(CConnMgrEvent::VCI_STATUS, CConnMgrEvent::MASK_TABLE);
   ASSERT_TRUE(WaitUntil([&] { return slow.Events().size() == 1; }));
-  for (int i = 0; i < 5000; ++i)
-    mgr->OnIdentNotify(CConnMgrEvent::VCI_STATUS, CConnMgrEvent::MASK_TABLE | CConnMgrEvent::MASK_BINDINGS);
-  mgr->OnIdentNotify(CConnMgrEvent::IF_ERROR_3, CConnMgrEvent::MASK_IF_ERROR_3);
-  ASSERT_TRUE(WaitUntil([&] { return !fast.Events().empty() && fast.Events().back().first == 0x8006; }));
+  const std::pair<uint32_t, uint32_t> errors[] = {{CConnMgrEvent::IF_ERROR_3, CConnMgrEvent::MASK_IF_ERROR_3},
+                                                  {CConnMgrEvent::BT_ERROR, 7}};
+  for (const auto& error : errors) {
+    for (int i = 0; i < 5000; ++i)
+      mgr->OnIdentNotify(CConnMgrEvent::VCI_STATUS, CConnMgrEvent::MASK_TABLE | CConnMgrEvent::MASK_BINDINGS);
+    mgr->OnIdentNotify(error.first, error.second);
+  }
+  ASSERT_TRUE(WaitUntil([&] { return !fast.Events().empty() && fast.Events().back().first == 7; }));
   EXPECT_LT(fast.Events().size(), 2u * 5000);
+  EXPECT_EQ(Unregister(0x4D2), 0);
+  ASSERT_TRUE(WaitLogged("CClientConnectionMgr::Run slow disconnected. Clients remaining = 1"));
   slow.Hold(false);
-  ASSERT_TRUE(WaitUntil([&] { return slow.Events().size() == 4; }));
-  const std::vector<std::pair<uint32_t, size_t>> expected = {{0x8002, 0}, {0x8002, 0}, {0x8003, 0}, {0x8006, 0}};
+  ASSERT_TRUE(WaitUntil([&] { return !slow.Events().empty() && slow.Events().back().first == 7; }));
+  const std::vector<std::pair<uint32_t, size_t>> expected = {{0x8002, 0}, {0x8002, 0}, {0x8003, 0}, {0x8006, 0},
+                                                             {0x8002, 0}, {0x8003, 0}, {7, 0}};
   EXPECT_EQ(slow.Events(), expected);
+}
+
+// A VCI table longer than an application takes leaves its largest records
+// out of the registration's reply and of the events, with a line.
+TEST_F(EventTest, ATableLongerThanAnApplicationTakesLeavesOutItsLargestRecords) {
+  testenv::SimProcess small({"--serial", "4711", "--module-state", "2", "--interval", "50", "--address", "127.0.0.2"});
+  testenv::SimProcess large({"--serial", "4712", "--module-state", "2", "--interval", "50", "--address", "127.0.0.3",
+                             "--session", "3:1:" + std::string(1000, 'b') + ":tester"});
+  ASSERT_TRUE(small.Ready() && large.Ready());
+  ASSERT_TRUE(WaitUntil([&] { return Listed() == 2; }));
+  App whole, fitted;
+  const std::string frame = Ask(FrameOf(CIdentConnect_Send(whole.Port(), "whole")));
+  // The event, without the bindings and the service's fields, is shorter.
+  mgr->SetTableFrameLimit(static_cast<uint32_t>(frame.size()) - 200);
+  const CIdentConnect_Recv reply = fitted.Register("fitted");
+  mgr->OnIdentNotify(CConnMgrEvent::VCI_STATUS, CConnMgrEvent::MASK_TABLE);
+  ASSERT_TRUE(WaitUntil([&] { return fitted.Events().size() == 1; }));
+  EXPECT_EQ(std::make_tuple(reply.GetResult(), reply.m_VCIStatusMap.m_Map.count(4711),
+                            reply.m_VCIStatusMap.m_Map.count(4712), fitted.Events()[0].second),
+            std::make_tuple(0, size_t{1}, size_t{0}, size_t{1}));
+  for (const char* where : {"OnDataReceived", "Run"})
+    EXPECT_TRUE(Logged(std::string("CClientConnectionMgr::") + where + " VCI table of more than " +
+                       std::to_string(frame.size() - 200) + " bytes: 1 VCIs with the largest records left out"));
+}
+
+// A client whose event connection closes at once is removed, also when its
+// close was seen before the client was listed; and one whose connection
+// breaks while the manager is stopped (the Bluetooth stack's stop and
+// start), once it runs again.
+TEST_F(EventTest, AClientWhoseConnectionClosesWhenNobodyCouldRemoveItIsRemovedAfterwards) {
+  std::vector<std::unique_ptr<App>> apps;
+  for (int i = 0; i < 20; ++i) {
+    apps.emplace_back(new App(true, "127.0.0.1", App::AT_ONCE));
+    ASSERT_EQ(apps.back()->Register("gone").GetResult(), 0);
+  }
+  EXPECT_TRUE(WaitUntil([&] { return Occurrences("CClientConnectionMgr::Run gone disconnected") == 20; }));
+
+  App app;
+  ASSERT_EQ(app.Register("app").GetResult(), 0);
+  mgr->Uninitialize();
+  app.Close();
+  ASSERT_TRUE(WaitLogged("CRegisteredClient::Run Client Connection Broken 1254"));
+  ASSERT_EQ(mgr->Initialize(), 0);
+  EXPECT_TRUE(WaitLogged("CClientConnectionMgr::Run app disconnected. Clients remaining = 0"));
 }
 
 class RequestTest : public ManagerTest {
@@ -272,17 +328,24 @@ TEST_F(RequestTest, RequestsAnswerAsDesignedAndABrokenOneEndsOnlyItsOwnConversat
   testenv::Shell("rm -rf " + folder);
   ASSERT_TRUE(Parse(Ask(FrameOf(CLogFile_Send())), files));
   EXPECT_TRUE(files.GetFiles().empty());
+  // A file beyond what one reply frame holds is listed as unreadable; the
+  // files after it still come.
   testenv::WriteFile(folder + "/b.bin", std::string("\0\1\2", 3));
   testenv::WriteFile(folder + "/a.txt", "");
+  testenv::WriteFile(folder + "/big.bin", std::string(MAX_FRAME_LENGTH - 100, 'x'));
+  testenv::WriteFile(folder + "/c.txt", "z");
   testenv::WriteFile(folder + "/valid-module_1.bin.abc123", "x");
   ASSERT_EQ(mkdir((folder + "/sub").c_str(), 0755), 0);
-  ASSERT_TRUE(Parse(Ask(FrameOf(CLogFile_Send({"ignored"}))), files));
+  const std::string frame = Ask(FrameOf(CLogFile_Send({"ignored"})));
+  ASSERT_LE(frame.size(), MAX_FRAME_LENGTH);
+  ASSERT_TRUE(Parse(frame, files));
   std::string listing;
   for (const auto& f : files.GetFiles())
     listing += "[" + f.first + " " + std::to_string(f.second.GetResult()) + " " +
                std::string(f.second.GetContents().begin(), f.second.GetContents().end()) + "]";
-  static const char kListing[] = "[ -1 ][a.txt 0 ][b.bin 0 \0\1\2]";
+  static const char kListing[] = "[ -1 ][a.txt 0 ][b.bin 0 \0\1\2][c.txt 0 z]";
   EXPECT_EQ(listing, std::string(kListing, sizeof kListing - 1));
+  EXPECT_TRUE(Logged("1 data files of 4194204 bytes do not fit in a reply of at most 4194304 bytes"));
 
   // Nothing for an unknown request but the empty frame.
   EXPECT_EQ(Ask(Frame({9999, 1})), Frame({}));

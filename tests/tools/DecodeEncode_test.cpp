@@ -52,10 +52,15 @@ Bytes Status() {
       .str("10.0.0.5").raw(Args("", {})).u32(12);
 }
 
-// A cached announcement with the given sequence byte.
-Bytes Announcement(uint32_t serial, uint8_t sequence) {
-  return Builder().u32(2157).u8(3).u32(serial).u32(1).u32(2).u8(1).u8(0).raw(images::Sessions({})).u8(sequence)
-      .u8(0).u8(12);
+// A cached announcement with the given sequence byte; version 1 ends behind it.
+Bytes Announcement(uint32_t serial, uint8_t sequence, uint8_t version = 3, uint8_t moduleType = 12) {
+  Builder b;
+  b.u32(2157).u8(version).u32(serial).u32(1).u32(2).u8(1).u8(0).raw(images::Sessions({})).u8(sequence);
+  return version == 1 ? b : b.u8(0).u8(moduleType);
+}
+
+Bytes Entry(uint32_t serial, const Bytes& status, const Bytes& announcement) {
+  return Builder().u32(serial).u32(2162).u32(1).raw(status).raw(announcement);
 }
 
 Bytes OneSession() {
@@ -117,9 +122,6 @@ std::vector<Golden> Goldens() {
       {"CLogFiles_Recv", Builder().u32(2217).i32(0).u32(1).u32(1)
                              .str("f").u32(2216).i32(0).u32(1).str("f").u32(3).u8(1).u8(0).u8(2)},
       {"CVCIStatus", Status()},
-      // The service numbers the announcements of a cache one after another.
-      {"CVCICachedMap", Builder().u32(2163).u32(1).u32(2).u32(5).u32(2162).u32(1).raw(Status()).raw(Announcement(5, 254))
-                            .u32(42).u32(2162).u32(1).raw(Status()).raw(Announcement(42, 255))},
       {"CVCIStatusMap", TableOfOne(), {}, R"({"statuses": [{"serial": 42, "moduleState": 2, "kinds": 5,
           "legacy": true, "addresses": [{}, {"kind": 4, "address": "192.168.1.9"}],
           "sessions": {"sessions": [{"session": 7, "flag": true}]}, "deviceInfo": {"args": [{"value": "7"}]},
@@ -143,6 +145,20 @@ std::vector<Golden> Goldens() {
       {"CIdentEvent_Send", Builder().u32(2075).u32(1).u32(0x8004).u32(0),
        Builder().u32(2075).u32(1).u32(0x8004).u32(0).u32(2121).u32(1).u32(0)},
       {"CVCIIdentMsg", v1, noWireless},
+      // A rewrite numbers the announcements on from the last sequence byte read
+      // (255; 0x10 then 7, a version 0 one carries none), each in the newest layout.
+      {"CVCICachedMap", Builder().u32(2163).u32(1).u32(2).raw(Entry(5, Status(), Announcement(5, 254)))
+                            .raw(Entry(42, Status(), Announcement(42, 255))),
+       Builder().u32(2163).u32(1).u32(2).raw(Entry(5, Status(), Announcement(5, 255)))
+           .raw(Entry(42, Status(), Announcement(42, 0)))},
+      {"CVCICachedMap", Builder().u32(2163).u32(1).u32(3).raw(Entry(1, Status(), Announcement(1, 0x10, 1)))
+                            .raw(Entry(2, Status(), Announcement(2, 7))).raw(Entry(3, Builder().u32(2108).u32(0),
+                                                                                   Builder().u32(2157).u8(0))),
+       Builder().u32(2163).u32(1).u32(3).raw(Entry(1, Status(), Announcement(1, 7, 3, 0)))
+           .raw(Entry(2, Status(), Announcement(2, 8))).raw(Entry(3, images::EmptyStatus(), Builder().u32(2157).u8(3)
+           .u32(0).u32(0).u32(0).u8(0).u8(0).raw(images::Sessions({})).u8(9).u8(0).u8(0))),
+       R"({"entries": [{"item": {"announcement": {"sequence": 7}}}, {"item": {"announcement": {"sequence": 8}}},
+          {"item": {"announcement": {"version": 0, "sequence": 9}}}]})"},
   };
   for (Golden& g : goldens)
     if (g.out.empty()) g.out = g.in;

@@ -111,6 +111,18 @@ TEST(IdentService, OnlyExactlyDashTIsTheStackModeAndAFailedStartStopsInOrder) {
   }
 }
 
+// The output list keeps the newest lines, as many as ident.ini says.
+TEST(IdentService, TheOutputListKeepsTheNewestLinesOnly) {
+  testenv::ServiceHome home;
+  testenv::WriteFile(home.File("ident.ini"), "[Log]\nLevel = info\n[Mode]\nShowWindow = true\nOutputLines = 2\n");
+  testenv::ChildProcess service(kService, {"-t"});
+  ASSERT_TRUE(service.WaitReady());
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(tooltest::Tool("notify-stack 99").status, 0);
+  service.Signal(SIGHUP);
+  EXPECT_NE(service.ReadLineContaining("FakeCore::Reload, 2 lines in the output list"), "");
+  EXPECT_EQ(service.Stop(SIGTERM), 0);
+}
+
 // Under systemd (standard error is the journal stream) every line carries
 // its priority, a finding in ident.ini is a warning, the window's lines are
 // not written a second time, SIGHUP reloads instead of ending the service,

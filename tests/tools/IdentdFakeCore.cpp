@@ -30,7 +30,10 @@ class CFakeCore : public IServiceCore {
     TraceLog(TRACE_INFO, "FakeCore::DisconnectClients");
     return 0;
   }
-  void Reload() override { TraceLog(TRACE_INFO, "FakeCore::Reload"); }
+  void Reload() override {  // with the lines that the output list holds
+    const HWND list = GetDlgItem(FindWindow(platform::SERVICE_WINDOW_CLASS, nullptr), 101);
+    TraceLog(TRACE_INFO, "FakeCore::Reload, %d lines in the output list", int(SendMessage(list, LB_GETCOUNT, 0, 0)));
+  }
   std::string Describe() override { return m_bInitialised ? "a fake core" : "a fake core, not initialised"; }
 
  private:

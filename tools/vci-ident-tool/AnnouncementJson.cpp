@@ -1,16 +1,20 @@
 // JSON form of the VCI announcements: the current announcement, the legacy
 // status message with its client entries, and the recovery announcement.
 //
-// What the announcements keep outside the record shows up in the JSON too,
-// so that decode | encode gives back the bytes: the sequence byte each
-// announcement was read with, and the legacy presence flags (process-wide
-// variables, filled by the read).
+// What the announcements keep outside the record shows up in the JSON too:
+// the sequence counter and the legacy presence flags (process-wide variables,
+// filled by the read).
 //
-// A writer takes its sequence byte from one process-wide counter and
-// increments it, so the announcements of one record (the entries of a detail
-// cache) go out numbered one after another, as the service numbers them. The
-// tool builds one record per run: its first announcement sets the counter
-// from its "sequence", the ones behind it are numbered on from there.
+// The sequence byte is not kept in an announcement: a read stores it into
+// the process-wide counter (a version 0 announcement carries none and leaves
+// the counter alone), and a write sends the counter and increments it. So
+// "sequence" is the byte each announcement is written with: the counter as
+// the read of the whole record left it for the first, counted up for each
+// one after it, as a write of the record counts it. Encode sets the counter
+// from the record's first "sequence" and numbers the others on from there.
+// A record of one announcement thus comes back byte for byte, while a
+// detail cache of several is numbered on from the last byte read, as the
+// service numbers it when it writes the cache again.
 #include <cstdlib>
 
 #include "NestedRecordJson.h"
@@ -29,7 +33,8 @@ namespace {
 // tool reads.
 const uint32_t kDefaultZones[] = {30, 50, 60, 100};
 
-// Whether an announcement of this run has set the sequence counter.
+// Whether an announcement of this run has set the sequence counter: the
+// tool encodes one record a run.
 bool g_bSequenceSet = false;
 
 std::unique_ptr<CSerialize> MakeIdentMsg() {
@@ -70,7 +75,10 @@ void IdentMsgToJson(const CSerialize& r, json& out) {
   out["kind"] = m.GetKind();
   out["moduleState"] = m.GetModuleState();
   out["sessions"] = recordjson::ToJson(m.GetSessions());
-  out["sequence"] = m.GetReadSequence();
+  // Taken as a write takes it: the next announcement shows the next byte.
+  const uint8_t sequence = CVCIIdentMsg::GetSequenceCounter();
+  CVCIIdentMsg::SetSequenceCounter(static_cast<uint8_t>(sequence + 1));
+  out["sequence"] = sequence;
   const CArgList& wl = m.GetWireless();
   std::string enable;
   bool enabled = wl.GetValue(wireless_info::IF_ENABLE, enable) && enable == "True";

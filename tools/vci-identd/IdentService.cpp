@@ -188,7 +188,11 @@ LRESULT CIdentService::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
     case WM_LOGLINE: {
       SendDlgItemMessage(hwnd, kOutputListId, LB_ADDSTRING, 0, static_cast<LPARAM>(wParam));
       GlobalFree(reinterpret_cast<HGLOBAL>(wParam));
+      // The list keeps the newest lines (Mode:OutputLines): a service that
+      // runs for months would otherwise hold every line it ever showed.
+      const LRESULT keep = static_cast<LRESULT>(CIdentConfig::GetInstance().GetOutputLines());
       LRESULT count = SendDlgItemMessage(hwnd, kOutputListId, LB_GETCOUNT, 0, 0);
+      while (count > keep) count = SendDlgItemMessage(hwnd, kOutputListId, LB_DELETESTRING, 0, 0);
       SendDlgItemMessage(hwnd, kOutputListId, LB_SETCURSEL, static_cast<WPARAM>(count - 1), 0);
       return 0;
     }

@@ -61,6 +61,8 @@ int CControlChannel::Exchange(CSerialize& request, CSerialize& reply, uint32_t w
     timeouts.uiConnectPauseMs = refusal == REFUSAL_ANSWERS ? 0 : m_Settings.connectPauseMs;
     timeouts.uiReplyFloorMs = m_Settings.replyWaitMs;
     socket.SetTimeouts(timeouts);
+    // A registration's reply carries the VCI table.
+    socket.SetMaxReplyLength(MAX_TABLE_FRAME_LENGTH);
     in.Rewind(CArchiveBuffer::LOADING);
     // The connection leaves from the service's own address, so that the
     // service connects back to the event port on the address it listens on.

@@ -19,10 +19,22 @@ int CEventListener::Start(const std::string& address, uint16_t port) {
   CServerSocket::Timeouts timeouts;
   timeouts.uiSilentPeerMs = INT_MAX;
   m_pServer->SetTimeouts(timeouts);
+  m_pServer->SetMaxFrameLength(MAX_TABLE_FRAME_LENGTH);
   m_pServer->SetSystemChosenPort(true);
   m_pServer->SetLocalAddress(address);
   const int iRet = m_pServer->Initialize(SOCKTYPE_TCP, port, true);
   if (iRet != 0) m_pServer.reset();
+  return iRet;
+}
+
+int CEventListener::Restart(const std::string& address, uint16_t port) {
+  std::unique_ptr<CServerSocket> old = std::move(m_pServer);
+  if (old && port != 0) {
+    old->Shutdown();
+    old.reset();
+  }
+  const int iRet = Start(address, port);
+  if (old) old->Shutdown();
   return iRet;
 }
 

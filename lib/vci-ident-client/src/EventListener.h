@@ -33,8 +33,16 @@ class CEventListener : public IServerEvent {
   CEventListener& operator=(const CEventListener&) = delete;
 
   // Listens on address at port (0: a port the system chooses). 0 or the
-  // server socket's error.
+  // server socket's error. Takes every frame the service sends, a table
+  // event of the largest table too.
   int Start(const std::string& address, uint16_t port);
+  // Listens anew and closes the old port with its connections: the
+  // service then removes a registration that is connected to it. A port of
+  // the system's choosing is a new one, opened before the old one closes,
+  // so that no connect still on its way to the old one reaches it; a fixed
+  // port opens again once the old one has closed. 0 or the server socket's
+  // error (there is no port then).
+  int Restart(const std::string& address, uint16_t port);
   // Closes the port; no sink call comes after it returns.
   void Stop();
   uint16_t GetPort() const;

@@ -7,6 +7,7 @@
 #include "host/IdentConfig.h"
 #include "host/TraceLog.h"
 #include "platform/StartProgram.h"
+#include "transport/ClientSocket.h"
 #include "transport/SocketTypes.h"
 
 namespace vciident {
@@ -43,6 +44,15 @@ CControlChannel::Settings ChannelSettings(const ClientOptions& options) {
       options.bluetoothReplyWaitMs != 0 ? options.bluetoothReplyWaitMs : BluetoothReplyWaitFromConfig();
   settings.connectPauseMs = options.connectPauseMs;
   return settings;
+}
+
+// Whether an exchange that failed with result may have been carried out by
+// the service: it failed once the request had gone out (waiting for the
+// reply, reading it, closing after it).
+bool MayHaveBeenCarriedOut(int result) {
+  return (result >= CClientSocket::CS_ERR_SHUTDOWN && result <= CClientSocket::CS_ERR_SHUTDOWN_DATA) ||
+         (result >= CClientSocket::CS_ERR_WAIT_SELECT && result <= CClientSocket::CS_ERR_RECV_CONTENT_SHUTDOWN) ||
+         result == CClientSocket::CS_ERR_SHUTDOWN_RECV || result == RESULT_BAD_REPLY;
 }
 
 // Before anything of the core runs in this process: its trace lines belong
@@ -199,6 +209,13 @@ int CIdentClient::CImpl::FetchDataFiles(std::map<std::string, std::vector<uint8_
   return iRet;
 }
 
+int CIdentClient::CImpl::ReopenEvents() {
+  const int iRet = m_pEvents->Restart(m_Options.serviceAddress, m_Options.eventPort);
+  Lock lock(m_Lock);
+  m_usEventPort = m_pEvents->GetPort();
+  return iRet;
+}
+
 int CIdentClient::CImpl::Register(CControlChannel::Refusal refusal) {
   uint16_t port;
   uint32_t flags;
@@ -210,11 +227,24 @@ int CIdentClient::CImpl::Register(CControlChannel::Refusal refusal) {
     port = m_usEventPort;
     flags = m_uiFlags;
   }
+  // The port that an earlier attempt failed to open again.
+  if (port == 0) {
+    const int iRet = ReopenEvents();
+    if (iRet != 0) return iRet;
+    port = GetEventPort();
+  }
   const CControlChannel::PersistWish wish = (flags & CONNECT_KEEP_TRACE_SETTING) != 0 ? CControlChannel::PERSIST_AS_IS
                                             : m_Options.persistLog                    ? CControlChannel::PERSIST_ON
                                                                                       : CControlChannel::PERSIST_OFF;
   CIdentConnect_Recv reply;
   int iRet = m_Control.Register(port, m_Options.clientName, wish, m_Options.noReplyTimeout, refusal, reply);
+  // A reply that came too late (the service answers its first registration
+  // after 2 s, and a busy one later) does not undo the registration: the
+  // service holds it, connected to the event port, and the next attempt
+  // would be a second one whose connection waits behind the first's. The
+  // port opens anew instead, and closing the old one removes the stale
+  // registration.
+  if (iRet != 0 && MayHaveBeenCarriedOut(iRet)) ReopenEvents();
   if (iRet == 0) iRet = reply.GetResult();
   if (iRet != 0) return iRet;
   const std::vector<VciInfo> table = ViewOf(reply.m_VCIStatusMap);

@@ -65,6 +65,9 @@ class __attribute__((visibility("hidden"))) CIdentClient::CImpl : private IEvent
 
   // One registration; 0 or why not. Requires m_Lock not held.
   int Register(CControlChannel::Refusal refusal);
+  // The event port opened anew (CEventListener::Restart); 0 or why not.
+  // Requires m_Lock not held.
+  int ReopenEvents();
   // One attempt (a registration), and when the control port refuses it and
   // a service program is configured: the program started, and the attempt
   // made again until it is answered or the start wait is over.
@@ -86,7 +89,9 @@ class __attribute__((visibility("hidden"))) CIdentClient::CImpl : private IEvent
   const CControlChannel m_Control;
 
   boost::mutex m_ApiLock;
-  // Guarded by m_ApiLock.
+  // Guarded by m_ApiLock. Set by Connect before the library's thread starts
+  // and reset by Disconnect after it has been joined; in between the
+  // registrations (on that thread, or on Connect's) open it anew.
   std::unique_ptr<CEventListener> m_pEvents;
   boost::thread m_Thread;
 
