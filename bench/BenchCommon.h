@@ -140,6 +140,32 @@ struct Announcer {
   }
 };
 
+// The bare receive loop's socket, set up as the engine's announcement
+// sockets are: group 225.1.1.1 on the loopback at port (shared), a 4 MiB
+// receive buffer (granted receives what the kernel gave); joined tells
+// whether it joined the group.
+inline int BareSocket(uint16_t port, bool& joined, int& granted) {
+  const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  const int on = 1, off = 0, buffer = 4 * 1048576;
+  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (setsockopt(s, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0)
+    setsockopt(s, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+  setsockopt(s, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off);
+  setsockopt(s, SOL_SOCKET, SO_BINDTODEVICE, "lo", 2);
+  struct sockaddr_in a {};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  inet_pton(AF_INET, "225.1.1.1", &a.sin_addr);
+  struct ip_mreq request {};
+  inet_pton(AF_INET, "225.1.1.1", &request.imr_multiaddr);
+  inet_pton(AF_INET, "127.0.0.1", &request.imr_interface);
+  joined = bind(s, reinterpret_cast<struct sockaddr*>(&a), sizeof a) == 0 &&
+           setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0;
+  socklen_t length = sizeof granted;
+  getsockopt(s, SOL_SOCKET, SO_RCVBUF, &granted, &length);
+  return s;
+}
+
 // VCIs first..first+count-1 (serial numbers from serial) with an announcer
 // each and their unchanged announcement in the given state.
 struct Bay {
@@ -287,11 +313,13 @@ inline int Connect(uint16_t port) {
 }
 
 // Registers an application with the service on the loopback: its event
-// port and name. Connection attempts are repeated for up to 10 s (the
-// service may be starting); connected receives the time of the one that
-// succeeded. The reply frame's content, "" when none came.
-inline std::string Register(uint16_t eventPort, const std::string& name, Clock::time_point* connected = nullptr) {
-  CIdentConnect_Send registration(eventPort, name);
+// port and name, and whether it wants the trace file. Connection attempts
+// are repeated for up to 10 s (the service may be starting); connected
+// receives the time of the one that succeeded. The reply frame's content,
+// "" when none came.
+inline std::string Register(uint16_t eventPort, const std::string& name, Clock::time_point* connected = nullptr,
+                            bool persist = false) {
+  CIdentConnect_Send registration(eventPort, name, persist);
   const std::string request = FrameOf(registration);
   int s = -1;
   for (auto t0 = Clock::now(); s < 0 && Clock::now() - t0 < std::chrono::seconds(10);) {
@@ -313,13 +341,13 @@ inline std::string Register(uint16_t eventPort, const std::string& name, Clock::
 // events, which acknowledges each; reply receives the registration's reply.
 inline std::unique_ptr<Receiver> RegisterClient(const std::string& name, Completions& done,
                                                 std::string* reply = nullptr,
-                                                Clock::time_point* connected = nullptr) {
+                                                Clock::time_point* connected = nullptr, bool persist = false) {
   uint16_t port;
   int listener = Listener(port);
   const struct timeval limit = {10, 0};
   setsockopt(listener, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   std::string answer;
-  std::thread ask([&] { answer = Register(port, name, connected); });
+  std::thread ask([&] { answer = Register(port, name, connected, persist); });
   std::unique_ptr<Receiver> receiver(new Receiver(accept(listener, nullptr, nullptr), true, done));
   ask.join();
   close(listener);

@@ -32,7 +32,6 @@ const int kTurns = 6;
 const uint32_t kBlast = 100000;  // datagrams per turn
 const int kPacedRate = 10000;     // a second
 const int kPacedSeconds = 3;
-const int kReceiveBuffer = 4 * 1048576;
 
 struct Sink : IIdentEvent {
   void OnIdentNotify(uint32_t, uint32_t) override {}
@@ -43,24 +42,7 @@ struct Sink : IIdentEvent {
 class BareReceiver {
  public:
   BareReceiver() {
-    m_Socket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const int on = 1, off = 0;
-    setsockopt(m_Socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (setsockopt(m_Socket, SOL_SOCKET, SO_RCVBUFFORCE, &kReceiveBuffer, sizeof kReceiveBuffer) != 0)
-      setsockopt(m_Socket, SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
-    setsockopt(m_Socket, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off);
-    setsockopt(m_Socket, SOL_SOCKET, SO_BINDTODEVICE, "lo", 2);
-    struct sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(kBarePort);
-    inet_pton(AF_INET, "225.1.1.1", &a.sin_addr);
-    bind(m_Socket, reinterpret_cast<struct sockaddr*>(&a), sizeof a);
-    struct ip_mreq request {};
-    inet_pton(AF_INET, "225.1.1.1", &request.imr_multiaddr);
-    inet_pton(AF_INET, "127.0.0.1", &request.imr_interface);
-    m_bJoined = setsockopt(m_Socket, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0;
-    socklen_t length = sizeof m_iGranted;
-    getsockopt(m_Socket, SOL_SOCKET, SO_RCVBUF, &m_iGranted, &length);
+    m_Socket = bench::BareSocket(kBarePort, m_bJoined, m_iGranted);
     m_Thread = std::thread([this] { Loop(); });
   }
   ~BareReceiver() {

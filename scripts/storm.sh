@@ -63,7 +63,7 @@ head -c $((8 * 1024 * 1024)) /dev/zero >"$tmp/home/data_files/big.bin"
 "$bin/vci-identd" >"$tmp/service.log" 2>&1 &
 service=$!
 pids+=("$service")
-"$bin/vci-sim" --count 50 --address 127.0.0.2 --serial 1000 >"$tmp/sims.log" 2>&1 &
+"$bin/vci-sim" --count 50 --burst --address 127.0.0.2 --serial 1000 >"$tmp/sims.log" 2>&1 &
 pids+=($!)
 "$bin/vci-sim" --serial 5000 --address 127.0.0.250 >"$tmp/changing.log" 2>&1 &
 pids+=($!)

@@ -980,14 +980,18 @@ void CClientConnectionMgr::NotifyClients(uint32_t mask) {
     }
     if (tableEvent) m_uiTableEventSize = std::max(tableEvent->GetDataLength(), kEventArchiveSize);
   }
+  // The bindings likewise, once for every client.
+  CRegisteredClient::EventImage bindingsEvent;
+  if (mask & CConnMgrEvent::MASK_BINDINGS) {
+    CBindMap bindings;
+    m_Engine.GetBindMap(bindings);
+    CIdentEvent_Send event(CIdentEvent_Send::EVENT_BINDINGS_CHANGED, 0, bindings);
+    bindingsEvent = CRegisteredClient::SerializeEvent(event);
+  }
   for (const auto& entry : clients) {
     CRegisteredClient* client = entry.second;
     if (tableEvent) client->ChangeInMap(tableEvent);
-    if (mask & CConnMgrEvent::MASK_BINDINGS) {
-      CBindMap bindings;
-      m_Engine.GetBindMap(bindings);
-      client->ChangeInBindMap(bindings);
-    }
+    if (bindingsEvent) client->ChangeInBindMap(bindingsEvent);
     for (const auto& e : kIFErrorEvents)
       if (mask & e.bit) client->Notify(e.code);
   }

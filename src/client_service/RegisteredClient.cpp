@@ -8,7 +8,6 @@
 
 #include "client_service/IdentEvent.h"
 #include "client_service/RegClientThreadAdapter.h"
-#include "discovery/BindMap.h"
 #include "host/TraceLog.h"
 #include "transport/SocketTypes.h"
 
@@ -260,11 +259,11 @@ int32_t CRegisteredClient::ChangeInMap(const EventImage& tableEvent) {
   return 0;
 }
 
-int32_t CRegisteredClient::ChangeInBindMap(const CBindMap& bindings) {
+int32_t CRegisteredClient::ChangeInBindMap(const EventImage& bindingsEvent) {
   TraceLog(TRACE_INFO, "CRegisteredClient::ChangeInBindMap Entering %d", static_cast<int>(m_uiSessionId));
   if (Accepting()) {
-    CIdentEvent_Send event(CIdentEvent_Send::EVENT_BINDINGS_CHANGED, 0, bindings);
-    NotifyClient(event);
+    TraceLog(TRACE_INFO, "CRegisteredClient::NotifyClient Entering %d", static_cast<int>(m_uiSessionId));
+    Queue(bindingsEvent);
   }
   TraceLog(TRACE_INFO, "CRegisteredClient::ChangeInBindMap Leaving %d", static_cast<int>(m_uiSessionId));
   return 0;

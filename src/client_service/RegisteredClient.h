@@ -30,7 +30,6 @@
 #include "transport/EventQueue.h"
 #include "transport/Thread.h"
 
-class CBindMap;
 class CIdentEvent_Send;
 
 class CRegisteredClient : public IThread {
@@ -103,9 +102,10 @@ class CRegisteredClient : public IThread {
 
   // Each queues an event unless the link is broken or the client is
   // terminating, and returns 0. ChangeInMap takes the image of an 0x8002
-  // event made by SerializeEvent.
+  // event made by SerializeEvent, ChangeInBindMap that of a bindings event:
+  // the manager serialises each once for all its clients.
   int32_t ChangeInMap(const EventImage& tableEvent);
-  int32_t ChangeInBindMap(const CBindMap& bindings);
+  int32_t ChangeInBindMap(const EventImage& bindingsEvent);
   // An event whose payload is an empty VCI table.
   int32_t Notify(uint32_t eventCode);
   // Serialises one event into the queue; 0, or -1 when it cannot be

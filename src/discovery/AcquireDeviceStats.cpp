@@ -113,25 +113,32 @@ int32_t CAcquireDeviceStats::Fetch(CVCIStatus& status) {
 
 int32_t CAcquireDeviceStats::Store(const CVCIStatus& status, const TimePoint& started, bool& bindingsChanged) {
   CVCIIdentClient& engine = *m_pEngine;
-  // The receive lock as well: writing the cached announcements takes their
-  // process-wide sequence counter, which the receive path sets.
-  boost::lock_guard<boost::mutex> receive(engine.m_RecvLock);
-  boost::lock_guard<boost::recursive_mutex> table(engine.m_TableLock);
-  CVCIStatusDynItem item;
-  item.m_Status = status;
-  item.m_Token[0] = m_Msg.GetTokenLow();
-  item.m_Token[1] = m_Msg.GetTokenHigh();
-  item.AddKinds(m_Msg.GetKind());
-  item.SetKindAddress(started, m_Msg.GetKind(), m_sRemote.c_str());
-  // Admitted when it was announced; the bound on the table may be reached
-  // meanwhile, by at most the fetches pending.
-  engine.AddEntry(m_uiSerial, m_sRemote) = item;
-
-  engine.CacheDetails(m_uiSerial, CVCICachedItem(m_Msg, status));
-  int32_t stored = engine.m_VCICachedMap.Store(engine.m_sValidModulePath);
+  CVCIIdentClient::CacheSnapshot snapshot;
+  {
+    // The receive lock as well: writing the cached announcements takes their
+    // process-wide sequence counter, which the receive path sets.
+    boost::lock_guard<boost::mutex> receive(engine.m_RecvLock);
+    boost::lock_guard<boost::recursive_mutex> table(engine.m_TableLock);
+    CVCIStatusDynItem item;
+    item.m_Status = status;
+    item.m_Token[0] = m_Msg.GetTokenLow();
+    item.m_Token[1] = m_Msg.GetTokenHigh();
+    item.AddKinds(m_Msg.GetKind());
+    item.SetKindAddress(started, m_Msg.GetKind(), m_sRemote.c_str());
+    // Admitted when it was announced; the bound on the table may be reached
+    // meanwhile, by at most the fetches pending.
+    engine.AddEntry(m_uiSerial, m_sRemote) = item;
+    engine.CacheDetails(m_uiSerial, CVCICachedItem(m_Msg, status));
+    snapshot = engine.SnapshotCache();
+    // With the entry, so that no reader of the table finds the VCI's
+    // address without its binding.
+    bindingsChanged = engine.SetIFBindingLocked(m_sLocal, m_sRemote, TimePoint::Now());
+  }
+  // The file is written and read back without the engine's locks, which
+  // every datagram takes; the snapshots' order keeps an earlier one from
+  // replacing a later one in the file.
+  int32_t stored = 0;
+  int32_t r = engine.StoreCache(snapshot, stored);
   if (stored != 0) TraceLog(TRACE_ERR, "CAcquireDeviceStats::Run m_VCICachedMap.Store %d", stored);
-  CVCICachedMap readBack;
-  int32_t r = readBack.Load(engine.m_sValidModulePath);
-  bindingsChanged = engine.SetIFBinding(m_sLocal, m_sRemote);
   return r;
 }

@@ -93,10 +93,17 @@ bool Load(const std::string& path, CSerialize& record, const char* logName, Load
 
 int32_t Store(CSerialize& record, const std::string& path, const char* logName) {
   CArchiveBuffer ar(CArchiveBuffer::STORING, CArchiveBuffer::DEFAULT_SIZE);
-  if (!record.Serialize(ar)) {
-    LogError("Error Serializing", logName);
-    return -1;
-  }
+  if (!Serialize(record, ar, logName)) return -1;
+  return Write(ar, path, logName);
+}
+
+bool Serialize(CSerialize& record, CArchiveBuffer& ar, const char* logName) {
+  if (record.Serialize(ar)) return true;
+  LogError("Error Serializing", logName);
+  return false;
+}
+
+int32_t Write(CArchiveBuffer& ar, const std::string& path, const char* logName) {
   int32_t result = 0;
   // A body that cannot be enciphered is still written; the next load refuses
   // it and the file is dropped then.

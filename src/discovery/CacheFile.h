@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+class CArchiveBuffer;
 class CSerialize;
 
 namespace cache_file {
@@ -44,5 +45,12 @@ bool Load(const std::string& path, CSerialize& record, const char* logName, Load
 // the provisioning tool) do not mix their bytes. 0 or -1; failures are
 // logged with logName.
 int32_t Store(CSerialize& record, const std::string& path, const char* logName);
+
+// Store's two steps, for a writer that takes the record's bytes under the
+// locks that guard it and writes them after releasing them: the record
+// serialised into ar (false, logged, when it cannot be), and ar enciphered
+// and written (0 or -1, logged).
+bool Serialize(CSerialize& record, CArchiveBuffer& ar, const char* logName);
+int32_t Write(CArchiveBuffer& ar, const std::string& path, const char* logName);
 
 }  // namespace cache_file

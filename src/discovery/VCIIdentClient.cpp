@@ -20,6 +20,7 @@
 #include "discovery/VCIStatusMap.h"
 #include "discovery/VCIStatusMsg.h"
 #include "host/Brand.h"
+#include "discovery/CacheFile.h"
 #include "host/TraceLog.h"
 #include "platform/AdapterInfo.h"
 #include "platform/Files.h"
@@ -303,7 +304,9 @@ uint32_t CVCIIdentClient::Sweep(const TimePoint& now) {
       TraceLog(TRACE_INFO, "CVCIIdentClient::Run Timeout Monitor: Notifying Upper");
       events |= EVENT_TABLE_CHANGED;
     }
-    m_SenderTally.Prune(m_VCIStatusDynMap);
+    // The tally holds entries of the table only: it needs a walk when
+    // the sweep removed some, not at every pass.
+    if (m_VCIStatusDynMap.Count() < listed) m_SenderTally.Prune(m_VCIStatusDynMap);
     m_uiSweptSinceTrim += listed - m_VCIStatusDynMap.Count();
     trim = m_uiSweptSinceTrim >= TRIM_AFTER_SWEPT;
     if (trim) m_uiSweptSinceTrim = 0;
@@ -456,11 +459,18 @@ int CVCIIdentClient::OnDataReceived(CArchiveBuffer& request, CArchiveBuffer&, co
     r = ProcessLegacyStatusMsg(msg, remoteAddress, localAddress);
     if (r != 0) TraceLog(TRACE_WARN, "Error processing ProcessLegacyStatusMsg iRet = %d", r);
   } else if (hasId && id == OBJID_CVCIIdentMsg) {
-    std::shared_ptr<const CIdentConfig::CSettings> settings = CIdentConfig::GetInstance().GetSettings();
-    const uint32_t zones = settings->GetZonesInUse();
-    std::copy(settings->m_Zones, settings->m_Zones + zones, m_Zones);
+    // The zones are copied when the configuration published new settings,
+    // not for every datagram.
+    const CIdentConfig& config = CIdentConfig::GetInstance();
+    const uint64_t generation = config.GetSettingsGeneration();
+    if (generation != m_uiZonesGeneration) {
+      std::shared_ptr<const CIdentConfig::CSettings> settings = config.GetSettings();
+      m_uiZoneCount = settings->GetZonesInUse();
+      std::copy(settings->m_Zones, settings->m_Zones + m_uiZoneCount, m_Zones);
+      m_uiZonesGeneration = generation;
+    }
     CVCIIdentMsg msg;
-    msg.SetLinkQualityZones(zones, m_Zones);
+    msg.SetLinkQualityZones(m_uiZoneCount, m_Zones);
     if (!msg.Serialize(request)) {
       TraceLog(TRACE_ERR, "CVCIIdentClient::OnDataReceived IdentMsg.Serialize ERROR");
       return 0;
@@ -554,7 +564,7 @@ int32_t CVCIIdentClient::ProcessIncomingStatus(const CVCIIdentMsg& msg, const st
       r = UpdateDetectedVCIs(msg, local, remote, stored);
     }
     if (r == 0) {
-      if (SetIFBinding(local, remote)) events |= EVENT_BINDINGS_CHANGED;
+      if (SetIFBindingLocked(local, remote, now)) events |= EVENT_BINDINGS_CHANGED;
       item.AddKinds(kind);
       if (item.SetKindAddress(now, kind, remote.c_str())) {
         events |= EVENT_TABLE_CHANGED;
@@ -572,27 +582,35 @@ int32_t CVCIIdentClient::ProcessIncomingStatus(const CVCIIdentMsg& msg, const st
 }
 
 bool CVCIIdentClient::SetIFBinding(const std::string& local, const std::string& foreign) {
-  TraceLog(TRACE_INFO, "CVCIIdentClient::SetIFBinding Entering");
   const TimePoint now = TimePoint::Now();
-  bool added = true;
-  {
-    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
-    if (m_BindMap.m_Map.count(foreign) == 0 && !MakeRoomForBinding(foreign)) {
+  boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+  return SetIFBindingLocked(local, foreign, now);
+}
+
+bool CVCIIdentClient::SetIFBindingLocked(const std::string& local, const std::string& foreign, const TimePoint& now) {
+  TraceLog(TRACE_INFO, "CVCIIdentClient::SetIFBinding Entering");
+  // One lookup for the address already bound, which every announcement of
+  // a listed VCI is.
+  auto it = m_BindMap.m_Map.find(foreign);
+  if (it == m_BindMap.m_Map.end()) {
+    if (!MakeRoomForBinding(foreign)) {
       TraceLog(TRACE_INFO, "CVCIIdentClient::SetIFBinding Leaving");
       return false;
     }
-    CBindMap::BindingList& bindings = m_BindMap.GetOrCreate(foreign);
-    for (CBindMap::Binding& b : bindings)
-      if (b.m_strLocal == local) {
-        b.m_Confirmed = now;
-        added = false;
-        break;
-      }
-    if (added) {
-      TraceLog(TRACE_INFO, "CVCIIdentClient::SetIFBinding New Foreign Addr %s was bound to Local Addr %s has been added",
-               foreign.c_str(), local.c_str());
-      bindings.push_back(CBindMap::Binding{now, local});
+    it = m_BindMap.m_Map.emplace(foreign, CBindMap::BindingList()).first;
+  }
+  CBindMap::BindingList& bindings = it->second;
+  bool added = true;
+  for (CBindMap::Binding& b : bindings)
+    if (b.m_strLocal == local) {
+      b.m_Confirmed = now;
+      added = false;
+      break;
     }
+  if (added) {
+    TraceLog(TRACE_INFO, "CVCIIdentClient::SetIFBinding New Foreign Addr %s was bound to Local Addr %s has been added",
+             foreign.c_str(), local.c_str());
+    bindings.push_back(CBindMap::Binding{now, local});
   }
   TraceLog(TRACE_INFO, "CVCIIdentClient::SetIFBinding Leaving");
   return added;
@@ -634,6 +652,29 @@ void CVCIIdentClient::CacheDetails(uint32_t serial, const CVCICachedItem& item) 
     cache.erase(unlisted);
   }
   m_VCICachedMap.Set(serial, item);
+}
+
+CVCIIdentClient::CacheSnapshot CVCIIdentClient::SnapshotCache() {
+  CacheSnapshot snapshot;
+  snapshot.generation = ++m_uiCacheSnapshots;
+  std::shared_ptr<CArchiveBuffer> ar(new (std::nothrow) CArchiveBuffer(CArchiveBuffer::STORING));
+  if (ar && ar->IsUsable() && cache_file::Serialize(m_VCICachedMap, *ar, "m_VCICachedMap")) snapshot.archive = ar;
+  return snapshot;
+}
+
+int32_t CVCIIdentClient::StoreCache(const CacheSnapshot& snapshot, int32_t& stored) {
+  boost::lock_guard<boost::mutex> file(m_CacheFileLock);
+  stored = -1;
+  if (snapshot.generation <= m_uiCacheStored) {
+    stored = 0;
+  } else if (snapshot.archive) {
+    stored = cache_file::Write(*snapshot.archive, m_sValidModulePath, "m_VCICachedMap");
+    // A write that failed may have left the old file: a later snapshot is
+    // written all the same.
+    if (stored == 0) m_uiCacheStored = snapshot.generation;
+  }
+  CVCICachedMap readBack;
+  return readBack.Load(m_sValidModulePath);
 }
 
 void CVCIIdentClient::ClearIFBinding(const std::string& local) {

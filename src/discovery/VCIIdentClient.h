@@ -16,6 +16,9 @@
 // Lock order: m_RecvLock, then m_IFLock, then m_TableLock (recursive);
 // m_IFListLock before m_IFLock and m_TableLock; a fetch's or route check's
 // own lock after m_TableLock; the pools' locks after every other.
+// m_CacheFileLock is taken with no other engine lock held: the detail
+// cache's file is written and read back under it alone, so that no receive
+// thread waits while the disk syncs.
 // OnIdentNotify is never called with m_TableLock held. A socket is never shut down while a lock that
 // OnDataReceived takes (m_RecvLock, m_IFLock, m_TableLock) is held, since
 // the shutdown waits for the listener call in progress; and the pools'
@@ -216,6 +219,8 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   // True when a new binding of foreign to local was added; a known one only
   // gets its time refreshed. Takes m_TableLock.
   bool SetIFBinding(const std::string& local, const std::string& foreign);
+  // The same at now. Requires m_TableLock held.
+  bool SetIFBindingLocked(const std::string& local, const std::string& foreign, const TimePoint& now);
   // Drops the bindings through local and reports (4, 2). Requires
   // m_TableLock not held.
   void ClearIFBinding(const std::string& local);
@@ -239,6 +244,22 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   // m_TableLock held).
   int32_t LoadDetectedVCIs();
   int32_t UpdateDetectedVCIs(const std::string& name, const BtVciInfo& info);
+
+  // The detail cache's bytes for its file, taken under the locks that
+  // guard the cache, and their place in the order of snapshots.
+  struct CacheSnapshot {
+    std::shared_ptr<CArchiveBuffer> archive;  // null when the cache could not be serialised
+    uint64_t generation = 0;
+  };
+  // Requires m_RecvLock (the cached announcements take the sequence counter
+  // that the receive path sets) and m_TableLock held.
+  CacheSnapshot SnapshotCache();
+  // Writes the snapshot to the detail cache file unless a later one is
+  // there already (which holds all this one does), then reads the file
+  // back: the read's result, 0 or -1; stored receives the write's (0 when a
+  // later snapshot made it unneeded). Takes m_CacheFileLock; requires no
+  // other engine lock held.
+  int32_t StoreCache(const CacheSnapshot& snapshot, int32_t& stored);
 
  private:
   friend class CAcquireDeviceStats;
@@ -322,14 +343,21 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   bool m_bWaitingForIF = false;
   bool m_bIFSeen = false;  // the Bluetooth interface came up or went down
 
-  // Guarded by m_RecvLock: the link-quality zones lent to each read.
+  // Guarded by m_RecvLock: the link-quality zones lent to each read, as
+  // the configuration's settings of the generation given held them.
   uint32_t m_Zones[CIdentConfig::MAX_ZONES] = {};
+  uint32_t m_uiZoneCount = 0;
+  uint64_t m_uiZonesGeneration = 0;  // none: the configuration's start at 1
 
   boost::recursive_mutex m_TableLock;
   boost::mutex m_RecvLock;
   boost::mutex m_IFLock;
   boost::mutex m_CmdLock;  // serialises the Bluetooth commands and the manager's Uninitialize
   boost::mutex m_IFListLock;
+  boost::mutex m_CacheFileLock;
+
+  uint64_t m_uiCacheSnapshots = 0;  // Guarded by m_TableLock: the last snapshot's generation.
+  uint64_t m_uiCacheStored = 0;     // Guarded by m_CacheFileLock: the generation in the file.
 
   // Locks of their own; started by Initialize, stopped by Uninitialize.
   // Fetches and route checks run as jobs of these small pools rather than

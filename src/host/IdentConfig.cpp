@@ -236,8 +236,11 @@ std::shared_ptr<const CIdentConfig::CSettings> CIdentConfig::GetSettings() const
 
 void CIdentConfig::Publish(const CSettings& settings) {
   auto next = std::make_shared<const CSettings>(settings);
-  std::lock_guard<std::mutex> g(m_SettingsLock);
-  m_pSettings.swap(next);
+  {
+    std::lock_guard<std::mutex> g(m_SettingsLock);
+    m_pSettings.swap(next);
+  }
+  m_uiGeneration.fetch_add(1, std::memory_order_release);
   // The old set goes when its last reader lets go of it (here, when next
   // leaves scope, unless a reader still holds it).
 }
@@ -260,6 +263,15 @@ void CIdentConfig::SetDefaultsLocked() {
   m_bPersist = false;
   m_bShowWindow = false;
   Publish(s);
+  HandToLog(true);
+}
+
+void CIdentConfig::HandToLog(bool reopen) {
+  // Only the service's own configuration decides its trace; the separate
+  // instances of tools and tests do not.
+  if (this != reinterpret_cast<CIdentConfig*>(g_Storage)) return;
+  std::lock_guard<std::mutex> g(m_HandLock);
+  SetTraceSinks(GetTraceLevel(), GetShowWindow(), GetPersist(), GetAppend(), reopen);
 }
 
 bool CIdentConfig::IniFilePath(std::string& path) {
@@ -292,6 +304,7 @@ int CIdentConfig::LoadLocked() {
   m_iTraceLevel = level;
   m_bPersist = persist;
   m_bShowWindow = show;
+  HandToLog(true);
   for (const std::string& finding : findings)
     TraceLog(TRACE_WARN, "CIdentConfig::Load %s: %s", path.c_str(), finding.c_str());
   return 0;

@@ -6,8 +6,9 @@
 // A load never changes values under a reader's feet: it builds a new set of
 // settings and swaps it in, so that a reader holding a set (GetSettings) sees
 // one file's values throughout, a zone count with its own zones. The trace
-// switches, asked for on every trace line and also set at run time by the
-// client connection manager, are plain atomics beside the set.
+// switches, also set at run time by the client connection manager, are plain
+// atomics beside the set; the process-wide instance hands them to the trace
+// log whenever they change (the log does not read the configuration).
 //
 // Every key and value is checked as it is read: an unknown section or key,
 // or a value that the service reads otherwise than it is written ("yes" for
@@ -86,14 +87,23 @@ class CIdentConfig {
   CIdentConfig& operator=(const CIdentConfig&) = delete;
 
   int GetTraceLevel() const { return m_iTraceLevel.load(std::memory_order_relaxed); }
-  void SetTraceLevel(int level) { m_iTraceLevel.store(level, std::memory_order_relaxed); }
+  void SetTraceLevel(int level) {
+    m_iTraceLevel.store(level, std::memory_order_relaxed);
+    HandToLog(false);
+  }
   bool GetPersist() const { return m_bPersist.load(std::memory_order_relaxed); }
-  void SetPersist(bool persist) { m_bPersist.store(persist, std::memory_order_relaxed); }
+  void SetPersist(bool persist) {
+    m_bPersist.store(persist, std::memory_order_relaxed);
+    HandToLog(false);
+  }
   bool GetShowWindow() const { return m_bShowWindow.load(std::memory_order_relaxed); }
 
   // The current set; a reader that needs several values that belong
   // together (the zone count and the zones) takes them from one set.
   std::shared_ptr<const CSettings> GetSettings() const;
+  // Counts the sets published, from 1: a reader that keeps values of a set
+  // takes them again only when it changed.
+  uint64_t GetSettingsGeneration() const { return m_uiGeneration.load(std::memory_order_acquire); }
   bool GetAppend() const { return GetSettings()->m_bAppend; }
   bool GetLoadVCIs() const { return GetSettings()->m_bLoadVCIs; }
   bool GetSkipPair() const { return GetSettings()->m_bSkipPair; }
@@ -134,6 +144,9 @@ class CIdentConfig {
   bool TakeInLocked(bool always);
 
   void LogStartup();
+  // The process-wide instance's trace switches to the trace log; reopen
+  // after a file was read. Takes m_HandLock.
+  void HandToLog(bool reopen);
 
   // Serialises the writers (Load, SetDefaults, CheckForChanges): each builds
   // its set from the current one. Taken before m_SettingsLock and before the
@@ -143,6 +156,11 @@ class CIdentConfig {
 
   mutable std::mutex m_SettingsLock;
   std::shared_ptr<const CSettings> m_pSettings;  // Guarded by m_SettingsLock; never null.
+  std::atomic<uint64_t> m_uiGeneration{0};       // raised after each swap of m_pSettings
+
+  // Serialises the hand-overs, so that the last one holds the switches in
+  // force. Taken after m_ReloadLock, before the trace log's lock.
+  std::mutex m_HandLock;
 
   std::atomic<int> m_iTraceLevel;
   std::atomic<bool> m_bPersist;

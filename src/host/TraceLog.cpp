@@ -1,14 +1,15 @@
-// The trace writer: one process-wide lock, the trace file opened and closed
-// for every line.
+// The trace writer: the sinks' switches as atomics that every line reads
+// before anything is formatted, and the trace file kept open under one
+// process-wide lock.
 #include "host/TraceLog.h"
 
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <string>
 
-#include "host/IdentConfig.h"
 #include "host/JournalPriority.h"
 #include "host/MainWindowHandle.h"
 #include "platform/Journal.h"
@@ -24,9 +25,18 @@ std::mutex& Lock() {
 }
 std::string g_TracePath;         // Guarded by Lock(); computed once.
 bool g_FirstWritePending = true;  // Guarded by Lock().
+FILE* g_File = nullptr;           // Guarded by Lock(); the open trace file.
+bool g_Append = false;            // Guarded by Lock().
 std::atomic<bool> g_Silenced{false};
 std::atomic<int> g_JournalFd{-1};
+// The configuration's decision, as last handed over.
+std::atomic<int> g_Level{TRACE_ERR};
+std::atomic<bool> g_Show{false};
+std::atomic<bool> g_Persist{false};
 std::string g_StartFailure;  // Guarded by Lock().
+// The local time of the last line's second, so that a line within the same
+// second takes only the clock, not the time zone's conversion.
+WallClock g_LastClock{};  // Guarded by Lock().
 const DWORD kLocationBufferSize = 256;  // LogFileLocation is read into this many bytes.
 
 // The C library's ctime text of a local time: "Mon Dec  7 01:02:03 2026\n".
@@ -50,14 +60,34 @@ bool ComputeTracePath() {
   return true;
 }
 
+// Requires Lock() held.
+void CloseTraceFile() {
+  if (g_File) fclose(g_File);
+  g_File = nullptr;
+}
+
+// The open trace file, opened when it is not: the process's first opening
+// truncates it unless append is set and starts it with the date; a later
+// one appends. Null when it cannot be opened (the next line tries again).
+// Requires Lock() held.
+FILE* TraceFile(const SYSTEMTIME& now) {
+  if (g_File) return g_File;
+  if (g_TracePath.empty() && !ComputeTracePath()) return nullptr;
+  g_File = fopen(g_TracePath.c_str(), g_FirstWritePending && !g_Append ? "w+" : "a+");
+  if (g_File && g_FirstWritePending) {
+    fputs(CtimeText(now).c_str(), g_File);
+    g_FirstWritePending = false;
+  }
+  return g_File;
+}
+
 }  // namespace
 
 void TraceLog(int level, const char* format, ...) {
   if (g_Silenced.load(std::memory_order_relaxed)) return;
-  CIdentConfig& config = CIdentConfig::GetInstance();
-  const bool traced = level >= config.GetTraceLevel();
-  bool show = config.GetShowWindow() && traced;
-  const bool persist = config.GetPersist() && traced;
+  const bool traced = level >= g_Level.load(std::memory_order_relaxed);
+  bool show = traced && g_Show.load(std::memory_order_relaxed);
+  const bool persist = traced && g_Persist.load(std::memory_order_relaxed);
   const int journalFd = g_JournalFd.load(std::memory_order_relaxed);
   int priority = platform::JOURNAL_INFO;
   bool journal = false;
@@ -69,46 +99,82 @@ void TraceLog(int level, const char* format, ...) {
   if (!show && !persist && !journal) return;
   const char* name = level == TRACE_WARN ? "WARN" : level == TRACE_ERR ? "ERR " : "INFO";
 
-  std::lock_guard<std::mutex> g(Lock());
-  int tid = static_cast<int>(GetCurrentThreadId());
-  const SYSTEMTIME now = GetWallClock().Local;
-
+  // The message is the caller's alone: it is formatted before the lock.
   char message[1024];
   va_list ap;
   va_start(ap, format);
   int n = vsnprintf(message, sizeof message, format, ap);
   va_end(ap);
   if (n < 0 || n > 1023) return;  // Too long: dropped everywhere.
+
+  std::lock_guard<std::mutex> g(Lock());
   if (journal) platform::WriteJournalLine(journalFd, priority, message, static_cast<size_t>(n));
   if (!show && !persist) return;
-
-  char clock[24];
-  snprintf(clock, sizeof clock, "%02d:%02d:%02d", now.wHour, now.wMinute, now.wSecond);
-  std::string line(n + 64, '\0');
-  int len = snprintf(&line[0], line.size(), "%s.%03d:%5d:%s: %s", clock, static_cast<int>(now.wMilliseconds), tid,
-                     name, message);
-  line.resize(static_cast<size_t>(len));
-
-  if (show) PostLogLine(line.c_str());
-  if (!persist) return;
-  if (g_TracePath.empty() && !ComputeTracePath()) return;
-  FILE* f;
-  if (g_FirstWritePending) {
-    f = fopen(g_TracePath.c_str(), config.GetAppend() ? "a+" : "w+");
-    if (!f) return;
-    fputs(CtimeText(now).c_str(), f);
-    g_FirstWritePending = false;
-  } else {
-    f = fopen(g_TracePath.c_str(), "a+");
-    if (!f) return;
+  const int tid = static_cast<int>(GetCurrentThreadId());
+  int64_t seconds = 0, nanoseconds = 0;
+  GetRealTime(seconds, nanoseconds);
+  if (seconds != g_LastClock.llSeconds) g_LastClock = GetWallClock();
+  SYSTEMTIME now = g_LastClock.Local;
+  if (seconds == g_LastClock.llSeconds) now.wMilliseconds = static_cast<WORD>(nanoseconds / 1000000);
+  // "%02d:%02d:%02d.%03d:%5d:%s: %s" and a line end, written field by
+  // field: the message is formatted once, not a second time into the line.
+  char line[1100];
+  char* p = line;
+  auto digits = [&p](unsigned value, int width) {
+    for (int i = width - 1; i >= 0; --i, value /= 10) p[i] = static_cast<char>('0' + value % 10);
+    p += width;
+  };
+  digits(now.wHour % 100, 2);
+  *p++ = ':';
+  digits(now.wMinute % 100, 2);
+  *p++ = ':';
+  digits(now.wSecond % 100, 2);
+  *p++ = '.';
+  digits(now.wMilliseconds % 1000, 3);
+  *p++ = ':';
+  // The thread id right-aligned in five places (wider when it is longer).
+  char id[12];
+  int idLength = 0;
+  for (unsigned v = static_cast<unsigned>(tid); idLength == 0 || v != 0; v /= 10)
+    id[idLength++] = static_cast<char>('0' + v % 10);
+  for (int i = idLength; i < 5; ++i) *p++ = ' ';
+  while (idLength > 0) *p++ = id[--idLength];
+  *p++ = ':';
+  std::memcpy(p, name, 4);
+  p += 4;
+  *p++ = ':';
+  *p++ = ' ';
+  // Up to a NUL that a %c may have put inside, as %s would take it.
+  const size_t length = strlen(message);
+  std::memcpy(p, message, length);
+  p += length;
+  if (show) {
+    // The window takes the line without its line end.
+    *p = '\0';
+    PostLogLine(line);
   }
-  fputs(line.c_str(), f);
-  fputc('\n', f);
-  fclose(f);
+  *p++ = '\n';
+  if (!persist) return;
+  if (FILE* f = TraceFile(now)) {
+    // Flushed line by line: a reader of the file (or a crash) never finds
+    // half of a line, and nothing waits in the buffer for the next line.
+    fwrite(line, 1, static_cast<size_t>(p - line), f);
+    fflush(f);
+  }
+}
+
+void SetTraceSinks(int level, bool show, bool persist, bool append, bool reopen) {
+  std::lock_guard<std::mutex> g(Lock());
+  g_Level.store(level, std::memory_order_relaxed);
+  g_Show.store(show, std::memory_order_relaxed);
+  g_Persist.store(persist, std::memory_order_relaxed);
+  g_Append = append;
+  if (reopen || !persist) CloseTraceFile();
 }
 
 void ResetTraceLogState() {
   std::lock_guard<std::mutex> g(Lock());
+  CloseTraceFile();
   g_TracePath.clear();
   g_FirstWritePending = true;
 }
@@ -138,16 +204,16 @@ std::string GetStartFailure() {
 
 std::string TraceSinksText() {
   static const char* const kFrom[] = {" from INFO", " from WARN", " from ERROR"};
-  CIdentConfig& config = CIdentConfig::GetInstance();
-  const int level = config.GetTraceLevel();
+  const int level = g_Level.load();
   const char* from = level >= 0 && level <= 2 ? kFrom[level] : kFrom[2];
+  const bool show = g_Show.load();
   std::string sinks;
   auto add = [&sinks](const std::string& sink) { sinks += (sinks.empty() ? "" : ", ") + sink; };
   if (g_JournalFd.load() >= 0)
-    add(std::string("journal") + (config.GetShowWindow() ? from : " from WARN"));
-  else if (config.GetShowWindow())
+    add(std::string("journal") + (show ? from : " from WARN"));
+  else if (show)
     add(std::string("standard output") + from);
-  if (config.GetPersist()) {
+  if (g_Persist.load()) {
     std::lock_guard<std::mutex> g(Lock());
     add("file " + (g_TracePath.empty() && !ComputeTracePath() ? std::string("(no LogFileLocation)") : g_TracePath) +
         from);

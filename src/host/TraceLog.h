@@ -1,7 +1,15 @@
 // The trace log: the service's own diagnostic lines. Every component writes
 // "Class::Method text" lines through TraceLog at one of three levels; the
 // configuration decides whether a line reaches the main window's output list,
-// the trace file "ident_log.txt", both or neither.
+// the trace file "ident_log.txt", both or neither, and hands its decision to
+// the log (SetTraceSinks): the log never reads the configuration, so that a
+// line costs a few atomic loads when no sink takes it.
+//
+// The trace file is opened at its first line and kept open; each line is
+// written and flushed whole under one process-wide lock, which also takes
+// the line's time, so that the lines of all threads stand in the order of
+// their times. A hand-over that says so (the configuration was read again)
+// closes the file, and the next line opens it again.
 //
 // A service under systemd has a third sink, the journal, with a threshold
 // of its own: every line whose journal priority (JournalPriority.h) is
@@ -19,8 +27,17 @@ enum { TRACE_INFO = 0, TRACE_WARN = 1, TRACE_ERR = 2 };
 // printf-style. A message longer than 1023 characters is dropped everywhere.
 void TraceLog(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-// Forgets the trace-file path and makes the next line the process's first
-// write again (tests; the service computes the path once per process).
+// The sinks as the configuration decides them: the trace level, the window
+// (ShowWindow), the trace file (persist) and whether the process's first
+// write appends to it. reopen closes the trace file, so that the next line
+// opens it again (the configuration was read again: the administrator may
+// have moved the file away). Until the first hand-over no sink but the
+// journal takes a line.
+void SetTraceSinks(int level, bool show, bool persist, bool append, bool reopen);
+
+// Closes the trace file, forgets its path and makes the next line the
+// process's first write again (tests; the service computes the path once per
+// process).
 void ResetTraceLogState();
 
 // Makes every later trace line of this process a no-op. For programs that

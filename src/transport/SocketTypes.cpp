@@ -80,9 +80,21 @@ void GetSocketTimeStamp(long& seconds, long& ticks100ns) {
 }
 
 std::string AddressText(const struct in_addr& address) {
-  char text[INET_ADDRSTRLEN] = {0};
-  inet_ntop(AF_INET, &address, text, sizeof text);
-  return text;
+  // Written digit by digit: a receive thread makes the text of nearly every
+  // datagram's sender (each VCI announces from its own address), and the
+  // C library's formatting costs several times the rest of the datagram's
+  // bookkeeping.
+  const uint8_t* octets = reinterpret_cast<const uint8_t*>(&address.s_addr);
+  char text[INET_ADDRSTRLEN];
+  char* p = text;
+  for (int i = 0; i < 4; ++i) {
+    const unsigned v = octets[i];
+    if (v >= 100) *p++ = static_cast<char>('0' + v / 100);
+    if (v >= 10) *p++ = static_cast<char>('0' + v / 10 % 10);
+    *p++ = static_cast<char>('0' + v % 10);
+    if (i < 3) *p++ = '.';
+  }
+  return std::string(text, static_cast<size_t>(p - text));
 }
 
 void ReportServerSocketError(CTransportLogger& logger, const char* message) {

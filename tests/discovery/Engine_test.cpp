@@ -316,6 +316,21 @@ TEST_F(EngineTest, ANewVciIsFetchedOnceCachedAndListedFromTheCacheAfterARestart)
   engine->Uninitialize();
   ASSERT_EQ(cache.Load(CachePath()), 0);
   EXPECT_NE(cache.Find(4711)->m_Announcement.GetTokenLow(), oldToken);
+
+  // Snapshots of the cache reach the file in their order, whatever the
+  // order of the writes: an earlier one after a later one is not written.
+  CVCICachedMap older = cache;
+  cache.Set(4712, *cache.Find(4711));
+  for (CVCICachedMap* map : {&cache, &older}) {
+    CVCIIdentClient::CacheSnapshot snapshot{std::make_shared<CArchiveBuffer>(CArchiveBuffer::STORING),
+                                            map == &cache ? 1000u : 999u};
+    ASSERT_TRUE(cache_file::Serialize(*map, *snapshot.archive, "m_VCICachedMap"));
+    int32_t stored = -1;
+    EXPECT_EQ(engine->StoreCache(snapshot, stored), 0);
+    EXPECT_EQ(stored, 0);
+  }
+  ASSERT_EQ(older.Load(CachePath()), 0);
+  EXPECT_NE(older.Find(4712), nullptr);
 }
 
 // A datagram to the announcement group through the loopback.
@@ -349,7 +364,7 @@ TEST_F(EngineTest, BadDatagramsChangeNothingAndAnnouncementsWithoutFetchAreListe
 
   // Services closed: a VCI that needed a fetch would stay unlisted.
   std::vector<std::unique_ptr<SimProcess>> sims;
-  for (const char* args : {"--serial 5001 --address 127.0.0.2 --module-state 2 --module-type 9",
+  for (const char* args : {"--serial 5001 --address 127.0.0.2 --module-state 2 --module-type 9 --wireless 55",
                            "--serial 5002 --address 127.0.0.3 --format legacy --product-version 7",
                            "--serial 5003 --address 127.0.0.4 --format recovery"}) {
     std::vector<std::string> words{"--interval", "50", "--fault", "refuse"};
@@ -365,6 +380,15 @@ TEST_F(EngineTest, BadDatagramsChangeNothingAndAnnouncementsWithoutFetchAreListe
   EXPECT_EQ(Brief(Status(5001)) + " " + AppNames(Status(5001)), "5001 1 1 1=127.0.0.2 ");
   EXPECT_EQ(Brief(Status(5002)) + " " + Info(Status(5002), "ProductVersion"), "5002 1 1 legacy 1=127.0.0.3 7");
   EXPECT_EQ(Brief(Status(5003)), "5003 2 1 legacy 2=127.0.0.4");
+  // The link quality's zone follows the zones of ident.ini as it is read again.
+  auto zone = [&] {
+    std::string value;
+    Status(5001).m_Wireless.GetValue(wireless_info::LINK_QUALITY, value);
+    return value;
+  };
+  EXPECT_TRUE(WaitUntil([&] { return zone() == "2"; })) << zone();
+  m_Trace->Reconfigure("[Log]\nLevel=info\n[Mode]\nShowWindow=true\n[LINK-QUALITY]\nnum-zones=1\nzone-1=60\n");
+  EXPECT_TRUE(WaitUntil([&] { return zone() == "0"; })) << zone();
 
   // Stopping aborts the hanging fetch instead of waiting for its reply.
   ExpectPromptStop();
@@ -451,7 +475,10 @@ TEST_F(EngineTest, ForeignSubnetsNeedARouteCheckAndInterfacesComeAndGo) {
   auto legacy = far.Sim({"--serial", "6003", "--address", "10.2.0.4", "--multicast-if", "10.2.0.4",
                          "--interval", "50", "--format", "legacy", "--fault", "refuse"});
   ASSERT_TRUE(legacy->Ready());
-  ASSERT_TRUE(WaitUntil([&] { return Status(6001).m_uiSerial && Status(6003).m_uiSerial; }));
+  // 6002 announces again while its route check waits (its phase follows 6001's).
+  ASSERT_TRUE(WaitUntil([&] {
+    return Status(6001).m_uiSerial && Status(6003).m_uiSerial && Logged("Address 10.2.0.3 is currenlty being routed");
+  }));
   EXPECT_EQ(Bound("10.2.0.2"), "10.1.0.1");
   EXPECT_EQ(Status(6002).m_uiSerial, 0u);
   EXPECT_TRUE(Logged("SN:6001 Address 10.2.0.2 is not routable") &&

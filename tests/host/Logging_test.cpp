@@ -6,12 +6,14 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <boost/filesystem.hpp>
 #include <unistd.h>
 
 #include "common/TestEnv.h"
+#include "host/IdentConfig.h"
 #include "host/LogManager.h"
 #include "host/MainWindowHandle.h"
 #include "host/TraceCapture.h"
@@ -120,6 +122,37 @@ TEST(TraceLog, TheTraceFileFolderIsReadFromTheRegistryUntilFoundAndThenKept) {
   ExpectLinesMatch(FileLines(dir.File("first/logs/ident/ident_log.txt")),
                    {kCtime, ".*CTest::Run first/logs", ".*CTest::Run second"});
   EXPECT_FALSE(boost::filesystem::exists(dir.File("second")));
+}
+
+// The trace file stays open between lines: moved away, it takes them until
+// the configuration is read again, which opens the file anew. The lines of
+// concurrent threads stand whole, each thread's in its order, all in the
+// order of their times.
+TEST(TraceLog, TheTraceFileStaysOpenUntilTheConfigurationIsReadAgain) {
+  TraceCapture capture("[Log]\nLevel = info\npersist = true\n");
+  TraceLog(TRACE_INFO, "CTest::Run before the move");
+  const std::string moved = capture.TraceFile() + ".1";
+  ASSERT_EQ(std::rename(capture.TraceFile().c_str(), moved.c_str()), 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([t] {
+      for (int i = 0; i < 50; ++i) TraceLog(TRACE_WARN, "CTest::Run thread %d line %d", t, i);
+    });
+  for (std::thread& t : threads) t.join();
+  CIdentConfig::GetInstance().Reload();
+  TraceLog(TRACE_ERR, "CTest::Run after the reload");
+  ExpectLinesMatch(FileLines(capture.TraceFile()), {".*:ERR : CTest::Run after the reload"});
+  const std::vector<std::string> lines = FileLines(moved);
+  ASSERT_EQ(lines.size(), 203u);
+  EXPECT_TRUE(std::regex_match(lines[202], std::regex(".*:INFO: Log file has changed. Reloading")));
+  int next[4] = {0, 0, 0, 0};
+  for (size_t i = 2; i < 202; ++i) {
+    int t = -1, n = -1;
+    ASSERT_EQ(std::sscanf(lines[i].substr(lines[i].find("CTest")).c_str(), "CTest::Run thread %d line %d", &t, &n), 2);
+    ASSERT_TRUE(t >= 0 && t < 4);
+    EXPECT_EQ(n, next[t]++) << lines[i];
+    EXPECT_LE(lines[i - 1].substr(0, 12), lines[i].substr(0, 12));
+  }
 }
 
 TEST(TransportLog, OneFilePerProgramAndDayOpenedOnlyWhenItsFolderExists) {

@@ -126,8 +126,8 @@ TEST(VciSim, CountRunsConsecutiveVcisThatCommandsAddressBySerialNumberAndAFileDe
   ASSERT_EQ("ok", vcis.Command("announce off 77"));
   ASSERT_EQ("ok", vcis.Command("token 1122334455667788 78"));
   ASSERT_EQ("ok", vcis.Command("state 2 78"));
-  // A burst announces the VCIs in order: 78's first announcement in state 2
-  // may follow one of 77's sent before the commands, the next burst has none.
+  // A round announces the VCIs in order: 78's first announcement in state 2
+  // may follow one of 77's sent before the commands, the next round has none.
   nlohmann::json changed = nlohmann::json::parse(listener.ReadLine([](const std::string& l) {
     return Listener::IsFrom(l, "127.0.0.3") && l.find("\"moduleState\":2,") != std::string::npos;
   }), nullptr, false);
@@ -142,8 +142,11 @@ TEST(VciSim, CountRunsConsecutiveVcisThatCommandsAddressBySerialNumberAndAFileDe
   EXPECT_EQ(listener.From("127.0.0.2")["record"]["serial"], 77);
 
   const std::pair<const char*, const char*> answers[] = {  // a command, the start of its answer
-      {"status 78", R"({"serial":78,"address":"127.0.0.3","device_token":"1122334455667788","module_state":2,)"},
-      {"status 77", R"({"serial":77,"address":"127.0.0.2","device_token":"00000000000000aa","module_state":0,)"},
+      // Each VCI at its own phase of the interval, not all in one burst.
+      {"status 78", R"({"serial":78,"address":"127.0.0.3","device_token":"1122334455667788","module_state":2,)"
+                    R"("announcing":true,"phase_ms":50,)"},
+      {"status 77", R"({"serial":77,"address":"127.0.0.2","device_token":"00000000000000aa","module_state":0,)"
+                    R"("announcing":true,"phase_ms":0,)"},
       {"state 2 79", "error: no VCI"},
       {"status 79", "error: no VCI"},
       {"status 77 now", "error: "},

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
 #include <cerrno>
 
 #include "transport/SocketTypes.h"
@@ -37,6 +39,15 @@ TEST(SocketError, ErrnoValuesMapToWindowsSocketsNumbersWithTextsAndSetNumbersRea
   }
   WSASetLastError(WSAECONNRESET);
   EXPECT_EQ(errno, ECONNRESET);
+}
+
+// A sender's address text as inet_ntop writes it, every octet width.
+TEST(SocketTypes, AddressTextIsTheDottedQuad) {
+  for (const char* text : {"0.0.0.0", "255.255.255.255", "127.0.0.1", "10.100.109.9", "192.168.20.99"}) {
+    struct in_addr address {};
+    ASSERT_EQ(inet_pton(AF_INET, text, &address), 1);
+    EXPECT_EQ(AddressText(address), text);
+  }
 }
 
 }  // namespace

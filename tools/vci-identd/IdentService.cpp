@@ -53,10 +53,12 @@ std::string CIdentService::CommandLineTail(int argc, char** argv) {
 }
 
 int CIdentService::Run(const std::string& commandLine) {
-  // Before the first line, which reads the settings (and logs what is
-  // wrong with them): under systemd, warnings and errors reach the journal
-  // whatever ident.ini says.
+  // Before the settings are read (which logs what is wrong with them):
+  // under systemd, warnings and errors reach the journal whatever ident.ini
+  // says. Then the settings, which hand the trace its sinks, before the
+  // service's first line.
   SetTraceJournal(platform::IsJournalStream(2) ? 2 : -1);
+  CIdentConfig::GetInstance();
   const int exitCode = RunService(commandLine);
   if (exitCode == EXIT_STOPPED) {
     TraceLog(TRACE_WARN, "VCI Identification Service %s stopped, exit status %d", VersionText().c_str(), exitCode);

@@ -41,30 +41,45 @@ void CSimAnnouncer::Close() {
 
 void CSimAnnouncer::Run(uint32_t, uint32_t) {
   SignalStarted();
-  while (!IsStopRequested()) {
-    Burst();
-    boost::unique_lock<boost::mutex> lock(GetLock());
-    if (IsStopRequested()) break;
-    WaitForStop(m_uiIntervalMs, lock);
+  typedef boost::chrono::steady_clock Clock;
+  const boost::chrono::milliseconds interval(m_uiIntervalMs);
+  Clock::time_point round = Clock::now();
+  for (;;) {
+    uint32_t sent = 0, failed = 0, silent = 0;
+    for (size_t i = 0; i < m_Vcis.size() && i < m_Sockets.size(); ++i) {
+      if (!WaitUntil(round + boost::chrono::milliseconds(m_Vcis[i]->GetPhase()))) return;
+      if (!m_Vcis[i]->IsAnnouncing()) {
+        ++silent;
+        continue;
+      }
+      CArchiveBuffer ar(CArchiveBuffer::STORING);
+      if (m_Vcis[i]->BuildAnnouncement(ar) && m_Sockets[i]->SendOnly_ArchiveBuffer(ar) == 0)
+        ++sent;
+      else
+        ++failed;
+    }
+    if (m_iVerbosity >= 1)
+      fprintf(stderr, "vci-sim: announced %u VCIs to %s:%d through %s (%u silent, %u failed)\n", sent,
+              VCI_MULTICAST_GROUP, ANNOUNCE_PORT, m_sMulticastInterface.c_str(), silent, failed);
+    round += interval;
+    // After a stall of a whole interval the rounds start afresh: sending
+    // what was missed at once would turn the spread into bursts.
+    const Clock::time_point now = Clock::now();
+    if (now > round + interval) round = now;
+    if (!WaitUntil(round)) return;
   }
 }
 
-void CSimAnnouncer::Burst() {
-  uint32_t sent = 0, failed = 0, silent = 0;
-  for (size_t i = 0; i < m_Vcis.size() && i < m_Sockets.size(); ++i) {
-    if (!m_Vcis[i]->IsAnnouncing()) {
-      ++silent;
-      continue;
-    }
-    CArchiveBuffer ar(CArchiveBuffer::STORING);
-    if (m_Vcis[i]->BuildAnnouncement(ar) && m_Sockets[i]->SendOnly_ArchiveBuffer(ar) == 0)
-      ++sent;
-    else
-      ++failed;
+bool CSimAnnouncer::WaitUntil(boost::chrono::steady_clock::time_point deadline) {
+  boost::unique_lock<boost::mutex> lock(GetLock());
+  for (;;) {
+    if (IsStopRequested()) return false;
+    const auto left = deadline - boost::chrono::steady_clock::now();
+    if (left <= left.zero()) return true;
+    // Whole milliseconds, rounded up: a VCI announces at its phase or just
+    // after it, never before.
+    WaitForStop(static_cast<DWORD>(boost::chrono::ceil<boost::chrono::milliseconds>(left).count()), lock);
   }
-  if (m_iVerbosity >= 1)
-    fprintf(stderr, "vci-sim: announced %u VCIs to %s:%d through %s (%u silent, %u failed)\n", sent,
-            VCI_MULTICAST_GROUP, ANNOUNCE_PORT, m_sMulticastInterface.c_str(), silent, failed);
 }
 
 bool CSimAnnouncer::OnErrorDetected(int code) {

@@ -1,12 +1,15 @@
-// CSimAnnouncer: the thread that sends every simulated VCI's announcement,
-// one burst every interval, each VCI from its own address through the
-// multicast interface.
+// CSimAnnouncer: the thread that sends every simulated VCI's announcement
+// once every interval, each VCI at its own phase in the interval (all at
+// phase 0 make one burst) from its own address through the multicast
+// interface.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <boost/chrono.hpp>
 
 #include "transport/ClientSocketEvent.h"
 #include "transport/Thread.h"
@@ -21,6 +24,7 @@ class CSimAnnouncer : public IThread, public IClientSocketEvent {
  public:
   enum : uint32_t { ANNOUNCE_PORT = 8194 };
 
+  // The VCIs in the order of their phases.
   CSimAnnouncer(const std::vector<CSimVci*>& vcis, const std::string& multicastInterface, uint32_t intervalMs,
                 int verbosity);
   ~CSimAnnouncer() override;
@@ -33,7 +37,8 @@ class CSimAnnouncer : public IThread, public IClientSocketEvent {
   bool OnErrorDetected(int code) override;
 
  private:
-  void Burst();
+  // Sleeps until deadline; false when a stop came first.
+  bool WaitUntil(boost::chrono::steady_clock::time_point deadline);
 
   const std::vector<CSimVci*> m_Vcis;  // Not owned.
   const std::string m_sMulticastInterface;

@@ -189,9 +189,9 @@ std::string CSimVci::DescribeJson() const {
   char buf[512];
   snprintf(buf, sizeof buf,
            "{\"serial\":%u,\"address\":\"%s\",\"device_token\":\"%s\",\"module_state\":%u,\"announcing\":%s,"
-           "\"reply_delay_ms\":%u,\"reply_result\":%d,\"faults\":[%s]}",
+           "\"phase_ms\":%u,\"reply_delay_ms\":%u,\"reply_result\":%d,\"faults\":[%s]}",
            m_Identity.serial, m_Identity.address.c_str(), FormatToken(token).c_str(), state,
-           m_bAnnouncing ? "true" : "false", m_uiReplyDelayMs.load(), m_iReplyResult.load(), faults.c_str());
+           m_bAnnouncing ? "true" : "false", m_uiPhaseMs, m_uiReplyDelayMs.load(), m_iReplyResult.load(), faults.c_str());
   return buf;
 }
 

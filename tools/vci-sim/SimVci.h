@@ -54,6 +54,10 @@ class CSimVci {
   void SetReplyDelay(uint32_t ms) { m_uiReplyDelayMs = ms; }
   void SetReplyResult(int32_t result) { m_iReplyResult = result; }
   void SetAnnouncing(bool on) { m_bAnnouncing = on; }
+  // When in each announcement interval the VCI announces, in ms after the
+  // interval's start. Set before the announcer starts.
+  void SetPhase(uint32_t ms) { m_uiPhaseMs = ms; }
+  uint32_t GetPhase() const { return m_uiPhaseMs; }
   bool IsAnnouncing() const { return m_bAnnouncing.load(); }
   void SetDeviceToken(uint64_t token);
   void SetModuleState(uint32_t state);
@@ -95,6 +99,7 @@ class CSimVci {
 
   // Constant after construction, except the two fields below.
   SimIdentity m_Identity;
+  uint32_t m_uiPhaseMs = 0;
   const bool m_bEncryptReplies;
   const int m_iVerbosity;
   // Guarded by m_IdentityLock: the fields that change at run time.

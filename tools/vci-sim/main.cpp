@@ -69,7 +69,10 @@ const char kUsage[] =
     "  --format F             current (default), legacy or recovery\n"
     "  --msg-version N        layout version: current 1..3 (default 3), legacy\n"
     "                         1..2 (default 2), recovery 1..2 (default 2)\n"
-    "  --interval MS          time between bursts (default 1000)\n"
+    "  --interval MS          time between two announcements of a VCI (default\n"
+    "                         1000); the VCIs of --count announce at phases spread\n"
+    "                         evenly over it, as real VCIs do (see the command status)\n"
+    "  --burst                all VCIs announce together, one burst every interval\n"
     "  --multicast-if ADDR    interface address to send through (default 127.0.0.1)\n"
     "  --no-announce          start silent (see the command announce)\n"
     "\n"
@@ -86,8 +89,8 @@ const char kUsage[] =
     "                           bad-cipher     a reply marked enciphered that does\n"
     "                                          not decipher\n"
     "                           duplicate-key  a configuration reply with its key twice\n"
-    "  -v, --verbose          a line per request served and per announcement burst\n"
-    "                         (standard error)\n"
+    "  -v, --verbose          a line per request served and per round of\n"
+    "                         announcements (standard error)\n"
     "  -h, --help             this text\n"
     "      --version          the version\n"
     "\n"
@@ -142,6 +145,7 @@ struct Options {
   SimIdentity identity;
   uint32_t count = 1;
   uint32_t intervalMs = 1000;
+  bool burst = false;
   std::string multicastIf = "127.0.0.1";
   bool announce = true;
   bool encryptReplies = false;
@@ -263,6 +267,8 @@ int ParseOptions(int argc, char** argv, Options& o) {
       if (!number(255)) return UsageError("--msg-version needs a number");
       id.messageVersion = static_cast<uint32_t>(n);
       versionGiven = true;
+    } else if (a == "--burst") {
+      o.burst = true;
     } else if (a == "--interval") {
       if (!number(3600000) || n == 0) return UsageError("--interval needs milliseconds 1..3600000");
       o.intervalMs = static_cast<uint32_t>(n);
@@ -398,6 +404,9 @@ int main(int argc, char** argv) {
     vci.SetReplyDelay(o.replyDelayMs);
     vci.SetReplyResult(o.replyResult);
     vci.SetAnnouncing(o.announce);
+    // Real VCIs announce at independent moments: one datagram at a time
+    // reaches a service, not all of them at once.
+    vci.SetPhase(o.burst ? 0 : static_cast<uint32_t>(uint64_t(o.intervalMs) * i / o.count));
     plain.push_back(&vci);
   }
   for (auto& vci : vcis) {
