@@ -132,12 +132,12 @@ CClientConnectionMgr::~CClientConnectionMgr() {
 void CClientConnectionMgr::SetShowWindowHook(ShowWindowHook hook) { s_ShowWindowHook.store(hook); }
 
 void CClientConnectionMgr::SetClientSocketTimeouts(const CClientSocket::Timeouts& timeouts) {
-  boost::lock_guard<boost::mutex> request(GetSyncLock());
+  boost::lock_guard<boost::mutex> request(m_RequestLock);
   m_ClientSocketTimeouts = timeouts;
 }
 
 void CClientConnectionMgr::SetRegistrationLimits(const RegistrationLimits& limits) {
-  boost::lock_guard<boost::mutex> request(GetSyncLock());
+  boost::lock_guard<boost::mutex> request(m_RequestLock);
   m_RegistrationLimits = limits;
 }
 
@@ -374,7 +374,7 @@ int32_t CClientConnectionMgr::Uninitialize() {
 
 int32_t CClientConnectionMgr::DisconnectClients() {
   TraceLog(TRACE_INFO, "CClientConnectionMgr::DisconnectClients Entering");
-  boost::lock_guard<boost::mutex> request(GetSyncLock());
+  boost::lock_guard<boost::mutex> request(m_RequestLock);
   // The map is emptied first, so that a client thread that reports its
   // broken link meanwhile finds nothing to act on, and no client is
   // uninitialised (its threads joined) under m_ClientsLock, which those
@@ -454,7 +454,7 @@ void CClientConnectionMgr::DrawInstanceToken() { m_uiInstanceToken = static_cast
 int CClientConnectionMgr::OnDataReceived(CArchiveBuffer& request, CArchiveBuffer& reply,
                                          const std::string& remoteAddress, const std::string& localAddress) {
   TraceLog(TRACE_INFO, "CClientConnectionMgr::OnDataReceived Entering");
-  boost::unique_lock<boost::mutex> lock(GetSyncLock());
+  boost::unique_lock<boost::mutex> lock(m_RequestLock);
   // Drawn under the request lock: requests come on several threads, and an
   // unregistration draws from the same generator.
   if (m_uiInstanceToken == 0) {

@@ -7,7 +7,7 @@
 // itself: a control server whose listening socket failed is replaced, a
 // client whose connection broke is removed.
 //
-// Lock order: the request lock (CThreadSync's) before m_ConfigLock, and
+// Lock order: the request lock (m_RequestLock) before m_ConfigLock, and
 // m_ConfigLock before m_ClientsLock; the request lock before m_PendingLock.
 // The control server runs requests on several threads; the request lock is
 // held for each request and for DisconnectClients, so requests take effect
@@ -52,12 +52,11 @@
 #include "host/ServiceStatus.h"
 #include "transport/ServerEvent.h"
 #include "transport/Thread.h"
-#include "transport/ThreadSync.h"
 
 class CRegisteredClient;
 class CControlServer;
 
-class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public IThread, public CThreadSync {
+class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public IThread {
  public:
   enum : uint16_t { CONTROL_PORT = 8098 };
   enum : uint32_t { FIRST_SESSION_ID = 0x4D2, FIRST_REGISTRATION_WAIT_MS = 2000 };
@@ -282,6 +281,9 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   std::atomic<bool> m_bFirstRegistrationPending{true};
   // The main thread only.
   bool m_bInitialized = false;
+
+  // The request lock: one request takes effect at a time (see the top).
+  boost::mutex m_RequestLock;
 
   // Taken from the configuration at construction and at every take-in of
   // ident.ini; restored when the last client has gone (registration forces

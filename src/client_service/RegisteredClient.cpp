@@ -1,6 +1,5 @@
 #include "client_service/RegisteredClient.h"
 
-#include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -9,6 +8,7 @@
 #include "client_service/IdentEvent.h"
 #include "client_service/RegClientThreadAdapter.h"
 #include "host/TraceLog.h"
+#include "platform/WaitReady.h"
 #include "transport/SocketTypes.h"
 
 namespace {
@@ -420,12 +420,10 @@ void CRegisteredClient::Run(uint32_t, uint32_t) {
     // event; never its bytes, which belong to the exchanges. A change of
     // the machine's addresses is no reason to drop an application: a USB
     // VCI plugged in would otherwise drop every one of them.
-    struct pollfd pfd[2] = {{m_EventFd, POLLRDHUP, 0}, {m_StopEvent.Fd(), POLLIN, 0}};
-    int ready;
-    do {
-      ready = poll(pfd, 2, -1);
-    } while (ready < 0 && errno == EINTR);
-    if (ready > 0 && pfd[1].revents != 0) return;
+    short revents;
+    bool stopped;
+    platform::WaitReady(m_EventFd, POLLRDHUP, m_StopEvent.Fd(), -1, revents, stopped);
+    if (stopped) return;
     ReportBroken("CRegisteredClient::Run Client Connection Broken %d");
     TraceLog(TRACE_INFO, "CRegisteredClient::Run Leaving %d", static_cast<int>(m_uiSessionId));
   } catch (...) {

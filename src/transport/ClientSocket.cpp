@@ -3,8 +3,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,6 +17,7 @@
 
 #include "host/ServiceUtilities.h"
 #include "platform/SocketError.h"
+#include "platform/WaitReady.h"
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/ObjectId.h"
 
@@ -56,11 +55,13 @@ const char kReceiveTimeout[] = "CliSkt::WaitForDataInd Timeout waiting for recei
 }  // namespace
 
 CClientSocket::CClientSocket(bool bKeepConnection)
-    : m_bKeepConnection(bKeepConnection), m_AbortFd(eventfd(0, EFD_SEMAPHORE | EFD_NONBLOCK | EFD_CLOEXEC)) {}
+    : m_bKeepConnection(bKeepConnection) {
+  // Without it an abort still ends every wait, at its next timeout.
+  m_Abort.Create(0, UINT32_MAX);
+}
 
 CClientSocket::~CClientSocket() {
   if (m_Socket != INVALID_SOCKET) close(m_Socket);
-  if (m_AbortFd >= 0) close(m_AbortFd);
 }
 
 void CClientSocket::ReportError(const char* message, bool bConsole) {
@@ -99,26 +100,23 @@ CClientSocket::WaitResult CClientSocket::WaitOnSocket(short events, int timeoutM
     errno = ENOTSOCK;
     return WAIT_FAILED;
   }
-  struct pollfd pfd[2] = {{m_Socket, events, 0}, {m_AbortFd, POLLIN, 0}};
-  for (;;) {
-    if (IsAborting()) return WAIT_ABORTED;
-    int ready = poll(pfd, m_AbortFd >= 0 ? 2 : 1, timeoutMs);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0) return WAIT_FAILED;
-    if (IsAborting()) return WAIT_ABORTED;
-    if (ready == 0) {
-      errno = ETIMEDOUT;
-      return WAIT_TIMEOUT;
-    }
-    revents = pfd[0].revents;
-    return WAIT_READY;
+  if (IsAborting()) return WAIT_ABORTED;
+  bool woke;
+  const int ready = platform::WaitReady(m_Socket, events, m_Abort.Fd(), timeoutMs, revents, woke);
+  if (ready < 0) return WAIT_FAILED;
+  if (IsAborting()) return WAIT_ABORTED;
+  if (ready == 0) {
+    errno = ETIMEDOUT;
+    return WAIT_TIMEOUT;
   }
+  return WAIT_READY;
 }
 
 bool CClientSocket::SleepInterruptibly(int ms) {
-  struct pollfd pfd = {m_AbortFd, POLLIN, 0};
   if (IsAborting()) return false;
-  poll(&pfd, m_AbortFd >= 0 ? 1 : 0, ms);
+  short revents;
+  bool woke;
+  platform::WaitReady(-1, 0, m_Abort.Fd(), ms, revents, woke);
   return !IsAborting();
 }
 
@@ -627,16 +625,9 @@ int CClientSocket::Shutdown(int mode) {
   // is held: another Shutdown still waiting for the lock keeps every wait
   // from here on short, the orderly close below included.
   ++m_uiAbortsPending;
-  uint64_t value = 1;
-  if (m_AbortFd >= 0) {
-    ssize_t ignored = write(m_AbortFd, &value, sizeof value);
-    (void)ignored;
-  }
+  m_Abort.Release();
   Guard lock(m_Lock);
-  if (m_AbortFd >= 0) {
-    ssize_t ignored = read(m_AbortFd, &value, sizeof value);
-    (void)ignored;
-  }
+  m_Abort.TryAcquire();
   --m_uiAbortsPending;
   int iRet = 0;
   if (mode == SHUTDOWN_ABORT) {

@@ -25,6 +25,7 @@
 #include <boost/thread/recursive_mutex.hpp>
 
 #include "host/TransportLogger.h"
+#include "platform/AdapterInfo.h"
 #include "transport/ClientSocketEvent.h"
 #include "transport/SocketTypes.h"
 
@@ -197,13 +198,13 @@ class CClientSocket : public CTransportLogger {
 
   const bool m_bKeepConnection;
   mutable boost::recursive_mutex m_Lock;
-  // The pending Shutdown calls, twice: as a count, and as the value of a
-  // semaphore eventfd that the waits poll. Each Shutdown raises the count,
-  // then the eventfd, before it takes m_Lock, and lowers the eventfd, then
-  // the count, once it holds it; so the eventfd is readable only while the
+  // The pending Shutdown calls, twice: as a count, and as the count of a
+  // semaphore that the waits poll. Each Shutdown raises the count, then the
+  // semaphore, before it takes m_Lock, and lowers the semaphore, then the
+  // count, once it holds it; so the semaphore is readable only while the
   // count is above zero, and a wait that begins after a Shutdown announced
   // itself sees the count.
-  int m_AbortFd;
+  CWakeSemaphore m_Abort;
   std::atomic<uint32_t> m_uiAbortsPending{0};
 
   // Guarded by m_Lock.

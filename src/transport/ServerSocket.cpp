@@ -148,8 +148,12 @@ int CServerSocket::Initialize(int type, uint16_t port, bool bKeepConnection) {
   // with SO_REUSEADDR (which never lets two listeners share a port), and the
   // control server must be replaceable at once after it closed a
   // conversation. A multicast socket shares its port with every interface's.
-  const bool bReuse = port == 8080 || (port >= 9000 && port <= 9005) || type == SOCKTYPE_TCP || bMulticast;
+  // An automatic port does without: two sockets that both reuse their
+  // address may bind the same port, and the second's listen then fails
+  // where its bind should have sent it on to the next port.
   const bool bAutomatic = port == 0 && !m_bSystemChosenPort;
+  const bool bReuse =
+      port == 8080 || (port >= 9000 && port <= 9005) || (type == SOCKTYPE_TCP && !bAutomatic) || bMulticast;
   if (bAutomatic) port = TakeAutomaticPort();
   m_iType = type;
   {
