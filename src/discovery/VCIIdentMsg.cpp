@@ -1,5 +1,6 @@
 #include "discovery/VCIIdentMsg.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -9,9 +10,11 @@
 
 namespace {
 
-// Guarded by the engine's receive lock (every read and write of an
-// announcement happens under it).
-uint8_t g_ucSequence = 0;
+// Atomic: the receive threads read announcements under the engine's receive
+// lock, while a fetch reads its detail cache back under the cache-file lock
+// alone, so two reads may store into it at once; the last one wins, as it
+// would one after the other.
+std::atomic<uint8_t> g_ucSequence{0};
 
 std::string Decimal(int value) {
   char text[16];
