@@ -217,9 +217,9 @@ local function nested(R, t, id) return record(R, t, id) end
 
 -- Layouts ----------------------------------------------------------------
 
-local function layout(id, name, spec)
-  spec.name = name
-  L[id] = spec
+local function layout(id, name, def)
+  def.name = name
+  L[id] = def
   CLASS_NAMES[id] = name
 end
 
