@@ -26,15 +26,15 @@
 #include <vector>
 
 #include "client_service/ClientConnectionMgr.h"
-#include "client_service/IdentConnect.h"
-#include "client_service/IdentEvent.h"
-#include "discovery/VCICachedMap.h"
+#include "records/IdentConnect.h"
+#include "records/IdentEvent.h"
+#include "records/VCICachedMap.h"
 #include "discovery/VCIIdentClient.h"
-#include "discovery/VCIIdentMsg.h"
+#include "records/VCIIdentMsg.h"
 #include "host/Brand.h"
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/Serialize.h"
-#include "service_clients/CompList.h"
+#include "records/CompList.h"
 
 namespace bench {
 

@@ -21,10 +21,10 @@
 
 #include "BenchCommon.h"
 #include "client_service/ClientConnectionMgr.h"
-#include "client_service/IdentConnect.h"
-#include "client_service/IdentEvent.h"
+#include "records/IdentConnect.h"
+#include "records/IdentEvent.h"
 #include "client_service/RegisteredClient.h"
-#include "discovery/VCIStatusMap.h"
+#include "records/VCIStatusMap.h"
 
 namespace {
 

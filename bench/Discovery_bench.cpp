@@ -13,14 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "discovery/TimePoint.h"
-#include "discovery/VCICachedMap.h"
+#include "records/TimePoint.h"
+#include "records/VCICachedMap.h"
 #include "discovery/VCIIdentClient.h"
-#include "discovery/VCIIdentMsg.h"
-#include "discovery/VCIStatusDynMap.h"
-#include "discovery/VCIStatusMap.h"
+#include "records/VCIIdentMsg.h"
+#include "records/VCIStatusDynMap.h"
+#include "records/VCIStatusMap.h"
 #include "serialize/ArchiveBuffer.h"
-#include "service_clients/CompList.h"
+#include "records/CompList.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include <thread>
 
 #include "BenchCommon.h"
-#include "discovery/VCIStatusMap.h"
+#include "records/VCIStatusMap.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "discovery/RecoveryStatus.h"
-#include "discovery/VCIStatus.h"
-#include "discovery/VCIStatusMsg.h"
+#include "records/RecoveryStatus.h"
+#include "records/VCIStatus.h"
+#include "records/VCIStatusMsg.h"
 #include "host/IdentConfig.h"
 #include "serialize/ObjectId.h"
 

@@ -5,8 +5,8 @@
 // so that mutations reach the record reader instead of the cipher).
 #include "FuzzSupport.h"
 
-#include "discovery/InvalidVCIList.h"
-#include "discovery/VCICachedMap.h"
+#include "records/InvalidVCIList.h"
+#include "records/VCICachedMap.h"
 #include "serialize/ArchiveBuffer.h"
 
 namespace {

@@ -10,11 +10,11 @@
 
 #include <cstring>
 
-#include "client_service/BluetoothReq.h"
+#include "records/BluetoothReq.h"
 #include "client_service/ClientConnectionMgr.h"
-#include "client_service/IdentConnect.h"
-#include "client_service/IdentDisconnect.h"
-#include "client_service/LogFile.h"
+#include "records/IdentConnect.h"
+#include "records/IdentDisconnect.h"
+#include "records/LogFile.h"
 #include "serialize/ObjectId.h"
 
 namespace {

@@ -10,9 +10,9 @@
 
 #include <cstring>
 
-#include "discovery/BindMap.h"
+#include "records/BindMap.h"
 #include "discovery/VCIIdentClient.h"
-#include "discovery/VCIStatusMap.h"
+#include "records/VCIStatusMap.h"
 #include "serialize/ObjectId.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "discovery/VCIIdentMsg.h"
+#include "records/VCIIdentMsg.h"
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/Serialize.h"
 

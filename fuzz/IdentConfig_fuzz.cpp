@@ -4,7 +4,7 @@
 // themselves to the announcement reader as the engine lends them.
 #include "FuzzSupport.h"
 
-#include "discovery/VCIIdentMsg.h"
+#include "records/VCIIdentMsg.h"
 #include "host/IdentConfig.h"
 #include "host/IniFile.h"
 

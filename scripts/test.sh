@@ -30,7 +30,7 @@ bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVCI_SANITIZE=ON -DVC
 
 # The test folders of every component that runs threads of its own; a new
 # threaded component adds its folder name here.
-tsan_folders=(platform transport netif service_clients discovery client_service bluetooth btsim bluez)
+tsan_folders=(platform base transport netif service_clients discovery client_service bluetooth btsim bluez)
 echo "=== ThreadSanitizer: the quick tests of ${tsan_folders[*]} ==="
 folder_list=$(IFS=';'; echo "${tsan_folders[*]}")
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g" \

@@ -22,7 +22,7 @@
 #include "bluetooth/BtApiSync.h"
 #include "bluetooth/BtVciInfo.h"
 #include "bluetooth/NonVciList.h"
-#include "transport/Thread.h"
+#include "base/Thread.h"
 
 // How the manager switches the PC's Bluetooth network connection after a
 // scan error (the engine's EnableConnection); a seam so that the manager

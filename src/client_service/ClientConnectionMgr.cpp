@@ -13,11 +13,11 @@
 #include <boost/filesystem.hpp>
 #include <boost/thread/thread.hpp>
 
-#include "client_service/BluetoothReq.h"
-#include "client_service/IdentConnect.h"
-#include "client_service/IdentDisconnect.h"
-#include "client_service/IdentEvent.h"
-#include "client_service/LogFile.h"
+#include "records/BluetoothReq.h"
+#include "records/IdentConnect.h"
+#include "records/IdentDisconnect.h"
+#include "records/IdentEvent.h"
+#include "records/LogFile.h"
 #include "client_service/RegisteredClient.h"
 #include "host/Brand.h"
 #include "host/IdentConfig.h"

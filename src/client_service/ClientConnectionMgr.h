@@ -44,14 +44,14 @@
 
 #include "client_service/ConnMgrEvent.h"
 #include "serialize/ArchiveBuffer.h"
-#include "discovery/IdentEvent.h"
+#include "discovery/IIdentEvent.h"
 #include "discovery/VCIIdentClient.h"
 #include "transport/ClientSocket.h"
-#include "transport/EventQueue.h"
+#include "base/EventQueue.h"
 #include "host/RateLimit.h"
 #include "host/ServiceStatus.h"
 #include "transport/ServerEvent.h"
-#include "transport/Thread.h"
+#include "base/Thread.h"
 
 class CRegisteredClient;
 class CControlServer;

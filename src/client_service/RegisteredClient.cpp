@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <new>
 
-#include "client_service/IdentEvent.h"
+#include "records/IdentEvent.h"
 #include "client_service/RegClientThreadAdapter.h"
 #include "host/TraceLog.h"
 #include "platform/WaitReady.h"

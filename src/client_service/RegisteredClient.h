@@ -23,12 +23,12 @@
 #include <boost/thread/mutex.hpp>
 #include <boost/thread/thread.hpp>
 
-#include "discovery/IdentEvent.h"
+#include "discovery/IIdentEvent.h"
 #include "platform/AdapterInfo.h"
 #include "serialize/ArchiveBuffer.h"
 #include "transport/ClientSocket.h"
-#include "transport/EventQueue.h"
-#include "transport/Thread.h"
+#include "base/EventQueue.h"
+#include "base/Thread.h"
 
 class CIdentEvent_Send;
 

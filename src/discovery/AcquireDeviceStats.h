@@ -15,9 +15,9 @@
 
 #include <boost/thread/mutex.hpp>
 
-#include "discovery/TimePoint.h"
-#include "discovery/VCIIdentMsg.h"
-#include "discovery/VCIStatus.h"
+#include "records/TimePoint.h"
+#include "records/VCIIdentMsg.h"
+#include "records/VCIStatus.h"
 #include "service_clients/VCIServiceClient.h"
 #include "transport/WorkerPool.h"
 

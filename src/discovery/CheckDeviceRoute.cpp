@@ -2,7 +2,7 @@
 
 #include "discovery/VCIIdentClient.h"
 #include "host/TraceLog.h"
-#include "service_clients/AppList.h"
+#include "records/AppList.h"
 
 CCheckDeviceRoute::CCheckDeviceRoute(const std::string& remote, const std::string& local, CVCIIdentClient* pEngine,
                                      uint32_t brand, uint32_t serial)

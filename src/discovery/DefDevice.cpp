@@ -5,7 +5,7 @@
 
 #include <boost/thread/thread.hpp>
 
-#include "discovery/VCIStatusMap.h"
+#include "records/VCIStatusMap.h"
 #include "host/TraceLog.h"
 #include "platform/Kernel.h"
 #include "platform/Registry.h"

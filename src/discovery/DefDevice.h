@@ -10,7 +10,7 @@
 
 #include "discovery/VCIIdentClient.h"
 #include "platform/Event.h"
-#include "transport/Thread.h"
+#include "base/Thread.h"
 
 class CVCIIdentClient::CDefDevice : public IThread {
  public:

@@ -2,7 +2,7 @@
 
 #include <iterator>
 
-#include "discovery/VCIStatusDynMap.h"
+#include "records/VCIStatusDynMap.h"
 
 uint32_t CSenderTally::Count(const std::string& sender) const {
   auto it = m_Counts.find(sender);

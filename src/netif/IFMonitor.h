@@ -19,7 +19,7 @@
 
 #include "netif/IFList.h"
 #include "platform/AdapterInfo.h"
-#include "transport/Thread.h"
+#include "base/Thread.h"
 
 class IIFEvent {
  public:

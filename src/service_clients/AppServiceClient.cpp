@@ -1,7 +1,7 @@
 #include "service_clients/AppServiceClient.h"
 
-#include "service_clients/AppList.h"
-#include "service_clients/CompList.h"
+#include "records/AppList.h"
+#include "records/CompList.h"
 #include "service_clients/ServiceRequests.h"
 
 CAppServiceClient::~CAppServiceClient() { AbortAndWaitFor(m_AppLock); }

@@ -1,6 +1,6 @@
 #include "service_clients/CfgServiceClient.h"
 
-#include "service_clients/Config.h"
+#include "records/Config.h"
 #include "service_clients/ServiceRequests.h"
 
 CCfgServiceClient::~CCfgServiceClient() { AbortAndWaitFor(m_CfgLock); }

@@ -42,7 +42,7 @@
 #include "host/RateLimit.h"
 #include "transport/ServerEvent.h"
 #include "transport/SocketTypes.h"
-#include "transport/Thread.h"
+#include "base/Thread.h"
 
 class CArchiveBuffer;
 

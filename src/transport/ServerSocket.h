@@ -25,7 +25,7 @@
 #include "host/TransportLogger.h"
 #include "transport/ServerEvent.h"
 #include "transport/SocketTypes.h"
-#include "transport/Thread.h"
+#include "base/Thread.h"
 
 class CArchiveBuffer;
 

@@ -19,7 +19,7 @@
 #include <boost/thread/condition_variable.hpp>
 #include <boost/thread/mutex.hpp>
 
-#include "transport/Thread.h"
+#include "base/Thread.h"
 
 class CWorkerPool {
  public:

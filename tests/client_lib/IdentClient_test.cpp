@@ -16,9 +16,9 @@
 #include "ClientWorld.h"
 #include "EventListener.h"
 #include "RecordView.h"
-#include "client_service/IdentEvent.h"
+#include "records/IdentEvent.h"
 #include "transport/ClientSocket.h"
-#include "discovery/VCIStatus.h"
+#include "records/VCIStatus.h"
 #include "platform/StackNotification.h"
 #include "platform/WinUser.h"
 

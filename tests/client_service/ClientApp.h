@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "client_service/ClientConnectionMgr.h"
-#include "client_service/IdentConnect.h"
-#include "client_service/IdentEvent.h"
-#include "client_service/RecordFrame.h"
+#include "records/IdentConnect.h"
+#include "records/IdentEvent.h"
+#include "records/RecordFrame.h"
 #include "common/SocketPeers.h"
 #include "host/Brand.h"
 #include "host/TraceCapture.h"

@@ -7,10 +7,10 @@
 #include <future>
 #include <tuple>
 
-#include "client_service/BluetoothReq.h"
+#include "records/BluetoothReq.h"
 #include "client_service/ClientApp.h"
-#include "client_service/IdentDisconnect.h"
-#include "client_service/LogFile.h"
+#include "records/IdentDisconnect.h"
+#include "records/LogFile.h"
 #include "client_service/RegisteredClient.h"
 #include "platform/VersionInfo.h"
 #include "tools/SimProcess.h"

@@ -10,8 +10,8 @@
 
 #include "client_service/ClientApp.h"
 #include "common/ServiceProcess.h"
-#include "discovery/InvalidVCIList.h"
-#include "discovery/VCICachedMap.h"
+#include "records/InvalidVCIList.h"
+#include "records/VCICachedMap.h"
 #include "tools/SimProcess.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <algorithm>
 
 #include "client_service/ClientApp.h"
-#include "client_service/LogFile.h"
+#include "records/LogFile.h"
 #include "common/ServiceProcess.h"
 #include "tools/SimProcess.h"
 

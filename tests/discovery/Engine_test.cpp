@@ -20,13 +20,13 @@
 
 #include "common/BtSimProcess.h"
 #include "common/TestEnv.h"
-#include "discovery/CacheFile.h"
+#include "records/CacheFile.h"
 #include "discovery/VCIIdentClient.h"
-#include "discovery/VCIIdentMsg.h"
-#include "discovery/VCIStatusMap.h"
+#include "records/VCIIdentMsg.h"
+#include "records/VCIStatusMap.h"
 #include "host/Brand.h"
 #include "host/TraceCapture.h"
-#include "service_clients/WireBytes.h"
+#include "records/WireBytes.h"
 #include "tools/SimProcess.h"
 
 using testenv::SimProcess;

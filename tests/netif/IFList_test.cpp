@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "netif/IFList.h"
-#include "service_clients/WireBytes.h"
+#include "records/WireBytes.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 
 #include "common/TestEnv.h"
 #include "serialize/ArchiveBuffer.h"
-#include "service_clients/AppList.h"
-#include "service_clients/CompList.h"
-#include "service_clients/Config.h"
+#include "records/AppList.h"
+#include "records/CompList.h"
+#include "records/Config.h"
 #include "service_clients/ServiceRequests.h"
 #include "service_clients/VCIServiceClient.h"
 #include "tools/SimProcess.h"

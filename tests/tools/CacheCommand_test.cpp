@@ -6,8 +6,8 @@
 
 #include "ToolRun.h"
 #include "common/TestEnv.h"
-#include "discovery/InvalidVCIList.h"
-#include "discovery/VCICachedMap.h"
+#include "records/InvalidVCIList.h"
+#include "records/VCICachedMap.h"
 
 namespace {
 

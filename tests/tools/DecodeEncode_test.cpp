@@ -8,7 +8,7 @@
 
 #include "ToolRun.h"
 #include "common/TestEnv.h"
-#include "discovery/RecordImages.h"
+#include "records/RecordImages.h"
 
 using wire::Builder;
 using wire::Bytes;

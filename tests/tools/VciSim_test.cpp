@@ -12,12 +12,12 @@
 
 #include "ToolRun.h"
 #include "common/TestEnv.h"
-#include "discovery/RecoveryStatus.h"
-#include "discovery/VCIIdentMsg.h"
-#include "discovery/VCIStatusMsg.h"
-#include "service_clients/AppList.h"
+#include "records/RecoveryStatus.h"
+#include "records/VCIIdentMsg.h"
+#include "records/VCIStatusMsg.h"
+#include "records/AppList.h"
 #include "service_clients/AppServiceClient.h"
-#include "service_clients/WireBytes.h"
+#include "records/WireBytes.h"
 #include "tools/SimProcess.h"
 
 namespace {

@@ -19,9 +19,9 @@
 
 #include "NestedRecordJson.h"
 #include "ToolCommand.h"
-#include "discovery/RecoveryStatus.h"
-#include "discovery/VCIIdentMsg.h"
-#include "discovery/VCIStatusMsg.h"
+#include "records/RecoveryStatus.h"
+#include "records/VCIIdentMsg.h"
+#include "records/VCIStatusMsg.h"
 #include "serialize/ObjectId.h"
 
 using json = nlohmann::ordered_json;

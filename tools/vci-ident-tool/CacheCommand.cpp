@@ -5,9 +5,9 @@
 
 #include "RecordJson.h"
 #include "ToolCommand.h"
-#include "discovery/CacheFile.h"
-#include "discovery/InvalidVCIList.h"
-#include "discovery/VCICachedMap.h"
+#include "records/CacheFile.h"
+#include "records/InvalidVCIList.h"
+#include "records/VCICachedMap.h"
 #include "host/TraceLog.h"
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/ObjectId.h"

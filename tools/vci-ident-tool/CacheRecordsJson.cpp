@@ -1,9 +1,9 @@
 // JSON form of the discovery engine's cache records: the detail cache with
 // its items and the invalid-device list.
 #include "NestedRecordJson.h"
-#include "discovery/InvalidVCIList.h"
-#include "discovery/VCICachedItem.h"
-#include "discovery/VCICachedMap.h"
+#include "records/InvalidVCIList.h"
+#include "records/VCICachedItem.h"
+#include "records/VCICachedMap.h"
 #include "serialize/ObjectId.h"
 
 using json = nlohmann::ordered_json;

@@ -2,11 +2,11 @@
 // the control requests and replies and the event messages.
 #include "NestedRecordJson.h"
 #include "ToolCommand.h"
-#include "client_service/BluetoothReq.h"
-#include "client_service/IdentConnect.h"
-#include "client_service/IdentDisconnect.h"
-#include "client_service/IdentEvent.h"
-#include "client_service/LogFile.h"
+#include "records/BluetoothReq.h"
+#include "records/IdentConnect.h"
+#include "records/IdentDisconnect.h"
+#include "records/IdentEvent.h"
+#include "records/LogFile.h"
 #include "serialize/ObjectId.h"
 
 using json = nlohmann::ordered_json;

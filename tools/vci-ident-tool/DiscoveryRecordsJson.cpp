@@ -2,12 +2,12 @@
 // status embeds, the status itself, the status table that clients receive,
 // the engine's live table and the address bindings. Fields follow wire order.
 #include "NestedRecordJson.h"
-#include "discovery/ArgList.h"
-#include "discovery/BindMap.h"
-#include "discovery/SessionList.h"
-#include "discovery/VCIStatus.h"
-#include "discovery/VCIStatusDynMap.h"
-#include "discovery/VCIStatusMap.h"
+#include "records/ArgList.h"
+#include "records/BindMap.h"
+#include "records/SessionList.h"
+#include "records/VCIStatus.h"
+#include "records/VCIStatusDynMap.h"
+#include "records/VCIStatusMap.h"
 #include "serialize/ObjectId.h"
 
 using json = nlohmann::ordered_json;

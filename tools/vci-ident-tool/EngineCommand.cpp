@@ -14,7 +14,7 @@
 #include "RecordJson.h"
 #include "ToolCommand.h"
 #include "discovery/VCIIdentClient.h"
-#include "discovery/VCIStatusMap.h"
+#include "records/VCIStatusMap.h"
 #include "host/Brand.h"
 #include "netif/IFList.h"
 #include "platform/Registry.h"

@@ -2,10 +2,10 @@
 // a VCI's application and configuration services.
 #include "NestedRecordJson.h"
 #include "serialize/ObjectId.h"
-#include "service_clients/AppList.h"
-#include "service_clients/AppVersion.h"
-#include "service_clients/CompList.h"
-#include "service_clients/Config.h"
+#include "records/AppList.h"
+#include "records/AppVersion.h"
+#include "records/CompList.h"
+#include "records/Config.h"
 #include "service_clients/ServiceRequests.h"
 
 using json = nlohmann::ordered_json;

@@ -12,7 +12,7 @@
 #include <boost/chrono.hpp>
 
 #include "transport/ClientSocketEvent.h"
-#include "transport/Thread.h"
+#include "base/Thread.h"
 
 class CClientSocket;
 

@@ -5,7 +5,7 @@
 
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/ObjectId.h"
-#include "service_clients/CompList.h"
+#include "records/CompList.h"
 
 namespace vcisim {
 

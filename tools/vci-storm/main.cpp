@@ -52,11 +52,11 @@
 #include <thread>
 #include <vector>
 
-#include "client_service/IdentConnect.h"
-#include "client_service/IdentDisconnect.h"
-#include "client_service/IdentEvent.h"
-#include "client_service/LogFile.h"
-#include "discovery/VCIIdentMsg.h"
+#include "records/IdentConnect.h"
+#include "records/IdentDisconnect.h"
+#include "records/IdentEvent.h"
+#include "records/LogFile.h"
+#include "records/VCIIdentMsg.h"
 #include "serialize/ArchiveBuffer.h"
 #include "transport/ClientSocket.h"
 #include "transport/ServerEvent.h"

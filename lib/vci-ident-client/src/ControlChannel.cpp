@@ -1,8 +1,8 @@
 #include "ControlChannel.h"
 
-#include "client_service/BluetoothReq.h"
-#include "client_service/IdentDisconnect.h"
-#include "client_service/LogFile.h"
+#include "records/BluetoothReq.h"
+#include "records/IdentDisconnect.h"
+#include "records/LogFile.h"
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/ObjectId.h"
 #include "transport/ClientSocket.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "client_service/IdentConnect.h"
+#include "records/IdentConnect.h"
 
 class CSerialize;
 

@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "client_service/IdentEvent.h"
+#include "records/IdentEvent.h"
 #include "serialize/ArchiveBuffer.h"
 #include "transport/ServerSocket.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "RecordView.h"
-#include "client_service/IdentEvent.h"
+#include "records/IdentEvent.h"
 #include "host/IdentConfig.h"
 #include "host/TraceLog.h"
 #include "platform/StartProgram.h"

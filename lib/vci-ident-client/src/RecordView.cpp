@@ -2,10 +2,10 @@
 
 #include <cstdlib>
 
-#include "client_service/IdentConnect.h"
-#include "discovery/BindMap.h"
-#include "discovery/VCIStatus.h"
-#include "discovery/VCIStatusMap.h"
+#include "records/IdentConnect.h"
+#include "records/BindMap.h"
+#include "records/VCIStatus.h"
+#include "records/VCIStatusMap.h"
 
 namespace vciident {
 
