@@ -1,10 +1,10 @@
 #include "bluetooth/NonVciList.h"
 
 #include <cstdio>
-#include <fstream>
 
 #include "host/IniFile.h"
 #include "host/TraceLog.h"
+#include "platform/Files.h"
 #include "platform/Kernel.h"
 #include "platform/Registry.h"
 
@@ -47,7 +47,7 @@ long EntryCount(const CIniFile& ini, const std::string& section) {
 int32_t CNonVciList::Load() {
   std::string path;
   if (!NonVciPath(path)) return -1;
-  if (!std::ifstream(path).good()) {
+  if (!platform::OpensForReading(path)) {
     TraceLog(TRACE_INFO, "Non-VCI cached file %s not found", path.c_str());
     return 0;
   }
@@ -78,7 +78,7 @@ void CNonVciList::Add(const std::string& address, const std::string& name) {
   m_Addresses.insert(address);
   std::string path;
   if (!NonVciPath(path)) return;
-  if (!std::ifstream(path).good()) std::ofstream(path).close();
+  platform::CreateFileIfMissing(path);
   CIniFile ini;
   if (!ini.Load(path)) {
     TraceLog(TRACE_WARN, "Can't load %s", path.c_str());

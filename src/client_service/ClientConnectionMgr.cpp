@@ -10,9 +10,9 @@
 #include <new>
 #include <vector>
 
-#include <boost/filesystem.hpp>
 #include <boost/thread/thread.hpp>
 
+#include "platform/Files.h"
 #include "records/BluetoothReq.h"
 #include "records/IdentConnect.h"
 #include "records/IdentDisconnect.h"
@@ -708,12 +708,9 @@ void CClientConnectionMgr::DataFileRequest(CArchiveBuffer& request, CArchiveBuff
   // A store's leftover temporary file is not one of the files.
   if (msg.Serialize(request) &&
       platform::ReadRegistryString("IdentServiceDefaultLocation", kLocationValueSize, location) == ERROR_SUCCESS) {
-    std::map<std::string, std::string> paths;  // name -> path, in name order
-    boost::system::error_code ec;
-    for (boost::filesystem::directory_iterator it(platform::JoinPath(location, kDataFolder), ec), end;
-         !ec && it != end; it.increment(ec))
-      if (!CVCIIdentClient::IsStoreTemporary(it->path().filename().string()))
-        paths.emplace(it->path().filename().string(), it->path().string());
+    std::map<std::string, std::string> paths = platform::FolderEntries(platform::JoinPath(location, kDataFolder));
+    for (auto it = paths.begin(); it != paths.end();)
+      it = CVCIIdentClient::IsStoreTemporary(it->first) ? paths.erase(it) : std::next(it);
     // The reply is one frame, and an application takes none longer than
     // MAX_FRAME_LENGTH: the files go in, in name order, while they fit. One
     // that does not is listed as a file that cannot be read, so that the
@@ -726,9 +723,7 @@ void CClientConnectionMgr::DataFileRequest(CArchiveBuffer& request, CArchiveBuff
     uint64_t leftOutBytes = 0;
     for (const auto& file : paths) {
       const uint64_t overhead = entryBytes + 2 * file.first.size();
-      boost::system::error_code sizeError;
-      uint64_t size = boost::filesystem::file_size(file.second, sizeError);
-      if (sizeError) size = 0;  // not a file: its read fails below
+      const uint64_t size = platform::PlainFileSize(file.second);  // 0 when not a file: its read fails below
       if (overhead + size > room) {
         ++leftOut;
         leftOutBytes += size;

@@ -9,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include <boost/filesystem.hpp>
 #include <boost/thread/thread.hpp>
 
 #include "discovery/AcquireDeviceStats.h"
@@ -128,23 +127,21 @@ void CVCIIdentClient::LoadCaches(const std::string& location) {
   m_sInvalidModulePath = platform::JoinPath(folder, name);
   // A store that was killed before its rename left its temporary file; no
   // store is running now.
-  boost::system::error_code ec;
-  for (boost::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    if (!IsStoreTemporary(it->path().filename().string())) continue;
+  for (const auto& entry : platform::FolderEntries(folder)) {
+    if (!IsStoreTemporary(entry.first)) continue;
     TraceLog(TRACE_WARN, "CVCIIdentClient::Initialize Removing %s, left by a store that did not end",
-             it->path().string().c_str());
-    boost::system::error_code removed;
-    boost::filesystem::remove(it->path(), removed);
+             entry.second.c_str());
+    platform::RemoveFile(entry.second);
   }
   // A file that exists and does not load is deleted, so that the next store
   // starts it afresh.
   if (m_VCICachedMap.Load(m_sValidModulePath) != 0) {
     TraceLog(TRACE_WARN, "CVCIIdentClient::Initialize Unable to load cached Modules");
-    std::remove(m_sValidModulePath.c_str());
+    platform::RemoveFile(m_sValidModulePath);
   }
   if (m_InvalidVCIList.Load(m_sInvalidModulePath) != 0) {
     TraceLog(TRACE_WARN, "CVCIIdentClient::Initialize Unable to load invalid module cache");
-    std::remove(m_sInvalidModulePath.c_str());
+    platform::RemoveFile(m_sInvalidModulePath);
   }
 }
 

@@ -14,6 +14,7 @@
 #include "host/IniFile.h"
 #include "host/TraceLog.h"
 #include "platform/AdapterInfo.h"
+#include "platform/Files.h"
 #include "platform/NetConnection.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
@@ -97,10 +98,7 @@ int32_t CVCIIdentClient::UpdateDetectedVCIs(const std::string& name, const BtVci
   std::string location;
   if (platform::ReadRegistryString("IdentServiceDefaultLocation", 256, location) != ERROR_SUCCESS) return -1;
   const std::string path = BtFilePath(location);
-  if (FILE* f = fopen(path.c_str(), "r"))
-    fclose(f);
-  else if (FILE* created = fopen(path.c_str(), "w"))
-    fclose(created);
+  platform::CreateFileIfMissing(path);
   CIniFile ini;
   if (!ini.Load(path)) {
     TraceLog(TRACE_WARN, "CVCIIdentClient::UpdateDetectedVCIs Can't load %s", path.c_str());

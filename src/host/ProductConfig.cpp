@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "host/TraceLog.h"
+#include "platform/Files.h"
 #include "platform/Registry.h"
 #include "serialize/BlowfishCipher.h"
 #include "serialize/CipherKey.h"
@@ -92,15 +93,8 @@ int CProductConfig::Load() {
   if (platform::ReadRegistryString("ProductSpecificLocation", kLocationBufferSize, location) != ERROR_SUCCESS)
     return -1;
 
-  FILE* f = std::fopen(FilePath(location).c_str(), "rb");
-  if (f == nullptr) return -1;
   std::vector<uint8_t> file;
-  uint8_t chunk[4096];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof(chunk), f)) > 0) file.insert(file.end(), chunk, chunk + n);
-  bool readError = std::ferror(f) != 0;
-  std::fclose(f);
-  if (readError || file.size() > UINT32_MAX) return -1;
+  if (!platform::ReadWholeFile(FilePath(location), file, UINT32_MAX)) return -1;
 
   uint32_t fileSize = static_cast<uint32_t>(file.size());
   if (fileSize == 0 || !Decipher(file.data(), fileSize)) return -1;

@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "platform/Paths.h"
+#include "host/TraceLog.h"
 
 CServiceUtilities& CServiceUtilities::GetInstance() {
   static CServiceUtilities* instance = new CServiceUtilities;  // Lives until exit.
@@ -11,16 +11,13 @@ CServiceUtilities& CServiceUtilities::GetInstance() {
 }
 
 void CServiceUtilities::WriteLog(int level, const char* format, ...) {
-  // This service never names a folder or a file, so every line ends here.
-  if (m_sFolder.empty() || m_sFile.empty()) return;
   if (level < m_iThreshold) return;
-  FILE* f = fopen(platform::JoinPath(m_sFolder, m_sFile).c_str(), "a");
-  if (!f) return;
+  char line[1000];
   va_list ap;
   va_start(ap, format);
-  fprintf(f, "%d ", level);
-  vfprintf(f, format, ap);
-  fputc('\n', f);
+  const int n = vsnprintf(line, sizeof line, format, ap);
   va_end(ap);
-  fclose(f);
+  if (n < 0) return;
+  // A longer line is cut: the trace log would drop a message that does not fit.
+  TraceLog(level == LOG_ERR ? TRACE_ERR : level == LOG_WARN ? TRACE_WARN : TRACE_INFO, "%s", line);
 }

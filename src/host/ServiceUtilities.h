@@ -1,9 +1,11 @@
-// CServiceUtilities: the runtime log that the client sockets and the VCI
-// service clients report their errors to. This service never gives it a
-// folder or a file name, so every line sent to it is dropped.
+// CServiceUtilities: the runtime log that the client sockets, the VCI
+// service clients and the cache files report their errors to. The service
+// sets up no file of its own for it: a line at or above its threshold (the
+// errors) goes into the trace log as it is, at its level, where the trace
+// level, the window, the trace file and the journal decide what becomes of
+// it. Below the threshold (the transport lines that the service clients
+// echo, the warnings) nothing is written.
 #pragma once
-
-#include <string>
 
 class CServiceUtilities {
  public:
@@ -11,12 +13,10 @@ class CServiceUtilities {
 
   static CServiceUtilities& GetInstance();
 
-  // Writes nothing while the folder or the file name is empty.
+  // Lines below the threshold are dropped.
   void WriteLog(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
  private:
   CServiceUtilities() = default;
-  int m_iThreshold = 2;
-  std::string m_sFolder;
-  std::string m_sFile;
+  const int m_iThreshold = LOG_ERR;
 };

@@ -12,6 +12,7 @@
 
 #include "host/JournalPriority.h"
 #include "host/MainWindowHandle.h"
+#include "platform/Files.h"
 #include "platform/Journal.h"
 #include "platform/Kernel.h"
 #include "platform/Paths.h"
@@ -25,7 +26,6 @@ std::mutex& Lock() {
 }
 std::string g_TracePath;         // Guarded by Lock(); computed once.
 bool g_FirstWritePending = true;  // Guarded by Lock().
-FILE* g_File = nullptr;           // Guarded by Lock(); the open trace file.
 bool g_Append = false;            // Guarded by Lock().
 std::atomic<bool> g_Silenced{false};
 std::atomic<int> g_JournalFd{-1};
@@ -60,25 +60,30 @@ bool ComputeTracePath() {
   return true;
 }
 
-// Requires Lock() held.
-void CloseTraceFile() {
-  if (g_File) fclose(g_File);
-  g_File = nullptr;
+// The trace file, open or not; like the lock, it outlives every static
+// destructor. Requires Lock() held.
+platform::CAppendFile& File() {
+  static platform::CAppendFile* file = new platform::CAppendFile;
+  return *file;
 }
+
+// Requires Lock() held.
+void CloseTraceFile() { File().Close(); }
 
 // The open trace file, opened when it is not: the process's first opening
 // truncates it unless append is set and starts it with the date; a later
 // one appends. Null when it cannot be opened (the next line tries again).
 // Requires Lock() held.
-FILE* TraceFile(const SYSTEMTIME& now) {
-  if (g_File) return g_File;
+platform::CAppendFile* TraceFile(const SYSTEMTIME& now) {
+  platform::CAppendFile& file = File();
+  if (file.IsOpen()) return &file;
   if (g_TracePath.empty() && !ComputeTracePath()) return nullptr;
-  g_File = fopen(g_TracePath.c_str(), g_FirstWritePending && !g_Append ? "w+" : "a+");
-  if (g_File && g_FirstWritePending) {
-    fputs(CtimeText(now).c_str(), g_File);
+  if (!file.Open(g_TracePath, g_FirstWritePending && !g_Append)) return nullptr;
+  if (g_FirstWritePending) {
+    file.Write(CtimeText(now));
     g_FirstWritePending = false;
   }
-  return g_File;
+  return &file;
 }
 
 }  // namespace
@@ -155,12 +160,9 @@ void TraceLog(int level, const char* format, ...) {
   }
   *p++ = '\n';
   if (!persist) return;
-  if (FILE* f = TraceFile(now)) {
-    // Flushed line by line: a reader of the file (or a crash) never finds
-    // half of a line, and nothing waits in the buffer for the next line.
-    fwrite(line, 1, static_cast<size_t>(p - line), f);
-    fflush(f);
-  }
+  // Flushed line by line: a reader of the file (or a crash) never finds
+  // half of a line, and nothing waits in the buffer for the next line.
+  if (platform::CAppendFile* f = TraceFile(now)) f->Write(line, static_cast<size_t>(p - line));
 }
 
 void SetTraceSinks(int level, bool show, bool persist, bool append, bool reopen) {

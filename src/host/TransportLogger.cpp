@@ -7,12 +7,13 @@
 #include <mutex>
 
 #include "host/ServiceUtilities.h"
+#include "platform/Files.h"
 #include "platform/Kernel.h"
 #include "platform/Paths.h"
 
 namespace {
 std::mutex g_Lock;
-FILE* g_File = nullptr;  // Guarded by g_Lock.
+platform::CAppendFile g_File;  // Guarded by g_Lock.
 }  // namespace
 
 std::string CTransportLogger::TransportLogPath() {
@@ -25,22 +26,19 @@ std::string CTransportLogger::TransportLogPath() {
 int CTransportLogger::OpenTransportLog(const char*) {
   if (m_bDisabled) return -1;
   std::lock_guard<std::mutex> g(g_Lock);
-  if (g_File) return 0;
+  if (g_File.IsOpen()) return 0;
   // A missing folder makes the open fail: no transport log, as designed.
-  g_File = fopen(TransportLogPath().c_str(), "a+");
-  if (!g_File) {
+  if (!g_File.Open(TransportLogPath(), false)) {
     m_bDisabled = true;
     return -1;
   }
-  fseek(g_File, 0, SEEK_END);
-  fputs("######### Log File Started #########\n", g_File);
-  fflush(g_File);
+  g_File.Write("######### Log File Started #########\n");
   return 0;
 }
 
 void CTransportLogger::TrnLog(const char* format, ...) {
   std::lock_guard<std::mutex> g(g_Lock);
-  if (!g_File && !m_bEcho) return;
+  if (!g_File.IsOpen() && !m_bEcho) return;
   char message[256];
   va_list ap;
   va_start(ap, format);
@@ -48,18 +46,17 @@ void CTransportLogger::TrnLog(const char* format, ...) {
   va_end(ap);
   // A message that does not fit is neither written nor echoed.
   if (n < 0 || n >= static_cast<int>(sizeof message)) return;
-  if (g_File) {
+  if (g_File.IsOpen()) {
     const WallClock now = GetWallClock();
-    fprintf(g_File, "%lld.%07u %s\n", static_cast<long long>(now.llSeconds), now.uiTicks100ns, message);
-    fflush(g_File);
+    char line[sizeof message + 40];
+    const int length =
+        snprintf(line, sizeof line, "%lld.%07u %s\n", static_cast<long long>(now.llSeconds), now.uiTicks100ns, message);
+    if (length > 0) g_File.Write(line, static_cast<size_t>(length));
   }
   if (m_bEcho) CServiceUtilities::GetInstance().WriteLog(CServiceUtilities::LOG_INFO, "%s:%s", "TrnLog", message);
 }
 
 void CTransportLogger::CloseTransportLog() {
   std::lock_guard<std::mutex> g(g_Lock);
-  if (!g_File) return;
-  fflush(g_File);
-  fclose(g_File);
-  g_File = nullptr;
+  g_File.Close();
 }

@@ -1,7 +1,6 @@
 #include "records/CacheFile.h"
 
 #include "host/ServiceUtilities.h"
-#include "host/TraceLog.h"
 #include "platform/Files.h"
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/ObjectId.h"
@@ -11,11 +10,9 @@ namespace {
 
 const uint32_t kIdWordSize = 4;
 
-// The runtime log is where these lines belong; it is never set up in this
-// service, so they go to the trace log as well.
+// To the runtime log, which hands them to the trace log.
 void LogError(const char* what, const char* logName) {
   CServiceUtilities::GetInstance().WriteLog(CServiceUtilities::LOG_ERR, "%s %s", what, logName);
-  TraceLog(TRACE_ERR, "%s %s", what, logName);
 }
 
 bool Fail(cache_file::LoadFailure* failure, cache_file::LoadFailure::Step step) {

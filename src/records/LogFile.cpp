@@ -1,31 +1,11 @@
 #include "records/LogFile.h"
 
-#include <cstdio>
+#include <algorithm>
 
+#include "platform/Files.h"
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/ObjectId.h"
 #include "serialize/RecordCount.h"
-
-namespace {
-
-// Nothing is read of a file longer than maxSize.
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, uint64_t maxSize) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  bool ok = std::fseek(f, 0, SEEK_END) == 0;
-  long size = ok ? std::ftell(f) : -1;
-  ok = ok && size >= 0 && size <= 0x7FFFFFFFL && static_cast<uint64_t>(size) <= maxSize &&
-       std::fseek(f, 0, SEEK_SET) == 0;
-  if (ok) {
-    out.resize(static_cast<size_t>(size));
-    ok = size == 0 || std::fread(out.data(), 1, out.size(), f) == out.size();
-  }
-  std::fclose(f);
-  if (!ok) out.clear();
-  return ok;
-}
-
-}  // namespace
 
 CLogFile_Send::CLogFile_Send() : CSerialize(OBJID_CLogFile_Send), m_uiVersion(CURRENT_VERSION) {}
 
@@ -58,7 +38,8 @@ CLogFile_Recv::CLogFile_Recv() : CResponse(OBJID_CLogFile_Recv), m_uiVersion(CUR
 CLogFile_Recv::CLogFile_Recv(int32_t result, const std::string& name, const std::string& path, uint64_t maxSize)
     : CResponse(OBJID_CLogFile_Recv, result), m_uiVersion(CURRENT_VERSION) {
   if (result != 0) return;
-  if (ReadWholeFile(path, m_Contents, maxSize))
+  // The length travels as a signed count on some readers: nothing beyond 2 GiB.
+  if (platform::ReadWholeFile(path, m_Contents, std::min<uint64_t>(maxSize, 0x7FFFFFFF)))
     m_strName = name;
   else
     m_iResult = -1;

@@ -271,21 +271,11 @@ bool CArchiveBuffer::Read(std::string& s) {
 bool CArchiveBuffer::LoadFromFile(const char* path) {
   Rewind(LOADING);
   if (path == nullptr || !IsUsable()) return false;
-  FILE* f = std::fopen(path, "rb");
-  if (f == nullptr) return false;
-  bool ok = false;
-  // Only a plain file has a size to load: a folder opens for reading too,
-  // and its end offset on some file systems is a huge number that would be
-  // allocated before the read fails.
-  if (platform::IsPlainFile(f) && std::fseek(f, 0, SEEK_END) == 0) {
-    long size = std::ftell(f);
-    if (size >= 0 && static_cast<unsigned long>(size) < UINT32_MAX - kFrameSlot &&
-        std::fseek(f, 0, SEEK_SET) == 0 && AllocateData(static_cast<uint32_t>(size))) {
-      ok = size == 0 || std::fread(m_pContent, 1, static_cast<size_t>(size), f) == static_cast<size_t>(size);
-    }
-  }
-  std::fclose(f);
-  return ok;
+  std::vector<uint8_t> file;
+  if (!platform::ReadWholeFile(path, file, UINT32_MAX - kFrameSlot - 1)) return false;
+  if (!AllocateData(static_cast<uint32_t>(file.size()))) return false;
+  if (!file.empty()) std::memcpy(m_pContent, file.data(), file.size());
+  return true;
 }
 
 bool CArchiveBuffer::StoreToFile(const char* path) {

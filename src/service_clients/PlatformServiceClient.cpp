@@ -211,7 +211,6 @@ bool CPlatformServiceClient::OnErrorDetected(int code) {
 
 void CPlatformServiceClient::WriteErrorLog(const char* line) {
   CServiceUtilities::GetInstance().WriteLog(CServiceUtilities::LOG_ERR, "%s", line);
-  TraceLog(TRACE_ERR, "%s", line);
 }
 
 void CPlatformServiceClient::LogErrorf(const char* format, ...) {

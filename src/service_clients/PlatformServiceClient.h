@@ -111,9 +111,8 @@ class CPlatformServiceClient : public IClientSocketEvent {
   // query in progress, if any, has released ownLock.
   void AbortAndWaitFor(boost::recursive_mutex& ownLock);
 
-  // Where the client's error lines go: the runtime log, and (since this
-  // service never sets the runtime log up, which would make a failing VCI
-  // query invisible) the trace log as well. Tests override it to read them.
+  // Where the client's error lines go: the runtime log (and from there the
+  // trace log). Tests override it to read them.
   virtual void WriteErrorLog(const char* line);
 
  private:

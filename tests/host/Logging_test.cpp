@@ -16,6 +16,7 @@
 #include "host/IdentConfig.h"
 #include "host/LogManager.h"
 #include "host/MainWindowHandle.h"
+#include "host/ServiceUtilities.h"
 #include "host/TraceCapture.h"
 #include "host/TraceLog.h"
 #include "host/TransportLogger.h"
@@ -53,11 +54,15 @@ TEST(TraceLog, LinesBelowTheLevelAreDroppedAndTheRestCarryTimeThreadAndLevel) {
   TraceLog(TRACE_WARN, "CTest::Run warned %d", 1);
   TraceLog(TRACE_ERR, "CTest::Run failed iRet = %d", -1);
   TraceLog(7, "CTest::Run odd level");
+  // The runtime log hands its errors to the trace log as they are, and
+  // writes nothing below its threshold.
+  CServiceUtilities::GetInstance().WriteLog(CServiceUtilities::LOG_WARN, "CTest::Run runtime warning");
+  CServiceUtilities::GetInstance().WriteLog(CServiceUtilities::LOG_ERR, "CTest::Run runtime error %d", 2);
   char tid[16];
   snprintf(tid, sizeof tid, "%5d", static_cast<int>(GetCurrentThreadId()));
   const std::string t = "[0-9]{2}:[0-5][0-9]:[0-5][0-9]\\.[0-9]{3}:" + std::string(tid);
   ExpectLinesMatch(TraceCapture::Lines(), {t + ":WARN: CTest::Run warned 1", t + ":ERR : CTest::Run failed iRet = -1",
-                                           t + ":INFO: CTest::Run odd level"});
+                                           t + ":INFO: CTest::Run odd level", t + ":ERR : CTest::Run runtime error 2"});
 }
 
 // A shown line that no window takes still reaches the file; a window that

@@ -64,4 +64,52 @@ TEST(ReplaceFileAtomically, KeepsThePermissionsAndLeavesTheFileAloneOnFailure) {
   fclose(f);
 }
 
+// What the rest of the service reads, lists and creates through the seam.
+TEST(Files, WholeReadsTakeOnlyPlainFilesWithinTheirLimitAndListingsSkipNothingButDots) {
+  testenv::ScratchDir dir;
+  testenv::WriteFile(dir.File("b"), "four");
+  testenv::WriteFile(dir.File("empty"), "");
+  ASSERT_TRUE(boost::filesystem::create_directory(dir.File("folder")));
+  const struct {
+    std::string path;
+    uint64_t limit;
+    bool read;
+    std::string content;
+  } cases[] = {
+      {dir.File("b"), 4, true, "four"},          {dir.File("b"), 3, false, ""},
+      {dir.File("empty"), 0, true, ""},          {dir.File("folder"), 1 << 20, false, ""},
+      {dir.File("missing"), 9, false, ""},       {"/dev/zero", 1 << 20, false, ""},
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> out{1, 2};
+    EXPECT_EQ(platform::ReadWholeFile(c.path, out, c.limit), c.read) << c.path;
+    EXPECT_EQ(std::string(out.begin(), out.end()), c.content) << c.path;
+  }
+  EXPECT_EQ(platform::PlainFileSize(dir.File("b")) + platform::PlainFileSize(dir.File("folder")), 4u);
+
+  EXPECT_FALSE(platform::OpensForReading(dir.File("a")));
+  ASSERT_TRUE(platform::CreateFileIfMissing(dir.File("a")));
+  EXPECT_TRUE(platform::CreateFileIfMissing(dir.File("b")));  // Left as it is.
+  EXPECT_EQ(testenv::ReadFile(dir.File("b")), "four");
+  std::string names;
+  for (const auto& e : platform::FolderEntries(dir.Path()))
+    names += e.first + (e.second == dir.File(e.first) ? " " : "=" + e.second + " ");
+  EXPECT_EQ(names, "a b empty folder ");
+  EXPECT_TRUE(platform::RemoveFile(dir.File("folder")) && platform::RemoveFile(dir.File("a")));
+  EXPECT_FALSE(platform::RemoveFile(dir.File("a")));
+  EXPECT_TRUE(platform::FolderEntries(dir.File("missing")).empty());
+
+  // An append file starts afresh only when told to.
+  platform::CAppendFile log;
+  EXPECT_FALSE(log.Open(dir.File("missing/log"), false));
+  ASSERT_TRUE(log.Open(dir.File("b"), false));
+  log.Write("+1");
+  EXPECT_EQ(testenv::ReadFile(dir.File("b")), "four+1");  // Flushed at once.
+  ASSERT_TRUE(log.Open(dir.File("b"), true));
+  log.Write("new");
+  log.Close();
+  log.Write("dropped");
+  EXPECT_EQ(testenv::ReadFile(dir.File("b")), "new");
+}
+
 }  // namespace
