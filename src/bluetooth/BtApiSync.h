@@ -23,13 +23,13 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "bluetooth/BtApi.h"
 #include "platform/Event.h"
+#include "platform/Mutex.h"
 
 class CBtApiSync : public CBtApi {
  public:
@@ -105,7 +105,7 @@ class CBtApiSync : public CBtApi {
 
   const bool m_bInitialized;
 
-  mutable std::mutex m_Lock;
+  mutable CMutex m_Lock;
   std::unique_ptr<CWorker> m_pWorker;  // Guarded by m_Lock; null between operations.
   std::vector<CWorker> m_Abandoned;    // Guarded by m_Lock; workers that timed out.
   // The stack's lists from the last queries; lent to the operation whose

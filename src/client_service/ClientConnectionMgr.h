@@ -40,18 +40,17 @@
 #include <utility>
 #include <vector>
 
-#include <boost/thread/mutex.hpp>
-
+#include "base/EventQueue.h"
+#include "base/Thread.h"
 #include "client_service/ConnMgrEvent.h"
-#include "serialize/ArchiveBuffer.h"
 #include "discovery/IIdentEvent.h"
 #include "discovery/VCIIdentClient.h"
-#include "transport/ClientSocket.h"
-#include "base/EventQueue.h"
 #include "host/RateLimit.h"
 #include "host/ServiceStatus.h"
+#include "platform/Mutex.h"
+#include "serialize/ArchiveBuffer.h"
+#include "transport/ClientSocket.h"
 #include "transport/ServerEvent.h"
-#include "base/Thread.h"
 
 class CRegisteredClient;
 class CControlServer;
@@ -159,8 +158,8 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
 
   // The requests; each requires the request lock held. False when the
   // request could not be read (no reply then).
-  bool Register(boost::unique_lock<boost::mutex>& requestLock, CArchiveBuffer& request, CArchiveBuffer& reply,
-                const std::string& remoteAddress, const std::string& localAddress);
+  bool Register(CArchiveBuffer& request, CArchiveBuffer& reply, const std::string& remoteAddress,
+                const std::string& localAddress) REQUIRES(m_RequestLock);
   // Whether a registration may go on: its name within MAX_CLIENT_NAME and
   // room for it under the caps beside the clients kept and the
   // registrations connecting; from then on it counts as connecting. A
@@ -232,11 +231,11 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   std::atomic<bool> m_bBluetoothEnabled{false};
 
   // Guarded by m_ServerLock.
-  boost::mutex m_ServerLock;
+  CMutex m_ServerLock;
   std::unique_ptr<CControlServer> m_pControlServer;
 
   // Guarded by m_QueueLock (the pointer; the queue locks itself).
-  boost::mutex m_QueueLock;
+  CMutex m_QueueLock;
   std::unique_ptr<CEventQueue<CConnMgrEvent>> m_pEventQueue;
   // Removals that no event thread took (reported while the manager was not
   // initialised, or still queued when it stopped), queued by the next
@@ -247,7 +246,7 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
 
   // Guarded by m_ClientsLock; the clients are owned (deleted by the event
   // thread while initialised, by DisconnectClients otherwise).
-  boost::mutex m_ClientsLock;
+  CMutex m_ClientsLock;
   OwnedClients m_Clients;
   // Removed clients that unregistered, until they have departed: they count
   // towards the registration caps meanwhile.
@@ -272,7 +271,7 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
 
   // The registrations connecting to their application's event port (the
   // request lock let go meanwhile), with their clients' addresses.
-  boost::mutex m_PendingLock;
+  CMutex m_PendingLock;
   std::vector<std::pair<CRegisteredClient*, std::string>> m_Pending;  // Guarded by m_PendingLock.
   bool m_bRefuseRegistrations = false;                                // Guarded by m_PendingLock.
 
@@ -283,12 +282,12 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   bool m_bInitialized = false;
 
   // The request lock: one request takes effect at a time (see the top).
-  boost::mutex m_RequestLock;
+  CMutex m_RequestLock;
 
   // Taken from the configuration at construction and at every take-in of
   // ident.ini; restored when the last client has gone (registration forces
   // the trace level to INFO).
-  boost::mutex m_ConfigLock;
+  CMutex m_ConfigLock;
   int m_iSavedTraceLevel;         // Guarded by m_ConfigLock.
   bool m_bSavedPersist;           // Guarded by m_ConfigLock.
   bool m_bReloadPending = false;  // Guarded by m_ConfigLock.

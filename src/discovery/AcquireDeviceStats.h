@@ -13,8 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include <boost/thread/mutex.hpp>
-
+#include "platform/Mutex.h"
 #include "records/TimePoint.h"
 #include "records/VCIIdentMsg.h"
 #include "records/VCIStatus.h"
@@ -64,7 +63,7 @@ class CAcquireDeviceStats final : public CWorkerPool::IJob {
   CVCIIdentClient* const m_pEngine;  // Not owned.
   const CVCIIdentMsg m_Msg;
 
-  boost::mutex m_Lock;
+  CMutex m_Lock;
   // Guarded by m_Lock.
   bool m_bFinished = false;
   bool m_bSuccess = false;

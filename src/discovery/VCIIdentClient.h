@@ -36,32 +36,30 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
 
-#include <boost/chrono.hpp>
-#include <boost/thread/condition_variable.hpp>
-#include <boost/thread/mutex.hpp>
-#include <boost/thread/recursive_mutex.hpp>
-
+#include "base/Thread.h"
 #include "bluetooth/BluetoothEvent.h"
 #include "bluetooth/BluetoothMgr.h"
 #include "bluetooth/BtVciInfo.h"
-#include "records/BindMap.h"
 #include "discovery/IIdentEvent.h"
-#include "records/InvalidVCIList.h"
 #include "discovery/SenderTally.h"
-#include "records/TimePoint.h"
-#include "records/VCICachedMap.h"
-#include "records/VCIStatusDynMap.h"
 #include "host/IdentConfig.h"
 #include "host/RateLimit.h"
 #include "netif/IFList.h"
 #include "netif/IFMonitor.h"
+#include "platform/CondVar.h"
+#include "platform/Mutex.h"
+#include "records/BindMap.h"
+#include "records/InvalidVCIList.h"
+#include "records/TimePoint.h"
+#include "records/VCICachedMap.h"
+#include "records/VCIStatusDynMap.h"
 #include "transport/ServerEvent.h"
-#include "base/Thread.h"
 #include "transport/WorkerPool.h"
 
 class CAcquireDeviceStats;
@@ -312,7 +310,7 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   // deadline, true when it was, and ends the connect's waiting. Each takes
   // m_IFLock.
   void ArmInterfaceWait(bool waiting);
-  bool WaitForInterface(boost::chrono::steady_clock::time_point deadline);
+  bool WaitForInterface(std::chrono::steady_clock::time_point deadline);
 
   // Constant while the sockets run: set by Initialize before they open.
   bool m_bBtEnabled = false;
@@ -339,7 +337,7 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   bool m_bRegistered = false;
 
   // Guarded by m_IFLock.
-  boost::condition_variable m_IFCond;
+  CCondVar m_IFCond;
   bool m_bWaitingForIF = false;
   bool m_bIFSeen = false;  // the Bluetooth interface came up or went down
 
@@ -349,12 +347,12 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   uint32_t m_uiZoneCount = 0;
   uint64_t m_uiZonesGeneration = 0;  // none: the configuration's start at 1
 
-  boost::recursive_mutex m_TableLock;
-  boost::mutex m_RecvLock;
-  boost::mutex m_IFLock;
-  boost::mutex m_CmdLock;  // serialises the Bluetooth commands and the manager's Uninitialize
-  boost::mutex m_IFListLock;
-  boost::mutex m_CacheFileLock;
+  CRecursiveMutex m_TableLock;
+  CMutex m_RecvLock;
+  CMutex m_IFLock;
+  CMutex m_CmdLock;  // serialises the Bluetooth commands and the manager's Uninitialize
+  CMutex m_IFListLock;
+  CMutex m_CacheFileLock;
 
   uint64_t m_uiCacheSnapshots = 0;  // Guarded by m_TableLock: the last snapshot's generation.
   uint64_t m_uiCacheStored = 0;     // Guarded by m_CacheFileLock: the generation in the file.

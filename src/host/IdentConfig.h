@@ -19,10 +19,10 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/Mutex.h"
 #include "platform/WinTypes.h"
 
 class CIdentConfig {
@@ -151,16 +151,16 @@ class CIdentConfig {
   // Serialises the writers (Load, SetDefaults, CheckForChanges): each builds
   // its set from the current one. Taken before m_SettingsLock and before the
   // trace log's lock.
-  mutable std::mutex m_ReloadLock;
+  mutable CMutex m_ReloadLock;
   SYSTEMTIME m_FileTime;  // Guarded by m_ReloadLock; all zero when not loaded.
 
-  mutable std::mutex m_SettingsLock;
+  mutable CMutex m_SettingsLock;
   std::shared_ptr<const CSettings> m_pSettings;  // Guarded by m_SettingsLock; never null.
   std::atomic<uint64_t> m_uiGeneration{0};       // raised after each swap of m_pSettings
 
   // Serialises the hand-overs, so that the last one holds the switches in
   // force. Taken after m_ReloadLock, before the trace log's lock.
-  std::mutex m_HandLock;
+  CMutex m_HandLock;
 
   std::atomic<int> m_iTraceLevel;
   std::atomic<bool> m_bPersist;

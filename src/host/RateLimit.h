@@ -9,7 +9,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include <boost/thread/mutex.hpp>
+#include "platform/Mutex.h"
 
 class CRateLimit {
  public:
@@ -28,7 +28,7 @@ class CRateLimit {
 
  private:
   const Clock::duration m_Interval;
-  boost::mutex m_Lock;
+  CMutex m_Lock;
   Clock::time_point m_LastLine;  // Guarded by m_Lock.
   uint64_t m_uiCount = 0;        // Guarded by m_Lock: since the last line.
   bool m_bReported = false;      // Guarded by m_Lock: a line was written.

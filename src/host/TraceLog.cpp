@@ -7,20 +7,20 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <string>
 
 #include "host/JournalPriority.h"
 #include "host/MainWindowHandle.h"
 #include "platform/Journal.h"
 #include "platform/Kernel.h"
+#include "platform/Mutex.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 
 namespace {
 
-std::mutex& Lock() {
-  static std::mutex* lock = new std::mutex;  // Outlives every static destructor.
+CMutex& Lock() {
+  static CMutex* lock = new CMutex;  // Outlives every static destructor.
   return *lock;
 }
 std::string g_TracePath;         // Guarded by Lock(); computed once.
@@ -107,7 +107,7 @@ void TraceLog(int level, const char* format, ...) {
   va_end(ap);
   if (n < 0 || n > 1023) return;  // Too long: dropped everywhere.
 
-  std::lock_guard<std::mutex> g(Lock());
+  CMutexLock g(Lock());
   if (journal) platform::WriteJournalLine(journalFd, priority, message, static_cast<size_t>(n));
   if (!show && !persist) return;
   const int tid = static_cast<int>(GetCurrentThreadId());
@@ -164,7 +164,7 @@ void TraceLog(int level, const char* format, ...) {
 }
 
 void SetTraceSinks(int level, bool show, bool persist, bool append, bool reopen) {
-  std::lock_guard<std::mutex> g(Lock());
+  CMutexLock g(Lock());
   g_Level.store(level, std::memory_order_relaxed);
   g_Show.store(show, std::memory_order_relaxed);
   g_Persist.store(persist, std::memory_order_relaxed);
@@ -173,7 +173,7 @@ void SetTraceSinks(int level, bool show, bool persist, bool append, bool reopen)
 }
 
 void ResetTraceLogState() {
-  std::lock_guard<std::mutex> g(Lock());
+  CMutexLock g(Lock());
   CloseTraceFile();
   g_TracePath.clear();
   g_FirstWritePending = true;
@@ -191,14 +191,14 @@ void TraceStartFailure(const char* format, ...) {
   vsnprintf(message, sizeof message, format, ap);
   va_end(ap);
   {
-    std::lock_guard<std::mutex> g(Lock());
+    CMutexLock g(Lock());
     if (g_StartFailure.empty()) g_StartFailure = message;
   }
   TraceLog(TRACE_ERR, "%s", message);
 }
 
 std::string GetStartFailure() {
-  std::lock_guard<std::mutex> g(Lock());
+  CMutexLock g(Lock());
   return g_StartFailure;
 }
 
@@ -214,7 +214,7 @@ std::string TraceSinksText() {
   else if (show)
     add(std::string("standard output") + from);
   if (g_Persist.load()) {
-    std::lock_guard<std::mutex> g(Lock());
+    CMutexLock g(Lock());
     add("file " + (g_TracePath.empty() && !ComputeTracePath() ? std::string("(no LogFileLocation)") : g_TracePath) +
         from);
   }

@@ -4,14 +4,14 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <mutex>
 
 #include "host/ServiceUtilities.h"
 #include "platform/Kernel.h"
+#include "platform/Mutex.h"
 #include "platform/Paths.h"
 
 namespace {
-std::mutex g_Lock;
+CMutex g_Lock;
 FILE* g_File = nullptr;  // Guarded by g_Lock.
 }  // namespace
 
@@ -24,7 +24,7 @@ std::string CTransportLogger::TransportLogPath() {
 
 int CTransportLogger::OpenTransportLog(const char*) {
   if (m_bDisabled) return -1;
-  std::lock_guard<std::mutex> g(g_Lock);
+  CMutexLock g(g_Lock);
   if (g_File) return 0;
   // A missing folder makes the open fail: no transport log, as designed.
   g_File = fopen(TransportLogPath().c_str(), "a+");
@@ -39,7 +39,7 @@ int CTransportLogger::OpenTransportLog(const char*) {
 }
 
 void CTransportLogger::TrnLog(const char* format, ...) {
-  std::lock_guard<std::mutex> g(g_Lock);
+  CMutexLock g(g_Lock);
   if (!g_File && !m_bEcho) return;
   char message[256];
   va_list ap;
@@ -57,7 +57,7 @@ void CTransportLogger::TrnLog(const char* format, ...) {
 }
 
 void CTransportLogger::CloseTransportLog() {
-  std::lock_guard<std::mutex> g(g_Lock);
+  CMutexLock g(g_Lock);
   if (!g_File) return;
   fflush(g_File);
   fclose(g_File);

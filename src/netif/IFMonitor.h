@@ -12,14 +12,13 @@
 #include <atomic>
 #include <cstdint>
 #include <list>
+#include <thread>
 
-#include <boost/thread/condition_variable.hpp>
-#include <boost/thread/recursive_mutex.hpp>
-#include <boost/thread/thread.hpp>
-
+#include "base/Thread.h"
 #include "netif/IFList.h"
 #include "platform/AdapterInfo.h"
-#include "base/Thread.h"
+#include "platform/CondVar.h"
+#include "platform/Mutex.h"
 
 class IIFEvent {
  public:
@@ -71,7 +70,7 @@ class CIFMonitor : public IThread {
   // still registered, the error (when not 0) or the change.
   void NotifyListeners(const std::list<IIFEvent*>& snapshot, int32_t error);
 
-  boost::recursive_mutex m_Lock;
+  CRecursiveMutex m_Lock;
   std::list<IIFEvent*> m_Listeners;  // Guarded by m_Lock. Not owned.
   bool m_bStarted = false;           // Guarded by m_Lock.
   bool m_bThreadRunning = false;     // Guarded by m_Lock.
@@ -79,8 +78,8 @@ class CIFMonitor : public IThread {
   // The listener being called by the monitor thread, or null; its end is
   // signalled on m_CallEnded.
   IIFEvent* m_pCalling = nullptr;           // Guarded by m_Lock.
-  boost::thread::id m_MonitorThread;        // Guarded by m_Lock.
-  boost::condition_variable_any m_CallEnded;
+  std::thread::id m_MonitorThread;        // Guarded by m_Lock.
+  CCondVar m_CallEnded;
   // Created by Start, closed by Stop after the thread has been joined.
   CWakeSemaphore m_WakeSemaphore;
   std::atomic<bool> m_bStop{false};

@@ -4,12 +4,12 @@
 // once: by the thread that handles it, or with 0 when the queue closes first.
 #pragma once
 
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 
+#include "platform/CondVar.h"
+#include "platform/Mutex.h"
 #include "platform/WinUser.h"
 
 class CMessageQueue {
@@ -48,8 +48,8 @@ class CMessageQueue {
     Completion done;
   };
 
-  std::mutex m_Lock;
-  std::condition_variable m_Changed;
+  CMutex m_Lock;
+  CCondVar m_Changed;
   std::deque<MSG> m_Posted;  // Guarded by m_Lock.
   std::deque<CSent> m_Sent;  // Guarded by m_Lock.
   bool m_bQuit = false;      // Guarded by m_Lock.

@@ -21,11 +21,9 @@
 #include <cstdint>
 #include <string>
 
-#include <boost/thread/lock_guard.hpp>
-#include <boost/thread/recursive_mutex.hpp>
-
 #include "host/TransportLogger.h"
 #include "platform/AdapterInfo.h"
+#include "platform/Mutex.h"
 #include "transport/ClientSocketEvent.h"
 #include "transport/SocketTypes.h"
 
@@ -159,7 +157,7 @@ class CClientSocket : public CTransportLogger {
   // The longest reply frame taken (longer: 9256, nothing allocated);
   // MAX_FRAME_LENGTH unless changed. Call before the exchange.
   void SetMaxReplyLength(uint32_t length) {
-    boost::lock_guard<boost::recursive_mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_uiMaxReplyLength = length;
   }
 
@@ -197,7 +195,7 @@ class CClientSocket : public CTransportLogger {
   void ReportErrorf(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
   const bool m_bKeepConnection;
-  mutable boost::recursive_mutex m_Lock;
+  mutable CRecursiveMutex m_Lock;
   // The pending Shutdown calls, twice: as a count, and as the count of a
   // semaphore that the waits poll. Each Shutdown raises the count, then the
   // semaphore, before it takes m_Lock, and lowers the semaphore, then the

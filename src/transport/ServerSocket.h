@@ -20,12 +20,11 @@
 #include <map>
 #include <string>
 
-#include <boost/thread/mutex.hpp>
-
+#include "base/Thread.h"
 #include "host/TransportLogger.h"
+#include "platform/Mutex.h"
 #include "transport/ServerEvent.h"
 #include "transport/SocketTypes.h"
-#include "base/Thread.h"
 
 class CArchiveBuffer;
 
@@ -173,10 +172,10 @@ class CServerSocket : public IThread, public CTransportLogger {
   // Written by the receive thread before SignalStarted, read by Initialize after.
   bool m_bThreadStarted = false;
 
-  boost::mutex m_Lock;
+  CMutex m_Lock;
   IServerEvent* m_pListener;  // Guarded by m_Lock.
 
-  boost::mutex m_SocketLock;
+  CMutex m_SocketLock;
   // Written by the receive thread (and by Shutdown after the join) under
   // m_SocketLock; the receive thread reads it without.
   SOCKET m_AcceptSocket = INVALID_SOCKET;

@@ -9,9 +9,8 @@
 #include <memory>
 #include <string>
 
-#include <boost/thread/condition_variable.hpp>
-#include <boost/thread/mutex.hpp>
-
+#include "platform/CondVar.h"
+#include "platform/Mutex.h"
 #include "SimIdentity.h"
 #include "transport/ServerEvent.h"
 
@@ -103,7 +102,7 @@ class CSimVci {
   const bool m_bEncryptReplies;
   const int m_iVerbosity;
   // Guarded by m_IdentityLock: the fields that change at run time.
-  mutable boost::mutex m_IdentityLock;
+  mutable CMutex m_IdentityLock;
   uint64_t m_uiDeviceToken;
   uint32_t m_uiModuleState;
 
@@ -113,7 +112,7 @@ class CSimVci {
   std::atomic<bool> m_bAnnouncing{true};
 
   // Guarded by m_ServiceLock (taken by Start, Stop and the refuse fault).
-  boost::mutex m_ServiceLock;
+  CMutex m_ServiceLock;
   std::unique_ptr<CService> m_pAppListener;
   std::unique_ptr<CService> m_pCfgListener;
   std::unique_ptr<CServerSocket> m_pAppServer;
@@ -122,8 +121,8 @@ class CSimVci {
 
   // Set while the services close: waits in listeners end early.
   std::atomic<bool> m_bClosing{false};
-  boost::mutex m_WaitLock;
-  boost::condition_variable m_WaitCond;
+  CMutex m_WaitLock;
+  CCondVar m_WaitCond;
 };
 
 }  // namespace vcisim

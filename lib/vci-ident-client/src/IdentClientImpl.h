@@ -9,18 +9,17 @@
 // join.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
-
-#include <boost/chrono.hpp>
-#include <boost/thread/condition_variable.hpp>
-#include <boost/thread/mutex.hpp>
-#include <boost/thread/thread.hpp>
+#include <thread>
 
 #include "ControlChannel.h"
 #include "EventListener.h"
+#include "platform/CondVar.h"
+#include "platform/Mutex.h"
 #include "vci-ident/IdentClient.h"
 
 namespace vciident {
@@ -45,7 +44,7 @@ class __attribute__((visibility("hidden"))) CIdentClient::CImpl : private IEvent
   uint32_t GetBluetoothReplyWaitMs() const { return m_Control.GetSettings().bluetoothReplyWaitMs; }
 
  private:
-  typedef boost::chrono::steady_clock Clock;
+  typedef std::chrono::steady_clock Clock;
   enum State { IDLE, REGISTERING, REGISTERED, LOST };
 
   // One listener call waiting for the library's thread.
@@ -88,15 +87,15 @@ class __attribute__((visibility("hidden"))) CIdentClient::CImpl : private IEvent
   const ClientOptions m_Options;
   const CControlChannel m_Control;
 
-  boost::mutex m_ApiLock;
+  CMutex m_ApiLock;
   // Guarded by m_ApiLock. Set by Connect before the library's thread starts
   // and reset by Disconnect after it has been joined; in between the
   // registrations (on that thread, or on Connect's) open it anew.
   std::unique_ptr<CEventListener> m_pEvents;
-  boost::thread m_Thread;
+  std::thread m_Thread;
 
-  mutable boost::mutex m_Lock;
-  boost::condition_variable m_Wake;
+  mutable CMutex m_Lock;
+  CCondVar m_Wake;
   // Guarded by m_Lock.
   State m_State = IDLE;
   bool m_bStop = false;
@@ -121,7 +120,7 @@ class __attribute__((visibility("hidden"))) CIdentClient::CImpl : private IEvent
   // The service program was started in this outage already.
   bool m_bStartedService = false;
   // The library's thread, for telling a listener call's Disconnect.
-  boost::thread::id m_ThreadId;
+  std::thread::id m_ThreadId;
 };
 
 }  // namespace vciident
