@@ -97,6 +97,6 @@ class CEventQueue {
  private:
   mutable CMutex m_Lock;
   CCondVar m_NotEmpty;
-  std::deque<Item> m_Items;  // Guarded by m_Lock.
-  bool m_bShutdown = false;  // Guarded by m_Lock.
+  std::deque<Item> m_Items GUARDED_BY(m_Lock);
+  bool m_bShutdown GUARDED_BY(m_Lock) = false;
 };

@@ -115,8 +115,7 @@ class CBluetoothMgr : public IThread {
   std::atomic<bool> m_bStopping{false};
   std::atomic<IBluetoothEvent*> m_pListener{nullptr};
   BtEnableConnectionFn m_pEnableConnection = nullptr;  // set before Initialize
-  // Guarded by m_CacheLock.
   mutable CMutex m_CacheLock;
-  BtVciInfoMap m_Cached;
-  std::string m_DefaultSerial;
+  BtVciInfoMap m_Cached GUARDED_BY(m_CacheLock);
+  std::string m_DefaultSerial GUARDED_BY(m_CacheLock);
 };

@@ -174,7 +174,18 @@ int32_t CClientConnectionMgr::Initialize() {
   }
   // What a failed Initialize before this one left running goes first (the
   // Bluetooth-stack start mode tries again without an Uninitialize).
-  if (m_pControlServer || m_pEventQueue) StopAll();
+  // (The event thread such a start left running may replace the control
+  // server meanwhile: the pointers are read under their locks.)
+  bool bLeftOver;
+  {
+    CMutexLock server(m_ServerLock);
+    bLeftOver = m_pControlServer != nullptr;
+  }
+  if (!bLeftOver) {
+    CMutexLock queue(m_QueueLock);
+    bLeftOver = m_pEventQueue != nullptr;
+  }
+  if (bLeftOver) StopAll();
 
   platform::RegistryStep failed = platform::RegistryStep::NONE;
   DWORD enable = 0;

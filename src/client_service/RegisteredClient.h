@@ -164,15 +164,15 @@ class CRegisteredClient : public IThread {
   // the notify thread is waiting on the application (an exchange, or the
   // departure's close).
   mutable CMutex m_StateLock;
-  bool m_bTerminating = false;  // Guarded by m_StateLock.
-  bool m_bInExchange = false;   // Guarded by m_StateLock.
+  bool m_bTerminating GUARDED_BY(m_StateLock) = false;
+  bool m_bInExchange GUARDED_BY(m_StateLock) = false;
   // Uninitialize has begun: no exchange or close starts any more.
-  bool m_bStopping = false;  // Guarded by m_StateLock.
-  bool m_bDeparting = false;  // Guarded by m_StateLock.
-  std::string m_sClientName;    // Guarded by m_StateLock.
+  bool m_bStopping GUARDED_BY(m_StateLock) = false;
+  bool m_bDeparting GUARDED_BY(m_StateLock) = false;
+  std::string m_sClientName GUARDED_BY(m_StateLock);
   // A ConnectEventPort is in progress, and its end for AbortConnect.
-  bool m_bConnecting = false;      // Guarded by m_StateLock.
-  bool m_bConnectAborted = false;  // Guarded by m_StateLock.
+  bool m_bConnecting GUARDED_BY(m_StateLock) = false;
+  bool m_bConnectAborted GUARDED_BY(m_StateLock) = false;
   CCondVar m_ConnectEnded;
 
   // Written by either thread, read by every thread: a late read costs at

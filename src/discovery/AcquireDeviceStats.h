@@ -64,10 +64,9 @@ class CAcquireDeviceStats final : public CWorkerPool::IJob {
   const CVCIIdentMsg m_Msg;
 
   CMutex m_Lock;
-  // Guarded by m_Lock.
-  bool m_bFinished = false;
-  bool m_bSuccess = false;
-  bool m_bBindingsChanged = false;
+  bool m_bFinished GUARDED_BY(m_Lock) = false;
+  bool m_bSuccess GUARDED_BY(m_Lock) = false;
+  bool m_bBindingsChanged GUARDED_BY(m_Lock) = false;
 
   // Used by the fetch's worker; aborted from any thread.
   CVCIServiceClient m_Client;

@@ -47,7 +47,7 @@ class CCheckDeviceRoute final : public CWorkerPool::IJob {
   CVCIIdentClient* const m_pEngine;  // Not owned.
 
   CMutex m_Lock;
-  bool m_bFinished = false;  // Guarded by m_Lock.
+  bool m_bFinished GUARDED_BY(m_Lock) = false;
   // Used by the check's worker; aborted from any thread.
   CVCIServiceClient m_Client;
   std::atomic<bool> m_bAbort{false};

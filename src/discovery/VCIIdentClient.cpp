@@ -637,9 +637,8 @@ void CVCIIdentClient::CacheDetails(uint32_t serial, const CVCICachedItem& item) 
   std::map<uint32_t, CVCICachedItem>& cache = m_VCICachedMap.m_Map;
   if (cache.size() >= MAX_CACHED_VCIS && cache.count(serial) == 0) {
     auto unlisted = std::find_if(cache.begin(), cache.end(),
-                                 [this](const std::pair<const uint32_t, CVCICachedItem>& e) {
-                                   return m_VCIStatusDynMap.Find(e.first) == nullptr;
-                                 });
+                                 [this](const std::pair<const uint32_t, CVCICachedItem>& e)
+                                     REQUIRES(m_TableLock) { return m_VCIStatusDynMap.Find(e.first) == nullptr; });
     if (unlisted == cache.end()) {
       uint64_t dropped = 0;
       if (m_UncachedVcis.Due(dropped))

@@ -19,7 +19,7 @@ const uint32_t kRecordHeaderSize = 8;
 const uint32_t kRecordHeaderWord = 1;
 
 CMutex g_BrandLock;
-uint32_t g_uiBrand = 0;  // Guarded by g_BrandLock; 0 until the first success.
+uint32_t g_uiBrand GUARDED_BY(g_BrandLock) = 0;  // 0 until the first success.
 
 int Digit(char c) {
   if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');

@@ -195,7 +195,7 @@ void ReadIni(const CIniFile& ini, CIdentConfig::CSettings& s, int& level, bool& 
 
 CRecursiveMutex g_InstanceLock;
 std::atomic<CIdentConfig*> g_Instance{nullptr};
-CIdentConfig* g_Constructing = nullptr;  // Guarded by g_InstanceLock.
+CIdentConfig* g_Constructing GUARDED_BY(g_InstanceLock) = nullptr;
 alignas(CIdentConfig) unsigned char g_Storage[sizeof(CIdentConfig)];
 
 }  // namespace

@@ -137,11 +137,10 @@ class CIdentConfig {
   bool Reload();
 
  private:
-  // Each requires m_ReloadLock held.
-  void SetDefaultsLocked();
-  int LoadLocked();
-  void Publish(const CSettings& settings);
-  bool TakeInLocked(bool always);
+  void SetDefaultsLocked() REQUIRES(m_ReloadLock);
+  int LoadLocked() REQUIRES(m_ReloadLock);
+  void Publish(const CSettings& settings) REQUIRES(m_ReloadLock);
+  bool TakeInLocked(bool always) REQUIRES(m_ReloadLock);
 
   void LogStartup();
   // The process-wide instance's trace switches to the trace log; reopen
@@ -152,10 +151,10 @@ class CIdentConfig {
   // its set from the current one. Taken before m_SettingsLock and before the
   // trace log's lock.
   mutable CMutex m_ReloadLock;
-  SYSTEMTIME m_FileTime;  // Guarded by m_ReloadLock; all zero when not loaded.
+  SYSTEMTIME m_FileTime GUARDED_BY(m_ReloadLock);  // All zero when not loaded.
 
   mutable CMutex m_SettingsLock;
-  std::shared_ptr<const CSettings> m_pSettings;  // Guarded by m_SettingsLock; never null.
+  std::shared_ptr<const CSettings> m_pSettings GUARDED_BY(m_SettingsLock);  // Never null.
   std::atomic<uint64_t> m_uiGeneration{0};       // raised after each swap of m_pSettings
 
   // Serialises the hand-overs, so that the last one holds the switches in

@@ -29,8 +29,8 @@ class CLogManager {
 
  private:
   CLogManager() = default;
-  bool _CreateInstance(const std::string& name, WORD level, WORD mask, BYTE flag);  // Requires m_Lock held.
+  bool _CreateInstance(const std::string& name, WORD level, WORD mask, BYTE flag) REQUIRES(m_Lock);
 
   mutable CMutex m_Lock;
-  std::map<std::string, std::unique_ptr<CChannel>> m_Channels;  // Guarded by m_Lock.
+  std::map<std::string, std::unique_ptr<CChannel>> m_Channels GUARDED_BY(m_Lock);
 };

@@ -43,6 +43,6 @@ class CServiceStatus {
 
   CMutex m_Lock;
   CCondVar m_Wake;
-  bool m_bChanged = false;  // Guarded by m_Lock.
-  bool m_bStop = false;     // Guarded by m_Lock.
+  bool m_bChanged GUARDED_BY(m_Lock) = false;
+  bool m_bStop GUARDED_BY(m_Lock) = false;
 };

@@ -23,20 +23,20 @@ CMutex& Lock() {
   static CMutex* lock = new CMutex;  // Outlives every static destructor.
   return *lock;
 }
-std::string g_TracePath;         // Guarded by Lock(); computed once.
-bool g_FirstWritePending = true;  // Guarded by Lock().
-FILE* g_File = nullptr;           // Guarded by Lock(); the open trace file.
-bool g_Append = false;            // Guarded by Lock().
+std::string g_TracePath GUARDED_BY(Lock());  // Computed once.
+bool g_FirstWritePending GUARDED_BY(Lock()) = true;
+FILE* g_File GUARDED_BY(Lock()) = nullptr;  // The open trace file.
+bool g_Append GUARDED_BY(Lock()) = false;
 std::atomic<bool> g_Silenced{false};
 std::atomic<int> g_JournalFd{-1};
 // The configuration's decision, as last handed over.
 std::atomic<int> g_Level{TRACE_ERR};
 std::atomic<bool> g_Show{false};
 std::atomic<bool> g_Persist{false};
-std::string g_StartFailure;  // Guarded by Lock().
+std::string g_StartFailure GUARDED_BY(Lock());
 // The local time of the last line's second, so that a line within the same
 // second takes only the clock, not the time zone's conversion.
-WallClock g_LastClock{};  // Guarded by Lock().
+WallClock g_LastClock GUARDED_BY(Lock()){};
 const DWORD kLocationBufferSize = 256;  // LogFileLocation is read into this many bytes.
 
 // The C library's ctime text of a local time: "Mon Dec  7 01:02:03 2026\n".
@@ -50,8 +50,7 @@ std::string CtimeText(const SYSTEMTIME& t) {
   return text;
 }
 
-// Requires Lock() held.
-bool ComputeTracePath() {
+bool ComputeTracePath() REQUIRES(Lock()) {
   std::string folder;
   if (platform::ReadRegistryString("LogFileLocation", kLocationBufferSize, folder) != ERROR_SUCCESS) return false;
   std::string dir = platform::JoinPath(folder, "ident");
@@ -60,8 +59,7 @@ bool ComputeTracePath() {
   return true;
 }
 
-// Requires Lock() held.
-void CloseTraceFile() {
+void CloseTraceFile() REQUIRES(Lock()) {
   if (g_File) fclose(g_File);
   g_File = nullptr;
 }
@@ -69,8 +67,7 @@ void CloseTraceFile() {
 // The open trace file, opened when it is not: the process's first opening
 // truncates it unless append is set and starts it with the date; a later
 // one appends. Null when it cannot be opened (the next line tries again).
-// Requires Lock() held.
-FILE* TraceFile(const SYSTEMTIME& now) {
+FILE* TraceFile(const SYSTEMTIME& now) REQUIRES(Lock()) {
   if (g_File) return g_File;
   if (g_TracePath.empty() && !ComputeTracePath()) return nullptr;
   g_File = fopen(g_TracePath.c_str(), g_FirstWritePending && !g_Append ? "w+" : "a+");

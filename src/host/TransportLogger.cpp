@@ -12,7 +12,7 @@
 
 namespace {
 CMutex g_Lock;
-FILE* g_File = nullptr;  // Guarded by g_Lock.
+FILE* g_File GUARDED_BY(g_Lock) = nullptr;
 }  // namespace
 
 std::string CTransportLogger::TransportLogPath() {

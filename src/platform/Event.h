@@ -29,5 +29,5 @@ class CEvent {
   const bool m_bManualReset;
   mutable CMutex m_Lock;
   CCondVar m_Cond;
-  bool m_bSignalled;  // Guarded by m_Lock.
+  bool m_bSignalled GUARDED_BY(m_Lock);
 };

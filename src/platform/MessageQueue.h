@@ -50,9 +50,9 @@ class CMessageQueue {
 
   CMutex m_Lock;
   CCondVar m_Changed;
-  std::deque<MSG> m_Posted;  // Guarded by m_Lock.
-  std::deque<CSent> m_Sent;  // Guarded by m_Lock.
-  bool m_bQuit = false;      // Guarded by m_Lock.
-  int m_iExitCode = 0;       // Guarded by m_Lock.
-  bool m_bClosed = false;    // Guarded by m_Lock.
+  std::deque<MSG> m_Posted GUARDED_BY(m_Lock);
+  std::deque<CSent> m_Sent GUARDED_BY(m_Lock);
+  bool m_bQuit GUARDED_BY(m_Lock) = false;
+  int m_iExitCode GUARDED_BY(m_Lock) = 0;
+  bool m_bClosed GUARDED_BY(m_Lock) = false;
 };

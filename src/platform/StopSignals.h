@@ -37,8 +37,8 @@ class CStopSignals {
   std::thread m_Watcher;
 
   CMutex m_Lock;
-  HWND m_hTarget = 0;      // Guarded by m_Lock.
-  bool m_bPending = false;  // Guarded by m_Lock.
+  HWND m_hTarget GUARDED_BY(m_Lock) = 0;
+  bool m_bPending GUARDED_BY(m_Lock) = false;
 };
 
 namespace platform {

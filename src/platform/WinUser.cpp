@@ -50,13 +50,13 @@ struct CTable {
   CTable() { classes["listbox"] = CClass{&CListBox::WindowProc, true}; }
 
   CMutex lock;
-  HWND nextHandle = 0x00010000;                       // Guarded by lock; handles are never reused.
-  std::map<HWND, std::shared_ptr<CWindow>> windows;  // Guarded by lock; in creation order.
-  std::map<std::string, CClass> classes;             // Guarded by lock; by lower-case name.
-  ATOM nextAtom = 0xC000;                            // Guarded by lock.
-  std::map<std::string, UINT> messageIds;            // Guarded by lock; by lower-case name.
-  std::vector<std::string> messageNames;             // Guarded by lock; id - 0xC000 -> name.
-  std::map<std::string, HWND> remotes;               // Guarded by lock; published name -> handle.
+  HWND nextHandle GUARDED_BY(lock) = 0x00010000;                      // Handles are never reused.
+  std::map<HWND, std::shared_ptr<CWindow>> windows GUARDED_BY(lock);  // In creation order.
+  std::map<std::string, CClass> classes GUARDED_BY(lock);             // By lower-case name.
+  ATOM nextAtom GUARDED_BY(lock) = 0xC000;
+  std::map<std::string, UINT> messageIds GUARDED_BY(lock);  // By lower-case name.
+  std::vector<std::string> messageNames GUARDED_BY(lock);   // Id - 0xC000 -> name.
+  std::map<std::string, HWND> remotes GUARDED_BY(lock);     // Published name -> handle.
 };
 
 // Never destroyed: listener threads and late posts may still reach it while
@@ -268,8 +268,8 @@ LRESULT SendMessage(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   struct CReply {
     CMutex lock;
     CCondVar done;
-    bool answered = false;  // Guarded by lock.
-    LRESULT result = 0;     // Guarded by lock.
+    bool answered GUARDED_BY(lock) = false;
+    LRESULT result GUARDED_BY(lock) = 0;
   };
   auto reply = std::make_shared<CReply>();
   bool queued = QueueSent(hWnd, Msg, wParam, lParam, [reply](LRESULT result) {

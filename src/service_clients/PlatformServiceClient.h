@@ -127,22 +127,21 @@ class CPlatformServiceClient : public IClientSocketEvent {
   void LogErrorf(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
   mutable CRecursiveMutex m_Lock;
-  // Guarded by m_Lock.
-  bool m_bTransportLogging = false;
-  bool m_bConnected = false;
-  uint32_t m_uiKeyModifier = 0;
-  uint32_t m_uiKeySelector = 0;
-  std::string m_sRemoteAddress;
-  std::string m_sLocalAddress;
+  bool m_bTransportLogging GUARDED_BY(m_Lock) = false;
+  bool m_bConnected GUARDED_BY(m_Lock) = false;
+  uint32_t m_uiKeyModifier GUARDED_BY(m_Lock) = 0;
+  uint32_t m_uiKeySelector GUARDED_BY(m_Lock) = 0;
+  std::string m_sRemoteAddress GUARDED_BY(m_Lock);
+  std::string m_sLocalAddress GUARDED_BY(m_Lock);
   // The service version record of the design; this service never asks for it.
-  [[maybe_unused]] uint8_t m_ServiceVersion[SERVICE_VERSION_SIZE] = {};
-  CClientSocket::Timeouts m_SocketTimeouts;
+  [[maybe_unused]] uint8_t m_ServiceVersion[SERVICE_VERSION_SIZE] GUARDED_BY(m_Lock) = {};
+  CClientSocket::Timeouts m_SocketTimeouts GUARDED_BY(m_Lock);
 
   // Held by Abort while it shuts the socket down, so the socket cannot be
   // freed under it; never held across a wait of the exchange.
   CMutex m_AbortLock;
   // Owned. Written under m_Lock and m_AbortLock both, so read under either.
   CClientSocket* m_pClientSocket = nullptr;
-  // Guarded by m_AbortLock. Set once by Abort, never cleared.
-  bool m_bAborted = false;
+  // Set once by Abort, never cleared.
+  bool m_bAborted GUARDED_BY(m_AbortLock) = false;
 };

@@ -193,7 +193,7 @@ int CClientSocket::CreateSocket(int type) {
     return CS_ERR_CREATE;
   }
   // A socket whose set-up fails is closed again: the state stays as it was.
-  auto fail = [this](int code) {
+  auto fail = [this](int code) REQUIRES(m_Lock) {
     CloseSocket();
     return code;
   };

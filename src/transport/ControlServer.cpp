@@ -139,8 +139,7 @@ int CControlServer::Initialize(uint16_t port) {
     // need the rest.
     m_uiConversationCap = std::max(1u, std::min(m_Limits.uiConversations, RaiseDescriptorLimit() / 2));
     const uint32_t slots = std::max(m_Limits.uiWorkers, m_Limits.uiMaxWorkers);
-    m_Workers.resize(slots);
-    m_SlotEnded.assign(slots, false);
+    SizeSlots(slots);
     bool started = m_Wake.Create(0, slots);
     for (uint32_t i = 0; i < m_Limits.uiWorkers && started; ++i) started = StartWorker();
     m_bThreadStarted = false;
@@ -199,6 +198,12 @@ void CControlServer::CloseAll() {
   // Those with a worker stay until the workers have been joined.
   m_Reading.clear();
   m_Replying.clear();
+}
+
+// Without m_Lock: no worker runs yet that could look at the slots.
+void CControlServer::SizeSlots(uint32_t slots) NO_THREAD_SAFETY_ANALYSIS {
+  m_Workers.resize(slots);
+  m_SlotEnded.assign(slots, false);
 }
 
 bool CControlServer::StartWorker() {

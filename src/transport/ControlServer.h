@@ -153,6 +153,8 @@ class CControlServer : public IThread, public CTransportLogger {
 
   // A worker in a free slot; false when there is none or no thread.
   bool StartWorker();
+  // Initialize's sizing of the worker slots, before any worker runs.
+  void SizeSlots(uint32_t slots);
   void Worker(size_t slot);
   // Stops and joins every thread, closes every descriptor.
   void EndAll();
@@ -188,10 +190,10 @@ class CControlServer : public IThread, public CTransportLogger {
 
   CMutex m_Lock;
   CCondVar m_WorkReady;
-  std::deque<CConversation*> m_Work;   // Guarded by m_Lock.
-  std::vector<CConversation*> m_Done;  // Guarded by m_Lock.
-  std::vector<bool> m_SlotEnded;       // Guarded by m_Lock.
-  uint32_t m_uiWorkersAlive = 0;       // Guarded by m_Lock.
-  uint32_t m_uiWorkersIdle = 0;        // Guarded by m_Lock.
-  bool m_bStopping = false;            // Guarded by m_Lock.
+  std::deque<CConversation*> m_Work GUARDED_BY(m_Lock);
+  std::vector<CConversation*> m_Done GUARDED_BY(m_Lock);
+  std::vector<bool> m_SlotEnded GUARDED_BY(m_Lock);
+  uint32_t m_uiWorkersAlive GUARDED_BY(m_Lock) = 0;
+  uint32_t m_uiWorkersIdle GUARDED_BY(m_Lock) = 0;
+  bool m_bStopping GUARDED_BY(m_Lock) = false;
 };

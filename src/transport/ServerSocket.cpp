@@ -36,7 +36,7 @@ const uint32_t kMulticastBindAttempts = 100;
 // The process-wide next automatic port, shared by all server sockets and
 // touched only by Initialize.
 CMutex g_AutomaticPortLock;
-uint16_t g_usNextAutomaticPort = CServerSocket::FIRST_AUTOMATIC_PORT;  // Guarded by g_AutomaticPortLock.
+uint16_t g_usNextAutomaticPort GUARDED_BY(g_AutomaticPortLock) = CServerSocket::FIRST_AUTOMATIC_PORT;
 
 // The name of the interface that carries the IPv4 address text, or "".
 std::string InterfaceOfAddress(const std::string& address) {
@@ -425,7 +425,6 @@ int CServerSocket::Send(CArchiveBuffer& reply) {
   return 0;
 }
 
-// Requires m_Lock held.
 int CServerSocket::WaitForRemoteShutdown() {
   SetState(STATE_WAIT_REMOTE_SHUTDOWN);
   int iRet = 0;

@@ -132,15 +132,14 @@ class CServerSocket : public IThread, public CTransportLogger {
   void RunUDP();
   int Accept();
   int Send(CArchiveBuffer& reply);
-  int WaitForRemoteShutdown();
+  int WaitForRemoteShutdown() REQUIRES(m_Lock);
   // Receives exactly n bytes of the accepted connection (see the .cpp for
   // the outcomes).
   int ReceiveN(uint8_t* pData, uint32_t n);
   // Asks the listener; true (end the thread) when there is none any more or
   // Shutdown has begun.
   bool ErrorDetected(int code);
-  // Requires m_Lock not held.
-  IServerEvent* Listener();
+  IServerEvent* Listener() EXCLUDES(m_Lock);
   // Shuts the accepted connection down (how: SHUT_WR or SHUT_RDWR) and
   // closes it, reporting failures with the messages that are not null.
   // False when the close failed.
@@ -173,7 +172,7 @@ class CServerSocket : public IThread, public CTransportLogger {
   bool m_bThreadStarted = false;
 
   CMutex m_Lock;
-  IServerEvent* m_pListener;  // Guarded by m_Lock.
+  IServerEvent* m_pListener GUARDED_BY(m_Lock);
 
   CMutex m_SocketLock;
   // Written by the receive thread (and by Shutdown after the join) under

@@ -64,6 +64,6 @@ class CWorkerPool {
 
   CMutex m_Lock;
   CCondVar m_Ready;
-  std::deque<std::shared_ptr<IJob>> m_Queue;  // Guarded by m_Lock.
-  bool m_bRunning = false;                    // Guarded by m_Lock.
+  std::deque<std::shared_ptr<IJob>> m_Queue GUARDED_BY(m_Lock);
+  bool m_bRunning GUARDED_BY(m_Lock) = false;
 };

@@ -108,7 +108,6 @@ void CSimVci::Stop() {
   m_bStarted = false;
 }
 
-// Requires m_ServiceLock held.
 int CSimVci::OpenServices() {
   if (m_pAppServer) return 0;
   m_pAppListener.reset(new CService(*this, APP_PORT));
@@ -127,7 +126,6 @@ int CSimVci::OpenServices() {
   return iRet;
 }
 
-// Requires m_ServiceLock held.
 void CSimVci::CloseServices() {
   m_bClosing = true;
   {

@@ -55,8 +55,7 @@ class CDispatchQueue {
 
  private:
   mutable CMutex m_Lock;
-  // Guarded by m_Lock.
-  std::deque<Call> m_Calls;
+  std::deque<Call> m_Calls GUARDED_BY(m_Lock);
   // Set while m_Calls is not empty. Requires m_Lock held for Set and Reset.
   platform::CPollEvent m_Ready;
 };
