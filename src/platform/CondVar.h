@@ -27,29 +27,20 @@ class CCondVar {
     Adopted<M> lock(mutex);
     m_Cond.wait(lock.m_Lock);
   }
-  template <typename M, typename Predicate>
-  void Wait(M& mutex, Predicate done) REQUIRES(mutex) {
-    Adopted<M> lock(mutex);
-    m_Cond.wait(lock.m_Lock, done);
-  }
-  // False when the deadline passed before a notification (or, with a
-  // predicate, when it is still false at the deadline).
+  // The timed waits return false when the time ran out before a
+  // notification. Every wait may also return without one (spuriously):
+  // callers wait in a loop on their condition.
   template <typename M, typename Clock, typename Duration>
   bool WaitUntil(M& mutex, const std::chrono::time_point<Clock, Duration>& deadline) REQUIRES(mutex) {
     Adopted<M> lock(mutex);
     return m_Cond.wait_until(lock.m_Lock, deadline) == std::cv_status::no_timeout;
-  }
-  template <typename M, typename Clock, typename Duration, typename Predicate>
-  bool WaitUntil(M& mutex, const std::chrono::time_point<Clock, Duration>& deadline, Predicate done)
-      REQUIRES(mutex) {
-    Adopted<M> lock(mutex);
-    return m_Cond.wait_until(lock.m_Lock, deadline, done);
   }
   template <typename M, typename Rep, typename Period>
   bool WaitFor(M& mutex, const std::chrono::duration<Rep, Period>& timeout) REQUIRES(mutex) {
     Adopted<M> lock(mutex);
     return m_Cond.wait_for(lock.m_Lock, timeout) == std::cv_status::no_timeout;
   }
+  // Waits until done() holds or the time runs out; returns done() then.
   template <typename M, typename Rep, typename Period, typename Predicate>
   bool WaitFor(M& mutex, const std::chrono::duration<Rep, Period>& timeout, Predicate done) REQUIRES(mutex) {
     Adopted<M> lock(mutex);

@@ -10,11 +10,13 @@
 
 class CCondVar;
 
-class CAPABILITY("mutex") CMutex {
+// A standard mutex (Std) as a lock the analysis knows.
+template <typename Std>
+class CAPABILITY("mutex") CBasicMutex {
  public:
-  CMutex() = default;
-  CMutex(const CMutex&) = delete;
-  CMutex& operator=(const CMutex&) = delete;
+  CBasicMutex() = default;
+  CBasicMutex(const CBasicMutex&) = delete;
+  CBasicMutex& operator=(const CBasicMutex&) = delete;
 
   void Lock() ACQUIRE() { m_Mutex.lock(); }
   void Unlock() RELEASE() { m_Mutex.unlock(); }
@@ -22,25 +24,13 @@ class CAPABILITY("mutex") CMutex {
 
  private:
   friend class CCondVar;
-  std::mutex m_Mutex;
+  Std m_Mutex;
 };
 
+typedef CBasicMutex<std::mutex> CMutex;
 // A lock the thread that holds it may take again; it is free once every
 // acquisition is given back. Used where a callback re-enters its owner.
-class CAPABILITY("mutex") CRecursiveMutex {
- public:
-  CRecursiveMutex() = default;
-  CRecursiveMutex(const CRecursiveMutex&) = delete;
-  CRecursiveMutex& operator=(const CRecursiveMutex&) = delete;
-
-  void Lock() ACQUIRE() { m_Mutex.lock(); }
-  void Unlock() RELEASE() { m_Mutex.unlock(); }
-  bool TryLock() TRY_ACQUIRE(true) { return m_Mutex.try_lock(); }
-
- private:
-  friend class CCondVar;
-  std::recursive_mutex m_Mutex;
-};
+typedef CBasicMutex<std::recursive_mutex> CRecursiveMutex;
 
 // Holds a CMutex or CRecursiveMutex from construction to the end of the scope.
 template <typename M>
