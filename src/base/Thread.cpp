@@ -57,7 +57,7 @@ int IThread::Start(uint32_t uiArg1, uint32_t uiArg2) {
     if (m_pThread->joinable()) m_pThread->join();
     m_pThread.reset();
   }
-  CUniqueLock lock(m_Lock);
+  CMutexLock lock(m_Lock);
   m_bStartSignalled = false;
   m_bWorkerEnded = false;
   try {

@@ -252,7 +252,7 @@ void CBluetoothMgr::Run(uint32_t, uint32_t) {
   DWORD pause = 0;
   for (;;) {
     {
-      CUniqueLock lock(GetLock());
+      CMutexLock lock(GetLock());
       if (StopWanted()) return;
       WaitForStop(pause);
       pause = kScanPauseMs;
@@ -294,7 +294,7 @@ void CBluetoothMgr::Run(uint32_t, uint32_t) {
       m_pStack->ResetPAN();
       afterError = false;
       {
-        CUniqueLock lock(GetLock());
+        CMutexLock lock(GetLock());
         WaitForStop(kAfterErrorSettleMs);
       }
       m_Detected.clear();

@@ -82,7 +82,7 @@ int32_t CVCIIdentClient::Initialize(IIdentEvent* pEventSink, bool& bEnableBlueto
   // The interface-list lock comes first: once registered with the monitor,
   // OnIFNotify takes it and then the table lock.
   CMutexLock ifList(m_IFListLock);
-  CUniqueLock table(m_TableLock);
+  CMutexLock table(m_TableLock);
   TraceLog(TRACE_INFO, "CVCIIdentClient::Initialize entering");
   m_bStarted = true;
   m_bBtEnabled = bEnableBluetooth;

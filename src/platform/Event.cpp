@@ -22,7 +22,7 @@ bool CEvent::IsSet() const {
 }
 
 DWORD CEvent::Wait(DWORD ms) {
-  CUniqueLock lock(m_Lock);
+  CMutexLock lock(m_Lock);
   if (ms == INFINITE) {
     while (!m_bSignalled) m_Cond.Wait(m_Lock);
   } else {

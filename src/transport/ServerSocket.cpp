@@ -533,7 +533,7 @@ void CServerSocket::RunTCP() {
 
     int iRet = 0;
     {
-      CUniqueLock lock(m_Lock);
+      CMutexLock lock(m_Lock);
       if (m_pListener == nullptr || m_bStopping) return;
       reply.Rewind(CArchiveBuffer::STORING);
       try {
@@ -589,7 +589,7 @@ void CServerSocket::RunUDP() {
       } while (received < 0 && errno == EINTR);
     }
 
-    CUniqueLock lock(m_Lock);
+    CMutexLock lock(m_Lock);
     if (m_pListener == nullptr || m_bStopping) return;
     if (received < 0) {
       m_pListener->OnErrorDetected(-2);

@@ -71,7 +71,7 @@ void CSimAnnouncer::Run(uint32_t, uint32_t) {
 }
 
 bool CSimAnnouncer::WaitUntil(std::chrono::steady_clock::time_point deadline) {
-  CUniqueLock lock(GetLock());
+  CMutexLock lock(GetLock());
   for (;;) {
     if (IsStopRequested()) return false;
     const auto left = deadline - std::chrono::steady_clock::now();
