@@ -12,13 +12,13 @@
 #include <cstdlib>
 #include <random>
 
+#include "SimWire.h"
+#include "serialize/ArchiveBuffer.h"
+#include "serialize/ObjectId.h"
 #include "platform/Mutex.h"
 #include "records/AppList.h"
 #include "records/CompList.h"
-#include "serialize/ArchiveBuffer.h"
-#include "serialize/ObjectId.h"
 #include "service_clients/ServiceRequests.h"
-#include "SimWire.h"
 #include "transport/ServerSocket.h"
 #include "transport/SocketTypes.h"
 

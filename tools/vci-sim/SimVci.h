@@ -9,9 +9,9 @@
 #include <memory>
 #include <string>
 
+#include "SimIdentity.h"
 #include "platform/CondVar.h"
 #include "platform/Mutex.h"
-#include "SimIdentity.h"
 #include "transport/ServerEvent.h"
 
 class CArchiveBuffer;
