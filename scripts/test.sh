@@ -48,11 +48,10 @@ folder_list=$(IFS=';'; echo "${tsan_folders[*]}")
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g" \
   -DVCI_SANITIZE_THREAD=ON -DVCI_BUILD_BENCH=OFF "-DVCI_TEST_FOLDERS=$folder_list" >/dev/null
 cmake --build build-tsan --target vci_tests
-# No suppressions. Boost.Thread's own library is not instrumented, but its
-# mutexes, condition variables, thread start and join all end in pthread
-# calls that ThreadSanitizer intercepts, so the ordering they make is seen and
-# nothing is reported from it. A suppression, if one is ever needed, comes
-# with its reason written next to it.
+# No suppressions: the service's threads, locks and condition variables are
+# the standard library's, whose pthread calls ThreadSanitizer intercepts. A
+# suppression, if one is ever needed, comes with its reason written next to
+# it.
 (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --output-on-failure -j "$jobs" -LE slow)
 
