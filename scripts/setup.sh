@@ -4,7 +4,7 @@
 # nothing.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config git
-          libboost-thread-dev libboost-filesystem-dev libboost-date-time-dev libboost-system-dev
+          libboost-filesystem-dev libboost-system-dev
           libiniparser-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
           iproute2 util-linux python3 python3-pip dpkg-dev file binutils
           debhelper dh-python lintian scdoc systemd man-db  # the Debian packages, their units and manual pages

@@ -9,8 +9,8 @@
 #include <deque>
 #include <memory>
 
-#include <boost/thread/condition_variable.hpp>
-#include <boost/thread/mutex.hpp>
+#include "platform/CondVar.h"
+#include "platform/Mutex.h"
 
 template <typename T>
 class CEventQueue {
@@ -25,9 +25,9 @@ class CEventQueue {
   // shut-down queue is kept until the queue is drained or destroyed; it is
   // never handed out.
   void Push(Item item) {
-    boost::lock_guard<boost::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_Items.push_back(std::move(item));
-    m_NotEmpty.notify_one();
+    m_NotEmpty.NotifyOne();
   }
 
   // What an absorb function answers for one waiting item.
@@ -44,23 +44,23 @@ class CEventQueue {
   // moving anything ahead of an item that has to stay behind it.
   template <typename Absorb>
   void PushOrAbsorb(Item item, Absorb absorb) {
-    boost::lock_guard<boost::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     for (auto it = m_Items.rbegin(); it != m_Items.rend(); ++it) {
       const Offer offer = absorb(**it, *item);
       if (offer == TAKEN) return;
       if (offer == STOP) break;
     }
     m_Items.push_back(std::move(item));
-    m_NotEmpty.notify_one();
+    m_NotEmpty.NotifyOne();
   }
 
   // Takes the front item, waiting while the queue is empty. Returns no item
   // with remaining 0 once the queue is shut down, also when items are still
   // queued; otherwise remaining is the number of items left behind it.
   Item Pop(size_t& remaining) {
-    boost::unique_lock<boost::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     remaining = 0;
-    while (m_Items.empty() && !m_bShutdown) m_NotEmpty.wait(lock);
+    while (m_Items.empty() && !m_bShutdown) m_NotEmpty.Wait(m_Lock);
     if (m_bShutdown) return Item();
     Item item = std::move(m_Items.front());
     m_Items.pop_front();
@@ -69,34 +69,34 @@ class CEventQueue {
   }
 
   size_t Size() const {
-    boost::lock_guard<boost::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     return m_Items.size();
   }
 
   // Sets the shut-down flag for good and wakes every waiting consumer.
   void Shutdown() {
-    boost::lock_guard<boost::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_bShutdown = true;
-    m_NotEmpty.notify_all();
+    m_NotEmpty.NotifyAll();
   }
 
   bool IsShutdown() const {
-    boost::lock_guard<boost::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     return m_bShutdown;
   }
 
   // Removes and returns every queued item (they are freed with the result
   // unless the caller keeps them).
   std::deque<Item> Drain() {
-    boost::lock_guard<boost::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     std::deque<Item> items;
     items.swap(m_Items);
     return items;
   }
 
  private:
-  mutable boost::mutex m_Lock;
-  boost::condition_variable m_NotEmpty;
-  std::deque<Item> m_Items;  // Guarded by m_Lock.
-  bool m_bShutdown = false;  // Guarded by m_Lock.
+  mutable CMutex m_Lock;
+  CCondVar m_NotEmpty;
+  std::deque<Item> m_Items GUARDED_BY(m_Lock);
+  bool m_bShutdown GUARDED_BY(m_Lock) = false;
 };

@@ -1,10 +1,9 @@
 #include "base/Thread.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-
-#include <boost/date_time/posix_time/posix_time_types.hpp>
-#include <boost/thread/thread_time.hpp>
+#include <system_error>
 
 IThread::IThread() = default;
 
@@ -16,9 +15,9 @@ IThread::IThread() = default;
 // hang shows where it stands, while a detached worker would corrupt memory
 // far from the cause.
 IThread::~IThread() {
-  boost::lock_guard<boost::mutex> startLock(m_StartLock);
+  CMutexLock startLock(m_StartLock);
   if (!m_pThread || !m_pThread->joinable()) return;
-  const bool self = m_pThread->get_id() == boost::this_thread::get_id();
+  const bool self = m_pThread->get_id() == std::this_thread::get_id();
   if (!m_bWorkerEnded.load() || self) {
     std::fprintf(stderr, "IThread: object destroyed while its worker thread runs; Stop was not called\n");
     std::fflush(stderr);
@@ -29,9 +28,9 @@ IThread::~IThread() {
       m_pThread->detach();
       return;
     }
-    boost::lock_guard<boost::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_bStopRequested = true;
-    m_StopCond.notify_all();
+    m_StopCond.NotifyAll();
   }
   m_pThread->join();
 }
@@ -41,29 +40,29 @@ void IThread::RunWorker(uint32_t uiArg1, uint32_t uiArg2) {
   // Start waits without limit; a Run that failed before it signalled must
   // still let it go.
   {
-    boost::lock_guard<boost::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     if (!m_bStartSignalled) {
       m_bStartSignalled = true;
-      m_Started.notify_all();
+      m_Started.NotifyAll();
     }
   }
   m_bWorkerEnded = true;
 }
 
 int IThread::Start(uint32_t uiArg1, uint32_t uiArg2) {
-  boost::lock_guard<boost::mutex> startLock(m_StartLock);
+  CMutexLock startLock(m_StartLock);
   // The previous worker is joined before m_Lock is taken: a worker that is
   // still finishing may need m_Lock on its way out.
   if (m_pThread) {
     if (m_pThread->joinable()) m_pThread->join();
     m_pThread.reset();
   }
-  boost::unique_lock<boost::mutex> lock(m_Lock);
+  CMutexLock lock(m_Lock);
   m_bStartSignalled = false;
   m_bWorkerEnded = false;
   try {
-    m_pThread.reset(new boost::thread(CCommon_ThreadAdapter(this, uiArg1, uiArg2)));
-  } catch (const boost::thread_resource_error&) {
+    m_pThread.reset(new std::thread(CCommon_ThreadAdapter(this, uiArg1, uiArg2)));
+  } catch (const std::system_error&) {
     m_pThread.reset();
   } catch (const std::bad_alloc&) {
     m_pThread.reset();
@@ -72,35 +71,34 @@ int IThread::Start(uint32_t uiArg1, uint32_t uiArg2) {
     m_bWorkerEnded = true;
     return -1;
   }
-  while (!m_bStartSignalled) m_Started.wait(lock);
+  while (!m_bStartSignalled) m_Started.Wait(m_Lock);
   return 0;
 }
 
 void IThread::SignalStarted() {
-  boost::lock_guard<boost::mutex> lock(m_Lock);
+  CMutexLock lock(m_Lock);
   m_bStartSignalled = true;
-  m_Started.notify_all();
+  m_Started.NotifyAll();
 }
 
-void IThread::WaitForStop(DWORD ms, boost::unique_lock<boost::mutex>& lock) {
+void IThread::WaitForStop(DWORD ms) {
   if (ms == 0) return;
-  const boost::system_time deadline = boost::get_system_time() + boost::posix_time::seconds(ms / 1000) +
-                                      boost::posix_time::milliseconds(ms % 1000);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (!m_bStopRequested.load()) {
-    if (!m_StopCond.timed_wait(lock, deadline)) return;
+    if (!m_StopCond.WaitUntil(m_Lock, deadline)) return;
   }
 }
 
 void IThread::Stop() {
-  boost::lock_guard<boost::mutex> startLock(m_StartLock);
+  CMutexLock startLock(m_StartLock);
   if (!m_pThread) {
     m_bStopRequested = false;
     return;
   }
   {
-    boost::lock_guard<boost::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_bStopRequested = true;
-    m_StopCond.notify_all();
+    m_StopCond.NotifyAll();
   }
   if (m_pThread->joinable()) m_pThread->join();
   m_pThread.reset();

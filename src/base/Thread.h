@@ -14,11 +14,10 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <thread>
 
-#include <boost/thread/condition_variable.hpp>
-#include <boost/thread/mutex.hpp>
-#include <boost/thread/thread.hpp>
-
+#include "platform/CondVar.h"
+#include "platform/Mutex.h"
 #include "platform/WinTypes.h"
 
 class IThread {
@@ -44,9 +43,9 @@ class IThread {
   bool IsStopRequested() const { return m_bStopRequested.load(); }
   void SignalStarted();
   // Sleeps up to ms milliseconds on the stop condition; returns early when
-  // Stop signals; 0 returns at once. Requires lock to hold GetLock().
-  void WaitForStop(DWORD ms, boost::unique_lock<boost::mutex>& lock);
-  boost::mutex& GetLock() { return m_Lock; }
+  // Stop signals; 0 returns at once.
+  void WaitForStop(DWORD ms) REQUIRES(m_Lock);
+  CMutex& GetLock() RETURN_CAPABILITY(m_Lock) { return m_Lock; }
 
  private:
   friend class CCommon_ThreadAdapter;
@@ -54,13 +53,13 @@ class IThread {
   // the worker as ended.
   void RunWorker(uint32_t uiArg1, uint32_t uiArg2);
 
-  boost::mutex m_Lock;
-  boost::condition_variable m_Started;
-  boost::condition_variable m_StopCond;
+  CMutex m_Lock;
+  CCondVar m_Started;
+  CCondVar m_StopCond;
   // Makes concurrent Start and Stop calls take turns; taken before m_Lock.
-  boost::mutex m_StartLock;
-  std::unique_ptr<boost::thread> m_pThread;  // Guarded by m_StartLock.
-  bool m_bStartSignalled = false;            // Guarded by m_Lock.
+  CMutex m_StartLock ACQUIRED_BEFORE(m_Lock);
+  std::unique_ptr<std::thread> m_pThread GUARDED_BY(m_StartLock);
+  bool m_bStartSignalled GUARDED_BY(m_Lock) = false;
   // Set by the worker as its very last step; read by the destructor.
   std::atomic<bool> m_bWorkerEnded{true};
   // Written under m_Lock; read with or without it.

@@ -57,7 +57,7 @@ CBluetoothMgr::~CBluetoothMgr() {
 
 int32_t CBluetoothMgr::Initialize(IBluetoothEvent* pListener, const BtVciInfoMap& cached, uint32_t defaultDevice) {
   {
-    std::lock_guard<std::recursive_mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     if (!m_pStack) m_pStack.reset(new CBtApiSync(m_Library.c_str()));
     if (!m_pStack->IsInitialized()) {
       m_pStack.reset();
@@ -65,7 +65,7 @@ int32_t CBluetoothMgr::Initialize(IBluetoothEvent* pListener, const BtVciInfoMap
     }
   }
   {
-    std::lock_guard<std::mutex> g(m_CacheLock);
+    CMutexLock g(m_CacheLock);
     m_Cached = cached;
     m_DefaultSerial = std::to_string(defaultDevice);
   }
@@ -89,11 +89,11 @@ int32_t CBluetoothMgr::Uninitialize() {
   m_pListener = nullptr;
   TraceLog(TRACE_INFO, "Deleting Toshiba IF");
   {
-    std::lock_guard<std::recursive_mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     m_pStack.reset();
   }
   {
-    std::lock_guard<std::mutex> g(m_CacheLock);
+    CMutexLock g(m_CacheLock);
     m_Cached.clear();
     m_DefaultSerial.clear();
   }
@@ -104,19 +104,19 @@ int32_t CBluetoothMgr::Uninitialize() {
 bool CBluetoothMgr::IsLibraryPresent() const { return m_pStack && m_pStack->IsInitialized(); }
 
 void CBluetoothMgr::SetCachedVCIList(const BtVciInfoMap& cached) {
-  std::lock_guard<std::mutex> g(m_CacheLock);
+  CMutexLock g(m_CacheLock);
   TraceLog(TRACE_INFO, "Setting new Cached VCI List");
   m_Cached = cached;
 }
 
 void CBluetoothMgr::SetDefaultVCI(uint32_t serial) {
-  std::lock_guard<std::mutex> g(m_CacheLock);
+  CMutexLock g(m_CacheLock);
   TraceLog(TRACE_INFO, "Setting New Default VCI");
   m_DefaultSerial = std::to_string(serial);
 }
 
 int32_t CBluetoothMgr::StartDiscovery() {
-  std::lock_guard<std::recursive_mutex> g(m_Lock);
+  CMutexLock g(m_Lock);
   if (m_bRunning) return 0;
   if (!m_pStack) return -1;
   Stop();  // a thread that ended by itself
@@ -142,14 +142,14 @@ int32_t CBluetoothMgr::StopDiscovery() {
 }
 
 int32_t CBluetoothMgr::Pair(const std::string& address, const char* pin) {
-  std::lock_guard<std::recursive_mutex> g(m_Lock);
+  CMutexLock g(m_Lock);
   uint8_t bytes[6] = {0};
   ParseAddress(address, bytes);
   return m_pStack && m_pStack->Pair(bytes, pin) ? 0 : BT_PAIR_FAILED;
 }
 
 bool CBluetoothMgr::CheckConnectState(const std::string& address, uint16_t& cid, int32_t& status) {
-  std::lock_guard<std::recursive_mutex> g(m_Lock);
+  CMutexLock g(m_Lock);
   if (!m_pStack) {
     status = -1;
     return false;
@@ -160,22 +160,22 @@ bool CBluetoothMgr::CheckConnectState(const std::string& address, uint16_t& cid,
 }
 
 bool CBluetoothMgr::Disconnect(uint16_t cid) {
-  std::lock_guard<std::recursive_mutex> g(m_Lock);
+  CMutexLock g(m_Lock);
   return m_pStack && m_pStack->Disconnect(cid);
 }
 
 bool CBluetoothMgr::DisconnectAll() {
-  std::lock_guard<std::recursive_mutex> g(m_Lock);
+  CMutexLock g(m_Lock);
   return m_pStack && m_pStack->DisconnectAll();
 }
 
 int32_t CBluetoothMgr::ConnectPAN(const std::string& text) {
-  std::lock_guard<std::recursive_mutex> g(m_Lock);
+  CMutexLock g(m_Lock);
   return m_pStack ? m_pStack->ConnectPAN(text.c_str()) : -1;
 }
 
 int32_t CBluetoothMgr::ResetPAN() {
-  std::lock_guard<std::recursive_mutex> g(m_Lock);
+  CMutexLock g(m_Lock);
   return m_pStack ? m_pStack->ResetPAN() : -1;
 }
 
@@ -252,9 +252,9 @@ void CBluetoothMgr::Run(uint32_t, uint32_t) {
   DWORD pause = 0;
   for (;;) {
     {
-      boost::unique_lock<boost::mutex> lock(GetLock());
+      CMutexLock lock(GetLock());
       if (StopWanted()) return;
-      WaitForStop(pause, lock);
+      WaitForStop(pause);
       pause = kScanPauseMs;
       if (StopWanted()) return;
     }
@@ -294,8 +294,8 @@ void CBluetoothMgr::Run(uint32_t, uint32_t) {
       m_pStack->ResetPAN();
       afterError = false;
       {
-        boost::unique_lock<boost::mutex> lock(GetLock());
-        WaitForStop(kAfterErrorSettleMs, lock);
+        CMutexLock lock(GetLock());
+        WaitForStop(kAfterErrorSettleMs);
       }
       m_Detected.clear();
       continue;
@@ -385,7 +385,7 @@ bool CBluetoothMgr::CheckDefaultVci(const std::vector<std::string>& found) {
   BtVciInfoMap cached;
   std::string serial;
   {
-    std::lock_guard<std::mutex> g(m_CacheLock);
+    CMutexLock g(m_CacheLock);
     serial = m_DefaultSerial;
     if (found.empty() || serial.empty() || serial == "0") return false;
     if (FindBtVci(m_Detected, SerialValue(serial)) != m_Detected.end()) return true;
@@ -412,7 +412,7 @@ bool CBluetoothMgr::CheckCachedVcis(std::vector<std::string>& found) {
   BtVciInfoMap cached;
   std::string defaultSerial;
   {
-    std::lock_guard<std::mutex> g(m_CacheLock);
+    CMutexLock g(m_CacheLock);
     cached = m_Cached;
     defaultSerial = m_DefaultSerial;
   }

@@ -15,14 +15,14 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
+#include "base/Thread.h"
 #include "bluetooth/BluetoothEvent.h"
 #include "bluetooth/BtApiSync.h"
 #include "bluetooth/BtVciInfo.h"
 #include "bluetooth/NonVciList.h"
-#include "base/Thread.h"
+#include "platform/Mutex.h"
 
 // How the manager switches the PC's Bluetooth network connection after a
 // scan error (the engine's EnableConnection); a seam so that the manager
@@ -96,7 +96,7 @@ class CBluetoothMgr : public IThread {
 
   const std::string m_Library;
   // Guarded by m_Lock (recursive: the forwarding operations and StartDiscovery).
-  mutable std::recursive_mutex m_Lock;
+  mutable CRecursiveMutex m_Lock;
   // Null until Initialize. Set and reset only by Initialize and Uninitialize
   // (under m_Lock), which the owner never runs beside other calls; the
   // discovery thread uses it without the lock, as it runs only while set.
@@ -115,8 +115,7 @@ class CBluetoothMgr : public IThread {
   std::atomic<bool> m_bStopping{false};
   std::atomic<IBluetoothEvent*> m_pListener{nullptr};
   BtEnableConnectionFn m_pEnableConnection = nullptr;  // set before Initialize
-  // Guarded by m_CacheLock.
-  mutable std::mutex m_CacheLock;
-  BtVciInfoMap m_Cached;
-  std::string m_DefaultSerial;
+  mutable CMutex m_CacheLock;
+  BtVciInfoMap m_Cached GUARDED_BY(m_CacheLock);
+  std::string m_DefaultSerial GUARDED_BY(m_CacheLock);
 };

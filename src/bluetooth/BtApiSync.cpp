@@ -391,7 +391,7 @@ CBtApiSync::~CBtApiSync() {
   if (!m_bInitialized) return;
   std::vector<CWorker> abandoned;
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     abandoned.swap(m_Abandoned);
   }
   for (CWorker& w : abandoned) w.thread.join();
@@ -424,7 +424,7 @@ void CBtApiSync::TakeBack(COperation& op) { Lend(op); }
 bool CBtApiSync::Begin(const std::shared_ptr<COperation>& op, LPARAM param, int level, const char* failure) {
   bool started = false;
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     if (m_bInitialized && !m_pWorker) {
       ReapAbandoned();
       auto ended = std::make_shared<CEvent>(true, false);
@@ -452,7 +452,7 @@ bool CBtApiSync::Begin(const std::shared_ptr<COperation>& op, LPARAM param, int 
 bool CBtApiSync::Finish(std::shared_ptr<COperation>& op, DWORD limit) {
   CWorker* worker;
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     worker = m_pWorker.get();
   }
   // Only this caller ends the worker it started, so worker stays valid.
@@ -461,7 +461,7 @@ bool CBtApiSync::Finish(std::shared_ptr<COperation>& op, DWORD limit) {
   if (!inTime) TraceLog(TRACE_ERR, "BT:Timed out waiting for BT API %d", static_cast<int>(limit));
   std::unique_ptr<CWorker> done;
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     done.swap(m_pWorker);
     if (inTime) {
       TakeBack(*op);
@@ -514,7 +514,7 @@ bool CBtApiSync::CheckConnectState(const uint8_t* address, uint16_t& cid, int32_
   }
   if (!Finish(op, Timeout(CIdentConfig::CHECK_CONNECT_TIMEOUT))) return false;
   status = op->m_lStatus;
-  std::lock_guard<std::mutex> g(m_Lock);
+  CMutexLock g(m_Lock);
   for (uint32_t i = 0; i < Count(m_pConnList); ++i) {
     const BTCONNECTEDDEVINFO& link = *(&m_pConnList->Entry[0] + i);
     if (memcmp(link.BdAddr, address, 6) != 0) continue;
@@ -560,7 +560,7 @@ bool CBtApiSync::DisconnectAll() {
 bool CBtApiSync::CancelDiscovery(bool force) {
   if (force) {
     TraceLog(TRACE_INFO, "Forcing the cancelation of the discovery process");
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     if (m_pWorker) {
       m_pWorker->op->m_bCancelRequested = true;
       if (HWND hWnd = m_pWorker->op->m_hWnd)
@@ -599,7 +599,7 @@ bool CBtApiSync::IsPaired(const uint8_t* address) const {
 }
 
 std::vector<std::string> CBtApiSync::GetDeviceList() const {
-  std::lock_guard<std::mutex> g(m_Lock);
+  CMutexLock g(m_Lock);
   std::vector<std::string> out;
   for (uint32_t i = 0; m_pDevList && i < m_pDevList->dwDevListNum; ++i)
     out.push_back(AddressText((&m_pDevList->DevInfo[0] + i)->BdAddr));

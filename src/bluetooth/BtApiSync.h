@@ -23,13 +23,13 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "bluetooth/BtApi.h"
 #include "platform/Event.h"
+#include "platform/Mutex.h"
 
 class CBtApiSync : public CBtApi {
  public:
@@ -93,24 +93,22 @@ class CBtApiSync : public CBtApi {
   bool Finish(std::shared_ptr<COperation>& op, DWORD limit);
   // Asks the worker's window to close and waits without limit.
   void Stop(std::shared_ptr<COperation>& op);
-  // Requires m_Lock held.
-  void ReapAbandoned();
-  // Requires m_Lock held. Moves the lists that op's command works on between
-  // the object and op.
-  void Lend(COperation& op);
-  void TakeBack(COperation& op);
+  void ReapAbandoned() REQUIRES(m_Lock);
+  // Moves the lists that op's command works on between the object and op.
+  void Lend(COperation& op) REQUIRES(m_Lock);
+  void TakeBack(COperation& op) REQUIRES(m_Lock);
 
   static void WorkerMain(std::shared_ptr<COperation> op, std::shared_ptr<CEvent> ended);
   static LRESULT WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
   const bool m_bInitialized;
 
-  mutable std::mutex m_Lock;
-  std::unique_ptr<CWorker> m_pWorker;  // Guarded by m_Lock; null between operations.
-  std::vector<CWorker> m_Abandoned;    // Guarded by m_Lock; workers that timed out.
+  mutable CMutex m_Lock;
+  std::unique_ptr<CWorker> m_pWorker GUARDED_BY(m_Lock);  // Null between operations.
+  std::vector<CWorker> m_Abandoned GUARDED_BY(m_Lock);    // Workers that timed out.
   // The stack's lists from the last queries; lent to the operation whose
-  // command replaces them (null meanwhile). Guarded by m_Lock.
-  BTDEVINFOLIST* m_pDevList = nullptr;
-  BTCONNECTEDDEVLIST* m_pConnList = nullptr;
-  BTCIDLIST* m_pCIDList = nullptr;
+  // command replaces them (null meanwhile).
+  BTDEVINFOLIST* m_pDevList GUARDED_BY(m_Lock) = nullptr;
+  BTCONNECTEDDEVLIST* m_pConnList GUARDED_BY(m_Lock) = nullptr;
+  BTCIDLIST* m_pCIDList GUARDED_BY(m_Lock) = nullptr;
 };

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <thread>
 #include <vector>
 
-#include <boost/thread/thread.hpp>
 
 #include "platform/Files.h"
 #include "records/BluetoothReq.h"
@@ -132,12 +132,12 @@ CClientConnectionMgr::~CClientConnectionMgr() {
 void CClientConnectionMgr::SetShowWindowHook(ShowWindowHook hook) { s_ShowWindowHook.store(hook); }
 
 void CClientConnectionMgr::SetClientSocketTimeouts(const CClientSocket::Timeouts& timeouts) {
-  boost::lock_guard<boost::mutex> request(m_RequestLock);
+  CMutexLock request(m_RequestLock);
   m_ClientSocketTimeouts = timeouts;
 }
 
 void CClientConnectionMgr::SetRegistrationLimits(const RegistrationLimits& limits) {
-  boost::lock_guard<boost::mutex> request(m_RequestLock);
+  CMutexLock request(m_RequestLock);
   m_RegistrationLimits = limits;
 }
 
@@ -174,7 +174,18 @@ int32_t CClientConnectionMgr::Initialize() {
   }
   // What a failed Initialize before this one left running goes first (the
   // Bluetooth-stack start mode tries again without an Uninitialize).
-  if (m_pControlServer || m_pEventQueue) StopAll();
+  // (The event thread such a start left running may replace the control
+  // server meanwhile: the pointers are read under their locks.)
+  bool bLeftOver;
+  {
+    CMutexLock server(m_ServerLock);
+    bLeftOver = m_pControlServer != nullptr;
+  }
+  if (!bLeftOver) {
+    CMutexLock queue(m_QueueLock);
+    bLeftOver = m_pEventQueue != nullptr;
+  }
+  if (bLeftOver) StopAll();
 
   platform::RegistryStep failed = platform::RegistryStep::NONE;
   DWORD enable = 0;
@@ -213,12 +224,12 @@ int32_t CClientConnectionMgr::Initialize() {
 
   int32_t iRet;
   {
-    boost::lock_guard<boost::mutex> server(m_ServerLock);
+    CMutexLock server(m_ServerLock);
     iRet = StartControlServer();
   }
   if (iRet != 0) TraceLog(TRACE_ERR, "CClientConnectionMgr::Initialize Error Creating Server iRet = %d", iRet);
   if (iRet == 0) {
-    boost::lock_guard<boost::mutex> queue(m_QueueLock);
+    CMutexLock queue(m_QueueLock);
     m_pEventQueue.reset(new (std::nothrow) CEventQueue<CConnMgrEvent>);
     if (!m_pEventQueue) iRet = -1;
     // Clients whose connection broke while the manager was not initialised
@@ -269,7 +280,7 @@ std::string CClientConnectionMgr::Describe() {
   const char* name = GetBrandKeyName(brand);
   std::string text = brand == 0 ? std::string("no brand (no home folder)")
                                  : "brand " + std::string(name ? name : "?") + " (" + std::to_string(brand) + ")";
-  boost::lock_guard<boost::mutex> server(m_ServerLock);
+  CMutexLock server(m_ServerLock);
   if (m_pControlServer)
     text += ", control port " + m_pControlServer->GetAddressText() +
             (m_iHandedOverSocket >= 0 ? " (socket from the service manager)" : "");
@@ -280,7 +291,7 @@ std::string CClientConnectionMgr::StatusText() {
   const size_t vcis = m_Engine.GetVCICount();
   size_t clients;
   {
-    boost::lock_guard<boost::mutex> lock(m_ClientsLock);
+    CMutexLock lock(m_ClientsLock);
     clients = m_Clients.size();
   }
   return std::to_string(vcis) + (vcis == 1 ? " VCI, " : " VCIs, ") + std::to_string(clients) +
@@ -288,10 +299,10 @@ std::string CClientConnectionMgr::StatusText() {
 }
 
 void CClientConnectionMgr::Reload() {
-  boost::lock_guard<boost::mutex> config(m_ConfigLock);
+  CMutexLock config(m_ConfigLock);
   size_t clients;
   {
-    boost::lock_guard<boost::mutex> lock(m_ClientsLock);
+    CMutexLock lock(m_ClientsLock);
     clients = m_Clients.size();
   }
   if (clients == 0) {
@@ -325,7 +336,7 @@ void CClientConnectionMgr::TakeInConfiguration(bool always) {
 }
 
 void CClientConnectionMgr::CutRegistrations(bool refuse) {
-  boost::lock_guard<boost::mutex> pending(m_PendingLock);
+  CMutexLock pending(m_PendingLock);
   m_bRefuseRegistrations = refuse;
   for (const auto& entry : m_Pending) entry.first->AbortConnect();
 }
@@ -336,7 +347,7 @@ void CClientConnectionMgr::StopAll() {
     // A stop never waits on a peer: the registrations connecting to an
     // event port are cut, so that the control server's workers end at once.
     CutRegistrations(true);
-    boost::lock_guard<boost::mutex> server(m_ServerLock);
+    CMutexLock server(m_ServerLock);
     if (m_pControlServer) {
       if (m_pControlServer->Shutdown() != 0)
         TraceLog(TRACE_ERR, "CClientConnectionMgr::Uninitialize Failed to shutdown control socket");
@@ -348,13 +359,13 @@ void CClientConnectionMgr::StopAll() {
     TraceLog(TRACE_ERR, "CClientConnectionMgr::Uninitialize Failed to uninitialize the IdentClient");
   TraceLog(TRACE_INFO, "CClientConnectionMgr::Uninitialize Deleting Event Queue");
   {
-    boost::lock_guard<boost::mutex> queue(m_QueueLock);
+    CMutexLock queue(m_QueueLock);
     if (m_pEventQueue) m_pEventQueue->Shutdown();
   }
   IThread::Stop();
   // Events still queued are not handled; the queue frees them. Removals
   // among them are carried over to the next Initialize.
-  boost::lock_guard<boost::mutex> queue(m_QueueLock);
+  CMutexLock queue(m_QueueLock);
   if (m_pEventQueue)
     for (const auto& event : m_pEventQueue->Drain())
       if (event->m_uiType == CConnMgrEvent::CLIENT_GONE) m_CarriedRemovals.push_back(event->m_uiSessionId);
@@ -374,7 +385,7 @@ int32_t CClientConnectionMgr::Uninitialize() {
 
 int32_t CClientConnectionMgr::DisconnectClients() {
   TraceLog(TRACE_INFO, "CClientConnectionMgr::DisconnectClients Entering");
-  boost::lock_guard<boost::mutex> request(m_RequestLock);
+  CMutexLock request(m_RequestLock);
   // The map is emptied first, so that a client thread that reports its
   // broken link meanwhile finds nothing to act on, and no client is
   // uninitialised (its threads joined) under m_ClientsLock, which those
@@ -383,14 +394,14 @@ int32_t CClientConnectionMgr::DisconnectClients() {
   // remove.
   std::vector<std::unique_ptr<CRegisteredClient>> leaving;
   {
-    boost::lock_guard<boost::mutex> lock(m_ClientsLock);
+    CMutexLock lock(m_ClientsLock);
     for (auto& entry : m_Clients) leaving.push_back(std::move(entry.second));
     m_Clients.clear();
     for (auto& client : m_Departing) leaving.push_back(std::move(client));
     m_Departing.clear();
   }
   {
-    boost::lock_guard<boost::mutex> queue(m_QueueLock);
+    CMutexLock queue(m_QueueLock);
     m_CarriedRemovals.clear();
   }
   int32_t result = 0;
@@ -414,7 +425,7 @@ bool CClientConnectionMgr::Queue(uint32_t type, uint32_t sessionId, uint32_t val
     TraceLog(TRACE_ERR, "%s", failureLine);
     return false;
   }
-  boost::lock_guard<boost::mutex> queue(m_QueueLock);
+  CMutexLock queue(m_QueueLock);
   if (!m_pEventQueue) {
     // The manager is not initialised and nobody would handle the event. A
     // client's removal is carried over to the next Initialize: the client is
@@ -444,7 +455,7 @@ bool CClientConnectionMgr::Queue(uint32_t type, uint32_t sessionId, uint32_t val
 
 CClientConnectionMgr::ClientMap CClientConnectionMgr::CopyClients() {
   ClientMap copy;
-  boost::lock_guard<boost::mutex> lock(m_ClientsLock);
+  CMutexLock lock(m_ClientsLock);
   for (const auto& entry : m_Clients) copy[entry.first] = entry.second.get();
   return copy;
 }
@@ -454,7 +465,7 @@ void CClientConnectionMgr::DrawInstanceToken() { m_uiInstanceToken = static_cast
 int CClientConnectionMgr::OnDataReceived(CArchiveBuffer& request, CArchiveBuffer& reply,
                                          const std::string& remoteAddress, const std::string& localAddress) {
   TraceLog(TRACE_INFO, "CClientConnectionMgr::OnDataReceived Entering");
-  boost::unique_lock<boost::mutex> lock(m_RequestLock);
+  CMutexLock lock(m_RequestLock);
   // Drawn under the request lock: requests come on several threads, and an
   // unregistration draws from the same generator.
   if (m_uiInstanceToken == 0) {
@@ -471,7 +482,7 @@ int CClientConnectionMgr::OnDataReceived(CArchiveBuffer& request, CArchiveBuffer
   bool bHandled = true;
   switch (id) {
     case OBJID_CIdentConnect_Send:
-      bHandled = Register(lock, request, reply, remoteAddress, localAddress);
+      bHandled = Register(request, reply, remoteAddress, localAddress);
       break;
     case OBJID_CIdentDisconnect_Send:
       bHandled = Unregister(request, reply);
@@ -493,9 +504,8 @@ int CClientConnectionMgr::OnDataReceived(CArchiveBuffer& request, CArchiveBuffer
   return 0;
 }
 
-bool CClientConnectionMgr::Register(boost::unique_lock<boost::mutex>& requestLock, CArchiveBuffer& request,
-                                    CArchiveBuffer& reply, const std::string& remoteAddress,
-                                    const std::string& localAddress) {
+bool CClientConnectionMgr::Register(CArchiveBuffer& request, CArchiveBuffer& reply,
+                                    const std::string& remoteAddress, const std::string& localAddress) {
   TraceLog(TRACE_INFO, "CClientConnectionMgr::OnDataReceived Client connecting");
   CIdentConnect_Send msg;
   if (!msg.Serialize(request)) {
@@ -515,9 +525,9 @@ bool CClientConnectionMgr::Register(boost::unique_lock<boost::mutex>& requestLoc
     // connect timeout at most (or until Uninitialize cuts it). Everything
     // that changes the clients' map happens under the lock again, so the
     // session ids still follow the order of successful registrations.
-    requestLock.unlock();
+    m_RequestLock.Unlock();
     client->ConnectEventPort(remoteAddress, msg.GetEventPort(), localAddress);
-    requestLock.lock();
+    m_RequestLock.Lock();
     Connected(client.get());
     // Uninitialize has begun meanwhile: the connection goes with the client.
     if (!m_bShuttingDown)
@@ -532,7 +542,7 @@ bool CClientConnectionMgr::Register(boost::unique_lock<boost::mutex>& requestLoc
     size_t count;
     bool bBroken;
     {
-      boost::lock_guard<boost::mutex> clients(m_ClientsLock);
+      CMutexLock clients(m_ClientsLock);
       bBroken = client->IsLinkBroken();
       m_Clients[sessionId] = std::move(client);
       count = m_Clients.size();
@@ -550,10 +560,10 @@ bool CClientConnectionMgr::Register(boost::unique_lock<boost::mutex>& requestLoc
     // The first application gets its table after the engine has had time
     // to hear the VCIs around; till then table changes are not reported.
     if (m_bFirstRegistrationPending) {
-      boost::this_thread::sleep_for(boost::chrono::milliseconds(FIRST_REGISTRATION_WAIT_MS));
+      std::this_thread::sleep_for(std::chrono::milliseconds(FIRST_REGISTRATION_WAIT_MS));
       m_bFirstRegistrationPending = false;
     }
-    boost::lock_guard<boost::mutex> config(m_ConfigLock);
+    CMutexLock config(m_ConfigLock);
     CIdentConfig::GetInstance().SetTraceLevel(TRACE_INFO);
     // A registration without the wish for the trace file (version 1) states
     // none: the setting in force stays, whoever asked for it, so that a
@@ -588,7 +598,7 @@ bool CClientConnectionMgr::Admit(const std::string& name, const std::string& add
   {
     // A client still departing holds its threads and connection as a
     // registered one does.
-    boost::lock_guard<boost::mutex> clients(m_ClientsLock);
+    CMutexLock clients(m_ClientsLock);
     for (const auto& entry : m_Clients) fromAddress += entry.second->GetClientAddress() == address ? 1 : 0;
     total = static_cast<uint32_t>(m_Clients.size());
     for (const auto& client : m_Departing)
@@ -597,7 +607,7 @@ bool CClientConnectionMgr::Admit(const std::string& name, const std::string& add
         fromAddress += client->GetClientAddress() == address ? 1 : 0;
       }
   }
-  boost::lock_guard<boost::mutex> pending(m_PendingLock);
+  CMutexLock pending(m_PendingLock);
   for (const auto& entry : m_Pending) fromAddress += entry.second == address ? 1 : 0;
   total += static_cast<uint32_t>(m_Pending.size());
   if (m_bRefuseRegistrations) return false;
@@ -615,7 +625,7 @@ bool CClientConnectionMgr::Admit(const std::string& name, const std::string& add
 }
 
 void CClientConnectionMgr::Connected(CRegisteredClient* client) {
-  boost::lock_guard<boost::mutex> pending(m_PendingLock);
+  CMutexLock pending(m_PendingLock);
   for (auto it = m_Pending.begin(); it != m_Pending.end(); ++it)
     if (it->first == client) {
       m_Pending.erase(it);
@@ -633,7 +643,7 @@ bool CClientConnectionMgr::Unregister(CArchiveBuffer& request, CArchiveBuffer& r
   bool bWasTerminating = true;
   size_t count = 0;
   {
-    boost::lock_guard<boost::mutex> clients(m_ClientsLock);
+    CMutexLock clients(m_ClientsLock);
     auto it = m_Clients.find(msg.GetSessionId());
     if (it == m_Clients.end()) {
       iRet = -1;
@@ -673,7 +683,7 @@ bool CClientConnectionMgr::BluetoothRequest(CArchiveBuffer& request, CArchiveBuf
   } else {
     bool bKnown;
     {
-      boost::lock_guard<boost::mutex> clients(m_ClientsLock);
+      CMutexLock clients(m_ClientsLock);
       bKnown = m_Clients.count(msg.GetSessionId()) != 0;
     }
     // A command may take seconds: it runs under the request lock alone.
@@ -801,7 +811,7 @@ void CClientConnectionMgr::OnIdentNotify(uint32_t type, uint32_t value) {
       bool bWasTerminating;
       bool bOnly;
       {
-        boost::lock_guard<boost::mutex> clients(m_ClientsLock);
+        CMutexLock clients(m_ClientsLock);
         auto it = m_Clients.find(value);
         if (it == m_Clients.end()) return;
         bWasTerminating = it->second->SetTerminating();
@@ -834,7 +844,7 @@ void CClientConnectionMgr::Run(uint32_t, uint32_t) {
   CEventQueue<CConnMgrEvent>* queue;
   {
     // The queue outlives this thread: it is deleted after the join.
-    boost::lock_guard<boost::mutex> lock(m_QueueLock);
+    CMutexLock lock(m_QueueLock);
     queue = m_pEventQueue.get();
   }
   SignalStarted();
@@ -883,7 +893,7 @@ void CClientConnectionMgr::RemoveClient(uint32_t sessionId) {
   std::unique_ptr<CRegisteredClient> client;
   size_t remaining;
   {
-    boost::lock_guard<boost::mutex> lock(m_ClientsLock);
+    CMutexLock lock(m_ClientsLock);
     auto it = m_Clients.find(sessionId);
     if (it != m_Clients.end()) {
       client = std::move(it->second);
@@ -911,14 +921,14 @@ void CClientConnectionMgr::RemoveClient(uint32_t sessionId) {
     client.reset();
   } else {
     client->Depart();
-    boost::lock_guard<boost::mutex> lock(m_ClientsLock);
+    CMutexLock lock(m_ClientsLock);
     m_Departing.push_back(std::move(client));
   }
   if (remaining != 0) return;
-  boost::lock_guard<boost::mutex> config(m_ConfigLock);
+  CMutexLock config(m_ConfigLock);
   {
     // A registration since the count has set the trace for itself.
-    boost::lock_guard<boost::mutex> lock(m_ClientsLock);
+    CMutexLock lock(m_ClientsLock);
     if (!m_Clients.empty()) return;
   }
   CIdentConfig::GetInstance().SetTraceLevel(m_iSavedTraceLevel);
@@ -934,7 +944,7 @@ void CClientConnectionMgr::UninitializeRemoved(CRegisteredClient& client, int mo
 void CClientConnectionMgr::ReapDeparted() {
   std::vector<std::unique_ptr<CRegisteredClient>> departed;
   {
-    boost::lock_guard<boost::mutex> lock(m_ClientsLock);
+    CMutexLock lock(m_ClientsLock);
     for (auto it = m_Departing.begin(); it != m_Departing.end();) {
       if ((*it)->HasDeparted()) {
         departed.push_back(std::move(*it));
@@ -993,7 +1003,7 @@ void CClientConnectionMgr::NotifyClients(uint32_t mask) {
 }
 
 void CClientConnectionMgr::ReplaceControlServer() {
-  boost::lock_guard<boost::mutex> server(m_ServerLock);
+  CMutexLock server(m_ServerLock);
   // Uninitialize has begun (it set the flag before it takes this lock):
   // the server it shuts down is not to be replaced.
   if (m_bShuttingDown) return;

@@ -40,18 +40,17 @@
 #include <utility>
 #include <vector>
 
-#include <boost/thread/mutex.hpp>
-
+#include "base/EventQueue.h"
+#include "base/Thread.h"
 #include "client_service/ConnMgrEvent.h"
-#include "serialize/ArchiveBuffer.h"
 #include "discovery/IIdentEvent.h"
 #include "discovery/VCIIdentClient.h"
-#include "transport/ClientSocket.h"
-#include "base/EventQueue.h"
 #include "host/RateLimit.h"
 #include "host/ServiceStatus.h"
+#include "platform/Mutex.h"
+#include "serialize/ArchiveBuffer.h"
+#include "transport/ClientSocket.h"
 #include "transport/ServerEvent.h"
-#include "base/Thread.h"
 
 class CRegisteredClient;
 class CControlServer;
@@ -157,24 +156,24 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   // A copy of the map to notify through, made under m_ClientsLock.
   typedef std::map<uint32_t, CRegisteredClient*> ClientMap;
 
-  // The requests; each requires the request lock held. False when the
-  // request could not be read (no reply then).
-  bool Register(boost::unique_lock<boost::mutex>& requestLock, CArchiveBuffer& request, CArchiveBuffer& reply,
-                const std::string& remoteAddress, const std::string& localAddress);
+  // The requests, each under the request lock. False when the request
+  // could not be read (no reply then).
+  bool Register(CArchiveBuffer& request, CArchiveBuffer& reply, const std::string& remoteAddress,
+                const std::string& localAddress) REQUIRES(m_RequestLock);
   // Whether a registration may go on: its name within MAX_CLIENT_NAME and
   // room for it under the caps beside the clients kept and the
   // registrations connecting; from then on it counts as connecting. A
-  // refusal is logged, rate-limited. Requires the request lock held.
-  bool Admit(const std::string& name, const std::string& address, CRegisteredClient* client);
+  // refusal is logged, rate-limited.
+  bool Admit(const std::string& name, const std::string& address, CRegisteredClient* client) REQUIRES(m_RequestLock);
   // The registration's connect has returned: it counts as connecting no
-  // more. Requires the request lock held.
-  void Connected(CRegisteredClient* client);
+  // more.
+  void Connected(CRegisteredClient* client) REQUIRES(m_RequestLock);
   // Cuts the connects of registrations in progress, and refuses new ones
   // until Uninitialize has stopped the control server (refuse false).
   void CutRegistrations(bool refuse);
-  bool Unregister(CArchiveBuffer& request, CArchiveBuffer& reply);
-  bool BluetoothRequest(CArchiveBuffer& request, CArchiveBuffer& reply);
-  void DataFileRequest(CArchiveBuffer& request, CArchiveBuffer& reply);
+  bool Unregister(CArchiveBuffer& request, CArchiveBuffer& reply) REQUIRES(m_RequestLock);
+  bool BluetoothRequest(CArchiveBuffer& request, CArchiveBuffer& reply) REQUIRES(m_RequestLock);
+  void DataFileRequest(CArchiveBuffer& request, CArchiveBuffer& reply) REQUIRES(m_RequestLock);
   // Writes into ar, with write, a frame that carries table (a table event, a
   // registration's reply). While it is longer than an application takes
   // (SetTableFrameLimit), the largest VCI records leave table and it is
@@ -195,12 +194,12 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   void ReplaceControlServer();
 
   // A new control server on CONTROL_PORT (on m_sControlAddress when set),
-  // or on the handed-over socket; 0 or its code. Requires m_ServerLock held.
-  int32_t StartControlServer();
+  // or on the handed-over socket; 0 or its code.
+  int32_t StartControlServer() REQUIRES(m_ServerLock);
   // CheckForChanges, or with always a reload whatever the file's time; the
   // saved trace settings follow what was read, and the window is shown or
-  // hidden. Requires m_ConfigLock held and no client registered.
-  void TakeInConfiguration(bool always);
+  // hidden. No client may be registered.
+  void TakeInConfiguration(bool always) REQUIRES(m_ConfigLock);
   // "3 VCIs, 1 application registered".
   std::string StatusText();
   // Shuts down and deletes the control server, the event queue and thread,
@@ -210,7 +209,7 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   // is no queue or no memory.
   bool Queue(uint32_t type, uint32_t sessionId, uint32_t value, const char* failureLine);
   ClientMap CopyClients();
-  void DrawInstanceToken();
+  void DrawInstanceToken() REQUIRES(m_RequestLock);
 
   static std::atomic<ShowWindowHook> s_ShowWindowHook;
 
@@ -231,27 +230,26 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   // threads.
   std::atomic<bool> m_bBluetoothEnabled{false};
 
-  // Guarded by m_ServerLock.
-  boost::mutex m_ServerLock;
-  std::unique_ptr<CControlServer> m_pControlServer;
+  CMutex m_ServerLock;
+  std::unique_ptr<CControlServer> m_pControlServer GUARDED_BY(m_ServerLock);
 
-  // Guarded by m_QueueLock (the pointer; the queue locks itself).
-  boost::mutex m_QueueLock;
-  std::unique_ptr<CEventQueue<CConnMgrEvent>> m_pEventQueue;
+  // m_QueueLock guards the pointer; the queue locks itself.
+  CMutex m_QueueLock;
+  std::unique_ptr<CEventQueue<CConnMgrEvent>> m_pEventQueue GUARDED_BY(m_QueueLock);
   // Removals that no event thread took (reported while the manager was not
   // initialised, or still queued when it stopped), queued by the next
-  // Initialize. Guarded by m_QueueLock. At most one per client.
-  std::vector<uint32_t> m_CarriedRemovals;
+  // Initialize. At most one per client.
+  std::vector<uint32_t> m_CarriedRemovals GUARDED_BY(m_QueueLock);
 
   CVCIIdentClient m_Engine;
 
-  // Guarded by m_ClientsLock; the clients are owned (deleted by the event
-  // thread while initialised, by DisconnectClients otherwise).
-  boost::mutex m_ClientsLock;
-  OwnedClients m_Clients;
+  // The clients are owned (deleted by the event thread while initialised, by
+  // DisconnectClients otherwise).
+  CMutex m_ClientsLock;
+  OwnedClients m_Clients GUARDED_BY(m_ClientsLock);
   // Removed clients that unregistered, until they have departed: they count
   // towards the registration caps meanwhile.
-  std::vector<std::unique_ptr<CRegisteredClient>> m_Departing;
+  std::vector<std::unique_ptr<CRegisteredClient>> m_Departing GUARDED_BY(m_ClientsLock);
 
   // The event thread only.
   uint32_t m_uiTableEventSize = CArchiveBuffer::DEFAULT_SIZE;
@@ -260,21 +258,22 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   CRateLimit m_TableEventLine, m_TableReplyLine;
   std::atomic<uint32_t> m_uiTableFrameLimit{MAX_TABLE_FRAME_LENGTH};
 
-  // Guarded by the request lock.
-  uint32_t m_uiNextSessionId = FIRST_SESSION_ID;
-  CClientSocket::Timeouts m_ClientSocketTimeouts;
-  RegistrationLimits m_RegistrationLimits;
-  uint32_t m_uiLargestBtCommandMs = 0;
-  CRateLimit m_NameLine, m_CapLine, m_DataFileLine;
+  uint32_t m_uiNextSessionId GUARDED_BY(m_RequestLock) = FIRST_SESSION_ID;
+  CClientSocket::Timeouts m_ClientSocketTimeouts GUARDED_BY(m_RequestLock);
+  RegistrationLimits m_RegistrationLimits GUARDED_BY(m_RequestLock);
+  uint32_t m_uiLargestBtCommandMs GUARDED_BY(m_RequestLock) = 0;
+  CRateLimit m_NameLine GUARDED_BY(m_RequestLock);
+  CRateLimit m_CapLine GUARDED_BY(m_RequestLock);
+  CRateLimit m_DataFileLine GUARDED_BY(m_RequestLock);
   // Drawn under the request lock; read by the registrations in flight.
   std::atomic<uint32_t> m_uiInstanceToken{0};
-  std::minstd_rand m_Random;
+  std::minstd_rand m_Random GUARDED_BY(m_RequestLock);
 
   // The registrations connecting to their application's event port (the
   // request lock let go meanwhile), with their clients' addresses.
-  boost::mutex m_PendingLock;
-  std::vector<std::pair<CRegisteredClient*, std::string>> m_Pending;  // Guarded by m_PendingLock.
-  bool m_bRefuseRegistrations = false;                                // Guarded by m_PendingLock.
+  CMutex m_PendingLock;
+  std::vector<std::pair<CRegisteredClient*, std::string>> m_Pending GUARDED_BY(m_PendingLock);
+  bool m_bRefuseRegistrations GUARDED_BY(m_PendingLock) = false;
 
   // Read by every reporting thread.
   std::atomic<bool> m_bShuttingDown{false};
@@ -283,15 +282,15 @@ class CClientConnectionMgr : public IServerEvent, public IIdentEvent, public ITh
   bool m_bInitialized = false;
 
   // The request lock: one request takes effect at a time (see the top).
-  boost::mutex m_RequestLock;
+  CMutex m_RequestLock ACQUIRED_BEFORE(m_ConfigLock, m_PendingLock);
 
   // Taken from the configuration at construction and at every take-in of
   // ident.ini; restored when the last client has gone (registration forces
   // the trace level to INFO).
-  boost::mutex m_ConfigLock;
-  int m_iSavedTraceLevel;         // Guarded by m_ConfigLock.
-  bool m_bSavedPersist;           // Guarded by m_ConfigLock.
-  bool m_bReloadPending = false;  // Guarded by m_ConfigLock.
+  CMutex m_ConfigLock ACQUIRED_BEFORE(m_ClientsLock);
+  int m_iSavedTraceLevel GUARDED_BY(m_ConfigLock);
+  bool m_bSavedPersist GUARDED_BY(m_ConfigLock);
+  bool m_bReloadPending GUARDED_BY(m_ConfigLock) = false;
 
   // The counts for the service manager; started and stopped by the main
   // thread.

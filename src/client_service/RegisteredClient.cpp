@@ -60,7 +60,7 @@ int32_t CRegisteredClient::Initialize(const std::string& clientAddress, uint32_t
   }
   if (iRet == 0) {
     try {
-      m_pNotifyThread.reset(new boost::thread(CRegClientThreadAdapter(this)));
+      m_pNotifyThread.reset(new std::thread(CRegClientThreadAdapter(this)));
     } catch (...) {
       iRet = -1;
     }
@@ -83,7 +83,7 @@ int32_t CRegisteredClient::ConnectEventPort(const std::string& clientAddress, ui
   if (!socket) return m_iConnectResult;
   socket->SetTimeouts(m_EventTimeouts);
   {
-    boost::lock_guard<boost::mutex> lock(m_StateLock);
+    CMutexLock lock(m_StateLock);
     if (m_bConnectAborted) return m_iConnectResult;
     m_pEventSocket = std::move(socket);
     m_bConnecting = true;
@@ -91,27 +91,27 @@ int32_t CRegisteredClient::ConnectEventPort(const std::string& clientAddress, ui
   // With keep connection this connects at once.
   int32_t iRet = m_pEventSocket->Initialize(nullptr, SOCKTYPE_TCP, clientAddress, localAddress, eventPort, false);
   {
-    boost::lock_guard<boost::mutex> lock(m_StateLock);
+    CMutexLock lock(m_StateLock);
     m_bConnecting = false;
     if (m_bConnectAborted && iRet == 0) iRet = CClientSocket::CS_ERR_CONNECT_TIMEOUT;
   }
-  m_ConnectEnded.notify_all();
+  m_ConnectEnded.NotifyAll();
   m_iConnectResult = iRet;
   return iRet;
 }
 
 void CRegisteredClient::AbortConnect() {
-  boost::unique_lock<boost::mutex> lock(m_StateLock);
+  CUniqueLock lock(m_StateLock);
   m_bConnectAborted = true;
   // A socket's Shutdown cuts the waits of a connect in progress; one that
   // came before the connect had begun would be missed, so it is made again
   // until the connect has returned.
   while (m_bConnecting) {
     CClientSocket* socket = m_pEventSocket.get();
-    lock.unlock();
+    lock.Unlock();
     socket->Shutdown(CClientSocket::SHUTDOWN_ABORT);
-    lock.lock();
-    m_ConnectEnded.wait_for(lock, boost::chrono::milliseconds(1));
+    lock.Lock();
+    m_ConnectEnded.WaitFor(m_StateLock, std::chrono::milliseconds(1));
   }
 }
 
@@ -129,7 +129,7 @@ int CRegisteredClient::ReleaseAll(int mode) {
     // departure) would hold the join as long: its wait is cut and the
     // connection closed at once instead. One that is not waiting now finds
     // the queue shut down or the client stopping and starts no wait.
-    boost::lock_guard<boost::mutex> lock(m_StateLock);
+    CMutexLock lock(m_StateLock);
     m_bStopping = true;
     bCut = m_bInExchange;
   }
@@ -162,7 +162,7 @@ int CRegisteredClient::ReleaseAll(int mode) {
   while (m_StopEvent.TryAcquire()) {
   }
   {
-    boost::lock_guard<boost::mutex> lock(m_StateLock);
+    CMutexLock lock(m_StateLock);
     m_bStopping = m_bDeparting = m_bInExchange = false;
   }
   m_bDeparted = false;
@@ -172,7 +172,7 @@ int CRegisteredClient::ReleaseAll(int mode) {
 void CRegisteredClient::Depart() {
   bool bCut;
   {
-    boost::lock_guard<boost::mutex> lock(m_StateLock);
+    CMutexLock lock(m_StateLock);
     m_bTerminating = true;
     m_bDeparting = true;
     // Set under the lock that the notify thread takes before an exchange:
@@ -192,14 +192,14 @@ void CRegisteredClient::Leave(uint32_t undelivered) {
              undelivered, static_cast<int>(m_uiSessionId));
   {
     // Once Uninitialize has begun, it closes the connection.
-    boost::lock_guard<boost::mutex> lock(m_StateLock);
+    CMutexLock lock(m_StateLock);
     if (m_bStopping) return;
     m_bInExchange = true;
   }
   TraceLog(TRACE_INFO, kShuttingDownLine);
   const int iRet = m_pEventSocket->Shutdown(m_bLinkBroken ? CClientSocket::SHUTDOWN_ABORT : 0);
   {
-    boost::lock_guard<boost::mutex> lock(m_StateLock);
+    CMutexLock lock(m_StateLock);
     m_bInExchange = false;
   }
   m_iDepartResult = iRet;
@@ -210,7 +210,7 @@ int32_t CRegisteredClient::Uninitialize(int mode) {
   TraceLog(TRACE_INFO, "CRegisteredClient::Uninitialize Entering");
   if (!m_bInitialized) return -1;
   {
-    boost::lock_guard<boost::mutex> lock(m_StateLock);
+    CMutexLock lock(m_StateLock);
     m_bTerminating = true;
   }
   TraceLog(TRACE_INFO, "CRegisteredClient::Uninitialize Shutting down link detection thread");
@@ -218,7 +218,7 @@ int32_t CRegisteredClient::Uninitialize(int mode) {
   if (iRet != 0) TraceLog(TRACE_ERR, "CRegisteredClient::Uninitialize Error shutting down client connection %d", iRet);
   m_bInitialized = false;
   {
-    boost::lock_guard<boost::mutex> lock(m_StateLock);
+    CMutexLock lock(m_StateLock);
     m_bTerminating = false;
   }
   TraceLog(TRACE_INFO, "CRegisteredClient::Uninitialize Leaving");
@@ -226,24 +226,24 @@ int32_t CRegisteredClient::Uninitialize(int mode) {
 }
 
 bool CRegisteredClient::SetTerminating() {
-  boost::lock_guard<boost::mutex> lock(m_StateLock);
+  CMutexLock lock(m_StateLock);
   const bool was = m_bTerminating;
   m_bTerminating = true;
   return was;
 }
 
 bool CRegisteredClient::IsTerminating() const {
-  boost::lock_guard<boost::mutex> lock(m_StateLock);
+  CMutexLock lock(m_StateLock);
   return m_bTerminating;
 }
 
 void CRegisteredClient::SetClientName(const std::string& name) {
-  boost::lock_guard<boost::mutex> lock(m_StateLock);
+  CMutexLock lock(m_StateLock);
   m_sClientName = name;
 }
 
 std::string CRegisteredClient::GetClientName() const {
-  boost::lock_guard<boost::mutex> lock(m_StateLock);
+  CMutexLock lock(m_StateLock);
   return m_sClientName;
 }
 
@@ -380,7 +380,7 @@ void CRegisteredClient::NotifyThread() {
       // terminating still gets what was queued for it: an unregistration
       // is followed by a departure, which delivers it, unless the link has
       // broken.
-      boost::lock_guard<boost::mutex> lock(m_StateLock);
+      CMutexLock lock(m_StateLock);
       if (m_bStopping) continue;
       if (m_bDeparting && m_bLinkBroken) {
         ++undelivered;
@@ -398,7 +398,7 @@ void CRegisteredClient::NotifyThread() {
     else
       TraceLog(TRACE_ERR, "CRegisteredClient::NotifyThread Memory Allocation Error");
     {
-      boost::lock_guard<boost::mutex> lock(m_StateLock);
+      CMutexLock lock(m_StateLock);
       m_bInExchange = false;
     }
     if (iRet != 0) {

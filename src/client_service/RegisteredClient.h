@@ -18,17 +18,16 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
-#include <boost/thread/condition_variable.hpp>
-#include <boost/thread/mutex.hpp>
-#include <boost/thread/thread.hpp>
-
-#include "discovery/IIdentEvent.h"
-#include "platform/AdapterInfo.h"
-#include "serialize/ArchiveBuffer.h"
-#include "transport/ClientSocket.h"
 #include "base/EventQueue.h"
 #include "base/Thread.h"
+#include "discovery/IIdentEvent.h"
+#include "platform/AdapterInfo.h"
+#include "platform/CondVar.h"
+#include "platform/Mutex.h"
+#include "serialize/ArchiveBuffer.h"
+#include "transport/ClientSocket.h"
 
 class CIdentEvent_Send;
 
@@ -156,7 +155,7 @@ class CRegisteredClient : public IThread {
   std::unique_ptr<CClientSocket> m_pEventSocket;
   // The connected event socket that the link-detection thread watches.
   SOCKET m_EventFd = INVALID_SOCKET;
-  std::unique_ptr<boost::thread> m_pNotifyThread;
+  std::unique_ptr<std::thread> m_pNotifyThread;
   // Signalled (never reset while the threads run) to end the link-detection
   // wait; a descriptor that the wait polls beside the event socket.
   CWakeSemaphore m_StopEvent;
@@ -164,17 +163,17 @@ class CRegisteredClient : public IThread {
   // Makes SetTerminating one step and tells Uninitialize and Depart whether
   // the notify thread is waiting on the application (an exchange, or the
   // departure's close).
-  mutable boost::mutex m_StateLock;
-  bool m_bTerminating = false;  // Guarded by m_StateLock.
-  bool m_bInExchange = false;   // Guarded by m_StateLock.
+  mutable CMutex m_StateLock;
+  bool m_bTerminating GUARDED_BY(m_StateLock) = false;
+  bool m_bInExchange GUARDED_BY(m_StateLock) = false;
   // Uninitialize has begun: no exchange or close starts any more.
-  bool m_bStopping = false;  // Guarded by m_StateLock.
-  bool m_bDeparting = false;  // Guarded by m_StateLock.
-  std::string m_sClientName;    // Guarded by m_StateLock.
+  bool m_bStopping GUARDED_BY(m_StateLock) = false;
+  bool m_bDeparting GUARDED_BY(m_StateLock) = false;
+  std::string m_sClientName GUARDED_BY(m_StateLock);
   // A ConnectEventPort is in progress, and its end for AbortConnect.
-  bool m_bConnecting = false;      // Guarded by m_StateLock.
-  bool m_bConnectAborted = false;  // Guarded by m_StateLock.
-  boost::condition_variable m_ConnectEnded;
+  bool m_bConnecting GUARDED_BY(m_StateLock) = false;
+  bool m_bConnectAborted GUARDED_BY(m_StateLock) = false;
+  CCondVar m_ConnectEnded;
 
   // Written by either thread, read by every thread: a late read costs at
   // most one more attempted event.

@@ -28,14 +28,14 @@ void CAcquireDeviceStats::Abort() {
 }
 
 bool CAcquireDeviceStats::GetFlags(bool& success, bool& bindingsChanged) {
-  boost::lock_guard<boost::mutex> lock(m_Lock);
+  CMutexLock lock(m_Lock);
   success = m_bSuccess;
   bindingsChanged = m_bBindingsChanged;
   return m_bFinished;
 }
 
 void CAcquireDeviceStats::Finish(bool success, bool bindingsChanged) {
-  boost::lock_guard<boost::mutex> lock(m_Lock);
+  CMutexLock lock(m_Lock);
   m_bSuccess = success;
   m_bBindingsChanged = bindingsChanged;
   m_bFinished = true;
@@ -44,7 +44,7 @@ void CAcquireDeviceStats::Finish(bool success, bool bindingsChanged) {
 void CAcquireDeviceStats::Run() {
   {
     // An inert fetch has nothing to do.
-    boost::lock_guard<boost::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     if (m_bFinished) return;
   }
   TraceLog(TRACE_INFO, "CAcquireDeviceStats::Run Entering");
@@ -117,8 +117,8 @@ int32_t CAcquireDeviceStats::Store(const CVCIStatus& status, const TimePoint& st
   {
     // The receive lock as well: writing the cached announcements takes their
     // process-wide sequence counter, which the receive path sets.
-    boost::lock_guard<boost::mutex> receive(engine.m_RecvLock);
-    boost::lock_guard<boost::recursive_mutex> table(engine.m_TableLock);
+    CMutexLock receive(engine.m_RecvLock);
+    CMutexLock table(engine.m_TableLock);
     CVCIStatusDynItem item;
     item.m_Status = status;
     item.m_Token[0] = m_Msg.GetTokenLow();

@@ -13,8 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include <boost/thread/mutex.hpp>
-
+#include "platform/Mutex.h"
 #include "records/TimePoint.h"
 #include "records/VCIIdentMsg.h"
 #include "records/VCIStatus.h"
@@ -64,11 +63,10 @@ class CAcquireDeviceStats final : public CWorkerPool::IJob {
   CVCIIdentClient* const m_pEngine;  // Not owned.
   const CVCIIdentMsg m_Msg;
 
-  boost::mutex m_Lock;
-  // Guarded by m_Lock.
-  bool m_bFinished = false;
-  bool m_bSuccess = false;
-  bool m_bBindingsChanged = false;
+  CMutex m_Lock;
+  bool m_bFinished GUARDED_BY(m_Lock) = false;
+  bool m_bSuccess GUARDED_BY(m_Lock) = false;
+  bool m_bBindingsChanged GUARDED_BY(m_Lock) = false;
 
   // Used by the fetch's worker; aborted from any thread.
   CVCIServiceClient m_Client;

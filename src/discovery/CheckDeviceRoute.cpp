@@ -18,12 +18,12 @@ void CCheckDeviceRoute::Abort() {
 }
 
 bool CCheckDeviceRoute::IsFinished() {
-  boost::lock_guard<boost::mutex> lock(m_Lock);
+  CMutexLock lock(m_Lock);
   return m_bFinished;
 }
 
 void CCheckDeviceRoute::Finish() {
-  boost::lock_guard<boost::mutex> lock(m_Lock);
+  CMutexLock lock(m_Lock);
   m_bFinished = true;
 }
 
@@ -34,7 +34,7 @@ void CCheckDeviceRoute::Run() {
   CAppList apps;
   int32_t r = m_bAbort ? -1 : m_Client.GetAppServiceClient().GetApplications(apps);
   {
-    boost::lock_guard<boost::recursive_mutex> table(m_pEngine->m_TableLock);
+    CMutexLock table(m_pEngine->m_TableLock);
     if (r == 0 && !m_bAbort)
       m_pEngine->SetIFBinding(m_sLocal, m_sRemote);
     else

@@ -13,8 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include <boost/thread/mutex.hpp>
-
+#include "platform/Mutex.h"
 #include "service_clients/VCIServiceClient.h"
 #include "transport/WorkerPool.h"
 
@@ -47,8 +46,8 @@ class CCheckDeviceRoute final : public CWorkerPool::IJob {
   const std::string m_sLocal;
   CVCIIdentClient* const m_pEngine;  // Not owned.
 
-  boost::mutex m_Lock;
-  bool m_bFinished = false;  // Guarded by m_Lock.
+  CMutex m_Lock;
+  bool m_bFinished GUARDED_BY(m_Lock) = false;
   // Used by the check's worker; aborted from any thread.
   CVCIServiceClient m_Client;
   std::atomic<bool> m_bAbort{false};

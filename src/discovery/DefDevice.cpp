@@ -2,8 +2,7 @@
 
 #include <cstdlib>
 #include <string>
-
-#include <boost/thread/thread.hpp>
+#include <thread>
 
 #include "records/VCIStatusMap.h"
 #include "host/TraceLog.h"
@@ -41,7 +40,7 @@ uint32_t CVCIIdentClient::CDefDevice::ReadDefault(LONG& code, std::string& text)
 
 void CVCIIdentClient::CDefDevice::Signal(DWORD frequency) {
   Beep(frequency, 200);
-  boost::this_thread::sleep_for(boost::chrono::milliseconds(500));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
   Beep(frequency, 200);
 }
 

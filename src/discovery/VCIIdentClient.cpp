@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <new>
 #include <set>
+#include <thread>
 #include <utility>
 #include <vector>
 
-#include <boost/thread/thread.hpp>
 
 #include "discovery/AcquireDeviceStats.h"
 #include "discovery/CheckDeviceRoute.h"
@@ -80,8 +80,8 @@ void CVCIIdentClient::NotifyUsb(uint32_t code) {
 int32_t CVCIIdentClient::Initialize(IIdentEvent* pEventSink, bool& bEnableBluetooth) {
   // The interface-list lock comes first: once registered with the monitor,
   // OnIFNotify takes it and then the table lock.
-  boost::lock_guard<boost::mutex> ifList(m_IFListLock);
-  boost::unique_lock<boost::recursive_mutex> table(m_TableLock);
+  CMutexLock ifList(m_IFListLock);
+  CMutexLock table(m_TableLock);
   TraceLog(TRACE_INFO, "CVCIIdentClient::Initialize entering");
   m_bStarted = true;
   m_bBtEnabled = bEnableBluetooth;
@@ -182,7 +182,7 @@ int32_t CVCIIdentClient::OpenSockets() {
     int32_t r = monitor.RefreshAddressList(m_IFList);
     if (r == 0) r = AddAll(m_IFList, counted);
     if (r == 0) break;
-    boost::this_thread::sleep_for(boost::chrono::milliseconds(ADDRESS_RETRY_MS));
+    std::this_thread::sleep_for(std::chrono::milliseconds(ADDRESS_RETRY_MS));
     TraceLog(TRACE_INFO, "CVCIIdentClient::Initialize Getting PCs Addresses");
     if (monitor.RefreshAddressList(m_IFList) == 0) break;
   }
@@ -208,13 +208,13 @@ int32_t CVCIIdentClient::Uninitialize() {
     // the command uses and stops the discovery that the command may be
     // about to start, so it goes only between commands. A command that
     // comes later finds no stack and fails.
-    boost::lock_guard<boost::mutex> commands(m_CmdLock);
+    CMutexLock commands(m_CmdLock);
     result = m_BtMgr.Uninitialize();
     if (result != 0) TraceLog(TRACE_ERR, "CVCIIdentClient::Uninitialize Bluetooth failed to uninitialize");
   }
   bool registered;
   {
-    boost::lock_guard<boost::mutex> ifList(m_IFListLock);
+    CMutexLock ifList(m_IFListLock);
     registered = m_bRegistered;
     m_bRegistered = false;
   }
@@ -226,7 +226,7 @@ int32_t CVCIIdentClient::Uninitialize() {
 
   TraceLog(TRACE_INFO, "CVCIIdentClient::Uninitialize Deleting listening sockets");
   {
-    boost::lock_guard<boost::mutex> ifList(m_IFListLock);
+    CMutexLock ifList(m_IFListLock);
     for (auto& socket : m_Sockets) socket.second->Shutdown();
     m_Sockets.clear();
     m_IFList.Clear();
@@ -238,7 +238,7 @@ int32_t CVCIIdentClient::Uninitialize() {
   std::map<uint32_t, std::shared_ptr<CAcquireDeviceStats>> fetches;
   std::map<std::string, std::shared_ptr<CCheckDeviceRoute>> routes;
   {
-    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    CMutexLock table(m_TableLock);
     fetches.swap(m_AcquireDeviceStatsMap);
     routes.swap(m_CheckDeviceRouteMap);
   }
@@ -249,7 +249,7 @@ int32_t CVCIIdentClient::Uninitialize() {
   fetches.clear();
   routes.clear();
   {
-    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    CMutexLock table(m_TableLock);
     m_VCIStatusDynMap.Clear();
     m_SenderTally.Clear();
     m_VCICachedMap.Clear();
@@ -272,16 +272,16 @@ void CVCIIdentClient::Run(uint32_t, uint32_t) {
   }
   SignalStarted();
   TraceLog(TRACE_INFO, "CVCIIdentClient::Run VCI Timeout monitor started");
-  boost::unique_lock<boost::mutex> lock(GetLock());
+  CUniqueLock lock(GetLock());
   while (!IsStopRequested()) {
-    WaitForStop(SWEEP_INTERVAL_MS, lock);
+    WaitForStop(SWEEP_INTERVAL_MS);
     if (IsStopRequested()) break;
-    lock.unlock();
+    lock.Unlock();
     uint32_t events = Sweep(TimePoint::Now());
     if (events != 0) Notify(EVENT_VCI_STATUS, events);
-    lock.lock();
+    lock.Lock();
   }
-  lock.unlock();
+  lock.Unlock();
   if (m_bBtEnabled) {
     int32_t r = EnableInterface(false);
     TraceLog(TRACE_INFO, "CVCIIdentClient::Run Disabling Bluetooth IF: iRet = %d", r);
@@ -295,7 +295,7 @@ uint32_t CVCIIdentClient::Sweep(const TimePoint& now) {
   uint32_t events = 0;
   bool trim = false;
   {
-    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    CMutexLock table(m_TableLock);
     const size_t listed = m_VCIStatusDynMap.Count();
     if (m_VCIStatusDynMap.CheckTimeouts(now)) {
       TraceLog(TRACE_INFO, "CVCIIdentClient::Run Timeout Monitor: Notifying Upper");
@@ -370,9 +370,9 @@ int32_t CVCIIdentClient::DeleteIF(const std::string& address) {
   TraceLog(TRACE_INFO, "CVCIIdentClient::DeleteIF Entering");
   TraceLog(TRACE_INFO, "CVCIIdentClient::DeleteIF Deleting IF: %s", address.c_str());
   if (address.find(kBluetoothSubnet) != std::string::npos) {
-    boost::lock_guard<boost::mutex> lock(m_IFLock);
+    CMutexLock lock(m_IFLock);
     m_bIFSeen = true;
-    m_IFCond.notify_all();
+    m_IFCond.NotifyAll();
   }
   int32_t r = 0;
   auto it = m_Sockets.find(address);
@@ -387,7 +387,7 @@ int32_t CVCIIdentClient::DeleteIF(const std::string& address) {
 
 void CVCIIdentClient::OnIFNotify() {
   TraceLog(TRACE_INFO, "CVCIIdentClient::OnIFNotify Entering");
-  boost::lock_guard<boost::mutex> ifList(m_IFListLock);
+  CMutexLock ifList(m_IFListLock);
   CIFList current;
   CIFMonitor::GetInstance().GetIFList(current);
   if (current != m_IFList) {
@@ -413,7 +413,7 @@ void CVCIIdentClient::OnIFNotify() {
 void CVCIIdentClient::OnIFError(int32_t iError) {
   TraceLog(TRACE_INFO, "CVCIIdentClient::OnIFError Entering");
   {
-    boost::lock_guard<boost::mutex> ifList(m_IFListLock);
+    CMutexLock ifList(m_IFListLock);
     for (const auto& entry : m_IFList.GetIFs()) {
       int32_t r = DeleteIF(entry.first);
       TraceLog(TRACE_INFO, "CVCIIdentClient::OnIFError() DeleteIF iRet = %d", r);
@@ -422,7 +422,7 @@ void CVCIIdentClient::OnIFError(int32_t iError) {
     m_IFList.Clear();
   }
   {
-    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    CMutexLock table(m_TableLock);
     m_VCIStatusDynMap.Clear();
     m_SenderTally.Clear();
   }
@@ -434,7 +434,7 @@ void CVCIIdentClient::OnIFError(int32_t iError) {
 int CVCIIdentClient::OnDataReceived(CArchiveBuffer& request, CArchiveBuffer&, const std::string& remoteAddress,
                                     const std::string& localAddress) {
   TraceLog(TRACE_INFO, "CVCIIdentClient::OnDataReceived Entering");
-  boost::lock_guard<boost::mutex> receive(m_RecvLock);
+  CMutexLock receive(m_RecvLock);
   m_uiDatagrams.fetch_add(1, std::memory_order_relaxed);
   // The socket hands over the datagram behind its length word: fewer than
   // 4 bytes there is no datagram with an id word.
@@ -525,7 +525,7 @@ int32_t CVCIIdentClient::ProcessIncomingStatus(const CVCIIdentMsg& msg, const st
   {
     // A new serial number beyond a bound is dropped before anything is
     // made for it, a route check included.
-    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    CMutexLock table(m_TableLock);
     if (!m_VCIStatusDynMap.Find(serial) && !MayAdd(serial, remote)) return 0;
   }
   if (!CheckIsAddrRoutable(remote, local, msg, m_uiBrand, serial)) {
@@ -536,15 +536,15 @@ int32_t CVCIIdentClient::ProcessIncomingStatus(const CVCIIdentMsg& msg, const st
   TraceLog(TRACE_INFO, "CVCIIdentClient::ProcessIncomingStatus SN:%d IP = %s, SendIF = %s, Local = %s", serial,
            remote.c_str(), KindName(kind), local.c_str());
   {
-    boost::lock_guard<boost::mutex> lock(m_IFLock);
+    CMutexLock lock(m_IFLock);
     if (m_bWaitingForIF && remote == kBluetoothVciAddress) {
       m_bIFSeen = true;
-      m_IFCond.notify_all();
+      m_IFCond.NotifyAll();
     }
   }
   int32_t r = 0;
   {
-    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    CMutexLock table(m_TableLock);
     CVCIStatusDynItem& item = AddEntry(serial, remote);
     bool stored = false;
     if (item.m_Status.m_uiSerial != 0) {
@@ -580,7 +580,7 @@ int32_t CVCIIdentClient::ProcessIncomingStatus(const CVCIIdentMsg& msg, const st
 
 bool CVCIIdentClient::SetIFBinding(const std::string& local, const std::string& foreign) {
   const TimePoint now = TimePoint::Now();
-  boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+  CMutexLock table(m_TableLock);
   return SetIFBindingLocked(local, foreign, now);
 }
 
@@ -634,9 +634,8 @@ void CVCIIdentClient::CacheDetails(uint32_t serial, const CVCICachedItem& item) 
   std::map<uint32_t, CVCICachedItem>& cache = m_VCICachedMap.m_Map;
   if (cache.size() >= MAX_CACHED_VCIS && cache.count(serial) == 0) {
     auto unlisted = std::find_if(cache.begin(), cache.end(),
-                                 [this](const std::pair<const uint32_t, CVCICachedItem>& e) {
-                                   return m_VCIStatusDynMap.Find(e.first) == nullptr;
-                                 });
+                                 [this](const std::pair<const uint32_t, CVCICachedItem>& e)
+                                     REQUIRES(m_TableLock) { return m_VCIStatusDynMap.Find(e.first) == nullptr; });
     if (unlisted == cache.end()) {
       uint64_t dropped = 0;
       if (m_UncachedVcis.Due(dropped))
@@ -660,7 +659,7 @@ CVCIIdentClient::CacheSnapshot CVCIIdentClient::SnapshotCache() {
 }
 
 int32_t CVCIIdentClient::StoreCache(const CacheSnapshot& snapshot, int32_t& stored) {
-  boost::lock_guard<boost::mutex> file(m_CacheFileLock);
+  CMutexLock file(m_CacheFileLock);
   stored = -1;
   if (snapshot.generation <= m_uiCacheStored) {
     stored = 0;
@@ -677,7 +676,7 @@ int32_t CVCIIdentClient::StoreCache(const CacheSnapshot& snapshot, int32_t& stor
 void CVCIIdentClient::ClearIFBinding(const std::string& local) {
   TraceLog(TRACE_INFO, "CVCIIdentClient::ClearIFBinding Entering");
   {
-    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    CMutexLock table(m_TableLock);
     m_BindMap.RemoveLocal(local);
   }
   TraceLog(TRACE_INFO, "CVCIIdentClient::ClearIFBinding Notifying Upper: bindings cleared");
@@ -700,7 +699,7 @@ bool CVCIIdentClient::CheckIsAddrRoutable(const std::string& remote, const std::
                                           const CVCIIdentMsg& msg, uint32_t brand, uint32_t serial) {
   TraceLog(TRACE_INFO, "CVCIIdentClient::CheckIsAddrRoutable Entering");
   if (remote.empty() || local.empty()) return false;
-  boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+  CMutexLock table(m_TableLock);
   if (msg.IsTokenZero()) return true;
   if (!m_BindMap.GetLocalAddr(remote).empty()) return true;
   if (IsOnLocalSubnet(remote)) return true;
@@ -855,7 +854,7 @@ void CVCIIdentClient::StartFetch(const CVCIIdentMsg& msg, const std::string& loc
 int32_t CVCIIdentClient::GetVCIStatusMap(CVCIStatusMap& map) {
   TraceLog(TRACE_INFO, "CVCIIdentClient::GetVCIStatusMap Entering");
   {
-    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    CMutexLock table(m_TableLock);
     map.FillFrom(m_VCIStatusDynMap);
     for (const auto& bt : m_BtVciMap) {
       uint32_t serial = static_cast<uint32_t>(strtoul(bt.first.c_str(), nullptr, 10));
@@ -877,7 +876,7 @@ int32_t CVCIIdentClient::GetVCIStatusMap(CVCIStatusMap& map) {
 }
 
 size_t CVCIIdentClient::GetVCICount() {
-  boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+  CMutexLock table(m_TableLock);
   if (m_BtVciMap.empty()) return m_VCIStatusDynMap.Count();
   // Bluetooth VCIs merge into the table by serial number.
   CVCIStatusMap map;
@@ -886,7 +885,7 @@ size_t CVCIIdentClient::GetVCICount() {
 }
 
 bool CVCIIdentClient::SerializeVCIStatusMap(CArchiveBuffer& ar) {
-  boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+  CMutexLock table(m_TableLock);
   if (!m_BtVciMap.empty()) {
     CVCIStatusMap map;
     GetVCIStatusMap(map);
@@ -902,7 +901,7 @@ bool CVCIIdentClient::SerializeVCIStatusMap(CArchiveBuffer& ar) {
 int32_t CVCIIdentClient::GetBindMap(CBindMap& map) {
   TraceLog(TRACE_INFO, "CVCIIdentClient::GetBindMap Entering");
   {
-    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    CMutexLock table(m_TableLock);
     map = m_BindMap;
   }
   TraceLog(TRACE_INFO, "CVCIIdentClient::GetBindMap Leaving");
@@ -912,7 +911,7 @@ int32_t CVCIIdentClient::GetBindMap(CBindMap& map) {
 int32_t CVCIIdentClient::OnVciBtDetect(const BtVciInfoMap* pDetected) {
   bool any = false;
   {
-    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    CMutexLock table(m_TableLock);
     for (const auto& d : *pDetected) {
       const BtVciInfo& found = d.second;
       auto it = m_BtVciMap.find(d.first);
@@ -953,7 +952,7 @@ int32_t CVCIIdentClient::OnVciBtDetect(const BtVciInfoMap* pDetected) {
 int32_t CVCIIdentClient::OnVciBtError(int32_t iError) {
   Notify(EVENT_BT_ERROR, static_cast<uint32_t>(iError));
   {
-    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    CMutexLock table(m_TableLock);
     m_BtVciMap.clear();
   }
   Notify(EVENT_VCI_STATUS, EVENT_TABLE_CHANGED);

@@ -36,32 +36,30 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
 
-#include <boost/chrono.hpp>
-#include <boost/thread/condition_variable.hpp>
-#include <boost/thread/mutex.hpp>
-#include <boost/thread/recursive_mutex.hpp>
-
+#include "base/Thread.h"
 #include "bluetooth/BluetoothEvent.h"
 #include "bluetooth/BluetoothMgr.h"
 #include "bluetooth/BtVciInfo.h"
-#include "records/BindMap.h"
 #include "discovery/IIdentEvent.h"
-#include "records/InvalidVCIList.h"
 #include "discovery/SenderTally.h"
-#include "records/TimePoint.h"
-#include "records/VCICachedMap.h"
-#include "records/VCIStatusDynMap.h"
 #include "host/IdentConfig.h"
 #include "host/RateLimit.h"
 #include "netif/IFList.h"
 #include "netif/IFMonitor.h"
+#include "platform/CondVar.h"
+#include "platform/Mutex.h"
+#include "records/BindMap.h"
+#include "records/InvalidVCIList.h"
+#include "records/TimePoint.h"
+#include "records/VCICachedMap.h"
+#include "records/VCIStatusDynMap.h"
 #include "transport/ServerEvent.h"
-#include "base/Thread.h"
 #include "transport/WorkerPool.h"
 
 class CAcquireDeviceStats;
@@ -140,11 +138,12 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   // interface and registers with the interface monitor. 0, or -1 when no
   // brand number can be resolved, or the monitor's code. Without a
   // Bluetooth stack the caller's flag is cleared and the code is kept for
-  // GetBtInitError. Requires no engine lock held.
-  int32_t Initialize(IIdentEvent* pEventSink, bool& bEnableBluetooth);
+  // GetBtInitError.
+  int32_t Initialize(IIdentEvent* pEventSink, bool& bEnableBluetooth)
+      EXCLUDES(m_RecvLock, m_IFLock, m_TableLock, m_IFListLock, m_CmdLock, m_CacheFileLock);
   // Stops everything Initialize started and empties every table; returns
-  // once no thread of the engine is left. Requires no engine lock held.
-  int32_t Uninitialize();
+  // once no thread of the engine is left.
+  int32_t Uninitialize() EXCLUDES(m_RecvLock, m_IFLock, m_TableLock, m_IFListLock, m_CmdLock, m_CacheFileLock);
   // Copies taken under m_TableLock; 0.
   int32_t GetVCIStatusMap(CVCIStatusMap& map);
   int32_t GetBindMap(CBindMap& map);
@@ -171,8 +170,9 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   // A Bluetooth command for the VCI serial on behalf of session: 0, or -1
   // (no stack, unknown serial, another VCI in use, a connect that failed);
   // a failed pairing gives the manager's code. status receives the stack
-  // status of BT_CHECK_CONNECT_STATE. Requires no engine lock held.
-  int32_t BtCommand(uint32_t serial, uint32_t session, uint32_t command, int32_t& status);
+  // status of BT_CHECK_CONNECT_STATE.
+  int32_t BtCommand(uint32_t serial, uint32_t session, uint32_t command, int32_t& status)
+      EXCLUDES(m_RecvLock, m_IFLock, m_TableLock, m_IFListLock, m_CmdLock, m_CacheFileLock);
   // Switches the Bluetooth network connection and waits until its adapter
   // is listed (enable) or gone (disable), at most BT_IF_UP_TIMEOUT or
   // BT_IF_DOWN_TIMEOUT. 0, or -1 when the connection could not be switched
@@ -205,25 +205,25 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   // the benchmarks.
 
   // 0, 20533 when a socket for the address exists, or the socket's code.
-  // Requires m_IFListLock held.
-  int32_t AddIF(const std::string& address);
+  int32_t AddIF(const std::string& address) REQUIRES(m_IFListLock);
   // Stops the address's socket (its result, 0 when there is none) and
-  // clears its bindings. Requires m_IFListLock held and none of m_RecvLock,
-  // m_IFLock, m_TableLock.
-  int32_t DeleteIF(const std::string& address);
+  // clears its bindings.
+  int32_t DeleteIF(const std::string& address) REQUIRES(m_IFListLock) EXCLUDES(m_RecvLock, m_IFLock, m_TableLock);
   // One announcement, from the sender remote heard through local; 0.
-  // Requires m_RecvLock held.
-  int32_t ProcessIncomingStatus(const CVCIIdentMsg& msg, const std::string& remote, const std::string& local);
-  int32_t ProcessLegacyStatusMsg(const CVCIStatusMsg& msg, const std::string& remote, const std::string& local);
-  int32_t ProcessIncomingRecovery(const CRecoveryStatus& msg, const std::string& remote, const std::string& local);
+  int32_t ProcessIncomingStatus(const CVCIIdentMsg& msg, const std::string& remote, const std::string& local)
+      REQUIRES(m_RecvLock);
+  int32_t ProcessLegacyStatusMsg(const CVCIStatusMsg& msg, const std::string& remote, const std::string& local)
+      REQUIRES(m_RecvLock);
+  int32_t ProcessIncomingRecovery(const CRecoveryStatus& msg, const std::string& remote, const std::string& local)
+      REQUIRES(m_RecvLock);
   // True when a new binding of foreign to local was added; a known one only
   // gets its time refreshed. Takes m_TableLock.
   bool SetIFBinding(const std::string& local, const std::string& foreign);
-  // The same at now. Requires m_TableLock held.
-  bool SetIFBindingLocked(const std::string& local, const std::string& foreign, const TimePoint& now);
-  // Drops the bindings through local and reports (4, 2). Requires
-  // m_TableLock not held.
-  void ClearIFBinding(const std::string& local);
+  // The same at now.
+  bool SetIFBindingLocked(const std::string& local, const std::string& foreign, const TimePoint& now)
+      REQUIRES(m_TableLock);
+  // Drops the bindings through local and reports (4, 2).
+  void ClearIFBinding(const std::string& local) EXCLUDES(m_TableLock);
   // Whether announcements from remote may be processed: token 0, a bound
   // address, or one on a local subnet. Otherwise a route check is started
   // (once per address) and the announcement is to be dropped. Takes
@@ -232,9 +232,8 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
                            uint32_t brand, uint32_t serial);
   // Fills the live entry of a new or changed VCI from the cache or from the
   // announcement itself (stored set, 0), or starts a detail fetch (8192).
-  // Requires m_TableLock held.
-  int32_t UpdateDetectedVCIs(const CVCIIdentMsg& msg, const std::string& local, const std::string& remote,
-                             bool& stored);
+  int32_t UpdateDetectedVCIs(const CVCIIdentMsg& msg, const std::string& local, const std::string& remote, bool& stored)
+      REQUIRES(m_TableLock);
   // One pass of the timeout monitor at now: the sweep of the live table and
   // the reaping of finished fetches and route checks. Returns the type-4
   // mask to report (Run reports it). Takes m_TableLock.
@@ -243,7 +242,7 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   // installation folder), and one record written into it (requires
   // m_TableLock held).
   int32_t LoadDetectedVCIs();
-  int32_t UpdateDetectedVCIs(const std::string& name, const BtVciInfo& info);
+  int32_t UpdateDetectedVCIs(const std::string& name, const BtVciInfo& info) REQUIRES(m_TableLock);
 
   // The detail cache's bytes for its file, taken under the locks that
   // guard the cache, and their place in the order of snapshots.
@@ -251,15 +250,16 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
     std::shared_ptr<CArchiveBuffer> archive;  // null when the cache could not be serialised
     uint64_t generation = 0;
   };
-  // Requires m_RecvLock (the cached announcements take the sequence counter
-  // that the receive path sets) and m_TableLock held.
-  CacheSnapshot SnapshotCache();
+  // m_RecvLock as well as m_TableLock: the cached announcements take the
+  // sequence counter that the receive path sets.
+  CacheSnapshot SnapshotCache() REQUIRES(m_RecvLock, m_TableLock);
   // Writes the snapshot to the detail cache file unless a later one is
   // there already (which holds all this one does), then reads the file
   // back: the read's result, 0 or -1; stored receives the write's (0 when a
   // later snapshot made it unneeded). Takes m_CacheFileLock; requires no
   // other engine lock held.
-  int32_t StoreCache(const CacheSnapshot& snapshot, int32_t& stored);
+  int32_t StoreCache(const CacheSnapshot& snapshot, int32_t& stored)
+      EXCLUDES(m_RecvLock, m_IFLock, m_TableLock, m_IFListLock, m_CmdLock);
 
  private:
   friend class CAcquireDeviceStats;
@@ -269,41 +269,37 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   void NotifyUsb(uint32_t code);
   // Initialize's AddIF for every address of list; 20533 is skipped, counted
   // counts the sockets opened. The first other failure ends the walk and is
-  // returned. Requires m_IFListLock held.
-  int32_t AddAll(const CIFList& list, int& counted);
-  // Initialize's cache paths and loads. Requires m_TableLock held.
-  void LoadCaches(const std::string& location);
+  // returned.
+  int32_t AddAll(const CIFList& list, int& counted) REQUIRES(m_IFListLock);
+  // Initialize's cache paths and loads.
+  void LoadCaches(const std::string& location) REQUIRES(m_TableLock);
   // Whether an announcement of serial from sender, which the live table
-  // does not hold, may add it; logs a drop. Requires m_TableLock held.
-  bool MayAdd(uint32_t serial, const std::string& sender);
-  // The live entry of serial, added for sender when absent. Requires
-  // m_TableLock held.
-  CVCIStatusDynItem& AddEntry(uint32_t serial, const std::string& sender);
+  // does not hold, may add it; logs a drop.
+  bool MayAdd(uint32_t serial, const std::string& sender) REQUIRES(m_TableLock);
+  // The live entry of serial, added for sender when absent.
+  CVCIStatusDynItem& AddEntry(uint32_t serial, const std::string& sender) REQUIRES(m_TableLock);
   // Files a fetch of serial from remote and queues it, when the bounds
-  // allow; logs a drop. Requires m_TableLock held.
-  void StartFetch(const CVCIIdentMsg& msg, const std::string& local, const std::string& remote);
+  // allow; logs a drop.
+  void StartFetch(const CVCIIdentMsg& msg, const std::string& local, const std::string& remote) REQUIRES(m_TableLock);
   // Whether a binding of the new VCI address foreign may be added: below
   // MAX_BINDINGS, or once the bindings of addresses that no listed VCI
-  // has were dropped to make room; logs a refusal. Requires m_TableLock
-  // held.
-  bool MakeRoomForBinding(const std::string& foreign);
+  // has were dropped to make room; logs a refusal.
+  bool MakeRoomForBinding(const std::string& foreign) REQUIRES(m_TableLock);
   // Files a fetched VCI's item in the detail cache; at MAX_CACHED_VCIS an
   // item of a VCI not listed now makes room, and without one the item is
-  // not cached (logged). Requires m_TableLock held.
-  void CacheDetails(uint32_t serial, const CVCICachedItem& item);
-  // Initialize's sockets and monitor registration. Requires m_IFListLock.
-  int32_t OpenSockets();
+  // not cached (logged).
+  void CacheDetails(uint32_t serial, const CVCICachedItem& item) REQUIRES(m_TableLock);
+  // Initialize's sockets and monitor registration.
+  int32_t OpenSockets() REQUIRES(m_IFListLock);
   bool IsOnLocalSubnet(const std::string& remote) const;
   // Initialize's Bluetooth start; clears enable when the stack is missing.
-  // Requires m_TableLock held.
-  void InitializeBluetooth(bool& enable);
+  void InitializeBluetooth(bool& enable) REQUIRES(m_TableLock);
   static std::string BtFilePath(const std::string& location);
   // The commands on a copy of the Bluetooth VCIs; serial is the name of
-  // the command's record in the copy, rec that record. Require m_CmdLock
-  // held.
-  int32_t BtScan(BtVciInfoMap& copy);
-  int32_t BtConnect(BtVciInfoMap& copy, const std::string& serial, int32_t session);
-  int32_t BtDisconnect(BtVciInfo& rec, const std::string& serial, int32_t session);
+  // the command's record in the copy, rec that record.
+  int32_t BtScan(BtVciInfoMap& copy) REQUIRES(m_CmdLock);
+  int32_t BtConnect(BtVciInfoMap& copy, const std::string& serial, int32_t session) REQUIRES(m_CmdLock);
+  int32_t BtDisconnect(BtVciInfo& rec, const std::string& serial, int32_t session) REQUIRES(m_CmdLock);
   // Writes the records of copy back where their serial is still present.
   void WriteBack(const BtVciInfoMap& copy);
   // ArmInterfaceWait forgets what was seen of the Bluetooth interface (with
@@ -311,8 +307,8 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   // only its removal counts); WaitForInterface waits until it is seen or
   // deadline, true when it was, and ends the connect's waiting. Each takes
   // m_IFLock.
-  void ArmInterfaceWait(bool waiting);
-  bool WaitForInterface(boost::chrono::steady_clock::time_point deadline);
+  void ArmInterfaceWait(bool waiting) EXCLUDES(m_IFLock);
+  bool WaitForInterface(std::chrono::steady_clock::time_point deadline) EXCLUDES(m_IFLock);
 
   // Constant while the sockets run: set by Initialize before they open.
   bool m_bBtEnabled = false;
@@ -320,44 +316,41 @@ class CVCIIdentClient : public IServerEvent, public IThread, public IIFEvent, pu
   std::string m_sValidModulePath;
   std::string m_sInvalidModulePath;
 
-  // Guarded by m_TableLock.
-  CVCIStatusDynMap m_VCIStatusDynMap;
-  CInvalidVCIList m_InvalidVCIList;
-  CVCICachedMap m_VCICachedMap;
-  CBindMap m_BindMap;
+  CVCIStatusDynMap m_VCIStatusDynMap GUARDED_BY(m_TableLock);
+  CInvalidVCIList m_InvalidVCIList GUARDED_BY(m_TableLock);
+  CVCICachedMap m_VCICachedMap GUARDED_BY(m_TableLock);
+  CBindMap m_BindMap GUARDED_BY(m_TableLock);
   // Shared with the pools, which hold a job until its worker is done.
-  std::map<uint32_t, std::shared_ptr<CAcquireDeviceStats>> m_AcquireDeviceStatsMap;
-  std::map<std::string, std::shared_ptr<CCheckDeviceRoute>> m_CheckDeviceRouteMap;
-  CSenderTally m_SenderTally;
-  size_t m_uiSweptSinceTrim = 0;  // entries the sweep removed since the last trim
-  BtVciInfoMap m_BtVciMap;        // the Bluetooth discovery's current VCIs
-  BtVciInfoMap m_StoredBtVciMap;  // the VCIs stored in vci-bt.txt
+  std::map<uint32_t, std::shared_ptr<CAcquireDeviceStats>> m_AcquireDeviceStatsMap GUARDED_BY(m_TableLock);
+  std::map<std::string, std::shared_ptr<CCheckDeviceRoute>> m_CheckDeviceRouteMap GUARDED_BY(m_TableLock);
+  CSenderTally m_SenderTally GUARDED_BY(m_TableLock);
+  size_t m_uiSweptSinceTrim GUARDED_BY(m_TableLock) = 0;  // entries the sweep removed since the last trim
+  BtVciInfoMap m_BtVciMap GUARDED_BY(m_TableLock);        // the Bluetooth discovery's current VCIs
+  BtVciInfoMap m_StoredBtVciMap GUARDED_BY(m_TableLock);  // the VCIs stored in vci-bt.txt
 
-  // Guarded by m_IFListLock.
-  CIFList m_IFList;
-  std::map<std::string, std::unique_ptr<CServerSocket>> m_Sockets;  // by interface address
-  bool m_bRegistered = false;
+  CIFList m_IFList GUARDED_BY(m_IFListLock);
+  std::map<std::string, std::unique_ptr<CServerSocket>> m_Sockets GUARDED_BY(m_IFListLock);  // by interface address
+  bool m_bRegistered GUARDED_BY(m_IFListLock) = false;
 
-  // Guarded by m_IFLock.
-  boost::condition_variable m_IFCond;
-  bool m_bWaitingForIF = false;
-  bool m_bIFSeen = false;  // the Bluetooth interface came up or went down
+  CCondVar m_IFCond;
+  bool m_bWaitingForIF GUARDED_BY(m_IFLock) = false;
+  bool m_bIFSeen GUARDED_BY(m_IFLock) = false;  // the Bluetooth interface came up or went down
 
-  // Guarded by m_RecvLock: the link-quality zones lent to each read, as
-  // the configuration's settings of the generation given held them.
-  uint32_t m_Zones[CIdentConfig::MAX_ZONES] = {};
-  uint32_t m_uiZoneCount = 0;
-  uint64_t m_uiZonesGeneration = 0;  // none: the configuration's start at 1
+  // The link-quality zones lent to each read, as the configuration's
+  // settings of the generation given held them.
+  uint32_t m_Zones[CIdentConfig::MAX_ZONES] GUARDED_BY(m_RecvLock) = {};
+  uint32_t m_uiZoneCount GUARDED_BY(m_RecvLock) = 0;
+  uint64_t m_uiZonesGeneration GUARDED_BY(m_RecvLock) = 0;  // none: the configuration's start at 1
 
-  boost::recursive_mutex m_TableLock;
-  boost::mutex m_RecvLock;
-  boost::mutex m_IFLock;
-  boost::mutex m_CmdLock;  // serialises the Bluetooth commands and the manager's Uninitialize
-  boost::mutex m_IFListLock;
-  boost::mutex m_CacheFileLock;
+  CRecursiveMutex m_TableLock;
+  CMutex m_RecvLock;
+  CMutex m_IFLock;
+  CMutex m_CmdLock;  // serialises the Bluetooth commands and the manager's Uninitialize
+  CMutex m_IFListLock;
+  CMutex m_CacheFileLock;
 
-  uint64_t m_uiCacheSnapshots = 0;  // Guarded by m_TableLock: the last snapshot's generation.
-  uint64_t m_uiCacheStored = 0;     // Guarded by m_CacheFileLock: the generation in the file.
+  uint64_t m_uiCacheSnapshots GUARDED_BY(m_TableLock) = 0;   // The last snapshot's generation.
+  uint64_t m_uiCacheStored GUARDED_BY(m_CacheFileLock) = 0;  // The generation in the file.
 
   // Locks of their own; started by Initialize, stopped by Uninitialize.
   // Fetches and route checks run as jobs of these small pools rather than

@@ -5,9 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
+#include <thread>
 #include <vector>
-
-#include <boost/thread/thread.hpp>
 
 #include "discovery/DefDevice.h"
 #include "discovery/VCIIdentClient.h"
@@ -24,7 +23,7 @@ const char CVCIIdentClient::kBtFileName[] = "vci-bt.txt";
 
 namespace {
 
-typedef boost::chrono::steady_clock Clock;
+typedef std::chrono::steady_clock Clock;
 
 const char kPin[] = "9062";
 // Between two looks at the connection state or at the adapter list.
@@ -32,7 +31,7 @@ const uint32_t kPollMs = 200;
 
 DWORD Timeout(CIdentConfig::Timeout which) { return CIdentConfig::GetInstance().GetTimeout(which); }
 
-void Pause(uint32_t ms) { boost::this_thread::sleep_for(boost::chrono::milliseconds(ms)); }
+void Pause(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 int SerialOf(const std::string& name) { return atoi(name.c_str()); }
 
@@ -74,7 +73,7 @@ int32_t CVCIIdentClient::LoadDetectedVCIs() {
   if (platform::ReadRegistryString("IdentServiceDefaultLocation", 256, location) != ERROR_SUCCESS) return -1;
   CIniFile ini;
   if (!ini.Load(BtFilePath(location))) return 0;
-  boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+  CMutexLock table(m_TableLock);
   for (const std::string& section : ini.GetSections()) {
     const char* address = ini.Find((section + ":BDADDR").c_str());
     const char* version = ini.Find((section + ":FW_Version").c_str());
@@ -124,11 +123,11 @@ int32_t CVCIIdentClient::UpdateDetectedVCIs(const std::string& name, const BtVci
 
 int32_t CVCIIdentClient::BtCommand(uint32_t serial, uint32_t session, uint32_t command, int32_t& status) {
   TraceLog(TRACE_INFO, "CVCIIdentClient::BtCommand Entering");
-  boost::lock_guard<boost::mutex> commands(m_CmdLock);
+  CMutexLock commands(m_CmdLock);
   if (!m_BtMgr.IsLibraryPresent()) return -1;
   BtVciInfoMap copy;
   {
-    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    CMutexLock table(m_TableLock);
     copy = m_BtVciMap;
   }
   int32_t r = -1;
@@ -157,7 +156,7 @@ int32_t CVCIIdentClient::BtCommand(uint32_t serial, uint32_t session, uint32_t c
 }
 
 void CVCIIdentClient::WriteBack(const BtVciInfoMap& copy) {
-  boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+  CMutexLock table(m_TableLock);
   for (const auto& rec : copy) {
     auto it = m_BtVciMap.find(rec.first);
     if (it != m_BtVciMap.end()) it->second = rec.second;
@@ -211,7 +210,7 @@ int32_t CVCIIdentClient::BtConnect(BtVciInfoMap& copy, const std::string& name, 
   BtVciInfo& rec = copy[name];
   if (r == 0) {
     {
-      boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+      CMutexLock table(m_TableLock);
       for (auto it = m_BtVciMap.begin(); it != m_BtVciMap.end();)
         it = it->first == name ? std::next(it) : m_BtVciMap.erase(it);
     }
@@ -264,11 +263,11 @@ int32_t CVCIIdentClient::BtConnect(BtVciInfoMap& copy, const std::string& name, 
     rec.sessions.push_back(session);
     TraceLog(TRACE_INFO, "CVCIIdentClient::BtCommand Num BT Connections = %d", static_cast<int>(rec.sessions.size()));
     TraceLog(TRACE_INFO, "CVCIIdentClient::BtCommand Waiting for IF Address to be registered");
-    if (WaitForInterface(Clock::now() + boost::chrono::milliseconds(Timeout(CIdentConfig::BT_IF_UP_TIMEOUT))))
+    if (WaitForInterface(Clock::now() + std::chrono::milliseconds(Timeout(CIdentConfig::BT_IF_UP_TIMEOUT))))
       TraceLog(TRACE_INFO, "CVCIIdentClient::BtCommand BT_CONNECT Interface UP");
     else
       TraceLog(TRACE_WARN, "CVCIIdentClient::BtCommand Timed out waiting for IF to come up");
-    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    CMutexLock table(m_TableLock);
     auto it = m_BtVciMap.find(name);
     if (it == m_BtVciMap.end()) return -1;
     it->second = rec;
@@ -291,7 +290,7 @@ int32_t CVCIIdentClient::BtDisconnect(BtVciInfo& rec, const std::string& name, i
   }
   rec.sessions.erase(mine);
   if (rec.sessions.empty()) {
-    const auto deadline = Clock::now() + boost::chrono::milliseconds(Timeout(CIdentConfig::BT_IF_DOWN_TIMEOUT));
+    const auto deadline = Clock::now() + std::chrono::milliseconds(Timeout(CIdentConfig::BT_IF_DOWN_TIMEOUT));
     ArmInterfaceWait(false);
     TraceLog(TRACE_INFO, "VCIIdentClient::BtCommand Disabling Interface");
     EnableInterface(false);
@@ -318,7 +317,7 @@ int32_t CVCIIdentClient::BtDisconnect(BtVciInfo& rec, const std::string& name, i
   }
   TraceLog(TRACE_INFO, "CVCIIdentClient::BtCommand Num BT Connections = %d", static_cast<int>(rec.sessions.size()));
   {
-    boost::lock_guard<boost::recursive_mutex> table(m_TableLock);
+    CMutexLock table(m_TableLock);
     auto it = m_BtVciMap.find(name);
     if (it == m_BtVciMap.end()) return -1;
     // The watcher's VCI is found afresh by the next scan.
@@ -332,14 +331,17 @@ int32_t CVCIIdentClient::BtDisconnect(BtVciInfo& rec, const std::string& name, i
 }
 
 void CVCIIdentClient::ArmInterfaceWait(bool waiting) {
-  boost::lock_guard<boost::mutex> lock(m_IFLock);
+  CMutexLock lock(m_IFLock);
   m_bWaitingForIF = waiting;
   m_bIFSeen = false;
 }
 
 bool CVCIIdentClient::WaitForInterface(Clock::time_point deadline) {
-  boost::unique_lock<boost::mutex> lock(m_IFLock);
-  bool seen = m_IFCond.wait_until(lock, deadline, [this] { return m_bIFSeen; });
+  CMutexLock lock(m_IFLock);
+  while (!m_bIFSeen) {
+    if (!m_IFCond.WaitUntil(m_IFLock, deadline)) break;
+  }
+  const bool seen = m_bIFSeen;
   m_bWaitingForIF = false;
   return seen;
 }
@@ -355,7 +357,7 @@ int32_t CVCIIdentClient::EnableInterface(bool enable) {
   // The adapter follows the connection at once here; the bound keeps a
   // connection whose adapter never follows from holding a command forever.
   const DWORD bound = Timeout(enable ? CIdentConfig::BT_IF_UP_TIMEOUT : CIdentConfig::BT_IF_DOWN_TIMEOUT);
-  const Clock::time_point deadline = Clock::now() + boost::chrono::milliseconds(bound);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(bound);
   for (;;) {
     std::vector<CAdapterInfo> adapters;
     if (GetAdaptersInfo(adapters) != ERROR_SUCCESS) return 0;

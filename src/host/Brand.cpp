@@ -1,9 +1,9 @@
 #include "host/Brand.h"
 
 #include <cstring>
-#include <mutex>
 #include <vector>
 
+#include "platform/Mutex.h"
 #include "platform/Registry.h"
 #include "serialize/BlowfishCipher.h"
 #include "serialize/CipherKey.h"
@@ -18,8 +18,8 @@ const uint32_t kRecordHeaderSize = 8;
 // number, since the lookup never reads the word.
 const uint32_t kRecordHeaderWord = 1;
 
-std::mutex g_BrandLock;
-uint32_t g_uiBrand = 0;  // Guarded by g_BrandLock; 0 until the first success.
+CMutex g_BrandLock;
+uint32_t g_uiBrand GUARDED_BY(g_BrandLock) = 0;  // 0 until the first success.
 
 int Digit(char c) {
   if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -128,7 +128,7 @@ const char* GetBrandDisplayName(uint32_t selector) {
 
 bool GetBrand(uint32_t& brand, std::string* why) {
   {
-    std::lock_guard<std::mutex> guard(g_BrandLock);
+    CMutexLock guard(g_BrandLock);
     if (g_uiBrand != 0) {
       brand = g_uiBrand;
       return true;
@@ -161,7 +161,7 @@ bool GetBrand(uint32_t& brand, std::string* why) {
              "; vci-ident-tool brand list shows the brands)";
     return false;
   }
-  std::lock_guard<std::mutex> guard(g_BrandLock);
+  CMutexLock guard(g_BrandLock);
   g_uiBrand = selector;
   brand = selector;
   return true;

@@ -193,16 +193,16 @@ void ReadIni(const CIniFile& ini, CIdentConfig::CSettings& s, int& level, bool& 
   r.Unread(s.GetZonesInUse(), s.m_uiNumLinkQualityZones);
 }
 
-std::recursive_mutex g_InstanceLock;
+CRecursiveMutex g_InstanceLock;
 std::atomic<CIdentConfig*> g_Instance{nullptr};
-CIdentConfig* g_Constructing = nullptr;  // Guarded by g_InstanceLock.
+CIdentConfig* g_Constructing GUARDED_BY(g_InstanceLock) = nullptr;
 alignas(CIdentConfig) unsigned char g_Storage[sizeof(CIdentConfig)];
 
 }  // namespace
 
 CIdentConfig& CIdentConfig::GetInstance() {
   if (CIdentConfig* p = g_Instance.load(std::memory_order_acquire)) return *p;
-  std::lock_guard<std::recursive_mutex> g(g_InstanceLock);
+  CMutexLock g(g_InstanceLock);
   if (CIdentConfig* p = g_Instance.load()) return *p;
   if (g_Constructing) return *g_Constructing;  // Reentered from our own log lines.
   // The object is never destroyed: threads still running at exit may log.
@@ -215,7 +215,7 @@ CIdentConfig& CIdentConfig::GetInstance() {
 
 CIdentConfig::CIdentConfig() : m_iTraceLevel(2), m_bPersist(false), m_bShowWindow(false) {
   {
-    std::lock_guard<std::mutex> g(m_ReloadLock);
+    CMutexLock g(m_ReloadLock);
     memset(&m_FileTime, 0, sizeof m_FileTime);
     Publish(CSettings{});  // zones 5 to 20 start at 0
     SetDefaultsLocked();
@@ -230,14 +230,14 @@ const char* CIdentConfig::TimeoutName(Timeout which) { return kTimeouts[which].n
 DWORD CIdentConfig::TimeoutDefault(Timeout which) { return kTimeouts[which].def; }
 
 std::shared_ptr<const CIdentConfig::CSettings> CIdentConfig::GetSettings() const {
-  std::lock_guard<std::mutex> g(m_SettingsLock);
+  CMutexLock g(m_SettingsLock);
   return m_pSettings;
 }
 
 void CIdentConfig::Publish(const CSettings& settings) {
   auto next = std::make_shared<const CSettings>(settings);
   {
-    std::lock_guard<std::mutex> g(m_SettingsLock);
+    CMutexLock g(m_SettingsLock);
     m_pSettings.swap(next);
   }
   m_uiGeneration.fetch_add(1, std::memory_order_release);
@@ -247,12 +247,12 @@ void CIdentConfig::Publish(const CSettings& settings) {
 
 bool CIdentConfig::IsLoaded() const {
   static const SYSTEMTIME zero{};
-  std::lock_guard<std::mutex> g(m_ReloadLock);
+  CMutexLock g(m_ReloadLock);
   return memcmp(&m_FileTime, &zero, sizeof zero) != 0;
 }
 
 void CIdentConfig::SetDefaults() {
-  std::lock_guard<std::mutex> g(m_ReloadLock);
+  CMutexLock g(m_ReloadLock);
   SetDefaultsLocked();
 }
 
@@ -270,7 +270,7 @@ void CIdentConfig::HandToLog(bool reopen) {
   // Only the service's own configuration decides its trace; the separate
   // instances of tools and tests do not.
   if (this != reinterpret_cast<CIdentConfig*>(g_Storage)) return;
-  std::lock_guard<std::mutex> g(m_HandLock);
+  CMutexLock g(m_HandLock);
   SetTraceSinks(GetTraceLevel(), GetShowWindow(), GetPersist(), GetAppend(), reopen);
 }
 
@@ -283,7 +283,7 @@ bool CIdentConfig::IniFilePath(std::string& path) {
 }
 
 int CIdentConfig::Load() {
-  std::lock_guard<std::mutex> g(m_ReloadLock);
+  CMutexLock g(m_ReloadLock);
   return LoadLocked();
 }
 
@@ -322,12 +322,12 @@ bool CIdentConfig::Check(const std::string& path, std::vector<std::string>& find
 }
 
 bool CIdentConfig::CheckForChanges() {
-  std::lock_guard<std::mutex> g(m_ReloadLock);
+  CMutexLock g(m_ReloadLock);
   return TakeInLocked(false);
 }
 
 bool CIdentConfig::Reload() {
-  std::lock_guard<std::mutex> g(m_ReloadLock);
+  CMutexLock g(m_ReloadLock);
   return TakeInLocked(true);
 }
 

@@ -19,10 +19,10 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/Mutex.h"
 #include "platform/WinTypes.h"
 
 class CIdentConfig {
@@ -137,11 +137,10 @@ class CIdentConfig {
   bool Reload();
 
  private:
-  // Each requires m_ReloadLock held.
-  void SetDefaultsLocked();
-  int LoadLocked();
-  void Publish(const CSettings& settings);
-  bool TakeInLocked(bool always);
+  void SetDefaultsLocked() REQUIRES(m_ReloadLock);
+  int LoadLocked() REQUIRES(m_ReloadLock);
+  void Publish(const CSettings& settings) REQUIRES(m_ReloadLock);
+  bool TakeInLocked(bool always) REQUIRES(m_ReloadLock);
 
   void LogStartup();
   // The process-wide instance's trace switches to the trace log; reopen
@@ -151,16 +150,16 @@ class CIdentConfig {
   // Serialises the writers (Load, SetDefaults, CheckForChanges): each builds
   // its set from the current one. Taken before m_SettingsLock and before the
   // trace log's lock.
-  mutable std::mutex m_ReloadLock;
-  SYSTEMTIME m_FileTime;  // Guarded by m_ReloadLock; all zero when not loaded.
+  mutable CMutex m_ReloadLock;
+  SYSTEMTIME m_FileTime GUARDED_BY(m_ReloadLock);  // All zero when not loaded.
 
-  mutable std::mutex m_SettingsLock;
-  std::shared_ptr<const CSettings> m_pSettings;  // Guarded by m_SettingsLock; never null.
+  mutable CMutex m_SettingsLock;
+  std::shared_ptr<const CSettings> m_pSettings GUARDED_BY(m_SettingsLock);  // Never null.
   std::atomic<uint64_t> m_uiGeneration{0};       // raised after each swap of m_pSettings
 
   // Serialises the hand-overs, so that the last one holds the switches in
   // force. Taken after m_ReloadLock, before the trace log's lock.
-  std::mutex m_HandLock;
+  CMutex m_HandLock;
 
   std::atomic<int> m_iTraceLevel;
   std::atomic<bool> m_bPersist;

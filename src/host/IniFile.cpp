@@ -4,12 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
 #include <iniparser.h>
 
 #include "platform/Files.h"
 #include "platform/MemoryFile.h"
+#include "platform/Mutex.h"
 
 namespace {
 

@@ -11,7 +11,7 @@ CLogManager& CLogManager::GetInstance() {
 bool CLogManager::Register(const char* name, WORD level, WORD mask, BYTE flag) {
   if (!name || !*name) return false;
   std::string key = std::string(name).substr(0, MAX_NAME);
-  std::lock_guard<std::mutex> g(m_Lock);
+  CMutexLock g(m_Lock);
   if (m_Channels.count(key)) return true;
   return _CreateInstance(key, level, mask, flag);
 }
@@ -29,7 +29,7 @@ bool CLogManager::_CreateInstance(const std::string& name, WORD level, WORD mask
 
 const CLogManager::CChannel* CLogManager::Find(const char* name) const {
   if (!name) return nullptr;
-  std::lock_guard<std::mutex> g(m_Lock);
+  CMutexLock g(m_Lock);
   auto it = m_Channels.find(std::string(name).substr(0, MAX_NAME));
   return it == m_Channels.end() ? nullptr : it->second.get();
 }

@@ -4,9 +4,9 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
+#include "platform/Mutex.h"
 #include "platform/WinTypes.h"
 
 class CLogManager {
@@ -29,8 +29,8 @@ class CLogManager {
 
  private:
   CLogManager() = default;
-  bool _CreateInstance(const std::string& name, WORD level, WORD mask, BYTE flag);  // Requires m_Lock held.
+  bool _CreateInstance(const std::string& name, WORD level, WORD mask, BYTE flag) REQUIRES(m_Lock);
 
-  mutable std::mutex m_Lock;
-  std::map<std::string, std::unique_ptr<CChannel>> m_Channels;  // Guarded by m_Lock.
+  mutable CMutex m_Lock;
+  std::map<std::string, std::unique_ptr<CChannel>> m_Channels GUARDED_BY(m_Lock);
 };

@@ -1,11 +1,11 @@
 #include "host/RateLimit.h"
 
-#include <boost/thread/lock_guard.hpp>
+#include "platform/Mutex.h"
 
 CRateLimit::CRateLimit(uint32_t intervalMs) : m_Interval(std::chrono::milliseconds(intervalMs)) {}
 
 bool CRateLimit::Due(Clock::time_point now, uint64_t& count) {
-  boost::lock_guard<boost::mutex> lock(m_Lock);
+  CMutexLock lock(m_Lock);
   ++m_uiCount;
   if (m_bReported && now - m_LastLine < m_Interval) return false;
   m_bReported = true;

@@ -9,7 +9,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include <boost/thread/mutex.hpp>
+#include "platform/Mutex.h"
 
 class CRateLimit {
  public:
@@ -28,8 +28,8 @@ class CRateLimit {
 
  private:
   const Clock::duration m_Interval;
-  boost::mutex m_Lock;
-  Clock::time_point m_LastLine;  // Guarded by m_Lock.
-  uint64_t m_uiCount = 0;        // Guarded by m_Lock: since the last line.
-  bool m_bReported = false;      // Guarded by m_Lock: a line was written.
+  CMutex m_Lock;
+  Clock::time_point m_LastLine GUARDED_BY(m_Lock);
+  uint64_t m_uiCount GUARDED_BY(m_Lock) = 0;    // Since the last line.
+  bool m_bReported GUARDED_BY(m_Lock) = false;  // A line was written.
 };

@@ -10,7 +10,7 @@ CServiceStatus::~CServiceStatus() { Stop(); }
 void CServiceStatus::Start() {
   if (m_Thread.joinable() || !platform::HasServiceManager()) return;
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     m_bStop = false;
     m_bChanged = true;
   }
@@ -20,37 +20,40 @@ void CServiceStatus::Start() {
 void CServiceStatus::Stop() {
   if (!m_Thread.joinable()) return;
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     m_bStop = true;
   }
-  m_Wake.notify_all();
+  m_Wake.NotifyAll();
   m_Thread.join();
 }
 
 void CServiceStatus::Changed() {
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     m_bChanged = true;
   }
-  m_Wake.notify_all();
+  m_Wake.NotifyAll();
 }
 
 void CServiceStatus::Run() {
   std::string sent;
-  std::unique_lock<std::mutex> lock(m_Lock);
+  CUniqueLock lock(m_Lock);
   for (;;) {
-    m_Wake.wait(lock, [this] { return m_bChanged || m_bStop; });
+    while (!m_bChanged && !m_bStop) m_Wake.Wait(m_Lock);
     if (m_bStop) return;
     m_bChanged = false;
-    lock.unlock();
+    lock.Unlock();
     const std::string text = m_Text();
     if (text != sent) {
       platform::NotifyServiceManager(("STATUS=" + text).c_str());
       sent = text;
     }
-    lock.lock();
+    lock.Lock();
     // The pause keeps one line per interval; changes meanwhile are sent
     // together after it.
-    m_Wake.wait_for(lock, m_Interval, [this] { return m_bStop; });
+    const auto pauseEnd = std::chrono::steady_clock::now() + m_Interval;
+    while (!m_bStop) {
+      if (!m_Wake.WaitUntil(m_Lock, pauseEnd)) break;
+    }
   }
 }

@@ -5,13 +5,14 @@
 // is always sent, at the latest one interval after the change.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <chrono>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
+
+#include "platform/CondVar.h"
+#include "platform/Mutex.h"
 
 class CServiceStatus {
  public:
@@ -40,8 +41,8 @@ class CServiceStatus {
   const std::chrono::milliseconds m_Interval;
   std::thread m_Thread;  // The owner's thread only (Start, Stop).
 
-  std::mutex m_Lock;
-  std::condition_variable m_Wake;
-  bool m_bChanged = false;  // Guarded by m_Lock.
-  bool m_bStop = false;     // Guarded by m_Lock.
+  CMutex m_Lock;
+  CCondVar m_Wake;
+  bool m_bChanged GUARDED_BY(m_Lock) = false;
+  bool m_bStop GUARDED_BY(m_Lock) = false;
 };

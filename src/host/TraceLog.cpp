@@ -7,7 +7,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <string>
 
 #include "host/JournalPriority.h"
@@ -15,28 +14,29 @@
 #include "platform/Files.h"
 #include "platform/Journal.h"
 #include "platform/Kernel.h"
+#include "platform/Mutex.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 
 namespace {
 
-std::mutex& Lock() {
-  static std::mutex* lock = new std::mutex;  // Outlives every static destructor.
+CMutex& Lock() {
+  static CMutex* lock = new CMutex;  // Outlives every static destructor.
   return *lock;
 }
-std::string g_TracePath;         // Guarded by Lock(); computed once.
-bool g_FirstWritePending = true;  // Guarded by Lock().
-bool g_Append = false;            // Guarded by Lock().
+std::string g_TracePath GUARDED_BY(Lock());  // Computed once.
+bool g_FirstWritePending GUARDED_BY(Lock()) = true;
+bool g_Append GUARDED_BY(Lock()) = false;
 std::atomic<bool> g_Silenced{false};
 std::atomic<int> g_JournalFd{-1};
 // The configuration's decision, as last handed over.
 std::atomic<int> g_Level{TRACE_ERR};
 std::atomic<bool> g_Show{false};
 std::atomic<bool> g_Persist{false};
-std::string g_StartFailure;  // Guarded by Lock().
+std::string g_StartFailure GUARDED_BY(Lock());
 // The local time of the last line's second, so that a line within the same
 // second takes only the clock, not the time zone's conversion.
-WallClock g_LastClock{};  // Guarded by Lock().
+WallClock g_LastClock GUARDED_BY(Lock()){};
 const DWORD kLocationBufferSize = 256;  // LogFileLocation is read into this many bytes.
 
 // The C library's ctime text of a local time: "Mon Dec  7 01:02:03 2026\n".
@@ -50,8 +50,7 @@ std::string CtimeText(const SYSTEMTIME& t) {
   return text;
 }
 
-// Requires Lock() held.
-bool ComputeTracePath() {
+bool ComputeTracePath() REQUIRES(Lock()) {
   std::string folder;
   if (platform::ReadRegistryString("LogFileLocation", kLocationBufferSize, folder) != ERROR_SUCCESS) return false;
   std::string dir = platform::JoinPath(folder, "ident");
@@ -61,20 +60,18 @@ bool ComputeTracePath() {
 }
 
 // The trace file, open or not; like the lock, it outlives every static
-// destructor. Requires Lock() held.
-platform::CAppendFile& File() {
+// destructor.
+platform::CAppendFile& File() REQUIRES(Lock()) {
   static platform::CAppendFile* file = new platform::CAppendFile;
   return *file;
 }
 
-// Requires Lock() held.
-void CloseTraceFile() { File().Close(); }
+void CloseTraceFile() REQUIRES(Lock()) { File().Close(); }
 
 // The open trace file, opened when it is not: the process's first opening
 // truncates it unless append is set and starts it with the date; a later
 // one appends. Null when it cannot be opened (the next line tries again).
-// Requires Lock() held.
-platform::CAppendFile* TraceFile(const SYSTEMTIME& now) {
+platform::CAppendFile* TraceFile(const SYSTEMTIME& now) REQUIRES(Lock()) {
   platform::CAppendFile& file = File();
   if (file.IsOpen()) return &file;
   if (g_TracePath.empty() && !ComputeTracePath()) return nullptr;
@@ -112,7 +109,7 @@ void TraceLog(int level, const char* format, ...) {
   va_end(ap);
   if (n < 0 || n > 1023) return;  // Too long: dropped everywhere.
 
-  std::lock_guard<std::mutex> g(Lock());
+  CMutexLock g(Lock());
   if (journal) platform::WriteJournalLine(journalFd, priority, message, static_cast<size_t>(n));
   if (!show && !persist) return;
   const int tid = static_cast<int>(GetCurrentThreadId());
@@ -166,7 +163,7 @@ void TraceLog(int level, const char* format, ...) {
 }
 
 void SetTraceSinks(int level, bool show, bool persist, bool append, bool reopen) {
-  std::lock_guard<std::mutex> g(Lock());
+  CMutexLock g(Lock());
   g_Level.store(level, std::memory_order_relaxed);
   g_Show.store(show, std::memory_order_relaxed);
   g_Persist.store(persist, std::memory_order_relaxed);
@@ -175,7 +172,7 @@ void SetTraceSinks(int level, bool show, bool persist, bool append, bool reopen)
 }
 
 void ResetTraceLogState() {
-  std::lock_guard<std::mutex> g(Lock());
+  CMutexLock g(Lock());
   CloseTraceFile();
   g_TracePath.clear();
   g_FirstWritePending = true;
@@ -193,14 +190,14 @@ void TraceStartFailure(const char* format, ...) {
   vsnprintf(message, sizeof message, format, ap);
   va_end(ap);
   {
-    std::lock_guard<std::mutex> g(Lock());
+    CMutexLock g(Lock());
     if (g_StartFailure.empty()) g_StartFailure = message;
   }
   TraceLog(TRACE_ERR, "%s", message);
 }
 
 std::string GetStartFailure() {
-  std::lock_guard<std::mutex> g(Lock());
+  CMutexLock g(Lock());
   return g_StartFailure;
 }
 
@@ -216,7 +213,7 @@ std::string TraceSinksText() {
   else if (show)
     add(std::string("standard output") + from);
   if (g_Persist.load()) {
-    std::lock_guard<std::mutex> g(Lock());
+    CMutexLock g(Lock());
     add("file " + (g_TracePath.empty() && !ComputeTracePath() ? std::string("(no LogFileLocation)") : g_TracePath) +
         from);
   }

@@ -4,16 +4,16 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <mutex>
 
 #include "host/ServiceUtilities.h"
 #include "platform/Files.h"
 #include "platform/Kernel.h"
+#include "platform/Mutex.h"
 #include "platform/Paths.h"
 
 namespace {
-std::mutex g_Lock;
-platform::CAppendFile g_File;  // Guarded by g_Lock.
+CMutex g_Lock;
+platform::CAppendFile g_File GUARDED_BY(g_Lock);
 }  // namespace
 
 std::string CTransportLogger::TransportLogPath() {
@@ -25,7 +25,7 @@ std::string CTransportLogger::TransportLogPath() {
 
 int CTransportLogger::OpenTransportLog(const char*) {
   if (m_bDisabled) return -1;
-  std::lock_guard<std::mutex> g(g_Lock);
+  CMutexLock g(g_Lock);
   if (g_File.IsOpen()) return 0;
   // A missing folder makes the open fail: no transport log, as designed.
   if (!g_File.Open(TransportLogPath(), false)) {
@@ -37,7 +37,7 @@ int CTransportLogger::OpenTransportLog(const char*) {
 }
 
 void CTransportLogger::TrnLog(const char* format, ...) {
-  std::lock_guard<std::mutex> g(g_Lock);
+  CMutexLock g(g_Lock);
   if (!g_File.IsOpen() && !m_bEcho) return;
   char message[256];
   va_list ap;
@@ -57,6 +57,6 @@ void CTransportLogger::TrnLog(const char* format, ...) {
 }
 
 void CTransportLogger::CloseTransportLog() {
-  std::lock_guard<std::mutex> g(g_Lock);
+  CMutexLock g(g_Lock);
   g_File.Close();
 }

@@ -51,7 +51,7 @@ CIFMonitor::~CIFMonitor() {
 }
 
 int CIFMonitor::RefreshAddressList(CIFList& list) {
-  boost::recursive_mutex::scoped_lock lock(m_Lock);
+  CMutexLock lock(m_Lock);
   list.Clear();
   std::vector<CAdapterInfo> adapters;
   DWORD err;
@@ -88,7 +88,7 @@ int CIFMonitor::RefreshAddressList(CIFList& list) {
 // discovery engine does) never piles up workers.
 int CIFMonitor::Start() {
   TraceLog(TRACE_INFO, "CIFMonitor::Start Entering");
-  boost::recursive_mutex::scoped_lock lock(m_Lock);
+  CMutexLock lock(m_Lock);
   if (!m_bThreadRunning) {
     if (!m_WakeSemaphore.Create(0, 100)) {
       TraceLog(TRACE_ERR, "CIFMonitor::Start Error creating the wake semaphore");
@@ -115,7 +115,7 @@ int CIFMonitor::Register(IIFEvent* pListener, CIFList& list) {
     TraceLog(TRACE_ERR, "CIFMonitor::Register null listener iRet = %d", IF_ERR_NULL_LISTENER);
     return IF_ERR_NULL_LISTENER;
   }
-  boost::recursive_mutex::scoped_lock lock(m_Lock);
+  CMutexLock lock(m_Lock);
   m_Listeners.push_back(pListener);
   int r = 0;
   if (!m_bStarted) r = Start();
@@ -126,15 +126,15 @@ int CIFMonitor::Register(IIFEvent* pListener, CIFList& list) {
 
 int CIFMonitor::Unregister(IIFEvent* pListener) {
   TraceLog(TRACE_INFO, "CIFMonitor::Unregister Entering");
-  boost::recursive_mutex::scoped_lock lock(m_Lock);
+  CMutexLock lock(m_Lock);
   auto it = std::find(m_Listeners.begin(), m_Listeners.end(), pListener);
   if (it == m_Listeners.end()) {
     TraceLog(TRACE_ERR, "CIFMonitor::Unregister listener not registered");
     return -1;
   }
   m_Listeners.erase(it);
-  if (boost::this_thread::get_id() != m_MonitorThread)
-    while (m_pCalling == pListener) m_CallEnded.wait(lock);
+  if (std::this_thread::get_id() != m_MonitorThread)
+    while (m_pCalling == pListener) m_CallEnded.Wait(m_Lock);
   TraceLog(TRACE_INFO, "CIFMonitor::Unregister Leaving");
   return 0;
 }
@@ -142,7 +142,7 @@ int CIFMonitor::Unregister(IIFEvent* pListener) {
 void CIFMonitor::NotifyListeners(const std::list<IIFEvent*>& snapshot, int32_t error) {
   for (IIFEvent* p : snapshot) {
     {
-      boost::recursive_mutex::scoped_lock lock(m_Lock);
+      CMutexLock lock(m_Lock);
       if (std::find(m_Listeners.begin(), m_Listeners.end(), p) == m_Listeners.end()) continue;
       m_pCalling = p;
     }
@@ -155,9 +155,9 @@ void CIFMonitor::NotifyListeners(const std::list<IIFEvent*>& snapshot, int32_t e
       p->OnIFNotify();
       TraceLog(TRACE_INFO, "IF_Mon::Run After Notify");
     }
-    boost::recursive_mutex::scoped_lock lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_pCalling = nullptr;
-    m_CallEnded.notify_all();
+    m_CallEnded.NotifyAll();
   }
 }
 
@@ -180,12 +180,12 @@ void CIFMonitor::FinishThreadStop() {
 
 int CIFMonitor::Stop() {
   TraceLog(TRACE_INFO, "CIFMonitor::Stop Entering");
-  boost::recursive_mutex::scoped_lock lock(m_Lock);
+  CUniqueLock lock(m_Lock);
   if (!m_bStarted) {
     // A Start whose refresh failed left a thread behind: end it too, so that
     // nothing outlives the monitor's use.
     bool join = BeginThreadStop();
-    lock.unlock();
+    lock.Unlock();
     if (join) FinishThreadStop();
     TraceLog(TRACE_INFO, "CIFMonitor::Stop Leaving");
     return -1;
@@ -194,14 +194,14 @@ int CIFMonitor::Stop() {
   m_IFList.Clear();
   m_bStarted = false;
   bool join = BeginThreadStop();
-  lock.unlock();
+  lock.Unlock();
   if (join) FinishThreadStop();
   TraceLog(TRACE_INFO, "CIFMonitor::Stop Leaving");
   return 0;
 }
 
 int CIFMonitor::GetIFList(CIFList& list) {
-  boost::recursive_mutex::scoped_lock lock(m_Lock);
+  CMutexLock lock(m_Lock);
   int r = 0;
   if (!m_bStarted) r = Start();
   if (r == 0) list = m_IFList;
@@ -222,8 +222,8 @@ void CIFMonitor::Run(uint32_t, uint32_t) {
   SignalStarted();
   {
     // Only after SignalStarted: Start holds m_Lock while it waits for it.
-    boost::recursive_mutex::scoped_lock lock(m_Lock);
-    m_MonitorThread = boost::this_thread::get_id();
+    CMutexLock lock(m_Lock);
+    m_MonitorThread = std::this_thread::get_id();
   }
   for (;;) {
     CAddrChangeNotify* pNotify = &notify;
@@ -243,7 +243,7 @@ void CIFMonitor::Run(uint32_t, uint32_t) {
     int32_t error = 0;
     std::list<IIFEvent*> listeners;
     {
-      boost::recursive_mutex::scoped_lock lock(m_Lock);
+      CMutexLock lock(m_Lock);
       if (m_bStop) break;
       CIFList fresh;
       int r = RefreshAddressList(fresh);

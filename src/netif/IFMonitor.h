@@ -12,14 +12,13 @@
 #include <atomic>
 #include <cstdint>
 #include <list>
+#include <thread>
 
-#include <boost/thread/condition_variable.hpp>
-#include <boost/thread/recursive_mutex.hpp>
-#include <boost/thread/thread.hpp>
-
+#include "base/Thread.h"
 #include "netif/IFList.h"
 #include "platform/AdapterInfo.h"
-#include "base/Thread.h"
+#include "platform/CondVar.h"
+#include "platform/Mutex.h"
 
 class IIFEvent {
  public:
@@ -62,25 +61,24 @@ class CIFMonitor : public IThread {
   void Run(uint32_t uiArg1, uint32_t uiArg2) override;
 
  private:
-  // Requires m_Lock held: marks the thread as ending and wakes it; true when
-  // there was one to end.
-  bool BeginThreadStop();
-  // Requires m_Lock not held: joins the thread and closes the semaphore.
-  void FinishThreadStop();
-  // Requires m_Lock not held: calls each listener of the snapshot that is
-  // still registered, the error (when not 0) or the change.
-  void NotifyListeners(const std::list<IIFEvent*>& snapshot, int32_t error);
+  // Marks the thread as ending and wakes it; true when there was one to end.
+  bool BeginThreadStop() REQUIRES(m_Lock);
+  // Joins the thread and closes the semaphore.
+  void FinishThreadStop() EXCLUDES(m_Lock);
+  // Calls each listener of the snapshot that is still registered, the error
+  // (when not 0) or the change.
+  void NotifyListeners(const std::list<IIFEvent*>& snapshot, int32_t error) EXCLUDES(m_Lock);
 
-  boost::recursive_mutex m_Lock;
-  std::list<IIFEvent*> m_Listeners;  // Guarded by m_Lock. Not owned.
-  bool m_bStarted = false;           // Guarded by m_Lock.
-  bool m_bThreadRunning = false;     // Guarded by m_Lock.
-  CIFList m_IFList;                  // Guarded by m_Lock.
+  CRecursiveMutex m_Lock;
+  std::list<IIFEvent*> m_Listeners GUARDED_BY(m_Lock);  // Not owned.
+  bool m_bStarted GUARDED_BY(m_Lock) = false;
+  bool m_bThreadRunning GUARDED_BY(m_Lock) = false;
+  CIFList m_IFList GUARDED_BY(m_Lock);
   // The listener being called by the monitor thread, or null; its end is
   // signalled on m_CallEnded.
-  IIFEvent* m_pCalling = nullptr;           // Guarded by m_Lock.
-  boost::thread::id m_MonitorThread;        // Guarded by m_Lock.
-  boost::condition_variable_any m_CallEnded;
+  IIFEvent* m_pCalling GUARDED_BY(m_Lock) = nullptr;
+  std::thread::id m_MonitorThread GUARDED_BY(m_Lock);
+  CCondVar m_CallEnded;
   // Created by Start, closed by Stop after the thread has been joined.
   CWakeSemaphore m_WakeSemaphore;
   std::atomic<bool> m_bStop{false};

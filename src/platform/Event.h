@@ -1,11 +1,10 @@
-// Kernel-style events on Boost.Thread: a manual-reset or auto-reset flag that
+// Kernel-style events on the service's locks: a manual-reset or auto-reset flag that
 // threads wait on with a time limit. Set never blocks and may be called from
 // any thread.
 #pragma once
 
-#include <boost/thread/condition_variable.hpp>
-#include <boost/thread/mutex.hpp>
-
+#include "platform/CondVar.h"
+#include "platform/Mutex.h"
 #include "platform/WinTypes.h"
 
 enum : DWORD { INFINITE = 0xFFFFFFFF };
@@ -28,7 +27,7 @@ class CEvent {
 
  private:
   const bool m_bManualReset;
-  mutable boost::mutex m_Lock;
-  boost::condition_variable m_Cond;
-  bool m_bSignalled;  // Guarded by m_Lock.
+  mutable CMutex m_Lock;
+  CCondVar m_Cond;
+  bool m_bSignalled GUARDED_BY(m_Lock);
 };

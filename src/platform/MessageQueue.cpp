@@ -24,42 +24,42 @@ std::shared_ptr<CMessageQueue> CMessageQueue::ForCurrentThread() {
 
 bool CMessageQueue::Post(const MSG& msg) {
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     if (m_bClosed) return false;
     m_Posted.push_back(msg);
   }
-  m_Changed.notify_all();
+  m_Changed.NotifyAll();
   return true;
 }
 
 bool CMessageQueue::Send(const MSG& msg, Completion done) {
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     if (m_bClosed) return false;
     m_Sent.push_back(CSent{msg, std::move(done)});
   }
-  m_Changed.notify_all();
+  m_Changed.NotifyAll();
   return true;
 }
 
 void CMessageQueue::PostQuit(int exitCode) {
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     m_bQuit = true;
     m_iExitCode = exitCode;
   }
-  m_Changed.notify_all();
+  m_Changed.NotifyAll();
 }
 
 bool CMessageQueue::Get(MSG& msg, const Handler& handle) {
-  std::unique_lock<std::mutex> g(m_Lock);
+  CUniqueLock g(m_Lock);
   for (;;) {
     if (!m_Sent.empty()) {
       CSent sent = std::move(m_Sent.front());
       m_Sent.pop_front();
-      g.unlock();
+      g.Unlock();
       sent.done(handle(sent.msg));
-      g.lock();
+      g.Lock();
       continue;
     }
     if (!m_Posted.empty()) {
@@ -74,14 +74,14 @@ bool CMessageQueue::Get(MSG& msg, const Handler& handle) {
       msg.wParam = static_cast<WPARAM>(m_iExitCode);
       return false;
     }
-    m_Changed.wait(g);
+    m_Changed.Wait(m_Lock);
   }
 }
 
 void CMessageQueue::Close() {
   std::deque<CSent> unanswered;
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     m_bClosed = true;
     unanswered.swap(m_Sent);
     m_Posted.clear();

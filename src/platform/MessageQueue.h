@@ -4,12 +4,12 @@
 // once: by the thread that handles it, or with 0 when the queue closes first.
 #pragma once
 
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 
+#include "platform/CondVar.h"
+#include "platform/Mutex.h"
 #include "platform/WinUser.h"
 
 class CMessageQueue {
@@ -48,11 +48,11 @@ class CMessageQueue {
     Completion done;
   };
 
-  std::mutex m_Lock;
-  std::condition_variable m_Changed;
-  std::deque<MSG> m_Posted;  // Guarded by m_Lock.
-  std::deque<CSent> m_Sent;  // Guarded by m_Lock.
-  bool m_bQuit = false;      // Guarded by m_Lock.
-  int m_iExitCode = 0;       // Guarded by m_Lock.
-  bool m_bClosed = false;    // Guarded by m_Lock.
+  CMutex m_Lock;
+  CCondVar m_Changed;
+  std::deque<MSG> m_Posted GUARDED_BY(m_Lock);
+  std::deque<CSent> m_Sent GUARDED_BY(m_Lock);
+  bool m_bQuit GUARDED_BY(m_Lock) = false;
+  int m_iExitCode GUARDED_BY(m_Lock) = 0;
+  bool m_bClosed GUARDED_BY(m_Lock) = false;
 };

@@ -7,6 +7,7 @@
 #include "platform/Registry.h"
 
 #include "platform/Files.h"
+#include "platform/Mutex.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -22,7 +23,6 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -66,8 +66,8 @@ struct RegistryKeyImpl {
 namespace {
 
 RegistryKeyImpl g_LocalMachine{"hkey_local_machine", true, {}, {}};
-std::mutex g_WriteLock;   // Serialises the writers of this process.
-std::mutex g_ReportLock;  // Guards g_LastReport.
+CMutex g_WriteLock;   // Serialises the writers of this process.
+CMutex g_ReportLock;  // Guards g_LastReport.
 std::string g_LastReport;
 
 std::string Lower(std::string s) {
@@ -191,7 +191,7 @@ std::vector<std::string> SplitLines(const std::string& text) {
 
 void ReportOnce(const std::string& path, size_t lineNo, const std::string& why) {
   std::string msg = "registry: " + path + ":" + std::to_string(lineNo) + ": " + why;
-  std::lock_guard<std::mutex> g(g_ReportLock);
+  CMutexLock g(g_ReportLock);
   if (msg == g_LastReport) return;
   g_LastReport = msg;
   fprintf(stderr, "%s\n", msg.c_str());
@@ -294,7 +294,7 @@ LONG Rewrite(const std::string& keyPath, const std::string& name, const std::str
   std::string key = Lower(TrimSlashes(keyPath));
   if (key.empty() || !ValidText(keyPath) || keyPath.find_first_of("[]") != std::string::npos || !ValidText(name))
     return ERROR_INVALID_PARAMETER;
-  std::lock_guard<std::mutex> g(g_WriteLock);
+  CMutexLock g(g_WriteLock);
   std::string path = platform::RegistryFilePath();
   std::string text;
   std::vector<std::string> lines;
@@ -382,7 +382,7 @@ std::string DescribeRegistryFailure(LONG code, RegistryStep step, const char* na
   const std::string path = RegistryFilePath(), file = "the registry file " + path;
   const std::string where = "HKEY_LOCAL_MACHINE\\" + std::string(key);
   if (code == ERROR_INVALID_DATA && step == RegistryStep::OPEN) {
-    std::lock_guard<std::mutex> g(g_ReportLock);
+    CMutexLock g(g_ReportLock);
     return file + " does not parse (" + (g_LastReport.empty() ? "see standard error" : g_LastReport) + ")";
   }
   if (code == ERROR_FILE_NOT_FOUND && step == RegistryStep::OPEN) {

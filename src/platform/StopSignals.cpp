@@ -62,7 +62,7 @@ CStopSignals::~CStopSignals() {
 }
 
 void CStopSignals::SetTarget(HWND hwnd) {
-  std::lock_guard<std::mutex> g(m_Lock);
+  CMutexLock g(m_Lock);
   m_hTarget = hwnd;
   if (m_bPending && hwnd) {
     m_bPending = false;
@@ -76,7 +76,7 @@ void CStopSignals::Watch() {
     ssize_t n = read(m_Pipe[0], &sig, 1);
     if (n < 0 && errno == EINTR) continue;
     if (n != 1 || sig == 0) return;
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     if (sig == kReloadSignal) {
       if (m_hTarget) PostMessage(m_hTarget, WM_RELOAD_CONFIG, 0, 0);
     } else if (m_hTarget) {

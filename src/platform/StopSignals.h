@@ -8,9 +8,9 @@
 
 #include <signal.h>
 
-#include <mutex>
 #include <thread>
 
+#include "platform/Mutex.h"
 #include "platform/WinUser.h"
 
 // Posted to the main window for SIGHUP. A reload before the window exists
@@ -36,9 +36,9 @@ class CStopSignals {
   int m_Pipe[2] = {-1, -1};  // Constant after construction.
   std::thread m_Watcher;
 
-  std::mutex m_Lock;
-  HWND m_hTarget = 0;      // Guarded by m_Lock.
-  bool m_bPending = false;  // Guarded by m_Lock.
+  CMutex m_Lock;
+  HWND m_hTarget GUARDED_BY(m_Lock) = 0;
+  bool m_bPending GUARDED_BY(m_Lock) = false;
 };
 
 namespace platform {

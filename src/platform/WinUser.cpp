@@ -4,19 +4,19 @@
 
 #include <algorithm>
 #include <cctype>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/CondVar.h"
 #include "platform/Journal.h"
 #include "platform/ListBox.h"
 #include "platform/MessageQueue.h"
+#include "platform/Mutex.h"
 #include "platform/WindowPublisher.h"
 
 namespace {
@@ -49,14 +49,14 @@ struct CClass {
 struct CTable {
   CTable() { classes["listbox"] = CClass{&CListBox::WindowProc, true}; }
 
-  std::mutex lock;
-  HWND nextHandle = 0x00010000;                       // Guarded by lock; handles are never reused.
-  std::map<HWND, std::shared_ptr<CWindow>> windows;  // Guarded by lock; in creation order.
-  std::map<std::string, CClass> classes;             // Guarded by lock; by lower-case name.
-  ATOM nextAtom = 0xC000;                            // Guarded by lock.
-  std::map<std::string, UINT> messageIds;            // Guarded by lock; by lower-case name.
-  std::vector<std::string> messageNames;             // Guarded by lock; id - 0xC000 -> name.
-  std::map<std::string, HWND> remotes;               // Guarded by lock; published name -> handle.
+  CMutex lock;
+  HWND nextHandle GUARDED_BY(lock) = 0x00010000;                      // Handles are never reused.
+  std::map<HWND, std::shared_ptr<CWindow>> windows GUARDED_BY(lock);  // In creation order.
+  std::map<std::string, CClass> classes GUARDED_BY(lock);             // By lower-case name.
+  ATOM nextAtom GUARDED_BY(lock) = 0xC000;
+  std::map<std::string, UINT> messageIds GUARDED_BY(lock);  // By lower-case name.
+  std::vector<std::string> messageNames GUARDED_BY(lock);   // Id - 0xC000 -> name.
+  std::map<std::string, HWND> remotes GUARDED_BY(lock);     // Published name -> handle.
 };
 
 // Never destroyed: listener threads and late posts may still reach it while
@@ -74,7 +74,7 @@ std::string Lower(const char* s) {
 
 std::shared_ptr<CWindow> Find(HWND hwnd) {
   CTable& t = Table();
-  std::lock_guard<std::mutex> g(t.lock);
+  CMutexLock g(t.lock);
   auto it = t.windows.find(hwnd);
   return it == t.windows.end() ? nullptr : it->second;
 }
@@ -92,7 +92,7 @@ LRESULT DeliverSent(const MSG& msg) {
 
 std::string RegisteredName(UINT message) {
   CTable& t = Table();
-  std::lock_guard<std::mutex> g(t.lock);
+  CMutexLock g(t.lock);
   size_t index = message - WM_REGISTERED_FIRST;
   return message >= WM_REGISTERED_FIRST && index < t.messageNames.size() ? t.messageNames[index] : std::string();
 }
@@ -134,7 +134,7 @@ extern "C" {
 ATOM RegisterClassEx(const WNDCLASSEX* lpwcx) {
   if (!lpwcx || !lpwcx->lpfnWndProc || !lpwcx->lpszClassName || !*lpwcx->lpszClassName) return 0;
   CTable& t = Table();
-  std::lock_guard<std::mutex> g(t.lock);
+  CMutexLock g(t.lock);
   if (!t.classes.emplace(Lower(lpwcx->lpszClassName), CClass{lpwcx->lpfnWndProc, false}).second) return 0;
   return t.nextAtom++;
 }
@@ -145,7 +145,7 @@ HWND CreateWindowEx(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DW
   bool builtIn;
   {
     CTable& t = Table();
-    std::lock_guard<std::mutex> g(t.lock);
+    CMutexLock g(t.lock);
     auto cls = t.classes.find(Lower(lpClassName));
     if (cls == t.classes.end()) return 0;
     if (hWndParent && !t.windows.count(hWndParent)) return 0;
@@ -168,7 +168,7 @@ HWND CreateWindowEx(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DW
   // is being created; what others send meanwhile waits in the queue.
   if (!hWndParent && !(dwStyle & WS_CHILD) && !builtIn) {
     w->publisher = CWindowPublisher::Publish(CWindowPublisher::NameFor(w->className), TargetOf(hwnd));
-    std::lock_guard<std::mutex> g(Table().lock);
+    CMutexLock g(Table().lock);
     w->published = w->publisher != nullptr;
   }
 
@@ -189,7 +189,7 @@ BOOL DestroyWindow(HWND hWnd) {
   if (!w || w->owner != std::this_thread::get_id()) return 0;
   CTable& t = Table();
   {
-    std::lock_guard<std::mutex> g(t.lock);
+    CMutexLock g(t.lock);
     if (w->destroying) return 1;
     w->destroying = true;
     w->published = false;
@@ -198,13 +198,13 @@ BOOL DestroyWindow(HWND hWnd) {
   w->proc(hWnd, WM_DESTROY, 0, 0);
   std::vector<HWND> children;
   {
-    std::lock_guard<std::mutex> g(t.lock);
+    CMutexLock g(t.lock);
     for (const auto& e : t.windows)
       if (e.second->parent == hWnd) children.push_back(e.first);
   }
   for (HWND child : children) DestroyWindow(child);
   w->proc(hWnd, WM_NCDESTROY, 0, 0);
-  std::lock_guard<std::mutex> g(t.lock);
+  CMutexLock g(t.lock);
   t.windows.erase(hWnd);
   return 1;
 }
@@ -219,7 +219,7 @@ HWND FindWindow(LPCSTR lpClassName, LPCSTR lpWindowName) {
   const std::string cls = Lower(lpClassName);
   CTable& t = Table();
   {
-    std::lock_guard<std::mutex> g(t.lock);
+    CMutexLock g(t.lock);
     bool ownsName = false;
     for (const auto& e : t.windows) {
       const CWindow& w = *e.second;
@@ -231,7 +231,7 @@ HWND FindWindow(LPCSTR lpClassName, LPCSTR lpWindowName) {
   }
   const std::string name = CWindowPublisher::NameFor(lpClassName ? lpClassName : "");
   if (!CWindowPublisher::Exists(name)) return 0;
-  std::lock_guard<std::mutex> g(t.lock);
+  CMutexLock g(t.lock);
   HWND& handle = t.remotes[name];
   if (!handle) {
     auto w = std::make_shared<CWindow>();
@@ -266,21 +266,21 @@ LRESULT SendMessage(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   }
   if (w->owner == std::this_thread::get_id()) return w->proc(hWnd, Msg, wParam, lParam);
   struct CReply {
-    std::mutex lock;
-    std::condition_variable done;
-    bool answered = false;  // Guarded by lock.
-    LRESULT result = 0;     // Guarded by lock.
+    CMutex lock;
+    CCondVar done;
+    bool answered GUARDED_BY(lock) = false;
+    LRESULT result GUARDED_BY(lock) = 0;
   };
   auto reply = std::make_shared<CReply>();
   bool queued = QueueSent(hWnd, Msg, wParam, lParam, [reply](LRESULT result) {
-    std::lock_guard<std::mutex> g(reply->lock);
+    CMutexLock g(reply->lock);
     reply->result = result;
     reply->answered = true;
-    reply->done.notify_all();
+    reply->done.NotifyAll();
   });
   if (!queued) return 0;
-  std::unique_lock<std::mutex> g(reply->lock);
-  reply->done.wait(g, [&reply] { return reply->answered; });
+  CMutexLock g(reply->lock);
+  while (!reply->answered) reply->done.Wait(reply->lock);
   return reply->result;
 }
 
@@ -304,7 +304,7 @@ void PostQuitMessage(int nExitCode) { CMessageQueue::ForCurrentThread()->PostQui
 UINT RegisterWindowMessage(LPCSTR lpString) {
   if (!lpString || !*lpString) return 0;
   CTable& t = Table();
-  std::lock_guard<std::mutex> g(t.lock);
+  CMutexLock g(t.lock);
   auto it = t.messageIds.find(Lower(lpString));
   if (it != t.messageIds.end()) return it->second;
   if (t.messageNames.size() > 0xFFFFu - WM_REGISTERED_FIRST) return 0;
@@ -322,7 +322,7 @@ LRESULT DefWindowProc(HWND hWnd, UINT Msg, WPARAM, LPARAM) {
 BOOL ShowWindow(HWND hWnd, int nCmdShow) {
   std::shared_ptr<CWindow> w = FindLocal(hWnd);
   if (!w) return 0;
-  std::lock_guard<std::mutex> g(Table().lock);
+  CMutexLock g(Table().lock);
   BOOL was = w->visible;
   w->visible = nCmdShow != SW_HIDE;
   return was;
@@ -332,7 +332,7 @@ BOOL UpdateWindow(HWND hWnd) { return FindLocal(hWnd) ? 1 : 0; }
 
 BOOL IsWindowVisible(HWND hWnd) {
   CTable& t = Table();
-  std::lock_guard<std::mutex> g(t.lock);
+  CMutexLock g(t.lock);
   for (HWND h = hWnd;;) {
     auto it = t.windows.find(h);
     if (it == t.windows.end() || !it->second->visible) return 0;
@@ -343,7 +343,7 @@ BOOL IsWindowVisible(HWND hWnd) {
 
 HWND GetDlgItem(HWND hDlg, int nIDDlgItem) {
   CTable& t = Table();
-  std::lock_guard<std::mutex> g(t.lock);
+  CMutexLock g(t.lock);
   for (const auto& e : t.windows)
     if (hDlg && e.second->parent == hDlg && e.second->id == nIDDlgItem) return e.first;
   return 0;
@@ -352,7 +352,7 @@ HWND GetDlgItem(HWND hDlg, int nIDDlgItem) {
 BOOL GetClientRect(HWND hWnd, RECT* lpRect) {
   std::shared_ptr<CWindow> w = FindLocal(hWnd);
   if (!w) return 0;
-  std::lock_guard<std::mutex> g(Table().lock);
+  CMutexLock g(Table().lock);
   *lpRect = RECT{0, 0, w->cx, w->cy};
   return 1;
 }
@@ -362,7 +362,7 @@ BOOL SetWindowPos(HWND hWnd, HWND, int, int, int cx, int cy, UINT uFlags) {
   if (!w) return 0;
   bool resized = false;
   if (!(uFlags & SWP_NOSIZE)) {
-    std::lock_guard<std::mutex> g(Table().lock);
+    CMutexLock g(Table().lock);
     resized = w->cx != cx || w->cy != cy;
     w->cx = cx;
     w->cy = cy;
@@ -374,14 +374,14 @@ BOOL SetWindowPos(HWND hWnd, HWND, int, int, int cx, int cy, UINT uFlags) {
 LONG_PTR GetWindowLongPtr(HWND hWnd, int nIndex) {
   std::shared_ptr<CWindow> w = FindLocal(hWnd);
   if (!w || nIndex != GWLP_USERDATA) return 0;
-  std::lock_guard<std::mutex> g(Table().lock);
+  CMutexLock g(Table().lock);
   return w->userData;
 }
 
 LONG_PTR SetWindowLongPtr(HWND hWnd, int nIndex, LONG_PTR dwNewLong) {
   std::shared_ptr<CWindow> w = FindLocal(hWnd);
   if (!w || nIndex != GWLP_USERDATA) return 0;
-  std::lock_guard<std::mutex> g(Table().lock);
+  CMutexLock g(Table().lock);
   LONG_PTR old = w->userData;
   w->userData = dwNewLong;
   return old;

@@ -1,11 +1,10 @@
 #include "records/TimePoint.h"
 
-#include <mutex>
-
 #include "platform/Kernel.h"
+#include "platform/Mutex.h"
 
 namespace {
-std::mutex g_ClockLock;
+CMutex g_ClockLock;
 std::function<TimePoint()> g_Clock;
 }  // namespace
 
@@ -23,7 +22,7 @@ TimePoint TimePoint::PlusMilliseconds(int64_t ms) const {
 
 TimePoint TimePoint::Now() {
   {
-    std::lock_guard<std::mutex> lock(g_ClockLock);
+    CMutexLock lock(g_ClockLock);
     if (g_Clock) return g_Clock();
   }
   TimePoint t;
@@ -35,6 +34,6 @@ TimePoint TimePoint::Now() {
 }
 
 void TimePoint::SetClock(std::function<TimePoint()> clock) {
-  std::lock_guard<std::mutex> lock(g_ClockLock);
+  CMutexLock lock(g_ClockLock);
   g_Clock = std::move(clock);
 }

@@ -1,8 +1,8 @@
 #include "serialize/CipherKey.h"
 
 #include <cstring>
-#include <mutex>
 
+#include "platform/Mutex.h"
 #include "serialize/ProductKeyData.h"
 
 namespace {
@@ -10,7 +10,7 @@ namespace {
 const uint32_t kDerivedSize = 64;
 
 struct DerivedKeySlot {
-  std::mutex lock;
+  CMutex lock;
   uint32_t modifier = 0;  // 0: never built (modifier 0 never uses the slot)
   uint8_t key[kDerivedSize] = {0};
 };
@@ -47,7 +47,7 @@ const uint8_t* GetCipherKey(uint32_t selector, uint32_t modifier) {
   // safe for callers that derive keys from several threads. Two callers with
   // different modifiers still share one slot, as designed.
   DerivedKeySlot& slot = Slot();
-  std::lock_guard<std::mutex> guard(slot.lock);
+  CMutexLock guard(slot.lock);
   if (slot.modifier == modifier) return slot.key;
   // The default key is only 56 bytes long: the last two words of its copy
   // start from zero. They fall outside the 56 key bytes either way.

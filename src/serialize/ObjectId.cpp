@@ -1,6 +1,6 @@
 #include "serialize/ObjectId.h"
 
-#include <mutex>
+#include "platform/Mutex.h"
 
 namespace {
 

@@ -2,8 +2,7 @@
 // the installed applications, application components and system components.
 #pragma once
 
-#include <boost/thread/recursive_mutex.hpp>
-
+#include "platform/Mutex.h"
 #include "service_clients/PlatformServiceClient.h"
 
 class CAppList;
@@ -26,5 +25,5 @@ class CAppServiceClient : public CPlatformServiceClient {
  private:
   // Held for each whole query, before the base locks; one query at a time
   // per client.
-  boost::recursive_mutex m_AppLock;
+  CRecursiveMutex m_AppLock;
 };

@@ -4,8 +4,7 @@
 
 #include <cstdint>
 
-#include <boost/thread/recursive_mutex.hpp>
-
+#include "platform/Mutex.h"
 #include "service_clients/PlatformServiceClient.h"
 
 class CConfig;
@@ -24,5 +23,5 @@ class CCfgServiceClient : public CPlatformServiceClient {
  private:
   // Held for each whole query, before the base locks; one query at a time
   // per client.
-  boost::recursive_mutex m_CfgLock;
+  CRecursiveMutex m_CfgLock;
 };

@@ -10,7 +10,7 @@
 #include "transport/ClientSocket.h"
 #include "transport/SocketTypes.h"
 
-typedef boost::lock_guard<boost::recursive_mutex> Guard;
+typedef CMutexLock<CRecursiveMutex> Guard;
 
 CPlatformServiceClient::CPlatformServiceClient() = default;
 
@@ -54,7 +54,7 @@ int CPlatformServiceClient::Connect(uint32_t port) {
   // Held while the socket is made: an Abort either comes first and is seen
   // here, or comes after and finds the socket to shut down. Initialize makes
   // no connection, so this never waits for the network.
-  boost::lock_guard<boost::mutex> abortGuard(m_AbortLock);
+  CMutexLock abortGuard(m_AbortLock);
   int iRet = -1;
   if (!m_bAborted && !m_bConnected && !m_sRemoteAddress.empty() && !m_sLocalAddress.empty()) {
     if (m_sRemoteAddress == "localhost") m_sRemoteAddress = "127.0.0.1";
@@ -92,7 +92,7 @@ int CPlatformServiceClient::Disconnect() {
     }
     CClientSocket* pSocket = m_pClientSocket;
     {
-      boost::lock_guard<boost::mutex> abortGuard(m_AbortLock);
+      CMutexLock abortGuard(m_AbortLock);
       m_pClientSocket = nullptr;
     }
     delete pSocket;
@@ -105,7 +105,7 @@ int CPlatformServiceClient::Disconnect() {
 int CPlatformServiceClient::Abort() {
   TraceLog(TRACE_INFO, "CPlatformServiceClient::Abort Entering");
   {
-    boost::lock_guard<boost::mutex> abortGuard(m_AbortLock);
+    CMutexLock abortGuard(m_AbortLock);
     m_bAborted = true;
     // The socket ends the wait of an exchange in progress before it takes
     // its own lock, which that exchange holds.
@@ -115,13 +115,13 @@ int CPlatformServiceClient::Abort() {
   return 0;
 }
 
-void CPlatformServiceClient::AbortAndWaitFor(boost::recursive_mutex& ownLock) {
+void CPlatformServiceClient::AbortAndWaitFor(CRecursiveMutex& ownLock) {
   Abort();
-  boost::lock_guard<boost::recursive_mutex> guard(ownLock);
+  CMutexLock guard(ownLock);
 }
 
 bool CPlatformServiceClient::IsAborted() {
-  boost::lock_guard<boost::mutex> abortGuard(m_AbortLock);
+  CMutexLock abortGuard(m_AbortLock);
   return m_bAborted;
 }
 

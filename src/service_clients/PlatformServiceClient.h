@@ -13,11 +13,8 @@
 #include <cstdint>
 #include <string>
 
-#include <boost/thread/lock_guard.hpp>
-#include <boost/thread/mutex.hpp>
-#include <boost/thread/recursive_mutex.hpp>
-
 #include "host/TraceLog.h"
+#include "platform/Mutex.h"
 #include "transport/ClientSocket.h"
 #include "transport/ClientSocketEvent.h"
 
@@ -93,11 +90,11 @@ class CPlatformServiceClient : public IClientSocketEvent {
   // lock) for the whole of it, clears reply, runs the request pattern, and
   // logs "<method> Entering" and "<method> Leaving".
   template <class TReply>
-  int Query(boost::recursive_mutex& ownLock, const char* method, uint32_t port, CSerialize& request, TReply& reply) {
+  int Query(CRecursiveMutex& ownLock, const char* method, uint32_t port, CSerialize& request, TReply& reply) {
     TraceLog(TRACE_INFO, "%s Entering", method);
     int iRet;
     {
-      boost::lock_guard<boost::recursive_mutex> guard(ownLock);
+      CMutexLock guard(ownLock);
       reply.Clear();
       iRet = RunQuery(port, request, reply);
     }
@@ -109,7 +106,7 @@ class CPlatformServiceClient : public IClientSocketEvent {
 
   // For the destructor of a derived client: Abort, then wait until the
   // query in progress, if any, has released ownLock.
-  void AbortAndWaitFor(boost::recursive_mutex& ownLock);
+  void AbortAndWaitFor(CRecursiveMutex& ownLock);
 
   // Where the client's error lines go: the runtime log (and from there the
   // trace log). Tests override it to read them.
@@ -128,23 +125,22 @@ class CPlatformServiceClient : public IClientSocketEvent {
   bool IsAborted();
   void LogErrorf(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-  mutable boost::recursive_mutex m_Lock;
-  // Guarded by m_Lock.
-  bool m_bTransportLogging = false;
-  bool m_bConnected = false;
-  uint32_t m_uiKeyModifier = 0;
-  uint32_t m_uiKeySelector = 0;
-  std::string m_sRemoteAddress;
-  std::string m_sLocalAddress;
+  mutable CRecursiveMutex m_Lock;
+  bool m_bTransportLogging GUARDED_BY(m_Lock) = false;
+  bool m_bConnected GUARDED_BY(m_Lock) = false;
+  uint32_t m_uiKeyModifier GUARDED_BY(m_Lock) = 0;
+  uint32_t m_uiKeySelector GUARDED_BY(m_Lock) = 0;
+  std::string m_sRemoteAddress GUARDED_BY(m_Lock);
+  std::string m_sLocalAddress GUARDED_BY(m_Lock);
   // The service version record of the design; this service never asks for it.
-  [[maybe_unused]] uint8_t m_ServiceVersion[SERVICE_VERSION_SIZE] = {};
-  CClientSocket::Timeouts m_SocketTimeouts;
+  [[maybe_unused]] uint8_t m_ServiceVersion[SERVICE_VERSION_SIZE] GUARDED_BY(m_Lock) = {};
+  CClientSocket::Timeouts m_SocketTimeouts GUARDED_BY(m_Lock);
 
   // Held by Abort while it shuts the socket down, so the socket cannot be
   // freed under it; never held across a wait of the exchange.
-  boost::mutex m_AbortLock;
+  CMutex m_AbortLock;
   // Owned. Written under m_Lock and m_AbortLock both, so read under either.
   CClientSocket* m_pClientSocket = nullptr;
-  // Guarded by m_AbortLock. Set once by Abort, never cleared.
-  bool m_bAborted = false;
+  // Set once by Abort, never cleared.
+  bool m_bAborted GUARDED_BY(m_AbortLock) = false;
 };

@@ -13,9 +13,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include <boost/thread/lock_guard.hpp>
-
 #include "host/ServiceUtilities.h"
+#include "platform/Mutex.h"
 #include "platform/SocketError.h"
 #include "platform/WaitReady.h"
 #include "serialize/ArchiveBuffer.h"
@@ -23,7 +22,7 @@
 
 namespace {
 
-typedef boost::lock_guard<boost::recursive_mutex> Guard;
+typedef CMutexLock<CRecursiveMutex> Guard;
 
 bool SetNonBlocking(SOCKET s, bool on) {
   int flags = fcntl(s, F_GETFL, 0);
@@ -194,7 +193,7 @@ int CClientSocket::CreateSocket(int type) {
     return CS_ERR_CREATE;
   }
   // A socket whose set-up fails is closed again: the state stays as it was.
-  auto fail = [this](int code) {
+  auto fail = [this](int code) REQUIRES(m_Lock) {
     CloseSocket();
     return code;
   };

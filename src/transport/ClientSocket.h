@@ -21,11 +21,9 @@
 #include <cstdint>
 #include <string>
 
-#include <boost/thread/lock_guard.hpp>
-#include <boost/thread/recursive_mutex.hpp>
-
 #include "host/TransportLogger.h"
 #include "platform/AdapterInfo.h"
+#include "platform/Mutex.h"
 #include "transport/ClientSocketEvent.h"
 #include "transport/SocketTypes.h"
 
@@ -159,16 +157,18 @@ class CClientSocket : public CTransportLogger {
   // The longest reply frame taken (longer: 9256, nothing allocated);
   // MAX_FRAME_LENGTH unless changed. Call before the exchange.
   void SetMaxReplyLength(uint32_t length) {
-    boost::lock_guard<boost::recursive_mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_uiMaxReplyLength = length;
   }
 
   const std::string& GetRemoteAddress() const { return m_sRemoteAddress; }
   void SetNoReplyTimeout(uint32_t value) { m_uiNoReplyTimeout = value; }
-  SOCKET GetSocket() const { return m_Socket; }
+  // The two reads below take no lock: the owner makes them between its own
+  // calls, when no other thread changes the socket.
+  SOCKET GetSocket() const NO_THREAD_SAFETY_ANALYSIS { return m_Socket; }
   uint32_t GetState() const { return m_uiState.load(); }
   // connect calls made by the last Connect (diagnostics).
-  uint32_t GetConnectCalls() const { return m_uiConnectCalls; }
+  uint32_t GetConnectCalls() const NO_THREAD_SAFETY_ANALYSIS { return m_uiConnectCalls; }
   // Shutdown calls waiting for m_Lock (diagnostics).
   uint32_t GetAbortsPending() const { return m_uiAbortsPending.load(); }
 
@@ -177,27 +177,27 @@ class CClientSocket : public CTransportLogger {
   enum WaitResult { WAIT_READY, WAIT_TIMEOUT, WAIT_FAILED, WAIT_ABORTED };
   // Waits for events on the socket, or for an abort; revents gets what the
   // socket reported. timeoutMs < 0: no limit.
-  WaitResult WaitOnSocket(short events, int timeoutMs, short& revents);
+  WaitResult WaitOnSocket(short events, int timeoutMs, short& revents) REQUIRES(m_Lock);
   bool SleepInterruptibly(int ms);
   bool IsAborting() const { return m_uiAbortsPending.load() != 0; }
-  // The caller's reply timeout raised to the floor. Requires m_Lock held.
-  uint32_t ReplyWaitMs(uint32_t timeoutMs) const {
+  // The caller's reply timeout raised to the floor.
+  uint32_t ReplyWaitMs(uint32_t timeoutMs) const REQUIRES(m_Lock) {
     return timeoutMs < m_Timeouts.uiReplyFloorMs ? m_Timeouts.uiReplyFloorMs : timeoutMs;
   }
   // How long a frame of n bytes may take: waitMs plus n bytes at the
-  // floor rate. Requires m_Lock held.
-  uint64_t TransferMs(uint32_t waitMs, uint64_t n) const;
-  int CloseSocket();
+  // floor rate.
+  uint64_t TransferMs(uint32_t waitMs, uint64_t n) const REQUIRES(m_Lock);
+  int CloseSocket() REQUIRES(m_Lock);
   // Receives exactly n bytes, each piece within waitMs and all of them
   // before the deadline; timeoutMs is the bound the report names.
   int ReceiveExactly(uint8_t* pData, uint32_t n, int waitMs, Clock::time_point deadline, uint64_t timeoutMs,
-                     int errorCode, int shutdownCode, const char* errorMessage);
-  void ReportReceiveTimeout(uint64_t timeoutMs);
-  void ReportError(const char* message, bool bConsole = true);
-  void ReportErrorf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+                     int errorCode, int shutdownCode, const char* errorMessage) REQUIRES(m_Lock);
+  void ReportReceiveTimeout(uint64_t timeoutMs) REQUIRES(m_Lock);
+  void ReportError(const char* message, bool bConsole = true) REQUIRES(m_Lock);
+  void ReportErrorf(const char* format, ...) __attribute__((format(printf, 2, 3))) REQUIRES(m_Lock);
 
   const bool m_bKeepConnection;
-  mutable boost::recursive_mutex m_Lock;
+  mutable CRecursiveMutex m_Lock;
   // The pending Shutdown calls, twice: as a count, and as the count of a
   // semaphore that the waits poll. Each Shutdown raises the count, then the
   // semaphore, before it takes m_Lock, and lowers the semaphore, then the
@@ -207,20 +207,19 @@ class CClientSocket : public CTransportLogger {
   CWakeSemaphore m_Abort;
   std::atomic<uint32_t> m_uiAbortsPending{0};
 
-  // Guarded by m_Lock.
-  IClientSocketEvent* m_pListener = nullptr;
-  SOCKET m_Socket = INVALID_SOCKET;
-  int m_iType = SOCKTYPE_NONE;
+  IClientSocketEvent* m_pListener GUARDED_BY(m_Lock) = nullptr;
+  SOCKET m_Socket GUARDED_BY(m_Lock) = INVALID_SOCKET;
+  int m_iType GUARDED_BY(m_Lock) = SOCKTYPE_NONE;
   std::atomic<uint32_t> m_uiState{STATE_UNINITIALIZED};
-  struct sockaddr_in m_Destination {};
-  std::string m_sRemoteAddress;
-  std::string m_sLocalAddress;
-  uint32_t m_uiPort = 0;
-  bool m_bNonBlocking = false;
-  bool m_bTransportLog = false;
-  uint32_t m_uiConnectCalls = 0;
-  Timeouts m_Timeouts;
-  uint32_t m_uiMaxReplyLength = MAX_FRAME_LENGTH;
+  struct sockaddr_in m_Destination GUARDED_BY(m_Lock) {};
+  std::string m_sRemoteAddress GUARDED_BY(m_Lock);
+  std::string m_sLocalAddress GUARDED_BY(m_Lock);
+  uint32_t m_uiPort GUARDED_BY(m_Lock) = 0;
+  bool m_bNonBlocking GUARDED_BY(m_Lock) = false;
+  bool m_bTransportLog GUARDED_BY(m_Lock) = false;
+  uint32_t m_uiConnectCalls GUARDED_BY(m_Lock) = 0;
+  Timeouts m_Timeouts GUARDED_BY(m_Lock);
+  uint32_t m_uiMaxReplyLength GUARDED_BY(m_Lock) = MAX_FRAME_LENGTH;
 
   std::atomic<uint32_t> m_uiNoReplyTimeout{0};
 };

@@ -77,7 +77,7 @@ int CControlServer::Initialize(uint16_t port) {
   std::snprintf(label, sizeof label, "%s Port %d ", "ServerSocket", static_cast<int>(port));
   m_bTransportLog = OpenTransportLog(label) == 0;
   {
-    boost::lock_guard<boost::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_bStopping = false;
   }
   int iRet = 0;
@@ -139,8 +139,7 @@ int CControlServer::Initialize(uint16_t port) {
     // need the rest.
     m_uiConversationCap = std::max(1u, std::min(m_Limits.uiConversations, RaiseDescriptorLimit() / 2));
     const uint32_t slots = std::max(m_Limits.uiWorkers, m_Limits.uiMaxWorkers);
-    m_Workers.resize(slots);
-    m_SlotEnded.assign(slots, false);
+    SizeSlots(slots);
     bool started = m_Wake.Create(0, slots);
     for (uint32_t i = 0; i < m_Limits.uiWorkers && started; ++i) started = StartWorker();
     m_bThreadStarted = false;
@@ -163,9 +162,9 @@ int CControlServer::Shutdown() {
 
 void CControlServer::EndAll() {
   {
-    boost::lock_guard<boost::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_bStopping = true;
-    m_WorkReady.notify_all();
+    m_WorkReady.NotifyAll();
   }
   m_Wake.Release();
   // The poll thread cuts every conversation on its way out; the workers
@@ -176,7 +175,7 @@ void CControlServer::EndAll() {
   m_Workers.clear();
   CloseAll();
   {
-    boost::lock_guard<boost::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_Work.clear();
     m_Done.clear();
     m_uiWorkersAlive = m_uiWorkersIdle = 0;
@@ -201,11 +200,17 @@ void CControlServer::CloseAll() {
   m_Replying.clear();
 }
 
+// Without m_Lock: no worker runs yet that could look at the slots.
+void CControlServer::SizeSlots(uint32_t slots) NO_THREAD_SAFETY_ANALYSIS {
+  m_Workers.resize(slots);
+  m_SlotEnded.assign(slots, false);
+}
+
 bool CControlServer::StartWorker() {
   size_t slot = m_Workers.size();
-  std::unique_ptr<boost::thread> ended;
+  std::unique_ptr<std::thread> ended;
   {
-    boost::lock_guard<boost::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     for (size_t i = 0; i < m_Workers.size() && slot == m_Workers.size(); ++i)
       if (!m_Workers[i] || m_SlotEnded[i]) slot = i;
     if (slot == m_Workers.size()) return false;
@@ -215,9 +220,9 @@ bool CControlServer::StartWorker() {
   }
   if (ended) ended->join();  // it has returned already
   try {
-    m_Workers[slot].reset(new boost::thread([this, slot] { Worker(slot); }));
+    m_Workers[slot].reset(new std::thread([this, slot] { Worker(slot); }));
   } catch (...) {
-    boost::lock_guard<boost::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     --m_uiWorkersAlive;
     m_SlotEnded[slot] = true;
     return false;
@@ -226,19 +231,19 @@ bool CControlServer::StartWorker() {
 }
 
 void CControlServer::Worker(size_t slot) {
-  boost::unique_lock<boost::mutex> lock(m_Lock);
+  CUniqueLock lock(m_Lock);
   for (;;) {
     // The base workers wait for work; one beyond them ends when there is
     // none.
     while (m_Work.empty() && !m_bStopping && m_uiWorkersAlive <= m_Limits.uiWorkers) {
       ++m_uiWorkersIdle;
-      m_WorkReady.wait(lock);
+      m_WorkReady.Wait(m_Lock);
       --m_uiWorkersIdle;
     }
     if (m_bStopping || m_Work.empty()) break;
     CConversation* c = m_Work.front();
     m_Work.pop_front();
-    lock.unlock();
+    lock.Unlock();
     c->reply.reset(new (std::nothrow) CArchiveBuffer(CArchiveBuffer::STORING));
     if (!c->reply || !c->reply->IsUsable()) {
       c->result = -1;
@@ -251,7 +256,7 @@ void CControlServer::Worker(size_t slot) {
         c->threw = true;
       }
     }
-    lock.lock();
+    lock.Lock();
     m_Done.push_back(c);
     m_Wake.Release();
   }
@@ -275,7 +280,7 @@ void CControlServer::Run(uint32_t, uint32_t) {
     }
     std::vector<CConversation*> done;
     {
-      boost::lock_guard<boost::mutex> lock(m_Lock);
+      CMutexLock lock(m_Lock);
       if (m_bStopping) break;
       done.swap(m_Done);
     }
@@ -475,9 +480,9 @@ void CControlServer::Dispatch(Conversations::iterator it) {
   it->step = CConversation::IN_WORK;
   bool more;
   {
-    boost::lock_guard<boost::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_Work.push_back(&*it);
-    m_WorkReady.notify_one();
+    m_WorkReady.NotifyOne();
     more = m_uiWorkersIdle < m_Work.size() && m_uiWorkersAlive < m_Workers.size();
   }
   if (more) StartWorker();

@@ -31,18 +31,17 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include <boost/thread/condition_variable.hpp>
-#include <boost/thread/mutex.hpp>
-#include <boost/thread/thread.hpp>
-
+#include "base/Thread.h"
+#include "host/RateLimit.h"
 #include "host/TransportLogger.h"
 #include "platform/AdapterInfo.h"
-#include "host/RateLimit.h"
+#include "platform/CondVar.h"
+#include "platform/Mutex.h"
 #include "transport/ServerEvent.h"
 #include "transport/SocketTypes.h"
-#include "base/Thread.h"
 
 class CArchiveBuffer;
 
@@ -154,6 +153,8 @@ class CControlServer : public IThread, public CTransportLogger {
 
   // A worker in a free slot; false when there is none or no thread.
   bool StartWorker();
+  // Initialize's sizing of the worker slots, before any worker runs.
+  void SizeSlots(uint32_t slots);
   void Worker(size_t slot);
   // Stops and joins every thread, closes every descriptor.
   void EndAll();
@@ -185,14 +186,14 @@ class CControlServer : public IThread, public CTransportLogger {
   CRateLimit m_CapLine, m_ReplyLine, m_AcceptLine;
   // The workers by slot (sized by Initialize). A slot whose worker has
   // ended is joined when it is taken again, or by EndAll.
-  std::vector<std::unique_ptr<boost::thread>> m_Workers;
+  std::vector<std::unique_ptr<std::thread>> m_Workers;
 
-  boost::mutex m_Lock;
-  boost::condition_variable m_WorkReady;
-  std::deque<CConversation*> m_Work;   // Guarded by m_Lock.
-  std::vector<CConversation*> m_Done;  // Guarded by m_Lock.
-  std::vector<bool> m_SlotEnded;       // Guarded by m_Lock.
-  uint32_t m_uiWorkersAlive = 0;       // Guarded by m_Lock.
-  uint32_t m_uiWorkersIdle = 0;        // Guarded by m_Lock.
-  bool m_bStopping = false;            // Guarded by m_Lock.
+  CMutex m_Lock;
+  CCondVar m_WorkReady;
+  std::deque<CConversation*> m_Work GUARDED_BY(m_Lock);
+  std::vector<CConversation*> m_Done GUARDED_BY(m_Lock);
+  std::vector<bool> m_SlotEnded GUARDED_BY(m_Lock);
+  uint32_t m_uiWorkersAlive GUARDED_BY(m_Lock) = 0;
+  uint32_t m_uiWorkersIdle GUARDED_BY(m_Lock) = 0;
+  bool m_bStopping GUARDED_BY(m_Lock) = false;
 };

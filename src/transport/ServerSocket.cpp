@@ -35,8 +35,8 @@ const uint32_t kMulticastBindAttempts = 100;
 
 // The process-wide next automatic port, shared by all server sockets and
 // touched only by Initialize.
-boost::mutex g_AutomaticPortLock;
-uint16_t g_usNextAutomaticPort = CServerSocket::FIRST_AUTOMATIC_PORT;  // Guarded by g_AutomaticPortLock.
+CMutex g_AutomaticPortLock;
+uint16_t g_usNextAutomaticPort GUARDED_BY(g_AutomaticPortLock) = CServerSocket::FIRST_AUTOMATIC_PORT;
 
 // The name of the interface that carries the IPv4 address text, or "".
 std::string InterfaceOfAddress(const std::string& address) {
@@ -65,7 +65,7 @@ void CServerSocket::SetLocalAddress(const std::string& address) { m_sLocalAddres
 void CServerSocket::ReportError(const char* message) { ReportServerSocketError(*this, message); }
 
 uint16_t CServerSocket::TakeAutomaticPort() {
-  boost::lock_guard<boost::mutex> lock(g_AutomaticPortLock);
+  CMutexLock lock(g_AutomaticPortLock);
   const uint16_t port = g_usNextAutomaticPort;
   g_usNextAutomaticPort = static_cast<uint16_t>(port + 1);
   if (g_usNextAutomaticPort > m_usHighestAutomaticPort || g_usNextAutomaticPort < FIRST_AUTOMATIC_PORT)
@@ -157,7 +157,7 @@ int CServerSocket::Initialize(int type, uint16_t port, bool bKeepConnection) {
   if (bAutomatic) port = TakeAutomaticPort();
   m_iType = type;
   {
-    boost::lock_guard<boost::mutex> socketLock(m_SocketLock);
+    CMutexLock socketLock(m_SocketLock);
     m_bStopping = false;
   }
 
@@ -279,7 +279,7 @@ void CServerSocket::Run(uint32_t, uint32_t) {
 }
 
 void CServerSocket::SetState(uint32_t state) {
-  boost::lock_guard<boost::mutex> socketLock(m_SocketLock);
+  CMutexLock socketLock(m_SocketLock);
   if (!m_bStopping) m_uiState = state;
 }
 
@@ -288,7 +288,7 @@ void CServerSocket::ReportUnlessStopping(const char* message) {
 }
 
 IServerEvent* CServerSocket::Listener() {
-  boost::lock_guard<boost::mutex> lock(m_Lock);
+  CMutexLock lock(m_Lock);
   return m_pListener;
 }
 
@@ -302,7 +302,7 @@ bool CServerSocket::ErrorDetected(int code) {
 }
 
 bool CServerSocket::CloseAccepted(int how, const char* shutdownMessage, const char* closeMessage) {
-  boost::lock_guard<boost::mutex> socketLock(m_SocketLock);
+  CMutexLock socketLock(m_SocketLock);
   if (m_AcceptSocket == INVALID_SOCKET) return true;
   // A peer that has gone already (ENOTCONN) leaves nothing to shut down.
   if (shutdown(m_AcceptSocket, how) != 0 && errno != ENOTCONN && shutdownMessage != nullptr)
@@ -323,7 +323,7 @@ int CServerSocket::Accept() {
   {
     // Either Shutdown's cut has happened (and the connection is not taken
     // on), or it will find the connection here and cut it too.
-    boost::lock_guard<boost::mutex> socketLock(m_SocketLock);
+    CMutexLock socketLock(m_SocketLock);
     if (m_bStopping) {
       if (accepted != INVALID_SOCKET) close(accepted);
       m_uiState = STATE_IDLE;
@@ -425,7 +425,6 @@ int CServerSocket::Send(CArchiveBuffer& reply) {
   return 0;
 }
 
-// Requires m_Lock held.
 int CServerSocket::WaitForRemoteShutdown() {
   SetState(STATE_WAIT_REMOTE_SHUTDOWN);
   int iRet = 0;
@@ -534,7 +533,7 @@ void CServerSocket::RunTCP() {
 
     int iRet = 0;
     {
-      boost::unique_lock<boost::mutex> lock(m_Lock);
+      CMutexLock lock(m_Lock);
       if (m_pListener == nullptr || m_bStopping) return;
       reply.Rewind(CArchiveBuffer::STORING);
       try {
@@ -590,7 +589,7 @@ void CServerSocket::RunUDP() {
       } while (received < 0 && errno == EINTR);
     }
 
-    boost::unique_lock<boost::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     if (m_pListener == nullptr || m_bStopping) return;
     if (received < 0) {
       m_pListener->OnErrorDetected(-2);
@@ -638,7 +637,7 @@ int CServerSocket::Shutdown() {
   // once. The descriptors stay open until the thread has been joined, so
   // that none changes owner under a call that still uses it.
   {
-    boost::lock_guard<boost::mutex> socketLock(m_SocketLock);
+    CMutexLock socketLock(m_SocketLock);
     m_bStopping = true;
     if (m_AcceptSocket != INVALID_SOCKET && shutdown(m_AcceptSocket, SHUT_RDWR) != 0 && errno != ENOTCONN)
       ReportError("~CServerSocket:shutdown");
@@ -646,7 +645,7 @@ int CServerSocket::Shutdown() {
   }
   {
     // Waits for a listener call in progress, which holds m_Lock.
-    boost::lock_guard<boost::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_pListener = nullptr;
     if (m_iType == SOCKTYPE_UDP_MULTICAST && m_Socket != INVALID_SOCKET) {
       struct ip_mreq request {};
@@ -662,7 +661,7 @@ int CServerSocket::Shutdown() {
     // The receive thread changes the state no more once m_bStopping is set
     // (only an accept ended by the shutdown still makes it idle), so the
     // state that Shutdown leaves does not depend on how far it had come.
-    boost::lock_guard<boost::mutex> socketLock(m_SocketLock);
+    CMutexLock socketLock(m_SocketLock);
     switch (GetState()) {
       case STATE_ACCEPTING:
       case STATE_CONNECTED:

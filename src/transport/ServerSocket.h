@@ -20,12 +20,11 @@
 #include <map>
 #include <string>
 
-#include <boost/thread/mutex.hpp>
-
+#include "base/Thread.h"
 #include "host/TransportLogger.h"
+#include "platform/Mutex.h"
 #include "transport/ServerEvent.h"
 #include "transport/SocketTypes.h"
-#include "base/Thread.h"
 
 class CArchiveBuffer;
 
@@ -133,15 +132,14 @@ class CServerSocket : public IThread, public CTransportLogger {
   void RunUDP();
   int Accept();
   int Send(CArchiveBuffer& reply);
-  int WaitForRemoteShutdown();
+  int WaitForRemoteShutdown() REQUIRES(m_Lock);
   // Receives exactly n bytes of the accepted connection (see the .cpp for
   // the outcomes).
   int ReceiveN(uint8_t* pData, uint32_t n);
   // Asks the listener; true (end the thread) when there is none any more or
   // Shutdown has begun.
   bool ErrorDetected(int code);
-  // Requires m_Lock not held.
-  IServerEvent* Listener();
+  IServerEvent* Listener() EXCLUDES(m_Lock);
   // Shuts the accepted connection down (how: SHUT_WR or SHUT_RDWR) and
   // closes it, reporting failures with the messages that are not null.
   // False when the close failed.
@@ -173,10 +171,10 @@ class CServerSocket : public IThread, public CTransportLogger {
   // Written by the receive thread before SignalStarted, read by Initialize after.
   bool m_bThreadStarted = false;
 
-  boost::mutex m_Lock;
-  IServerEvent* m_pListener;  // Guarded by m_Lock.
+  CMutex m_Lock;
+  IServerEvent* m_pListener GUARDED_BY(m_Lock);
 
-  boost::mutex m_SocketLock;
+  CMutex m_SocketLock;
   // Written by the receive thread (and by Shutdown after the join) under
   // m_SocketLock; the receive thread reads it without.
   SOCKET m_AcceptSocket = INVALID_SOCKET;

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include <boost/thread/lock_guard.hpp>
+#include "platform/Mutex.h"
 
 CWorkerPool::CWorkerPool(size_t workers, size_t queueLimit) : m_uiWorkers(workers), m_uiQueueLimit(queueLimit) {}
 
@@ -10,7 +10,7 @@ CWorkerPool::~CWorkerPool() { Stop(); }
 
 int CWorkerPool::Start() {
   {
-    boost::lock_guard<boost::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_bRunning = true;
   }
   while (m_Workers.size() < m_uiWorkers) {
@@ -19,26 +19,26 @@ int CWorkerPool::Start() {
     m_Workers.push_back(std::move(worker));
   }
   if (!m_Workers.empty()) return 0;
-  boost::lock_guard<boost::mutex> lock(m_Lock);
+  CMutexLock lock(m_Lock);
   m_bRunning = false;
   return -1;
 }
 
 bool CWorkerPool::Post(std::shared_ptr<IJob> job) {
-  boost::lock_guard<boost::mutex> lock(m_Lock);
+  CMutexLock lock(m_Lock);
   if (!m_bRunning || m_Queue.size() >= m_uiQueueLimit) return false;
   m_Queue.push_back(std::move(job));
-  m_Ready.notify_one();
+  m_Ready.NotifyOne();
   return true;
 }
 
 void CWorkerPool::Stop() {
   std::deque<std::shared_ptr<IJob>> dropped;
   {
-    boost::lock_guard<boost::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_bRunning = false;
     dropped.swap(m_Queue);
-    m_Ready.notify_all();
+    m_Ready.NotifyAll();
   }
   m_Workers.clear();  // each worker joins as it goes
 }
@@ -47,8 +47,8 @@ void CWorkerPool::Work() {
   for (;;) {
     std::shared_ptr<IJob> job;
     {
-      boost::unique_lock<boost::mutex> lock(m_Lock);
-      while (m_bRunning && m_Queue.empty()) m_Ready.wait(lock);
+      CMutexLock lock(m_Lock);
+      while (m_bRunning && m_Queue.empty()) m_Ready.Wait(m_Lock);
       if (!m_bRunning) return;
       job = std::move(m_Queue.front());
       m_Queue.pop_front();

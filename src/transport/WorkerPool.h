@@ -16,10 +16,9 @@
 #include <memory>
 #include <vector>
 
-#include <boost/thread/condition_variable.hpp>
-#include <boost/thread/mutex.hpp>
-
 #include "base/Thread.h"
+#include "platform/CondVar.h"
+#include "platform/Mutex.h"
 
 class CWorkerPool {
  public:
@@ -63,8 +62,8 @@ class CWorkerPool {
   // The owner's thread only (Start, Stop).
   std::vector<std::unique_ptr<CWorker>> m_Workers;
 
-  boost::mutex m_Lock;
-  boost::condition_variable m_Ready;
-  std::deque<std::shared_ptr<IJob>> m_Queue;  // Guarded by m_Lock.
-  bool m_bRunning = false;                    // Guarded by m_Lock.
+  CMutex m_Lock;
+  CCondVar m_Ready;
+  std::deque<std::shared_ptr<IJob>> m_Queue GUARDED_BY(m_Lock);
+  bool m_bRunning GUARDED_BY(m_Lock) = false;
 };

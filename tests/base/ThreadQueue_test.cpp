@@ -28,9 +28,9 @@ class CSleeper : public IThread {
     m_uiArg2 = uiArg2;
     SignalStarted();
     for (;;) {
-      boost::unique_lock<boost::mutex> lock(GetLock());
+      CMutexLock lock(GetLock());
       if (IsStopRequested()) break;
-      WaitForStop(60000, lock);
+      WaitForStop(60000);
       if (IsStopRequested()) break;
       ++m_iPasses;
     }
@@ -55,12 +55,12 @@ TEST(IThread, StartWaitsForTheSignalOrTheWorkersEndStopCutsTheWorkersWaitShortAn
   EXPECT_FALSE(worker.IsStopRequested());
   worker.Stop();  // without a thread: nothing to do
 
-  boost::unique_lock<boost::mutex> lock(worker.GetLock());
+  CMutexLock lock(worker.GetLock());
   t0 = Clock::now();
-  worker.WaitForStop(0, lock);
+  worker.WaitForStop(0);
   EXPECT_LT(MsSince(t0), 30000) << "a wait of 0 returns at once";
   t0 = Clock::now();
-  worker.WaitForStop(120, lock);
+  worker.WaitForStop(120);
   EXPECT_GE(MsSince(t0), 120) << "without a stop the wait lasts its time";
 }
 
@@ -68,8 +68,8 @@ TEST(IThreadDeathTest, DestroyingAnObjectWhoseWorkerStillRunsIsALoudError) {
   struct CForgetful : IThread {
     void Run(uint32_t, uint32_t) override {
       SignalStarted();
-      boost::unique_lock<boost::mutex> lock(GetLock());
-      while (!IsStopRequested()) WaitForStop(60000, lock);
+      CMutexLock lock(GetLock());
+      while (!IsStopRequested()) WaitForStop(60000);
     }
   };
 #ifndef NDEBUG

@@ -41,13 +41,13 @@ void CSimAnnouncer::Close() {
 
 void CSimAnnouncer::Run(uint32_t, uint32_t) {
   SignalStarted();
-  typedef boost::chrono::steady_clock Clock;
-  const boost::chrono::milliseconds interval(m_uiIntervalMs);
+  typedef std::chrono::steady_clock Clock;
+  const std::chrono::milliseconds interval(m_uiIntervalMs);
   Clock::time_point round = Clock::now();
   for (;;) {
     uint32_t sent = 0, failed = 0, silent = 0;
     for (size_t i = 0; i < m_Vcis.size() && i < m_Sockets.size(); ++i) {
-      if (!WaitUntil(round + boost::chrono::milliseconds(m_Vcis[i]->GetPhase()))) return;
+      if (!WaitUntil(round + std::chrono::milliseconds(m_Vcis[i]->GetPhase()))) return;
       if (!m_Vcis[i]->IsAnnouncing()) {
         ++silent;
         continue;
@@ -70,15 +70,15 @@ void CSimAnnouncer::Run(uint32_t, uint32_t) {
   }
 }
 
-bool CSimAnnouncer::WaitUntil(boost::chrono::steady_clock::time_point deadline) {
-  boost::unique_lock<boost::mutex> lock(GetLock());
+bool CSimAnnouncer::WaitUntil(std::chrono::steady_clock::time_point deadline) {
+  CMutexLock lock(GetLock());
   for (;;) {
     if (IsStopRequested()) return false;
-    const auto left = deadline - boost::chrono::steady_clock::now();
+    const auto left = deadline - std::chrono::steady_clock::now();
     if (left <= left.zero()) return true;
     // Whole milliseconds, rounded up: a VCI announces at its phase or just
     // after it, never before.
-    WaitForStop(static_cast<DWORD>(boost::chrono::ceil<boost::chrono::milliseconds>(left).count()), lock);
+    WaitForStop(static_cast<DWORD>(std::chrono::ceil<std::chrono::milliseconds>(left).count()));
   }
 }
 

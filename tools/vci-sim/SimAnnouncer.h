@@ -4,12 +4,11 @@
 // interface.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <boost/chrono.hpp>
 
 #include "transport/ClientSocketEvent.h"
 #include "base/Thread.h"
@@ -38,7 +37,7 @@ class CSimAnnouncer : public IThread, public IClientSocketEvent {
 
  private:
   // Sleeps until deadline; false when a stop came first.
-  bool WaitUntil(boost::chrono::steady_clock::time_point deadline);
+  bool WaitUntil(std::chrono::steady_clock::time_point deadline);
 
   const std::vector<CSimVci*> m_Vcis;  // Not owned.
   const std::string m_sMulticastInterface;

@@ -6,17 +6,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 
-#include <boost/date_time/posix_time/posix_time_types.hpp>
-#include <boost/thread/lock_guard.hpp>
-
 #include "SimWire.h"
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/ObjectId.h"
+#include "platform/Mutex.h"
 #include "records/AppList.h"
 #include "records/CompList.h"
 #include "service_clients/ServiceRequests.h"
@@ -97,19 +96,18 @@ CSimVci::CSimVci(const SimIdentity& identity, bool bEncryptReplies, int verbosit
 CSimVci::~CSimVci() { Stop(); }
 
 int CSimVci::Start() {
-  boost::lock_guard<boost::mutex> guard(m_ServiceLock);
+  CMutexLock guard(m_ServiceLock);
   m_bStarted = true;
   if (m_Faults[FAULT_REFUSE]) return 0;
   return OpenServices();
 }
 
 void CSimVci::Stop() {
-  boost::lock_guard<boost::mutex> guard(m_ServiceLock);
+  CMutexLock guard(m_ServiceLock);
   CloseServices();
   m_bStarted = false;
 }
 
-// Requires m_ServiceLock held.
 int CSimVci::OpenServices() {
   if (m_pAppServer) return 0;
   m_pAppListener.reset(new CService(*this, APP_PORT));
@@ -128,12 +126,11 @@ int CSimVci::OpenServices() {
   return iRet;
 }
 
-// Requires m_ServiceLock held.
 void CSimVci::CloseServices() {
   m_bClosing = true;
   {
-    boost::lock_guard<boost::mutex> wait(m_WaitLock);
-    m_WaitCond.notify_all();
+    CMutexLock wait(m_WaitLock);
+    m_WaitCond.NotifyAll();
   }
   if (m_pAppServer) m_pAppServer->Shutdown();
   if (m_pCfgServer) m_pCfgServer->Shutdown();
@@ -149,11 +146,11 @@ void CSimVci::SetFault(Fault fault, bool on) {
   if (fault != FAULT_REFUSE) {
     m_Faults[fault] = on;
     // Lets a listener that waits without answering notice the change.
-    boost::lock_guard<boost::mutex> wait(m_WaitLock);
-    m_WaitCond.notify_all();
+    CMutexLock wait(m_WaitLock);
+    m_WaitCond.NotifyAll();
     return;
   }
-  boost::lock_guard<boost::mutex> guard(m_ServiceLock);
+  CMutexLock guard(m_ServiceLock);
   m_Faults[fault] = on;
   if (!m_bStarted) return;
   if (on)
@@ -163,12 +160,12 @@ void CSimVci::SetFault(Fault fault, bool on) {
 }
 
 void CSimVci::SetDeviceToken(uint64_t token) {
-  boost::lock_guard<boost::mutex> guard(m_IdentityLock);
+  CMutexLock guard(m_IdentityLock);
   m_uiDeviceToken = token;
 }
 
 void CSimVci::SetModuleState(uint32_t state) {
-  boost::lock_guard<boost::mutex> guard(m_IdentityLock);
+  CMutexLock guard(m_IdentityLock);
   m_uiModuleState = state;
 }
 
@@ -176,7 +173,7 @@ std::string CSimVci::DescribeJson() const {
   uint64_t token;
   uint32_t state;
   {
-    boost::lock_guard<boost::mutex> guard(m_IdentityLock);
+    CMutexLock guard(m_IdentityLock);
     token = m_uiDeviceToken;
     state = m_uiModuleState;
   }
@@ -198,7 +195,7 @@ std::string CSimVci::DescribeJson() const {
 bool CSimVci::BuildAnnouncement(CArchiveBuffer& ar) const {
   SimIdentity now = m_Identity;
   {
-    boost::lock_guard<boost::mutex> guard(m_IdentityLock);
+    CMutexLock guard(m_IdentityLock);
     now.deviceToken = m_uiDeviceToken;
     now.moduleState = m_uiModuleState;
   }
@@ -206,10 +203,10 @@ bool CSimVci::BuildAnnouncement(CArchiveBuffer& ar) const {
 }
 
 bool CSimVci::Pause(uint32_t ms) {
-  boost::unique_lock<boost::mutex> lock(m_WaitLock);
-  boost::system_time until = boost::get_system_time() + boost::posix_time::milliseconds(ms);
+  CMutexLock lock(m_WaitLock);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (!m_bClosing) {
-    if (!m_WaitCond.timed_wait(lock, until)) break;
+    if (!m_WaitCond.WaitUntil(m_WaitLock, until)) break;
   }
   return !m_bClosing;
 }

@@ -9,10 +9,9 @@
 #include <memory>
 #include <string>
 
-#include <boost/thread/condition_variable.hpp>
-#include <boost/thread/mutex.hpp>
-
 #include "SimIdentity.h"
+#include "platform/CondVar.h"
+#include "platform/Mutex.h"
 #include "transport/ServerEvent.h"
 
 class CArchiveBuffer;
@@ -87,8 +86,8 @@ class CSimVci {
     uint16_t m_usPort;
   };
 
-  int OpenServices();
-  void CloseServices();
+  int OpenServices() REQUIRES(m_ServiceLock);
+  void CloseServices() REQUIRES(m_ServiceLock);
   // Sleeps up to ms; false when the services are closing meanwhile.
   bool Pause(uint32_t ms);
   // Writes the regular reply of a request into reply; the name of the
@@ -102,28 +101,28 @@ class CSimVci {
   uint32_t m_uiPhaseMs = 0;
   const bool m_bEncryptReplies;
   const int m_iVerbosity;
-  // Guarded by m_IdentityLock: the fields that change at run time.
-  mutable boost::mutex m_IdentityLock;
-  uint64_t m_uiDeviceToken;
-  uint32_t m_uiModuleState;
+  // The fields that change at run time.
+  mutable CMutex m_IdentityLock;
+  uint64_t m_uiDeviceToken GUARDED_BY(m_IdentityLock);
+  uint32_t m_uiModuleState GUARDED_BY(m_IdentityLock);
 
   std::atomic<bool> m_Faults[FAULT_COUNT];
   std::atomic<uint32_t> m_uiReplyDelayMs{0};
   std::atomic<int32_t> m_iReplyResult{0};
   std::atomic<bool> m_bAnnouncing{true};
 
-  // Guarded by m_ServiceLock (taken by Start, Stop and the refuse fault).
-  boost::mutex m_ServiceLock;
-  std::unique_ptr<CService> m_pAppListener;
-  std::unique_ptr<CService> m_pCfgListener;
-  std::unique_ptr<CServerSocket> m_pAppServer;
-  std::unique_ptr<CServerSocket> m_pCfgServer;
-  bool m_bStarted = false;
+  // m_ServiceLock is taken by Start, Stop and the refuse fault.
+  CMutex m_ServiceLock;
+  std::unique_ptr<CService> m_pAppListener GUARDED_BY(m_ServiceLock);
+  std::unique_ptr<CService> m_pCfgListener GUARDED_BY(m_ServiceLock);
+  std::unique_ptr<CServerSocket> m_pAppServer GUARDED_BY(m_ServiceLock);
+  std::unique_ptr<CServerSocket> m_pCfgServer GUARDED_BY(m_ServiceLock);
+  bool m_bStarted GUARDED_BY(m_ServiceLock) = false;
 
   // Set while the services close: waits in listeners end early.
   std::atomic<bool> m_bClosing{false};
-  boost::mutex m_WaitLock;
-  boost::condition_variable m_WaitCond;
+  CMutex m_WaitLock;
+  CCondVar m_WaitCond;
 };
 
 }  // namespace vcisim

@@ -9,9 +9,8 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
-
-#include <boost/thread/thread.hpp>
 
 #include "VersionText.h"
 #include "host/TraceLog.h"
@@ -435,7 +434,7 @@ int main(int argc, char** argv) {
 
   // Commands from standard input; its end (as with </dev/null) changes
   // nothing. The thread is left to the process exit.
-  boost::thread([&vcis]() {
+  std::thread([&vcis]() {
     std::string line;
     while (std::getline(std::cin, line)) RunCommand(line, vcis);
   }).detach();

@@ -41,17 +41,17 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/CondVar.h"
+#include "platform/Mutex.h"
 #include "records/IdentConnect.h"
 #include "records/IdentDisconnect.h"
 #include "records/IdentEvent.h"
@@ -304,19 +304,19 @@ class CCounter : public vciident::IIdentClientListener {
   void OnTableChanged(const std::vector<vciident::VciInfo>&) override { Count(); }
   void OnBindingsChanged(const std::vector<vciident::VciBinding>&) override { Count(); }
   uint64_t Wait(uint64_t above, int ms) {
-    std::unique_lock<std::mutex> lock(m_Lock);
-    m_Changed.wait_for(lock, std::chrono::milliseconds(ms), [&] { return m_uiEvents > above; });
+    CMutexLock lock(m_Lock);
+    m_Changed.WaitFor(m_Lock, std::chrono::milliseconds(ms), [&] { return m_uiEvents > above; });
     return m_uiEvents;
   }
 
  private:
   void Count() {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     ++m_uiEvents;
-    m_Changed.notify_all();
+    m_Changed.NotifyAll();
   }
-  std::mutex m_Lock;
-  std::condition_variable m_Changed;
+  CMutex m_Lock;
+  CCondVar m_Changed;
   uint64_t m_uiEvents = 0;  // Guarded by m_Lock.
 };
 

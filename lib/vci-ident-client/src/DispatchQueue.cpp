@@ -6,7 +6,7 @@ namespace vciident {
 
 namespace {
 
-typedef boost::lock_guard<boost::mutex> Lock;
+typedef CMutexLock<CMutex> Lock;
 
 bool CarriesState(CDispatchQueue::Call::Kind kind) {
   return kind == CDispatchQueue::Call::TABLE || kind == CDispatchQueue::Call::BINDINGS;

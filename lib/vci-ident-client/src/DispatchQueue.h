@@ -15,9 +15,7 @@
 #include <deque>
 #include <vector>
 
-#include <boost/thread/lock_guard.hpp>
-#include <boost/thread/mutex.hpp>
-
+#include "platform/Mutex.h"
 #include "platform/PollEvent.h"
 #include "vci-ident/VciInfo.h"
 
@@ -56,9 +54,8 @@ class CDispatchQueue {
   void Clear();
 
  private:
-  mutable boost::mutex m_Lock;
-  // Guarded by m_Lock.
-  std::deque<Call> m_Calls;
+  mutable CMutex m_Lock;
+  std::deque<Call> m_Calls GUARDED_BY(m_Lock);
   // Set while m_Calls is not empty. Requires m_Lock held for Set and Reset.
   platform::CPollEvent m_Ready;
 };

@@ -14,7 +14,7 @@ namespace vciident {
 
 namespace {
 
-typedef boost::unique_lock<boost::mutex> Lock;
+typedef CUniqueLock<CMutex> Lock;
 
 // The event port of a one-look registration: what the service sends before
 // the unregistration is acknowledged and left.
@@ -72,7 +72,7 @@ CIdentClient::CImpl::CImpl(const ClientOptions& options)
 CIdentClient::CImpl::~CImpl() { Disconnect(); }
 
 int CIdentClient::CImpl::Connect(ServiceInfo* service, uint32_t flags) {
-  boost::lock_guard<boost::mutex> api(m_ApiLock);
+  CMutexLock api(m_ApiLock);
   if (m_pEvents) return RESULT_ALREADY_REGISTERED;
   if ((flags & ~uint32_t(CONNECT_KEEP_TRACE_SETTING)) != 0 ||
       ((flags & CONNECT_KEEP_TRACE_SETTING) != 0 && m_Options.noReplyTimeout))
@@ -100,12 +100,12 @@ int CIdentClient::CImpl::Connect(ServiceInfo* service, uint32_t flags) {
     return iRet;
   }
   if (service != nullptr) *service = GetServiceInfo();
-  m_Thread = boost::thread(&CImpl::Run, this);
+  m_Thread = std::thread(&CImpl::Run, this);
   return 0;
 }
 
 int CIdentClient::CImpl::Query(ServiceInfo* service, std::vector<VciInfo>* table, std::vector<VciBinding>* bindings) {
-  boost::lock_guard<boost::mutex> api(m_ApiLock);
+  CMutexLock api(m_ApiLock);
   if (m_pEvents) return RESULT_ALREADY_REGISTERED;
   // The service connects to the event port at the registration and keeps
   // the connection until the unregistration.
@@ -134,9 +134,9 @@ int CIdentClient::CImpl::Query(ServiceInfo* service, std::vector<VciInfo>* table
 int CIdentClient::CImpl::Disconnect() {
   {
     Lock lock(m_Lock);
-    if (m_ThreadId == boost::this_thread::get_id()) return RESULT_IN_CALLBACK;
+    if (m_ThreadId == std::this_thread::get_id()) return RESULT_IN_CALLBACK;
   }
-  boost::lock_guard<boost::mutex> api(m_ApiLock);
+  CMutexLock api(m_ApiLock);
   if (!m_pEvents) return RESULT_NOT_REGISTERED;
   bool bRegistered;
   uint32_t sessionId;
@@ -147,7 +147,7 @@ int CIdentClient::CImpl::Disconnect() {
     m_State = IDLE;
     m_bStop = true;
     m_Calls.clear();
-    m_Wake.notify_all();
+    m_Wake.NotifyAll();
   }
   // A registration that the thread has in progress sees the stop and
   // unregisters itself.
@@ -159,7 +159,7 @@ int CIdentClient::CImpl::Disconnect() {
   m_usEventPort = 0;
   m_Table.clear();
   m_Bindings.clear();
-  m_ThreadId = boost::thread::id();
+  m_ThreadId = std::thread::id();
   return iRet;
 }
 
@@ -251,7 +251,7 @@ int CIdentClient::CImpl::Register(CControlChannel::Refusal refusal) {
   const std::vector<VciBinding> bindings = ViewOf(reply.m_BindMap);
   Lock lock(m_Lock);
   if (m_bStop) {
-    lock.unlock();
+    lock.Unlock();
     m_Control.Unregister(reply.m_uiSessionId);
     return RESULT_NOT_REGISTERED;
   }
@@ -272,10 +272,10 @@ int CIdentClient::CImpl::StartingService(const std::function<int()>& attempt) {
   if (iRet != RESULT_REFUSED || m_Options.serviceProgram.empty()) return iRet;
   if (platform::StartDetachedProgram(m_Options.serviceProgram, m_Options.serviceArguments) != 0)
     return RESULT_START_FAILED;
-  const Clock::time_point deadline = Clock::now() + boost::chrono::milliseconds(m_Options.serviceStartWaitMs);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_Options.serviceStartWaitMs);
   uint32_t pauseMs = m_Options.retryFirstMs;
-  while (iRet == RESULT_REFUSED && Clock::now() + boost::chrono::milliseconds(pauseMs) < deadline) {
-    boost::this_thread::sleep_for(boost::chrono::milliseconds(pauseMs));
+  while (iRet == RESULT_REFUSED && Clock::now() + std::chrono::milliseconds(pauseMs) < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
     pauseMs = std::min(2 * pauseMs, m_Options.retryLastMs);
     iRet = attempt();
   }
@@ -284,33 +284,33 @@ int CIdentClient::CImpl::StartingService(const std::function<int()>& attempt) {
 
 void CIdentClient::CImpl::Run() {
   Lock lock(m_Lock);
-  m_ThreadId = boost::this_thread::get_id();
+  m_ThreadId = std::this_thread::get_id();
   while (!m_bStop) {
     if (!m_Calls.empty()) {
       const Call call = std::move(m_Calls.front());
       m_Calls.pop_front();
-      lock.unlock();
+      lock.Unlock();
       Deliver(call);
-      lock.lock();
+      lock.Lock();
     } else if (m_State != LOST) {
-      m_Wake.wait(lock);
+      m_Wake.Wait(m_Lock);
     } else if (Clock::now() < m_NextAttempt) {
-      m_Wake.wait_until(lock, m_NextAttempt);
+      m_Wake.WaitUntil(m_Lock, m_NextAttempt);
     } else {
-      lock.unlock();
+      lock.Unlock();
       const int iRet = Register(CControlChannel::REFUSAL_RETRIED);
       bool bStart = false;
-      lock.lock();
+      lock.Lock();
       if (iRet != 0 && m_State == LOST) {
-        m_NextAttempt = Clock::now() + boost::chrono::milliseconds(m_uiRetryMs);
+        m_NextAttempt = Clock::now() + std::chrono::milliseconds(m_uiRetryMs);
         m_uiRetryMs = std::min(2 * m_uiRetryMs, m_Options.retryLastMs);
         bStart = iRet == RESULT_REFUSED && !m_Options.serviceProgram.empty() && !m_bStartedService;
         m_bStartedService = m_bStartedService || bStart;
       }
       if (bStart) {
-        lock.unlock();
+        lock.Unlock();
         platform::StartDetachedProgram(m_Options.serviceProgram, m_Options.serviceArguments);
-        lock.lock();
+        lock.Lock();
       }
     }
   }
@@ -330,14 +330,14 @@ void CIdentClient::CImpl::Deliver(const Call& call) {
 
 void CIdentClient::CImpl::Queue(Call&& call) {
   m_Calls.push_back(std::move(call));
-  m_Wake.notify_all();
+  m_Wake.NotifyAll();
 }
 
 void CIdentClient::CImpl::MarkLostLocked(int reason) {
   if (m_State != REGISTERED) return;
   m_State = LOST;
   m_uiRetryMs = m_Options.retryFirstMs;
-  m_NextAttempt = Clock::now() + boost::chrono::milliseconds(m_uiRetryMs);
+  m_NextAttempt = Clock::now() + std::chrono::milliseconds(m_uiRetryMs);
   m_bStartedService = false;
   Queue(Call{Call::LOST, {}, {}, 0, reason, {}});
 }

@@ -9,18 +9,17 @@
 // join.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
-
-#include <boost/chrono.hpp>
-#include <boost/thread/condition_variable.hpp>
-#include <boost/thread/mutex.hpp>
-#include <boost/thread/thread.hpp>
+#include <thread>
 
 #include "ControlChannel.h"
 #include "EventListener.h"
+#include "platform/CondVar.h"
+#include "platform/Mutex.h"
 #include "vci-ident/IdentClient.h"
 
 namespace vciident {
@@ -45,7 +44,7 @@ class __attribute__((visibility("hidden"))) CIdentClient::CImpl : private IEvent
   uint32_t GetBluetoothReplyWaitMs() const { return m_Control.GetSettings().bluetoothReplyWaitMs; }
 
  private:
-  typedef boost::chrono::steady_clock Clock;
+  typedef std::chrono::steady_clock Clock;
   enum State { IDLE, REGISTERING, REGISTERED, LOST };
 
   // One listener call waiting for the library's thread.
@@ -63,11 +62,10 @@ class __attribute__((visibility("hidden"))) CIdentClient::CImpl : private IEvent
   void OnEvent(const CIdentEvent_Send& event) override;
   void OnEventConnectionClosed() override;
 
-  // One registration; 0 or why not. Requires m_Lock not held.
-  int Register(CControlChannel::Refusal refusal);
+  // One registration; 0 or why not.
+  int Register(CControlChannel::Refusal refusal) EXCLUDES(m_Lock);
   // The event port opened anew (CEventListener::Restart); 0 or why not.
-  // Requires m_Lock not held.
-  int ReopenEvents();
+  int ReopenEvents() EXCLUDES(m_Lock);
   // One attempt (a registration), and when the control port refuses it and
   // a service program is configured: the program started, and the attempt
   // made again until it is answered or the start wait is over.
@@ -76,52 +74,50 @@ class __attribute__((visibility("hidden"))) CIdentClient::CImpl : private IEvent
   void Run();
   void Deliver(const Call& call);
   // The service is gone: tell the listener and register again later.
-  // Requires m_Lock held.
-  void MarkLostLocked(int reason);
+  void MarkLostLocked(int reason) REQUIRES(m_Lock);
   // Marks the registration lost when result says the control port refuses
   // and no event connection is open: with one open, the service is there and
   // only replacing its control server.
   void CheckRefused(int result);
-  void Queue(Call&& call);  // Requires m_Lock held.
+  void Queue(Call&& call) REQUIRES(m_Lock);
 
   // Constant after construction.
   const ClientOptions m_Options;
   const CControlChannel m_Control;
 
-  boost::mutex m_ApiLock;
-  // Guarded by m_ApiLock. Set by Connect before the library's thread starts
-  // and reset by Disconnect after it has been joined; in between the
-  // registrations (on that thread, or on Connect's) open it anew.
-  std::unique_ptr<CEventListener> m_pEvents;
-  boost::thread m_Thread;
+  CMutex m_ApiLock;
+  // Set by Connect before the library's thread starts and reset by
+  // Disconnect after it has been joined; in between the registrations (on
+  // that thread, or on Connect's) open it anew.
+  std::unique_ptr<CEventListener> m_pEvents GUARDED_BY(m_ApiLock);
+  std::thread m_Thread GUARDED_BY(m_ApiLock);
 
-  mutable boost::mutex m_Lock;
-  boost::condition_variable m_Wake;
-  // Guarded by m_Lock.
-  State m_State = IDLE;
-  bool m_bStop = false;
-  uint32_t m_uiFlags = 0;  // Connect's
-  uint16_t m_usEventPort = 0;
-  ServiceInfo m_Service;
-  std::vector<VciInfo> m_Table;
-  std::vector<VciBinding> m_Bindings;
+  mutable CMutex m_Lock;
+  CCondVar m_Wake;
+  State m_State GUARDED_BY(m_Lock) = IDLE;
+  bool m_bStop GUARDED_BY(m_Lock) = false;
+  uint32_t m_uiFlags GUARDED_BY(m_Lock) = 0;  // Connect's
+  uint16_t m_usEventPort GUARDED_BY(m_Lock) = 0;
+  ServiceInfo m_Service GUARDED_BY(m_Lock);
+  std::vector<VciInfo> m_Table GUARDED_BY(m_Lock);
+  std::vector<VciBinding> m_Bindings GUARDED_BY(m_Lock);
   // Set when an event of the registration in progress brought them, so
   // that the older copies of its reply do not replace them.
-  bool m_bTableFromEvent = false;
-  bool m_bBindingsFromEvent = false;
-  std::deque<Call> m_Calls;
+  bool m_bTableFromEvent GUARDED_BY(m_Lock) = false;
+  bool m_bBindingsFromEvent GUARDED_BY(m_Lock) = false;
+  std::deque<Call> m_Calls GUARDED_BY(m_Lock);
   // Event connections accepted so far, and how many had been when the
   // current registration began: a connection that closes before the
   // registration's own was accepted is an earlier one's, and no news.
-  uint32_t m_uiAccepts = 0;
-  uint32_t m_uiAcceptsAtRegister = 0;
-  bool m_bEventsOpen = false;
-  Clock::time_point m_NextAttempt;
-  uint32_t m_uiRetryMs = 0;
+  uint32_t m_uiAccepts GUARDED_BY(m_Lock) = 0;
+  uint32_t m_uiAcceptsAtRegister GUARDED_BY(m_Lock) = 0;
+  bool m_bEventsOpen GUARDED_BY(m_Lock) = false;
+  Clock::time_point m_NextAttempt GUARDED_BY(m_Lock);
+  uint32_t m_uiRetryMs GUARDED_BY(m_Lock) = 0;
   // The service program was started in this outage already.
-  bool m_bStartedService = false;
+  bool m_bStartedService GUARDED_BY(m_Lock) = false;
   // The library's thread, for telling a listener call's Disconnect.
-  boost::thread::id m_ThreadId;
+  std::thread::id m_ThreadId GUARDED_BY(m_Lock);
 };
 
 }  // namespace vciident

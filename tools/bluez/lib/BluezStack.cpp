@@ -83,19 +83,19 @@ CBluezStack::CBluezStack() : m_Sessions(&ThreadEnded), m_Post(m_Sessions.Post())
 CBluezStack::~CBluezStack() {
   m_Sessions.Stop();
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     m_Requests.clear();
     m_Sessions.Clear();
   }
   {
-    std::lock_guard<std::mutex> g(m_WorkLock);
+    CMutexLock g(m_WorkLock);
     m_bQuit = true;
   }
   // Joined without m_StartLock: the thread's last work may still Post
   // (refused now).
   std::thread thread;
   {
-    std::lock_guard<std::mutex> starting(m_StartLock);
+    CMutexLock starting(m_StartLock);
     thread = std::move(m_Thread);
   }
   if (!thread.joinable()) return;
@@ -110,7 +110,7 @@ CBluezStack::~CBluezStack() {
 
 int32_t CBluezStack::Open(HWND hWnd) {
   if (!m_Sessions.CanPost()) return TOSBT_STATUS_NO_RADIO;
-  std::lock_guard<std::mutex> g(m_Lock);
+  CMutexLock g(m_Lock);
   m_Sessions.Open(hWnd);
   return TOSBT_STATUS_OK;
 }
@@ -120,7 +120,7 @@ bool CBluezStack::Close() {
   const uint64_t session = CStackSessions::Current();
   bool open;
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     open = m_Sessions.IsOpen(session);
   }
   EndSession(session);
@@ -130,7 +130,7 @@ bool CBluezStack::Close() {
 void CBluezStack::EndSession(uint64_t session) {
   std::vector<std::pair<uint32_t, CRequest>> dropped;
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     if (!m_Sessions.Erase(session)) return;
     for (auto it = m_Requests.begin(); it != m_Requests.end();) {
       if (it->second.session == session) {
@@ -155,7 +155,7 @@ int32_t CBluezStack::Accept(CRequest request, HWND hWnd, UINT uMsg, intptr_t lPa
   request.lParam = lParam;
   uint32_t id;
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     if (!m_Sessions.IsOpen(CStackSessions::Current())) return TOSBT_STATUS_NOT_OPEN;
     size_t same = 0;
     for (const auto& r : m_Requests) same += r.second.kind == request.kind;
@@ -166,7 +166,7 @@ int32_t CBluezStack::Accept(CRequest request, HWND hWnd, UINT uMsg, intptr_t lPa
     m_Requests.emplace(id, std::move(request));
   }
   if (Post([this, id, start]() { (this->*start)(id); })) return TOSBT_STATUS_OK;
-  std::lock_guard<std::mutex> g(m_Lock);
+  CMutexLock g(m_Lock);
   m_Requests.erase(id);
   return TOSBT_STATUS_NO_MEMORY;
 }
@@ -201,7 +201,7 @@ int32_t CBluezStack::Connect(const std::string& address, uint16_t* pwCID, int32_
 int32_t CBluezStack::CancelDiscover() {
   uint32_t id = 0;
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     for (const auto& r : m_Requests)
       if (r.second.kind == INQUIRY) id = r.first;
   }
@@ -210,7 +210,7 @@ int32_t CBluezStack::CancelDiscover() {
 }
 
 int32_t CBluezStack::SetPin(const std::string& address, const std::string& pin) {
-  std::lock_guard<std::mutex> g(m_Lock);
+  CMutexLock g(m_Lock);
   if (pin.empty()) {
     m_Pins.erase(address);
   } else {
@@ -221,7 +221,7 @@ int32_t CBluezStack::SetPin(const std::string& address, const std::string& pin) 
 }
 
 int32_t CBluezStack::SetIoCapability(const std::string& address, int32_t capability) {
-  std::lock_guard<std::mutex> g(m_Lock);
+  CMutexLock g(m_Lock);
   if (capability < 0) {
     m_IoCapabilities.erase(address);
   } else {
@@ -236,22 +236,22 @@ int32_t CBluezStack::SetIoCapability(const std::string& address, int32_t capabil
 
 int32_t CBluezStack::Sync(const std::function<void(std::function<void(int32_t)> done)>& work) {
   struct CAnswer {
-    std::mutex lock;
-    std::condition_variable answered;
+    CMutex lock;
+    CCondVar answered;
     bool done = false;
     int32_t status = TOSBT_STATUS_NO_RADIO;
   };
   auto answer = std::make_shared<CAnswer>();
   auto done = [answer](int32_t status) {
-    std::lock_guard<std::mutex> g(answer->lock);
+    CMutexLock g(answer->lock);
     if (answer->done) return;
     answer->done = true;
     answer->status = status;
-    answer->answered.notify_all();
+    answer->answered.NotifyAll();
   };
   if (!Post([work, done]() { work(done); })) return TOSBT_STATUS_NO_RADIO;
-  std::unique_lock<std::mutex> lock(answer->lock);
-  answer->answered.wait_for(lock, std::chrono::milliseconds(kSyncWaitMs), [&] { return answer->done; });
+  CMutexLock lock(answer->lock);
+  answer->answered.WaitFor(answer->lock, std::chrono::milliseconds(kSyncWaitMs), [&] { return answer->done; });
   return answer->done ? answer->status : TOSBT_STATUS_NO_RADIO;
 }
 
@@ -298,14 +298,14 @@ int32_t CBluezStack::Links(std::vector<CLink>& out) {
   const int32_t status = Sync([this](std::function<void(int32_t)> done) {
     GetObjects([this, done](bool ok, const bluez::CObjects& objects) {
       if (ok) {
-        std::lock_guard<std::mutex> g(m_Lock);
+        CMutexLock g(m_Lock);
         Refresh(objects);
       }
       done(ok ? TOSBT_STATUS_OK : TOSBT_STATUS_NO_RADIO);
     });
   });
   if (status != TOSBT_STATUS_OK) return status;
-  std::lock_guard<std::mutex> g(m_Lock);
+  CMutexLock g(m_Lock);
   out.clear();
   for (const auto& l : m_Links) out.push_back(l.second);
   return TOSBT_STATUS_OK;
@@ -314,7 +314,7 @@ int32_t CBluezStack::Links(std::vector<CLink>& out) {
 int32_t CBluezStack::Disconnect(uint16_t cid) {
   std::string path;
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     for (auto it = m_Links.begin(); it != m_Links.end() && path.empty(); ++it) {
       if (it->second.cid != cid) continue;
       if (!it->second.connected) {
@@ -339,9 +339,9 @@ int32_t CBluezStack::Disconnect(uint16_t cid) {
 
 bool CBluezStack::Post(std::function<void()> work) {
   {
-    std::lock_guard<std::mutex> starting(m_StartLock);
+    CMutexLock starting(m_StartLock);
     {
-      std::lock_guard<std::mutex> g(m_WorkLock);
+      CMutexLock g(m_WorkLock);
       if (m_bQuit) return false;
     }
     if (!m_Thread.joinable()) {
@@ -355,7 +355,7 @@ bool CBluezStack::Post(std::function<void()> work) {
         return false;
       }
     }
-    std::lock_guard<std::mutex> g(m_WorkLock);
+    CMutexLock g(m_WorkLock);
     m_Work.push_back(std::move(work));
   }
   const uint64_t one = 1;
@@ -372,7 +372,7 @@ void CBluezStack::Run() {
       uint64_t n;
       if (read(m_WakeFd, &n, sizeof n) < 0) {
       }
-      std::lock_guard<std::mutex> g(m_WorkLock);
+      CMutexLock g(m_WorkLock);
       m_Work.clear();
       if (m_bQuit) break;
     }
@@ -393,7 +393,7 @@ int CBluezStack::OnWake(sd_event_source*, int fd, uint32_t, void* self) {
   std::deque<std::function<void()>> work;
   bool quit;
   {
-    std::lock_guard<std::mutex> g(stack->m_WorkLock);
+    CMutexLock g(stack->m_WorkLock);
     work.swap(stack->m_Work);
     quit = stack->m_bQuit;
   }
@@ -450,7 +450,7 @@ void CBluezStack::DropBus() {
   m_bAgentRegistered = false;
   std::vector<uint32_t> ids;
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     m_Links.clear();
     for (const auto& r : m_Requests) ids.push_back(r.first);
   }
@@ -582,7 +582,7 @@ bool CBluezStack::TakeOut(uint32_t id, CRequest& out) {
 void CBluezStack::Fail(uint32_t id, int32_t status) {
   CRequest r;
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     if (!TakeOut(id, r)) return;
     static const uint32_t kCodes[][2] = {
         {TOSBTAPI_NM_DISCOVERDEVICE_ERROR, TOSBTAPI_NM_DISCOVERDEVICE_END},
@@ -600,7 +600,7 @@ void CBluezStack::Fail(uint32_t id, int32_t status) {
 
 void CBluezStack::StartInquiry(uint32_t id) {
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     if (!PostCode(id, TOSBTAPI_NM_DISCOVERDEVICE_START)) return;
   }
   GetObjects([this, id](bool ok, const bluez::CObjects& objects) {
@@ -608,7 +608,7 @@ void CBluezStack::StartInquiry(uint32_t id) {
     if (!adapter) return Fail(id, TOSBT_STATUS_NO_RADIO);
     const std::string path = adapter->path;
     {
-      std::lock_guard<std::mutex> g(m_Lock);
+      CMutexLock g(m_Lock);
       auto it = m_Requests.find(id);
       if (it == m_Requests.end()) return;
       it->second.adapter = path;
@@ -616,7 +616,7 @@ void CBluezStack::StartInquiry(uint32_t id) {
     Acquire(path, [this, id, path, objects](bool started) {
       if (!started) return Fail(id, TOSBT_STATUS_NO_RADIO);
       {
-        std::lock_guard<std::mutex> g(m_Lock);
+        CMutexLock g(m_Lock);
         auto it = m_Requests.find(id);
         if (it == m_Requests.end()) return Release(path);
         it->second.discovering = true;
@@ -650,7 +650,7 @@ void CBluezStack::Found(CRequest& r, const bluez::CDevice& d) {
 void CBluezStack::EndInquiry(uint32_t id) {
   CRequest r;
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     if (!TakeOut(id, r)) return;
     auto* list = static_cast<BTDEVINFOLIST*>(calloc(1, sizeof(uint32_t) + r.found.size() * sizeof(BTDEVINFO)));
     if (list) {
@@ -669,7 +669,7 @@ void CBluezStack::EndInquiry(uint32_t id) {
 void CBluezStack::StartName(uint32_t id) {
   std::string address;
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     auto it = m_Requests.find(id);
     if (it == m_Requests.end()) return;
     address = it->second.address;
@@ -677,12 +677,12 @@ void CBluezStack::StartName(uint32_t id) {
   GetObjects([this, id, address](bool ok, const bluez::CObjects& objects) {
     const bluez::CDevice* d = ok ? objects.FindDevice(address) : nullptr;
     {
-      std::lock_guard<std::mutex> g(m_Lock);
+      CMutexLock g(m_Lock);
       if (!PostCode(id, TOSBTAPI_NM_DISCOVERNAME_START)) return;
     }
     if (!d) return Fail(id, ok ? TOSBT_STATUS_NO_DEVICE : TOSBT_STATUS_NO_RADIO);
     {
-      std::lock_guard<std::mutex> g(m_Lock);
+      CMutexLock g(m_Lock);
       auto it = m_Requests.find(id);
       if (it == m_Requests.end()) return;
       it->second.path = d->path;
@@ -699,7 +699,7 @@ void CBluezStack::StartName(uint32_t id) {
 void CBluezStack::OnDeviceSeen(const bluez::CDevice& d) {
   std::vector<std::pair<uint32_t, CRequest>> answered;
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     for (auto it = m_Requests.begin(); it != m_Requests.end();) {
       CRequest& r = it->second;
       if (r.kind == INQUIRY && r.discovering && d.inRange) Found(r, d);
@@ -723,7 +723,7 @@ void CBluezStack::OnDeviceSeen(const bluez::CDevice& d) {
 void CBluezStack::StartConnect(uint32_t id) {
   std::string address;
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     if (!PostCode(id, TOSBTAPI_NM_CONNECT_START)) return;
     address = m_Requests[id].address;
   }
@@ -737,7 +737,7 @@ void CBluezStack::StartConnect(uint32_t id) {
     Acquire(path, [this, id, path](bool started) {
       if (!started) return Fail(id, TOSBT_STATUS_NO_RADIO);
       {
-        std::lock_guard<std::mutex> g(m_Lock);
+        CMutexLock g(m_Lock);
         auto it = m_Requests.find(id);
         if (it == m_Requests.end()) return Release(path);
         it->second.adapter = path;
@@ -752,7 +752,7 @@ void CBluezStack::ConnectDevice(uint32_t id, const bluez::CDevice& d) {
   std::string adapter, capability;
   bool discovering = false;
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     auto it = m_Requests.find(id);
     if (it == m_Requests.end()) return;
     CRequest& r = it->second;
@@ -787,7 +787,7 @@ void CBluezStack::Pair(uint32_t id, const std::string& path, const std::string& 
            Call(path, bluez::kDeviceInterface, "Pair", kPairCallUs, AppendNothing,
                 [this, id, path](sd_bus_message*, const sd_bus_error* error) {
                   {
-                    std::lock_guard<std::mutex> g(m_Lock);
+                    CMutexLock g(m_Lock);
                     auto it = m_Requests.find(id);
                     if (it != m_Requests.end()) it->second.pairing = false;
                   }
@@ -821,7 +821,7 @@ void CBluezStack::Pair(uint32_t id, const std::string& path, const std::string& 
 void CBluezStack::Connected(uint32_t id, const std::string& path) {
   CRequest r;
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     if (!TakeOut(id, r)) return;
     CLink& link = EnsureLink(path, r.address);
     link.held = true;
@@ -845,7 +845,7 @@ int CBluezStack::OnAgent(sd_bus_message* m, void* self, sd_bus_error* error) {
   // consent to what it asks.
   std::string pin;
   {
-    std::lock_guard<std::mutex> g(stack->m_Lock);
+    CMutexLock g(stack->m_Lock);
     auto it = stack->m_Pins.find(bluez::AddressFromPath(device));
     if (it != stack->m_Pins.end()) pin = it->second;
   }
@@ -924,7 +924,7 @@ void CBluezStack::OnInterfacesAdded(sd_bus_message* m) {
   OnDeviceSeen(d);
   uint32_t waiting = 0;
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     for (const auto& r : m_Requests)
       if (r.second.kind == CONNECT && r.second.discovering && r.second.address == d.address) waiting = r.first;
   }
@@ -936,7 +936,7 @@ void CBluezStack::OnInterfacesRemoved(sd_bus_message* m) {
   if (sd_bus_message_read_basic(m, 'o', &path) < 0 || !path) return;
   std::vector<uint32_t> lost;
   {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     m_Links.erase(path);
     for (const auto& r : m_Requests)
       if (r.second.adapter == path) lost.push_back(r.first);
@@ -955,7 +955,7 @@ void CBluezStack::OnPropertiesChanged(sd_bus_message* m) {
     if (powered == changed.end() || powered->second.b) return;
     std::vector<uint32_t> lost;
     {
-      std::lock_guard<std::mutex> g(m_Lock);
+      CMutexLock g(m_Lock);
       for (const auto& r : m_Requests)
         if (r.second.adapter == path) lost.push_back(r.first);
     }
@@ -965,7 +965,7 @@ void CBluezStack::OnPropertiesChanged(sd_bus_message* m) {
   if (strcmp(interface, bluez::kDeviceInterface) != 0) return;
   auto connected = changed.find("Connected");
   if (connected != changed.end()) {
-    std::lock_guard<std::mutex> g(m_Lock);
+    CMutexLock g(m_Lock);
     auto link = m_Links.find(path);
     if (connected->second.b && link == m_Links.end() && m_Links.size() < kMaxFound)
       EnsureLink(path, bluez::AddressFromPath(path)).connected = true;

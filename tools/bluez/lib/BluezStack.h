@@ -36,12 +36,10 @@
 #include <systemd/sd-bus.h>
 #include <systemd/sd-event.h>
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -50,6 +48,8 @@
 #include "BluezObjects.h"
 #include "StackSessions.h"
 #include "bluetooth/TosBtApi.h"
+#include "platform/CondVar.h"
+#include "platform/Mutex.h"
 
 class CBluezStack {
  public:
@@ -164,15 +164,15 @@ class CBluezStack {
   const CStackSessions::PostMessageFn m_Post;  // the program's; null when it exports none
 
   // Starting and stopping the event thread; taken before m_Lock and m_WorkLock.
-  std::mutex m_StartLock;
+  CMutex m_StartLock;
   std::thread m_Thread;  // Guarded by m_StartLock.
   int m_WakeFd = -1;     // constant while the thread runs
 
-  std::mutex m_WorkLock;
+  CMutex m_WorkLock;
   std::deque<std::function<void()>> m_Work;  // Guarded by m_WorkLock.
   bool m_bQuit = false;                      // Guarded by m_WorkLock.
 
-  std::mutex m_Lock;
+  CMutex m_Lock;
   uint32_t m_uiNextId = 0;                         // Guarded by m_Lock.
   std::map<uint32_t, CRequest> m_Requests;         // by id; Guarded by m_Lock.
   std::map<std::string, std::string> m_Pins;       // by address; Guarded by m_Lock.

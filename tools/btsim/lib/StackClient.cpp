@@ -27,10 +27,10 @@ CStackClient::CStackClient() : m_Sessions(&ThreadEnded), m_Post(m_Sessions.Post(
 
 CStackClient::~CStackClient() {
   m_Sessions.Stop();
-  std::lock_guard<std::mutex> connecting(m_ConnectLock);
+  CMutexLock connecting(m_ConnectLock);
   int fd;
   {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_Pending.clear();
     m_Sessions.Clear();
     fd = m_Fd;
@@ -44,10 +44,10 @@ CStackClient::~CStackClient() {
 int32_t CStackClient::Open(HWND hWnd) {
   if (!m_Sessions.CanPost()) return TOSBT_STATUS_NO_RADIO;
   {
-    std::lock_guard<std::mutex> connecting(m_ConnectLock);
+    CMutexLock connecting(m_ConnectLock);
     if (!Connect()) return TOSBT_STATUS_NO_RADIO;
   }
-  std::lock_guard<std::mutex> lock(m_Lock);
+  CMutexLock lock(m_Lock);
   m_Sessions.Open(hWnd);
   return TOSBT_STATUS_OK;
 }
@@ -58,7 +58,7 @@ bool CStackClient::Close() {
 }
 
 bool CStackClient::EndSession(uint64_t session) {
-  std::lock_guard<std::mutex> lock(m_Lock);
+  CMutexLock lock(m_Lock);
   if (!m_Sessions.Erase(session)) return false;
   std::vector<uint32_t> dropped;
   for (auto it = m_Pending.begin(); it != m_Pending.end();) {
@@ -76,13 +76,13 @@ bool CStackClient::EndSession(uint64_t session) {
 
 bool CStackClient::Connect() {
   {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     if (m_Fd >= 0 && !m_bBroken) return true;
   }
   // The simulator went: the old reader has ended (or is ending) by itself.
   if (m_Reader.joinable()) m_Reader.join();
   int fd = btsim::Connect(btsim::SocketName());
-  std::lock_guard<std::mutex> lock(m_Lock);
+  CMutexLock lock(m_Lock);
   if (m_Fd >= 0) close(m_Fd);
   m_Fd = fd;
   m_bBroken = false;
@@ -93,10 +93,10 @@ bool CStackClient::Connect() {
 
 int32_t CStackClient::Call(nlohmann::json request, nlohmann::json& answer, const CPending* pending) {
   {
-    std::lock_guard<std::mutex> connecting(m_ConnectLock);
+    CMutexLock connecting(m_ConnectLock);
     if (!Connect()) return TOSBT_STATUS_NO_RADIO;
   }
-  std::unique_lock<std::mutex> lock(m_Lock);
+  CMutexLock lock(m_Lock);
   const uint32_t id = ++m_uiNextId;
   const uint64_t generation = m_uiGeneration;
   request["id"] = id;
@@ -107,7 +107,7 @@ int32_t CStackClient::Call(nlohmann::json request, nlohmann::json& answer, const
     m_Pending[id].session = CStackSessions::Current();
   }
   bool answered = !m_bBroken && btsim::Send(m_Fd, request) &&
-                  m_Answered.wait_for(lock, std::chrono::milliseconds(TOSBT_MAX_CALL_MS), [&]() {
+                  m_Answered.WaitFor(m_Lock, std::chrono::milliseconds(TOSBT_MAX_CALL_MS), [&]() {
                     return m_Answers.count(id) || m_uiGeneration != generation;
                   }) &&
                   m_Answers.count(id);
@@ -122,20 +122,20 @@ void CStackClient::Read(int fd) {
   for (;;) {
     nlohmann::json packet;
     if (btsim::Receive(fd, packet) != 1) break;
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     if (packet.contains("req")) {
       OnEvent(packet);
     } else {
       const uint32_t id = packet.value("id", 0u);
       m_Answers[id] = std::move(packet);
-      m_Answered.notify_all();
+      m_Answered.NotifyAll();
     }
   }
-  std::lock_guard<std::mutex> lock(m_Lock);
+  CMutexLock lock(m_Lock);
   m_bBroken = true;
   ++m_uiGeneration;
   EndAll();
-  m_Answered.notify_all();
+  m_Answered.NotifyAll();
 }
 
 // Writes what the event brings into the request's memory, then posts it.

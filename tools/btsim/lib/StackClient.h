@@ -18,16 +18,16 @@
 // failed post (the window is gone) is ignored.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <thread>
 
 #include <nlohmann/json.hpp>
 
 #include "StackSessions.h"
 #include "bluetooth/TosBtApi.h"
+#include "platform/CondVar.h"
+#include "platform/Mutex.h"
 
 class CStackClient {
  public:
@@ -78,11 +78,11 @@ class CStackClient {
   const CStackSessions::PostMessageFn m_Post;  // the program's; null when it exports none
 
   // Connecting, and the reader's start and join; taken before m_Lock.
-  std::mutex m_ConnectLock;
+  CMutex m_ConnectLock;
   std::thread m_Reader;  // Guarded by m_ConnectLock.
 
-  std::mutex m_Lock;
-  std::condition_variable m_Answered;
+  CMutex m_Lock;
+  CCondVar m_Answered;
   int m_Fd = -1;                                     // Guarded by m_Lock.
   bool m_bBroken = false;                            // the reader ended; Guarded by m_Lock.
   uint64_t m_uiGeneration = 0;                       // connections ended so far; Guarded by m_Lock.
