@@ -1,7 +1,7 @@
 #include "records/BindMap.h"
 
 #include "serialize/ArchiveBuffer.h"
-#include "serialize/FieldVisitor.h"
+#include "serialize/FieldList.h"
 #include "serialize/ObjectId.h"
 #include "serialize/RecordCount.h"
 

@@ -5,7 +5,6 @@
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/FieldVisitor.h"
 #include "serialize/ObjectId.h"
-#include "serialize/RecordCount.h"
 
 CInvalidVCIList::CInvalidVCIList() : CSerialize(OBJID_CInvalidVCIList), m_uiVersion(CURRENT_VERSION) {}
 

@@ -11,7 +11,7 @@
 #include <map>
 
 #include "serialize/ArchiveBuffer.h"
-#include "serialize/FieldVisitor.h"
+#include "serialize/FieldList.h"
 #include "serialize/Serialize.h"
 #include "serialize/RecordCount.h"
 

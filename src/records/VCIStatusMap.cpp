@@ -2,7 +2,7 @@
 
 #include "records/VCIStatusDynMap.h"
 #include "serialize/ArchiveBuffer.h"
-#include "serialize/FieldVisitor.h"
+#include "serialize/FieldList.h"
 #include "serialize/ObjectId.h"
 #include "serialize/RecordCount.h"
 

@@ -4,7 +4,7 @@
 #include "records/VCIIdentMsg.h"
 #include "records/VCIStatus.h"
 #include "serialize/ArchiveBuffer.h"
-#include "serialize/FieldVisitor.h"
+#include "serialize/FieldList.h"
 #include "serialize/ObjectId.h"
 #include "serialize/RecordCount.h"
 

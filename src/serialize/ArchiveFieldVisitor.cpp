@@ -1,6 +1,7 @@
 #include "serialize/ArchiveFieldVisitor.h"
 
 #include "serialize/ArchiveBuffer.h"
+#include "serialize/FieldList.h"
 #include "serialize/RecordCount.h"
 #include "serialize/Serialize.h"
 

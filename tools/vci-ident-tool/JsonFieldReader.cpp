@@ -4,6 +4,7 @@
 
 #include "RecordJson.h"
 #include "ToolCommand.h"
+#include "serialize/FieldList.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include "RecordJson.h"
 #include "ToolCommand.h"
+#include "serialize/FieldList.h"
 
 bool CJsonFieldWriter::Field(const char* name, CSerialize& record) {
   // A list element that is a record is that record's JSON.
