@@ -11,7 +11,7 @@
 #include "serialize/FieldVisitor.h"
 #include "serialize/RecordCount.h"
 
-// A list field as the visitors see it; FieldList() below adapts a container.
+// A list field as the visitors see it; field::List below adapts a container.
 class CFieldList {
  public:
   // An element's fields, walked with the visitor given.
@@ -19,8 +19,8 @@ class CFieldList {
 
   // minElementSize: the fewest bytes an element takes on the wire;
   // elementMemory: what one holds in memory (record_count); byteCount: the
-  // count travels in one byte; maxCount: more elements than that fail to
-  // read.
+  // count travels in one byte (at most 255 elements); maxCount: more
+  // elements than that fail to read or to write.
   CFieldList(uint32_t minElementSize, uint32_t elementMemory, bool byteCount = false, uint32_t maxCount = UINT32_MAX)
       : m_uiMinElementSize(minElementSize), m_uiElementMemory(elementMemory), m_bByteCount(byteCount),
         m_uiMaxCount(byteCount ? 255 : maxCount) {}
