@@ -2,12 +2,13 @@
 
 #include "host/TraceLog.h"
 #include "serialize/ArchiveBuffer.h"
+#include "serialize/FieldList.h"
 #include "serialize/ObjectId.h"
 
 namespace {
 
 // Smallest CIF on the wire: its id word and its version word.
-const uint64_t kMinIFSize = 8;
+const uint32_t kMinIFSize = 8;
 
 }  // namespace
 
@@ -47,20 +48,10 @@ bool CIFList::CIF::operator!=(const CIF& o) const {
          m_strHWAddr != o.m_strHWAddr || m_eIF != o.m_eIF || m_strName != o.m_strName;
 }
 
-bool CIFList::CIF::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) {
-    return SerializeHead(ar, m_uiVersion, CURRENT_VERSION) && ar.Write(m_strAddress) && ar.Write(m_strMask) &&
-           ar.Write(m_strBroadcast) && ar.Write(m_strHWAddr) && ar.Write(static_cast<uint32_t>(m_eIF)) &&
-           ar.Write(m_strName);
-  }
-  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
-  if (m_uiVersion == 0) return true;
-  uint32_t kind;
-  if (!ar.Read(m_strAddress) || !ar.Read(m_strMask) || !ar.Read(m_strBroadcast) || !ar.Read(m_strHWAddr) ||
-      !ar.Read(kind))
-    return false;
-  m_eIF = static_cast<int32_t>(kind);
-  return ar.Read(m_strName);
+bool CIFList::CIF::VisitFields(CFieldVisitor& v) {
+  return v.Begin(*this) && v.Version(m_uiVersion, CURRENT_VERSION) && v.Field("address", m_strAddress) &&
+         v.Field("mask", m_strMask) && v.Field("broadcast", m_strBroadcast) && v.Field("hwAddr", m_strHWAddr) &&
+         v.Field("kind", m_eIF) && v.Shown("kindName", GetIFKindName(m_eIF)) && v.Field("name", m_strName);
 }
 
 CIFList::CIFList() : CResponse(OBJID_CIFList, 0), m_uiVersion(CURRENT_VERSION) {}
@@ -133,22 +124,14 @@ bool CIFList::operator!=(const CIFList& o) const {
 }
 
 bool CIFList::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) {
-    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(static_cast<uint32_t>(m_IFs.size())))
-      return false;
-    for (auto& e : m_IFs)
-      if (!e.second.Serialize(ar)) return false;
-    return true;
-  }
-  m_IFs.clear();
-  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
-  if (m_uiVersion == 0) return true;
-  uint32_t count;
-  if (!ar.Read(count) || static_cast<uint64_t>(count) * kMinIFSize > ar.GetRemaining()) return false;
-  for (uint32_t i = 0; i < count; ++i) {
-    CIF rec;
-    if (!rec.Serialize(ar)) return false;
-    m_IFs[rec.m_strAddress] = rec;
-  }
-  return true;
+  if (!ar.IsStoring()) m_IFs.clear();
+  return SerializeFields(ar);
+}
+
+bool CIFList::VisitFields(CFieldVisitor& v) {
+  auto ifs = field::List<CIF>(
+      m_IFs, [](CFieldVisitor& v, auto& e) { return v.Field(nullptr, field::Value(e)); },
+      [](std::map<std::string, CIF>& m, CIF& rec) { return m[rec.m_strAddress] = rec, true; }, kMinIFSize, 0);
+  return v.Begin(*this) && v.Field("result", m_iResult) && v.Version(m_uiVersion, CURRENT_VERSION) &&
+         v.List("interfaces", ifs);
 }

@@ -29,7 +29,8 @@ class CIFList : public CResponse {
     // leaves every string empty (the kind is still set).
     CIF(const char* address, const char* mask, const char* broadcast, int32_t eIF, const char* hwAddr,
         const std::string& name);
-    bool Serialize(CArchiveBuffer& ar) override;
+    // The JSON form shows the kind's name beside it.
+    bool VisitFields(CFieldVisitor& v) override;
     // Differ when any of address, mask, broadcast, hardware address, kind or
     // name differ (the version is not compared).
     bool operator!=(const CIF& o) const;
@@ -52,6 +53,7 @@ class CIFList : public CResponse {
   CIFList& operator=(const CIFList& o);
 
   bool Serialize(CArchiveBuffer& ar) override;
+  bool VisitFields(CFieldVisitor& v) override;
 
   uint32_t GetCount() const { return static_cast<uint32_t>(m_IFs.size()); }
   // -1 with "CIFList::AddIF bAddr = ..." logged when a text is null; else

@@ -1,6 +1,7 @@
 #include "records/AppList.h"
 
 #include "serialize/ArchiveBuffer.h"
+#include "serialize/FieldList.h"
 #include "serialize/ObjectId.h"
 #include "serialize/RecordCount.h"
 
@@ -15,14 +16,10 @@ CAppList::CApp::CApp()
 
 CAppList::CApp::CApp(const CAppVersion& appVersion) : CApp() { m_AppVersion = appVersion; }
 
-bool CAppList::CApp::Serialize(CArchiveBuffer& ar) {
-  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
-  if (ar.IsStoring())
-    return m_AppVersion.Serialize(ar) && ar.Write(m_bFlag1) && ar.Write(m_strText) && ar.Write(m_uiNumber1) &&
-           ar.Write(m_bFlag2) && ar.Write(m_uiNumber2) && ar.Write(m_iNumber3);
-  if (m_uiVersion == 0) return true;
-  return m_AppVersion.Serialize(ar) && ar.Read(m_bFlag1) && ar.Read(m_strText) && ar.Read(m_uiNumber1) &&
-         ar.Read(m_bFlag2) && ar.Read(m_uiNumber2) && ar.Read(m_iNumber3);
+bool CAppList::CApp::VisitFields(CFieldVisitor& v) {
+  return v.Begin(*this) && v.Version(m_uiVersion, CURRENT_VERSION) && v.Field("appVersion", m_AppVersion) &&
+         v.Field("flag1", m_bFlag1) && v.Field("text", m_strText) && v.Field("number1", m_uiNumber1) &&
+         v.Field("flag2", m_bFlag2) && v.Field("number2", m_uiNumber2) && v.Field("number3", m_iNumber3);
 }
 
 bool CAppList::CApp::operator==(const CApp& o) const {
@@ -44,25 +41,15 @@ void CAppList::Add(const CApp& app) {
 }
 
 bool CAppList::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) {
-    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(static_cast<uint32_t>(m_Apps.size())))
-      return false;
-    for (auto& entry : m_Apps)
-      if (!entry.second.Serialize(ar)) return false;
-    return true;
-  }
-  // A read replaces the whole list, also when version 0 leaves it empty.
-  m_Apps.clear();
-  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
-  if (m_uiVersion == 0) return true;
-  uint32_t count;
-  if (!record_count::Read(ar, count, record_count::MIN_RECORD_SIZE, record_count::MapNode<uint32_t, CApp>()))
-    return false;
-  for (uint32_t i = 0; i < count; ++i) {
-    CApp app;
-    // Entries read before a failing one stay in the list.
-    if (!app.Serialize(ar)) return false;
-    m_Apps[i] = app;
-  }
-  return true;
+  if (!ar.IsStoring()) m_Apps.clear();
+  return SerializeFields(ar);
+}
+
+bool CAppList::VisitFields(CFieldVisitor& v) {
+  // Entries read before a failing one stay in the list.
+  auto apps = field::Records<CApp>(
+      m_Apps, [this](std::map<uint32_t, CApp>&, CApp& app) { return Add(app), true; },
+      record_count::MapNode<uint32_t, CApp>());
+  return v.Begin(*this) && v.Field("result", m_iResult) && v.Version(m_uiVersion, CURRENT_VERSION) &&
+         v.List("apps", apps);
 }

@@ -21,7 +21,7 @@ class CAppList : public CResponse {
     enum : uint32_t { CURRENT_VERSION = 1 };
     CApp();
     explicit CApp(const CAppVersion& appVersion);
-    bool Serialize(CArchiveBuffer& ar) override;
+    bool VisitFields(CFieldVisitor& v) override;
     bool operator==(const CApp& o) const;
     bool operator!=(const CApp& o) const { return !(*this == o); }
 
@@ -38,7 +38,9 @@ class CAppList : public CResponse {
 
   CAppList();
 
+  // A read replaces the whole list, also when version 0 leaves it empty.
   bool Serialize(CArchiveBuffer& ar) override;
+  bool VisitFields(CFieldVisitor& v) override;
 
   uint32_t GetCount() const { return static_cast<uint32_t>(m_Apps.size()); }
   void Clear() { m_Apps.clear(); }

@@ -21,7 +21,7 @@ class CAppVersion : public CResponse {
   CAppVersion();
   CAppVersion(const std::string& name, const std::string& versionText);
 
-  bool Serialize(CArchiveBuffer& ar) override;
+  bool VisitFields(CFieldVisitor& v) override;
 
   const std::string& GetName() const { return m_strName; }
   const std::string& GetVersionText() const { return m_strVersionText; }

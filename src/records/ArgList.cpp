@@ -1,6 +1,7 @@
 #include "records/ArgList.h"
 
 #include "serialize/ArchiveBuffer.h"
+#include "serialize/FieldList.h"
 #include "serialize/ObjectId.h"
 #include "serialize/RecordCount.h"
 
@@ -11,36 +12,24 @@ CArgList::CArg::CArg(const std::string& name, const std::string& value) : CArg()
   m_strValue = value;
 }
 
-bool CArgList::CArg::Serialize(CArchiveBuffer& ar) {
-  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
-  if (ar.IsStoring()) return ar.Write(m_strName) && ar.Write(m_strValue);
-  return m_uiVersion == 0 || (ar.Read(m_strName) && ar.Read(m_strValue));
+bool CArgList::CArg::VisitFields(CFieldVisitor& v) {
+  return v.Begin(*this) && v.Version(m_uiVersion, CURRENT_VERSION) && v.Field("name", m_strName) &&
+         v.Field("value", m_strValue);
 }
 
 CArgList::CArgList() : CResponse(OBJID_CArgList), m_uiVersion(CURRENT_VERSION) {}
 
 bool CArgList::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) {
-    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(m_strListName) ||
-        !ar.Write(static_cast<uint32_t>(m_Args.size())))
-      return false;
-    for (auto& kv : m_Args)
-      if (!kv.second.Serialize(ar)) return false;
-    return true;
-  }
-  m_Args.clear();
-  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
-  if (m_uiVersion == 0) return true;
-  uint32_t count;
-  if (!ar.Read(m_strListName) ||
-      !record_count::Read(ar, count, record_count::MIN_RECORD_SIZE, record_count::MapNode<std::string, CArg>()))
-    return false;
-  for (uint32_t i = 0; i < count; ++i) {
-    CArg arg;
-    if (!arg.Serialize(ar)) return false;
-    m_Args[arg.m_strName] = arg;
-  }
-  return true;
+  if (!ar.IsStoring()) m_Args.clear();
+  return SerializeFields(ar);
+}
+
+bool CArgList::VisitFields(CFieldVisitor& v) {
+  auto args = field::Records<CArg>(
+      m_Args, [](std::map<std::string, CArg>& m, CArg& a) { return m[a.m_strName] = a, true; },
+      record_count::MapNode<std::string, CArg>());
+  return v.Begin(*this) && v.Field("result", m_iResult) && v.Version(m_uiVersion, CURRENT_VERSION) &&
+         v.Field("listName", m_strListName) && v.List("args", args);
 }
 
 bool CArgList::GetValue(const std::string& name, std::string& value) const {

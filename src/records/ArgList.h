@@ -18,7 +18,7 @@ class CArgList : public CResponse {
     enum : uint32_t { CURRENT_VERSION = 1 };
     CArg();
     CArg(const std::string& name, const std::string& value);
-    bool Serialize(CArchiveBuffer& ar) override;
+    bool VisitFields(CFieldVisitor& v) override;
     bool operator==(const CArg& o) const { return m_strName == o.m_strName && m_strValue == o.m_strValue; }
 
     uint32_t m_uiVersion;
@@ -27,7 +27,10 @@ class CArgList : public CResponse {
   };
 
   CArgList();
+  // A read replaces the whole list, also when version 0 leaves it empty.
   bool Serialize(CArchiveBuffer& ar) override;
+  // The pairs travel in name order; a read files each under its name.
+  bool VisitFields(CFieldVisitor& v) override;
 
   // False when no pair has that name.
   bool GetValue(const std::string& name, std::string& value) const;

@@ -1,64 +1,39 @@
 #include "records/BindMap.h"
 
 #include "serialize/ArchiveBuffer.h"
+#include "serialize/FieldList.h"
 #include "serialize/ObjectId.h"
 #include "serialize/RecordCount.h"
-
-namespace {
-
-bool WriteI64(CArchiveBuffer& ar, int64_t v) {
-  uint8_t b[8];
-  for (int i = 0; i < 8; ++i) b[i] = static_cast<uint8_t>(static_cast<uint64_t>(v) >> (8 * i));
-  return ar.WriteRaw(b, 8);
-}
-
-bool ReadI64(CArchiveBuffer& ar, int64_t& v) {
-  uint8_t b[8];
-  if (!ar.ReadRaw(b, 8)) return false;
-  uint64_t u = 0;
-  for (int i = 0; i < 8; ++i) u |= static_cast<uint64_t>(b[i]) << (8 * i);
-  v = static_cast<int64_t>(u);
-  return true;
-}
-
-}  // namespace
 
 CBindMap::CBindMap() : CSerialize(OBJID_CBindMap), m_uiVersion(CURRENT_VERSION) {}
 
 bool CBindMap::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) {
-    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(static_cast<uint32_t>(m_Map.size())))
-      return false;
-    for (auto& kv : m_Map) {
-      if (!ar.Write(static_cast<uint32_t>(kv.second.size())) || !ar.Write(kv.first)) return false;
-      for (auto& b : kv.second)
-        if (!WriteI64(ar, b.m_Confirmed.m_iSeconds) || !WriteI64(ar, b.m_Confirmed.m_iNanoseconds) ||
-            !ar.Write(b.m_strLocal))
-          return false;
-    }
-    return true;
-  }
-  m_Map.clear();
-  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
-  if (m_uiVersion == 0) return true;
-  uint32_t count;
+  if (!ar.IsStoring()) m_Map.clear();
+  return SerializeFields(ar);
+}
+
+bool CBindMap::VisitFields(CFieldVisitor& v) {
+  auto bindingFields = [](CFieldVisitor& v, Binding& b) {
+    return v.Field("seconds", b.m_Confirmed.m_iSeconds) && v.Field("nanoseconds", b.m_Confirmed.m_iNanoseconds) &&
+           v.Field("local", b.m_strLocal);
+  };
   // Each foreign address takes at least its binding count and its string
   // count, each binding its time point and its string count.
-  if (!record_count::Read(ar, count, 8, record_count::MapNode<std::string, BindingList>())) return false;
-  for (uint32_t i = 0; i < count; ++i) {
-    uint32_t n;
-    std::string foreign;
-    if (!record_count::Read(ar, n, 20, record_count::VectorSlot<Binding>()) || !ar.Read(foreign)) return false;
-    BindingList& list = m_Map[foreign];
-    for (uint32_t j = 0; j < n; ++j) {
-      Binding b;
-      if (!ReadI64(ar, b.m_Confirmed.m_iSeconds) || !ReadI64(ar, b.m_Confirmed.m_iNanoseconds) ||
-          !ar.Read(b.m_strLocal))
-        return false;
-      list.push_back(b);
-    }
-  }
-  return true;
+  auto foreignFields = [&bindingFields](CFieldVisitor& v, auto& e) {
+    auto bindings = field::List<Binding>(
+        e.second, bindingFields, [](BindingList& l, Binding& b) { return l.push_back(b), true; }, 20,
+        record_count::VectorSlot<Binding>());
+    return v.Count(bindings) && field::Key(v, "foreign", e.first) && v.Elements("bindings", bindings);
+  };
+  auto foreign = field::List<std::pair<std::string, BindingList>>(
+      m_Map, foreignFields,
+      [](std::map<std::string, BindingList>& m, std::pair<std::string, BindingList>& e) {
+        BindingList& list = m[e.first];
+        list.insert(list.end(), e.second.begin(), e.second.end());
+        return true;
+      },
+      8, record_count::MapNode<std::string, BindingList>());
+  return v.Begin(*this) && v.Version(m_uiVersion, CURRENT_VERSION) && v.List("foreign", foreign);
 }
 
 std::string CBindMap::GetLocalAddr(const std::string& foreign) const {

@@ -24,6 +24,10 @@ class CBindMap : public CSerialize {
 
   CBindMap();
   bool Serialize(CArchiveBuffer& ar) override;
+  // Per foreign address in address order its bindings in the order they
+  // were made, each with the time point of its last confirmation; the
+  // binding count travels ahead of the foreign address.
+  bool VisitFields(CFieldVisitor& v) override;
 
   // The bindings of a foreign address, inserting an empty list when absent.
   BindingList& GetOrCreate(const std::string& foreign) { return m_Map[foreign]; }

@@ -1,6 +1,6 @@
 #include "records/BluetoothReq.h"
 
-#include "serialize/ArchiveBuffer.h"
+#include "serialize/FieldVisitor.h"
 #include "serialize/ObjectId.h"
 
 CBluetoothReq_Send::CBluetoothReq_Send() : CBluetoothReq_Send(0, 0, 0) {}
@@ -12,16 +12,12 @@ CBluetoothReq_Send::CBluetoothReq_Send(uint32_t sessionId, uint32_t serialNumber
       m_uiCommand(command),
       m_uiVersion(CURRENT_VERSION) {}
 
-bool CBluetoothReq_Send::Serialize(CArchiveBuffer& ar) {
-  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
-  if (ar.IsStoring()) return ar.Write(m_uiSessionId) && ar.Write(m_uiSerialNumber) && ar.Write(m_uiCommand);
-  return m_uiVersion < 1 || (ar.Read(m_uiSessionId) && ar.Read(m_uiSerialNumber) && ar.Read(m_uiCommand));
+bool CBluetoothReq_Send::VisitFields(CFieldVisitor& v) {
+  return v.Begin(*this) && v.Version(m_uiVersion, CURRENT_VERSION) && v.Field("sessionId", m_uiSessionId) &&
+         v.Field("serialNumber", m_uiSerialNumber) && v.Field("command", m_uiCommand);
 }
 
 CBluetoothReq_Recv::CBluetoothReq_Recv(int32_t result)
     : CResponse(OBJID_CBluetoothReq_Recv, result), m_uiVersion(CURRENT_VERSION) {}
 
-bool CBluetoothReq_Recv::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) return ar.Write(GetId()) && CResponse::Serialize(ar);
-  return CheckId(ar) && CResponse::Serialize(ar);
-}
+bool CBluetoothReq_Recv::VisitFields(CFieldVisitor& v) { return v.Begin(*this) && v.Field("result", m_iResult); }

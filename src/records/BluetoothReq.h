@@ -14,7 +14,7 @@ class CBluetoothReq_Send : public CSerialize {
 
   CBluetoothReq_Send();
   CBluetoothReq_Send(uint32_t sessionId, uint32_t serialNumber, uint32_t command);
-  bool Serialize(CArchiveBuffer& ar) override;
+  bool VisitFields(CFieldVisitor& v) override;
 
   uint32_t GetSessionId() const { return m_uiSessionId; }
   uint32_t GetSerialNumber() const { return m_uiSerialNumber; }
@@ -30,7 +30,7 @@ class CBluetoothReq_Recv : public CResponse {
  public:
   enum : uint32_t { CURRENT_VERSION = 1 };
   explicit CBluetoothReq_Recv(int32_t result = 0);
-  bool Serialize(CArchiveBuffer& ar) override;
+  bool VisitFields(CFieldVisitor& v) override;
   // Held by the object only; the reply carries no version word.
   uint32_t m_uiVersion;
 };

@@ -4,6 +4,7 @@
 
 #include "host/TraceLog.h"
 #include "serialize/ArchiveBuffer.h"
+#include "serialize/FieldList.h"
 #include "serialize/ObjectId.h"
 #include "serialize/RecordCount.h"
 
@@ -11,9 +12,8 @@ CCompList::CComp::CComp() : CSerialize(OBJID_CCompList_CComp), m_uiVersion(CURRE
 
 CCompList::CComp::CComp(const CAppVersion& appVersion) : CComp() { m_AppVersion = appVersion; }
 
-bool CCompList::CComp::Serialize(CArchiveBuffer& ar) {
-  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
-  return (!ar.IsStoring() && m_uiVersion == 0) || m_AppVersion.Serialize(ar);
+bool CCompList::CComp::VisitFields(CFieldVisitor& v) {
+  return v.Begin(*this) && v.Version(m_uiVersion, CURRENT_VERSION) && v.Field("appVersion", m_AppVersion);
 }
 
 bool CCompList::CComp::IsOlderThan(const CComp& other) const {
@@ -91,24 +91,20 @@ const CCompList::CComp* CCompList::Find(const std::string& name) const {
 }
 
 bool CCompList::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) {
-    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(static_cast<uint32_t>(m_Comps.size())))
-      return false;
-    for (auto& entry : m_Comps)
-      if (!entry.second.Serialize(ar)) return false;
-    return true;
-  }
-  // A read replaces the whole list, also when version 0 leaves it empty.
-  m_Comps.clear();
-  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
-  if (m_uiVersion == 0) return true;
-  uint32_t count;
-  if (!record_count::Read(ar, count, record_count::MIN_RECORD_SIZE, record_count::MapNode<std::string, CComp>()))
-    return false;
-  for (uint32_t i = 0; i < count; ++i) {
-    CComp comp;
-    if (!comp.Serialize(ar)) return false;
-    m_Comps[comp.GetName()] = comp;
-  }
-  return true;
+  if (!ar.IsStoring()) m_Comps.clear();
+  return SerializeFields(ar);
+}
+
+bool CCompList::VisitFields(CFieldVisitor& v) {
+  // From the wire a later component of a name replaces the earlier one; one
+  // taken from its JSON form goes through Add and its version check.
+  const bool wire = v.OnWire();
+  auto comps = field::Records<CComp>(
+      m_Comps,
+      [this, wire](std::map<std::string, CComp>& m, CComp& comp) {
+        return wire ? (m[comp.GetName()] = comp, true) : Add(comp);
+      },
+      record_count::MapNode<std::string, CComp>());
+  return v.Begin(*this) && v.Field("result", m_iResult) && v.Version(m_uiVersion, CURRENT_VERSION) &&
+         v.List("comps", comps);
 }

@@ -24,7 +24,7 @@ class CCompList : public CResponse {
     enum : uint32_t { CURRENT_VERSION = 1 };
     CComp();
     explicit CComp(const CAppVersion& appVersion);
-    bool Serialize(CArchiveBuffer& ar) override;
+    bool VisitFields(CFieldVisitor& v) override;
 
     const std::string& GetName() const { return m_AppVersion.GetName(); }
     // Same fifth text and name, both version texts parse, and this one's
@@ -52,7 +52,9 @@ class CCompList : public CResponse {
   // list's components one by one through Add.
   CCompList& operator=(const CCompList& other);
 
+  // A read replaces the whole list, also when version 0 leaves it empty.
   bool Serialize(CArchiveBuffer& ar) override;
+  bool VisitFields(CFieldVisitor& v) override;
 
   uint32_t GetCount() const { return static_cast<uint32_t>(m_Comps.size()); }
   void Clear() { m_Comps.clear(); }

@@ -1,6 +1,7 @@
 #include "records/Config.h"
 
 #include "serialize/ArchiveBuffer.h"
+#include "serialize/FieldList.h"
 #include "serialize/ObjectId.h"
 #include "serialize/RecordCount.h"
 
@@ -19,26 +20,24 @@ void CConfig::Set(uint32_t key, const CArgList& list) { m_Sections[key] = list; 
 int CConfig::Remove(uint32_t key) { return m_Sections.erase(key) ? 0 : -1; }
 
 bool CConfig::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) {
-    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(static_cast<uint32_t>(m_Sections.size())))
-      return false;
-    for (auto& entry : m_Sections)
-      if (!ar.Write(entry.first) || !entry.second.Serialize(ar)) return false;
-    return true;
-  }
-  // A read replaces the whole list, also when version 0 leaves it empty.
-  m_Sections.clear();
-  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
-  if (m_uiVersion == 0) return true;
-  uint32_t count;
-  // Each entry is at least its key and the id word of its list.
-  if (!record_count::Read(ar, count, 4 + record_count::MIN_RECORD_SIZE, record_count::MapNode<uint32_t, CArgList>()))
-    return false;
-  for (uint32_t i = 0; i < count; ++i) {
-    uint32_t key;
-    CArgList list;
-    if (!ar.Read(key) || !list.Serialize(ar)) return false;
-    if (!m_Sections.emplace(key, list).second) return false;
-  }
-  return true;
+  if (!ar.IsStoring()) m_Sections.clear();
+  return SerializeFields(ar);
+}
+
+bool CConfig::VisitFields(CFieldVisitor& v) {
+  // Each entry is at least its key and the id word of its list. A key
+  // named twice fails to read from the wire; in the JSON form the later
+  // section replaces the earlier.
+  const bool wire = v.OnWire();
+  auto sections = field::List<std::pair<uint32_t, CArgList>>(
+      m_Sections,
+      [](CFieldVisitor& v, auto& e) { return field::Key(v, "key", e.first) && v.Field("list", e.second); },
+      [wire](std::map<uint32_t, CArgList>& m, std::pair<uint32_t, CArgList>& e) {
+        if (wire) return m.emplace(e.first, e.second).second;
+        m[e.first] = e.second;
+        return true;
+      },
+      4 + record_count::MIN_RECORD_SIZE, record_count::MapNode<uint32_t, CArgList>());
+  return v.Begin(*this) && v.Field("result", m_iResult) && v.Version(m_uiVersion, CURRENT_VERSION) &&
+         v.List("sections", sections);
 }

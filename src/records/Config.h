@@ -14,7 +14,10 @@ class CConfig : public CResponse {
   enum : uint32_t { CURRENT_VERSION = 1 };
 
   CConfig();
+  // A read replaces the whole list, also when version 0 leaves it empty.
   bool Serialize(CArchiveBuffer& ar) override;
+  // The sections travel as {key, list} pairs in ascending key order.
+  bool VisitFields(CFieldVisitor& v) override;
 
   // 0 with the section in out, or -1 when the key is absent (out is cleared
   // first in both cases).

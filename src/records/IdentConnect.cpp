@@ -1,6 +1,6 @@
 #include "records/IdentConnect.h"
 
-#include "serialize/ArchiveBuffer.h"
+#include "serialize/FieldVisitor.h"
 #include "serialize/ObjectId.h"
 
 CIdentConnect_Send::CIdentConnect_Send() : CIdentConnect_Send(0, std::string()) {}
@@ -14,15 +14,10 @@ CIdentConnect_Send::CIdentConnect_Send(uint32_t eventPort, const std::string& cl
       m_bPersistLog(persistLog),
       m_uiNoReplyTimeout(noReplyTimeout) {}
 
-bool CIdentConnect_Send::Serialize(CArchiveBuffer& ar) {
-  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
-  if (ar.IsStoring())
-    return ar.Write(m_uiEventPort) && ar.Write(m_strClientName) && ar.Write(m_bPersistLog) &&
-           ar.Write(m_uiNoReplyTimeout);
-  if (m_uiVersion >= 1 && !(ar.Read(m_uiEventPort) && ar.Read(m_strClientName))) return false;
-  if (m_uiVersion >= 2 && !ar.Read(m_bPersistLog)) return false;
-  if (m_uiVersion >= 3 && !ar.Read(m_uiNoReplyTimeout)) return false;
-  return true;
+bool CIdentConnect_Send::VisitFields(CFieldVisitor& v) {
+  return v.Begin(*this) && v.Version(m_uiVersion, CURRENT_VERSION) && v.Field("eventPort", m_uiEventPort) &&
+         v.Field("clientName", m_strClientName) && v.Since(2) && v.Field("persistLog", m_bPersistLog) &&
+         v.Since(3) && v.Field("noReplyTimeout", m_uiNoReplyTimeout);
 }
 
 CIdentConnect_Recv::CIdentConnect_Recv()
@@ -48,14 +43,10 @@ CIdentConnect_Recv::CIdentConnect_Recv(int32_t result, uint32_t sessionId, const
       m_iBtInitError(btInitError),
       m_strProductName(productName) {}
 
-bool CIdentConnect_Recv::Serialize(CArchiveBuffer& ar) {
-  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
-  if (ar.IsStoring())
-    return ar.Write(m_uiSessionId) && ar.Write(m_uiVersionNumber) && ar.Write(m_uiBuildDate) &&
-           ar.Write(m_uiInstanceToken) && ar.Write(m_strProductName) && m_VCIStatusMap.Serialize(ar) &&
-           m_BindMap.Serialize(ar);
-  if (m_uiVersion < 1) return true;
-  return ar.Read(m_uiSessionId) && ar.Read(m_uiVersionNumber) && ar.Read(m_uiBuildDate) &&
-         ar.Read(m_uiInstanceToken) && ar.Read(m_strProductName) && m_VCIStatusMap.Serialize(ar) &&
-         m_BindMap.Serialize(ar);
+bool CIdentConnect_Recv::VisitFields(CFieldVisitor& v) {
+  return v.Begin(*this) && v.Field("result", m_iResult) && v.Version(m_uiVersion, CURRENT_VERSION) &&
+         v.Field("sessionId", m_uiSessionId) && v.Field("versionNumber", m_uiVersionNumber) &&
+         v.Field("buildDate", m_uiBuildDate) && v.Field("instanceToken", m_uiInstanceToken) &&
+         v.Field("productName", m_strProductName) && v.Field("table", m_VCIStatusMap) &&
+         v.Field("bindings", m_BindMap);
 }

@@ -17,7 +17,7 @@ class CIdentConnect_Send : public CSerialize {
   CIdentConnect_Send();
   CIdentConnect_Send(uint32_t eventPort, const std::string& clientName, bool persistLog = false,
                      uint32_t noReplyTimeout = 0);
-  bool Serialize(CArchiveBuffer& ar) override;
+  bool VisitFields(CFieldVisitor& v) override;
 
   uint32_t GetEventPort() const { return m_uiEventPort; }
   const std::string& GetClientName() const { return m_strClientName; }
@@ -38,7 +38,7 @@ class CIdentConnect_Recv : public CResponse {
   CIdentConnect_Recv(int32_t result, uint32_t sessionId, const CVCIStatusMap& table, const CBindMap& bindings,
                      uint32_t versionNumber, uint32_t buildDate, const std::string& productName,
                      int32_t btInitError, uint32_t instanceToken);
-  bool Serialize(CArchiveBuffer& ar) override;
+  bool VisitFields(CFieldVisitor& v) override;
 
   CVCIStatusMap m_VCIStatusMap;
   CBindMap m_BindMap;

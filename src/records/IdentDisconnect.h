@@ -10,7 +10,7 @@
 class CIdentDisconnect_Send : public CSerialize {
  public:
   explicit CIdentDisconnect_Send(uint32_t sessionId = 0);
-  bool Serialize(CArchiveBuffer& ar) override;
+  bool VisitFields(CFieldVisitor& v) override;
   uint32_t GetSessionId() const { return m_uiSessionId; }
   uint32_t m_uiSessionId;
 };
@@ -18,5 +18,5 @@ class CIdentDisconnect_Send : public CSerialize {
 class CIdentDisconnect_Recv : public CResponse {
  public:
   explicit CIdentDisconnect_Recv(int32_t result = 0);
-  bool Serialize(CArchiveBuffer& ar) override;
+  bool VisitFields(CFieldVisitor& v) override;
 };

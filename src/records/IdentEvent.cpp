@@ -1,14 +1,12 @@
 #include "records/IdentEvent.h"
 
 #include "serialize/ArchiveBuffer.h"
+#include "serialize/FieldVisitor.h"
 #include "serialize/ObjectId.h"
 
 CIdentEvent_Recv::CIdentEvent_Recv(int32_t result) : CResponse(OBJID_CIdentEvent_Recv, result) {}
 
-bool CIdentEvent_Recv::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) return ar.Write(GetId()) && CResponse::Serialize(ar);
-  return CheckId(ar) && CResponse::Serialize(ar);
-}
+bool CIdentEvent_Recv::VisitFields(CFieldVisitor& v) { return v.Begin(*this) && v.Field("result", m_iResult); }
 
 CIdentEvent_Send::CIdentEvent_Send() : CIdentEvent_Send(0, 0) {}
 
@@ -29,20 +27,12 @@ bool CIdentEvent_Send::StoreHead(CArchiveBuffer& ar) {
   return SerializeHead(ar, m_uiVersion, CURRENT_VERSION) && ar.Write(m_uiEventCode) && ar.Write(m_uiReserved);
 }
 
-bool CIdentEvent_Send::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) {
-    if (!StoreHead(ar)) return false;
-    if (m_uiEventCode == EVENT_TABLE_CHANGED) return m_VCIStatusMap.Serialize(ar);
-    if (m_uiEventCode == EVENT_BINDINGS_CHANGED) return m_BindMap.Serialize(ar);
-    CVCIStatusMap empty;
-    return empty.Serialize(ar);
-  }
-  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
-  // A version of 0 ends the message.
-  if (m_uiVersion == 0) return true;
-  if (!ar.Read(m_uiEventCode) || !ar.Read(m_uiReserved)) return false;
-  // The empty table behind any other code is not read.
-  if (m_uiEventCode == EVENT_TABLE_CHANGED) return m_VCIStatusMap.Serialize(ar);
-  if (m_uiEventCode == EVENT_BINDINGS_CHANGED) return m_BindMap.Serialize(ar);
-  return true;
+bool CIdentEvent_Send::VisitFields(CFieldVisitor& v) {
+  CVCIStatusMap empty;
+  if (!v.Begin(*this) || !v.Version(m_uiVersion, CURRENT_VERSION) || !v.Field("eventCode", m_uiEventCode) ||
+      !v.Field("reserved", m_uiReserved))
+    return false;
+  if (m_uiEventCode == EVENT_TABLE_CHANGED) return v.Field("payload", m_VCIStatusMap);
+  if (m_uiEventCode == EVENT_BINDINGS_CHANGED) return v.Field("payload", m_BindMap);
+  return v.Written("payload", empty);
 }

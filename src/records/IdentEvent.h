@@ -15,7 +15,7 @@
 class CIdentEvent_Recv : public CResponse {
  public:
   explicit CIdentEvent_Recv(int32_t result = 0);
-  bool Serialize(CArchiveBuffer& ar) override;
+  bool VisitFields(CFieldVisitor& v) override;
 };
 
 class CIdentEvent_Send : public CSerialize {
@@ -35,7 +35,9 @@ class CIdentEvent_Send : public CSerialize {
   CIdentEvent_Send(uint32_t eventCode, uint32_t reserved);
   CIdentEvent_Send(uint32_t eventCode, uint32_t reserved, const CVCIStatusMap& table);
   CIdentEvent_Send(uint32_t eventCode, uint32_t reserved, const CBindMap& bindings);
-  bool Serialize(CArchiveBuffer& ar) override;
+  // "payload" is the record behind the code; the empty table behind any
+  // other code is written but not read.
+  bool VisitFields(CFieldVisitor& v) override;
   // What Serialize writes ahead of the table or bindings.
   bool StoreHead(CArchiveBuffer& ar);
 

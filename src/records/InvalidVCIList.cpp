@@ -3,31 +3,18 @@
 #include <algorithm>
 
 #include "serialize/ArchiveBuffer.h"
+#include "serialize/FieldVisitor.h"
 #include "serialize/ObjectId.h"
-#include "serialize/RecordCount.h"
 
 CInvalidVCIList::CInvalidVCIList() : CSerialize(OBJID_CInvalidVCIList), m_uiVersion(CURRENT_VERSION) {}
 
 bool CInvalidVCIList::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) {
-    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(static_cast<uint32_t>(m_Serials.size())))
-      return false;
-    for (uint32_t serial : m_Serials)
-      if (!ar.Write(serial)) return false;
-    return true;
-  }
-  m_Serials.clear();
-  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
-  if (m_uiVersion == 0) return true;
-  uint32_t count;
-  if (!record_count::Read(ar, count, 4, record_count::VectorSlot<uint32_t>())) return false;
-  m_Serials.reserve(count);
-  for (uint32_t i = 0; i < count; ++i) {
-    uint32_t serial;
-    if (!ar.Read(serial)) return false;
-    m_Serials.push_back(serial);
-  }
-  return true;
+  if (!ar.IsStoring()) m_Serials.clear();
+  return SerializeFields(ar);
+}
+
+bool CInvalidVCIList::VisitFields(CFieldVisitor& v) {
+  return v.Begin(*this) && v.Version(m_uiVersion, CURRENT_VERSION) && v.Field("serials", m_Serials);
 }
 
 int32_t CInvalidVCIList::Load(const std::string& path, cache_file::LoadFailure* failure) {

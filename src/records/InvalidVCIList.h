@@ -16,6 +16,7 @@ class CInvalidVCIList : public CSerialize {
 
   CInvalidVCIList();
   bool Serialize(CArchiveBuffer& ar) override;
+  bool VisitFields(CFieldVisitor& v) override;
 
   // 0 or -1. A file that does not load leaves the list empty (version 1);
   // failure, when given, says how far the load got.

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "platform/Files.h"
-#include "serialize/ArchiveBuffer.h"
+#include "serialize/FieldList.h"
 #include "serialize/ObjectId.h"
 #include "serialize/RecordCount.h"
 
@@ -11,26 +11,8 @@ CLogFile_Send::CLogFile_Send() : CSerialize(OBJID_CLogFile_Send), m_uiVersion(CU
 
 CLogFile_Send::CLogFile_Send(const std::vector<std::string>& names) : CLogFile_Send() { m_Names = names; }
 
-bool CLogFile_Send::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) {
-    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(static_cast<uint32_t>(m_Names.size())))
-      return false;
-    for (const auto& n : m_Names)
-      if (!ar.Write(n)) return false;
-    return true;
-  }
-  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
-  if (m_uiVersion < 1) return true;
-  uint32_t count;
-  if (!record_count::Read(ar, count, record_count::MIN_STRING_SIZE, record_count::VectorSlot<std::string>()))
-    return false;
-  m_Names.clear();
-  for (uint32_t i = 0; i < count; ++i) {
-    std::string n;
-    if (!ar.Read(n)) return false;
-    m_Names.push_back(n);
-  }
-  return true;
+bool CLogFile_Send::VisitFields(CFieldVisitor& v) {
+  return v.Begin(*this) && v.Version(m_uiVersion, CURRENT_VERSION) && v.Field("names", m_Names);
 }
 
 CLogFile_Recv::CLogFile_Recv() : CResponse(OBJID_CLogFile_Recv), m_uiVersion(CURRENT_VERSION) {}
@@ -45,19 +27,9 @@ CLogFile_Recv::CLogFile_Recv(int32_t result, const std::string& name, const std:
     m_iResult = -1;
 }
 
-bool CLogFile_Recv::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) {
-    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(m_strName) ||
-        !ar.Write(static_cast<uint32_t>(m_Contents.size())))
-      return false;
-    return m_Contents.empty() || ar.WriteRaw(m_Contents.data(), static_cast<uint32_t>(m_Contents.size()));
-  }
-  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
-  if (m_uiVersion < 1) return true;
-  uint32_t size;
-  if (!ar.Read(m_strName) || !ar.Read(size) || size > ar.GetRemaining()) return false;
-  m_Contents.assign(size, 0);
-  return size == 0 || ar.ReadRaw(m_Contents.data(), size);
+bool CLogFile_Recv::VisitFields(CFieldVisitor& v) {
+  return v.Begin(*this) && v.Field("result", m_iResult) && v.Version(m_uiVersion, CURRENT_VERSION) &&
+         v.Field("name", m_strName) && v.Shown("size", GetSize()) && v.Block("contents", m_Contents);
 }
 
 CLogFiles_Recv::CLogFiles_Recv() : CResponse(OBJID_CLogFiles_Recv, 0), m_uiVersion(CURRENT_VERSION) {}
@@ -66,27 +38,14 @@ int CLogFiles_Recv::Add(const CLogFile_Recv& file) {
   return m_Files.emplace(file.GetName(), file).second ? 0 : -1;
 }
 
-bool CLogFiles_Recv::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) {
-    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(static_cast<uint32_t>(m_Files.size())))
-      return false;
-    for (auto& entry : m_Files)
-      if (!ar.Write(entry.first) || !entry.second.Serialize(ar)) return false;
-    return true;
-  }
-  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
-  if (m_uiVersion < 1) return true;
-  uint32_t count;
+bool CLogFiles_Recv::VisitFields(CFieldVisitor& v) {
   // Each entry holds at least a name count and a record id.
-  if (!record_count::Read(ar, count, record_count::MIN_STRING_SIZE + record_count::MIN_RECORD_SIZE,
-                          record_count::MapNode<std::string, CLogFile_Recv>()))
-    return false;
-  m_Files.clear();
-  for (uint32_t i = 0; i < count; ++i) {
-    std::string name;
-    CLogFile_Recv file;
-    if (!ar.Read(name) || !file.Serialize(ar)) return false;
-    m_Files[name] = file;
-  }
-  return true;
+  auto files = field::List<std::pair<std::string, CLogFile_Recv>>(
+      m_Files, [](CFieldVisitor& v, auto& e) { return field::Key(v, "name", e.first) && v.Field("file", e.second); },
+      [](std::map<std::string, CLogFile_Recv>& m, std::pair<std::string, CLogFile_Recv>& e) {
+        return m[e.first] = e.second, true;
+      },
+      record_count::MIN_STRING_SIZE + record_count::MIN_RECORD_SIZE, record_count::MapNode<std::string, CLogFile_Recv>());
+  return v.Begin(*this) && v.Field("result", m_iResult) && v.Version(m_uiVersion, CURRENT_VERSION) &&
+         v.List("files", files);
 }

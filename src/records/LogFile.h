@@ -15,13 +15,14 @@ class CLogFile_Send : public CSerialize {
   enum : uint32_t { CURRENT_VERSION = 1 };
   CLogFile_Send();
   explicit CLogFile_Send(const std::vector<std::string>& names);
-  bool Serialize(CArchiveBuffer& ar) override;
+  bool VisitFields(CFieldVisitor& v) override;
   uint32_t m_uiVersion;
   std::vector<std::string> m_Names;
 };
 
 // One file: its name, size and contents (no contents on the wire for an
-// empty file).
+// empty file). The JSON form shows the size and the contents in
+// hexadecimal; the size follows from the contents when taken in.
 class CLogFile_Recv : public CResponse {
  public:
   enum : uint32_t { CURRENT_VERSION = 1 };
@@ -30,7 +31,7 @@ class CLogFile_Recv : public CResponse {
   // longer than maxSize, makes the result -1 and leaves name and contents
   // empty; the name is taken only once the file has been read.
   CLogFile_Recv(int32_t result, const std::string& name, const std::string& path, uint64_t maxSize = UINT32_MAX);
-  bool Serialize(CArchiveBuffer& ar) override;
+  bool VisitFields(CFieldVisitor& v) override;
 
   const std::string& GetName() const { return m_strName; }
   uint32_t GetSize() const { return static_cast<uint32_t>(m_Contents.size()); }
@@ -41,11 +42,13 @@ class CLogFile_Recv : public CResponse {
   std::vector<uint8_t> m_Contents;
 };
 
+// The files travel as {name, file} pairs: the name under which a file is
+// filed is on the wire apart from the file's own name.
 class CLogFiles_Recv : public CResponse {
  public:
   enum : uint32_t { CURRENT_VERSION = 1 };
   CLogFiles_Recv();
-  bool Serialize(CArchiveBuffer& ar) override;
+  bool VisitFields(CFieldVisitor& v) override;
   // 0, or -1 when a file of that name is present already (not added then).
   int Add(const CLogFile_Recv& file);
   const std::map<std::string, CLogFile_Recv>& GetFiles() const { return m_Files; }

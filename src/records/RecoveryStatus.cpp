@@ -6,6 +6,7 @@
 #include "records/VCIIdentMsg.h"
 #include "records/VCIStatus.h"
 #include "serialize/ArchiveBuffer.h"
+#include "serialize/FieldVisitor.h"
 #include "serialize/ObjectId.h"
 
 CRecoveryStatus::CRecoveryStatus()
@@ -24,27 +25,14 @@ std::string CRecoveryStatus::GetBlockText() const {
 }
 
 bool CRecoveryStatus::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) {
-    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(m_uiSerial)) return false;
-    for (uint32_t w : m_Unused)
-      if (!ar.Write(w)) return false;
-    if (!ar.Write(m_strText) || !ar.Write(m_uiModuleState) || !ar.Write(static_cast<uint32_t>(m_Block.size())))
-      return false;
-    return m_Block.empty() || ar.WriteRaw(m_Block.data(), static_cast<uint32_t>(m_Block.size()));
-  }
-  *this = CRecoveryStatus();
-  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
-  if (m_uiVersion == 0) return true;
-  if (!ar.Read(m_uiSerial)) return false;
-  for (auto& w : m_Unused)
-    if (!ar.Read(w)) return false;
-  uint32_t length;
-  if (!ar.Read(m_strText) || !ar.Read(m_uiModuleState) || !ar.Read(length)) return false;
-  if (length == 0) return true;
-  // Checked before allocating: the length is the sender's word.
-  if (length > ar.GetRemaining()) return false;
-  m_Block.resize(length);
-  return ar.ReadRaw(m_Block.data(), length);
+  if (!ar.IsStoring()) *this = CRecoveryStatus();
+  return SerializeFields(ar);
+}
+
+bool CRecoveryStatus::VisitFields(CFieldVisitor& v) {
+  return v.Begin(*this) && v.Version(m_uiVersion, CURRENT_VERSION) && v.Field("serial", m_uiSerial) &&
+         v.Words("unused", m_Unused, NUM_UNUSED_WORDS) && v.Field("text", m_strText) &&
+         v.Field("moduleState", m_uiModuleState) && v.Block("block", m_Block, "blockText");
 }
 
 CVCIIdentMsg CRecoveryStatus::ToIdentMsg() const {

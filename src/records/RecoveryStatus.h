@@ -19,6 +19,9 @@ class CRecoveryStatus : public CSerialize {
   // Writes the newest layout; a reader takes the block only when its length
   // is above 0 and fits in what arrived.
   bool Serialize(CArchiveBuffer& ar) override;
+  // The JSON form shows a block that holds one text and its terminator (as
+  // the service writes it) as that text.
+  bool VisitFields(CFieldVisitor& v) override;
 
   // Sets the block to text and its terminating NUL; an empty text still
   // gives a one-byte block.

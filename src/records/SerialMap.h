@@ -1,6 +1,8 @@
 // CSerialMap: the base of the records that map a serial number to a nested
 // record (the live table, the detail cache). On the wire: id, version, then
-// a count and per entry in serial order the serial number and the record. On
+// a count and per entry in serial order the serial number and the record
+// (in the JSON form an array of {"serial", "item"} under a name of the
+// map's own). On
 // reading, each record is filed under the serial number read before it, not
 // under the one it may carry itself.
 #pragma once
@@ -9,6 +11,7 @@
 #include <map>
 
 #include "serialize/ArchiveBuffer.h"
+#include "serialize/FieldList.h"
 #include "serialize/Serialize.h"
 #include "serialize/RecordCount.h"
 
@@ -17,30 +20,21 @@ class CSerialMap : public CSerialize {
  public:
   enum : uint32_t { CURRENT_VERSION = 1 };
 
-  explicit CSerialMap(uint32_t id) : CSerialize(id), m_uiVersion(CURRENT_VERSION) {}
+  // listName: what the entries are called in the JSON form.
+  CSerialMap(uint32_t id, const char* listName) : CSerialize(id), m_uiVersion(CURRENT_VERSION), m_pListName(listName) {}
 
   bool Serialize(CArchiveBuffer& ar) override {
-    if (ar.IsStoring()) {
-      if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(static_cast<uint32_t>(m_Map.size())))
-        return false;
-      for (auto& kv : m_Map)
-        if (!ar.Write(kv.first) || !kv.second.Serialize(ar)) return false;
-      return true;
-    }
-    m_Map.clear();
-    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
-    if (m_uiVersion == 0) return true;
-    uint32_t count;
+    if (!ar.IsStoring()) m_Map.clear();
+    return SerializeFields(ar);
+  }
+
+  bool VisitFields(CFieldVisitor& v) override {
     // Each entry is at least its serial number and the record's id word.
-    if (!record_count::Read(ar, count, 4 + record_count::MIN_RECORD_SIZE, record_count::MapNode<uint32_t, Item>()))
-      return false;
-    for (uint32_t i = 0; i < count; ++i) {
-      uint32_t serial;
-      Item item;
-      if (!ar.Read(serial) || !item.Serialize(ar)) return false;
-      m_Map[serial] = item;
-    }
-    return true;
+    auto entries = field::List<std::pair<uint32_t, Item>>(
+        m_Map, [](CFieldVisitor& v, auto& e) { return field::Key(v, "serial", e.first) && v.Field("item", e.second); },
+        [](std::map<uint32_t, Item>& m, std::pair<uint32_t, Item>& e) { return m[e.first] = e.second, true; },
+        4 + record_count::MIN_RECORD_SIZE, record_count::MapNode<uint32_t, Item>());
+    return v.Begin(*this) && v.Version(m_uiVersion, CURRENT_VERSION) && v.List(m_pListName, entries);
   }
 
   size_t Count() const { return m_Map.size(); }
@@ -48,4 +42,7 @@ class CSerialMap : public CSerialize {
 
   uint32_t m_uiVersion;
   std::map<uint32_t, Item> m_Map;
+
+ private:
+  const char* m_pListName;
 };

@@ -1,6 +1,7 @@
 #include "records/SessionList.h"
 
 #include "serialize/ArchiveBuffer.h"
+#include "serialize/FieldList.h"
 #include "serialize/ObjectId.h"
 #include "serialize/RecordCount.h"
 
@@ -8,18 +9,10 @@ CSessionList::CSession::CSession()
     : CSerialize(OBJID_CSessionList_CSession), m_uiVersion(CURRENT_VERSION), m_uiSession(0), m_uiKind(0),
       m_bFlag(false) {}
 
-bool CSessionList::CSession::Serialize(CArchiveBuffer& ar) {
-  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
-  if (ar.IsStoring())
-    return ar.Write(m_uiSession) && ar.Write(m_strText1) && ar.Write(m_strText2) && ar.Write(m_strAddress) &&
-           ar.Write(m_uiKind) && ar.Write(static_cast<uint32_t>(m_bFlag ? 1 : 0));
-  if (m_uiVersion == 0) return true;
-  uint32_t flag;
-  if (!ar.Read(m_uiSession) || !ar.Read(m_strText1) || !ar.Read(m_strText2) || !ar.Read(m_strAddress) ||
-      !ar.Read(m_uiKind) || !ar.Read(flag))
-    return false;
-  m_bFlag = flag == 1;
-  return true;
+bool CSessionList::CSession::VisitFields(CFieldVisitor& v) {
+  return v.Begin(*this) && v.Version(m_uiVersion, CURRENT_VERSION) && v.Field("session", m_uiSession) &&
+         v.Field("text1", m_strText1) && v.Field("text2", m_strText2) && v.Field("address", m_strAddress) &&
+         v.Field("kind", m_uiKind) && v.Flag("flag", m_bFlag, 4);
 }
 
 bool CSessionList::CSession::operator==(const CSession& o) const {
@@ -30,28 +23,14 @@ bool CSessionList::CSession::operator==(const CSession& o) const {
 CSessionList::CSessionList() : CResponse(OBJID_CSessionList), m_ucVersion(CURRENT_VERSION) {}
 
 bool CSessionList::Serialize(CArchiveBuffer& ar) {
-  // The one record whose version word is a single byte; like every record it
-  // writes its newest version and all its fields.
-  if (ar.IsStoring()) {
-    if (m_Sessions.size() > MAX_SESSIONS) return false;
-    if (!ar.Write(GetId()) || !CResponse::Serialize(ar) || !ar.Write(static_cast<unsigned char>(CURRENT_VERSION)) ||
-        !ar.Write(static_cast<unsigned char>(m_Sessions.size())))
-      return false;
-    for (auto& s : m_Sessions)
-      if (!s.Serialize(ar)) return false;
-    return true;
-  }
-  m_Sessions.clear();
-  unsigned char count;
-  if (!CheckId(ar) || !CResponse::Serialize(ar) || !ar.Read(m_ucVersion)) return false;
-  if (m_ucVersion == 0) return true;
-  if (!ar.Read(count) ||
-      !record_count::Plausible(ar, count, record_count::MIN_RECORD_SIZE, record_count::VectorSlot<CSession>()))
-    return false;
-  for (unsigned i = 0; i < count; ++i) {
-    CSession s;
-    if (!s.Serialize(ar)) return false;
-    m_Sessions.push_back(s);
-  }
-  return true;
+  if (!ar.IsStoring()) m_Sessions.clear();
+  return SerializeFields(ar);
+}
+
+bool CSessionList::VisitFields(CFieldVisitor& v) {
+  auto sessions = field::Records<CSession>(
+      m_Sessions, [](std::vector<CSession>& l, CSession& s) { return l.push_back(s), true; },
+      record_count::VectorSlot<CSession>(), true);
+  return v.Begin(*this) && v.Field("result", m_iResult) && v.Version(m_ucVersion, CURRENT_VERSION) &&
+         v.List("sessions", sessions);
 }

@@ -17,7 +17,7 @@ class CSessionList : public CResponse {
    public:
     enum : uint32_t { CURRENT_VERSION = 1 };
     CSession();
-    bool Serialize(CArchiveBuffer& ar) override;
+    bool VisitFields(CFieldVisitor& v) override;
     // The texts, the flag and the interface kind; not the session number.
     bool operator==(const CSession& o) const;
     bool operator!=(const CSession& o) const { return !(*this == o); }
@@ -34,6 +34,9 @@ class CSessionList : public CResponse {
   CSessionList();
   // Writing a list of more than MAX_SESSIONS sessions fails.
   bool Serialize(CArchiveBuffer& ar) override;
+  // The one record whose version word is a single byte; like every record
+  // it writes its newest version and all its fields.
+  bool VisitFields(CFieldVisitor& v) override;
   bool operator==(const CSessionList& o) const { return m_Sessions == o.m_Sessions; }
   bool operator!=(const CSessionList& o) const { return !(*this == o); }
 

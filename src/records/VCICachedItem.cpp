@@ -1,6 +1,7 @@
 #include "records/VCICachedItem.h"
 
 #include "serialize/ArchiveBuffer.h"
+#include "serialize/FieldVisitor.h"
 #include "serialize/ObjectId.h"
 
 CVCICachedItem::CVCICachedItem() : CSerialize(OBJID_CVCICachedItem), m_uiVersion(CURRENT_VERSION) {}
@@ -11,16 +12,22 @@ CVCICachedItem::CVCICachedItem(const CVCIIdentMsg& announcement, const CVCIStatu
 }
 
 bool CVCICachedItem::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring())
-    return SerializeHead(ar, m_uiVersion, CURRENT_VERSION) && m_Status.Serialize(ar) && m_Announcement.Serialize(ar);
-  // Start from empty records (a version 0 item carries none); the zone
-  // table lent to the announcement stays lent.
-  CVCIIdentMsg announcement;
-  announcement.SetLinkQualityZones(m_Announcement.GetNumLinkQualityZones(), m_Announcement.GetLinkQualityZones());
-  m_Announcement = announcement;
-  m_Status = CVCIStatus();
-  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
-  return m_uiVersion == 0 || (m_Status.Serialize(ar) && m_Announcement.Serialize(ar));
+  if (!ar.IsStoring()) {
+    // Start from empty records (a version 0 item carries none); the zone
+    // table lent to the announcement stays lent.
+    CVCIIdentMsg announcement;
+    announcement.SetLinkQualityZones(m_Announcement.GetNumLinkQualityZones(), m_Announcement.GetLinkQualityZones());
+    m_Announcement = announcement;
+    m_Status = CVCIStatus();
+  }
+  return SerializeFields(ar);
+}
+
+// An item read with version 0 shows the empty status and announcement it
+// holds, which are written out in full.
+bool CVCICachedItem::VisitFields(CFieldVisitor& v) {
+  return v.Begin(*this) && v.Version(m_uiVersion, CURRENT_VERSION) && v.Field("status", m_Status) &&
+         v.Field("announcement", m_Announcement);
 }
 
 bool CVCICachedItem::HasToken(const CVCIIdentMsg& announcement) const {

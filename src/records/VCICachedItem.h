@@ -22,6 +22,7 @@ class CVCICachedItem : public CSerialize {
   // announcement takes the next value of its sequence counter; reading one
   // stores the byte read there.
   bool Serialize(CArchiveBuffer& ar) override;
+  bool VisitFields(CFieldVisitor& v) override;
 
   // An item whose status has serial number 0 stands for no entry.
   bool IsEmpty() const { return m_Status.m_uiSerial == 0; }

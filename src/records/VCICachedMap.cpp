@@ -4,7 +4,7 @@
 
 #include "serialize/ObjectId.h"
 
-CVCICachedMap::CVCICachedMap() : CSerialMap(OBJID_CVCICachedMap) {}
+CVCICachedMap::CVCICachedMap() : CSerialMap(OBJID_CVCICachedMap, "entries") {}
 
 const CVCICachedItem* CVCICachedMap::Find(uint32_t serial) const {
   auto it = m_Map.find(serial);

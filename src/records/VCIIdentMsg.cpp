@@ -6,6 +6,7 @@
 #include <string>
 
 #include "serialize/ArchiveBuffer.h"
+#include "serialize/FieldVisitor.h"
 #include "serialize/ObjectId.h"
 
 namespace {
@@ -63,77 +64,61 @@ uint32_t CVCIIdentMsg::GetLinkQualityZone(uint32_t raw) const {
   return 0;
 }
 
-bool CVCIIdentMsg::Serialize(CArchiveBuffer& ar) { return ar.IsStoring() ? Store(ar) : Load(ar); }
-
-bool CVCIIdentMsg::Store(CArchiveBuffer& ar) {
-  if (!ar.Write(GetId()) || !ar.Write(static_cast<unsigned char>(CURRENT_VERSION)) || !ar.Write(m_uiSerial) ||
-      !ar.Write(m_Token[0]) || !ar.Write(m_Token[1]) || !ar.Write(static_cast<unsigned char>(m_uiKind)) ||
-      !ar.Write(static_cast<unsigned char>(m_uiModuleState)) || !m_Sessions.Serialize(ar))
-    return false;
-  if (!ar.Write(static_cast<unsigned char>(g_ucSequence))) return false;
-  ++g_ucSequence;
-
-  std::string value;
-  bool enabled = m_Wireless.GetValue(wireless_info::IF_ENABLE, value) && value == "True";
-  if (!ar.Write(static_cast<unsigned char>(enabled ? 1 : 0))) return false;
-  if (enabled) {
-    // A missing value ends the lookups: it and every value behind it go out
-    // as 0.
-    static const char* const kLinkValues[] = {wireless_info::AP_STATE, wireless_info::LINK_QUALITY,
-                                              wireless_info::SIGNAL_LEVEL, wireless_info::NOISE_LEVEL};
-    bool missing = false;
-    for (const char* name : kLinkValues) {
-      int n = 0;
-      if (!missing) {
-        if (m_Wireless.GetValue(name, value))
-          n = atoi(value.c_str());
-        else
-          missing = true;
-      }
-      if (!ar.Write(static_cast<unsigned char>(n))) return false;
-    }
+bool CVCIIdentMsg::Serialize(CArchiveBuffer& ar) {
+  if (!ar.IsStoring()) {
+    uint32_t numZones = m_uiNumZones;
+    const uint32_t* zones = m_pZones;
+    *this = CVCIIdentMsg();
+    SetLinkQualityZones(numZones, zones);
   }
-  return ar.Write(static_cast<unsigned char>(m_uiModuleType));
+  return SerializeFields(ar);
 }
 
-bool CVCIIdentMsg::Load(CArchiveBuffer& ar) {
-  uint32_t numZones = m_uiNumZones;
-  const uint32_t* zones = m_pZones;
-  *this = CVCIIdentMsg();
-  SetLinkQualityZones(numZones, zones);
-
-  unsigned char version, kind, state, sequence;
-  if (!CheckId(ar) || !ar.Read(version)) return false;
-  m_ucVersion = version;
-  if (version == 0) return true;
-  if (!ar.Read(m_uiSerial) || !ar.Read(m_Token[0]) || !ar.Read(m_Token[1]) || !ar.Read(kind) || !ar.Read(state))
-    return false;
-  m_uiKind = kind;
-  m_uiModuleState = state;
-  if (!m_Sessions.Serialize(ar) || !ar.Read(sequence)) return false;
-  g_ucSequence = sequence;
-
-  if (version >= 2) {
-    unsigned char flag;
-    if (!ar.Read(flag)) return false;
-    if (flag == 1) {
-      unsigned char apState, raw;
-      char signal, noise;
-      if (!ar.Read(apState) || !ar.Read(raw) || !ar.Read(signal) || !ar.Read(noise)) return false;
-      m_Wireless.SetValue(wireless_info::IF_ENABLE, "True");
-      m_Wireless.SetValue(wireless_info::AP_STATE, Decimal(apState));
-      m_Wireless.SetValue(wireless_info::LINK_QUALITY, Decimal(static_cast<int>(GetLinkQualityZone(raw))));
-      m_Wireless.SetValue(wireless_info::LINK_QUALITY_RAW, Decimal(raw));
-      m_Wireless.SetValue(wireless_info::SIGNAL_LEVEL, Decimal(static_cast<signed char>(signal)));
-      m_Wireless.SetValue(wireless_info::NOISE_LEVEL, Decimal(static_cast<signed char>(noise)));
+bool CVCIIdentMsg::VisitFields(CFieldVisitor& v) {
+  bool enabled = false;
+  int32_t apState = 0, zone = 0, raw = 0, signal = 0, noise = 0;
+  if (!v.IntoRecord()) {
+    std::string value;
+    enabled = m_Wireless.GetValue(wireless_info::IF_ENABLE, value) && value == "True";
+    auto number = [this, &value](const char* name, int32_t& n) {
+      if (!m_Wireless.GetValue(name, value)) return false;
+      n = atoi(value.c_str());
+      return true;
+    };
+    if (v.OnWire()) {
+      // The link byte sent is the "link-quality" pair; a missing value ends
+      // the lookups: it and every value behind it go out as 0.
+      (void)(number(wireless_info::AP_STATE, apState) && number(wireless_info::LINK_QUALITY, raw) &&
+             number(wireless_info::SIGNAL_LEVEL, signal) && number(wireless_info::NOISE_LEVEL, noise));
     } else {
-      m_Wireless.SetValue(wireless_info::IF_ENABLE, "False");
+      number(wireless_info::AP_STATE, apState);
+      number(wireless_info::LINK_QUALITY, zone);
+      number(wireless_info::LINK_QUALITY_RAW, raw);
+      number(wireless_info::SIGNAL_LEVEL, signal);
+      number(wireless_info::NOISE_LEVEL, noise);
     }
   }
-  if (version >= 3) {
-    unsigned char moduleType;
-    if (!ar.Read(moduleType)) return false;
-    m_uiModuleType = moduleType;
+  if (!v.Begin(*this) || !v.Version(m_ucVersion, CURRENT_VERSION) || !v.Field("serial", m_uiSerial) ||
+      !v.Field("tokenLow", m_Token[0]) || !v.Field("tokenHigh", m_Token[1]) || !v.Byte("kind", m_uiKind) ||
+      !v.Byte("moduleState", m_uiModuleState) || !v.Field("sessions", m_Sessions) ||
+      !v.Counter("sequence", g_ucSequence) || !v.Since(2) || !v.Flag("wireless", enabled, 1))
+    return false;
+  if (enabled && !(v.Byte("apState", apState, 0, 255) && v.Shown("linkQuality", zone) &&
+                   v.Byte("linkQualityRaw", raw, 0, 255) && v.Byte("signalLevel", signal, -128, 127) &&
+                   v.Byte("noiseLevel", noise, -128, 127)))
+    return false;
+  if (v.IntoRecord()) {
+    m_Wireless.SetValue(wireless_info::IF_ENABLE, enabled ? "True" : "False");
+    if (enabled) {
+      // A read maps the raw link quality onto the lent zones; one taken
+      // from the JSON form keeps the raw byte, so that it is sent again.
+      m_Wireless.SetValue(wireless_info::AP_STATE, Decimal(apState));
+      m_Wireless.SetValue(wireless_info::LINK_QUALITY,
+                          Decimal(v.OnWire() ? static_cast<int>(GetLinkQualityZone(static_cast<uint32_t>(raw))) : raw));
+      m_Wireless.SetValue(wireless_info::LINK_QUALITY_RAW, Decimal(raw));
+      m_Wireless.SetValue(wireless_info::SIGNAL_LEVEL, Decimal(signal));
+      m_Wireless.SetValue(wireless_info::NOISE_LEVEL, Decimal(noise));
+    }
   }
-  return true;
+  return v.Since(3) && v.Byte("moduleType", m_uiModuleType);
 }

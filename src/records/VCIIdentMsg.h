@@ -47,6 +47,10 @@ class CVCIIdentMsg : public CSerialize {
   // the process-wide sequence counter. Reading replaces every field but the
   // zone table and stores the sequence byte into the counter.
   bool Serialize(CArchiveBuffer& ar) override;
+  // The wireless block travels as a flag and, when it is set, four bytes;
+  // the JSON form shows them with the zone of the raw link quality beside
+  // it, and takes the raw link quality in as the byte to send.
+  bool VisitFields(CFieldVisitor& v) override;
 
   // Lends the link-quality zone thresholds for the following reads. The table
   // is neither copied nor owned and must outlive those reads.
@@ -83,9 +87,6 @@ class CVCIIdentMsg : public CSerialize {
   void SetModuleType(uint32_t moduleType) { m_uiModuleType = moduleType; }
 
  private:
-  bool Store(CArchiveBuffer& ar);
-  bool Load(CArchiveBuffer& ar);
-
   uint8_t m_ucVersion;
   uint32_t m_uiSerial;
   uint32_t m_uiProductVersion;  // Legacy conversions only; not serialised.

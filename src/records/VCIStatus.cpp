@@ -1,6 +1,7 @@
 #include "records/VCIStatus.h"
 
 #include "serialize/ArchiveBuffer.h"
+#include "serialize/FieldList.h"
 #include "serialize/ObjectId.h"
 #include "serialize/RecordCount.h"
 
@@ -61,32 +62,23 @@ void CVCIStatus::AssignKeepingKinds(const CVCIStatus& src) {
 }
 
 bool CVCIStatus::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) {
-    if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION) || !ar.Write(m_uiSerial) || !ar.Write(m_uiModuleState) ||
-        !m_Apps.Serialize(ar) || !m_Sessions.Serialize(ar) || !m_AppComps.Serialize(ar) ||
-        !m_SysComps.Serialize(ar) || !m_DeviceInfo.Serialize(ar) || !ar.Write(m_uiKinds) || !ar.Write(m_bLegacy) ||
-        !ar.Write(m_bBluetooth) || !ar.Write(static_cast<uint32_t>(m_Addresses.size())))
-      return false;
-    for (auto& kv : m_Addresses)
-      if (!ar.Write(kv.first) || !ar.Write(kv.second)) return false;
-    return m_Wireless.Serialize(ar) && ar.Write(m_uiModuleType);
-  }
-  *this = CVCIStatus();
-  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
-  if (m_uiVersion == 0) return true;
-  uint32_t count;
-  if (!ar.Read(m_uiSerial) || !ar.Read(m_uiModuleState) || !m_Apps.Serialize(ar) || !m_Sessions.Serialize(ar) ||
-      !m_AppComps.Serialize(ar) || !m_SysComps.Serialize(ar) || !m_DeviceInfo.Serialize(ar) || !ar.Read(m_uiKinds) ||
-      !ar.Read(m_bLegacy) || !ar.Read(m_bBluetooth) ||
-      !record_count::Read(ar, count, 8, record_count::MapNode<uint32_t, std::string>()))
-    return false;
-  for (uint32_t i = 0; i < count; ++i) {
-    uint32_t kind;
-    std::string address;
-    if (!ar.Read(kind) || !ar.Read(address)) return false;
-    m_Addresses[kind] = address;
-  }
-  if (m_uiVersion >= 2 && !m_Wireless.Serialize(ar)) return false;
-  if (m_uiVersion >= 3 && !ar.Read(m_uiModuleType)) return false;
-  return true;
+  if (!ar.IsStoring()) *this = CVCIStatus();
+  return SerializeFields(ar);
+}
+
+bool CVCIStatus::VisitFields(CFieldVisitor& v) {
+  // Each address takes at least its kind and its string count.
+  auto addresses = field::List<std::pair<uint32_t, std::string>>(
+      m_Addresses,
+      [](CFieldVisitor& v, auto& e) { return field::Key(v, "kind", e.first) && v.Field("address", e.second); },
+      [](std::map<uint32_t, std::string>& m, std::pair<uint32_t, std::string>& e) {
+        return m[e.first] = e.second, true;
+      },
+      8, record_count::MapNode<uint32_t, std::string>());
+  return v.Begin(*this) && v.Version(m_uiVersion, CURRENT_VERSION) && v.Field("serial", m_uiSerial) &&
+         v.Field("moduleState", m_uiModuleState) && v.Field("apps", m_Apps) && v.Field("sessions", m_Sessions) &&
+         v.Field("appComps", m_AppComps) && v.Field("sysComps", m_SysComps) && v.Field("deviceInfo", m_DeviceInfo) &&
+         v.Field("kinds", m_uiKinds) && v.Field("legacy", m_bLegacy) && v.Field("bluetooth", m_bBluetooth) &&
+         v.List("addresses", addresses) && v.Since(2) && v.Field("wireless", m_Wireless) && v.Since(3) &&
+         v.Field("moduleType", m_uiModuleType);
 }

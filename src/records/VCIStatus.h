@@ -42,6 +42,8 @@ class CVCIStatus : public CSerialize {
 
   // Writes every field under the newest layout, whatever version was read.
   bool Serialize(CArchiveBuffer& ar) override;
+  // The addresses travel as {kind, address} pairs in ascending kind order.
+  bool VisitFields(CFieldVisitor& v) override;
 
   bool m_bBluetooth;
   bool m_bLegacy;

@@ -4,15 +4,15 @@
 
 #include "records/VCIIdentMsg.h"
 #include "serialize/ArchiveBuffer.h"
+#include "serialize/FieldVisitor.h"
 #include "serialize/ObjectId.h"
 
 CVCIStatusDynItem::CVCIStatusDynItem() : CSerialize(OBJID_CVCIStatusDynItem), m_uiVersion(CURRENT_VERSION) {
   m_Token[0] = m_Token[1] = 0;
 }
 
-bool CVCIStatusDynItem::Serialize(CArchiveBuffer& ar) {
-  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
-  return (!ar.IsStoring() && m_uiVersion == 0) || m_Status.Serialize(ar);
+bool CVCIStatusDynItem::VisitFields(CFieldVisitor& v) {
+  return v.Begin(*this) && v.Version(m_uiVersion, CURRENT_VERSION) && v.Field("status", m_Status);
 }
 
 bool CVCIStatusDynItem::SetKindAddress(const TimePoint& now, uint32_t kind, const char* address) {
@@ -49,7 +49,7 @@ void CVCIStatusDynItem::UpdateFromAnnouncement(const CVCIIdentMsg& msg) {
   UpdateFromAnnouncement(msg.GetSessions(), msg.GetWireless(), msg.GetModuleState());
 }
 
-CVCIStatusDynMap::CVCIStatusDynMap() : CSerialMap(OBJID_CVCIStatusDynMap) {}
+CVCIStatusDynMap::CVCIStatusDynMap() : CSerialMap(OBJID_CVCIStatusDynMap, "items") {}
 
 CVCIStatusDynItem& CVCIStatusDynMap::FindOrAdd(uint32_t serial) {
   if (CVCIStatusDynItem* item = Find(serial)) return *item;

@@ -21,7 +21,7 @@ class CVCIStatusDynItem : public CSerialize {
 
   CVCIStatusDynItem();
   // Only the version and the status travel.
-  bool Serialize(CArchiveBuffer& ar) override;
+  bool VisitFields(CFieldVisitor& v) override;
 
   // Records the address heard on a kind at `now`; true when the kind is new
   // or its address differs. A null address does nothing.

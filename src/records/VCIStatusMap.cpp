@@ -2,30 +2,22 @@
 
 #include "records/VCIStatusDynMap.h"
 #include "serialize/ArchiveBuffer.h"
+#include "serialize/FieldList.h"
 #include "serialize/ObjectId.h"
 #include "serialize/RecordCount.h"
 
 CVCIStatusMap::CVCIStatusMap() : CSerialize(OBJID_CVCIStatusMap), m_uiVersion(CURRENT_VERSION) {}
 
 bool CVCIStatusMap::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) {
-    if (!StoreHead(ar, static_cast<uint32_t>(m_Map.size()))) return false;
-    for (auto& kv : m_Map)
-      if (!kv.second.Serialize(ar)) return false;
-    return true;
-  }
-  m_Map.clear();
-  if (!SerializeHead(ar, m_uiVersion, CURRENT_VERSION)) return false;
-  if (m_uiVersion == 0) return true;
-  uint32_t count;
-  if (!record_count::Read(ar, count, record_count::MIN_RECORD_SIZE, record_count::MapNode<uint32_t, CVCIStatus>()))
-    return false;
-  for (uint32_t i = 0; i < count; ++i) {
-    CVCIStatus status;
-    if (!status.Serialize(ar)) return false;
-    m_Map[status.m_uiSerial] = status;
-  }
-  return true;
+  if (!ar.IsStoring()) m_Map.clear();
+  return SerializeFields(ar);
+}
+
+bool CVCIStatusMap::VisitFields(CFieldVisitor& v) {
+  auto statuses = field::Records<CVCIStatus>(
+      m_Map, [](std::map<uint32_t, CVCIStatus>& m, CVCIStatus& s) { return m[s.m_uiSerial] = s, true; },
+      record_count::MapNode<uint32_t, CVCIStatus>());
+  return v.Begin(*this) && v.Version(m_uiVersion, CURRENT_VERSION) && v.List("statuses", statuses);
 }
 
 bool CVCIStatusMap::StoreHead(CArchiveBuffer& ar, uint32_t count) {

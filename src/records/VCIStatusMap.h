@@ -16,6 +16,9 @@ class CVCIStatusMap : public CSerialize {
 
   CVCIStatusMap();
   bool Serialize(CArchiveBuffer& ar) override;
+  // The statuses in serial-number order; a read files each under its own
+  // serial number.
+  bool VisitFields(CFieldVisitor& v) override;
   // What Serialize writes ahead of count statuses, for writers that take
   // the statuses from elsewhere.
   bool StoreHead(CArchiveBuffer& ar, uint32_t count);

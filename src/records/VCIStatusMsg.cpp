@@ -4,6 +4,7 @@
 #include "records/VCIIdentMsg.h"
 #include "records/VCIStatus.h"
 #include "serialize/ArchiveBuffer.h"
+#include "serialize/FieldList.h"
 #include "serialize/ObjectId.h"
 #include "serialize/RecordCount.h"
 
@@ -18,10 +19,10 @@ const char kLocalAddress[] = "127.0.0.1";
 
 CClientInfo::CClientInfo() : CSerialize(OBJID_CClientInfo), m_bFlag(false), m_uiNumber(0) {}
 
-bool CClientInfo::Serialize(CArchiveBuffer& ar) {
-  if (ar.IsStoring()) return true;
-  return CheckId(ar) && ar.Read(m_bFlag) && ar.Read(m_uiNumber) && ar.Read(m_strInterface) && ar.Read(m_strText1) &&
-         ar.Read(m_strText2);
+bool CClientInfo::VisitFields(CFieldVisitor& v) {
+  return v.ReadOnly("the client entry of a legacy status message") && v.Begin(*this) && v.Field("flag", m_bFlag) &&
+         v.Field("number", m_uiNumber) && v.Field("interface", m_strInterface) && v.Field("text1", m_strText1) &&
+         v.Field("text2", m_strText2);
 }
 
 CVCIStatusMsg::CVCIStatusMsg()
@@ -36,35 +37,33 @@ void CVCIStatusMsg::SetPresenceFlags(const PresenceFlags& flags) { g_Presence = 
 bool CVCIStatusMsg::Serialize(CArchiveBuffer& ar) {
   if (ar.IsStoring()) return true;
   *this = CVCIStatusMsg();
-  if (!CheckId(ar) || !ar.Read(m_uiVersion)) return false;
-  if (m_uiVersion == 0) return true;
-  if (!ar.Read(m_strUnused) || !ar.Read(m_strWirelessAddr) || !ar.Read(m_strUsbAddr) || !ar.Read(m_strEthernetAddr) ||
-      !ar.Read(m_uiSerial) || !ar.Read(m_uiProductVersion) || !ar.Read(m_uiProductDate))
-    return false;
-  for (auto& w : m_Unused)
-    if (!ar.Read(w)) return false;
-  if (!ar.Read(m_uiModuleType)) return false;
-  PresenceFlags flags;
-  if (!ar.Read(flags.uiEthernet) || !ar.Read(flags.uiWireless) || !ar.Read(flags.uiUsb) || !ar.Read(flags.uiFourth))
-    return false;
-  g_Presence = flags;
-  uint32_t count;
+  return SerializeFields(ar);
+}
+
+bool CVCIStatusMsg::VisitFields(CFieldVisitor& v) {
+  PresenceFlags flags = g_Presence;
   // A client is at least its id, flag, number and three string counts. Each
   // client becomes a session of the announcement the engine keeps, and a
   // session list of more than 255 cannot be written: one such message would
   // leave the detail cache and the clients' tables unwritable for as long
   // as its VCI is listed.
-  if (!record_count::Read(ar, count, 4 + 1 + 4 + 3 * record_count::MIN_STRING_SIZE,
-                          record_count::VectorSlot<CClientInfo>()) ||
-      count > CSessionList::MAX_SESSIONS)
+  auto clients = field::List<CClientInfo>(
+      m_Clients, [](CFieldVisitor& v, CClientInfo& c) { return v.Field(nullptr, c); },
+      [](std::vector<CClientInfo>& l, CClientInfo& c) { return l.push_back(c), true; },
+      4 + 1 + 4 + 3 * record_count::MIN_STRING_SIZE, record_count::VectorSlot<CClientInfo>(), false,
+      CSessionList::MAX_SESSIONS);
+  // Never written: the version word has no newest value of its own.
+  if (!v.ReadOnly("the legacy status message") || !v.Begin(*this) || !v.Version(m_uiVersion, m_uiVersion) ||
+      !v.Field("unusedText", m_strUnused) || !v.Field("wirelessAddress", m_strWirelessAddr) ||
+      !v.Field("usbAddress", m_strUsbAddr) || !v.Field("ethernetAddress", m_strEthernetAddr) ||
+      !v.Field("serial", m_uiSerial) || !v.Field("productVersion", m_uiProductVersion) ||
+      !v.Field("productDate", m_uiProductDate) || !v.Words("unused", m_Unused, NUM_UNUSED_WORDS) ||
+      !v.Field("moduleType", m_uiModuleType) || !v.Field("ethernetFlag", flags.uiEthernet) ||
+      !v.Field("wirelessFlag", flags.uiWireless) || !v.Field("usbFlag", flags.uiUsb) ||
+      !v.Field("fourthFlag", flags.uiFourth))
     return false;
-  for (uint32_t i = 0; i < count; ++i) {
-    CClientInfo client;
-    if (!client.Serialize(ar)) return false;
-    m_Clients.push_back(client);
-  }
-  if (m_uiVersion >= 2 && !ar.Read(m_uiModuleState)) return false;
-  return true;
+  if (v.IntoRecord()) g_Presence = flags;
+  return v.List("clients", clients) && v.Since(2) && v.Field("moduleState", m_uiModuleState);
 }
 
 uint32_t CVCIStatusMsg::KindOfInterfaceName(const std::string& name) {

@@ -19,7 +19,7 @@ class CClientInfo : public CSerialize {
  public:
   CClientInfo();
   // No version word; read only.
-  bool Serialize(CArchiveBuffer& ar) override;
+  bool VisitFields(CFieldVisitor& v) override;
 
   bool m_bFlag;
   uint32_t m_uiNumber;
@@ -47,6 +47,8 @@ class CVCIStatusMsg : public CSerialize {
   CVCIStatusMsg();
   // Read only.
   bool Serialize(CArchiveBuffer& ar) override;
+  // The presence flags are shown where they travel.
+  bool VisitFields(CFieldVisitor& v) override;
 
   static PresenceFlags GetPresenceFlags();
   static void SetPresenceFlags(const PresenceFlags& flags);

@@ -1,6 +1,14 @@
 #include "serialize/Serialize.h"
 
 #include "serialize/ArchiveBuffer.h"
+#include "serialize/ArchiveFieldVisitor.h"
+
+bool CSerialize::VisitFields(CFieldVisitor&) { return false; }
+
+bool CSerialize::SerializeFields(CArchiveBuffer& ar) {
+  CArchiveFieldVisitor v(ar);
+  return v.Walk(*this);
+}
 
 bool CSerialize::CheckId(CArchiveBuffer& ar) const {
   uint32_t id = 0;
@@ -10,15 +18,6 @@ bool CSerialize::CheckId(CArchiveBuffer& ar) const {
 bool CSerialize::SerializeHead(CArchiveBuffer& ar, uint32_t& version, uint32_t newest) {
   if (ar.IsStoring()) return ar.Write(m_uiObjectId) && ar.Write(newest);
   return CheckId(ar) && ar.Read(version);
-}
-
-bool CResponse::Serialize(CArchiveBuffer& ar) {
-  return ar.IsStoring() ? ar.Write(m_iResult) : ar.Read(m_iResult);
-}
-
-bool CResponse::SerializeHead(CArchiveBuffer& ar, uint32_t& version, uint32_t newest) {
-  if (ar.IsStoring()) return ar.Write(GetId()) && ar.Write(m_iResult) && ar.Write(newest);
-  return CheckId(ar) && ar.Read(m_iResult) && ar.Read(version);
 }
 
 std::string FrameOf(CSerialize& record) {

@@ -12,7 +12,7 @@ class CVersionOnlyRequest : public CSerialize {
  public:
   enum : uint32_t { CURRENT_VERSION = 1 };
   explicit CVersionOnlyRequest(uint32_t id) : CSerialize(id), m_uiVersion(CURRENT_VERSION) {}
-  bool Serialize(CArchiveBuffer& ar) override;
+  bool VisitFields(CFieldVisitor& v) override;
   uint32_t m_uiVersion;
 };
 
@@ -39,7 +39,7 @@ class CGetConfigNEW_Send : public CSerialize {
  public:
   enum : uint32_t { CURRENT_VERSION = 1 };
   explicit CGetConfigNEW_Send(uint32_t key = 0);
-  bool Serialize(CArchiveBuffer& ar) override;
+  bool VisitFields(CFieldVisitor& v) override;
   uint32_t m_uiVersion;
   uint32_t m_uiKey;
 };

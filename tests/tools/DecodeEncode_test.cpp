@@ -240,6 +240,15 @@ TEST(DecodeEncode, BadInputFailsWithExitOneAndTheReason) {
       // One-byte fields of an announcement are checked.
       {"encode", with("kind", 256), "kind"},
       {"encode", with("signalLevel", 128), "signalLevel"},
+      // Nested records and list elements are named where they fail.
+      {"encode", R"({"class": "CVCIStatusMap", "version": 1, "statuses": [7]})",
+       "CVCIStatusMap: field \"statuses[0]\": a record must be a JSON object"},
+      {"encode", R"({"class": "CVCIStatusMap", "version": 1, "statuses": [{"class": "CIdentEvent_Recv", "result": 0}]})",
+       "field \"statuses[0]\" holds a record of the wrong class"},
+      {"encode", R"({"class": "CBindMap", "version": 1, "foreign": [{"foreign": "a", "bindings": [1]}]})",
+       "CBindMap: bindings[0] is not an object"},
+      {"encode", R"({"class": "CRecoveryStatus", "version": 2, "serial": 1, "unused": [0, 0]})",
+       "field \"unused\" must hold 3 numbers"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.command + " " + row.input.substr(0, 60));

@@ -1,8 +1,7 @@
 // The JSON form of the system's records, used by decode, encode, cache show,
-// send and listen. Each record family registers one RecordJson per class in a
-// file of its own (<Family>Json.cpp); nested records are converted through
-// ToJson / FromJson so that a family never needs to know another family's
-// fields.
+// send and listen. Every record names its fields once (its VisitFields);
+// CJsonFieldWriter shows them and CJsonFieldReader takes them in, so the
+// registry below only maps an object id to its class name and a factory.
 //
 // JSON shape of one record: {"class": "CName", "id": 2034, ...fields...};
 // a reply also has "result"; a record written with a version has "version".
@@ -21,26 +20,9 @@ struct RecordJson {
   const char* className;
   // A default-constructed record of the class.
   std::unique_ptr<CSerialize> (*make)();
-  // The record's fields as JSON ("class" and "id" are added by the caller).
-  void (*toJson)(const CSerialize& record, nlohmann::ordered_json& out);
-  // Fills the record from JSON; false with a reason in err for a missing or
-  // ill-typed field.
-  bool (*fromJson)(const nlohmann::ordered_json& in, CSerialize& record, std::string& err);
-};
-
-class RecordJsonRegistration {
- public:
-  explicit RecordJsonRegistration(const RecordJson& entry);
 };
 
 namespace recordjson {
-
-// The make function of a record that needs nothing but its default
-// constructor.
-template <typename T>
-std::unique_ptr<CSerialize> Make() {
-  return std::unique_ptr<CSerialize>(new T());
-}
 
 // By object id (bit 0x8000 ignored) or class name; null when unknown.
 const RecordJson* FindById(uint32_t id);
@@ -51,12 +33,8 @@ const RecordJson* FindByName(const std::string& className);
 nlohmann::ordered_json ToJson(const CSerialize& record);
 // Builds a record from JSON by its "class" (or, missing that, "id").
 std::unique_ptr<CSerialize> FromJson(const nlohmann::ordered_json& in, std::string& err);
-
-// Field helpers that fail with a message naming the field.
-bool GetField(const nlohmann::ordered_json& in, const char* name, int32_t& v, std::string& err);
-bool GetField(const nlohmann::ordered_json& in, const char* name, uint32_t& v, std::string& err);
-bool GetField(const nlohmann::ordered_json& in, const char* name, bool& v, std::string& err);
-bool GetField(const nlohmann::ordered_json& in, const char* name, std::string& v, std::string& err);
-bool GetField(const nlohmann::ordered_json& in, const char* name, uint8_t& v, std::string& err);
+// Fills record, a nested one that `what` names, from JSON that must describe
+// a record of its class; false with a reason in err.
+bool FillNested(const nlohmann::ordered_json& in, const std::string& what, CSerialize& record, std::string& err);
 
 }  // namespace recordjson

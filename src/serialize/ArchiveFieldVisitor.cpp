@@ -1,0 +1,201 @@
+#include "serialize/ArchiveFieldVisitor.h"
+
+#include "serialize/ArchiveBuffer.h"
+#include "serialize/FieldList.h"
+#include "serialize/RecordCount.h"
+#include "serialize/Serialize.h"
+
+CArchiveFieldVisitor::CArchiveFieldVisitor(CArchiveBuffer& ar) : m_Archive(ar), m_bLoading(!ar.IsStoring()) {}
+
+bool CArchiveFieldVisitor::Walk(CSerialize& record) { return record.VisitFields(*this) || m_bEnded; }
+
+bool CArchiveFieldVisitor::Begin(CSerialize& record) {
+  return m_bLoading ? record.CheckId(m_Archive) : m_Archive.Write(record.GetId());
+}
+
+bool CArchiveFieldVisitor::Version(uint32_t& version, uint32_t newest) {
+  // Every field is written, and only the newest version word announces
+  // them all: an older word would stop a reader short of them.
+  if (!m_bLoading) return m_Archive.Write(newest);
+  if (!m_Archive.Read(version)) return false;
+  m_uiVersionRead = version;
+  return version != 0 || End();
+}
+
+bool CArchiveFieldVisitor::Version(uint8_t& version, uint8_t newest) {
+  if (!m_bLoading) return m_Archive.Write(static_cast<unsigned char>(newest));
+  if (!m_Archive.Read(version)) return false;
+  m_uiVersionRead = version;
+  return version != 0 || End();
+}
+
+bool CArchiveFieldVisitor::Since(uint32_t version) { return !m_bLoading || m_uiVersionRead >= version || End(); }
+
+bool CArchiveFieldVisitor::ReadOnly(const char*) { return m_bLoading || End(); }
+
+bool CArchiveFieldVisitor::Field(const char*, bool& v) { return m_bLoading ? m_Archive.Read(v) : m_Archive.Write(v); }
+
+bool CArchiveFieldVisitor::Field(const char*, uint8_t& v) {
+  return m_bLoading ? m_Archive.Read(v) : m_Archive.Write(v);
+}
+
+bool CArchiveFieldVisitor::Field(const char*, int32_t& v) {
+  return m_bLoading ? m_Archive.Read(v) : m_Archive.Write(v);
+}
+
+bool CArchiveFieldVisitor::Field(const char*, uint32_t& v) {
+  return m_bLoading ? m_Archive.Read(v) : m_Archive.Write(v);
+}
+
+bool CArchiveFieldVisitor::Field(const char*, int64_t& v) {
+  uint8_t b[8];
+  if (!m_bLoading) {
+    for (int i = 0; i < 8; ++i) b[i] = static_cast<uint8_t>(static_cast<uint64_t>(v) >> (8 * i));
+    return m_Archive.WriteRaw(b, 8);
+  }
+  if (!m_Archive.ReadRaw(b, 8)) return false;
+  uint64_t u = 0;
+  for (int i = 0; i < 8; ++i) u |= static_cast<uint64_t>(b[i]) << (8 * i);
+  v = static_cast<int64_t>(u);
+  return true;
+}
+
+bool CArchiveFieldVisitor::Field(const char*, std::string& v) {
+  return m_bLoading ? m_Archive.Read(v) : m_Archive.Write(v);
+}
+
+bool CArchiveFieldVisitor::Field(const char*, CSerialize& record) { return record.Serialize(m_Archive); }
+
+bool CArchiveFieldVisitor::Field(const char*, std::vector<std::string>& v) {
+  if (!m_bLoading) {
+    if (!m_Archive.Write(static_cast<uint32_t>(v.size()))) return false;
+    for (const auto& s : v)
+      if (!m_Archive.Write(s)) return false;
+    return true;
+  }
+  v.clear();
+  uint32_t count;
+  if (!ReadCount(count, record_count::MIN_STRING_SIZE, record_count::VectorSlot<std::string>())) return false;
+  for (uint32_t i = 0; i < count; ++i) {
+    std::string s;
+    if (!m_Archive.Read(s)) return false;
+    v.push_back(s);
+  }
+  return true;
+}
+
+bool CArchiveFieldVisitor::Field(const char*, std::vector<uint32_t>& v) {
+  if (!m_bLoading) {
+    if (!m_Archive.Write(static_cast<uint32_t>(v.size()))) return false;
+    for (uint32_t n : v)
+      if (!m_Archive.Write(n)) return false;
+    return true;
+  }
+  v.clear();
+  uint32_t count;
+  if (!ReadCount(count, 4, record_count::VectorSlot<uint32_t>())) return false;
+  v.reserve(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t n;
+    if (!m_Archive.Read(n)) return false;
+    v.push_back(n);
+  }
+  return true;
+}
+
+bool CArchiveFieldVisitor::Flag(const char*, bool& v, uint32_t width) {
+  if (width == 1) {
+    unsigned char b = v ? 1 : 0;
+    if (!m_bLoading) return m_Archive.Write(b);
+    if (!m_Archive.Read(b)) return false;
+    v = b == 1;
+    return true;
+  }
+  uint32_t word = v ? 1 : 0;
+  if (!m_bLoading) return m_Archive.Write(word);
+  if (!m_Archive.Read(word)) return false;
+  v = word == 1;
+  return true;
+}
+
+bool CArchiveFieldVisitor::Byte(const char*, uint32_t& v) {
+  if (!m_bLoading) return m_Archive.Write(static_cast<unsigned char>(v));
+  unsigned char b;
+  if (!m_Archive.Read(b)) return false;
+  v = b;
+  return true;
+}
+
+bool CArchiveFieldVisitor::Byte(const char*, int32_t& v, int32_t low, int32_t) {
+  if (!m_bLoading) return m_Archive.Write(static_cast<unsigned char>(v));
+  unsigned char b;
+  if (!m_Archive.Read(b)) return false;
+  v = low < 0 ? static_cast<int32_t>(static_cast<signed char>(b)) : static_cast<int32_t>(b);
+  return true;
+}
+
+bool CArchiveFieldVisitor::Words(const char*, uint32_t* words, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i)
+    if (!(m_bLoading ? m_Archive.Read(words[i]) : m_Archive.Write(words[i]))) return false;
+  return true;
+}
+
+bool CArchiveFieldVisitor::Block(const char*, std::vector<uint8_t>& bytes, const char*) {
+  if (!m_bLoading)
+    return m_Archive.Write(static_cast<uint32_t>(bytes.size())) &&
+           (bytes.empty() || m_Archive.WriteRaw(bytes.data(), static_cast<uint32_t>(bytes.size())));
+  uint32_t length;
+  // Checked before allocating: the length is the sender's word.
+  if (!m_Archive.Read(length) || length > m_Archive.GetRemaining()) return false;
+  bytes.assign(length, 0);
+  return length == 0 || m_Archive.ReadRaw(bytes.data(), length);
+}
+
+bool CArchiveFieldVisitor::Counter(const char*, std::atomic<uint8_t>& counter) {
+  if (!m_bLoading) {
+    if (!m_Archive.Write(static_cast<unsigned char>(counter))) return false;
+    ++counter;
+    return true;
+  }
+  unsigned char b;
+  if (!m_Archive.Read(b)) return false;
+  counter = b;
+  return true;
+}
+
+bool CArchiveFieldVisitor::Written(const char*, CSerialize& record) {
+  return m_bLoading || record.Serialize(m_Archive);
+}
+
+bool CArchiveFieldVisitor::ReadCount(uint32_t& count, uint32_t minElementSize, uint32_t elementMemory) {
+  return record_count::Read(m_Archive, count, minElementSize, elementMemory);
+}
+
+bool CArchiveFieldVisitor::Count(CFieldList& list) {
+  if (!m_bLoading) {
+    if (list.Size() > list.m_uiMaxCount) return false;
+    return list.m_bByteCount ? m_Archive.Write(static_cast<unsigned char>(list.Size()))
+                             : m_Archive.Write(static_cast<uint32_t>(list.Size()));
+  }
+  uint32_t count;
+  if (list.m_bByteCount) {
+    unsigned char b;
+    if (!m_Archive.Read(b)) return false;
+    count = b;
+  } else if (!m_Archive.Read(count)) {
+    return false;
+  }
+  if (!record_count::Plausible(m_Archive, count, list.m_uiMinElementSize, list.m_uiElementMemory) ||
+      count > list.m_uiMaxCount)
+    return false;
+  list.m_uiPending = count;
+  return true;
+}
+
+bool CArchiveFieldVisitor::Elements(const char*, CFieldList& list) {
+  if (!m_bLoading) return list.ForEach([this](const CFieldList::Element& e) { return e(*this); });
+  list.Clear();
+  for (uint32_t i = 0; i < list.m_uiPending; ++i)
+    if (!list.Add(*this)) return false;
+  return true;
+}
