@@ -78,7 +78,7 @@ class CIFMonitor : public IThread {
   // signalled on m_CallEnded.
   IIFEvent* m_pCalling GUARDED_BY(m_Lock) = nullptr;
   std::thread::id m_MonitorThread GUARDED_BY(m_Lock);
-  CCondVar m_CallEnded;
+  CRecursiveCondVar m_CallEnded;
   // Created by Start, closed by Stop after the thread has been joined.
   CWakeSemaphore m_WakeSemaphore;
   std::atomic<bool> m_bStop{false};

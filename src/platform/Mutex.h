@@ -1,14 +1,16 @@
 // The service's locks: the standard library's mutexes, annotated for clang's
 // thread-safety analysis, and the scoped holders that take and give them back.
 // Every lock of the service is one of these, so that the analysis sees each
-// acquisition. Condition variables wait on them through CCondVar.
+// acquisition. Condition variables wait on them through CCondVar
+// (CRecursiveCondVar).
 #pragma once
 
 #include <mutex>
 
 #include "platform/ThreadAnnotations.h"
 
-class CCondVar;
+template <typename M>
+class CBasicCondVar;
 
 // A standard mutex (Std) as a lock the analysis knows.
 template <typename Std>
@@ -23,7 +25,8 @@ class CAPABILITY("mutex") CBasicMutex {
   bool TryLock() TRY_ACQUIRE(true) { return m_Mutex.try_lock(); }
 
  private:
-  friend class CCondVar;
+  template <typename M>
+  friend class CBasicCondVar;
   Std m_Mutex;
 };
 

@@ -30,7 +30,7 @@ TYPED_TEST_SUITE(CCondVarTest, LockKinds);
 // scope is left.
 TYPED_TEST(CCondVarTest, AWaitLetsTheNotifierInAndReturnsHoldingTheLock) {
   TypeParam mutex;
-  CCondVar cond;
+  CBasicCondVar<TypeParam> cond;
   bool ready = false;
   std::atomic<bool> woken{false}, release{false};
   std::thread waiter([&] {
@@ -54,7 +54,7 @@ TYPED_TEST(CCondVarTest, AWaitLetsTheNotifierInAndReturnsHoldingTheLock) {
 // A timed wait whose time is up reports the timeout and still holds the lock.
 TYPED_TEST(CCondVarTest, ATimedWaitThatRunsOutSaysSoAndStillHoldsTheLock) {
   TypeParam mutex;
-  CCondVar cond;
+  CBasicCondVar<TypeParam> cond;
   CMutexLock<TypeParam> lock(mutex);
   EXPECT_FALSE(cond.WaitUntil(mutex, std::chrono::steady_clock::now()));
   EXPECT_FALSE(cond.WaitFor(mutex, std::chrono::milliseconds(0)));
