@@ -7,23 +7,26 @@
 
 CArchiveFieldVisitor::CArchiveFieldVisitor(CArchiveBuffer& ar) : m_Archive(ar), m_bLoading(!ar.IsStoring()) {}
 
+template <typename T>
+bool CArchiveFieldVisitor::Move(T& v) {
+  return m_bLoading ? m_Archive.Read(v) : m_Archive.Write(v);
+}
+
 bool CArchiveFieldVisitor::Walk(CSerialize& record) { return record.VisitFields(*this) || m_bEnded; }
 
 bool CArchiveFieldVisitor::Begin(CSerialize& record) {
   return m_bLoading ? record.CheckId(m_Archive) : m_Archive.Write(record.GetId());
 }
 
-bool CArchiveFieldVisitor::Version(uint32_t& version, uint32_t newest) {
+bool CArchiveFieldVisitor::Version(uint32_t& version, uint32_t newest) { return AnyVersion(version, newest); }
+
+bool CArchiveFieldVisitor::Version(uint8_t& version, uint8_t newest) { return AnyVersion(version, newest); }
+
+template <typename T>
+bool CArchiveFieldVisitor::AnyVersion(T& version, T newest) {
   // Every field is written, and only the newest version word announces
   // them all: an older word would stop a reader short of them.
   if (!m_bLoading) return m_Archive.Write(newest);
-  if (!m_Archive.Read(version)) return false;
-  m_uiVersionRead = version;
-  return version != 0 || End();
-}
-
-bool CArchiveFieldVisitor::Version(uint8_t& version, uint8_t newest) {
-  if (!m_bLoading) return m_Archive.Write(static_cast<unsigned char>(newest));
   if (!m_Archive.Read(version)) return false;
   m_uiVersionRead = version;
   return version != 0 || End();
@@ -33,19 +36,13 @@ bool CArchiveFieldVisitor::Since(uint32_t version) { return !m_bLoading || m_uiV
 
 bool CArchiveFieldVisitor::ReadOnly(const char*) { return m_bLoading || End(); }
 
-bool CArchiveFieldVisitor::Field(const char*, bool& v) { return m_bLoading ? m_Archive.Read(v) : m_Archive.Write(v); }
+bool CArchiveFieldVisitor::Field(const char*, bool& v) { return Move(v); }
 
-bool CArchiveFieldVisitor::Field(const char*, uint8_t& v) {
-  return m_bLoading ? m_Archive.Read(v) : m_Archive.Write(v);
-}
+bool CArchiveFieldVisitor::Field(const char*, uint8_t& v) { return Move(v); }
 
-bool CArchiveFieldVisitor::Field(const char*, int32_t& v) {
-  return m_bLoading ? m_Archive.Read(v) : m_Archive.Write(v);
-}
+bool CArchiveFieldVisitor::Field(const char*, int32_t& v) { return Move(v); }
 
-bool CArchiveFieldVisitor::Field(const char*, uint32_t& v) {
-  return m_bLoading ? m_Archive.Read(v) : m_Archive.Write(v);
-}
+bool CArchiveFieldVisitor::Field(const char*, uint32_t& v) { return Move(v); }
 
 bool CArchiveFieldVisitor::Field(const char*, int64_t& v) {
   uint8_t b[8];
@@ -60,61 +57,42 @@ bool CArchiveFieldVisitor::Field(const char*, int64_t& v) {
   return true;
 }
 
-bool CArchiveFieldVisitor::Field(const char*, std::string& v) {
-  return m_bLoading ? m_Archive.Read(v) : m_Archive.Write(v);
-}
+bool CArchiveFieldVisitor::Field(const char*, std::string& v) { return Move(v); }
 
 bool CArchiveFieldVisitor::Field(const char*, CSerialize& record) { return record.Serialize(m_Archive); }
 
 bool CArchiveFieldVisitor::Field(const char*, std::vector<std::string>& v) {
-  if (!m_bLoading) {
-    if (!m_Archive.Write(static_cast<uint32_t>(v.size()))) return false;
-    for (const auto& s : v)
-      if (!m_Archive.Write(s)) return false;
-    return true;
-  }
-  v.clear();
-  uint32_t count;
-  if (!ReadCount(count, record_count::MIN_STRING_SIZE, record_count::VectorSlot<std::string>())) return false;
-  for (uint32_t i = 0; i < count; ++i) {
-    std::string s;
-    if (!m_Archive.Read(s)) return false;
-    v.push_back(s);
-  }
-  return true;
+  return Values(v, record_count::MIN_STRING_SIZE);
 }
 
-bool CArchiveFieldVisitor::Field(const char*, std::vector<uint32_t>& v) {
+bool CArchiveFieldVisitor::Field(const char*, std::vector<uint32_t>& v) { return Values(v, 4); }
+
+template <typename T>
+bool CArchiveFieldVisitor::Values(std::vector<T>& v, uint32_t minSize) {
   if (!m_bLoading) {
     if (!m_Archive.Write(static_cast<uint32_t>(v.size()))) return false;
-    for (uint32_t n : v)
-      if (!m_Archive.Write(n)) return false;
+    for (auto& value : v)
+      if (!m_Archive.Write(value)) return false;
     return true;
   }
   v.clear();
   uint32_t count;
-  if (!ReadCount(count, 4, record_count::VectorSlot<uint32_t>())) return false;
+  if (!ReadCount(count, minSize, record_count::VectorSlot<T>())) return false;
   v.reserve(count);
   for (uint32_t i = 0; i < count; ++i) {
-    uint32_t n;
-    if (!m_Archive.Read(n)) return false;
-    v.push_back(n);
+    T value;
+    if (!m_Archive.Read(value)) return false;
+    v.push_back(value);
   }
   return true;
 }
 
 bool CArchiveFieldVisitor::Flag(const char*, bool& v, uint32_t width) {
-  if (width == 1) {
-    unsigned char b = v ? 1 : 0;
-    if (!m_bLoading) return m_Archive.Write(b);
-    if (!m_Archive.Read(b)) return false;
-    v = b == 1;
-    return true;
-  }
-  uint32_t word = v ? 1 : 0;
-  if (!m_bLoading) return m_Archive.Write(word);
-  if (!m_Archive.Read(word)) return false;
-  v = word == 1;
+  // Only 1 is set; a byte or a word, as the record's layout has it.
+  unsigned char b = v ? 1 : 0;
+  uint32_t word = b;
+  if (!(width == 1 ? Move(b) : Move(word))) return false;
+  if (m_bLoading) v = (width == 1 ? b : word) == 1;
   return true;
 }
 
@@ -136,7 +114,7 @@ bool CArchiveFieldVisitor::Byte(const char*, int32_t& v, int32_t low, int32_t) {
 
 bool CArchiveFieldVisitor::Words(const char*, uint32_t* words, uint32_t count) {
   for (uint32_t i = 0; i < count; ++i)
-    if (!(m_bLoading ? m_Archive.Read(words[i]) : m_Archive.Write(words[i]))) return false;
+    if (!Move(words[i])) return false;
   return true;
 }
 

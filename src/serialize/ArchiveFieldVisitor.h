@@ -51,6 +51,14 @@ class CArchiveFieldVisitor : public CFieldVisitor {
     return false;
   }
   bool ReadCount(uint32_t& count, uint32_t minElementSize, uint32_t elementMemory);
+  // Reads or writes one value as the archive does.
+  template <typename T>
+  bool Move(T& v);
+  template <typename T>
+  bool AnyVersion(T& version, T newest);
+  // A counted list of values, each at least minSize bytes on the wire.
+  template <typename T>
+  bool Values(std::vector<T>& v, uint32_t minSize);
 
   CArchiveBuffer& m_Archive;
   const bool m_bLoading;
