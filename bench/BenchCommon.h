@@ -26,15 +26,15 @@
 #include <vector>
 
 #include "client_service/ClientConnectionMgr.h"
+#include "discovery/VCIIdentClient.h"
+#include "host/Brand.h"
+#include "records/CompList.h"
 #include "records/IdentConnect.h"
 #include "records/IdentEvent.h"
 #include "records/VCICachedMap.h"
-#include "discovery/VCIIdentClient.h"
 #include "records/VCIIdentMsg.h"
-#include "host/Brand.h"
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/Serialize.h"
-#include "records/CompList.h"
 
 namespace bench {
 

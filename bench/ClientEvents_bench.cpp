@@ -21,9 +21,9 @@
 
 #include "BenchCommon.h"
 #include "client_service/ClientConnectionMgr.h"
+#include "client_service/RegisteredClient.h"
 #include "records/IdentConnect.h"
 #include "records/IdentEvent.h"
-#include "client_service/RegisteredClient.h"
 #include "records/VCIStatusMap.h"
 
 namespace {

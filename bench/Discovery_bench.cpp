@@ -13,14 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "discovery/VCIIdentClient.h"
+#include "records/CompList.h"
 #include "records/TimePoint.h"
 #include "records/VCICachedMap.h"
-#include "discovery/VCIIdentClient.h"
 #include "records/VCIIdentMsg.h"
 #include "records/VCIStatusDynMap.h"
 #include "records/VCIStatusMap.h"
 #include "serialize/ArchiveBuffer.h"
-#include "records/CompList.h"
 
 namespace {
 

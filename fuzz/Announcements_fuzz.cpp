@@ -9,10 +9,10 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "host/IdentConfig.h"
 #include "records/RecoveryStatus.h"
 #include "records/VCIStatus.h"
 #include "records/VCIStatusMsg.h"
-#include "host/IdentConfig.h"
 #include "serialize/ObjectId.h"
 
 namespace {

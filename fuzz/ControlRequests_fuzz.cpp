@@ -10,8 +10,8 @@
 
 #include <cstring>
 
-#include "records/BluetoothReq.h"
 #include "client_service/ClientConnectionMgr.h"
+#include "records/BluetoothReq.h"
 #include "records/IdentConnect.h"
 #include "records/IdentDisconnect.h"
 #include "records/LogFile.h"

@@ -10,8 +10,8 @@
 
 #include <cstring>
 
-#include "records/BindMap.h"
 #include "discovery/VCIIdentClient.h"
+#include "records/BindMap.h"
 #include "records/VCIStatusMap.h"
 #include "serialize/ObjectId.h"
 

@@ -4,9 +4,9 @@
 // themselves to the announcement reader as the engine lends them.
 #include "FuzzSupport.h"
 
-#include "records/VCIIdentMsg.h"
 #include "host/IdentConfig.h"
 #include "host/IniFile.h"
+#include "records/VCIIdentMsg.h"
 
 namespace {
 

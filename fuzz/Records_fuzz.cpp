@@ -4,18 +4,18 @@
 // proportion to its bytes and survive the rewrite check.
 #include "FuzzSupport.h"
 
+#include "netif/IFList.h"
+#include "records/BindMap.h"
 #include "records/BluetoothReq.h"
+#include "records/Config.h"
 #include "records/IdentConnect.h"
 #include "records/IdentDisconnect.h"
 #include "records/IdentEvent.h"
-#include "records/LogFile.h"
-#include "records/BindMap.h"
 #include "records/InvalidVCIList.h"
+#include "records/LogFile.h"
 #include "records/VCICachedMap.h"
 #include "records/VCIStatusDynMap.h"
 #include "records/VCIStatusMap.h"
-#include "netif/IFList.h"
-#include "records/Config.h"
 #include "service_clients/ServiceRequests.h"
 
 namespace {

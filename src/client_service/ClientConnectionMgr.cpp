@@ -11,22 +11,21 @@
 #include <thread>
 #include <vector>
 
-
-#include "platform/Files.h"
-#include "records/BluetoothReq.h"
-#include "records/IdentConnect.h"
-#include "records/IdentDisconnect.h"
-#include "records/IdentEvent.h"
-#include "records/LogFile.h"
 #include "client_service/RegisteredClient.h"
 #include "host/Brand.h"
 #include "host/IdentConfig.h"
 #include "host/TraceLog.h"
+#include "platform/Files.h"
 #include "platform/Kernel.h"
 #include "platform/ListenSockets.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "platform/VersionInfo.h"
+#include "records/BluetoothReq.h"
+#include "records/IdentConnect.h"
+#include "records/IdentDisconnect.h"
+#include "records/IdentEvent.h"
+#include "records/LogFile.h"
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/ObjectId.h"
 #include "transport/ControlServer.h"

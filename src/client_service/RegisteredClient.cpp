@@ -5,10 +5,10 @@
 #include <cerrno>
 #include <new>
 
-#include "records/IdentEvent.h"
 #include "client_service/RegClientThreadAdapter.h"
 #include "host/TraceLog.h"
 #include "platform/WaitReady.h"
+#include "records/IdentEvent.h"
 #include "transport/SocketTypes.h"
 
 namespace {

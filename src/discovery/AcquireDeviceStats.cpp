@@ -2,12 +2,12 @@
 
 #include <cstdlib>
 
-#include "records/VCICachedMap.h"
 #include "discovery/VCIIdentClient.h"
 #include "host/TraceLog.h"
 #include "records/AppList.h"
 #include "records/CompList.h"
 #include "records/Config.h"
+#include "records/VCICachedMap.h"
 
 CAcquireDeviceStats::CAcquireDeviceStats(const std::string& remote, const std::string& local, uint32_t moduleType,
                                          uint32_t serial, CVCIIdentClient* pEngine, const CVCIIdentMsg& msg)

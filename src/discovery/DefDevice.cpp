@@ -4,10 +4,10 @@
 #include <string>
 #include <thread>
 
-#include "records/VCIStatusMap.h"
 #include "host/TraceLog.h"
 #include "platform/Kernel.h"
 #include "platform/Registry.h"
+#include "records/VCIStatusMap.h"
 
 namespace {
 

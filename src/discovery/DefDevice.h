@@ -8,9 +8,9 @@
 
 #include <cstdint>
 
+#include "base/Thread.h"
 #include "discovery/VCIIdentClient.h"
 #include "platform/Event.h"
-#include "base/Thread.h"
 
 class CVCIIdentClient::CDefDevice : public IThread {
  public:

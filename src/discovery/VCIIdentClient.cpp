@@ -10,22 +10,21 @@
 #include <utility>
 #include <vector>
 
-
 #include "discovery/AcquireDeviceStats.h"
 #include "discovery/CheckDeviceRoute.h"
 #include "discovery/DefDevice.h"
-#include "records/RecoveryStatus.h"
-#include "records/VCIIdentMsg.h"
-#include "records/VCIStatusMap.h"
-#include "records/VCIStatusMsg.h"
 #include "host/Brand.h"
-#include "records/CacheFile.h"
 #include "host/TraceLog.h"
 #include "platform/AdapterInfo.h"
 #include "platform/Files.h"
 #include "platform/Kernel.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
+#include "records/CacheFile.h"
+#include "records/RecoveryStatus.h"
+#include "records/VCIIdentMsg.h"
+#include "records/VCIStatusMap.h"
+#include "records/VCIStatusMsg.h"
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/ObjectId.h"
 #include "transport/ServerSocket.h"

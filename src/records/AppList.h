@@ -7,8 +7,8 @@
 #include <map>
 #include <string>
 
-#include "serialize/Serialize.h"
 #include "records/AppVersion.h"
+#include "serialize/Serialize.h"
 
 class CAppList : public CResponse {
  public:

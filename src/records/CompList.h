@@ -12,8 +12,8 @@
 #include <map>
 #include <string>
 
-#include "serialize/Serialize.h"
 #include "records/AppVersion.h"
+#include "serialize/Serialize.h"
 
 class CCompList : public CResponse {
  public:

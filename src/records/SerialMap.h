@@ -12,8 +12,8 @@
 
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/FieldList.h"
-#include "serialize/Serialize.h"
 #include "serialize/RecordCount.h"
+#include "serialize/Serialize.h"
 
 template <typename Item>
 class CSerialMap : public CSerialize {

@@ -6,11 +6,11 @@
 #include <map>
 #include <string>
 
+#include "records/AppList.h"
 #include "records/ArgList.h"
+#include "records/CompList.h"
 #include "records/SessionList.h"
 #include "serialize/Serialize.h"
-#include "records/AppList.h"
-#include "records/CompList.h"
 
 // Interface kind bits; a set of kinds is their OR.
 enum : uint32_t {

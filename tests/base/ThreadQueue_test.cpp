@@ -4,9 +4,9 @@
 #include <chrono>
 #include <thread>
 
-#include "common/SocketPeers.h"
 #include "base/EventQueue.h"
 #include "base/Thread.h"
+#include "common/SocketPeers.h"
 
 namespace {
 

@@ -16,11 +16,11 @@
 #include "ClientWorld.h"
 #include "EventListener.h"
 #include "RecordView.h"
-#include "records/IdentEvent.h"
-#include "transport/ClientSocket.h"
-#include "records/VCIStatus.h"
 #include "platform/StackNotification.h"
 #include "platform/WinUser.h"
+#include "records/IdentEvent.h"
+#include "records/VCIStatus.h"
+#include "transport/ClientSocket.h"
 
 using namespace vciident;
 using namespace clienttest;

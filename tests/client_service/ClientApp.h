@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "client_service/ClientConnectionMgr.h"
-#include "records/IdentConnect.h"
-#include "records/IdentEvent.h"
-#include "records/RecordFrame.h"
 #include "common/SocketPeers.h"
 #include "host/Brand.h"
 #include "host/TraceCapture.h"
 #include "platform/Registry.h"
+#include "records/IdentConnect.h"
+#include "records/IdentEvent.h"
+#include "records/RecordFrame.h"
 
 namespace apptest {
 

@@ -7,12 +7,12 @@
 #include <future>
 #include <tuple>
 
-#include "records/BluetoothReq.h"
 #include "client_service/ClientApp.h"
-#include "records/IdentDisconnect.h"
-#include "records/LogFile.h"
 #include "client_service/RegisteredClient.h"
 #include "platform/VersionInfo.h"
+#include "records/BluetoothReq.h"
+#include "records/IdentDisconnect.h"
+#include "records/LogFile.h"
 #include "tools/SimProcess.h"
 
 using namespace apptest;

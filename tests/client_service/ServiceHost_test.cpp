@@ -8,8 +8,8 @@
 #include <algorithm>
 
 #include "client_service/ClientApp.h"
-#include "records/LogFile.h"
 #include "common/ServiceProcess.h"
+#include "records/LogFile.h"
 #include "tools/SimProcess.h"
 
 using namespace apptest;

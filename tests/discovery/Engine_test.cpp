@@ -20,12 +20,12 @@
 
 #include "common/BtSimProcess.h"
 #include "common/TestEnv.h"
-#include "records/CacheFile.h"
 #include "discovery/VCIIdentClient.h"
-#include "records/VCIIdentMsg.h"
-#include "records/VCIStatusMap.h"
 #include "host/Brand.h"
 #include "host/TraceCapture.h"
+#include "records/CacheFile.h"
+#include "records/VCIIdentMsg.h"
+#include "records/VCIStatusMap.h"
 #include "records/WireBytes.h"
 #include "tools/SimProcess.h"
 

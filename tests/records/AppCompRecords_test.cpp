@@ -4,8 +4,8 @@
 #include "records/AppVersion.h"
 #include "records/CompList.h"
 #include "records/Config.h"
-#include "service_clients/ServiceRequests.h"
 #include "records/WireBytes.h"
+#include "service_clients/ServiceRequests.h"
 
 using wire::Builder;
 using wire::Bytes;

@@ -5,15 +5,15 @@
 #include <regex>
 
 #include "common/TestEnv.h"
+#include "discovery/VCIIdentClient.h"
+#include "host/IniFile.h"
+#include "platform/Registry.h"
 #include "records/InvalidVCIList.h"
 #include "records/RecordImages.h"
 #include "records/VCICachedMap.h"
-#include "discovery/VCIIdentClient.h"
 #include "records/VCIStatusMap.h"
-#include "host/IniFile.h"
-#include "platform/Registry.h"
-#include "serialize/ObjectId.h"
 #include "serialize/ArchiveBuffer.h"
+#include "serialize/ObjectId.h"
 
 using cache_file::LoadFailure;
 using namespace images;

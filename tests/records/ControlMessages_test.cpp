@@ -2,12 +2,12 @@
 
 #include <tuple>
 
+#include "common/TestEnv.h"
 #include "records/BluetoothReq.h"
 #include "records/IdentConnect.h"
 #include "records/IdentDisconnect.h"
 #include "records/IdentEvent.h"
 #include "records/LogFile.h"
-#include "common/TestEnv.h"
 #include "records/WireBytes.h"
 
 using wire::Builder;

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "records/BindMap.h"
+#include "records/RecordImages.h"
 #include "records/VCIStatusDynMap.h"
 #include "records/VCIStatusMap.h"
-#include "records/RecordImages.h"
 
 using namespace images;
 using wire::Bytes;

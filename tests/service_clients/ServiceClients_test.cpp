@@ -10,16 +10,16 @@
 
 #include <gtest/gtest.h>
 
+#include "common/SocketPeers.h"
 #include "common/TestEnv.h"
-#include "serialize/ArchiveBuffer.h"
 #include "records/AppList.h"
 #include "records/CompList.h"
 #include "records/Config.h"
+#include "serialize/ArchiveBuffer.h"
 #include "service_clients/ServiceRequests.h"
 #include "service_clients/VCIServiceClient.h"
 #include "tools/SimProcess.h"
 #include "transport/ClientSocket.h"
-#include "common/SocketPeers.h"
 
 using testenv::SimProcess;
 

@@ -12,12 +12,12 @@
 
 #include "ToolRun.h"
 #include "common/TestEnv.h"
+#include "records/AppList.h"
 #include "records/RecoveryStatus.h"
 #include "records/VCIIdentMsg.h"
 #include "records/VCIStatusMsg.h"
-#include "records/AppList.h"
-#include "service_clients/AppServiceClient.h"
 #include "records/WireBytes.h"
+#include "service_clients/AppServiceClient.h"
 #include "tools/SimProcess.h"
 
 namespace {

@@ -5,10 +5,10 @@
 
 #include "RecordJson.h"
 #include "ToolCommand.h"
+#include "host/TraceLog.h"
 #include "records/CacheFile.h"
 #include "records/InvalidVCIList.h"
 #include "records/VCICachedMap.h"
-#include "host/TraceLog.h"
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/ObjectId.h"
 

@@ -14,11 +14,11 @@
 #include "RecordJson.h"
 #include "ToolCommand.h"
 #include "discovery/VCIIdentClient.h"
-#include "records/VCIStatusMap.h"
 #include "host/Brand.h"
 #include "netif/IFList.h"
 #include "platform/Registry.h"
 #include "platform/StopSignals.h"
+#include "records/VCIStatusMap.h"
 
 namespace {
 

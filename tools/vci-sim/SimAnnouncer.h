@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "transport/ClientSocketEvent.h"
 #include "base/Thread.h"
+#include "transport/ClientSocketEvent.h"
 
 class CClientSocket;
 

@@ -13,11 +13,11 @@
 #include <random>
 
 #include "SimWire.h"
-#include "serialize/ArchiveBuffer.h"
-#include "serialize/ObjectId.h"
 #include "platform/Mutex.h"
 #include "records/AppList.h"
 #include "records/CompList.h"
+#include "serialize/ArchiveBuffer.h"
+#include "serialize/ObjectId.h"
 #include "service_clients/ServiceRequests.h"
 #include "transport/ServerSocket.h"
 #include "transport/SocketTypes.h"

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <atomic>
 
+#include "records/CompList.h"
 #include "serialize/ArchiveBuffer.h"
 #include "serialize/ObjectId.h"
-#include "records/CompList.h"
 
 namespace vcisim {
 

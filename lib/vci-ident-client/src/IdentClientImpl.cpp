@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #include "RecordView.h"
-#include "records/IdentEvent.h"
 #include "host/IdentConfig.h"
 #include "host/TraceLog.h"
 #include "platform/StartProgram.h"
+#include "records/IdentEvent.h"
 #include "transport/ClientSocket.h"
 #include "transport/SocketTypes.h"
 

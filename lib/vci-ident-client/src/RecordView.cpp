@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "records/IdentConnect.h"
 #include "records/BindMap.h"
+#include "records/IdentConnect.h"
 #include "records/VCIStatus.h"
 #include "records/VCIStatusMap.h"
 
